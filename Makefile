@@ -1,0 +1,50 @@
+# Entry points: `make run` and `make test` (see README.md). Both install the missing Debian
+# packages first, so they work on a fresh Debian 12 machine.
+BUILD     ?= build
+NOQT      ?= build-noqt
+FUZZBUILD ?= build-fuzz
+BENCHBUILD ?= build-bench
+JOBS      ?= $(shell nproc)
+SAMPLE    ?= sample
+FUZZ_SECONDS ?= 20
+CMAKE_GEN := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
+
+.PHONY: deps build test test-noqt run bench fuzz sample clean
+
+deps:
+	@scripts/install-deps.sh
+
+$(BUILD)/CMakeCache.txt:
+	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+build: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build test-noqt
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# Core and its tests with Qt (and the engine) kept out of the build: the layering must not leak.
+test-noqt: deps
+	cmake -S . -B $(NOQT) $(CMAKE_GEN) -DTOMEVA_WITH_QT=OFF -DTOMEVA_WITH_KMS=OFF -DCMAKE_BUILD_TYPE=Debug
+	cmake --build $(NOQT) -j $(JOBS)
+	cd $(NOQT) && ctest --output-on-failure -j $(JOBS)
+
+sample: build
+	scripts/run-sample.sh $(BUILD) $(SAMPLE) --prepare-only
+
+run: build
+	scripts/run-sample.sh $(BUILD) $(SAMPLE)
+
+bench: deps
+	cmake -S . -B $(BENCHBUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DTOMEVA_BUILD_BENCH=ON -DTOMEVA_BUILD_TESTS=OFF
+	cmake --build $(BENCHBUILD) -j $(JOBS)
+	scripts/run-bench.sh $(BENCHBUILD)
+
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZBUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DTOMEVA_BUILD_FUZZ=ON -DTOMEVA_WITH_QT=OFF -DTOMEVA_WITH_KMS=OFF -DTOMEVA_BUILD_TESTS=OFF
+	cmake --build $(FUZZBUILD) -j $(JOBS)
+	scripts/run-fuzz.sh $(FUZZBUILD) $(FUZZ_SECONDS)
+
+clean:
+	rm -rf $(BUILD) $(NOQT) $(FUZZBUILD) $(BENCHBUILD)

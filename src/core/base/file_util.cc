@@ -1,0 +1,202 @@
+#include "core/base/file_util.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+
+#include "core/base/mbstring.h"
+
+namespace tomeva {
+namespace {
+
+bool Exists(const std::string& p) {
+  struct stat st;
+  return ::stat(p.c_str(), &st) == 0;
+}
+
+bool WriteAll(int fd, std::string_view bytes) {
+  const char* p = bytes.data();
+  size_t left = bytes.size();
+  while (left > 0) {
+    ssize_t n = ::write(fd, p, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string NormalizeSeparators(std::string_view path) {
+  std::string out(path);
+  for (size_t pos = 0; pos < out.size(); pos += GbkCharLen(out, pos)) {
+    if (out[pos] == '\\') out[pos] = '/';
+  }
+  return out;
+}
+
+std::string ResolvePath(std::string_view path) {
+  std::string norm = NormalizeSeparators(path);
+  if (norm.empty() || Exists(norm)) return norm;
+  // Walk the components; keep the exact name where it exists, otherwise look for a
+  // case-insensitive match among the parent's entries.
+  std::string resolved;
+  size_t pos = 0;
+  if (norm[0] == '/') {
+    resolved = "/";
+    pos = 1;
+  }
+  while (pos <= norm.size()) {
+    size_t slash = norm.find('/', pos);
+    if (slash == std::string::npos) slash = norm.size();
+    std::string comp = norm.substr(pos, slash - pos);
+    if (!comp.empty()) {
+      std::string parent = resolved.empty() ? "." : resolved;
+      std::string candidate = resolved.empty() ? comp : JoinPath(resolved, comp);
+      if (!Exists(candidate)) {
+        bool found = false;
+        if (comp != "." && comp != "..") {
+          for (const std::string& name : ListDirectory(parent)) {
+            if (EqualsNoCase(name, comp)) {
+              candidate = resolved.empty() ? name : JoinPath(resolved, name);
+              found = true;
+              break;
+            }
+          }
+        }
+        if (!found) return norm;
+      }
+      resolved = candidate;
+    }
+    pos = slash + 1;
+  }
+  return resolved.empty() ? norm : resolved;
+}
+
+size_t LastSeparator(std::string_view path) {
+  size_t a = MbFindLastChar(path, '/');
+  size_t b = MbFindLastChar(path, '\\');
+  if (a == kNpos) return b;
+  if (b == kNpos) return a;
+  return std::max(a, b);
+}
+
+std::string BaseName(std::string_view path) {
+  size_t sep = LastSeparator(path);
+  return std::string(sep == kNpos ? path : path.substr(sep + 1));
+}
+
+std::string DirName(std::string_view path) {
+  size_t sep = LastSeparator(path);
+  return sep == kNpos ? std::string() : std::string(path.substr(0, sep));
+}
+
+std::string JoinPath(std::string_view dir, std::string_view name) {
+  if (dir.empty()) return std::string(name);
+  std::string out(dir);
+  if (LastSeparator(out) != out.size() - 1) out += '/';
+  out.append(name);
+  return out;
+}
+
+bool FileExists(std::string_view path) {
+  struct stat st;
+  return ::stat(ResolvePath(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool DirectoryExists(std::string_view path) {
+  struct stat st;
+  return ::stat(ResolvePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool ReadWholeFile(std::string_view path, std::string* out) {
+  out->clear();
+  std::string p = ResolvePath(path);
+  int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st;
+  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return false;
+  }
+  if (st.st_size > 0) out->reserve(static_cast<size_t>(st.st_size));
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ::close(fd);
+      out->clear();
+      return false;
+    }
+    if (n == 0) break;
+    out->append(buffer, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return true;
+}
+
+bool ReplaceFileAtomically(std::string_view path, std::string_view bytes) {
+  std::string target = ResolvePath(path);
+  std::string dir = DirName(target);
+  std::string tmpl = JoinPath(dir.empty() ? "." : dir, "." + BaseName(target) + ".tmpXXXXXX");
+  std::vector<char> name(tmpl.begin(), tmpl.end());
+  name.push_back('\0');
+  int fd = ::mkstemp(name.data());
+  if (fd < 0) return false;
+  // Keep the old file's permissions where there is one; mkstemp creates with 0600.
+  struct stat st;
+  mode_t mode = 0644;
+  if (::stat(target.c_str(), &st) == 0) mode = st.st_mode & 07777;
+  ::fchmod(fd, mode);
+  bool ok = WriteAll(fd, bytes) && ::fsync(fd) == 0;
+  ok = (::close(fd) == 0) && ok;
+  if (ok && ::rename(name.data(), target.c_str()) == 0) {
+    // Make the rename itself durable.
+    int dfd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+      ::fsync(dfd);
+      ::close(dfd);
+    }
+    return true;
+  }
+  ::unlink(name.data());
+  return false;
+}
+
+bool MakeDirectories(std::string_view path) {
+  std::string p = ResolvePath(path);
+  if (p.empty()) return false;
+  for (size_t pos = 1; pos <= p.size(); ++pos) {
+    if (pos == p.size() || p[pos] == '/') {
+      std::string part = p.substr(0, pos);
+      if (::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return false;
+    }
+  }
+  return DirectoryExists(p);
+}
+
+std::vector<std::string> ListDirectory(std::string_view path) {
+  std::vector<std::string> names;
+  std::string p = path.empty() ? std::string(".") : NormalizeSeparators(path);
+  DIR* d = ::opendir(p.c_str());
+  if (d == nullptr) return names;
+  while (dirent* e = ::readdir(d)) {
+    std::string n = e->d_name;
+    if (n != "." && n != "..") names.push_back(std::move(n));
+  }
+  ::closedir(d);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+}  // namespace tomeva

@@ -1,0 +1,53 @@
+// File helpers. Every file access of core goes through these. Paths are GBK byte strings as the
+// library's files hold them; "\" is accepted as a separator (data written on Windows), and a path
+// that does not exist exactly is resolved component by component without regard to ASCII case,
+// because libraries are authored on case-insensitive file systems.
+#ifndef TOMEVA_CORE_BASE_FILE_UTIL_H_
+#define TOMEVA_CORE_BASE_FILE_UTIL_H_
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tomeva {
+
+// Turns every "\" into "/". GBK-aware: a "\" that is the trail byte of a double-byte character
+// is left alone.
+std::string NormalizeSeparators(std::string_view path);
+
+// The path to use on disk for `path`: separators normalised; if that does not exist, each
+// component is looked up in its parent folder without regard to ASCII case. When some component
+// cannot be found, the normalised path is returned unchanged (so that a create still goes there).
+std::string ResolvePath(std::string_view path);
+
+// Position of the last "/" or "\" in `path` (GBK-aware), or kNpos.
+size_t LastSeparator(std::string_view path);
+
+// Text after the last separator / before it (without it).
+std::string BaseName(std::string_view path);
+std::string DirName(std::string_view path);
+
+// Joins a folder and a name with "/" unless the folder already ends in a separator.
+std::string JoinPath(std::string_view dir, std::string_view name);
+
+bool FileExists(std::string_view path);       // a regular file (after ResolvePath)
+bool DirectoryExists(std::string_view path);  // a folder (after ResolvePath)
+
+// Reads the whole file into `out` as bytes. Returns false (and leaves `out` empty) when the file
+// cannot be opened or read.
+bool ReadWholeFile(std::string_view path, std::string* out);
+
+// Replaces the file's contents atomically: writes a temporary file in the same folder, flushes it
+// to disk, and renames it over `path`. Either the old or the new contents are on disk at every
+// moment. Returns false, leaving the old file untouched, on any failure.
+bool ReplaceFileAtomically(std::string_view path, std::string_view bytes);
+
+// Creates the folder and its missing parents. True when it exists afterwards.
+bool MakeDirectories(std::string_view path);
+
+// Names (not paths) of the entries of a folder, sorted by byte value; empty when unreadable.
+std::vector<std::string> ListDirectory(std::string_view path);
+
+}  // namespace tomeva
+
+#endif  // TOMEVA_CORE_BASE_FILE_UTIL_H_

@@ -1,0 +1,82 @@
+#include "core/base/texts.h"
+
+#include <map>
+
+#include "core/base/gbk.h"
+
+namespace tomeva {
+namespace {
+
+struct Entry {
+  int id;
+  const char* utf8;
+};
+
+// The fixed texts exactly as the user sees them.
+constexpr Entry kEntries[] = {
+    {kTextAppTitle, "Lumq图书数据库V4.0"},
+    {kTextDocTemplate, "\n检索\nHarbex\n\n\nTomeva.Document\nHarbex Document"},
+    {kTextViewerMissing, "看电子书需要Adobe Acrobat Reader，请在光盘里查找并安装。"},
+    {kTextQueryBoxTip, "输入待查询字串\n待查询字串"},
+    {kTextUntitled, "无题"},
+    {kTextWelcome, "欢迎使用Lumq数据库系统"},
+    {kTextModeDefault, "精准匹配"},
+    {kTextQueryBand, "请查询"},
+    {kTextNoResult,
+     "<font color=green>找不到和您的查询\"%s\"相符的数据结果。<br>请检查输入字词有无错误<br>"
+     "请尝试使用高级检索进行查询<br>请尝试换用其它的字词进行查询</font>"},
+    {kTextNoResultAdvanced,
+     "<font color=green>找不到和您的查询\"%s\"相符的数据结果。<br>请检查输入字词有无错误<br>"
+     "请尝试换用其它的字词进行查询</font>"},
+    {kTextSearching, "检索中…"},
+    {kTextIn, "在"},
+    {kTextViewHtml, "<p> <a target=\"_blank\" href=\"%s\">查看HTML</a></p>"},
+    {kTextViewPdf, "<p> <a target=\"_blank\" href=\"%s\">查看PDF全文</a></p>\n"},
+    {kTextHitsOfMany, "(查询得到 %d 条结果，显示 %d 到 %d )"},
+    {kTextFieldBoxTip, "请输入查询字串所在的域\n查询字串所在的域"},
+    {kTextInFieldSearch, "中查询 "},
+    {kTextHitsFew, "(查询得到 %d 条结果 )"},
+    {kTextPagerFirst, "开始页"},
+    {kTextPagerPrevPage, "上一页"},
+    {kTextPagerPrevHit, "上一条"},
+    {kTextPagerNextHit, "下一条"},
+    {kTextPagerNextPage, "下一页"},
+    {kTextPagerLast, "最后页"},
+    {kTextAppName, "Tomeva"},
+    {kTextModeExact, "精准匹配"},
+    {kTextModeNatural, "自然语言"},
+    {kTextModeAuto, "自动模式"},
+    {kTextProductItem, "产品说明"},
+    {kTextNoName, "缺名字"},
+    {kTextLinkTargetMissing, "链接目的记录不存在！"},
+    {kTextOneInstance, "Cannot run more than one instance."},
+    {kTextRegisterClassFailed, "Failed to register window class!"},
+    {kTextConfigMissing, "Config file missing!"},
+};
+
+const std::map<int, std::string>& GbkTable() {
+  static const std::map<int, std::string> table = [] {
+    std::map<int, std::string> t;
+    for (const Entry& e : kEntries) t.emplace(e.id, Utf8ToGbk(e.utf8));
+    return t;
+  }();
+  return table;
+}
+
+}  // namespace
+
+const std::string& Text(int id) {
+  static const std::string empty;
+  const auto& table = GbkTable();
+  auto it = table.find(id);
+  return it == table.end() ? empty : it->second;
+}
+
+const char* TextUtf8(int id) {
+  for (const Entry& e : kEntries) {
+    if (e.id == id) return e.utf8;
+  }
+  return "";
+}
+
+}  // namespace tomeva

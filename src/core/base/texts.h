@@ -1,0 +1,58 @@
+// The system's fixed texts: string resources, menu items and message texts. They are written
+// once, here, as UTF-8 and handed out as GBK byte strings, the form every text inside core has.
+#ifndef TOMEVA_CORE_BASE_TEXTS_H_
+#define TOMEVA_CORE_BASE_TEXTS_H_
+
+#include <string>
+
+namespace tomeva {
+
+// Ids of the string resources keep their numbers; texts without a resource number get ids
+// from 100000 up.
+enum TextId : int {
+  kTextAppTitle = 122,            // "Lumq图书数据库V4.0"
+  kTextDocTemplate = 123,
+  kTextViewerMissing = 125,       // PDF viewer not installed
+  kTextQueryBoxTip = 126,
+  kTextUntitled = 127,            // "无题"
+  kTextWelcome = 128,             // "欢迎使用Lumq数据库系统"
+  kTextModeDefault = 129,         // "精准匹配"
+  kTextQueryBand = 133,           // "请查询"
+  kTextNoResult = 144,
+  kTextNoResultAdvanced = 145,
+  kTextSearching = 147,           // "检索中…"
+  kTextIn = 267,                  // "在"
+  kTextViewHtml = 330,
+  kTextViewPdf = 331,
+  kTextHitsOfMany = 32762,        // "(查询得到 %d 条结果，显示 %d 到 %d )"
+  kTextFieldBoxTip = 32768,
+  kTextInFieldSearch = 32772,     // "中查询 "
+  kTextHitsFew = 32774,           // "(查询得到 %d 条结果 )"
+  kTextPagerFirst = 57348,        // "开始页" .. "最后页" are 57348..57353
+  kTextPagerPrevPage = 57349,
+  kTextPagerPrevHit = 57350,
+  kTextPagerNextHit = 57351,
+  kTextPagerNextPage = 57352,
+  kTextPagerLast = 57353,
+  kTextAppName = 57344,           // "Tomeva"
+  // Texts without a resource number.
+  kTextModeExact = 100000,        // "精准匹配"
+  kTextModeNatural,               // "自然语言"
+  kTextModeAuto,                  // "自动模式"
+  kTextProductItem,               // "产品说明"
+  kTextNoName,                    // "缺名字"
+  kTextLinkTargetMissing,         // "链接目的记录不存在！"
+  kTextOneInstance,               // "Cannot run more than one instance."
+  kTextRegisterClassFailed,       // "Failed to register window class!"
+  kTextConfigMissing,             // "Config file missing!"
+};
+
+// The text as GBK bytes; the empty string for an unknown id. Thread-safe.
+const std::string& Text(int id);
+
+// The text as UTF-8, for the tools and the GUI border.
+const char* TextUtf8(int id);
+
+}  // namespace tomeva
+
+#endif  // TOMEVA_CORE_BASE_TEXTS_H_
