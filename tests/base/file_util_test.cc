@@ -1,0 +1,72 @@
+#include "core/base/file_util.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+
+namespace tomeva {
+namespace {
+
+class FileUtilTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/tomeva-file-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+  }
+  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+  void Write(const std::string& rel, const std::string& bytes) {
+    std::ofstream(dir_ + "/" + rel, std::ios::binary) << bytes;
+  }
+  std::string dir_;
+};
+
+TEST_F(FileUtilTest, ResolvesBackslashesAndCaseOfEachComponent) {
+  ASSERT_TRUE(MakeDirectories(dir_ + "/Books/Book1"));
+  Write("Books/Book1/Chapter.XML", "x");
+  struct Case {
+    std::string asked;
+    std::string want;
+  };
+  const Case cases[] = {
+      {dir_ + "\\books\\BOOK1\\chapter.xml", dir_ + "/Books/Book1/Chapter.XML"},
+      {dir_ + "/Books/Book1/Chapter.XML", dir_ + "/Books/Book1/Chapter.XML"},
+      {dir_ + "/books/missing.xml", dir_ + "/books/missing.xml"},  // unresolvable: unchanged
+  };
+  for (const Case& c : cases) EXPECT_EQ(ResolvePath(c.asked), c.want);
+  std::string bytes;
+  EXPECT_TRUE(ReadWholeFile(dir_ + "\\BOOKS\\book1\\chapter.xml", &bytes));
+  EXPECT_EQ(bytes, "x");
+  EXPECT_TRUE(FileExists(dir_ + "/books/book1/CHAPTER.xml"));
+  EXPECT_TRUE(DirectoryExists(dir_ + "/BOOKS"));
+  EXPECT_FALSE(FileExists(dir_ + "/BOOKS"));
+}
+
+TEST_F(FileUtilTest, AtomicReplaceKeepsBytesAndLeavesNoTemporaries) {
+  const std::string path = dir_ + "/bookconfig.xml";
+  Write("bookconfig.xml", "old");
+  std::string bytes("new\0with nul", 12);
+  ASSERT_TRUE(ReplaceFileAtomically(path, bytes));
+  std::string read;
+  ASSERT_TRUE(ReadWholeFile(path, &read));
+  EXPECT_EQ(read, bytes);
+  EXPECT_EQ(ListDirectory(dir_), std::vector<std::string>{"bookconfig.xml"});
+  // A folder that does not exist: failure reported, nothing created.
+  EXPECT_FALSE(ReplaceFileAtomically(dir_ + "/no/such/file", "x"));
+  EXPECT_FALSE(ReadWholeFile(dir_ + "/absent", &read));
+  EXPECT_TRUE(read.empty());
+}
+
+TEST(PathParts, SplitAtEitherSeparator) {
+  EXPECT_EQ(BaseName("a\\b/c.pdf"), "c.pdf");
+  EXPECT_EQ(DirName("a/b\\c.pdf"), "a/b");
+  EXPECT_EQ(JoinPath("a/", "b"), "a/b");
+  EXPECT_EQ(JoinPath("a", "b"), "a/b");
+  EXPECT_EQ(JoinPath("", "b"), "b");
+}
+
+}  // namespace
+}  // namespace tomeva

@@ -1,0 +1,40 @@
+#include "core/base/gbk.h"
+
+#include <gtest/gtest.h>
+
+#include "core/base/texts.h"
+
+namespace tomeva {
+namespace {
+
+TEST(GbkCodec, RoundTripsChineseAndAscii) {
+  const std::string utf8 = "中国历史 ABC abc 123 ，。";
+  std::string gbk = Utf8ToGbk(utf8);
+  EXPECT_EQ(gbk.size(), 25u);  // six double-byte characters and 13 ASCII bytes
+  EXPECT_EQ(GbkToUtf8(gbk), utf8);
+  EXPECT_EQ(Utf8ToGbk("中"), "\xD6\xD0");
+}
+
+TEST(GbkCodec, InvalidInputIsReplacedNotDropped) {
+  struct Case {
+    std::string gbk;
+    std::string utf8;
+  };
+  const Case cases[] = {
+      {"a\xFF" "b", "a\xEF\xBF\xBD" "b"},    // 0xFF is never a GBK byte
+      {"a\xD6", "a\xEF\xBF\xBD"},             // lead byte at the end
+      {std::string("a\0b", 3), std::string("a\0b", 3)},
+  };
+  for (const Case& c : cases) EXPECT_EQ(GbkToUtf8(c.gbk), c.utf8);
+  EXPECT_EQ(Utf8ToGbk("x\xC3(y"), "x?(y");           // broken UTF-8 sequence
+  EXPECT_EQ(Utf8ToGbk("\xF0\x9F\x98\x80z"), "?z");  // emoji has no GBK form
+}
+
+TEST(FixedTexts, AreGbkAndKnown) {
+  EXPECT_EQ(GbkToUtf8(Text(kTextUntitled)), "无题");
+  EXPECT_EQ(GbkToUtf8(Text(kTextAppTitle)), "Lumq图书数据库V4.0");
+  EXPECT_EQ(Text(-5), "");
+}
+
+}  // namespace
+}  // namespace tomeva
