@@ -119,7 +119,8 @@ TEST_F(IndexBuildTest, RebuildingReplacesInsteadOfDuplicating) {
 }
 
 TEST_F(IndexBuildTest, LongContentIsCutOnACharacterBoundary) {
-  std::string body = "a";  // one ASCII byte first, so that byte 51,199 falls inside a character
+  // Two empty lines and two ASCII bytes first, so that byte 51,199 falls inside a character.
+  std::string body = "ab";
   while (body.size() < 60000) body += G("月");
   AddRecord({"", "", body});
   ASSERT_EQ(Build(), 1);

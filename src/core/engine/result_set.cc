@@ -1,0 +1,147 @@
+#include "core/engine/result_set.h"
+
+#include <algorithm>
+#include <climits>
+
+#include "core/base/mbstring.h"
+#include "core/engine/highlight.h"
+#include "core/engine/kms.h"
+
+namespace tomeva {
+namespace {
+
+constexpr char kCharset[] = "gb2312";
+
+// Strips every leading and trailing double quote.
+std::string StripQuotes(std::string_view s) {
+  size_t b = 0, e = s.size();
+  while (b < e && s[b] == '"') ++b;
+  while (e > b && s[e - 1] == '"') --e;
+  return std::string(s.substr(b, e - b));
+}
+
+}  // namespace
+
+int ParseCategory(const char* value) {
+  if (value == nullptr) return 0;
+  long long n = 0;
+  for (const char* p = value; *p >= '0' && *p <= '9'; ++p) {
+    n = n * 10 + (*p - '0');
+    if (n > INT_MAX) return INT_MAX;  // an absurd category must not wrap to a real one
+  }
+  return static_cast<int>(n);
+}
+
+CResultSet::CResultSet(std::vector<std::string> index_paths, int multi_index, int query_mode)
+    : multi_index_(multi_index), query_mode_(query_mode), index_paths_(std::move(index_paths)) {
+  if (index_paths_.size() > static_cast<size_t>(kMaxIndexes)) index_paths_.resize(kMaxIndexes);
+}
+
+std::string CResultSet::PrepareQuery(std::string_view query, bool* rewritten) const {
+  *rewritten = false;
+  switch (query_mode_) {
+    case kQueryExact: {
+      std::string out;
+      for (const std::string& word : Split(query, " ")) {
+        if (word.empty()) continue;
+        if (!out.empty()) out += " AND ";
+        out += '"' + word + '"';
+      }
+      *rewritten = out != query;
+      return out;
+    }
+    case kQueryAuto:
+      if (!query.empty() && query.size() <= 6) {
+        *rewritten = true;
+        return '"' + std::string(query) + '"';
+      }
+      return std::string(query);
+    default:
+      return std::string(query);
+  }
+}
+
+void CResultSet::ExtractKeywords(std::string* query, bool rewritten) {
+  keywords_.clear();
+  if (rewritten) {
+    for (const std::string& piece : Split(*query, " ")) {
+      keywords_.push_back(StripQuotes(Trim(piece)));
+    }
+    return;
+  }
+  char* engine = KMS_Get_Keywords(query->c_str(), kCharset);
+  std::string words = engine ? engine : "";
+  if (engine) KMS_Free_Keywords(engine);
+  // Character-aware, so that the trail byte of a Chinese character never reads as "O" or "r".
+  if (MbFind(*query, "OR") == kNpos && MbFind(*query, "or") == kNpos &&
+      MbFindChar(*query, '"') == kNpos) {
+    *query = ReplaceAll(Trim(words), " ", " AND ");
+  }
+  keywords_ = SplitKeywords(words);
+}
+
+bool CResultSet::Search(std::string_view query, std::string_view field,
+                        std::string_view condition) {
+  current_page_ = -1;
+  std::fill(std::begin(hit_counts_), std::end(hit_counts_), 0);
+  bool rewritten = false;
+  std::string prepared = PrepareQuery(query, &rewritten);
+  ExtractKeywords(&prepared, rewritten);
+  expression_ = std::string(field) + ":" + prepared;
+  if (!condition.empty()) expression_ = std::string(condition) + " AND " + expression_;
+  default_field_ = std::string(field);
+  FetchPage(0);
+  return true;
+}
+
+bool CResultSet::FetchPage(int page) {
+  current_page_ = page;
+  hits_.clear();
+  const long long window_begin = static_cast<long long>(page) * page_size_;
+  const long long window_end = window_begin + page_size_;
+  long long total = 0;
+  for (size_t i = 0; i < index_paths_.size(); ++i) {
+    hit_counts_[i] = 0;
+    KmsSearch* h = KMS_Search(index_paths_[i].c_str(), expression_.c_str(), kCharset,
+                              default_field_.c_str());
+    if (h != nullptr) {
+      const int n = KMS_HitCount(h);
+      int skipped = 0;
+      if (window_begin < total + n && total < window_end) {
+        long long j = std::max<long long>(window_begin - total, 0);
+        for (; j < n && static_cast<long long>(hits_.size()) + window_begin < window_end; ++j) {
+          KmsHit* hit = KMS_Hit(h, static_cast<int>(j));
+          char* xml = hit ? KMS_Get_Field(hit, "xml", kCharset) : nullptr;
+          if (xml == nullptr) {
+            ++skipped;
+            continue;
+          }
+          char* cat = KMS_Get_Field(hit, "f15", kCharset);
+          hits_.push_back({xml, ParseCategory(cat)});
+          KMS_Free_Field(xml);
+          KMS_Free_Field(cat);
+        }
+      }
+      hit_counts_[i] = n - skipped;
+      total += hit_counts_[i];
+    }
+    KMS_ClearSearch(h);
+  }
+  return true;
+}
+
+SearchHit CResultSet::GetHit(int n) {
+  if (n < 0) return {};
+  const int page = n / page_size_;
+  if (page != current_page_) FetchPage(page);
+  const size_t at = static_cast<size_t>(n - page * page_size_);
+  return at < hits_.size() ? hits_[at] : SearchHit{};
+}
+
+int CResultSet::GetTotalCount() const {
+  long long total = 0;
+  for (size_t i = 0; i < index_paths_.size(); ++i) total += hit_counts_[i];
+  return static_cast<int>(std::min<long long>(total, INT_MAX));
+}
+
+}  // namespace tomeva

@@ -1,0 +1,159 @@
+#include "core/engine/result_set.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "core/base/file_util.h"
+#include "core/base/gbk.h"
+#include "core/engine/kms.h"
+
+namespace tomeva {
+namespace {
+
+std::string G(const char* utf8) { return Utf8ToGbk(utf8); }
+
+TEST(PrepareQuery, RewritesByMode) {
+  struct Case {
+    int mode;
+    std::string query, want;
+    bool rewritten;
+  };
+  const Case cases[] = {
+      {kQueryExact, G("  中国  历史 "), G("\"中国\" AND \"历史\""), true},
+      {kQueryExact, "a b c", "\"a\" AND \"b\" AND \"c\"", true},
+      {kQueryExact, "", "", false},
+      {kQueryExact, "   ", "", true},
+      {kQueryNatural, G("中国 OR 历史"), G("中国 OR 历史"), false},
+      {kQueryAuto, G("中国"), G("\"中国\""), true},
+      {kQueryAuto, G("中 国"), G("\"中 国\""), true},   // 5 bytes, spaces included
+      {kQueryAuto, G("中国历"), G("\"中国历\""), true},  // 6 bytes
+      {kQueryAuto, G("中国历史"), G("中国历史"), false},  // 8 bytes: unchanged
+      {kQueryAuto, "", "", false},
+  };
+  for (const Case& c : cases) {
+    CResultSet rs({}, 1, c.mode);
+    bool rewritten = !c.rewritten;
+    EXPECT_EQ(rs.PrepareQuery(c.query, &rewritten), c.want) << GbkToUtf8(c.query);
+    EXPECT_EQ(rewritten, c.rewritten) << GbkToUtf8(c.query);
+  }
+}
+
+TEST(ExtractKeywords, RewrittenQueriesSplitLocallyWithTheConnective) {
+  CResultSet rs({}, 1, kQueryExact);
+  bool rewritten = false;
+  std::string q = rs.PrepareQuery(G("  中国  历史 "), &rewritten);
+  rs.ExtractKeywords(&q, rewritten);
+  EXPECT_EQ(rs.keywords(), (std::vector<std::string>{G("中国"), "AND", G("历史")}));
+  EXPECT_EQ(q, G("\"中国\" AND \"历史\""));
+}
+
+TEST(ParseCategory, LeadingDigitsOnly) {
+  EXPECT_EQ(ParseCategory("13"), 13);
+  EXPECT_EQ(ParseCategory("7abc"), 7);
+  EXPECT_EQ(ParseCategory("abc"), 0);
+  EXPECT_EQ(ParseCategory(nullptr), 0);
+  EXPECT_EQ(ParseCategory("99999999999999999999"), 2147483647);
+}
+
+// A real index of 25 records: record i has title "第i首", category 3 for even i and 13 for odd i;
+// records 0..24 all contain 明月, records 0..6 also contain 故乡.
+class ResultSetIndexTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    char tmpl[] = "/tmp/tomeva-rs-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = new std::string(tmpl);
+    index_ = new std::string(*dir_ + "/SearchDB");
+    KMS_Init();
+    KMS_Open(index_->c_str(), 1);
+    for (int i = 0; i < 25; ++i) {
+      std::string title = G("第") + std::to_string(i) + G("首");
+      std::string body = G(i < 7 ? "举头望明月，低头思故乡" : "明月几时有");
+      std::string cat = i % 2 ? "13" : "3";
+      std::string xml = "<?xml version=\"1.0\" encoding=\"GB2312\"?>\n<record>\n\t<FdName>" +
+                        title + "</FdName>\n</record>\n";
+      KmsDocument* d = KMS_New_Document();
+      KMS_Add_Field(d, "xml", xml.c_str(), "gb2312", 1, 0, 0);
+      KMS_Add_Field(d, "content", (title + "\n" + body + "\n" + cat + "\n").c_str(), "gb2312", 1,
+                    1, 1);
+      KMS_Add_Field(d, "title", title.c_str(), "gb2312", 1, 1, 1);
+      KMS_Add_Field(d, "f15", cat.c_str(), "gb2312", 1, 1, 1);
+      ASSERT_EQ(KMS_Insert_Document(index_->c_str(), d), 0);
+      KMS_Free_Document(d);
+    }
+    KMS_Close(index_->c_str());
+  }
+  static void TearDownTestSuite() {
+    std::system(("rm -rf '" + *dir_ + "'").c_str());
+    delete dir_;
+    delete index_;
+  }
+  static std::string* dir_;
+  static std::string* index_;
+};
+std::string* ResultSetIndexTest::dir_ = nullptr;
+std::string* ResultSetIndexTest::index_ = nullptr;
+
+TEST_F(ResultSetIndexTest, PagesAreFetchedOnDemandAndTotalsAreExact) {
+  CResultSet rs({*index_}, 1, kQueryAuto);
+  rs.Search(G("明月"), "content", "");
+  EXPECT_EQ(rs.expression(), G("content:\"明月\""));
+  EXPECT_EQ(rs.keywords(), std::vector<std::string>{G("明月")});
+  EXPECT_EQ(rs.GetTotalCount(), 25);
+  EXPECT_EQ(rs.current_page(), 0);
+  EXPECT_EQ(rs.hits().size(), 10u);
+  std::vector<std::string> seen;
+  for (int n : {0, 9, 10, 3, 24}) {
+    SearchHit hit = rs.GetHit(n);
+    EXPECT_EQ(rs.current_page(), n / 10) << n;
+    EXPECT_NE(hit.xml.find("<FdName>"), std::string::npos);
+    EXPECT_TRUE(hit.category == 3 || hit.category == 13);
+  }
+  EXPECT_EQ(rs.hits().size(), 5u);  // the last page holds the remaining five
+  // Every hit appears exactly once over the pages.
+  for (int n = 0; n < 25; ++n) seen.push_back(rs.GetHit(n).xml);
+  std::sort(seen.begin(), seen.end());
+  EXPECT_EQ(std::unique(seen.begin(), seen.end()), seen.end());
+}
+
+TEST_F(ResultSetIndexTest, ConditionRestrictsToTheExactCategory) {
+  CResultSet rs({*index_}, 1, kQueryExact);
+  rs.Search(G("故乡"), "content", "f15:\"3\"");
+  EXPECT_EQ(rs.expression(), G("f15:\"3\" AND content:\"故乡\""));
+  EXPECT_EQ(rs.GetTotalCount(), 4);  // records 0, 2, 4, 6
+  for (const SearchHit& h : rs.hits()) EXPECT_EQ(h.category, 3);
+}
+
+TEST_F(ResultSetIndexTest, SeveralIndexesAreSummedAndMissingOnesCountZero) {
+  CResultSet rs({*index_, *dir_ + "/absent", *index_}, 1, kQueryAuto);
+  rs.Search(G("故乡"), "content", "");
+  EXPECT_EQ(rs.GetTotalCount(), 14);
+  // Page 1 spans the end of the first index and the start of the third.
+  rs.FetchPage(1);
+  EXPECT_EQ(rs.hits().size(), 4u);
+  CResultSet none({*index_}, 1, kQueryAuto);
+  none.Search(G("长江"), "content", "");
+  EXPECT_EQ(none.GetTotalCount(), 0);
+  EXPECT_TRUE(none.hits().empty());
+}
+
+TEST_F(ResultSetIndexTest, NaturalQueriesBecomeTheKeywordConjunction) {
+  CResultSet rs({*index_}, 1, kQueryNatural);
+  rs.Search(G("明月故乡"), "content", "");
+  EXPECT_EQ(rs.GetTotalCount(), 7);
+  EXPECT_EQ(rs.expression(), G("content:明月 AND 故乡"));
+  EXPECT_EQ(rs.keywords(), (std::vector<std::string>{G("明月"), G("故乡")}));
+  // With OR the query goes to the engine unchanged, keywords still come from it.
+  CResultSet with_or({*index_}, 1, kQueryNatural);
+  with_or.Search(G("故乡 OR 几时"), "content", "");
+  EXPECT_EQ(with_or.expression(), G("content:故乡 OR 几时"));
+  EXPECT_EQ(with_or.GetTotalCount(), 25);
+}
+
+}  // namespace
+}  // namespace tomeva
