@@ -52,6 +52,25 @@ constexpr Entry kEntries[] = {
     {kTextOneInstance, "Cannot run more than one instance."},
     {kTextRegisterClassFailed, "Failed to register window class!"},
     {kTextConfigMissing, "Config file missing!"},
+    {kTextMigrationNotice,
+     "发现系统中安装了较老版本的KvTomeva，将合并已安装的较老版本程序中的\r\n书籍，"
+     "并且删除老版本的应用程序。\n"},
+    {kTextMigrationCopying, "正在并入,请稍候... ..."},
+    {kTextSystemError, "系统错误!\n"},
+    {kTextImportFound, "找到"},
+    {kTextImportAnalysing, "正在分析新书的记录..."},
+    {kTextImportIndexing, "正在建立索引..."},
+    {kTextImportOptimising, "请稍侯，正在优化SearchDB... ..."},
+    {kTextImportDone, "导入完成！请单击确定打开程序。"},
+    {kTextTooManyBooks, "书目文件中有%d本书，超过了%d本的上限，只显示前面的书。"},
+    {kTextCatalogueFull, "书库已满（最多49本书），新书“%s”没有导入。"},
+    {kTextBadBookDir, "书目中的文件夹名“%s”不是一个简单的文件夹名，已跳过这本书。"},
+    {kTextCatalogueUnreadable, "无法读取书目文件bookconfig.xml，新书“%s”没有导入。"},
+    {kTextCatalogueNoEnd, "书目文件bookconfig.xml缺少</books>，已保留原文件，新书“%s”没有导入。"},
+    {kTextCatalogueWriteFailed, "无法写入书目文件bookconfig.xml，新书“%s”没有导入。"},
+    {kTextBookCopyFailed, "新书“%s”的文件没有全部复制成功，下次启动时将重新导入。"},
+    {kTextBadRecordDir, "记录文件%s中的文件夹名不是一个简单的文件夹名，已跳过这条记录。"},
+    {kTextOldInstallationKept, "“%s”看起来不是较老版本的安装文件夹，没有删除它。"},
 };
 
 const std::map<int, std::string>& GbkTable() {

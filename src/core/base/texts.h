@@ -45,6 +45,24 @@ enum TextId : int {
   kTextOneInstance,               // "Cannot run more than one instance."
   kTextRegisterClassFailed,       // "Failed to register window class!"
   kTextConfigMissing,             // "Config file missing!"
+  // Start-up maintenance, the new-book import and the catalogue.
+  kTextMigrationNotice,           // older installation found, will be merged
+  kTextMigrationCopying,          // "正在并入,请稍候... ..."
+  kTextSystemError,               // "系统错误!\n"
+  kTextImportFound,               // "找到" (followed by the book name)
+  kTextImportAnalysing,           // "正在分析新书的记录..."
+  kTextImportIndexing,            // "正在建立索引..."
+  kTextImportOptimising,          // "请稍侯，正在优化SearchDB... ..."
+  kTextImportDone,                // "导入完成！请单击确定打开程序。"
+  kTextTooManyBooks,              // catalogue holds %d books, only the first %d are shown
+  kTextCatalogueFull,             // no room for the new book %s
+  kTextBadBookDir,                // book folder %s is not one plain folder name
+  kTextCatalogueUnreadable,       // bookconfig.xml cannot be read: new book %s not imported
+  kTextCatalogueNoEnd,            // bookconfig.xml lacks </books>: new book %s not imported
+  kTextCatalogueWriteFailed,      // bookconfig.xml cannot be written: new book %s not imported
+  kTextBookCopyFailed,            // files of the new book %s could not all be copied
+  kTextBadRecordDir,              // record file %s names a folder that is not a plain name
+  kTextOldInstallationKept,       // %s does not look like an older installation: not deleted
 };
 
 // The text as GBK bytes; the empty string for an unknown id. Thread-safe.

@@ -1,0 +1,170 @@
+#include "core/app/file_tree.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+#include "core/base/file_util.h"
+#include "core/base/mbstring.h"
+
+namespace tomeva {
+namespace {
+
+bool WriteAll(int fd, const char* p, size_t left) {
+  while (left > 0) {
+    ssize_t n = ::write(fd, p, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Streams `in` into `out`; false on a read or write error.
+bool CopyStream(int in, int out) {
+  std::vector<char> buffer(1 << 16);
+  for (;;) {
+    ssize_t n = ::read(in, buffer.data(), buffer.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) return true;
+    if (!WriteAll(out, buffer.data(), static_cast<size_t>(n))) return false;
+  }
+}
+
+int OpenSource(std::string_view source) {
+  std::string p = ResolvePath(source);
+  int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return -1;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace
+
+bool IsPlainFolderName(std::string_view name) {
+  if (name.empty() || name == ".") return false;
+  if (name.find("..") != std::string_view::npos) return false;
+  for (size_t pos = 0; pos < name.size();) {
+    size_t len = GbkCharLen(name, pos);
+    if (len == 1) {
+      unsigned char c = static_cast<unsigned char>(name[pos]);
+      if (c < 0x20 || c == 0x7F || c == '/' || c == '\\' || c == ':') return false;
+    }
+    pos += len;
+  }
+  return true;
+}
+
+bool CopyFileReplacing(std::string_view source, std::string_view target) {
+  int in = OpenSource(source);
+  if (in < 0) return false;
+  const std::string to = ResolvePath(target);
+  const std::string dir = DirName(to);
+  std::string tmpl = JoinPath(dir.empty() ? "." : dir, "." + BaseName(to) + ".copyXXXXXX");
+  std::vector<char> tmp(tmpl.begin(), tmpl.end());
+  tmp.push_back('\0');
+  int out = ::mkstemp(tmp.data());
+  if (out < 0) {
+    ::close(in);
+    return false;
+  }
+  ::fchmod(out, 0644);
+  bool ok = CopyStream(in, out);
+  ok = ::close(out) == 0 && ok;
+  ::close(in);
+  if (ok && ::rename(tmp.data(), to.c_str()) == 0) return true;
+  ::unlink(tmp.data());
+  return false;
+}
+
+bool CopyFileNoOverwrite(std::string_view source, std::string_view target) {
+  int in = OpenSource(source);
+  if (in < 0) return false;
+  const std::string to = ResolvePath(target);
+  // O_EXCL: a file that appears between the caller's check and this open is still kept.
+  int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (out < 0) {
+    ::close(in);
+    return false;
+  }
+  bool ok = CopyStream(in, out);
+  ok = ::close(out) == 0 && ok;
+  ::close(in);
+  if (!ok) ::unlink(to.c_str());
+  return ok;
+}
+
+bool CopyTreeIntoAppDir(std::string_view app_dir, std::string_view source,
+                        std::string_view relative_target) {
+  const std::string src = ResolvePath(source);
+  const std::string target_dir = JoinPath(app_dir, relative_target);
+  if (!MakeDirectories(target_dir)) return false;
+  const std::string resolved_target = ResolvePath(target_dir);
+  bool ok = true;
+  for (const std::string& name : ListDirectory(src)) {
+    const std::string from = JoinPath(src, name);
+    struct stat st;
+    if (::lstat(from.c_str(), &st) != 0) {
+      ok = false;
+      continue;
+    }
+    if (S_ISDIR(st.st_mode)) {
+      ok = CopyTreeIntoAppDir(app_dir, from, JoinPath(relative_target, name)) && ok;
+    } else if (S_ISREG(st.st_mode)) {
+      ok = CopyFileReplacing(from, JoinPath(resolved_target, name)) && ok;
+    }
+    // Links, devices and sockets are not part of a book and are left out.
+  }
+  return ok;
+}
+
+bool DeleteTree(std::string_view directory) {
+  const std::string dir = ResolvePath(directory);
+  struct stat st;
+  if (::lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  bool ok = true;
+  for (const std::string& name : ListDirectory(dir)) {
+    const std::string path = JoinPath(dir, name);
+    if (::lstat(path.c_str(), &st) != 0) continue;
+    if (S_ISDIR(st.st_mode)) {
+      ok = DeleteTree(path) && ok;
+      ok = (::rmdir(path.c_str()) == 0) && ok;
+    } else {
+      ok = (::unlink(path.c_str()) == 0 || errno == ENOENT) && ok;
+    }
+  }
+  return ok;
+}
+
+bool RemoveDirectory(std::string_view directory) {
+  const std::string dir = ResolvePath(directory);
+  return ::rmdir(dir.c_str()) == 0 || errno == ENOENT;
+}
+
+bool RemoveFile(std::string_view path) {
+  const std::string p = ResolvePath(path);
+  return ::unlink(p.c_str()) == 0 || errno == ENOENT;
+}
+
+void SyncFileSystemOf(std::string_view path) {
+  const std::string p = ResolvePath(path);
+  int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::syncfs(fd);
+  ::close(fd);
+}
+
+}  // namespace tomeva

@@ -1,0 +1,49 @@
+// File-tree operations of the application: copying a book's folder into the installation and
+// emptying folders. Paths are GBK byte strings; "\" is accepted as a separator and paths are
+// resolved as core/base/file_util resolves them. Symbolic links are never followed: a link met
+// while copying is left out, a link met while deleting is removed itself, never its target.
+#ifndef TOMEVA_CORE_APP_FILE_TREE_H_
+#define TOMEVA_CORE_APP_FILE_TREE_H_
+
+#include <string>
+#include <string_view>
+
+namespace tomeva {
+
+// True when `name` can be used as one folder inside the library: not empty, no "/" or "\", no
+// ":" (a drive), no "..", no control byte. Every `dir` value read from a catalogue or a fragment
+// is checked with this before it is joined to a path, so that no such value can make the system
+// copy, write or delete outside the library.
+bool IsPlainFolderName(std::string_view name);
+
+// Copies one file's bytes, replacing the target. The copy goes to a temporary file in the target
+// folder that is renamed over the target, so a target is never left half-written. True on success.
+bool CopyFileReplacing(std::string_view source, std::string_view target);
+
+// Copies one file only when the target does not exist (an existing file, even one created
+// meanwhile, is never overwritten). True when the copy was made.
+bool CopyFileNoOverwrite(std::string_view source, std::string_view target);
+
+// For each entry of `source`: a folder is created as app_dir/relative_target/<name> and copied
+// recursively; a file is copied to app_dir/relative_target/<name>, replacing it. The target folder
+// itself is created when missing. Returns true when every entry was copied.
+bool CopyTreeIntoAppDir(std::string_view app_dir, std::string_view source,
+                        std::string_view relative_target);
+
+// Removes everything inside `directory` (files, links, folders with their contents); the folder
+// itself stays for the caller to remove. True when it is empty afterwards.
+bool DeleteTree(std::string_view directory);
+
+// Removes an (empty) folder. True when it is gone.
+bool RemoveDirectory(std::string_view directory);
+
+// Removes a file. True when it is gone (also when it never existed).
+bool RemoveFile(std::string_view path);
+
+// Flushes the file system holding `path` to disk, so that what was written there survives a
+// power loss before a later step depends on it.
+void SyncFileSystemOf(std::string_view path);
+
+}  // namespace tomeva
+
+#endif  // TOMEVA_CORE_APP_FILE_TREE_H_

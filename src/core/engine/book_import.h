@@ -1,0 +1,57 @@
+// The import of new books from the installation's Update folder. For each one-book catalogue
+// fragment Update/bookconfig*.xml it converts and indexes the book's record files, copies the
+// book's other files into the installation, adds the book to the catalogue bookconfig.xml, and
+// finally optimises the index. Every path is under the installation folder `app_dir` (the
+// catalogue, the book folders, temp.xml, the index folder SearchDB and Update/).
+//
+// An import stopped at any moment (killed, power lost) is finished by the next run: the catalogue
+// entry is the commit point of a book. Everything a book needs (record files, index documents,
+// copied files) is in place before its entry is added; indexing a record again replaces its
+// document, so redoing an uncommitted book is harmless; the files in Update/<dir> are removed
+// only after the entry is on disk. A marker file Update/<dir>.imported, written just before the
+// entry and removed with the fragment, lets the next run tell its own committed book (whose
+// Update folder it then empties) from a different book that only shares the name (left alone).
+#ifndef TOMEVA_CORE_ENGINE_BOOK_IMPORT_H_
+#define TOMEVA_CORE_ENGINE_BOOK_IMPORT_H_
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/records/book_def.h"
+
+namespace tomeva {
+
+struct ImportResult {
+  int books_imported = 0;             // books added to the catalogue by this run
+  bool library_changed = false;       // a fragment was completed; the index was optimised
+  std::vector<std::string> messages;  // problems reported to the user (GBK), in order
+};
+
+// What the import shows while it runs: the status line, the second line, the progress bar
+// (ProgressSink: range and position, one step per record) and its end. Called on the thread that
+// runs the import.
+class ImportStatusSink : public ProgressSink {
+ public:
+  virtual void SetStatus(const std::string& text) = 0;
+  virtual void SetDetail(const std::string& text) = 0;
+  // A problem the user is told about (a refused book, a catalogue that cannot be changed).
+  virtual void Report(const std::string& message) = 0;
+  // Called exactly once, last, whatever happened: the dialog enables its OK button and signals
+  // the completion event that start-up waits for.
+  virtual void Finished(const ImportResult& result) = 0;
+};
+
+// Runs the import in `app_dir` (made absolute first). `sink` may be null. Never throws.
+ImportResult RunBookImport(std::string_view app_dir, ImportStatusSink* sink);
+
+// Names of the files in app_dir/Update matching "bookconfig*.xml" (ASCII case ignored; folders
+// left out), in listing order.
+std::vector<std::string> ListPendingCatalogues(std::string_view app_dir);
+
+// True for a name matching "book_*.xml" (ASCII case ignored): a record file.
+bool IsRecordFileName(std::string_view name);
+
+}  // namespace tomeva
+
+#endif  // TOMEVA_CORE_ENGINE_BOOK_IMPORT_H_

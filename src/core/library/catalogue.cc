@@ -1,0 +1,93 @@
+#include "core/library/catalogue.h"
+
+#include <climits>
+#include <cstdio>
+
+#include "core/app/file_tree.h"
+#include "core/base/file_util.h"
+#include "core/base/mbstring.h"
+#include "core/base/texts.h"
+
+namespace tomeva {
+
+int CategoryNumber(std::string_view text) {
+  size_t pos = 0;
+  while (pos < text.size() && IsSpaceByte(text[pos])) ++pos;
+  bool negative = false;
+  if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) {
+    negative = text[pos] == '-';
+    ++pos;
+  }
+  long long value = 0;
+  for (; pos < text.size() && text[pos] >= '0' && text[pos] <= '9'; ++pos) {
+    value = value * 10 + (text[pos] - '0');
+    if (value > INT_MAX) value = INT_MAX;
+  }
+  return static_cast<int>(negative ? -value : value);
+}
+
+bool Catalogue::LoadCatalogue(std::string_view library_dir) {
+  library_dir_ = std::string(library_dir);
+  entries_.clear();
+  rows_.clear();
+  overflow_ = 0;
+  document_.root().Clear();
+  if (!document_.Load(JoinPath(library_dir_, "bookconfig.xml"), 1)) return false;
+  std::vector<std::string> all;
+  document_.GetAttributeStrings("book", &all);
+  for (std::string& text : all) {
+    if (static_cast<int>(entries_.size()) == kMaxCatalogueBooks) {
+      ++overflow_;
+      continue;
+    }
+    AttributeMap attributes;
+    ParseAttributes(text, &attributes);
+    BookRow row;
+    auto dir = attributes.find("dir");
+    auto category = attributes.find("category");
+    if (dir != attributes.end() && category != attributes.end() && !dir->second.empty() &&
+        !category->second.empty()) {
+      row.folder = dir->second;
+      row.category = category->second;
+    }
+    entries_.push_back(std::move(text));
+    rows_.push_back(std::move(row));
+  }
+  return true;
+}
+
+int Catalogue::FindBookByCategory(int n) const {
+  for (size_t k = 0; k < rows_.size(); ++k) {
+    if (rows_[k].category.empty()) continue;
+    if (CategoryNumber(rows_[k].category) == n) return static_cast<int>(k);
+  }
+  return -1;
+}
+
+std::string Catalogue::BookFolder(int k) const {
+  if (k < 1 || k > static_cast<int>(rows_.size())) return std::string();
+  const std::string& folder = rows_[k - 1].folder;
+  if (!IsPlainFolderName(folder)) return std::string();
+  return JoinPath(library_dir_, folder);
+}
+
+std::string Catalogue::BookAttribute(int k, std::string_view attribute) const {
+  if (k < 1 || k > static_cast<int>(entries_.size())) return std::string();
+  AttributeMap attributes;
+  ParseAttributes(entries_[k - 1], &attributes);
+  auto it = attributes.find(std::string(attribute));
+  return it == attributes.end() ? std::string() : it->second;
+}
+
+std::string Catalogue::BookName(int k) const { return BookAttribute(k, "name"); }
+
+std::string Catalogue::OverflowMessage() const {
+  if (overflow_ == 0) return std::string();
+  const std::string& format = Text(kTextTooManyBooks);
+  std::vector<char> buffer(format.size() + 64);
+  std::snprintf(buffer.data(), buffer.size(), format.c_str(), book_count() + overflow_,
+                kMaxCatalogueBooks);
+  return buffer.data();
+}
+
+}  // namespace tomeva

@@ -1,0 +1,75 @@
+// The library catalogue bookconfig.xml as the document holds it while the program runs: the
+// loaded (scrambled) document, the book entry list and the book table. Book numbers are 1-based
+// positions of the `book` elements in the file. Not shared between threads.
+#ifndef TOMEVA_CORE_LIBRARY_CATALOGUE_H_
+#define TOMEVA_CORE_LIBRARY_CATALOGUE_H_
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/xml/xml_document.h"
+
+namespace tomeva {
+
+// Most books a library holds. Category numbers 1..49 are the ones that carry result-page labels,
+// and the import gives every new book a category of its own from that range, so a 50th book
+// could not be told apart from the others in search results.
+inline constexpr int kMaxCatalogueBooks = 49;
+
+struct BookRow {
+  std::string category;  // category text as written ("" when the entry has none)
+  std::string folder;    // folder name as written ("" when the entry has none)
+};
+
+class Catalogue {
+ public:
+  // Loads library_dir/bookconfig.xml (scrambled) and fills both lists. A missing or unreadable
+  // catalogue leaves both empty and returns false. A catalogue with more than kMaxCatalogueBooks
+  // books keeps the first kMaxCatalogueBooks in both lists and records how many were left out
+  // (see overflow_count and OverflowMessage); nothing is read or written past the table.
+  bool LoadCatalogue(std::string_view library_dir);
+
+  // 0-based position of the first book whose category text, read as a decimal integer (leading
+  // digits, "7a" reads as 7, no digits as 0), equals n; -1 when none does.
+  int FindBookByCategory(int n) const;
+
+  // library_dir/<folder> of book k (1-based); "" for a number outside the list or a book entry
+  // without a usable folder name (empty, or not one plain folder name).
+  std::string BookFolder(int k) const;
+
+  // The raw attribute text of each `book` element, in file order: entries()[k-1] is book k.
+  const std::vector<std::string>& entries() const { return entries_; }
+  // rows()[k-1] is book k's category and folder. Always as long as entries(): an entry missing
+  // `dir` or `category` gets an empty row, so the books after it keep their own rows.
+  const std::vector<BookRow>& rows() const { return rows_; }
+  int book_count() const { return static_cast<int>(entries_.size()); }
+
+  // Attribute `name` of book k's entry, "" when missing.
+  std::string BookName(int k) const;
+  std::string BookAttribute(int k, std::string_view attribute) const;
+
+  // Books of the file that were left out because the table is full; 0 normally.
+  int overflow_count() const { return overflow_; }
+  // The text to tell the user when books were left out (GBK), "" when none were.
+  std::string OverflowMessage() const;
+
+  const std::string& library_dir() const { return library_dir_; }
+  CXmlDocument& document() { return document_; }
+
+ private:
+  std::string library_dir_;
+  CXmlDocument document_;
+  std::vector<std::string> entries_;
+  std::vector<BookRow> rows_;
+  int overflow_ = 0;
+};
+
+// Reads a category text as the catalogue compares it: optional white space and sign, then the
+// leading decimal digits; 0 when there are none. Saturates instead of overflowing.
+int CategoryNumber(std::string_view text);
+
+}  // namespace tomeva
+
+#endif  // TOMEVA_CORE_LIBRARY_CATALOGUE_H_

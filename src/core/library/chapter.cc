@@ -1,0 +1,135 @@
+#include "core/library/chapter.h"
+
+#include <cstdio>
+
+#include "core/base/file_util.h"
+#include "core/base/mbstring.h"
+#include "core/base/texts.h"
+
+namespace tomeva {
+namespace {
+
+std::string AttributeOf(const CXmlNode& node, const char* name) {
+  auto it = node.attributes().find(name);
+  return it == node.attributes().end() ? std::string() : it->second;
+}
+
+bool IsRecordFileName(std::string_view name) {
+  std::string lower = ToLowerAscii(name);
+  return StartsWith(lower, "book_") && EndsWith(lower, ".xml");
+}
+
+bool LoadChapter(std::string_view book_folder, CXmlDocument* doc) {
+  return doc->Load(JoinPath(book_folder, "chapter.xml")) == 1;
+}
+
+}  // namespace
+
+CXmlNode* FindChapterNode(CXmlNode& root, const NodePath& path) {
+  CXmlNode* node = &root;
+  for (int position : path) {
+    if (position < 0) return nullptr;
+    CXmlNode* child = node->first_child();
+    for (int i = 0; child != nullptr && i < position; ++i) child = child->next_sibling();
+    if (child == nullptr) return nullptr;
+    node = child;
+  }
+  return node;
+}
+
+bool InheritNodeValues(CXmlNode& root, const NodePath& path, InheritedValues* out) {
+  out->htm = AttributeOf(root, "htm");
+  if (out->htm.empty()) out->htm = "home.htm";
+  out->pdf = AttributeOf(root, "pdf");
+  CXmlNode* node = &root;
+  for (int position : path) {
+    if (position < 0) return false;
+    CXmlNode* child = node->first_child();
+    for (int i = 0; child != nullptr && i < position; ++i) child = child->next_sibling();
+    if (child == nullptr) return false;
+    node = child;
+    std::string htm = AttributeOf(*node, "htm");
+    if (!htm.empty()) out->htm = std::move(htm);
+    std::string pdf = AttributeOf(*node, "pdf");
+    if (!pdf.empty()) out->pdf = std::move(pdf);
+  }
+  return true;
+}
+
+std::string NodePageOf(std::string_view library_dir, std::string_view book_folder,
+                       const InheritedValues& values) {
+  if (EqualsNoCase(values.htm, "home.htm")) return JoinPath(library_dir, "home.htm");
+  return JoinPath(book_folder, values.htm);
+}
+
+std::string NodePdfOf(std::string_view book_folder, const InheritedValues& values) {
+  return values.pdf.empty() ? std::string() : JoinPath(book_folder, values.pdf);
+}
+
+std::string GetNodePage(std::string_view library_dir, std::string_view book_folder,
+                        const NodePath& path) {
+  const std::string start_page = JoinPath(library_dir, "home.htm");
+  CXmlDocument doc;
+  if (!LoadChapter(book_folder, &doc)) return start_page;
+  InheritedValues values;
+  if (!InheritNodeValues(doc.root(), path, &values)) return start_page;
+  return NodePageOf(library_dir, book_folder, values);
+}
+
+std::string GetNodePdf(std::string_view book_folder, const NodePath& path) {
+  CXmlDocument doc;
+  if (!LoadChapter(book_folder, &doc)) return std::string();
+  InheritedValues values;
+  if (!InheritNodeValues(doc.root(), path, &values)) return std::string();
+  return NodePdfOf(book_folder, values);
+}
+
+std::string ChapterNodeLabel(const CXmlNode& node) {
+  std::string label;
+  if (EqualsNoCase(node.tag(), "record")) {
+    label = AttributeOf(node, "title");
+  } else if (EqualsNoCase(node.tag(), "dir")) {
+    label = AttributeOf(node, "name");
+  }
+  return label.empty() ? Text(kTextNoName) : label;
+}
+
+std::string BuildChapterXmlText(std::string_view book_folder) {
+  const std::string folder = ResolvePath(book_folder);
+  std::vector<std::string> names = ListDirectory(folder);
+  std::string text = "<?xml version=\"1.0\" encoding=\"GB2312\"?>\r\n<book ";
+  for (const std::string& name : names) {
+    if (EqualsNoCase(name, "838.pdf") && FileExists(JoinPath(folder, name))) {
+      text += "pdf=\"838.pdf\"";
+      break;
+    }
+  }
+  text += ">\r\n";
+  for (const std::string& name : names) {
+    if (!IsRecordFileName(name)) continue;
+    const std::string path = JoinPath(folder, name);
+    if (!FileExists(path)) continue;
+    CXmlDocument record;
+    std::string title;
+    if (record.Load(path)) title = record.GetText("FdName");
+    text += "<record title=\"";
+    text += title;
+    text += "\">";
+    text += name;
+    text += "</record>\r\n";
+  }
+  text += "</book>";
+  return text;
+}
+
+int CreateChapterXml(std::string_view book_folder, CXmlDocument* doc) {
+  if (LoadChapter(book_folder, doc)) return 1;
+  const std::string path = ResolvePath(JoinPath(book_folder, "chapter.xml"));
+  // A file that is there but does not load is moved aside first; when even that fails it is
+  // left alone rather than overwritten.
+  if (FileExists(path) && std::rename(path.c_str(), (path + ".bak").c_str()) != 0) return 0;
+  if (!ReplaceFileAtomically(path, BuildChapterXmlText(book_folder))) return 0;
+  return LoadChapter(book_folder, doc) ? 1 : 0;
+}
+
+}  // namespace tomeva

@@ -1,0 +1,64 @@
+// A book's table of contents, chapter.xml in the book folder: which page and which PDF a node
+// shows, and the generation of a table of contents for a folder that has none. A node is
+// addressed by its path of 0-based child positions from the root element (the empty path is the
+// book itself), in the order the tree shows the elements.
+#ifndef TOMEVA_CORE_LIBRARY_CHAPTER_H_
+#define TOMEVA_CORE_LIBRARY_CHAPTER_H_
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/xml/xml_document.h"
+
+namespace tomeva {
+
+using NodePath = std::vector<int>;
+
+// The element at `path` under `root`, or null when a position does not exist.
+CXmlNode* FindChapterNode(CXmlNode& root, const NodePath& path);
+
+// The `htm` / `pdf` value that the node inherits: the value of the deepest element on the way
+// from the root to the node (the node included) where it is non-empty. `htm` starts from
+// "home.htm" when the root has none; `pdf` from "". Null when the path does not exist.
+struct InheritedValues {
+  std::string htm;
+  std::string pdf;
+};
+bool InheritNodeValues(CXmlNode& root, const NodePath& path, InheritedValues* out);
+
+// The page and PDF for inherited values: library_dir/home.htm for an `htm` of "home.htm" (any
+// case), else book_folder/<htm>; book_folder/<pdf>, or "" when there is no `pdf`.
+std::string NodePageOf(std::string_view library_dir, std::string_view book_folder,
+                       const InheritedValues& values);
+std::string NodePdfOf(std::string_view book_folder, const InheritedValues& values);
+
+// The page a node shows: library_dir/home.htm when the inherited `htm` is "home.htm" (any case),
+// when chapter.xml cannot be loaded or when the path does not exist; otherwise
+// book_folder/<htm>.
+std::string GetNodePage(std::string_view library_dir, std::string_view book_folder,
+                        const NodePath& path);
+
+// The PDF a node opens: book_folder/<pdf>, or "" when no element on its way names one or
+// chapter.xml cannot be loaded.
+std::string GetNodePdf(std::string_view book_folder, const NodePath& path);
+
+// The label of a table-of-contents element: `name` of a section, `title` of a record, "缺名字"
+// when that comes out empty.
+std::string ChapterNodeLabel(const CXmlNode& node);
+
+// The table of contents generated for a book folder: the root carries pdf="838.pdf" when the
+// folder holds a file of that name, and one `record` element per record file (book_*.xml, in
+// listing order) titled with the file's first FdName text.
+std::string BuildChapterXmlText(std::string_view book_folder);
+
+// Loads book_folder/chapter.xml into `doc`; when it is missing or does not load, writes the
+// generated table of contents and loads that. A chapter.xml that exists but does not load is
+// kept as chapter.xml.bak (replacing an older one) before the new file is written, so that a
+// hand-written table of contents with one mistake in it is not lost. Returns 1 when `doc` holds
+// a table of contents afterwards.
+int CreateChapterXml(std::string_view book_folder, CXmlDocument* doc);
+
+}  // namespace tomeva
+
+#endif  // TOMEVA_CORE_LIBRARY_CHAPTER_H_

@@ -1,0 +1,77 @@
+#include "core/settings/settings.h"
+
+#include <unistd.h>
+
+#include <vector>
+
+#include "core/app/file_tree.h"
+#include "core/base/file_util.h"
+#include "core/base/mbstring.h"
+
+namespace tomeva {
+
+std::string CurrentApplicationDirectory() {
+  std::vector<char> buffer(4096);
+  if (::getcwd(buffer.data(), buffer.size()) == nullptr) return std::string();
+  std::string dir(buffer.data());
+  if (dir.empty() || LastSeparator(dir) != dir.size() - 1) dir += '/';
+  return dir;
+}
+
+std::string ApplyDotRule(std::string_view value, std::string_view app_dir) {
+  if (!value.empty() && value[0] == '.') return std::string(app_dir) + std::string(value);
+  return std::string(value);
+}
+
+std::string ReadSettingText(CXmlDocument& doc, std::string_view name) {
+  return doc.GetText(name);
+}
+
+std::vector<std::string> ReadKeyFieldNames(CXmlDocument& system_xml) {
+  std::vector<std::string> names;
+  for (int i = 1; i <= 10; ++i) {
+    std::string name = system_xml.GetText("KEY_FIELD" + std::to_string(i));
+    if (name.empty()) break;
+    names.push_back(std::move(name));
+  }
+  return names;
+}
+
+std::string ReadCheckVersionUrl(std::string_view app_dir) {
+  CXmlDocument doc;
+  if (!doc.Load(std::string(app_dir) + "ContactInfo.xml")) return std::string();
+  return Trim(doc.GetText("CheckVersionUrl"));
+}
+
+std::string FindPdfViewerPath(Registry& registry) {
+  std::string path = registry.ReadRegString(RegRoot::kLocalMachine, kRegAppPathsReader, "", "");
+  if (path.empty()) {
+    path = registry.ReadRegString(RegRoot::kLocalMachine, kRegAppPathsAcrobat, "", "");
+  }
+  return path;
+}
+
+bool InstallViewerPlugin(std::string_view viewer_path, std::string_view app_dir) {
+  size_t sep = LastSeparator(viewer_path);
+  if (sep == kNpos) return false;
+  const std::string plugin_dir = std::string(viewer_path.substr(0, sep)) + "/plug_ins/";
+  const std::string target = plugin_dir + kPluginFileName;
+  if (FileExists(target) || DirectoryExists(target)) return false;
+  return CopyFileNoOverwrite(std::string(app_dir) + kPluginFileName, target);
+}
+
+Settings LoadSettings(Registry& registry, std::string_view app_dir, CXmlDocument* system_xml) {
+  Settings s;
+  s.app_dir = std::string(app_dir);
+  s.pdf_viewer_path = FindPdfViewerPath(registry);
+  InstallViewerPlugin(s.pdf_viewer_path, s.app_dir);
+  if (system_xml != nullptr) {
+    s.exit_dir = ApplyDotRule(ReadSettingText(*system_xml, "path"), s.app_dir);
+    s.index_dir = ApplyDotRule(ReadSettingText(*system_xml, "SearchDataDir"), s.app_dir);
+    s.ebook_dir = ApplyDotRule(ReadSettingText(*system_xml, "EBookDir"), s.app_dir);
+    s.exit_command = ReadSettingText(*system_xml, "EndFlash");
+  }
+  return s;
+}
+
+}  // namespace tomeva

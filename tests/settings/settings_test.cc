@@ -1,0 +1,152 @@
+#include "core/settings/settings.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "core/app/file_tree.h"
+#include "core/base/file_util.h"
+#include "core/base/gbk.h"
+
+namespace tomeva {
+namespace {
+
+class TempDir {
+ public:
+  TempDir() {
+    char name[] = "/tmp/tomeva-set-XXXXXX";
+    path_ = ::mkdtemp(name);
+  }
+  ~TempDir() {
+    DeleteTree(path_);
+    RemoveDirectory(path_);
+  }
+  std::string operator/(const std::string& n) const { return JoinPath(path_, n); }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+void Write(const std::string& path, const std::string& utf8) {
+  MakeDirectories(DirName(path));
+  ReplaceFileAtomically(path, Utf8ToGbk(utf8));
+}
+
+std::string Read(const std::string& path) {
+  std::string bytes;
+  ReadWholeFile(path, &bytes);
+  return bytes;
+}
+
+TEST(SettingsTest, DotRule) {
+  struct Case {
+    const char* value;
+    const char* expected;
+  } cases[] = {
+      {".\\SearchDB", "/lib/.\\SearchDB"},
+      {"./SearchDB", "/lib/./SearchDB"},
+      {".", "/lib/."},
+      {"E:\\SearchDB", "E:\\SearchDB"},
+      {"/srv/SearchDB", "/srv/SearchDB"},
+      {"SearchDB", "SearchDB"},
+      {"", ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ApplyDotRule(c.value, "/lib/"), c.expected) << c.value;
+}
+
+TEST(SettingsTest, LoadsSystemValuesWithTheDotRule) {
+  TempDir dir;
+  const std::string app = dir.path() + "/";
+  Write(dir / "System.xml",
+        "<?xml version=\"1.0\" encoding=\"GB2312\"?>\r\n<config>\r\n"
+        "<Folders><searchdatadir>.\\SearchDB</searchdatadir><EBookDir>.</EBookDir></Folders>\r\n"
+        "<path>tools</path><EndFlash>end.exe /quiet</EndFlash>\r\n"
+        "<KEY_FIELD1>标题</KEY_FIELD1><KEY_FIELD2></KEY_FIELD2><KEY_FIELD3>内容摘要</KEY_FIELD3>\r\n"
+        "</config>");
+  CXmlDocument system_xml;
+  ASSERT_EQ(system_xml.Load(dir / "System.xml"), 1);
+  MemoryRegistry reg;
+  Settings s = LoadSettings(reg, app, &system_xml);
+  EXPECT_EQ(s.app_dir, app);
+  EXPECT_EQ(s.index_dir, app + ".\\SearchDB");
+  EXPECT_EQ(s.ebook_dir, app + ".");
+  EXPECT_EQ(s.exit_dir, "tools");
+  EXPECT_EQ(s.exit_command, "end.exe /quiet");
+  EXPECT_EQ(s.pdf_viewer_path, "");
+  // A present third field after an empty second one is not offered.
+  std::vector<std::string> fields = ReadKeyFieldNames(system_xml);
+  ASSERT_EQ(fields.size(), 1u);
+  EXPECT_EQ(GbkToUtf8(fields[0]), "标题");
+
+  Settings without = LoadSettings(reg, app, nullptr);
+  EXPECT_EQ(without.index_dir, "");
+  EXPECT_EQ(without.ebook_dir, "");
+  EXPECT_EQ(without.exit_command, "");
+}
+
+TEST(SettingsTest, ContactInfoUrlIsTrimmed) {
+  TempDir dir;
+  const std::string app = dir.path() + "/";
+  EXPECT_EQ(ReadCheckVersionUrl(app), "");
+  Write(dir / "ContactInfo.xml",
+        "<?xml version=\"1.0\" encoding=\"GB2312\"?>\r\n<c><CHECKVERSIONURL>\r\n "
+        "http://example.invalid/v.xml \t</CHECKVERSIONURL></c>");
+  EXPECT_EQ(ReadCheckVersionUrl(app), "http://example.invalid/v.xml");
+}
+
+TEST(SettingsTest, ViewerPathPrefersTheReader) {
+  const char* reader = kRegAppPathsReader;
+  const char* acrobat = kRegAppPathsAcrobat;
+  struct Case {
+    std::string reader_value;
+    std::string acrobat_value;
+    std::string expected;
+  } cases[] = {
+      {"/opt/reader/viewer.html", "/opt/full/viewer.html", "/opt/reader/viewer.html"},
+      {"", "/opt/full/viewer.html", "/opt/full/viewer.html"},
+      {std::string(256, 'r'), "/opt/full/viewer.html", "/opt/full/viewer.html"},  // too long
+      {"", "", ""},
+  };
+  for (const Case& c : cases) {
+    MemoryRegistry reg;
+    if (!c.reader_value.empty()) {
+      reg.SetValue(RegRoot::kLocalMachine, reader, "", RegType::kString, c.reader_value);
+    }
+    if (!c.acrobat_value.empty()) {
+      reg.SetValue(RegRoot::kLocalMachine, acrobat, "", RegType::kString, c.acrobat_value);
+    }
+    EXPECT_EQ(FindPdfViewerPath(reg), c.expected);
+  }
+}
+
+TEST(SettingsTest, PluginIsInstalledOnceAndNeverOverwritten) {
+  TempDir dir;
+  const std::string app = dir.path() + "/app/";
+  Write(app + kPluginFileName, "plug-in v2");
+  MakeDirectories(dir / "viewer/plug_ins");
+  MemoryRegistry reg;
+  reg.SetValue(RegRoot::kLocalMachine, kRegAppPathsReader, "", RegType::kString,
+               dir / "viewer/viewer.html");
+  LoadSettings(reg, app, nullptr);
+  EXPECT_EQ(Read(dir / "viewer/plug_ins/VazeZududi.api"), "plug-in v2");
+
+  Write(dir / "viewer/plug_ins/VazeZududi.api", "viewer's own copy");
+  Write(app + kPluginFileName, "plug-in v3");
+  EXPECT_FALSE(InstallViewerPlugin(dir / "viewer/viewer.html", app));
+  EXPECT_EQ(Read(dir / "viewer/plug_ins/VazeZududi.api"), "viewer's own copy");
+
+  // A viewer path without a separator installs nothing.
+  EXPECT_FALSE(InstallViewerPlugin("viewer.html", app));
+  EXPECT_FALSE(InstallViewerPlugin("", app));
+  // A Windows-style path is split at its last "\".
+  MakeDirectories(dir / "win/plug_ins");
+  EXPECT_TRUE(InstallViewerPlugin(dir.path() + "\\win\\AcroRd32.exe", app));
+  EXPECT_EQ(Read(dir / "win/plug_ins/VazeZududi.api"), "plug-in v3");
+}
+
+}  // namespace
+}  // namespace tomeva
