@@ -1,0 +1,157 @@
+// CTomevaDoc: the one document of the program. It holds the state shared by the windows (query
+// mode, text size, the search switches, the query history, the record cursor, the settings),
+// handles the commands that reach it by id, answers the enabling and check marks of those
+// commands, and tells its views to redraw. It never includes a window header: the views and the
+// frame are reached through the interfaces of core/doc/view_interfaces.h, attached after
+// construction and detached (set to null) before they are destroyed.
+//
+// Threads: the user-interface thread only.
+#ifndef TOMEVA_CORE_DOC_TOMEVA_DOC_H_
+#define TOMEVA_CORE_DOC_TOMEVA_DOC_H_
+
+#include <array>
+#include <deque>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/doc/view_interfaces.h"
+#include "core/settings/settings.h"
+
+namespace tomeva {
+
+// Enabling and check mark of a command, as its update handler decides them.
+struct CommandState {
+  bool enabled = true;
+  bool checked = false;
+};
+
+inline constexpr int kBookPlaces = 50;
+
+// One query of the history.
+struct QueryHistoryEntry {
+  int query_mode = 2;
+  std::string query;        // exactly as typed (GBK)
+  bool field_flag = false;  // the advanced-search bar was shown with a non-empty field label
+  std::string field_label;  // the label when field_flag, else ""
+  bool book_flag = false;   // the search was restricted to checked books
+  std::array<bool, kBookPlaces> book_checks{};  // the checks when book_flag, else all false
+
+  // Equal in everything but the query mode: the same query asked again.
+  bool SameQueryAs(const QueryHistoryEntry& other) const;
+};
+
+class CTomevaDoc {
+ public:
+  static constexpr int kHistoryMax = 25;
+  static constexpr int kPageSize = 10;
+  static constexpr int kReachableHits = 200;  // only the first 200 hits of a result are reachable
+  // Opened by command 57359; the publisher's home page.
+  static constexpr char kPublisherHomePage[] = "https://lumq.example/";
+
+  explicit CTomevaDoc(Settings settings);
+  // Runs the configured exit command (`EndFlash` in the `path` folder) when one is set and the
+  // desktop services are attached.
+  ~CTomevaDoc();
+  CTomevaDoc(const CTomevaDoc&) = delete;
+  CTomevaDoc& operator=(const CTomevaDoc&) = delete;
+
+  void AttachHtmlView(IHtmlView* view) { html_ = view; }
+  void AttachTreeView(ITreeView* view) { tree_ = view; }
+  void AttachFrame(IFrameControls* frame) { frame_ = frame; }
+  void AttachDesktop(IDesktopServices* desktop) { desktop_ = desktop; }
+
+  // Handles a command. True when the document owns the id (even if the handler then did
+  // nothing); false for the commands of the frame and the application (print, exit, about,
+  // tool and status bars) and unknown ids.
+  bool OnCommand(int id);
+  // Fills `state` for the ids the document owns and returns true; false (state untouched)
+  // otherwise.
+  bool OnUpdateCommand(int id, CommandState* state) const;
+
+  // Tells the tree view and then the HTML view to redraw from the document's state.
+  void UpdateAllViews();
+
+  // The HTML view was shown for the first time: remember the browser's own text size, then
+  // apply the document's level.
+  void OnHtmlViewInitialUpdate();
+  // The HTML view is being destroyed: leave the browser's text size as it was found.
+  void OnHtmlViewDestroy();
+  // What the HTML view shows on an update. In browsing mode the library's start page.
+  void RenderPage();
+  // A click on a hooked page button with the element id `element_id`: "B0".."B3" move the
+  // record cursor; any id redraws the views.
+  void OnPageButtonClick(const std::string& element_id);
+
+  // Records a query as the newest history entry: an older entry of the same query is removed
+  // first, and the oldest ones are dropped so that at most kHistoryMax remain.
+  void RecordQuery(const QueryHistoryEntry& entry);
+  // The items of the history drop-down: (command id, text), newest first, at most 25; the text
+  // is the query followed by "(*)" when it carried a field or book restriction. GBK.
+  std::vector<std::pair<int, std::string>> HistoryMenu() const;
+
+  // Record cursor (page index, record index within the whole result). `SetHitTotal` is called
+  // when a result becomes current; it resets the cursor.
+  void SetHitTotal(int total);
+  void FirstPage();
+  void PreviousPage();
+  void PreviousRecord();
+  void NextRecord();
+  void NextPage();
+  void LastPage();
+
+  // The index field a field label searches: "标题" title, "作者" author, "内容摘要" KeyWords,
+  // anything else content. GBK in and out.
+  static std::string FieldNameForLabel(const std::string& label);
+  // The help file opened by command 57670.
+  std::string HelpFilePath() const;
+
+  int query_mode() const { return query_mode_; }
+  int zoom_level() const { return zoom_level_; }
+  int initial_browser_zoom() const { return initial_browser_zoom_; }
+  bool advanced_search() const { return advanced_search_; }
+  bool book_search() const { return book_search_; }
+  bool search_mode() const { return search_mode_; }
+  int page_index() const { return page_index_; }
+  int record_index() const { return record_index_; }
+  const std::deque<QueryHistoryEntry>& history() const { return history_; }
+  const std::string& last_query() const { return last_query_; }
+  const Settings& settings() const { return settings_; }
+
+ private:
+  void RunSearch();
+  void BackToPreviousQuery();
+  void ReplayHistoryEntry(int id);
+  void RestoreQueryControls(const QueryHistoryEntry& entry);
+  void ToggleAdvancedSearch();
+  void ToggleBookSearch();
+  void SetQueryMode(int id);
+  void SetZoomLevel(int id);
+  void ShowHelp();
+  void OpenPublisherSite();
+  void HookPageButtons();
+  void GoHome();
+  int ReachableCount() const;
+
+  Settings settings_;
+  IHtmlView* html_ = nullptr;
+  ITreeView* tree_ = nullptr;
+  IFrameControls* frame_ = nullptr;
+  IDesktopServices* desktop_ = nullptr;
+
+  int query_mode_ = 2;
+  int zoom_level_ = 2;
+  int initial_browser_zoom_ = 2;
+  bool advanced_search_ = false;
+  bool book_search_ = true;
+  bool search_mode_ = false;
+  int hit_total_ = 0;
+  int page_index_ = 0;
+  int record_index_ = 0;
+  std::deque<QueryHistoryEntry> history_;  // oldest first
+  std::string last_query_;
+};
+
+}  // namespace tomeva
+
+#endif  // TOMEVA_CORE_DOC_TOMEVA_DOC_H_

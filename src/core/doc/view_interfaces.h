@@ -1,0 +1,85 @@
+// The document talks to the windows only through these interfaces. The GUI implements them with
+// widgets; tests implement them with fakes. Every text crossing them is GBK. All calls are made
+// on the user-interface thread.
+#ifndef TOMEVA_CORE_DOC_VIEW_INTERFACES_H_
+#define TOMEVA_CORE_DOC_VIEW_INTERFACES_H_
+
+#include <string>
+#include <vector>
+
+namespace tomeva {
+
+// The right-hand web view.
+class IHtmlView {
+ public:
+  virtual ~IHtmlView() = default;
+
+  // Shows a generated page: remembers it, writes it to "sr.htm" in the working directory and
+  // puts it into the loaded page's body. 1 when a page was there to take it, else 0.
+  virtual int ShowHtml(const std::string& text) = 0;
+  // Records a body attribute and applies the recorded ones to the shown page. 1 when applied.
+  virtual int SetBodyAttribute(const std::string& name, const std::string& value) = 0;
+  // Sets the shown page's style sheet text. 1 when applied.
+  virtual int SetStyleSheet(const std::string& text) = 0;
+  // Marks every occurrence of `keyword` in the shown page with white text on `colour`; with
+  // `remember` the mark is also applied once more when the next page load completes. Does
+  // nothing while a PDF is shown.
+  virtual void HighlightInPage(const std::string& keyword, const std::string& colour,
+                               bool remember) = 0;
+  // Loads a file path or URL. A path is taken relative to the working directory.
+  virtual void Navigate(const std::string& location) = 0;
+  // The browser's text size: a level 0 (smallest) .. 4 (largest).
+  virtual void SetZoom(int level) = 0;
+  // The level nearest to the browser's present text size.
+  virtual int QueryZoom() = 0;
+  // Connects the click sink to the paging buttons B0..B3 of the shown page.
+  virtual void HookPageButtons() = 0;
+  virtual bool pdf_shown() const = 0;
+  virtual void set_pdf_shown(bool shown) = 0;
+};
+
+// The left-hand library tree with its book list.
+class ITreeView {
+ public:
+  virtual ~ITreeView() = default;
+  virtual void DeleteAllItems() = 0;
+  virtual void ResetHitMarker() = 0;
+  virtual void ShowBookList(bool show) = 0;
+  // Check boxes of the book list's rows; rows that do not exist read as unchecked.
+  virtual bool GetBookCheck(int row) = 0;
+  virtual void SetBookCheck(int row, bool checked) = 0;
+  virtual void SetBookCounts(const std::vector<int>& counts) = 0;
+  // Redraw from the document's state.
+  virtual void OnDocumentUpdate() = 0;
+};
+
+// The main frame's query controls.
+class IFrameControls {
+ public:
+  virtual ~IFrameControls() = default;
+  virtual std::string GetQueryText() = 0;
+  virtual void SetQueryText(const std::string& text) = 0;
+  // Selects the whole query text and scrolls the caret into view.
+  virtual void SelectAllQueryText() = 0;
+  virtual std::string GetFieldText() = 0;
+  virtual void SetFieldText(const std::string& text) = 0;
+  virtual void ShowAdvancedBar(bool show) = 0;
+  // Runs a command after the present one has been handled.
+  virtual void PostCommand(int id) = 0;
+};
+
+// Services of the desktop the document starts things with.
+class IDesktopServices {
+ public:
+  virtual ~IDesktopServices() = default;
+  // Starts a command line in `dir` without waiting for it. False when it could not start.
+  virtual bool RunCommandLine(const std::string& command_line, const std::string& dir) = 0;
+  // Opens a document (help page) with the desktop's viewer for it, without waiting.
+  virtual bool OpenDocument(const std::string& path) = 0;
+  // Opens an address in the desktop's web browser.
+  virtual bool OpenInBrowserWindow(const std::string& url) = 0;
+};
+
+}  // namespace tomeva
+
+#endif  // TOMEVA_CORE_DOC_VIEW_INTERFACES_H_

@@ -1,0 +1,94 @@
+// Fake windows for the document's tests: they record what the document asked of them.
+#ifndef TOMEVA_TESTS_DOC_FAKES_H_
+#define TOMEVA_TESTS_DOC_FAKES_H_
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "core/doc/view_interfaces.h"
+
+namespace tomeva::testing {
+
+class FakeHtmlView : public IHtmlView {
+ public:
+  int ShowHtml(const std::string& text) override {
+    shown.push_back(text);
+    return 1;
+  }
+  int SetBodyAttribute(const std::string&, const std::string&) override { return 1; }
+  int SetStyleSheet(const std::string&) override { return 1; }
+  void HighlightInPage(const std::string&, const std::string&, bool) override {}
+  void Navigate(const std::string& location) override { navigated.push_back(location); }
+  void SetZoom(int level) override {
+    zoom_calls.push_back(level);
+    browser_zoom = level;
+  }
+  int QueryZoom() override { return browser_zoom; }
+  void HookPageButtons() override { ++hooks; }
+  bool pdf_shown() const override { return pdf; }
+  void set_pdf_shown(bool shown) override { pdf = shown; }
+
+  std::vector<std::string> shown;
+  std::vector<std::string> navigated;
+  std::vector<int> zoom_calls;
+  int browser_zoom = 2;
+  int hooks = 0;
+  bool pdf = false;
+};
+
+class FakeTreeView : public ITreeView {
+ public:
+  void DeleteAllItems() override { ++deletes; }
+  void ResetHitMarker() override {}
+  void ShowBookList(bool show) override { book_list_shown = show; }
+  bool GetBookCheck(int row) override { return checks[row]; }
+  void SetBookCheck(int row, bool checked) override { checks[row] = checked; }
+  void SetBookCounts(const std::vector<int>&) override {}
+  void OnDocumentUpdate() override { ++updates; }
+
+  std::map<int, bool> checks;
+  bool book_list_shown = false;
+  int deletes = 0;
+  int updates = 0;
+};
+
+class FakeFrame : public IFrameControls {
+ public:
+  std::string GetQueryText() override { return query; }
+  void SetQueryText(const std::string& text) override { query = text; }
+  void SelectAllQueryText() override { ++select_alls; }
+  std::string GetFieldText() override { return field; }
+  void SetFieldText(const std::string& text) override { field = text; }
+  void ShowAdvancedBar(bool show) override { bar_shown = show; }
+  void PostCommand(int id) override { posted.push_back(id); }
+
+  std::string query;
+  std::string field;
+  bool bar_shown = false;
+  int select_alls = 0;
+  std::vector<int> posted;
+};
+
+class FakeDesktop : public IDesktopServices {
+ public:
+  bool RunCommandLine(const std::string& command_line, const std::string& dir) override {
+    commands.push_back(command_line + "@" + dir);
+    return true;
+  }
+  bool OpenDocument(const std::string& path) override {
+    documents.push_back(path);
+    return true;
+  }
+  bool OpenInBrowserWindow(const std::string& url) override {
+    urls.push_back(url);
+    return true;
+  }
+  std::vector<std::string> commands;
+  std::vector<std::string> documents;
+  std::vector<std::string> urls;
+};
+
+}  // namespace tomeva::testing
+
+#endif  // TOMEVA_TESTS_DOC_FAKES_H_

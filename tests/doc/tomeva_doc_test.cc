@@ -1,0 +1,316 @@
+#include "core/doc/tomeva_doc.h"
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "core/base/gbk.h"
+#include "core/doc/command_ids.h"
+#include "fakes.h"
+
+namespace tomeva {
+namespace {
+
+using testing::FakeDesktop;
+using testing::FakeFrame;
+using testing::FakeHtmlView;
+using testing::FakeTreeView;
+
+class DocTest : public ::testing::Test {
+ protected:
+  DocTest() : doc_(MakeSettings()) {
+    doc_.AttachHtmlView(&html_);
+    doc_.AttachTreeView(&tree_);
+    doc_.AttachFrame(&frame_);
+    doc_.AttachDesktop(&desktop_);
+  }
+
+  static Settings MakeSettings() {
+    Settings s;
+    s.exit_dir = "/inst/.";
+    s.ebook_dir = "/inst/./EBook";
+    return s;
+  }
+
+  CommandState State(int id) {
+    CommandState state;
+    EXPECT_TRUE(doc_.OnUpdateCommand(id, &state)) << id;
+    return state;
+  }
+
+  // Runs a search for `query` with the book restriction off.
+  void Search(const std::string& query) {
+    if (doc_.book_search()) doc_.OnCommand(kCmdBookSearch);
+    frame_.query = query;
+    doc_.OnCommand(kCmdSearch);
+  }
+
+  FakeHtmlView html_;
+  FakeTreeView tree_;
+  FakeFrame frame_;
+  FakeDesktop desktop_;
+  CTomevaDoc doc_;
+};
+
+TEST_F(DocTest, QueryModeCommandsMoveTheSingleCheckMark) {
+  EXPECT_EQ(doc_.query_mode(), 2);
+  const struct {
+    int command;
+    int mode;
+  } cases[] = {{kCmdModeNatural, 1}, {kCmdModeExact, 0}, {kCmdModeAuto, 2}, {kCmdModeNatural, 1}};
+  for (const auto& c : cases) {
+    EXPECT_TRUE(doc_.OnCommand(c.command));
+    EXPECT_EQ(doc_.query_mode(), c.mode);
+    for (int id = kCmdModeExact; id <= kCmdModeAuto; ++id) {
+      EXPECT_EQ(State(id).checked, id == c.command) << "after " << c.command << " item " << id;
+    }
+  }
+}
+
+TEST_F(DocTest, ZoomCommandsReachTheBrowserOnlyWhenTheLevelChanges) {
+  const struct {
+    int command;
+    std::vector<int> sent;
+  } cases[] = {
+      {kCmdZoomMedium, {}},  // level 2 is the starting level: already checked, nothing sent
+      {kCmdZoomLargest, {4}},
+      {kCmdZoomLargest, {}},
+      {kCmdZoomSmallest, {0}},
+      {kCmdZoomSmall, {1}},
+  };
+  for (const auto& c : cases) {
+    html_.zoom_calls.clear();
+    doc_.OnCommand(c.command);
+    EXPECT_EQ(html_.zoom_calls, c.sent) << c.command;
+    EXPECT_TRUE(State(c.command).checked);
+    EXPECT_EQ(doc_.zoom_level(), c.command - kCmdZoomSmallest);
+  }
+}
+
+TEST_F(DocTest, BrowserZoomFoundAtFirstShowIsRestoredOnDestroy) {
+  html_.browser_zoom = 3;  // what the browser had before the program showed anything
+  doc_.OnHtmlViewInitialUpdate();
+  EXPECT_EQ(doc_.initial_browser_zoom(), 3);
+  EXPECT_EQ(html_.browser_zoom, 2);  // the document's level is applied
+  doc_.OnCommand(kCmdZoomLargest);
+  EXPECT_EQ(html_.browser_zoom, 4);
+  doc_.OnHtmlViewDestroy();
+  EXPECT_EQ(html_.browser_zoom, 3);
+}
+
+TEST_F(DocTest, AdvancedSearchToggleShowsTheBarAndEmptiesTheFieldWhenHidden) {
+  EXPECT_FALSE(State(kCmdAdvancedSearch).checked);
+  doc_.OnCommand(kCmdAdvancedSearch);
+  EXPECT_TRUE(frame_.bar_shown);
+  EXPECT_TRUE(State(kCmdAdvancedSearch).checked);
+  frame_.field = Utf8ToGbk("作者");
+  doc_.OnCommand(kCmdAdvancedSearch);
+  EXPECT_FALSE(frame_.bar_shown);
+  EXPECT_FALSE(State(kCmdAdvancedSearch).checked);
+  EXPECT_EQ(frame_.field, "");
+}
+
+TEST_F(DocTest, HistoryKeepsTheNewest25AndTheMenuListsThemNewestFirst) {
+  for (int i = 0; i < 30; ++i) Search("q" + std::to_string(i));
+  ASSERT_EQ(doc_.history().size(), 25u);
+  auto menu = doc_.HistoryMenu();
+  ASSERT_EQ(menu.size(), 25u);
+  for (int k = 0; k < 25; ++k) {
+    EXPECT_EQ(menu[k].first, 32900 + k);
+    EXPECT_EQ(menu[k].second, "q" + std::to_string(29 - k));
+  }
+}
+
+TEST_F(DocTest, RepeatedQueryLeavesOneEntryCarryingTheNewerMode) {
+  Search("a");
+  Search("b");
+  doc_.OnCommand(kCmdModeExact);
+  Search("a");
+  ASSERT_EQ(doc_.history().size(), 2u);
+  EXPECT_EQ(doc_.history().back().query, "a");
+  EXPECT_EQ(doc_.history().back().query_mode, 0);
+  EXPECT_EQ(doc_.history().front().query, "b");
+}
+
+TEST_F(DocTest, RestrictedEntriesAreMarkedInTheMenu) {
+  Search("plain");
+  doc_.OnCommand(kCmdAdvancedSearch);
+  frame_.field = "";  // bar shown but no field chosen: not a restriction
+  Search("empty-field");
+  frame_.field = Utf8ToGbk("标题");
+  Search("titled");
+  auto menu = doc_.HistoryMenu();
+  ASSERT_EQ(menu.size(), 3u);
+  EXPECT_EQ(menu[0].second, "titled(*)");
+  EXPECT_EQ(menu[1].second, "empty-field");
+  EXPECT_EQ(menu[2].second, "plain");
+  EXPECT_FALSE(doc_.history()[1].field_flag);
+}
+
+TEST_F(DocTest, BookRestrictedSearchWithoutCheckedBookDoesNothing) {
+  ASSERT_TRUE(doc_.book_search());
+  frame_.query = "x";
+  doc_.OnCommand(kCmdSearch);
+  EXPECT_TRUE(doc_.history().empty());
+  EXPECT_FALSE(doc_.search_mode());
+  EXPECT_FALSE(State(kCmdBackToQuery).enabled);
+
+  tree_.checks[3] = true;
+  doc_.OnCommand(kCmdSearch);
+  ASSERT_EQ(doc_.history().size(), 1u);
+  EXPECT_TRUE(doc_.history()[0].book_flag);
+  EXPECT_TRUE(doc_.history()[0].book_checks[3]);
+  EXPECT_FALSE(doc_.history()[0].book_checks[2]);
+  EXPECT_TRUE(doc_.search_mode());
+  EXPECT_TRUE(State(kCmdBackToQuery).enabled);
+  EXPECT_EQ(html_.shown.back(), Utf8ToGbk("检索中…"));
+  EXPECT_EQ(frame_.select_alls, 2);
+}
+
+TEST_F(DocTest, BackToPreviousQueryRestoresModeAndControls) {
+  doc_.OnCommand(kCmdAdvancedSearch);
+  frame_.field = Utf8ToGbk("作者");
+  doc_.OnCommand(kCmdModeNatural);
+  Search("first");
+  doc_.OnCommand(kCmdAdvancedSearch);  // bar hidden for the second query
+  doc_.OnCommand(kCmdModeExact);
+  Search("second");
+
+  doc_.OnCommand(kCmdBackToQuery);
+  EXPECT_EQ(doc_.query_mode(), 1);
+  EXPECT_EQ(frame_.query, "first");
+  EXPECT_TRUE(frame_.bar_shown);
+  EXPECT_EQ(frame_.field, Utf8ToGbk("作者"));
+  EXPECT_EQ(doc_.history().back().query, "first");
+  // Twice in a row returns to the query that was newest before the first.
+  doc_.OnCommand(kCmdBackToQuery);
+  EXPECT_EQ(doc_.history().back().query, "second");
+}
+
+TEST_F(DocTest, HistoryItemRestoresControlsKeepsModeAndPostsTheSearch) {
+  Search("old");
+  Search("new");
+  doc_.OnCommand(kCmdModeNatural);
+  const struct {
+    int id;
+    std::string expected_query;  // "" = ignored
+  } cases[] = {{32900, "new"}, {32901, "old"}, {32902, ""}, {32924, ""}};
+  for (const auto& c : cases) {
+    frame_.query = "typed";
+    frame_.posted.clear();
+    EXPECT_TRUE(doc_.OnCommand(c.id));
+    if (c.expected_query.empty()) {
+      EXPECT_EQ(frame_.query, "typed") << c.id;
+      EXPECT_TRUE(frame_.posted.empty()) << c.id;
+    } else {
+      EXPECT_EQ(frame_.query, c.expected_query) << c.id;
+      EXPECT_EQ(frame_.posted, std::vector<int>{kCmdSearch}) << c.id;
+    }
+    EXPECT_EQ(doc_.query_mode(), 1);
+  }
+}
+
+TEST_F(DocTest, CursorMovesStayWithinTheReachableHits) {
+  using Move = void (CTomevaDoc::*)();
+  const struct {
+    int total;
+    int start_record;  // reached by NextRecord steps
+    Move move;
+    int page;
+    int record;
+  } cases[] = {
+      {35, 0, &CTomevaDoc::NextPage, 1, 10},   {35, 10, &CTomevaDoc::NextPage, 2, 20},
+      {35, 30, &CTomevaDoc::NextPage, 3, 34},  {35, 34, &CTomevaDoc::PreviousPage, 2, 24},
+      {35, 10, &CTomevaDoc::PreviousRecord, 0, 9},
+      {500, 0, &CTomevaDoc::LastPage, 19, 199}, {500, 199, &CTomevaDoc::NextRecord, 19, 199},
+      {35, 0, &CTomevaDoc::PreviousRecord, 0, 0}, {35, 17, &CTomevaDoc::FirstPage, 0, 0},
+      {0, 0, &CTomevaDoc::NextPage, 0, 0},     {0, 0, &CTomevaDoc::LastPage, 0, 0},
+  };
+  for (const auto& c : cases) {
+    doc_.SetHitTotal(c.total);
+    for (int i = 0; i < c.start_record; ++i) doc_.NextRecord();
+    ASSERT_EQ(doc_.record_index(), c.start_record);
+    (doc_.*c.move)();
+    EXPECT_EQ(doc_.page_index(), c.page) << c.total << " from " << c.start_record;
+    EXPECT_EQ(doc_.record_index(), c.record) << c.total << " from " << c.start_record;
+  }
+}
+
+TEST_F(DocTest, PageButtonsMoveByExactIdAndAlwaysRedraw) {
+  const struct {
+    const char* id;
+    int record;
+  } cases[] = {{"B2", 6}, {"B1", 4}, {"B3", 15}, {"B0", 0}, {"B1x", 5}, {"xB2", 5}, {"", 5}};
+  for (const auto& c : cases) {
+    doc_.SetHitTotal(50);
+    for (int i = 0; i < 5; ++i) doc_.NextRecord();
+    int updates = tree_.updates;
+    doc_.OnPageButtonClick(c.id);
+    EXPECT_EQ(doc_.record_index(), c.record) << c.id;
+    EXPECT_EQ(tree_.updates, updates + 1) << c.id;
+  }
+}
+
+TEST_F(DocTest, DesktopCommandsOpenHelpSiteAndHookButtons) {
+  EXPECT_TRUE(doc_.OnCommand(kCmdHelp));
+  EXPECT_EQ(desktop_.documents, std::vector<std::string>{"/inst/./Tomeva.htm"});
+  EXPECT_TRUE(doc_.OnCommand(kCmdPublisherSite));
+  EXPECT_EQ(desktop_.urls, std::vector<std::string>{CTomevaDoc::kPublisherHomePage});
+  EXPECT_TRUE(State(kCmdPublisherSite).enabled);
+  EXPECT_TRUE(doc_.OnCommand(kCmdHookPageButtons));
+  EXPECT_EQ(html_.hooks, 1);
+}
+
+TEST_F(DocTest, FrameCommandsAreLeftToTheFrame) {
+  const int ids[] = {kCmdExit,          kCmdAbout,       kCmdPrint, kCmdPrintSetup, kCmdViewToolbar,
+                     kCmdViewStatusBar, kCmdFieldButton, 12345};
+  for (int id : ids) {
+    CommandState state{false, true};
+    EXPECT_FALSE(doc_.OnCommand(id)) << id;
+    EXPECT_FALSE(doc_.OnUpdateCommand(id, &state)) << id;
+    EXPECT_FALSE(state.enabled) << id;  // untouched
+  }
+}
+
+TEST_F(DocTest, HomeLeavesSearchModeAndShowsTheStartPage) {
+  EXPECT_FALSE(State(kCmdHome).enabled);
+  Search("x");
+  ASSERT_TRUE(State(kCmdHome).enabled);
+  html_.navigated.clear();
+  doc_.OnCommand(kCmdHome);
+  EXPECT_FALSE(doc_.search_mode());
+  EXPECT_EQ(html_.navigated, std::vector<std::string>{"/inst/./EBook/home.htm"});
+}
+
+TEST(DocFieldTest, FieldLabelsMapToIndexFields) {
+  const struct {
+    const char* label;
+    const char* field;
+  } cases[] = {{"标题", "title"},       {"作者", "author"}, {"内容摘要", "KeyWords"},
+               {"内容", "content"},     {"", "content"},    {"title", "content"}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(CTomevaDoc::FieldNameForLabel(Utf8ToGbk(c.label)), c.field) << c.label;
+  }
+}
+
+TEST(DocExitTest, ExitCommandRunsWhenTheDocumentGoes) {
+  const struct {
+    const char* command;
+    std::vector<std::string> run;
+  } cases[] = {{"end.sh --fade", {"end.sh --fade@/inst"}}, {"", {}}};
+  for (const auto& c : cases) {
+    FakeDesktop desktop;
+    {
+      Settings s;
+      s.exit_command = c.command;
+      s.exit_dir = "/inst";
+      CTomevaDoc doc(s);
+      doc.AttachDesktop(&desktop);
+    }
+    EXPECT_EQ(desktop.commands, c.run);
+  }
+}
+
+}  // namespace
+}  // namespace tomeva
