@@ -13,13 +13,17 @@ namespace tomeva {
 class CTextScrambler {
  public:
   // Borrows `input` (`length` bytes) as the plain buffer when `direction` is 1 (scramble) or as
-  // the scrambled buffer when it is 0 (unscramble), and allocates the other buffer (length + 1
+  // the scrambled buffer otherwise (unscramble), and allocates the other buffer (length + 1
   // bytes, NUL-terminated, when unscrambling). Keys are byte strings; empty keys act as zeros.
+  // `input` must outlive the object; the allocated buffer lives as long as the object.
   CTextScrambler(const char* input, std::string_view key1, std::string_view key2, size_t length,
                  int direction);
 
-  void Scramble();    // fills the scrambled buffer from the plain one
-  void Unscramble();  // fills the plain buffer from the scrambled one and NUL-terminates it
+  // Fills the scrambled buffer from the plain one (scramble direction only; otherwise no-op).
+  void Scramble();
+  // Fills the plain buffer from the scrambled one and NUL-terminates it (unscramble direction
+  // only; otherwise no-op).
+  void Unscramble();
 
   const char* plain() const { return plain_; }
   const char* scrambled() const { return scrambled_; }
@@ -44,7 +48,8 @@ const std::string& CatalogueKey2();
 std::string ScrambleCatalogueText(std::string_view bytes);
 std::string UnscrambleCatalogueText(std::string_view bytes);
 
-// Reads and unscrambles a catalogue file; false when it cannot be read.
+// Reads and unscrambles a catalogue file; false (and `plain` empty) when it cannot be read. All
+// bytes are returned, a NUL included (a parse of the text stops there; an edit keeps the rest).
 bool ReadScrambledFile(std::string_view path, std::string* plain);
 // Scrambles `plain` and replaces the file atomically; false (old file intact) on failure.
 bool WriteScrambledFile(std::string_view path, std::string_view plain);

@@ -9,11 +9,24 @@
 // text of an element with child elements is its raw inner mark-up.
 //
 // Bad input never crashes, hangs or exhausts the stack: parsing is bounded in time and depth.
-// Objects are not shared between threads.
+//  - Depth: at most kMaxXmlDepth levels of nested elements (the root is level 1). An element
+//    deeper than that fails the parse (result 0) and is not linked; the part built before it
+//    stays, as for any other failed parse.
+//  - Time: the tags of the text are listed once and every start tag is paired with its end tag
+//    in one pass, so a well-formed document costs time linear in its size, whatever its depth.
+//    The rare shapes that need a literal re-scan (an end tag written with inner white space, a
+//    scan resumed inside a tag) draw on a work allowance proportional to the text size; a text
+//    that exhausts it fails the parse instead of running for minutes.
+//  - Memory: a node keeps views into one shared copy of the parsed text and makes its strings on
+//    first use, so the raw mark-up of nested elements is not copied once per level.
+//
+// Objects are not shared between threads, not even for reading: the accessors fill those caches.
 #ifndef TOMEVA_CORE_XML_XML_DOCUMENT_H_
 #define TOMEVA_CORE_XML_XML_DOCUMENT_H_
 
+#include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -23,16 +36,24 @@ namespace tomeva {
 
 using AttributeMap = std::unordered_map<std::string, std::string>;
 
+// Deepest element nesting a parse accepts (the root element is level 1).
+inline constexpr int kMaxXmlDepth = 256;
+
+class XmlTreeBuilder;  // the parser behind CXmlNode::Parse, internal to xml_document.cc
+struct XmlParseStore;  // the parsed text and the nodes of one parse, internal as well
+
 // One element. A node owns its children.
 class CXmlNode {
  public:
-  CXmlNode() = default;
+  CXmlNode();  // out of line: XmlParseStore is only complete in xml_document.cc
+  // Unlinks the node from its siblings, then deletes its subtree.
   virtual ~CXmlNode();
   CXmlNode(const CXmlNode&) = delete;
   CXmlNode& operator=(const CXmlNode&) = delete;
 
   // Clears the node and builds it and its subtree from element text. Returns 1 on success, 0
-  // when a start tag is missing or an end tag cannot be found (the part built so far stays).
+  // when a start tag is missing, an end tag cannot be found or the nesting is deeper than
+  // kMaxXmlDepth (the part built so far stays).
   int Parse(std::string_view text);
 
   // Back to the initial state: empty strings, leaf flag 1, no attributes, children deleted.
@@ -45,27 +66,50 @@ class CXmlNode {
   void FindNodes(std::string_view tag, int kind, std::vector<CXmlNode*>* list,
                  std::string_view attr_name = {}, std::string_view attr_value = {});
 
-  const std::string& tag() const { return tag_; }
-  const std::string& text() const { return text_; }
-  const std::string& attribute_text() const { return attribute_text_; }
+  // The element name as written in the start tag, up to the first space.
+  const std::string& tag() const;
+  // Without child elements: the content with &amp; &lt; &gt; decoded (in that order). With child
+  // elements: the raw content between start and end tag.
+  const std::string& text() const;
+  // The raw start-tag text after the first space, e.g. name="a" dir="3"/.
+  const std::string& attribute_text() const;
   int leaf() const { return leaf_; }
-  const AttributeMap& attributes() const { return attributes_; }
+  const AttributeMap& attributes() const;
   CXmlNode* first_child() const { return first_child_; }
   CXmlNode* previous_sibling() const { return previous_sibling_; }
   CXmlNode* next_sibling() const { return next_sibling_; }
 
  private:
   friend class CXmlDocument;
-  int ParseAtDepth(std::string_view text, int depth);
+  friend class XmlTreeBuilder;
+
+  // Parses the element starting at `start` in `source`; the node keeps the text alive for the
+  // views of its subtree, and the storage of the nodes below it.
+  int ParseSource(std::string source, size_t start);
   void AppendChild(CXmlNode* child);
   void DeleteChildren();
+  void FindNodesImpl(std::string_view tag, int kind, std::vector<CXmlNode*>* list,
+                     std::string_view attr_name, std::string_view attr_value);
 
-  std::string tag_;
-  std::string text_;
-  std::string attribute_text_;
+  enum : uint8_t { kTagReady = 1, kTextReady = 2, kAttrTextReady = 4, kAttributesReady = 8 };
+  static constexpr uint8_t kAllReady = kTagReady | kTextReady | kAttrTextReady | kAttributesReady;
+
+  // Views into the parsed text (kept alive by the node that was parsed), turned into the strings
+  // below on first use.
+  std::string_view tag_view_;
+  std::string_view text_view_;
+  std::string_view attribute_view_;
+  std::unique_ptr<XmlParseStore> store_;  // set on the node where the parse started
+  mutable uint8_t ready_ = kAllReady;
+  bool pooled_ = false;  // lives in an XmlParseStore: destroyed in place, never freed alone
+
+  mutable std::string tag_;
+  mutable std::string text_;
+  mutable std::string attribute_text_;
+  mutable AttributeMap attributes_;
   int leaf_ = 1;
-  AttributeMap attributes_;
   CXmlNode* first_child_ = nullptr;
+  CXmlNode* last_child_ = nullptr;
   CXmlNode* previous_sibling_ = nullptr;
   CXmlNode* next_sibling_ = nullptr;
 };
@@ -80,11 +124,13 @@ class CXmlDocument {
   CXmlDocument(const CXmlDocument&) = delete;
   CXmlDocument& operator=(const CXmlDocument&) = delete;
 
-  // Loads a file (plain, or scrambled when `scrambled` is non-zero). 1 = read and parsed. The path
-  // is recorded even when the file cannot be opened. A NUL byte in the file ends the text.
+  // Loads a file (plain, or scrambled with the catalogue keys when `scrambled` is non-zero).
+  // 1 = read and parsed. The path is recorded even when the file cannot be opened. A NUL byte in
+  // the file ends the text.
   int Load(std::string_view path, int scrambled = 0);
 
-  // Parses a complete document held in memory (declaration, then the root element).
+  // Parses a complete document held in memory (declaration, then the root element). As with a
+  // file, a NUL byte ends the text.
   int ParseText(std::string_view text);
 
   // Text of the first matching element, or "" (empty attr_name = no attribute condition).
@@ -104,6 +150,8 @@ class CXmlDocument {
   const CXmlNode& root() const { return root_; }
 
  private:
+  int ParseOwned(std::string text);
+
   std::string path_;
   std::string version_;
   std::string encoding_;
@@ -115,10 +163,13 @@ class CXmlDocument {
 void ParseAttributes(std::string_view attribute_text, AttributeMap* map);
 
 // Removes every element (start tag, content and end tag) from `text`, keeping the text outside.
+// A start tag whose exact end tag does not follow is removed alone. Linear in the text size.
 std::string StripChildElements(std::string_view text);
 
 // Position in `text` of the end tag that closes `tag`, scanning from the front with the nesting
-// count starting at `depth`; -1 when there is none. Used by CXmlNode::Parse.
+// count starting at `depth`; -1 when there is none (or the text is longer than an int can index).
+// The position is where "<" + the end tag's trimmed text + ">" is found searching from the
+// end tag's "<", so an end tag written with inner white space is looked for further on.
 int FindCloseTag(std::string_view tag, std::string_view text, int depth);
 
 }  // namespace tomeva

@@ -1,0 +1,721 @@
+#include "core/xml/xml_document.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <new>
+#include <utility>
+
+#include "core/base/file_util.h"
+#include "core/base/mbstring.h"
+#include "core/xml/text_scrambler.h"
+
+namespace tomeva {
+namespace {
+
+constexpr size_t kNone = std::numeric_limits<size_t>::max();
+constexpr uint32_t kNoMatch = std::numeric_limits<uint32_t>::max();
+
+// Finds the single-byte mark-up character `c` at a character boundary in [from, end); `from`
+// must be a boundary. Mark-up characters are below 0x40 and so never the trail byte of a valid
+// double-byte character; a byte is only hidden when the walk from `from` pairs it with a lead
+// byte in front of it, which happens exactly when an odd run of lead-range bytes precedes it.
+// memchr plus that parity check gives the same answer as stepping character by character.
+size_t FindMarkup(std::string_view s, char c, size_t from, size_t end) {
+  size_t pos = from;
+  while (pos < end) {
+    const void* hit = std::memchr(s.data() + pos, c, end - pos);
+    if (hit == nullptr) return kNone;
+    size_t cand = static_cast<size_t>(static_cast<const char*>(hit) - s.data());
+    size_t run_start = cand;
+    while (run_start > pos && IsGbkLead(static_cast<unsigned char>(s[run_start - 1]))) {
+      --run_start;
+    }
+    if (((cand - run_start) & 1) == 0) return cand;
+    pos = cand + 1;  // `cand` was the trail byte of the pair ending here
+  }
+  return kNone;
+}
+
+// The element name of a trimmed tag text: the part before the first space.
+std::string_view TagName(std::string_view tag_text) {
+  size_t sp = FindMarkup(tag_text, ' ', 0, tag_text.size());
+  return sp == kNone ? tag_text : tag_text.substr(0, sp);
+}
+
+bool EndsWithSlash(std::string_view tag_text) {
+  return !tag_text.empty() && tag_text.back() == '/';
+}
+
+std::string DecodeEntities(std::string_view text) {
+  if (std::memchr(text.data(), '&', text.size()) == nullptr) return std::string(text);
+  // Three whole-text passes in this order, so "&amp;lt;" ends up as "<" as stored files expect.
+  std::string out = ReplaceAll(text, "&amp;", "&");
+  out = ReplaceAll(out, "&lt;", "<");
+  return ReplaceAll(out, "&gt;", ">");
+}
+
+// The literal end-tag scan over [from, end) of `s`. `work` (when given) receives the bytes
+// scanned. Returns the absolute position or kNone.
+size_t ScanCloseTag(std::string_view s, size_t from, size_t end, std::string_view tag, int depth,
+                    size_t* work) {
+  const std::string slash_tag = "/" + std::string(tag);
+  const std::string tag_slash = std::string(tag) + "/";
+  bool seen = false;
+  size_t pos = from;
+  size_t lt = kNone;
+  std::string_view tag_text;
+  for (;;) {
+    lt = FindMarkup(s, '<', pos, end);
+    size_t gt = lt == kNone ? kNone : FindMarkup(s, '>', lt + 1, end);
+    if (gt == kNone) {
+      if (work != nullptr) *work += end - from;
+      return kNone;
+    }
+    tag_text = TrimView(s.substr(lt + 1, gt - lt - 1));
+    std::string_view name = TagName(tag_text);
+    if (EqualsNoCase(name, tag)) {
+      if (!EndsWithSlash(tag_text)) ++depth;
+      seen = true;
+    } else if (EqualsNoCase(name, tag_slash)) {
+      seen = true;
+    } else if (EqualsNoCase(name, slash_tag)) {
+      --depth;
+      seen = true;
+    }
+    pos = gt + 1;
+    if (depth == 0 && seen) break;
+  }
+  if (work != nullptr) *work += pos - from;
+  std::string rebuilt;
+  rebuilt.reserve(tag_text.size() + 2);
+  rebuilt.append("<").append(tag_text).append(">");
+  size_t found = MbFind(s.substr(0, end), rebuilt, lt);
+  if (work != nullptr) *work += (found == kNone ? end : found) - lt;
+  return found;
+}
+
+// Positions of end tags in a text, so that StripChildElements finds "</name>" without scanning
+// the rest of the text once per start tag. Keyed by the bytes from "</" through the next ">".
+class CloseTagIndex {
+ public:
+  explicit CloseTagIndex(std::string_view s) {
+    size_t pos = 0;
+    for (;;) {
+      size_t lt = FindMarkup(s, '<', pos, s.size());
+      if (lt == kNone) break;
+      pos = lt + 1;
+      if (lt + 1 >= s.size() || s[lt + 1] != '/') continue;
+      const void* gt = std::memchr(s.data() + lt + 2, '>', s.size() - lt - 2);
+      if (gt == nullptr) continue;
+      size_t len = static_cast<size_t>(static_cast<const char*>(gt) - s.data()) + 1 - lt;
+      positions_[s.substr(lt, len)].push_back(lt);
+    }
+  }
+  // First boundary occurrence of `close` (whose only ">" is its last byte) at or after `from`.
+  size_t Find(std::string_view close, size_t from) const {
+    auto it = positions_.find(close);
+    if (it == positions_.end()) return kNone;
+    auto p = std::lower_bound(it->second.begin(), it->second.end(), from);
+    return p == it->second.end() ? kNone : *p;
+  }
+
+ private:
+  std::unordered_map<std::string_view, std::vector<size_t>> positions_;
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+
+// The text of one parse and the nodes built from it. Nodes are made in blocks: a table of
+// contents has thousands of them, and one allocation each dominated the parse.
+struct XmlParseStore {
+  explicit XmlParseStore(std::string text) : source(std::move(text)) {}
+  static constexpr size_t kBlockNodes = 32;
+  struct Block {
+    alignas(CXmlNode) unsigned char storage[kBlockNodes * sizeof(CXmlNode)];
+  };
+  CXmlNode* NewNode() {
+    if (blocks.empty() || used == kBlockNodes) {
+      blocks.push_back(std::unique_ptr<Block>(new Block));
+      used = 0;
+    }
+    return new (blocks.back()->storage + sizeof(CXmlNode) * used++) CXmlNode;
+  }
+
+  std::string source;
+  std::vector<std::unique_ptr<Block>> blocks;
+  size_t used = 0;
+};
+
+namespace {
+
+// Element names compare without ASCII case; this table gives each name (as EqualsNoCase sees it)
+// a number for one parse. Open addressing over views into the parsed text; the slots of earlier
+// parses are told apart by their generation, so a new parse does not wipe the table.
+class NameTable {
+ public:
+  void Reset() {
+    if (slots_.empty()) slots_.resize(64);
+    if (++generation_ == 0) {
+      for (Slot& slot : slots_) slot.generation = 0;
+      generation_ = 1;
+    }
+    count_ = 0;
+  }
+  // The number of `name`; a new name gets `next_id` when `insert`, else kNoMatch is returned.
+  uint32_t Find(std::string_view name, bool insert, uint32_t next_id) {
+    const uint64_t hash = FoldHash(name);
+    size_t mask = slots_.size() - 1;
+    for (size_t i = hash & mask;; i = (i + 1) & mask) {
+      Slot& slot = slots_[i];
+      if (slot.generation != generation_) {
+        if (!insert) return kNoMatch;
+        slot = {name, hash, next_id, generation_};
+        if (++count_ * 2 > slots_.size()) Grow();
+        return next_id;
+      }
+      if (slot.hash == hash && EqualsNoCase(slot.name, name)) return slot.id;
+    }
+  }
+
+ private:
+  struct Slot {
+    std::string_view name;
+    uint64_t hash;
+    uint32_t id;
+    uint32_t generation;
+  };
+  // FNV-1a over the bytes with single-byte ASCII letters folded, stepping over double-byte
+  // characters as EqualsNoCase does.
+  static uint64_t FoldHash(std::string_view s) {
+    uint64_t h = 1469598103934665603ull;
+    for (size_t i = 0; i < s.size(); ++i) {
+      unsigned char c = static_cast<unsigned char>(s[i]);
+      if (IsGbkLead(c) && i + 1 < s.size()) {
+        h = (h ^ c) * 1099511628211ull;
+        c = static_cast<unsigned char>(s[++i]);
+      } else if (c >= 'A' && c <= 'Z') {
+        c = static_cast<unsigned char>(c + 32);
+      }
+      h = (h ^ c) * 1099511628211ull;
+    }
+    return h;
+  }
+  void Grow() {
+    std::vector<Slot> old;
+    old.swap(slots_);
+    slots_.assign(old.size() * 2, Slot{});
+    const uint32_t generation = generation_;
+    generation_ = 1;
+    for (Slot& slot : slots_) slot.generation = 0;
+    const size_t mask = slots_.size() - 1;
+    for (const Slot& slot : old) {
+      if (slot.generation != generation) continue;
+      size_t i = slot.hash & mask;
+      while (slots_[i].generation == generation_) i = (i + 1) & mask;
+      slots_[i] = slot;
+      slots_[i].generation = generation_;
+    }
+  }
+
+  std::vector<Slot> slots_;
+  uint32_t generation_ = 0;
+  size_t count_ = 0;
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// The parser. It follows the reader's textual rules (first "<", first ">" after it, end tag by
+// counting same-named tags) but finds every tag once: the tags from the start of the element
+// text are listed in order, and each start tag is paired with its end tag through one stack per
+// name. A scan that starts where a listed tag starts or where one ends sees exactly the listed
+// tags, so its answer can be read from the list; any other scan (only after an end tag written
+// in an unusual way) is done literally and paid from the work allowance.
+class XmlTreeBuilder {
+ public:
+  XmlTreeBuilder(XmlParseStore* store, size_t start);
+  ~XmlTreeBuilder();
+  int ParseElement(CXmlNode* node, size_t begin, size_t end, size_t hint, int level);
+
+ private:
+  struct Token {
+    uint32_t lt;
+    uint32_t gt;
+    uint32_t match;  // index of the end tag closing this start tag, or kNoMatch
+    uint8_t flags;
+  };
+  enum : uint8_t { kClean = 1 };  // the tag text has no white space inside its brackets
+
+  struct Tag {
+    size_t lt;
+    size_t gt;
+    size_t tok;  // index in tokens_, or kNone for a tag found by a literal scan
+  };
+  struct ChildSpan {
+    size_t begin;
+    size_t end;
+    size_t tok;
+  };
+  // Working memory kept per thread between parses, so that the many small record files parsed
+  // in a row do not allocate it again each time.
+  struct Scratch {
+    std::vector<Token> tokens;
+    NameTable names;
+    std::vector<std::vector<uint32_t>> open;  // per name: start tags not yet closed
+    std::vector<ChildSpan> spans;
+  };
+  static Scratch& ThreadScratch() {
+    thread_local Scratch scratch;
+    return scratch;
+  }
+
+  void ListTags();
+  size_t SyncToken(size_t cur) const;
+  bool NextTag(size_t cur, size_t end, size_t hint, Tag* out);
+  size_t CloseTagPos(const Tag& start, std::string_view tag, size_t end, bool own);
+  bool Spend(size_t bytes) {
+    spent_ += bytes;
+    return spent_ <= allowance_;
+  }
+
+  XmlParseStore* store_;
+  std::string_view src_;
+  size_t start_;
+  Scratch& scratch_;
+  std::vector<Token>& tokens_;
+  size_t spent_ = 0;
+  size_t allowance_;
+};
+
+XmlTreeBuilder::XmlTreeBuilder(XmlParseStore* store, size_t start)
+    : store_(store),
+      src_(store->source),
+      start_(start),
+      scratch_(ThreadScratch()),
+      tokens_(scratch_.tokens) {
+  allowance_ = 16 * (src_.size() - std::min(start, src_.size())) + (1u << 20);
+  ListTags();
+}
+
+XmlTreeBuilder::~XmlTreeBuilder() {
+  // Keep the scratch of ordinary files; give back what a huge one took.
+  constexpr size_t kKeepTokens = 1u << 16;
+  if (tokens_.capacity() > kKeepTokens) std::vector<Token>().swap(tokens_);
+  if (scratch_.open.size() > kKeepTokens) std::vector<std::vector<uint32_t>>().swap(scratch_.open);
+  if (scratch_.spans.capacity() > kKeepTokens) std::vector<ChildSpan>().swap(scratch_.spans);
+}
+
+void XmlTreeBuilder::ListTags() {
+  tokens_.clear();
+  NameTable& names = scratch_.names;
+  names.Reset();
+  std::vector<std::vector<uint32_t>>& open = scratch_.open;
+  uint32_t name_count = 0;
+  size_t pos = start_;
+  for (;;) {
+    size_t lt = FindMarkup(src_, '<', pos, src_.size());
+    if (lt == kNone) break;
+    size_t gt = FindMarkup(src_, '>', lt + 1, src_.size());
+    if (gt == kNone) break;
+    pos = gt + 1;
+    std::string_view inner = src_.substr(lt + 1, gt - lt - 1);
+    std::string_view tag_text = TrimView(inner);
+    std::string_view name = TagName(tag_text);
+    const uint32_t index = static_cast<uint32_t>(tokens_.size());
+    tokens_.push_back({static_cast<uint32_t>(lt), static_cast<uint32_t>(gt), kNoMatch,
+                       static_cast<uint8_t>(tag_text.size() == inner.size() ? kClean : 0)});
+    // An end tag "/x" closes the innermost open "x". The scan tests "x/" before "/x", and the
+    // two are the same name when x is empty or all slashes: such a tag only counts as seen.
+    if (!name.empty() && name[0] == '/' && name.find_first_not_of('/') != std::string_view::npos) {
+      uint32_t id = names.Find(name.substr(1), false, 0);
+      if (id != kNoMatch && !open[id].empty()) {
+        tokens_[open[id].back()].match = index;
+        open[id].pop_back();
+      }
+    }
+    // Every tag not ending in "/" opens its own name, even "/x" or "!--": the scan counts them.
+    if (!EndsWithSlash(tag_text)) {
+      uint32_t id = names.Find(name, true, name_count);
+      if (id == name_count) {
+        if (open.size() <= id) open.emplace_back();
+        open[id].clear();
+        ++name_count;
+      }
+      open[id].push_back(index);
+    }
+  }
+}
+// Index of the first listed tag at or after `cur` when a scan from `cur` sees the listed tags
+// (cur is the start of the list, a listed "<", or just after a listed ">"); kNone otherwise.
+size_t XmlTreeBuilder::SyncToken(size_t cur) const {
+  auto it = std::lower_bound(tokens_.begin(), tokens_.end(), cur,
+                             [](const Token& t, size_t p) { return t.lt < p; });
+  size_t i = static_cast<size_t>(it - tokens_.begin());
+  if (cur == start_) return i;
+  if (i < tokens_.size() && tokens_[i].lt == cur) return i;
+  if (i > 0 && static_cast<size_t>(tokens_[i - 1].gt) + 1 == cur) return i;
+  return kNone;
+}
+
+// The next "<" in [cur, end) and the first ">" after it. `hint` is the index of the listed tag a
+// scan from `cur` sees first, when the caller knows it.
+bool XmlTreeBuilder::NextTag(size_t cur, size_t end, size_t hint, Tag* out) {
+  size_t i = hint != kNone ? hint : SyncToken(cur);
+  if (i != kNone) {
+    if (i >= tokens_.size() || tokens_[i].gt >= end) return false;
+    *out = {tokens_[i].lt, tokens_[i].gt, i};
+    return true;
+  }
+  size_t lt = FindMarkup(src_, '<', cur, end);
+  size_t gt = lt == kNone ? kNone : FindMarkup(src_, '>', lt + 1, end);
+  if (!Spend((gt == kNone ? end : gt) - cur) || gt == kNone) return false;
+  // A "<" that starts a listed tag is that tag: the scans from it agree from there on.
+  size_t tok = SyncToken(lt);
+  if (tok != kNone && (tok >= tokens_.size() || tokens_[tok].lt != lt)) tok = kNone;
+  *out = {lt, gt, tok};
+  return true;
+}
+
+// Where the end tag of the element whose start tag is `start` lies within [.., end), as
+// FindCloseTag reports it: scanning the element's own text (own: after the start tag, depth 1)
+// or its parent's content (from the start tag, depth 0). Both stop at the same end tag.
+size_t XmlTreeBuilder::CloseTagPos(const Tag& start, std::string_view tag, size_t end, bool own) {
+  if (start.tok == kNone) {
+    size_t work = 0;
+    size_t found = own ? ScanCloseTag(src_, start.gt + 1, end, tag, 1, &work)
+                       : ScanCloseTag(src_, start.lt, end, tag, 0, &work);
+    return Spend(work) ? found : kNone;
+  }
+  uint32_t m = tokens_[start.tok].match;
+  if (m == kNoMatch || tokens_[m].gt >= end) return kNone;
+  const Token& close = tokens_[m];
+  if (close.flags & kClean) return close.lt;
+  // "</a >": the rebuilt "</a>" is looked for from the end tag's "<" on.
+  std::string rebuilt =
+      "<" + std::string(TrimView(src_.substr(close.lt + 1, close.gt - close.lt - 1))) + ">";
+  size_t found = MbFind(src_.substr(0, end), rebuilt, close.lt);
+  return Spend((found == kNone ? end : found) - close.lt) ? found : kNone;
+}
+
+int XmlTreeBuilder::ParseElement(CXmlNode* node, size_t begin, size_t end, size_t hint, int level) {
+  // `node` is fresh: the root was cleared by ParseSource, children were just made.
+  if (level > kMaxXmlDepth) return 0;
+  Tag start;
+  if (!NextTag(begin, end, hint, &start)) return 0;
+  std::string_view tag_text = TrimView(src_.substr(start.lt + 1, start.gt - start.lt - 1));
+  if (tag_text.empty()) return 1;
+  std::string_view tag = TagName(tag_text);
+  node->tag_view_ = tag;
+  if (tag.size() < tag_text.size()) node->attribute_view_ = tag_text.substr(tag.size() + 1);
+  node->ready_ = 0;
+  if (EndsWithSlash(tag_text)) return 1;
+
+  size_t close = CloseTagPos(start, tag, end, /*own=*/true);
+  if (close == kNone) return 0;
+  const size_t content_begin = start.gt + 1;
+  node->text_view_ = src_.substr(content_begin, close - content_begin);
+  if (FindMarkup(src_, '<', content_begin, close) == kNone) return 1;
+  node->leaf_ = 0;
+
+  // Split the content into child element texts first, then parse each, as the reader always has
+  // (a failing child therefore leaves its earlier siblings linked).
+  std::vector<ChildSpan>& spans = scratch_.spans;  // shared by all levels: indices, not references
+  const size_t first_span = spans.size();
+  size_t cur = content_begin;
+  size_t next_hint = start.tok == kNone ? kNone : start.tok + 1;
+  while (cur < close) {
+    Tag t;
+    if (!NextTag(cur, close, next_hint, &t)) break;
+    std::string_view child_text = TrimView(src_.substr(t.lt + 1, t.gt - t.lt - 1));
+    const size_t after_tag_hint = t.tok == kNone ? kNone : t.tok + 1;
+    if (StartsWith(child_text, "!--")) {  // a comment ends at its first ">"
+      cur = t.gt + 1;
+      next_hint = after_tag_hint;
+      continue;
+    }
+    if (EndsWithSlash(child_text)) {
+      spans.push_back({t.lt, t.gt + 1, t.tok});
+      cur = t.gt + 1;
+      next_hint = after_tag_hint;
+      continue;
+    }
+    std::string_view child_tag = TagName(child_text);
+    size_t child_close = CloseTagPos(t, child_tag, close, /*own=*/false);
+    if (child_close == kNone) {
+      spans.resize(first_span);
+      return 0;
+    }
+    size_t child_end = std::min(child_close + child_tag.size() + 3, close);
+    spans.push_back({t.lt, child_end, t.tok});
+    cur = child_end;
+    next_hint = kNone;
+    if (t.tok != kNone) {
+      uint32_t m = tokens_[t.tok].match;
+      if (m != kNoMatch && static_cast<size_t>(tokens_[m].gt) + 1 == child_end) next_hint = m + 1;
+    }
+  }
+  const size_t last_span = spans.size();
+  int result = 1;
+  for (size_t i = first_span; i < last_span; ++i) {
+    const ChildSpan span = spans[i];
+    CXmlNode* child = store_->NewNode();
+    child->pooled_ = true;
+    if (!ParseElement(child, span.begin, span.end, span.tok, level + 1)) {
+      child->~CXmlNode();
+      result = 0;
+      break;
+    }
+    node->AppendChild(child);
+  }
+  spans.resize(first_span);
+  return result;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+CXmlNode::CXmlNode() = default;
+
+CXmlNode::~CXmlNode() {
+  if (previous_sibling_ != nullptr) previous_sibling_->next_sibling_ = next_sibling_;
+  if (next_sibling_ != nullptr) next_sibling_->previous_sibling_ = previous_sibling_;
+  DeleteChildren();
+}
+
+void CXmlNode::DeleteChildren() {
+  CXmlNode* child = first_child_;
+  first_child_ = last_child_ = nullptr;
+  while (child != nullptr) {
+    CXmlNode* next = child->next_sibling_;
+    child->previous_sibling_ = child->next_sibling_ = nullptr;
+    if (child->pooled_) {
+      child->~CXmlNode();  // its memory belongs to the store of the parse that made it
+    } else {
+      delete child;
+    }
+    child = next;
+  }
+}
+
+void CXmlNode::Clear() {
+  tag_view_ = text_view_ = attribute_view_ = {};
+  tag_.clear();
+  text_.clear();
+  attribute_text_.clear();
+  attributes_.clear();
+  ready_ = kAllReady;
+  leaf_ = 1;
+  DeleteChildren();
+  previous_sibling_ = next_sibling_ = nullptr;
+  store_.reset();  // after the children: they live in it
+}
+
+void CXmlNode::AppendChild(CXmlNode* child) {
+  child->previous_sibling_ = last_child_;
+  child->next_sibling_ = nullptr;
+  if (last_child_ != nullptr) {
+    last_child_->next_sibling_ = child;
+  } else {
+    first_child_ = child;
+  }
+  last_child_ = child;
+}
+
+int CXmlNode::Parse(std::string_view text) {
+  // Copied first: `text` may be this node's own text, which the parse clears.
+  return ParseSource(std::string(text), 0);
+}
+
+int CXmlNode::ParseSource(std::string source, size_t start) {
+  Clear();
+  if (source.size() >= kNoMatch) return 0;  // beyond the 32-bit tag positions
+  auto store = std::make_unique<XmlParseStore>(std::move(source));
+  XmlTreeBuilder builder(store.get(), start);
+  // The store is the node's before the parse so that the views and children are never without it.
+  store_ = std::move(store);
+  return builder.ParseElement(this, start, store_->source.size(), kNone, 1);
+}
+
+const std::string& CXmlNode::tag() const {
+  if (!(ready_ & kTagReady)) {
+    tag_.assign(tag_view_);
+    ready_ |= kTagReady;
+  }
+  return tag_;
+}
+
+const std::string& CXmlNode::text() const {
+  if (!(ready_ & kTextReady)) {
+    text_ = leaf_ ? DecodeEntities(text_view_) : std::string(text_view_);
+    ready_ |= kTextReady;
+  }
+  return text_;
+}
+
+const std::string& CXmlNode::attribute_text() const {
+  if (!(ready_ & kAttrTextReady)) {
+    attribute_text_.assign(attribute_view_);
+    ready_ |= kAttrTextReady;
+  }
+  return attribute_text_;
+}
+
+const AttributeMap& CXmlNode::attributes() const {
+  if (!(ready_ & kAttributesReady)) {
+    ParseAttributes(attribute_view_, &attributes_);
+    ready_ |= kAttributesReady;
+  }
+  return attributes_;
+}
+
+void CXmlNode::FindNodes(std::string_view tag, int kind, std::vector<CXmlNode*>* list,
+                         std::string_view attr_name, std::string_view attr_value) {
+  FindNodesImpl(tag, kind, list, attr_name, attr_value);
+}
+
+void CXmlNode::FindNodesImpl(std::string_view tag, int kind, std::vector<CXmlNode*>* list,
+                             std::string_view attr_name, std::string_view attr_value) {
+  // The view is valid whether or not the string was made yet; a cleared node has an empty one.
+  bool match = EqualsNoCase(tag_view_, tag) && (kind == 0   ? leaf_ == 0
+                                                : kind == 1 ? leaf_ == 1
+                                                            : true);
+  if (match && !attr_name.empty()) {
+    const AttributeMap& attrs = attributes();
+    auto it = attrs.find(std::string(attr_name));
+    match = it != attrs.end() && it->second == attr_value;
+  }
+  if (match) {
+    list->push_back(this);
+    return;
+  }
+  for (CXmlNode* child = first_child_; child != nullptr; child = child->next_sibling_) {
+    child->FindNodesImpl(tag, kind, list, attr_name, attr_value);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+
+CXmlDocument::CXmlDocument(std::string_view path) { Load(path); }
+
+int CXmlDocument::Load(std::string_view path, int scrambled) {
+  root_.Clear();
+  path_.assign(path);
+  version_.clear();
+  encoding_.clear();
+  std::string bytes;
+  if (!ReadWholeFile(path, &bytes)) return 0;
+  if (scrambled != 0) bytes = UnscrambleCatalogueText(bytes);
+  return ParseOwned(std::move(bytes));
+}
+
+int CXmlDocument::ParseText(std::string_view text) { return ParseOwned(std::string(text)); }
+
+int CXmlDocument::ParseOwned(std::string text) {
+  version_.clear();
+  encoding_.clear();
+  root_.Clear();
+  size_t nul = text.find('\0');
+  if (nul != std::string::npos) text.resize(nul);
+  const size_t open = MbFind(text, "<?");
+  const size_t close = MbFind(text, "?>");
+  if (open == kNpos || close == kNpos) return 0;
+  std::string_view decl;
+  if (close >= open + 2) decl = std::string_view(text).substr(open + 2, close - open - 2);
+  auto read_value = [decl](std::string_view name, std::string* value) {
+    size_t at = MbFind(decl, name);
+    if (at == kNpos || at == 0) return;
+    std::string_view rest = decl.substr(at + name.size());
+    size_t quote = MbFindChar(rest, '"');
+    value->assign(quote == kNpos || quote == 0 ? rest : rest.substr(0, quote));
+  };
+  read_value("version=\"", &version_);
+  read_value("encoding=\"", &encoding_);
+  const size_t start = close + 2;
+  return root_.ParseSource(std::move(text), start);
+}
+
+std::string CXmlDocument::GetText(std::string_view tag, std::string_view attr_name,
+                                  std::string_view attr_value) {
+  std::vector<CXmlNode*> nodes;
+  root_.FindNodes(tag, 2, &nodes, attr_name, attr_value);
+  return nodes.empty() ? std::string() : nodes.front()->text();
+}
+
+void CXmlDocument::GetTexts(std::string_view tag, std::string_view attr_name,
+                            std::string_view attr_value, std::vector<std::string>* list) {
+  std::vector<CXmlNode*> nodes;
+  root_.FindNodes(tag, 2, &nodes, attr_name, attr_value);
+  for (CXmlNode* node : nodes) list->push_back(node->text());
+}
+
+void CXmlDocument::GetAttributeStrings(std::string_view tag, std::vector<std::string>* list,
+                                       std::string_view attr_name, std::string_view attr_value) {
+  std::vector<CXmlNode*> nodes;
+  root_.FindNodes(tag, 2, &nodes, attr_name, attr_value);
+  for (CXmlNode* node : nodes) list->push_back(node->attribute_text());
+}
+
+// ---------------------------------------------------------------------------------------------
+
+void ParseAttributes(std::string_view attribute_text, AttributeMap* map) {
+  map->clear();
+  std::string_view rest = attribute_text;
+  while (!rest.empty() && IsSpaceByte(rest.front())) rest.remove_prefix(1);
+  for (;;) {
+    size_t eq = MbFind(rest, "=\"");
+    if (eq == kNpos) break;
+    size_t quote = MbFindChar(rest, '"', eq + 2);
+    if (quote == kNpos) break;
+    std::string_view name = rest.substr(0, eq);
+    while (!name.empty() && IsSpaceByte(name.back())) name.remove_suffix(1);
+    (*map)[std::string(name)] = std::string(rest.substr(eq + 2, quote - eq - 2));
+    rest.remove_prefix(quote + 1);
+    while (!rest.empty() && IsSpaceByte(rest.front())) rest.remove_prefix(1);
+  }
+}
+
+std::string StripChildElements(std::string_view text) {
+  size_t lt = FindMarkup(text, '<', 0, text.size());
+  if (lt == kNone || FindMarkup(text, '>', lt + 1, text.size()) == kNone) {
+    return std::string(text);
+  }
+  // Small texts (the usual case) are searched directly; large ones through an index of their
+  // end tags, so that many unclosed start tags do not each scan the rest of the text.
+  constexpr size_t kIndexFrom = 4096;
+  std::unique_ptr<CloseTagIndex> index;
+  if (text.size() >= kIndexFrom) index = std::make_unique<CloseTagIndex>(text);
+  std::string result;
+  result.reserve(text.size());
+  size_t pos = 0;
+  for (;;) {
+    lt = FindMarkup(text, '<', pos, text.size());
+    if (lt == kNone) break;
+    size_t gt = FindMarkup(text, '>', lt + 1, text.size());
+    if (gt == kNone) break;
+    result.append(text.substr(pos, lt - pos));
+    std::string_view tag_text = TrimView(text.substr(lt + 1, gt - lt - 1));
+    pos = gt + 1;
+    if (tag_text.empty() || EndsWithSlash(tag_text)) continue;
+    std::string close = "</" + std::string(TagName(tag_text)) + ">";
+    size_t found;
+    if (index != nullptr && close.find('>') == close.size() - 1) {
+      found = index->Find(close, pos);
+    } else {
+      found = MbFind(text, close, pos);
+    }
+    if (found != kNone) pos = found + close.size();
+  }
+  result.append(text.substr(pos));
+  return result;
+}
+
+int FindCloseTag(std::string_view tag, std::string_view text, int depth) {
+  if (text.size() > static_cast<size_t>(std::numeric_limits<int>::max())) return -1;
+  size_t found = ScanCloseTag(text, 0, text.size(), tag, depth, nullptr);
+  return found == kNone ? -1 : static_cast<int>(found);
+}
+
+}  // namespace tomeva
