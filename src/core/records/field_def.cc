@@ -117,7 +117,11 @@ std::string NormalizeDateValue(std::string_view raw) {
         break;
     }
   }
-  return year + month + day;
+  // Mixed separators such as "2005.03./." leave a slash or dash inside a part; such a value is not
+  // a date, and indexing "200503/-" under the date field would only mislead range queries.
+  std::string result = year + month + day;
+  if (!AllDigits(result)) return "0";
+  return result;
 }
 
 void CFieldDef::Init(std::string_view name, int search_flag, int date_flag,
