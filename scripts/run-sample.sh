@@ -22,8 +22,21 @@ fi
 
 app="$build/src/gui/app/tomeva"
 if [[ -x "$app" ]]; then
+  app=$(cd "$(dirname "$app")" && pwd)/tomeva
+  shots=$(cd "$build" && pwd)/screenshots
   cd "$sample"
-  exec "$OLDPWD/$app"
+  if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" ]]; then
+    # No screen to show the window on: run under a virtual X server, keep a picture of the main
+    # window, and end.
+    shot=${TOMEVA_SCREENSHOT:-$shots/run-sample.png}
+    mkdir -p "$(dirname "$shot")"
+    echo "No display found: running the program under Xvfb instead."
+    echo "A screenshot of the main window will be saved to: $shot"
+    export TOMEVA_SCREENSHOT="$shot"
+    export QTWEBENGINE_CHROMIUM_FLAGS="${QTWEBENGINE_CHROMIUM_FLAGS:---disable-gpu}"
+    exec xvfb-run -a -s "-screen 0 1280x800x24" "$app"
+  fi
+  exec "$app"
 fi
 
 # Until the desktop program exists, the main job is a search of the sample library from the

@@ -1,0 +1,62 @@
+// The desktop program. Started with the installation folder as working directory.
+//
+// TOMEVA_SCREENSHOT=path makes the program save a picture of its main window to `path` once the
+// window is shown and its first page has loaded, print the path, and end (used where there is
+// no display to look at, under a virtual X server).
+#include <unistd.h>
+
+#include <QApplication>
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
+
+#include "gui/app/tomeva_app.h"
+#include "gui/frame/main_frame.h"
+#include "gui/views/tomeva_view.h"
+
+namespace {
+
+constexpr int kScreenshotTimeoutMs = 20000;
+
+void ScheduleScreenshot(tomeva::gui::CTomevaApp& app, const QString& path) {
+  tomeva::gui::CMainFrame* frame = app.main_frame();
+  auto shoot = [frame, path] {
+    bool ok = frame->grab().save(path, "PNG");
+    std::printf("%s %s\n", ok ? "screenshot:" : "screenshot failed:", qPrintable(path));
+    std::fflush(stdout);
+    QApplication::quit();
+  };
+  auto* once = new QObject(frame);
+  QObject::connect(frame->html_view(), &tomeva::gui::CMoreHtmlView::documentComplete, once,
+                   [once, shoot] {
+                     // Let the page paint before the picture is taken.
+                     QTimer::singleShot(500, shoot);
+                     delete once;
+                   });
+  QTimer::singleShot(kScreenshotTimeoutMs, frame, shoot);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // The web engine's sandbox refuses to run as root.
+  if (geteuid() == 0 && std::getenv("QTWEBENGINE_DISABLE_SANDBOX") == nullptr) {
+    setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);
+  }
+  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+  QApplication qt_app(argc, argv);
+
+  tomeva::gui::CTomevaApp app;
+  if (!app.InitInstance()) return app.exit_code();
+
+  if (const char* shot = std::getenv("TOMEVA_SCREENSHOT"); shot != nullptr && *shot != '\0') {
+    ScheduleScreenshot(app, QString::fromLocal8Bit(shot));
+  }
+  if (std::getenv("TOMEVA_STARTUP_TIMING") != nullptr) {
+    for (const auto& [step, ms] : app.startup_log()) {
+      std::fprintf(stderr, "startup %s %lld ms\n", qPrintable(step), static_cast<long long>(ms));
+    }
+  }
+  QApplication::exec();
+  return app.ExitInstance();
+}

@@ -1,0 +1,125 @@
+#include "gui/app/tomeva_app.h"
+
+#include <QDir>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QMessageBox>
+#include <QThread>
+
+#include "core/app/maintenance.h"
+#include "core/base/texts.h"
+#include "core/doc/tomeva_doc.h"
+#include "core/engine/kms.h"
+#include "core/settings/settings.h"
+#include "gui/app/copy_dlg.h"
+#include "gui/app/parse_dlg.h"
+#include "gui/app/single_instance.h"
+#include "gui/frame/gbk_text.h"
+#include "gui/frame/main_frame.h"
+#include "platform/environment.h"
+#include "platform/platform_services.h"
+
+namespace tomeva::gui {
+
+CTomevaApp::CTomevaApp() : services_(std::make_unique<platform::LinuxPlatformServices>()) {
+  clock_.start();
+}
+
+CTomevaApp::~CTomevaApp() { ExitInstance(); }
+
+bool CTomevaApp::InitInstance() {
+  result_ = RunStartupSequence(*this);
+  return result_.run;
+}
+
+int CTomevaApp::ExitInstance() {
+  // The frame goes first (its views restore the browser's text size and let go of the
+  // document); then the document, whose destruction runs the exit command.
+  frame_.reset();
+  doc_.reset();
+  return result_.exit_code;
+}
+
+void CTomevaApp::Log(const QString& step) { log_.emplace_back(step, clock_.elapsed()); }
+
+std::string CTomevaApp::CurrentDirectory() { return QDir::currentPath().toStdString(); }
+
+void CTomevaApp::Sleep(int milliseconds) { QThread::msleep(milliseconds); }
+
+bool CTomevaApp::AcquireSingleInstance(const std::string& name) {
+  guard_ = std::make_unique<SingleInstanceGuard>(FromGbk(name),
+                                                 QString::fromStdString(platform::RuntimeDir()));
+  if (!guard_->Acquire()) {
+    guard_.reset();
+    return false;
+  }
+  connect(guard_.get(), &SingleInstanceGuard::raiseRequested, this, [this] {
+    if (frame_ != nullptr) frame_->RaiseWindow();
+  });
+  return true;
+}
+
+void CTomevaApp::ShowMessage(const std::string& utf8_text) {
+  PresentMessage(QString::fromStdString(utf8_text));
+}
+
+void CTomevaApp::PresentMessage(const QString& text) {
+  messages_.append(text);
+  QMessageBox::information(frame_.get(), QString::fromUtf8(TextUtf8(kTextAppTitle)), text);
+}
+
+std::string CTomevaApp::OlderInstallationFolder() {
+  return ReadOlderInstallationPath(services_->registry());
+}
+
+void CTomevaApp::MigrateOlderInstallation(const std::string& old_folder) {
+  RunMigration(result_.app_dir, old_folder, *services_,
+               [this](const QString& message) { PresentMessage(message); });
+}
+
+bool CTomevaApp::HasPendingCatalogue() { return tomeva::HasPendingCatalogue(result_.app_dir); }
+
+void CTomevaApp::ImportPendingBooks() {
+  CParseDlg dialog(result_.app_dir);
+  Log(QStringLiteral("import-dialog-shown"));
+  dialog.exec();
+  dialog.Wait();
+  Log(QStringLiteral("import-finished"));
+  for (const QString& report : dialog.reports()) PresentMessage(report);
+}
+
+void CTomevaApp::MoveSpecialBookLast() { tomeva::MoveSpecialBookLast(result_.app_dir); }
+
+bool CTomevaApp::CreateMainFrame() {
+  frame_ = std::make_unique<CMainFrame>();
+  return true;
+}
+
+bool CTomevaApp::CreateDocument() {
+  Settings settings =
+      LoadSettings(services_->registry(), CurrentApplicationDirectory(), &frame_->system_xml());
+  doc_ = std::make_unique<CTomevaDoc>(std::move(settings));
+  doc_->AttachDesktop(&desktop_);
+  frame_->SetDocument(doc_.get());
+  return true;
+}
+
+void CTomevaApp::ShowMainFrame() {
+  // Without a window manager "maximised" changes nothing; the screen's size is given first.
+  if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    frame_->setGeometry(screen->availableGeometry());
+  }
+  frame_->showMaximized();
+  frame_->FocusQueryBox();
+  Log(QStringLiteral("main-window-shown"));
+}
+
+bool CTomevaApp::CheckForUpdate(const std::string&) {
+  // The version check arrives with the self-update; until then nothing is fetched and the
+  // program goes on.
+  return true;
+}
+
+void CTomevaApp::InitIndexLibrary() { KMS_Init(); }
+
+}  // namespace tomeva::gui

@@ -1,0 +1,92 @@
+// CTomevaApp: the application object. It runs the start-up sequence (core/doc/startup_sequence.h)
+// with the desktop's stand-ins: the single-instance guard, the start-up maintenance of the
+// installation with its dialogs, the main frame, the document, the version check and the
+// engine's initialisation; at exit it closes the document, whose destruction runs the exit
+// command. It also keeps a log of the start-up's visible steps with their times, for the
+// start-up measurements and the tests.
+//
+// Threads: the user-interface thread only.
+#ifndef TOMEVA_GUI_APP_TOMEVA_APP_H_
+#define TOMEVA_GUI_APP_TOMEVA_APP_H_
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/doc/startup_sequence.h"
+#include "gui/app/desktop_services.h"
+
+namespace tomeva {
+class CTomevaDoc;
+class PlatformServices;
+}  // namespace tomeva
+
+namespace tomeva::gui {
+
+class CMainFrame;
+class SingleInstanceGuard;
+
+class CTomevaApp : public QObject, public IStartupHost {
+  Q_OBJECT
+ public:
+  CTomevaApp();
+  ~CTomevaApp() override;
+
+  // The start-up sequence. True: enter the event loop; false: end with exit_code().
+  bool InitInstance();
+  // Closes the main window and the document (running the exit command). Returns the exit code.
+  int ExitInstance();
+
+  int exit_code() const { return result_.exit_code; }
+  const StartupResult& startup() const { return result_; }
+  CMainFrame* main_frame() const { return frame_.get(); }
+  CTomevaDoc* document() const { return doc_.get(); }
+  SingleInstanceGuard* guard() const { return guard_.get(); }
+  // The visible start-up steps in order, each with the milliseconds since the start:
+  // "import-dialog-shown", "import-finished", "main-window-shown", ...
+  const std::vector<std::pair<QString, qint64>>& startup_log() const { return log_; }
+  // Messages shown to the user, in order (UTF-8).
+  const QStringList& messages() const { return messages_; }
+
+  // IStartupHost
+  std::string CurrentDirectory() override;
+  void Sleep(int milliseconds) override;
+  bool AcquireSingleInstance(const std::string& name) override;
+  void ShowMessage(const std::string& utf8_text) override;
+  std::string OlderInstallationFolder() override;
+  void MigrateOlderInstallation(const std::string& old_folder) override;
+  bool HasPendingCatalogue() override;
+  void ImportPendingBooks() override;
+  void MoveSpecialBookLast() override;
+  bool CreateMainFrame() override;
+  bool CreateDocument() override;
+  void ShowMainFrame() override;
+  bool CheckForUpdate(const std::string& check_version_url) override;
+  void InitIndexLibrary() override;
+
+ protected:
+  // Shows a modal message box; the tests replace it.
+  virtual void PresentMessage(const QString& text);
+
+ private:
+  void Log(const QString& step);
+
+  QElapsedTimer clock_;
+  StartupResult result_;
+  std::unique_ptr<PlatformServices> services_;
+  std::unique_ptr<SingleInstanceGuard> guard_;
+  std::unique_ptr<CMainFrame> frame_;
+  std::unique_ptr<CTomevaDoc> doc_;
+  DesktopServices desktop_;
+  std::vector<std::pair<QString, qint64>> log_;
+  QStringList messages_;
+};
+
+}  // namespace tomeva::gui
+
+#endif  // TOMEVA_GUI_APP_TOMEVA_APP_H_

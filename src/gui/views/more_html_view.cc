@@ -1,0 +1,259 @@
+#include "gui/views/more_html_view.h"
+
+#include <QDir>
+#include <QFile>
+#include <QWebChannel>
+#include <QWebEngineProfile>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
+#include <cmath>
+#include <fstream>
+
+#include "core/base/file_util.h"
+#include "gui/frame/gbk_text.h"
+
+namespace tomeva::gui {
+namespace {
+
+// The program's scripts run in their own world: the page's scripts can neither call the sink
+// nor replace the helpers.
+constexpr quint32 kAppWorld = QWebEngineScript::ApplicationWorld;
+
+// Wraps every occurrence of a keyword in the text of the body in a FONT element with white text
+// on the given background. Matching ignores letter case, as the browser's own find does; text
+// inside earlier marks is searched as well.
+constexpr char kHighlightScript[] = R"JS(
+(function (kw, colour) {
+  if (!kw || !document.body) return 0;
+  var lower = kw.toLowerCase();
+  var fold = lower.length === kw.length;
+  var walker = document.createTreeWalker(document.body, NodeFilter.SHOW_TEXT, null);
+  var nodes = [];
+  while (walker.nextNode()) nodes.push(walker.currentNode);
+  var count = 0;
+  for (var j = 0; j < nodes.length; ++j) {
+    var node = nodes[j];
+    var parent = node.parentNode;
+    if (!parent || parent.nodeName === 'SCRIPT' || parent.nodeName === 'STYLE') continue;
+    while (node) {
+      var hay = fold ? node.data.toLowerCase() : node.data;
+      var i = hay.indexOf(fold ? lower : kw);
+      if (i < 0) break;
+      var match = node.splitText(i);
+      var rest = match.splitText(kw.length);
+      var font = document.createElement('font');
+      font.setAttribute('color', 'white');
+      font.style.backgroundColor = colour;
+      match.parentNode.replaceChild(font, match);
+      font.appendChild(match);
+      ++count;
+      node = rest;
+    }
+  }
+  return count;
+})
+)JS";
+
+// Connects the sink to every button or input element whose id contains B0..B3, once per
+// element: hooking again after a re-render must not make one click move twice.
+constexpr char kHookScript[] = R"JS(
+(function () {
+  var all = document.getElementsByTagName('*');
+  var hooked = 0;
+  for (var i = 0; i < all.length; ++i) {
+    var e = all[i];
+    var id = e.id || '';
+    if (!/B[0-3]/.test(id)) continue;
+    if (e.tagName !== 'BUTTON' && e.tagName !== 'INPUT') continue;
+    if (e.__tomevaHooked) continue;
+    e.__tomevaHooked = true;
+    e.addEventListener('click', function (ev) {
+      if (window.__tomevaSink) window.__tomevaSink.click(ev.currentTarget.id || '');
+    });
+    ++hooked;
+  }
+  return hooked;
+})()
+)JS";
+
+QString ChannelBootstrap() {
+  QFile file(QStringLiteral(":/qtwebchannel/qwebchannel.js"));
+  QString script;
+  if (file.open(QIODevice::ReadOnly)) script = QString::fromUtf8(file.readAll());
+  script += QStringLiteral(
+      "\nnew QWebChannel(qt.webChannelTransport, function (ch) {"
+      " window.__tomevaSink = ch.objects.sink; });\n");
+  return script;
+}
+
+}  // namespace
+
+HookedPage::HookedPage(QWebEngineProfile* profile, CMoreHtmlView* view)
+    : QWebEnginePage(profile, view), view_(view) {}
+
+bool HookedPage::acceptNavigationRequest(const QUrl& url, NavigationType type,
+                                         bool is_main_frame) {
+  return view_->OnBeforeNavigate(url, type, is_main_frame);
+}
+
+CMoreHtmlView::CMoreHtmlView(QWidget* parent) : QWebEngineView(parent) {
+  auto* page = new HookedPage(QWebEngineProfile::defaultProfile(), this);
+  setPage(page);
+  sink_ = new PageButtonSink(this);
+  channel_ = new QWebChannel(this);
+  channel_->registerObject(QStringLiteral("sink"), sink_);
+  page->setWebChannel(channel_, kAppWorld);
+
+  QWebEngineScript bootstrap;
+  bootstrap.setName(QStringLiteral("tomeva-sink"));
+  bootstrap.setSourceCode(ChannelBootstrap());
+  bootstrap.setInjectionPoint(QWebEngineScript::DocumentCreation);
+  bootstrap.setWorldId(kAppWorld);
+  bootstrap.setRunsOnSubFrames(false);
+  page->scripts().insert(bootstrap);
+
+  connect(sink_, &PageButtonSink::clicked, this, &CMoreHtmlView::pageButtonClicked);
+  connect(this, &QWebEngineView::loadFinished, this, [this](bool ok) {
+    OnDocumentComplete(ok);
+    emit documentComplete(ok);
+  });
+}
+
+CMoreHtmlView::~CMoreHtmlView() = default;
+
+QString CMoreHtmlView::JsString(const QString& text) {
+  QString out;
+  out.reserve(text.size() + 2);
+  out += QLatin1Char('"');
+  for (QChar c : text) {
+    switch (c.unicode()) {
+      case '"': out += QLatin1String("\\\""); break;
+      case '\\': out += QLatin1String("\\\\"); break;
+      case '\n': out += QLatin1String("\\n"); break;
+      case '\r': out += QLatin1String("\\r"); break;
+      case 0x2028: out += QLatin1String("\\u2028"); break;
+      case 0x2029: out += QLatin1String("\\u2029"); break;
+      default:
+        if (c.unicode() < 0x20) {
+          out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+        } else {
+          out += c;
+        }
+    }
+  }
+  out += QLatin1Char('"');
+  return out;
+}
+
+QUrl CMoreHtmlView::LocationUrl(const std::string& location) {
+  QString text = FromGbk(location);
+  QUrl url(text);
+  // One letter before ":" is a drive, not a scheme.
+  if (url.isValid() && url.scheme().size() > 1) return url;
+  std::string resolved = ResolvePath(location);
+  return QUrl::fromLocalFile(QDir::current().absoluteFilePath(QFile::decodeName(resolved.c_str())));
+}
+
+void CMoreHtmlView::RunInAppWorld(const QString& script) { page()->runJavaScript(script, kAppWorld); }
+
+int CMoreHtmlView::ShowHtml(const std::string& text) {
+  current_html_ = text;
+  {
+    std::ofstream out("sr.htm", std::ios::binary | std::ios::trunc);
+    if (!out) return 0;  // the scratch file cannot be written: the page stays as it is
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    if (!out) return 0;
+  }
+  if (!has_document_) return 0;
+  RunInAppWorld(QStringLiteral("if (document.body) document.body.innerHTML = %1;")
+                    .arg(JsString(FromGbk(text))));
+  return 1;
+}
+
+int CMoreHtmlView::SetBodyAttribute(const std::string& name, const std::string& value) {
+  if (!name.empty()) {
+    // One value per name, the newest: a new colour must win over an old one, and a page that
+    // is re-rendered all day must not collect one entry per render.
+    std::erase_if(body_attributes_, [&](const auto& a) { return a.first == name; });
+    body_attributes_.emplace_back(name, value);
+  }
+  if (!has_document_) return 0;
+  ApplyBodyAttributes();
+  return 1;
+}
+
+void CMoreHtmlView::ApplyBodyAttributes() {
+  QString script = QStringLiteral("if (document.body) {");
+  for (const auto& [name, value] : body_attributes_) {
+    script += QStringLiteral("try { document.body.setAttribute(%1, %2); } catch (e) {}")
+                  .arg(JsString(FromGbk(name)), JsString(FromGbk(value)));
+  }
+  script += QLatin1Char('}');
+  RunInAppWorld(script);
+}
+
+int CMoreHtmlView::SetStyleSheet(const std::string& text) {
+  style_sheet_ = text;
+  if (!has_document_) return 0;
+  RunInAppWorld(
+      QStringLiteral("(function (css) { var s = document.querySelector('style');"
+                     " if (!s) { s = document.createElement('style');"
+                     " (document.head || document.documentElement).appendChild(s); }"
+                     " s.textContent = css; })(%1);")
+          .arg(JsString(FromGbk(text))));
+  return 1;
+}
+
+void CMoreHtmlView::HighlightInPage(const std::string& keyword, const std::string& colour,
+                                    bool remember) {
+  if (pdf_shown_) return;
+  marks_applied_ = false;
+  if (remember) {
+    pending_keywords_.push_back(keyword);
+    pending_colours_.push_back(colour);
+  }
+  if (keyword.empty()) return;
+  RunInAppWorld(QString::fromLatin1(kHighlightScript) +
+                QStringLiteral("(%1, %2);").arg(JsString(FromGbk(keyword)),
+                                                JsString(FromGbk(colour))));
+}
+
+void CMoreHtmlView::Navigate(const std::string& location) { load(LocationUrl(location)); }
+
+void CMoreHtmlView::SetZoom(int level) {
+  if (level < 0 || level > 4) return;
+  setZoomFactor(kZoomFactors[level]);
+}
+
+int CMoreHtmlView::QueryZoom() {
+  int best = 2;
+  double factor = zoomFactor();
+  for (int i = 0; i < 5; ++i) {
+    if (std::abs(kZoomFactors[i] - factor) < std::abs(kZoomFactors[best] - factor)) best = i;
+  }
+  return best;
+}
+
+void CMoreHtmlView::HookPageButtons() {
+  if (!has_document_) return;
+  RunInAppWorld(QString::fromLatin1(kHookScript));
+}
+
+bool CMoreHtmlView::OnBeforeNavigate(const QUrl&, QWebEnginePage::NavigationType, bool) {
+  return true;
+}
+
+void CMoreHtmlView::OnDocumentComplete(bool ok) {
+  if (!marks_applied_) {
+    std::vector<std::string> keywords;
+    std::vector<std::string> colours;
+    keywords.swap(pending_keywords_);
+    colours.swap(pending_colours_);
+    for (size_t i = 0; i < keywords.size(); ++i) HighlightInPage(keywords[i], colours[i], false);
+    marks_applied_ = true;
+  }
+  has_document_ = true;
+  (void)ok;
+}
+
+}  // namespace tomeva::gui

@@ -1,0 +1,115 @@
+// CMoreHtmlView: the web view the program puts its own content into. It shows generated pages
+// (also written to "sr.htm" in the working directory), sets the page body's attributes and the
+// page's style sheet, marks keywords in the shown page, and keeps keyword marks asked for while a
+// page loads until that load completes. Page scripts never see the program's helpers: they run
+// in a separate script world, and clicks on paging buttons come back through a web channel.
+//
+// Threads: the user-interface thread only.
+#ifndef TOMEVA_GUI_VIEWS_MORE_HTML_VIEW_H_
+#define TOMEVA_GUI_VIEWS_MORE_HTML_VIEW_H_
+
+#include <QWebEnginePage>
+#include <QWebEngineView>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/doc/view_interfaces.h"
+
+class QWebChannel;
+
+namespace tomeva::gui {
+
+class CMoreHtmlView;
+
+// Text zoom factors of the levels 0 (smallest) .. 4 (largest).
+inline constexpr double kZoomFactors[5] = {0.75, 0.9, 1.0, 1.2, 1.4};
+
+// The page hands every navigation to its view before it happens.
+class HookedPage : public QWebEnginePage {
+  Q_OBJECT
+ public:
+  HookedPage(QWebEngineProfile* profile, CMoreHtmlView* view);
+
+ protected:
+  bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool is_main_frame) override;
+
+ private:
+  CMoreHtmlView* view_;
+};
+
+// Receives the clicks of hooked page buttons from the page's script world.
+class PageButtonSink : public QObject {
+  Q_OBJECT
+ public:
+  using QObject::QObject;
+  Q_INVOKABLE void click(const QString& element_id) { emit clicked(element_id); }
+ signals:
+  void clicked(const QString& element_id);
+};
+
+class CMoreHtmlView : public QWebEngineView, public IHtmlView {
+  Q_OBJECT
+ public:
+  explicit CMoreHtmlView(QWidget* parent = nullptr);
+  ~CMoreHtmlView() override;
+
+  int ShowHtml(const std::string& text) override;
+  int SetBodyAttribute(const std::string& name, const std::string& value) override;
+  int SetStyleSheet(const std::string& text) override;
+  void HighlightInPage(const std::string& keyword, const std::string& colour,
+                       bool remember) override;
+  void Navigate(const std::string& location) override;
+  void SetZoom(int level) override;
+  int QueryZoom() override;
+  void HookPageButtons() override;
+  bool pdf_shown() const override { return pdf_shown_; }
+  void set_pdf_shown(bool shown) override { pdf_shown_ = shown; }
+
+  const std::string& current_html() const { return current_html_; }
+  const std::string& style_sheet() const { return style_sheet_; }
+  // Recorded body attributes, oldest first; one value per name, the newest given.
+  const std::vector<std::pair<std::string, std::string>>& body_attributes() const {
+    return body_attributes_;
+  }
+  size_t pending_mark_count() const { return pending_keywords_.size(); }
+  bool has_document() const { return has_document_; }
+
+  // The JavaScript string literal of `text` (quoted, escaped).
+  static QString JsString(const QString& text);
+  // The URL a location of the system names: an address with a scheme as it is, anything else a
+  // file path relative to the working directory.
+  static QUrl LocationUrl(const std::string& location);
+
+  // Called by the page before every navigation; false cancels it.
+  virtual bool OnBeforeNavigate(const QUrl& url, QWebEnginePage::NavigationType type,
+                                bool is_main_frame);
+
+ signals:
+  // A page load ended and the view's own handling of it is done.
+  void documentComplete(bool ok);
+  // A hooked page button was clicked.
+  void pageButtonClicked(const QString& element_id);
+
+ protected:
+  virtual void OnDocumentComplete(bool ok);
+  void RunInAppWorld(const QString& script);
+
+ private:
+  void ApplyBodyAttributes();
+
+  std::string current_html_;
+  std::string style_sheet_;
+  std::vector<std::pair<std::string, std::string>> body_attributes_;
+  std::vector<std::string> pending_keywords_;
+  std::vector<std::string> pending_colours_;
+  bool marks_applied_ = false;
+  bool pdf_shown_ = false;
+  bool has_document_ = false;
+  PageButtonSink* sink_ = nullptr;
+  QWebChannel* channel_ = nullptr;
+};
+
+}  // namespace tomeva::gui
+
+#endif  // TOMEVA_GUI_VIEWS_MORE_HTML_VIEW_H_

@@ -1,0 +1,48 @@
+// CTomevaView: the right-hand pane. A CMoreHtmlView that belongs to the document: it renders
+// what the document's state asks for, keeps the PDF bookkeeping, forwards page-button clicks to
+// the document, and hands the browser's text size back as it was found when the window closes.
+#ifndef TOMEVA_GUI_VIEWS_TOMEVA_VIEW_H_
+#define TOMEVA_GUI_VIEWS_TOMEVA_VIEW_H_
+
+#include <string>
+
+#include "gui/views/more_html_view.h"
+
+namespace tomeva {
+class CTomevaDoc;
+}
+
+namespace tomeva::gui {
+
+class CTomevaView : public CMoreHtmlView {
+  Q_OBJECT
+ public:
+  explicit CTomevaView(QWidget* parent = nullptr);
+  ~CTomevaView() override;
+
+  // Attaches the view to the document (and the document to the view).
+  void SetDocument(CTomevaDoc* doc);
+  // First showing: the document remembers the browser's text size and applies its own, then
+  // the first page is rendered.
+  void OnInitialUpdate();
+  // The window is closing: the browser's own text size is restored. Safe to call twice.
+  void OnClose();
+
+  bool render_after_load() const { return render_after_load_; }
+  void set_render_after_load(bool on) { render_after_load_ = on; }
+  const std::string& current_pdf_path() const { return current_pdf_path_; }
+  void set_current_pdf_path(const std::string& path) { current_pdf_path_ = path; }
+
+ protected:
+  void OnDocumentComplete(bool ok) override;
+
+ private:
+  CTomevaDoc* doc_ = nullptr;
+  bool render_after_load_ = false;
+  bool closed_ = false;
+  std::string current_pdf_path_;
+};
+
+}  // namespace tomeva::gui
+
+#endif  // TOMEVA_GUI_VIEWS_TOMEVA_VIEW_H_

@@ -1,0 +1,473 @@
+// The desktop program started on a fresh copy of the sample installation: start-up order with the
+// pending books imported, single instance, the frame's menus, bars and panes, and the HTML view's
+// page operations. Screenshots of the main window go to <build>/screenshots/.
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <memory>
+#include <vector>
+
+#include "core/base/gbk.h"
+#include "core/doc/tomeva_doc.h"
+#include "core/xml/xml_document.h"
+#include "gui/app/single_instance.h"
+#include "gui/app/tomeva_app.h"
+#include "gui/frame/child_frame.h"
+#include "gui/frame/main_frame.h"
+#include "gui/views/tomeva_view.h"
+
+namespace tomeva::gui {
+namespace {
+
+constexpr int kLoadTimeoutMs = 60000;
+
+// Messages are recorded instead of shown: a modal box would wait for a user.
+class TestApp : public CTomevaApp {
+ protected:
+  void PresentMessage(const QString& text) override { recorded.append(text); }
+
+ public:
+  QStringList recorded;
+};
+
+// Runs a script in the page's main world and returns its result.
+QVariant RunJs(QWebEngineView* view, const QString& script) {
+  QVariant result;
+  QEventLoop loop;
+  bool done = false;
+  view->page()->runJavaScript(script, [&](const QVariant& v) {
+    result = v;
+    done = true;
+    loop.quit();
+  });
+  QTimer::singleShot(kLoadTimeoutMs, &loop, &QEventLoop::quit);
+  if (!done) loop.exec();
+  return result;
+}
+
+// Loads a page and waits until the view's own load handling is done.
+bool LoadAndWait(CMoreHtmlView* view, const std::string& path) {
+  QSignalSpy spy(view, &CMoreHtmlView::documentComplete);
+  view->Navigate(path);
+  return spy.wait(kLoadTimeoutMs);
+}
+
+void WriteFile(const QString& path, const std::string& bytes) {
+  QFile f(path);
+  QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  f.write(bytes.data(), static_cast<qint64>(bytes.size()));
+}
+
+QString U(const char* utf8) { return QString::fromUtf8(utf8); }
+
+}  // namespace
+
+class GuiTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase();
+  void startupImportsPendingBooksBeforeTheMainWindow();
+  void screenshots();
+  void secondStartIsRefusedAndRaisesTheFirst();
+  void menusHoldTheFixedIdsAndTexts();
+  void commandToolbarHoldsNineButtonsWithLabels();
+  void fieldBoxListsTheConfiguredFieldsAndBarToggles();
+  void modePaneFollowsTheQueryMode();
+  void enterInQueryBoxRunsTheSearchCommand();
+  void queryBoxRefusesMoreThan100Characters();
+  void historyDropDownListsTheNewestQueries();
+  void showHtmlAppliesBodyAttributeAndStyle();
+  void everyOccurrenceIsMarked();
+  void rememberedMarksApplyAtTheNextLoadOnly();
+  void pageButtonClicksReachTheView();
+  void zoomIsRestoredOnClose();
+  void cleanupTestCase();
+
+ private:
+  CMainFrame* frame() { return app_->main_frame(); }
+  CTomevaView* view() { return app_->main_frame()->html_view(); }
+
+  QTemporaryDir temp_;
+  QString sample_;
+  std::unique_ptr<TestApp> app_;
+};
+
+void GuiTest::initTestCase() {
+  QVERIFY(temp_.isValid());
+  for (const char* var : {"REGISTRY", "RUNTIME", "DESKTOP", "PROGRAMS", "SYSTEM"}) {
+    QString dir = temp_.filePath(QString::fromLatin1(var).toLower());
+    QDir().mkpath(dir);
+    qputenv(QByteArray("TOMEVA_") + var + "_DIR", dir.toLocal8Bit());
+  }
+  sample_ = temp_.filePath(QStringLiteral("sample"));
+  QProcess maker;
+  maker.start(QStringLiteral(TOMEVA_SAMPLE_MAKER), {sample_});
+  QVERIFY(maker.waitForFinished(600000));
+  QCOMPARE(maker.exitCode(), 0);
+  QVERIFY(QDir::setCurrent(sample_));
+  WriteFile(temp_.filePath(QStringLiteral("first.htm")),
+            Utf8ToGbk("<html><head><meta charset='gb2312'></head><body>"
+                      "<p>春风 又 春风</p></body></html>"));
+  WriteFile(temp_.filePath(QStringLiteral("second.htm")),
+            Utf8ToGbk("<html><head><meta charset='gb2312'></head><body>"
+                      "<p>春风 再 春风 春风</p></body></html>"));
+  QVERIFY(QFile::exists(QStringLiteral("Update/bookconfig3.xml")) ||
+          !QDir(QStringLiteral("Update")).entryList({QStringLiteral("bookconfig*.xml")}).isEmpty());
+
+  app_ = std::make_unique<TestApp>();
+  QVERIFY(app_->InitInstance());
+  QVERIFY(frame() != nullptr);
+  // The first page (the library's start page) has loaded.
+  if (!view()->has_document()) {
+    QSignalSpy spy(view(), &CMoreHtmlView::documentComplete);
+    QVERIFY(spy.wait(kLoadTimeoutMs));
+  }
+}
+
+void GuiTest::startupImportsPendingBooksBeforeTheMainWindow() {
+  std::vector<QString> steps;
+  for (const auto& [step, ms] : app_->startup_log()) steps.push_back(step);
+  const std::vector<QString> expected = {QStringLiteral("import-dialog-shown"),
+                                         QStringLiteral("import-finished"),
+                                         QStringLiteral("main-window-shown")};
+  QCOMPARE(steps, expected);
+  QVERIFY(app_->recorded.isEmpty());
+
+  // Both waiting books are in the catalogue now, and nothing waits any more.
+  CXmlDocument catalogue;
+  QCOMPARE(catalogue.Load("bookconfig.xml", 1), 1);
+  std::vector<std::string> names;
+  catalogue.GetTexts("book", {}, {}, &names);
+  std::vector<std::string> attrs;
+  catalogue.GetAttributeStrings("book", &attrs);
+  QString all;
+  for (const std::string& a : attrs) all += QString::fromStdString(GbkToUtf8(a));
+  QVERIFY2(all.contains(U("诗经·国风")), qPrintable(all));
+  QVERIFY2(all.contains(U("诗经·雅颂")), qPrintable(all));
+  QVERIFY(QDir(QStringLiteral("Update")).entryList({QStringLiteral("bookconfig*.xml")},
+                                                   QDir::Files).isEmpty());
+
+  QVERIFY(frame()->isVisible());
+  QVERIFY(frame()->windowState() & Qt::WindowMaximized);
+  QTRY_COMPARE_WITH_TIMEOUT(QApplication::focusWidget(), frame()->query_box(), 10000);
+  QCOMPARE(frame()->windowTitle(), U("Lumq图书数据库V4.0"));
+  QCOMPARE(frame()->minimumSize(), QSize(400, 400));
+  // The child frame: library tree 232 pixels, the HTML view the rest.
+  QList<int> sizes = frame()->child_frame()->sizes();
+  QCOMPARE(sizes.size(), 2);
+  QCOMPARE(sizes[0], 232);
+  QVERIFY(sizes[1] > 10);
+}
+
+void GuiTest::secondStartIsRefusedAndRaisesTheFirst() {
+  QSignalSpy raise(app_->guard(), &SingleInstanceGuard::raiseRequested);
+  TestApp second;
+  QVERIFY(!second.InitInstance());
+  QCOMPARE(second.recorded, QStringList{QStringLiteral("Cannot run more than one instance.")});
+  QVERIFY(second.main_frame() == nullptr);
+  QVERIFY(raise.wait(10000));
+}
+
+void GuiTest::menusHoldTheFixedIdsAndTexts() {
+  struct Item {
+    int id;
+    const char* text;
+  };
+  struct Popup {
+    const char* title;
+    std::vector<Item> items;  // id 0: a sub-menu, its items follow in `sub`
+    std::vector<Item> sub;
+  };
+  const std::vector<Popup> expected = {
+      {"文件(&F)", {{57607, "打印(&P)\tCtrl+P"}, {57606, "打印设置(&R)"}, {57665, "退出(&X)"}}, {}},
+      {"命令(&C)", {{32760, "检索(&L)"}, {32763, "回到上一条查询(&B)"}}, {}},
+      {"查看(&V)",
+       {{59392, "工具(&T)"}, {59393, "状态条(&S)"}, {0, "字体"}},
+       {{32784, "特大"}, {32783, "大"}, {32782, "中"}, {32781, "小"}, {32780, "特小"}}},
+      {"查询模式(&S)", {{32801, "精确匹配(&M)"}, {32802, "自然语言(&N)"}, {32803, "自动模式(&A)"}},
+       {}},
+      {"帮助(&H)", {{57664, "关于...(&A)"}, {57670, "帮助"}}, {}},
+  };
+  QList<QAction*> popups = frame()->menuBar()->actions();
+  QCOMPARE(popups.size(), static_cast<qsizetype>(expected.size()));
+  for (size_t p = 0; p < expected.size(); ++p) {
+    QCOMPARE(popups[p]->text(), U(expected[p].title));
+    QList<QAction*> items = popups[p]->menu()->actions();
+    QCOMPARE(items.size(), static_cast<qsizetype>(expected[p].items.size()));
+    for (qsizetype i = 0; i < items.size(); ++i) {
+      QCOMPARE(items[i]->text(), U(expected[p].items[i].text));
+      if (expected[p].items[i].id == 0) {
+        QList<QAction*> sub = items[i]->menu()->actions();
+        QCOMPARE(sub.size(), static_cast<qsizetype>(expected[p].sub.size()));
+        for (qsizetype k = 0; k < sub.size(); ++k) {
+          QCOMPARE(sub[k]->data().toInt(), expected[p].sub[k].id);
+          QCOMPARE(sub[k]->text(), U(expected[p].sub[k].text));
+        }
+      } else {
+        QCOMPARE(items[i]->data().toInt(), expected[p].items[i].id);
+      }
+    }
+  }
+  // Check marks from the document: automatic mode, medium text size.
+  QVERIFY(frame()->action(32803)->isChecked());
+  QVERIFY(!frame()->action(32801)->isChecked());
+  QVERIFY(frame()->action(32782)->isChecked());
+  QVERIFY(!frame()->action(32763)->isEnabled() || !app_->document()->history().empty());
+}
+
+void GuiTest::commandToolbarHoldsNineButtonsWithLabels() {
+  const struct {
+    int id;
+    const char* label;
+    const char* tip;
+  } expected[] = {
+      {32760, "检索", "检索"},         {32788, "分类", "按类别查询"},
+      {32778, "范围", "高级查询"},     {32763, "历史", "回到上一条查询"},
+      {32789, "首页", "回首页"},       {57670, "帮助", "帮助"},
+      {57357, "PDF档", "显示原始PDF文件"}, {57358, "后退", "回到上一页"},
+      {57359, "出版社", "访问LUMQ网站"},
+  };
+  QToolBar* bar = frame()->command_toolbar();
+  QCOMPARE(bar->iconSize(), QSize(32, 32));
+  QCOMPARE(bar->toolButtonStyle(), Qt::ToolButtonTextBesideIcon);
+  QList<QAction*> actions = bar->actions();
+  QCOMPARE(actions.size(), 9);
+  for (int i = 0; i < 9; ++i) {
+    QCOMPARE(actions[i]->data().toInt(), expected[i].id);
+    QCOMPARE(actions[i]->iconText(), U(expected[i].label));
+    QCOMPARE(actions[i]->toolTip(), U(expected[i].tip));
+    QVERIFY(!actions[i]->icon().pixmap(32, 32).isNull());
+    auto* button = qobject_cast<QToolButton*>(bar->widgetForAction(actions[i]));
+    QVERIFY(button != nullptr);
+    QCOMPARE(button->popupMode() == QToolButton::MenuButtonPopup, expected[i].id == 32763);
+  }
+  // The images are distinct drawings.
+  QCOMPARE(actions[0]->icon().pixmap(32, 32).toImage() ==
+               actions[4]->icon().pixmap(32, 32).toImage(),
+           false);
+}
+
+void GuiTest::fieldBoxListsTheConfiguredFieldsAndBarToggles() {
+  QComboBox* box = frame()->field_box();
+  QStringList items;
+  for (int i = 0; i < box->count(); ++i) items << box->itemText(i);
+  QCOMPARE(items, (QStringList{U("标题"), U("作者"), U("内容摘要")}));
+  QCOMPARE(box->width(), 100);
+  QVERIFY(frame()->advanced_bar()->isHidden());
+  QCOMPARE(frame()->findChild<QLabel*>(QStringLiteral("label601"))->text(), U("在 "));
+  QCOMPARE(frame()->findChild<QLabel*>(QStringLiteral("label606"))->text(), U("中查询    "));
+
+  frame()->action(32778)->trigger();
+  QVERIFY(!frame()->advanced_bar()->isHidden());
+  QVERIFY(frame()->action(32778)->isChecked());
+  box->setEditText(U("作者"));
+  frame()->action(32778)->trigger();
+  QVERIFY(frame()->advanced_bar()->isHidden());
+  QVERIFY(!frame()->action(32778)->isChecked());
+  QCOMPARE(box->currentText(), QString());
+}
+
+void GuiTest::modePaneFollowsTheQueryMode() {
+  const struct {
+    int command;
+    const char* pane;
+  } cases[] = {{32802, "自然语言"}, {32801, "精准匹配"}, {32803, "自动模式"}};
+  QCOMPARE(frame()->mode_pane()->text(), U("自动模式"));
+  for (const auto& c : cases) {
+    frame()->action(c.command)->trigger();
+    QCOMPARE(frame()->mode_pane()->text(), U(c.pane));
+    QVERIFY(frame()->action(c.command)->isChecked());
+  }
+}
+
+void GuiTest::enterInQueryBoxRunsTheSearchCommand() {
+  QSignalSpy routed(frame(), &CMainFrame::commandRouted);
+  frame()->activateWindow();
+  frame()->query_box()->setFocus();
+  frame()->query_box()->clear();
+  frame()->query_box()->setText(U("明月"));
+  QTest::keyClicks(frame()->query_box(), QStringLiteral(" moon"));
+  QTest::keyClick(frame()->query_box(), Qt::Key_Return);
+  QCOMPARE(routed.count(), 1);
+  QCOMPARE(routed.at(0).at(0).toInt(), 32760);
+}
+
+void GuiTest::queryBoxRefusesMoreThan100Characters() {
+  QLineEdit* box = frame()->query_box();
+  box->clear();
+  box->setFocus();
+  QTest::keyClicks(box, QString(120, QLatin1Char('x')));
+  QCOMPARE(box->text().size(), 100);
+  box->clear();
+}
+
+void GuiTest::historyDropDownListsTheNewestQueries() {
+  CTomevaDoc* doc = app_->document();
+  // Searches restricted to books need a checked book; without the restriction they are recorded.
+  if (doc->book_search()) frame()->RouteCommand(32788);
+  for (int i = 0; i < 30; ++i) {
+    frame()->query_box()->setText(QStringLiteral("q%1").arg(i));
+    frame()->RouteCommand(32760);
+  }
+  QVERIFY(frame()->action(32763)->isEnabled());
+  QMenu* menu = frame()->history_menu();
+  emit menu->aboutToShow();
+  QList<QAction*> items = menu->actions();
+  QCOMPARE(items.size(), 25);
+  for (int k = 0; k < 25; ++k) {
+    QCOMPARE(items[k]->data().toInt(), 32900 + k);
+    QCOMPARE(items[k]->text(), QStringLiteral("q%1").arg(29 - k));
+  }
+  frame()->RouteCommand(32789);  // back to the library
+  frame()->RouteCommand(32788);
+  QVERIFY(doc->book_search());
+}
+
+void GuiTest::showHtmlAppliesBodyAttributeAndStyle() {
+  CMoreHtmlView* v = view();
+  // A settled page: no load of an earlier command may replace what is shown here.
+  QVERIFY(LoadAndWait(v, temp_.filePath(QStringLiteral("first.htm")).toStdString()));
+  const std::string page = Utf8ToGbk("<p id='t'>第一段</p>");
+  QCOMPARE(v->ShowHtml(page), 1);
+  QTRY_COMPARE_WITH_TIMEOUT(RunJs(v, QStringLiteral("document.getElementById('t') ? "
+                                                     "document.getElementById('t').textContent : ''"))
+                                .toString(),
+                            U("第一段"), 10000);
+  QFile scratch(QStringLiteral("sr.htm"));
+  QVERIFY(scratch.open(QIODevice::ReadOnly));
+  QCOMPARE(scratch.readAll().toStdString(), page);
+
+  QCOMPARE(v->SetBodyAttribute("BGCOLOR", "#123456"), 1);
+  QCOMPARE(v->SetBodyAttribute("BGCOLOR", "#abcdef"), 1);
+  QCOMPARE(RunJs(v, QStringLiteral("document.body.getAttribute('bgcolor')")).toString(),
+           QStringLiteral("#abcdef"));
+  QCOMPARE(v->body_attributes().size(), size_t{1});
+
+  QCOMPARE(v->SetStyleSheet("p { color: rgb(255, 0, 0); }"), 1);
+  QCOMPARE(RunJs(v, QStringLiteral("getComputedStyle(document.getElementById('t')).color"))
+               .toString(),
+           QStringLiteral("rgb(255, 0, 0)"));
+}
+
+void GuiTest::everyOccurrenceIsMarked() {
+  CMoreHtmlView* v = view();
+  QVERIFY(LoadAndWait(v, temp_.filePath(QStringLiteral("first.htm")).toStdString()));
+  QCOMPARE(v->ShowHtml(Utf8ToGbk("<p>明月 x 明月<b>明月</b> 月明</p>")), 1);
+  v->HighlightInPage(Utf8ToGbk("明月"), "red", false);
+  QVariant marks = RunJs(v, QStringLiteral(
+      "Array.from(document.getElementsByTagName('font')).map(function (f) {"
+      " return f.textContent + '|' + f.getAttribute('color') + '|' + f.style.backgroundColor;"
+      " }).join(',')"));
+  QCOMPARE(marks.toString(), U("明月|white|red,明月|white|red,明月|white|red"));
+  QCOMPARE(v->pending_mark_count(), size_t{0});
+
+  // While a PDF is shown nothing is marked and nothing is kept for later.
+  v->set_pdf_shown(true);
+  v->HighlightInPage(Utf8ToGbk("月明"), "blue", true);
+  QCOMPARE(v->pending_mark_count(), size_t{0});
+  v->set_pdf_shown(false);
+}
+
+void GuiTest::rememberedMarksApplyAtTheNextLoadOnly() {
+  CMoreHtmlView* v = view();
+  const QString first = temp_.filePath(QStringLiteral("first.htm"));
+  const QString second = temp_.filePath(QStringLiteral("second.htm"));
+  QString count = QStringLiteral("document.getElementsByTagName('font').length");
+
+  v->HighlightInPage(Utf8ToGbk("春风"), "green", true);
+  QCOMPARE(v->pending_mark_count(), size_t{1});
+  QVERIFY(LoadAndWait(v, first.toStdString()));
+  QCOMPARE(RunJs(v, count).toInt(), 2);
+  QCOMPARE(v->pending_mark_count(), size_t{0});
+  QVERIFY(LoadAndWait(v, second.toStdString()));
+  QCOMPARE(RunJs(v, count).toInt(), 0);
+}
+
+void GuiTest::pageButtonClicksReachTheView() {
+  CMoreHtmlView* v = view();
+  QVERIFY(LoadAndWait(v, temp_.filePath(QStringLiteral("first.htm")).toStdString()));
+  QCOMPARE(v->ShowHtml("<input type='button' id='B2' value='next'>"
+                       "<input type='button' id='B1x' value='other'>"
+                       "<span id='B3'>not a button</span>"),
+           1);
+  v->HookPageButtons();
+  v->HookPageButtons();  // hooking twice must not double the clicks
+  QSignalSpy clicks(v, &CMoreHtmlView::pageButtonClicked);
+  // The channel to the sink is set up asynchronously after the page was created.
+  QTRY_VERIFY_WITH_TIMEOUT(
+      (RunJs(v, QStringLiteral("document.getElementById('B2').click(); 1")), clicks.count() > 0),
+      20000);
+  QTest::qWait(300);  // clicks of the retries above still on their way
+  clicks.clear();
+  RunJs(v, QStringLiteral("document.getElementById('B2').click();"
+                          "document.getElementById('B1x').click();"
+                          "document.getElementById('B3').click(); 1"));
+  QTRY_COMPARE_WITH_TIMEOUT(clicks.count(), 2, 10000);
+  QTest::qWait(200);
+  QCOMPARE(clicks.count(), 2);
+  QCOMPARE(clicks.at(0).at(0).toString(), QStringLiteral("B2"));
+  QCOMPARE(clicks.at(1).at(0).toString(), QStringLiteral("B1x"));
+}
+
+void GuiTest::screenshots() {
+  QDir().mkpath(QStringLiteral(TOMEVA_BINARY_DIR "/screenshots"));
+  // Back to the start page for the picture.
+  QSignalSpy loaded(view(), &CMoreHtmlView::documentComplete);
+  app_->document()->RenderPage();
+  QVERIFY(loaded.wait(kLoadTimeoutMs));
+  QTest::qWait(300);
+  QImage start = frame()->grab().toImage();
+  QVERIFY(!start.isNull());
+  QVERIFY(start.save(QStringLiteral(TOMEVA_BINARY_DIR "/screenshots/main-window.png")));
+
+  frame()->action(32778)->trigger();
+  QTest::qWait(300);
+  QImage advanced = frame()->grab().toImage();
+  QVERIFY(advanced.save(QStringLiteral(TOMEVA_BINARY_DIR "/screenshots/main-window-advanced.png")));
+  frame()->action(32778)->trigger();
+  QVERIFY(start != advanced);
+}
+
+void GuiTest::zoomIsRestoredOnClose() {
+  CMoreHtmlView* v = view();
+  QCOMPARE(app_->document()->initial_browser_zoom(), 2);
+  QCOMPARE(v->zoomFactor(), 1.0);
+  frame()->action(32784)->trigger();
+  QCOMPARE(v->zoomFactor(), 1.4);
+  QVERIFY(frame()->action(32784)->isChecked());
+  frame()->close();
+  QCOMPARE(v->zoomFactor(), 1.0);
+}
+
+void GuiTest::cleanupTestCase() {
+  if (app_) app_->ExitInstance();
+  app_.reset();
+  QDir::setCurrent(QDir::tempPath());
+}
+
+}  // namespace tomeva::gui
+
+int main(int argc, char** argv) {
+  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+  QApplication app(argc, argv);
+  tomeva::gui::GuiTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "gui_test.moc"
