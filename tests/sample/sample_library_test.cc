@@ -1,0 +1,440 @@
+// Runs the sample library generator into temporary folders and checks what it wrote with core's
+// own readers and the engine: the catalogue and fragments unscramble and parse, the tables of
+// contents name files that exist, every PDF has its text copy, the record files carry their
+// book's category and format, and the index answers searches with the counts the record files
+// give.
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <QCoreApplication>
+#include <QPdfDocument>
+#include <QPdfSelection>
+#include <QString>
+#include <gtest/gtest.h>
+
+#include "core/base/file_util.h"
+#include "core/base/gbk.h"
+#include "core/base/mbstring.h"
+#include "core/engine/kms.h"
+#include "core/xml/text_scrambler.h"
+#include "core/xml/xml_document.h"
+
+namespace tomeva {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string G(std::string_view utf8) { return Utf8ToGbk(utf8); }
+
+// Runs the generator; returns its exit status (or -1 when it could not be run).
+int RunGenerator(const std::string& args) {
+  std::string command = std::string("'") + MAKE_SAMPLE_LIBRARY + "' " + args + " >/dev/null 2>&1";
+  int status = std::system(command.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string MakeTempFolder() {
+  std::string pattern = (fs::temp_directory_path() / "sample_library_XXXXXX").string();
+  return mkdtemp(pattern.data()) ? pattern : std::string();
+}
+
+struct Book {
+  std::string folder;  // relative to the installation folder
+  std::string dir;
+  std::string category;
+};
+
+const std::vector<Book>& AllBooks() {
+  static const std::vector<Book> books = {
+      {"1", "1", "3"}, {"2", "2", "13"}, {"Update/3", "3", ""}, {"Update/4", "4", ""}};
+  return books;
+}
+
+std::vector<std::string> RecordFiles(const std::string& folder) {
+  std::vector<std::string> files;
+  for (const std::string& name : ListDirectory(folder)) {
+    if (StartsWith(name, "book_") && EndsWith(name, ".xml")) files.push_back(name);
+  }
+  return files;
+}
+
+// Every element below `node`, depth first in document order.
+void Walk(CXmlNode* node, std::vector<CXmlNode*>* out) {
+  for (CXmlNode* child = node->first_child(); child; child = child->next_sibling()) {
+    out->push_back(child);
+    Walk(child, out);
+  }
+}
+
+std::string Attr(const CXmlNode* node, const std::string& name) {
+  auto it = node->attributes().find(name);
+  return it == node->attributes().end() ? std::string() : it->second;
+}
+
+class SampleLibraryTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    temp_ = MakeTempFolder();
+    ASSERT_FALSE(temp_.empty());
+    out_ = temp_ + "/lib";
+    status_ = RunGenerator("'" + out_ + "'");
+  }
+  static void TearDownTestSuite() {
+    std::error_code ec;
+    fs::remove_all(temp_, ec);
+  }
+  void SetUp() override { ASSERT_EQ(status_, 0) << "the generator failed"; }
+
+  static std::string Path(const std::string& relative) { return out_ + "/" + relative; }
+
+  static inline std::string temp_, out_;
+  static inline int status_ = -1;
+};
+
+TEST_F(SampleLibraryTest, CatalogueListsTheInstalledBooksWithTheirLabels) {
+  std::string plain;
+  ASSERT_TRUE(ReadScrambledFile(Path("bookconfig.xml"), &plain));
+  ASSERT_TRUE(StartsWith(plain, "<?xml version=\"1.0\" encoding=\"GB2312\"?>\r\n<books>\r\n"));
+  // The import appends new entries in front of this tag, so it must close the text.
+  ASSERT_TRUE(EndsWith(plain, "\r\n</books>"));
+  CXmlDocument doc;
+  ASSERT_EQ(doc.Load(Path("bookconfig.xml"), 1), 1);
+  std::vector<std::string> entries;
+  doc.GetAttributeStrings("book", &entries);
+  ASSERT_EQ(entries.size(), 2u);
+  std::set<std::string> categories;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    AttributeMap attributes;
+    ParseAttributes(entries[i], &attributes);
+    EXPECT_EQ(attributes["dir"], AllBooks()[i].dir);
+    EXPECT_EQ(attributes["category"], AllBooks()[i].category);
+    EXPECT_FALSE(attributes["name"].empty());
+    categories.insert(attributes["category"]);
+  }
+  EXPECT_EQ(categories.size(), 2u);
+  std::vector<std::string> labels;
+  doc.GetAttributeStrings("Xml2HtmlTags", &labels);
+  std::map<std::string, std::vector<std::string>> tags_by_category;
+  for (const std::string& text : labels) {
+    AttributeMap a;
+    ParseAttributes(text, &a);
+    EXPECT_FALSE(a["html_tag"].empty());
+    tags_by_category[a["category"]].push_back(a["xml_tag"]);
+  }
+  const std::vector<std::string> expected = {"FdName", "FdAuthor", "KeyWords", "FdContent",
+                                             "FdImgInfo"};
+  EXPECT_EQ(tags_by_category["3"], expected);
+  EXPECT_EQ(tags_by_category["13"], expected);
+}
+
+TEST_F(SampleLibraryTest, SettingsFilesHoldTheirValues) {
+  const struct {
+    const char* file;
+    const char* element;
+    std::string value;  // GBK
+  } cases[] = {
+      {"System.xml", "EBookDir", "."},
+      {"System.xml", "SearchDataDir", "./SearchDB"},
+      {"System.xml", "KEY_FIELD1", G("标题")},
+      {"System.xml", "KEY_FIELD2", G("作者")},
+      {"System.xml", "KEY_FIELD3", G("内容摘要")},
+      {"System.xml", "KEY_FIELD4", ""},
+      {"System.xml", "user", "reader"},
+      {"SearchResultConfig.xml", "bodybkcolor", "#fdfaf2"},
+  };
+  for (const auto& c : cases) {
+    CXmlDocument doc;
+    ASSERT_EQ(doc.Load(Path(c.file)), 1) << c.file;
+    EXPECT_EQ(doc.GetText(c.element), c.value) << c.file << " " << c.element;
+  }
+  CXmlDocument system(Path("System.xml"));
+  EXPECT_TRUE(StartsWith(system.GetText("URLBase"), "http://"));
+  EXPECT_FALSE(system.GetText("URLBase2").empty());
+  CXmlDocument contact(Path("ContactInfo.xml"));
+  EXPECT_TRUE(StartsWith(Trim(contact.GetText("CheckVersionUrl")), "http://127.0.0.1:"));
+  // The frame mark-up is stored in the escaped form and names pictures of the library folder.
+  CXmlDocument config(Path("SearchResultConfig.xml"));
+  for (const char* element : {"bodytop", "bodybottom"}) {
+    std::string text = config.GetText(element);
+    EXPECT_NE(text.find("@&lt@"), std::string::npos) << element;
+    EXPECT_NE(text.find("@&gt@"), std::string::npos) << element;
+    EXPECT_EQ(text.find('<'), std::string::npos) << element;
+    size_t at = text.find("@@dir@@");
+    ASSERT_NE(at, std::string::npos) << element;
+    std::string picture = text.substr(at + 7, text.find('"', at) - at - 7);
+    EXPECT_TRUE(FileExists(Path(picture))) << picture;
+  }
+  EXPECT_FALSE(config.GetText("style").empty());
+  EXPECT_TRUE(FileExists(Path("home.htm")));
+  EXPECT_TRUE(FileExists(Path("Tomeva.htm")));
+}
+
+TEST_F(SampleLibraryTest, TablesOfContentsNameExistingRecordsPagesAndPdfs) {
+  for (const Book& book : AllBooks()) {
+    SCOPED_TRACE(book.folder);
+    const std::string folder = Path(book.folder);
+    CXmlDocument chapter;
+    ASSERT_EQ(chapter.Load(JoinPath(folder, "chapter.xml")), 1);
+    EXPECT_EQ(chapter.root().tag(), "book");
+    EXPECT_EQ(Attr(&chapter.root(), "pdf"), "838.pdf");
+    std::vector<CXmlNode*> nodes = {&chapter.root()};
+    Walk(&chapter.root(), &nodes);
+    std::vector<std::string> listed;
+    int sections = 0, sections_with_pdf = 0;
+    for (CXmlNode* node : nodes) {
+      std::string htm = Attr(node, "htm"), pdf = Attr(node, "pdf");
+      if (!htm.empty() && !EqualsNoCase(htm, "home.htm")) {
+        EXPECT_TRUE(FileExists(JoinPath(folder, htm))) << htm;
+      }
+      if (!pdf.empty()) {
+        EXPECT_TRUE(FileExists(JoinPath(folder, pdf))) << pdf;
+      }
+      if (EqualsNoCase(node->tag(), "record")) {
+        EXPECT_FALSE(Attr(node, "title").empty());
+        listed.push_back(node->text());
+      } else if (EqualsNoCase(node->tag(), "dir")) {
+        ++sections;
+        EXPECT_FALSE(Attr(node, "name").empty());
+        sections_with_pdf += !pdf.empty();
+      }
+    }
+    EXPECT_GT(sections, 0);
+    EXPECT_GT(sections_with_pdf, 0) << "no section carries a PDF of its own";
+    std::sort(listed.begin(), listed.end());
+    EXPECT_EQ(listed, RecordFiles(folder)) << "chapter.xml and the record files disagree";
+  }
+}
+
+TEST_F(SampleLibraryTest, EveryPdfHasItsGbkTextCopy) {
+  int pdfs = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(out_)) {
+    if (entry.path().extension() != ".pdf") continue;
+    ++pdfs;
+    std::string pdf_path = entry.path().string();
+    std::string pdf, text;
+    ASSERT_TRUE(ReadWholeFile(pdf_path, &pdf));
+    EXPECT_TRUE(StartsWith(pdf, "%PDF-")) << pdf_path;
+    ASSERT_TRUE(ReadWholeFile(pdf_path.substr(0, pdf_path.size() - 3) + "txt", &text)) << pdf_path;
+    ASSERT_FALSE(text.empty());
+    EXPECT_TRUE(EndsWith(text, "\r\n"));
+    // GBK that survives the round trip through UTF-8 unchanged, and no stand-in characters.
+    std::string utf8 = GbkToUtf8(text);
+    EXPECT_EQ(Utf8ToGbk(utf8), text) << pdf_path;
+    EXPECT_EQ(utf8.find("\xEF\xBF\xBD"), std::string::npos) << pdf_path;
+    EXPECT_EQ(text.find('?'), std::string::npos) << pdf_path;
+  }
+  EXPECT_GT(pdfs, 30);
+}
+
+// The text copy is what the highlighter matches against, so it must hold exactly the text the
+// PDF shows (compared without white space, which text extraction does not keep faithfully).
+TEST_F(SampleLibraryTest, PdfTextEqualsItsTextCopy) {
+  static int argc = 1;
+  static char name[] = "sample_library_test";
+  static char* argv[] = {name, nullptr};
+  static QCoreApplication* app =
+      QCoreApplication::instance() ? nullptr : new QCoreApplication(argc, argv);
+  (void)app;
+  auto squeeze = [](const QString& text) {
+    QString out;
+    for (QChar c : text) {
+      if (!c.isSpace()) out += c;
+    }
+    return out;
+  };
+  int checked = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(out_)) {
+    if (entry.path().extension() != ".pdf") continue;
+    std::string pdf_path = entry.path().string();
+    QPdfDocument doc;
+    ASSERT_EQ(doc.load(QString::fromStdString(pdf_path)), QPdfDocument::Error::None) << pdf_path;
+    QString shown;
+    for (int page = 0; page < doc.pageCount(); ++page) shown += doc.getAllText(page).text();
+    std::string copy;
+    ASSERT_TRUE(ReadWholeFile(pdf_path.substr(0, pdf_path.size() - 3) + "txt", &copy));
+    EXPECT_EQ(squeeze(shown), squeeze(QString::fromStdString(GbkToUtf8(copy)))) << pdf_path;
+    ++checked;
+  }
+  EXPECT_GT(checked, 30);
+}
+
+TEST_F(SampleLibraryTest, RecordFilesCarryTheirBookCategoryAndFormat) {
+  for (const Book& book : AllBooks()) {
+    SCOPED_TRACE(book.folder);
+    const bool older = book.dir == "4";
+    int links = 0, pictures = 0;
+    std::vector<std::string> files = RecordFiles(Path(book.folder));
+    ASSERT_GT(files.size(), 50u);
+    for (const std::string& name : files) {
+      CXmlDocument record;
+      ASSERT_EQ(record.Load(JoinPath(Path(book.folder), name)), 1) << name;
+      EXPECT_EQ(record.root().tag(), "record");
+      if (older) {
+        EXPECT_FALSE(record.GetText("f0").empty()) << name;
+        EXPECT_FALSE(record.GetText("f5").empty()) << name;
+        EXPECT_EQ(record.GetText("f15"), book.dir) << name;
+        EXPECT_TRUE(record.GetText("FdName").empty()) << name;
+        pictures += !record.GetText("f2").empty();
+        continue;
+      }
+      EXPECT_FALSE(record.GetText("FdName").empty()) << name;
+      EXPECT_FALSE(record.GetText("FdContent").empty()) << name;
+      // Installed records carry their book's category; waiting ones get it at import.
+      EXPECT_EQ(record.GetText("FdCat"), book.category) << name;
+      links += !record.GetText("FdLink").empty();
+      pictures += !record.GetText("FdImgInfo").empty();
+    }
+    EXPECT_GT(links + pictures, 0);
+    EXPECT_GT(pictures, 0);
+  }
+}
+
+TEST_F(SampleLibraryTest, WaitingBooksHaveScrambledFragmentsNamingTheirFormat) {
+  const struct {
+    const char* fragment;
+    const char* dir;
+    const char* version;
+  } cases[] = {{"Update/bookconfig3.xml", "3", "2.0"}, {"Update/bookconfig4.xml", "4", ""}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fragment);
+    std::string raw;
+    ASSERT_TRUE(ReadWholeFile(Path(c.fragment), &raw));
+    EXPECT_EQ(raw.find("<books"), std::string::npos) << "the fragment is not scrambled";
+    CXmlDocument doc;
+    ASSERT_EQ(doc.Load(Path(c.fragment), 1), 1);
+    EXPECT_EQ(Attr(&doc.root(), "version"), c.version);
+    std::vector<std::string> books;
+    doc.GetAttributeStrings("book", &books);
+    ASSERT_EQ(books.size(), 1u);
+    AttributeMap a;
+    ParseAttributes(books[0], &a);
+    EXPECT_EQ(a["dir"], c.dir);
+    EXPECT_FALSE(a["name"].empty());
+    EXPECT_TRUE(DirectoryExists(Path(std::string("Update/") + c.dir)));
+  }
+  EXPECT_FALSE(FileExists(Path("temp.xml")));
+}
+
+// Number of installed records whose indexed text (title, author, body, summary, category)
+// contains `word`, by reading the record files.
+int CountRecordsHolding(const std::string& root, const std::string& word) {
+  int count = 0;
+  for (const char* folder : {"1", "2"}) {
+    for (const std::string& name : RecordFiles(JoinPath(root, folder))) {
+      CXmlDocument record;
+      if (record.Load(JoinPath(JoinPath(root, folder), name)) != 1) continue;
+      std::string text;
+      for (const char* field : {"FdName", "FdAuthor", "FdContent", "KeyWords", "FdCat"}) {
+        text += record.GetText(field) + "\n";
+      }
+      count += MbFind(text, word) != std::string::npos;
+    }
+  }
+  return count;
+}
+
+int HitCount(const std::string& index, const std::string& query) {
+  KmsSearch* search = KMS_Search(index.c_str(), query.c_str(), "gb2312", nullptr);
+  if (search == nullptr) return -1;
+  int hits = KMS_HitCount(search);
+  KMS_ClearSearch(search);
+  return hits;
+}
+
+TEST_F(SampleLibraryTest, IndexAnswersSearchesWithTheRecordFilesCounts) {
+  KMS_Init();
+  const std::string index = Path("SearchDB");
+  for (const char* utf8 : {"明月", "长安", "春风", "故人", "李白", "杜甫"}) {
+    std::string word = G(utf8);
+    int expected = CountRecordsHolding(out_, word);
+    EXPECT_GT(expected, 0) << utf8;
+    EXPECT_EQ(HitCount(index, word), expected) << utf8;
+  }
+  // Category 3 must not match the records of category 13.
+  EXPECT_EQ(HitCount(index, "f15:3"), static_cast<int>(RecordFiles(Path("1")).size()));
+  EXPECT_EQ(HitCount(index, "f15:13"), static_cast<int>(RecordFiles(Path("2")).size()));
+}
+
+TEST_F(SampleLibraryTest, SecondRunWritesTheSameBytesOutsideTheIndex) {
+  std::string other = temp_ + "/again";
+  ASSERT_EQ(RunGenerator("'" + other + "'"), 0);
+  auto files_of = [](const std::string& root) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+      std::string rel = fs::relative(entry.path(), root).string();
+      if (!entry.is_regular_file() || StartsWith(rel, "SearchDB")) continue;
+      ReadWholeFile(entry.path().string(), &files[rel]);
+    }
+    return files;
+  };
+  std::map<std::string, std::string> first = files_of(out_), second = files_of(other);
+  ASSERT_EQ(first.size(), second.size());
+  for (const auto& [rel, bytes] : first) {
+    auto it = second.find(rel);
+    ASSERT_NE(it, second.end()) << rel;
+    EXPECT_TRUE(it->second == bytes) << rel << " differs between runs";
+  }
+  std::error_code ec;
+  fs::remove_all(other, ec);
+}
+
+TEST(SampleLibraryScaling, RecordsOptionScalesTheTangAnthology) {
+  std::string temp = MakeTempFolder();
+  ASSERT_FALSE(temp.empty());
+  ASSERT_EQ(RunGenerator("'" + temp + "/lib' --records 750"), 0);
+  std::vector<std::string> files = RecordFiles(temp + "/lib/1");
+  EXPECT_EQ(files.size(), 750u);
+  // The 313 poems are repeated; each repetition is marked on the title.
+  std::map<std::string, int> repetitions;
+  for (const std::string& name : files) {
+    CXmlDocument record(temp + "/lib/1/" + name);
+    std::string title = GbkToUtf8(record.GetText("FdName"));
+    size_t open = title.rfind("（");
+    repetitions[open == std::string::npos ? "" : title.substr(open)]++;
+  }
+  EXPECT_EQ(repetitions["（2）"], 313);
+  EXPECT_EQ(repetitions["（3）"], 750 - 2 * 313);
+  KMS_Init();
+  EXPECT_EQ(HitCount(temp + "/lib/SearchDB", "f15:3"), 750);
+  // Section PDFs stop after the first volumes; the rest inherit the whole-book PDF.
+  EXPECT_EQ(RecordFiles(temp + "/lib/2").size(), 96u);
+  EXPECT_EQ(ListDirectory(temp + "/lib/1/pdf").size(), 16u);  // 8 PDFs with their copies
+  std::error_code ec;
+  fs::remove_all(temp, ec);
+}
+
+TEST(SampleLibraryArguments, BadArgumentsAreRefusedWithoutWriting) {
+  std::string temp = MakeTempFolder();
+  ASSERT_FALSE(temp.empty());
+  ASSERT_TRUE(MakeDirectories(temp + "/busy"));
+  ASSERT_TRUE(ReplaceFileAtomically(temp + "/busy/keep.txt", "x"));
+  const struct {
+    std::string args;
+    int status;
+  } cases[] = {
+      {"", 2},
+      {"'" + temp + "/a' --records 0", 2},
+      {"'" + temp + "/a' --records many", 2},
+      {"'" + temp + "/a' --records", 2},
+      {"'" + temp + "/a' --unknown", 2},
+      {"'" + temp + "/busy'", 1},
+      {"'" + temp + "/a' --fortunes '" + temp + "/none'", 1},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(RunGenerator(c.args), c.status) << c.args;
+    EXPECT_FALSE(fs::exists(temp + "/a/bookconfig.xml")) << c.args;
+  }
+  EXPECT_EQ(ListDirectory(temp + "/busy"), std::vector<std::string>{"keep.txt"});
+  std::error_code ec;
+  fs::remove_all(temp, ec);
+}
+
+}  // namespace
+}  // namespace tomeva

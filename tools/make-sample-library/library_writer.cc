@@ -1,0 +1,537 @@
+#include "tools/make-sample-library/library_writer.h"
+
+#include <stdlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/base/file_util.h"
+#include "core/base/gbk.h"
+#include "core/base/mbstring.h"
+#include "core/engine/kms.h"
+#include "core/records/book_def.h"
+#include "core/records/index_config.h"
+#include "core/xml/text_scrambler.h"
+#include "tools/make-sample-library/corpus.h"
+#include "tools/make-sample-library/library_plan.h"
+#include "tools/make-sample-library/render.h"
+
+namespace tomeva::sample {
+namespace {
+
+constexpr char kCrLf[] = "\r\n";
+constexpr char kDeclaration[] = "<?xml version=\"1.0\" encoding=\"GB2312\"?>";
+constexpr char kPageHead[] =
+    "<html>\r\n<head>\r\n"
+    "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=gb2312\">\r\n";
+
+std::string G(std::string_view utf8) { return Utf8ToGbk(utf8); }
+
+// Escapes text for element content and attribute values (the poems hold none of these
+// characters, but a scaled or edited corpus might).
+std::string Esc(std::string_view text) {
+  return ReplaceAll(EscapeRecordValue(text), "\"", "&quot;");
+}
+
+// The writer works in a fresh folder it owns, so plain writes suffice; the atomic replace of
+// core is kept for the catalogue files, which readers must never see half-written.
+class Writer {
+ public:
+  explicit Writer(std::string* error) : error_(error) {}
+
+  bool Write(const std::string& path, std::string_view bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (!out) return Fail("cannot write " + path);
+    return true;
+  }
+
+  bool MakeDir(const std::string& path) {
+    return MakeDirectories(path) || Fail("cannot create the folder " + path);
+  }
+
+  bool Fail(const std::string& message) {
+    if (error_->empty()) *error_ = message;
+    return false;
+  }
+
+ private:
+  std::string* error_;
+};
+
+std::string Page(const std::string& title, const std::string& body) {
+  return kPageHead + std::string("<title>") + title + "</title>\r\n</head>\r\n" +
+         "<body bgcolor=\"#fdfaf2\">\r\n" + body + "</body>\r\n</html>\r\n";
+}
+
+// A poem as page mark-up: title, author, stanzas as paragraphs.
+std::string PoemMarkup(const RecordPlan& record) {
+  std::string html = "<h3>" + Esc(record.lines[0]) + "</h3>\r\n";
+  if (!record.lines[1].empty()) html += "<p><i>" + Esc(record.lines[1]) + "</i></p>\r\n";
+  html += "<p>";
+  for (size_t i = 2; i < record.lines.size(); ++i) {
+    if (record.lines[i].empty()) {
+      html += "</p>\r\n<p>";
+    } else {
+      html += Esc(record.lines[i]);
+      if (i + 1 < record.lines.size() && !record.lines[i + 1].empty()) html += "<br>";
+      html += kCrLf;
+    }
+  }
+  return html + "</p>\r\n";
+}
+
+// ---- settings files ---------------------------------------------------------------------
+
+std::string SystemXml() {
+  std::string x = kDeclaration + std::string(kCrLf) + "<System>\r\n";
+  auto element = [&x](const char* name, const std::string& value) {
+    x += std::string("\t<") + name + ">" + value + "</" + name + ">\r\n";
+  };
+  element("path", ".");
+  element("SearchDataDir", "./SearchDB");
+  element("EBookDir", ".");
+  element("KEY_FIELD1", G("标题"));
+  element("KEY_FIELD2", G("作者"));
+  element("KEY_FIELD3", G("内容摘要"));
+  element("URLBase", "http://127.0.0.1:8321/fulltext?lib=sample");
+  element("URLBase2", "&amp;doc=");
+  element("user", "reader");
+  element("pass", "sample");
+  return x + "</System>";
+}
+
+std::string ContactInfoXml() {
+  return kDeclaration + std::string(kCrLf) +
+         "<ContactInfo>\r\n\t<CheckVersionUrl> http://127.0.0.1:8321/version.xml "
+         "</CheckVersionUrl>\r\n</ContactInfo>";
+}
+
+// The frame mark-up is stored with its angle brackets written as @&lt@ and @&gt@, and @@dir@@
+// standing for the library folder, the way the result pages expect it.
+std::string SearchResultConfigXml() {
+  auto tags = [](std::string markup) {
+    markup = ReplaceAll(markup, "<", "@&lt@");
+    return ReplaceAll(markup, ">", "@&gt@");
+  };
+  std::string top = tags(
+      "<table width=\"90%\" align=\"center\"><tr><td><img src=\"@@dir@@images\\banner.png\">"
+      "</td><td><font size=4 color=\"#1941a5\">" + G("古典诗词示例书库 检索结果") +
+      "</font></td></tr></table>");
+  std::string bottom = tags("<hr><p align=\"center\"><font size=2>" + G("示例书库 仅供测试") +
+                            "</font> <img src=\"@@dir@@images\\footer.png\"></p>");
+  return kDeclaration + std::string(kCrLf) + "<SearchResultConfig>\r\n" +
+         "\t<style>body { font-family: SimSun, serif; } td { font-size: 14px; line-height: "
+         "160%; }</style>\r\n" +
+         "\t<bodytop>" + top + "</bodytop>\r\n" +
+         "\t<bodybottom>" + bottom + "</bodybottom>\r\n" +
+         "\t<bodybkcolor>#fdfaf2</bodybkcolor>\r\n</SearchResultConfig>";
+}
+
+std::string HomePage(const std::vector<BookPlan>& books) {
+  std::string body = "<h2>" + G("古典诗词示例书库") + "</h2>\r\n<p>" +
+                     G("欢迎使用。左边的树列出书库中的书籍；在上方输入字词即可全文检索。") +
+                     "</p>\r\n<ul>\r\n";
+  for (const BookPlan& book : books) {
+    if (book.waiting) continue;
+    std::string target = book.root.htm.empty() ? book.root.sections.front().htm : book.root.htm;
+    body += "<li><a href=\"" + book.dir + "/" + target + "\">" + book.name + "</a></li>\r\n";
+  }
+  return Page(G("古典诗词示例书库"), body + "</ul>\r\n");
+}
+
+std::string ProductPage() {
+  return Page("Tomeva", "<h2>Tomeva " + G("电子书阅读与全文检索") + "</h2>\r\n<p>" +
+                            G("版本 4.0.0.1。本书库由诗词示例数据生成，供开发与测试使用。") +
+                            "</p>\r\n");
+}
+
+// ---- catalogue ------------------------------------------------------------------------------
+
+std::string CatalogueEntry(const BookPlan& book) {
+  std::string entry = "<book dir=\"" + book.dir + "\"  category=\"" + book.category +
+                      "\"   name=\"" + Esc(book.name) + "\" ver=\"2.0\"/>\r\n";
+  static const char* const kLabels[][2] = {{"FdName", "题名"},
+                                           {"FdAuthor", "作者"},
+                                           {"KeyWords", "内容摘要"},
+                                           {"FdContent", "内容"},
+                                           {"FdImgInfo", "附图信息"}};
+  for (const auto& label : kLabels) {
+    entry += "<Xml2HtmlTags category=\"" + book.category + "\" xml_tag=\"" + label[0] +
+             "\" html_tag=\"" + G(label[1]) + "\"/>\r\n";
+  }
+  return entry;
+}
+
+std::string CatalogueText(const std::vector<BookPlan>& books) {
+  std::string text = kDeclaration + std::string(kCrLf) + "<books>\r\n";
+  for (const BookPlan& book : books) {
+    if (!book.waiting) text += CatalogueEntry(book);
+  }
+  return text + "</books>";
+}
+
+// A one-book catalogue fragment; a version on the root marks the newer record format.
+std::string FragmentText(const BookPlan& book) {
+  return kDeclaration + std::string(kCrLf) +
+         (book.older_format ? "<books>" : "<books version=\"2.0\">") + kCrLf + "<book dir=\"" +
+         book.dir + "\" name=\"" + Esc(book.name) + "\"/>" + kCrLf + "</books>";
+}
+
+// ---- table of contents ------------------------------------------------------------------
+
+void AppendSection(const BookPlan& book, const SectionPlan& section, int depth, std::string* x) {
+  std::string indent(depth, '\t');
+  for (int r : section.records) {
+    const RecordPlan& record = book.records[r];
+    *x += indent + "<record title=\"" + Esc(record.values[kTitle]) + "\"";
+    if (!record.own_pdf.empty()) *x += " pdf=\"" + record.own_pdf + "\"";
+    *x += ">" + record.file + "</record>\r\n";
+  }
+  for (const SectionPlan& child : section.sections) {
+    *x += indent + "<dir name=\"" + Esc(child.name) + "\"";
+    if (!child.htm.empty()) *x += " htm=\"" + child.htm + "\"";
+    if (!child.pdf.empty()) *x += " pdf=\"" + child.pdf + "\"";
+    *x += ">\r\n";
+    AppendSection(book, child, depth + 1, x);
+    *x += indent + "</dir>\r\n";
+  }
+}
+
+std::string ChapterXml(const BookPlan& book) {
+  std::string x = kDeclaration + std::string(kCrLf) + "<book";
+  if (!book.root.pdf.empty()) x += " pdf=\"" + book.root.pdf + "\"";
+  if (!book.root.htm.empty()) x += " htm=\"" + book.root.htm + "\"";
+  x += ">\r\n";
+  AppendSection(book, book.root, 1, &x);
+  return x + "</book>";
+}
+
+// ---- record files of waiting books ------------------------------------------------------
+
+std::string WaitingRecordXml(const BookPlan& book, const RecordPlan& record) {
+  std::string x = kDeclaration + std::string("\n<record>\n");
+  auto element = [&x](const char* name, const std::string& value) {
+    if (!value.empty()) x += std::string("\t<") + name + ">" + EscapeRecordValue(value) + "</" + name + ">\n";
+  };
+  if (book.older_format) {
+    element("f0", record.values[kTitle]);
+    element("f2", record.values[kImageInfo]);
+    element("f5", record.values[kContent]);
+    element("f15", book.dir);
+  } else {
+    element("FdName", record.values[kTitle]);
+    element("FdAuthor", record.values[kAuthor]);
+    element("FdContent", record.values[kContent]);
+    element("KeyWords", record.values[kKeywords]);
+    element("FdImgInfo", record.values[kImageInfo]);
+    element("FdHtmlFile", record.values[kHtmlFile]);
+    element("FdLink", record.values[kLink]);
+  }
+  return x + "</record>\n";
+}
+
+// ---- one book folder --------------------------------------------------------------------
+
+class BookWriter {
+ public:
+  BookWriter(const BookPlan& book, std::string folder, Writer* w, int* pdf_count)
+      : book_(book), folder_(std::move(folder)), w_(w), pdf_count_(pdf_count) {}
+
+  bool Run() {
+    if (!w_->MakeDir(folder_) || !w_->MakeDir(JoinPath(folder_, "img")) ||
+        !w_->MakeDir(JoinPath(folder_, "pdf"))) {
+      return false;
+    }
+    int seed = 0;
+    for (const PicturePlan& picture : book_.pictures) {
+      if (!WritePicture(JoinPath(folder_, picture.path), ++seed + std::stoi(book_.dir) * 7,
+                        picture.label)) {
+        return w_->Fail("cannot draw " + JoinPath(folder_, picture.path));
+      }
+    }
+    if (!w_->Write(JoinPath(folder_, "chapter.xml"), ChapterXml(book_))) return false;
+    if (!WritePages() || !WritePdfs()) return false;
+    if (book_.waiting) {
+      for (const RecordPlan& record : book_.records) {
+        if (!w_->Write(JoinPath(folder_, record.file), WaitingRecordXml(book_, record))) {
+          return false;
+        }
+      }
+    }
+    return true;
+  }
+
+ private:
+  bool WritePages() {
+    if (!book_.root.htm.empty()) {
+      std::string body = "<h2>" + Esc(book_.name) + "</h2>\r\n";
+      if (!book_.cover.empty()) body += "<p><img src=\"" + book_.cover + "\"></p>\r\n";
+      body += "<ul>\r\n";
+      for (const SectionPlan& s : book_.root.sections) {
+        body += "<li><a href=\"" + s.htm + "\">" + Esc(s.name) + "</a></li>\r\n";
+      }
+      if (!w_->Write(JoinPath(folder_, book_.root.htm), Page(book_.name, body + "</ul>\r\n"))) {
+        return false;
+      }
+    }
+    if (!WriteSectionPages(book_.root)) return false;
+    for (const RecordPlan& record : book_.records) {
+      const std::string& html = record.values[kHtmlFile];
+      if (html.empty() || !EndsWith(ToLowerAscii(html), ".htm")) continue;
+      if (!w_->Write(JoinPath(folder_, html),
+                     Page(record.values[kTitle], PoemMarkup(record)))) {
+        return false;
+      }
+    }
+    for (const LinkPagePlan& page : book_.link_pages) {
+      if (!w_->Write(JoinPath(folder_, page.path),
+                     Page(page.title, "<h2>" + page.title + "</h2>\r\n<p>" + page.text +
+                                          "</p>\r\n"))) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+  // A section with sub-sections lists them; a section of records shows the poems.
+  bool WriteSectionPages(const SectionPlan& section) {
+    for (const SectionPlan& child : section.sections) {
+      if (!child.htm.empty() && !EqualsNoCase(child.htm, "home.htm")) {
+        std::string body = "<h2>" + Esc(child.name) + "</h2>\r\n";
+        if (!child.sections.empty()) {
+          body += "<ul>\r\n";
+          for (const SectionPlan& s : child.sections) {
+            body += "<li><a href=\"" + s.htm + "\">" + Esc(s.name) + "</a>";
+            for (int r : s.records) body += " " + Esc(book_.records[r].values[kTitle]);
+            body += "</li>\r\n";
+          }
+          body += "</ul>\r\n";
+        }
+        for (int r : child.records) body += PoemMarkup(book_.records[r]);
+        if (!w_->Write(JoinPath(folder_, child.htm), Page(Esc(child.name), body))) return false;
+      }
+      if (!WriteSectionPages(child)) return false;
+    }
+    return true;
+  }
+
+  bool WritePdfs() {
+    std::vector<int> whole;
+    for (int i = 0; i < book_.whole_book_pdf_records; ++i) whole.push_back(i);
+    if (!book_.root.pdf.empty() && !WriteOnePdf(book_.root.pdf, book_.name, whole)) return false;
+    if (!WriteSectionPdfs(book_.root)) return false;
+    for (int i = 0; i < static_cast<int>(book_.records.size()); ++i) {
+      const RecordPlan& record = book_.records[i];
+      if (!record.own_pdf.empty() &&
+          !WriteOnePdf(record.own_pdf, record.values[kTitle], {i})) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+  bool WriteSectionPdfs(const SectionPlan& section) {
+    for (const SectionPlan& child : section.sections) {
+      if (!child.pdf.empty() &&
+          !WriteOnePdf(child.pdf, book_.name + " " + child.name, RecordsUnder(child))) {
+        return false;
+      }
+      if (!WriteSectionPdfs(child)) return false;
+    }
+    return true;
+  }
+
+  // The PDF and, beside it, its text copy: the drawn lines in GBK, each ended by CR LF.
+  bool WriteOnePdf(const std::string& relative, const std::string& heading,
+                   const std::vector<int>& records) {
+    std::vector<std::string> lines = {heading, ""};
+    for (int r : records) {
+      lines.insert(lines.end(), book_.records[r].lines.begin(), book_.records[r].lines.end());
+      lines.emplace_back();
+    }
+    std::vector<std::string> drawn;
+    std::string path = JoinPath(folder_, relative);
+    if (!WritePdf(path, heading, lines, &drawn)) return w_->Fail("cannot write " + path);
+    std::string text;
+    for (const std::string& line : drawn) text += line + kCrLf;
+    ++*pdf_count_;
+    return w_->Write(path.substr(0, path.size() - 3) + "txt", text);
+  }
+
+  const BookPlan& book_;
+  std::string folder_;
+  Writer* w_;
+  int* pdf_count_;
+};
+
+// ---- index ----------------------------------------------------------------------------------
+
+class QuietProgress : public ProgressSink {
+ public:
+  void SetRange(int) override {}
+  void SetPosition(int) override {}
+};
+
+// A folder in memory (tmpfs) where the index build writes the record files of a batch before
+// they move into the book folder. Core replaces every record file atomically with a flush to
+// disk; on a real disk that costs milliseconds per file and a scaled book of 200,000 records
+// would take most of an hour, in memory it costs nothing. Removed with everything in it when
+// the object goes away. Empty path = no memory file system: the build writes in place.
+class StagingFolder {
+ public:
+  StagingFolder() {
+    std::string pattern = "/dev/shm/make-sample-library-XXXXXX";
+    if (std::filesystem::is_directory("/dev/shm") && mkdtemp(pattern.data()) != nullptr) {
+      path_ = pattern;
+    }
+  }
+  ~StagingFolder() {
+    std::error_code ec;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+  }
+  StagingFolder(const StagingFolder&) = delete;
+  StagingFolder& operator=(const StagingFolder&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// Indexes the book's records through core's index build, which also writes the record files.
+// Batches keep the carriers of a scaled book from all being in memory at once.
+bool IndexBook(const BookPlan& book, const std::string& out, const std::string& index_dir,
+               Writer* w, bool verbose) {
+  const std::string temp = JoinPath(out, "temp.xml");
+  if (!w->Write(temp, BuildFieldDefinitionText(book.dir, book.name))) return false;
+  const std::string folder = JoinPath(out, book.dir);
+  StagingFolder staging;
+  const std::string& build_folder = staging.path().empty() ? folder : staging.path();
+  constexpr size_t kBatch = 20000;
+  QuietProgress progress;
+  bool ok = true;
+  for (size_t start = 0; ok && start < book.records.size(); start += kBatch) {
+    size_t end = std::min(start + kBatch, book.records.size());
+    std::vector<std::unique_ptr<CBookDef>> carriers;
+    std::vector<CBookDef*> list;
+    for (size_t i = start; i < end; ++i) {
+      // The record file is created empty first: core resolves a path that does not exist yet
+      // by listing its folder, which for a folder of many thousand records would make the
+      // build quadratic. The build then replaces the empty file.
+      std::string record_path = JoinPath(build_folder, book.records[i].file);
+      if (!w->Write(record_path, "")) return false;
+      auto carrier = std::make_unique<CBookDef>();
+      for (int p = 0; p < kValueCount; ++p) carrier->SetValueAt(p, book.records[i].values[p]);
+      carrier->set_record_file_path(record_path);
+      list.push_back(carrier.get());
+      carriers.push_back(std::move(carrier));
+    }
+    CIndexConfig config;
+    config.Set(temp, index_dir);
+    ok = config.Build(list, &progress) == 1 || w->Fail("the index build could not load " + temp);
+    for (size_t i = start; ok && i < end && build_folder != folder; ++i) {
+      std::string from = JoinPath(build_folder, book.records[i].file), bytes;
+      ok = (ReadWholeFile(from, &bytes) && w->Write(JoinPath(folder, book.records[i].file), bytes)) ||
+           w->Fail("cannot move " + from + " into " + folder);
+      std::remove(from.c_str());
+    }
+    if (verbose) std::fprintf(stderr, "  indexed %zu of %zu records\n", end, book.records.size());
+  }
+  std::remove(temp.c_str());
+  if (!ok) return false;
+  for (const RecordPlan& record : book.records) {
+    std::error_code ec;
+    if (std::filesystem::file_size(JoinPath(folder, record.file), ec) == 0 || ec) {
+      return w->Fail("the index build did not write " + JoinPath(folder, record.file));
+    }
+  }
+  return true;
+}
+
+bool FolderIsEmptyOrMissing(const std::string& path) {
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec)) return true;
+  return std::filesystem::is_directory(path, ec) && std::filesystem::is_empty(path, ec);
+}
+
+}  // namespace
+
+bool WriteSampleLibrary(const SampleOptions& options, std::string* error) {
+  Writer w(error);
+  const std::string& out = options.out;
+  auto log = [&options](const std::string& message) {
+    if (options.verbose) std::fprintf(stderr, "%s\n", message.c_str());
+  };
+  std::vector<Poem> tang = ReadPoems(JoinPath(options.fortunes_dir, "tang300"), ParseAnthologyEntry);
+  std::vector<Poem> song = ReadPoems(JoinPath(options.fortunes_dir, "song100"), ParseAnthologyEntry);
+  std::vector<Poem> classics =
+      ReadPoems(JoinPath(options.fortunes_dir, "chinese"), ParseClassicEntry);
+  if (tang.empty() || song.empty() || classics.empty()) {
+    return w.Fail("cannot read the poems in " + options.fortunes_dir +
+                  " (tang300, song100, chinese)");
+  }
+  if (!FolderIsEmptyOrMissing(out)) return w.Fail(out + " exists and is not empty");
+
+  const int tang_records =
+      options.tang_records < 0 ? static_cast<int>(tang.size()) : options.tang_records;
+  std::vector<BookPlan> books = {PlanTangBook(tang, tang_records), PlanSongBook(song),
+                                 PlanAirsBook(classics), PlanOdesBook(classics)};
+
+  const std::string update = JoinPath(out, "Update");
+  const std::string index_dir = JoinPath(out, "SearchDB");
+  if (!w.MakeDir(out) || !w.MakeDir(update) || !w.MakeDir(JoinPath(out, "images"))) return false;
+  if (!w.Write(JoinPath(out, "System.xml"), SystemXml()) ||
+      !w.Write(JoinPath(out, "ContactInfo.xml"), ContactInfoXml()) ||
+      !w.Write(JoinPath(out, "SearchResultConfig.xml"), SearchResultConfigXml()) ||
+      !w.Write(JoinPath(out, "home.htm"), HomePage(books)) ||
+      !w.Write(JoinPath(out, "Tomeva.htm"), ProductPage())) {
+    return false;
+  }
+  if (!WritePicture(JoinPath(out, "images/banner.png"), 1, G("古典诗词")) ||
+      !WritePicture(JoinPath(out, "images/footer.png"), 2, G("示例书库"))) {
+    return w.Fail("cannot draw the pictures in " + JoinPath(out, "images"));
+  }
+  if (!WriteScrambledFile(JoinPath(out, "bookconfig.xml"), CatalogueText(books))) {
+    return w.Fail("cannot write " + JoinPath(out, "bookconfig.xml"));
+  }
+
+  for (const BookPlan& book : books) {
+    auto started = std::chrono::steady_clock::now();
+    std::string folder = JoinPath(book.waiting ? update : out, book.dir);
+    int pdfs = 0;
+    BookWriter writer(book, folder, &w, &pdfs);
+    if (!writer.Run()) return false;
+    if (book.waiting &&
+        !WriteScrambledFile(JoinPath(update, "bookconfig" + book.dir + ".xml"),
+                            FragmentText(book))) {
+      return w.Fail("cannot write the fragment of book " + book.dir);
+    }
+    log("book " + book.dir + ": " + std::to_string(book.records.size()) + " records, " +
+        std::to_string(pdfs) + " PDFs, " +
+        std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::steady_clock::now() - started)
+                           .count()) +
+        " ms");
+  }
+
+  KMS_Init();
+  for (const BookPlan& book : books) {
+    if (book.waiting) continue;
+    log("indexing book " + book.dir);
+    if (!IndexBook(book, out, index_dir, &w, options.verbose)) return false;
+  }
+  log("optimising the index");
+  KMS_Open(index_dir.c_str(), 0);
+  KMS_Optimize(index_dir.c_str());
+  KMS_Close(index_dir.c_str());
+  return true;
+}
+
+}  // namespace tomeva::sample

@@ -1,0 +1,26 @@
+// Writes the sample installation folder: settings files, the scrambled catalogue, the installed
+// books with their tables of contents, pages, PDFs with text copies and record files, the books
+// waiting in Update/ with their fragments, and the full-text index of the installed books built
+// through core's index build. The layout is described in docs/formats/sample-library.md.
+#ifndef TOMEVA_TOOLS_MAKE_SAMPLE_LIBRARY_LIBRARY_WRITER_H_
+#define TOMEVA_TOOLS_MAKE_SAMPLE_LIBRARY_LIBRARY_WRITER_H_
+
+#include <string>
+
+namespace tomeva::sample {
+
+struct SampleOptions {
+  std::string out;            // installation folder; must not exist or be empty
+  int tang_records = -1;      // records of the Tang anthology; -1 = one per poem
+  std::string fortunes_dir = "/usr/share/games/fortunes";
+  std::string font_path = "/usr/share/fonts/truetype/wqy/wqy-zenhei.ttc";
+  bool verbose = false;       // progress lines on standard error
+};
+
+// Builds the whole folder. Needs InitRenderer first. False, with a message in `error`, when an
+// input is missing or a file cannot be written; what was written so far stays.
+bool WriteSampleLibrary(const SampleOptions& options, std::string* error);
+
+}  // namespace tomeva::sample
+
+#endif  // TOMEVA_TOOLS_MAKE_SAMPLE_LIBRARY_LIBRARY_WRITER_H_
