@@ -38,6 +38,14 @@ size_t FindMarkup(std::string_view s, char c, size_t from, size_t end) {
   return kNone;
 }
 
+// White space as TrimView strips it; inline here because every tag text is trimmed.
+std::string_view TrimSpace(std::string_view s) {
+  size_t b = 0, e = s.size();
+  while (b < e && IsSpaceByte(s[b])) ++b;
+  while (e > b && IsSpaceByte(s[e - 1])) --e;
+  return s.substr(b, e - b);
+}
+
 // The element name of a trimmed tag text: the part before the first space.
 std::string_view TagName(std::string_view tag_text) {
   size_t sp = FindMarkup(tag_text, ' ', 0, tag_text.size());
@@ -73,7 +81,7 @@ size_t ScanCloseTag(std::string_view s, size_t from, size_t end, std::string_vie
       if (work != nullptr) *work += end - from;
       return kNone;
     }
-    tag_text = TrimView(s.substr(lt + 1, gt - lt - 1));
+    tag_text = TrimSpace(s.substr(lt + 1, gt - lt - 1));
     std::string_view name = TagName(tag_text);
     if (EqualsNoCase(name, tag)) {
       if (!EndsWithSlash(tag_text)) ++depth;
@@ -132,23 +140,65 @@ class CloseTagIndex {
 // The text of one parse and the nodes built from it. Nodes are made in blocks: a table of
 // contents has thousands of them, and one allocation each dominated the parse.
 struct XmlParseStore {
-  explicit XmlParseStore(std::string text) : source(std::move(text)) {}
-  static constexpr size_t kBlockNodes = 32;
+  static constexpr size_t kBlockNodes = 64;
   struct Block {
     alignas(CXmlNode) unsigned char storage[kBlockNodes * sizeof(CXmlNode)];
   };
   CXmlNode* NewNode() {
-    if (blocks.empty() || used == kBlockNodes) {
-      blocks.push_back(std::unique_ptr<Block>(new Block));
+    if (used == kBlockNodes) {
+      ++block;
       used = 0;
     }
-    return new (blocks.back()->storage + sizeof(CXmlNode) * used++) CXmlNode;
+    if (block == blocks.size()) blocks.push_back(std::unique_ptr<Block>(new Block));
+    CXmlNode* node = new (blocks[block]->storage + sizeof(CXmlNode) * used++) CXmlNode;
+    node->pooled_ = true;
+    return node;
   }
+  size_t Footprint() const { return source.capacity() + blocks.size() * sizeof(Block); }
 
   std::string source;
   std::vector<std::unique_ptr<Block>> blocks;
-  size_t used = 0;
+  size_t block = 0;  // the block the next node goes into
+  size_t used = 0;   // nodes made in that block
 };
+
+namespace {
+
+// Stores of finished parses, kept per thread for the next parse: record files are read by the
+// thousand, one after the other, and fresh memory for each (the text copy, the node blocks) cost
+// more in page faults than the parse itself. Only ordinary sizes are kept.
+constexpr size_t kKeptStores = 2;
+constexpr size_t kKeptStoreBytes = 4u << 20;
+thread_local bool t_store_pool_gone = false;  // no destructor: readable at thread exit
+struct StorePool {
+  ~StorePool() { t_store_pool_gone = true; }
+  std::unique_ptr<XmlParseStore> stores[kKeptStores];
+};
+thread_local StorePool t_store_pool;
+
+std::unique_ptr<XmlParseStore> TakeStore() {
+  if (!t_store_pool_gone) {
+    for (std::unique_ptr<XmlParseStore>& kept : t_store_pool.stores) {
+      if (kept != nullptr) return std::move(kept);
+    }
+  }
+  return std::make_unique<XmlParseStore>();
+}
+
+// `store` holds no live node any more.
+void GiveBackStore(std::unique_ptr<XmlParseStore> store) {
+  if (store == nullptr || t_store_pool_gone || store->Footprint() > kKeptStoreBytes) return;
+  store->source.clear();
+  store->block = store->used = 0;
+  for (std::unique_ptr<XmlParseStore>& kept : t_store_pool.stores) {
+    if (kept == nullptr) {
+      kept = std::move(store);
+      return;
+    }
+  }
+}
+
+}  // namespace
 
 namespace {
 
@@ -242,10 +292,15 @@ class XmlTreeBuilder {
   int ParseElement(CXmlNode* node, size_t begin, size_t end, size_t hint, int level);
 
  private:
+  // A tag as the scan sees it, with its trimmed text [text_begin, text_end) and its name
+  // [text_begin, name_end), worked out once here for the scans and the node.
   struct Token {
     uint32_t lt;
     uint32_t gt;
     uint32_t match;  // index of the end tag closing this start tag, or kNoMatch
+    uint32_t text_begin;
+    uint32_t text_end;
+    uint32_t name_end;
     uint8_t flags;
   };
   enum : uint8_t { kClean = 1 };  // the tag text has no white space inside its brackets
@@ -266,6 +321,7 @@ class XmlTreeBuilder {
     std::vector<Token> tokens;
     NameTable names;
     std::vector<std::vector<uint32_t>> open;  // per name: start tags not yet closed
+    std::vector<uint32_t> open_stack;         // all start tags not yet closed, innermost last
     std::vector<ChildSpan> spans;
   };
   static Scratch& ThreadScratch() {
@@ -274,9 +330,27 @@ class XmlTreeBuilder {
   }
 
   void ListTags();
+  void PairByName(bool slash_names_only);
+  std::string_view TokenName(const Token& t) const {
+    return src_.substr(t.text_begin, t.name_end - t.text_begin);
+  }
+  bool TokenOpens(const Token& t) const {  // a tag text not ending in "/"
+    return t.text_end > t.text_begin && src_[t.text_end - 1] != '/';
+  }
   size_t SyncToken(size_t cur) const;
   bool NextTag(size_t cur, size_t end, size_t hint, Tag* out);
   size_t CloseTagPos(const Tag& start, std::string_view tag, size_t end, bool own);
+  // The trimmed tag text of `t` and its name.
+  void TagParts(const Tag& t, std::string_view* text, std::string_view* name) const {
+    if (t.tok != kNone) {
+      const Token& k = tokens_[t.tok];
+      *text = src_.substr(k.text_begin, k.text_end - k.text_begin);
+      *name = text->substr(0, k.name_end - k.text_begin);
+    } else {
+      *text = TrimSpace(src_.substr(t.lt + 1, t.gt - t.lt - 1));
+      *name = TagName(*text);
+    }
+  }
   bool Spend(size_t bytes) {
     spent_ += bytes;
     return spent_ <= allowance_;
@@ -309,36 +383,100 @@ XmlTreeBuilder::~XmlTreeBuilder() {
   if (scratch_.spans.capacity() > kKeepTokens) std::vector<ChildSpan>().swap(scratch_.spans);
 }
 
+// Element names compare as EqualsNoCase does; the same bytes are the usual case.
+bool SameName(std::string_view a, std::string_view b) {
+  return a.size() == b.size() &&
+         (std::memcmp(a.data(), b.data(), a.size()) == 0 || EqualsNoCase(a, b));
+}
+
 void XmlTreeBuilder::ListTags() {
   tokens_.clear();
+  // Each tag's end tag is the next tag that closes its name (an end tag "/x" closes the innermost
+  // open "x"): the per-name nesting the literal scan counts. In the usual file that is the
+  // innermost open tag of all, or one a few entries down, so one stack of open tags answers it
+  // while the tags are listed. Names beginning with "/" (opened by every end tag, closed only by
+  // tags such as "//x") are paired afterwards, and only when such a tag appears; a stack whose
+  // answer lies deeper than kStackScan entries gives way to pairing by name as well.
+  constexpr size_t kStackScan = 32;
+  std::vector<uint32_t>& stack = scratch_.open_stack;
+  stack.clear();
+  bool slash_closers = false;
+  bool stack_gave_up = false;
+
+  const char* const data = src_.data();
+  const size_t size = src_.size();
+  size_t pos = start_;
+  for (;;) {
+    const size_t lt = FindMarkup(src_, '<', pos, size);
+    if (lt == kNone) break;
+    const size_t gt = FindMarkup(src_, '>', lt + 1, size);
+    if (gt == kNone) break;
+    pos = gt + 1;
+    size_t text_begin = lt + 1;
+    size_t text_end = gt;
+    while (text_begin < text_end && IsSpaceByte(data[text_begin])) ++text_begin;
+    while (text_end > text_begin && IsSpaceByte(data[text_end - 1])) --text_end;
+    const size_t space = FindMarkup(src_, ' ', text_begin, text_end);
+    const size_t name_end = space == kNone ? text_end : space;
+    const uint32_t index = static_cast<uint32_t>(tokens_.size());
+    const bool clean = text_begin == lt + 1 && text_end == gt;
+    tokens_.push_back({static_cast<uint32_t>(lt), static_cast<uint32_t>(gt), kNoMatch,
+                       static_cast<uint32_t>(text_begin), static_cast<uint32_t>(text_end),
+                       static_cast<uint32_t>(name_end), static_cast<uint8_t>(clean ? kClean : 0)});
+    if (stack_gave_up) continue;
+    const std::string_view name(data + text_begin, name_end - text_begin);
+    // The scan tests "x/" before "/x", and the two are the same name when x is empty or all
+    // slashes: such a tag only counts as seen.
+    if (name.size() > 1 && name[0] == '/' && name.find_first_not_of('/') != std::string_view::npos) {
+      const std::string_view closes = name.substr(1);
+      if (closes[0] == '/') {
+        slash_closers = true;
+      } else {
+        size_t depth = 0;
+        size_t i = stack.size();
+        while (i > 0 && depth < kStackScan) {
+          --i;
+          ++depth;
+          if (SameName(TokenName(tokens_[stack[i]]), closes)) {
+            tokens_[stack[i]].match = index;
+            stack.erase(stack.begin() + static_cast<std::ptrdiff_t>(i));
+            i = kNone;
+            break;
+          }
+        }
+        if (i != kNone && i > 0) stack_gave_up = true;  // deeper than the scan looks
+      }
+    }
+    if (!name.empty() && name[0] != '/' && src_[text_end - 1] != '/') stack.push_back(index);
+  }
+  if (stack_gave_up) {
+    for (Token& t : tokens_) t.match = kNoMatch;
+    PairByName(false);
+  } else if (slash_closers) {
+    PairByName(true);
+  }
+}
+
+// Pairs start and end tags through one stack per name: every tag not ending in "/" opens its own
+// name, even "/x" or "!--", as the scan counts them. With `slash_names_only`, only names that
+// begin with "/" (the rest is paired already).
+void XmlTreeBuilder::PairByName(bool slash_names_only) {
   NameTable& names = scratch_.names;
   names.Reset();
   std::vector<std::vector<uint32_t>>& open = scratch_.open;
   uint32_t name_count = 0;
-  size_t pos = start_;
-  for (;;) {
-    size_t lt = FindMarkup(src_, '<', pos, src_.size());
-    if (lt == kNone) break;
-    size_t gt = FindMarkup(src_, '>', lt + 1, src_.size());
-    if (gt == kNone) break;
-    pos = gt + 1;
-    std::string_view inner = src_.substr(lt + 1, gt - lt - 1);
-    std::string_view tag_text = TrimView(inner);
-    std::string_view name = TagName(tag_text);
-    const uint32_t index = static_cast<uint32_t>(tokens_.size());
-    tokens_.push_back({static_cast<uint32_t>(lt), static_cast<uint32_t>(gt), kNoMatch,
-                       static_cast<uint8_t>(tag_text.size() == inner.size() ? kClean : 0)});
-    // An end tag "/x" closes the innermost open "x". The scan tests "x/" before "/x", and the
-    // two are the same name when x is empty or all slashes: such a tag only counts as seen.
-    if (!name.empty() && name[0] == '/' && name.find_first_not_of('/') != std::string_view::npos) {
+  for (uint32_t index = 0; index < tokens_.size(); ++index) {
+    const Token& t = tokens_[index];
+    const std::string_view name = TokenName(t);
+    if (name.size() > 1 && name[0] == '/' && name.find_first_not_of('/') != std::string_view::npos &&
+        (!slash_names_only || name[1] == '/')) {
       uint32_t id = names.Find(name.substr(1), false, 0);
       if (id != kNoMatch && !open[id].empty()) {
         tokens_[open[id].back()].match = index;
         open[id].pop_back();
       }
     }
-    // Every tag not ending in "/" opens its own name, even "/x" or "!--": the scan counts them.
-    if (!EndsWithSlash(tag_text)) {
+    if (TokenOpens(t) && (!slash_names_only || (!name.empty() && name[0] == '/'))) {
       uint32_t id = names.Find(name, true, name_count);
       if (id == name_count) {
         if (open.size() <= id) open.emplace_back();
@@ -349,6 +487,7 @@ void XmlTreeBuilder::ListTags() {
     }
   }
 }
+
 // Index of the first listed tag at or after `cur` when a scan from `cur` sees the listed tags
 // (cur is the start of the list, a listed "<", or just after a listed ">"); kNone otherwise.
 size_t XmlTreeBuilder::SyncToken(size_t cur) const {
@@ -396,29 +535,33 @@ size_t XmlTreeBuilder::CloseTagPos(const Tag& start, std::string_view tag, size_
   if (close.flags & kClean) return close.lt;
   // "</a >": the rebuilt "</a>" is looked for from the end tag's "<" on.
   std::string rebuilt =
-      "<" + std::string(TrimView(src_.substr(close.lt + 1, close.gt - close.lt - 1))) + ">";
+      "<" + std::string(TrimSpace(src_.substr(close.lt + 1, close.gt - close.lt - 1))) + ">";
   size_t found = MbFind(src_.substr(0, end), rebuilt, close.lt);
   return Spend((found == kNone ? end : found) - close.lt) ? found : kNone;
 }
 
 int XmlTreeBuilder::ParseElement(CXmlNode* node, size_t begin, size_t end, size_t hint, int level) {
-  // `node` is fresh: the root was cleared by ParseSource, children were just made.
+  // `node` is fresh: the root was cleared by ParseStore, children were just made.
   if (level > kMaxXmlDepth) return 0;
   Tag start;
   if (!NextTag(begin, end, hint, &start)) return 0;
-  std::string_view tag_text = TrimView(src_.substr(start.lt + 1, start.gt - start.lt - 1));
+  std::string_view tag_text, tag;
+  TagParts(start, &tag_text, &tag);
   if (tag_text.empty()) return 1;
-  std::string_view tag = TagName(tag_text);
   node->tag_view_ = tag;
   if (tag.size() < tag_text.size()) node->attribute_view_ = tag_text.substr(tag.size() + 1);
-  node->ready_ = 0;
   if (EndsWithSlash(tag_text)) return 1;
 
   size_t close = CloseTagPos(start, tag, end, /*own=*/true);
   if (close == kNone) return 0;
   const size_t content_begin = start.gt + 1;
   node->text_view_ = src_.substr(content_begin, close - content_begin);
-  if (FindMarkup(src_, '<', content_begin, close) == kNone) return 1;
+  // The first "<" after a listed tag starts the next listed tag, if there is one.
+  const bool has_markup =
+      start.tok != kNone
+          ? start.tok + 1 < tokens_.size() && tokens_[start.tok + 1].lt < close
+          : FindMarkup(src_, '<', content_begin, close) != kNone;
+  if (!has_markup) return 1;
   node->leaf_ = 0;
 
   // Split the content into child element texts first, then parse each, as the reader always has
@@ -430,7 +573,8 @@ int XmlTreeBuilder::ParseElement(CXmlNode* node, size_t begin, size_t end, size_
   while (cur < close) {
     Tag t;
     if (!NextTag(cur, close, next_hint, &t)) break;
-    std::string_view child_text = TrimView(src_.substr(t.lt + 1, t.gt - t.lt - 1));
+    std::string_view child_text, child_tag;
+    TagParts(t, &child_text, &child_tag);
     const size_t after_tag_hint = t.tok == kNone ? kNone : t.tok + 1;
     if (StartsWith(child_text, "!--")) {  // a comment ends at its first ">"
       cur = t.gt + 1;
@@ -443,7 +587,6 @@ int XmlTreeBuilder::ParseElement(CXmlNode* node, size_t begin, size_t end, size_
       next_hint = after_tag_hint;
       continue;
     }
-    std::string_view child_tag = TagName(child_text);
     size_t child_close = CloseTagPos(t, child_tag, close, /*own=*/false);
     if (child_close == kNone) {
       spans.resize(first_span);
@@ -463,7 +606,6 @@ int XmlTreeBuilder::ParseElement(CXmlNode* node, size_t begin, size_t end, size_
   for (size_t i = first_span; i < last_span; ++i) {
     const ChildSpan span = spans[i];
     CXmlNode* child = store_->NewNode();
-    child->pooled_ = true;
     if (!ParseElement(child, span.begin, span.end, span.tok, level + 1)) {
       child->~CXmlNode();
       result = 0;
@@ -479,10 +621,20 @@ int XmlTreeBuilder::ParseElement(CXmlNode* node, size_t begin, size_t end, size_
 
 CXmlNode::CXmlNode() = default;
 
+struct CXmlNode::Strings {
+  enum : uint8_t { kTag = 1, kText = 2, kAttributeText = 4, kAttributes = 8 };
+  uint8_t ready = 0;
+  std::string tag;
+  std::string text;
+  std::string attribute_text;
+  AttributeMap attributes;
+};
+
 CXmlNode::~CXmlNode() {
   if (previous_sibling_ != nullptr) previous_sibling_->next_sibling_ = next_sibling_;
   if (next_sibling_ != nullptr) next_sibling_->previous_sibling_ = previous_sibling_;
   DeleteChildren();
+  GiveBackStore(std::move(store_));  // after the children: they live in it
 }
 
 void CXmlNode::DeleteChildren() {
@@ -502,15 +654,11 @@ void CXmlNode::DeleteChildren() {
 
 void CXmlNode::Clear() {
   tag_view_ = text_view_ = attribute_view_ = {};
-  tag_.clear();
-  text_.clear();
-  attribute_text_.clear();
-  attributes_.clear();
-  ready_ = kAllReady;
+  strings_.reset();
   leaf_ = 1;
   DeleteChildren();
   previous_sibling_ = next_sibling_ = nullptr;
-  store_.reset();  // after the children: they live in it
+  GiveBackStore(std::move(store_));  // after the children: they live in it
 }
 
 void CXmlNode::AppendChild(CXmlNode* child) {
@@ -526,49 +674,59 @@ void CXmlNode::AppendChild(CXmlNode* child) {
 
 int CXmlNode::Parse(std::string_view text) {
   // Copied first: `text` may be this node's own text, which the parse clears.
-  return ParseSource(std::string(text), 0);
+  std::unique_ptr<XmlParseStore> store = TakeStore();
+  store->source.assign(text);
+  return ParseStore(std::move(store), 0);
 }
 
-int CXmlNode::ParseSource(std::string source, size_t start) {
+int CXmlNode::ParseStore(std::unique_ptr<XmlParseStore> store, size_t start) {
   Clear();
-  if (source.size() >= kNoMatch) return 0;  // beyond the 32-bit tag positions
-  auto store = std::make_unique<XmlParseStore>(std::move(source));
+  if (store->source.size() >= kNoMatch) return 0;  // beyond the 32-bit tag positions
   XmlTreeBuilder builder(store.get(), start);
   // The store is the node's before the parse so that the views and children are never without it.
   store_ = std::move(store);
   return builder.ParseElement(this, start, store_->source.size(), kNone, 1);
 }
 
+CXmlNode::Strings& CXmlNode::strings() const {
+  if (strings_ == nullptr) strings_ = std::make_unique<Strings>();
+  return *strings_;
+}
+
 const std::string& CXmlNode::tag() const {
-  if (!(ready_ & kTagReady)) {
-    tag_.assign(tag_view_);
-    ready_ |= kTagReady;
+  Strings& s = strings();
+  if (!(s.ready & Strings::kTag)) {
+    s.tag.assign(tag_view_);
+    s.ready |= Strings::kTag;
   }
-  return tag_;
+  return s.tag;
 }
 
 const std::string& CXmlNode::text() const {
-  if (!(ready_ & kTextReady)) {
-    text_ = leaf_ ? DecodeEntities(text_view_) : std::string(text_view_);
-    ready_ |= kTextReady;
+  Strings& s = strings();
+  if (!(s.ready & Strings::kText)) {
+    s.text = leaf_ ? DecodeEntities(text_view_) : std::string(text_view_);
+    s.ready |= Strings::kText;
   }
-  return text_;
+  return s.text;
 }
 
 const std::string& CXmlNode::attribute_text() const {
-  if (!(ready_ & kAttrTextReady)) {
-    attribute_text_.assign(attribute_view_);
-    ready_ |= kAttrTextReady;
+  Strings& s = strings();
+  if (!(s.ready & Strings::kAttributeText)) {
+    s.attribute_text.assign(attribute_view_);
+    s.ready |= Strings::kAttributeText;
   }
-  return attribute_text_;
+  return s.attribute_text;
 }
 
 const AttributeMap& CXmlNode::attributes() const {
-  if (!(ready_ & kAttributesReady)) {
-    ParseAttributes(attribute_view_, &attributes_);
-    ready_ |= kAttributesReady;
+  Strings& s = strings();
+  if (!(s.ready & Strings::kAttributes)) {
+    ParseAttributes(attribute_view_, &s.attributes);
+    s.ready |= Strings::kAttributes;
   }
-  return attributes_;
+  return s.attributes;
 }
 
 void CXmlNode::FindNodes(std::string_view tag, int kind, std::vector<CXmlNode*>* list,
@@ -608,22 +766,36 @@ int CXmlDocument::Load(std::string_view path, int scrambled) {
   std::string bytes;
   if (!ReadWholeFile(path, &bytes)) return 0;
   if (scrambled != 0) bytes = UnscrambleCatalogueText(bytes);
-  return ParseOwned(std::move(bytes));
+  if (size_t nul = bytes.find('\0'); nul != std::string::npos) bytes.resize(nul);
+  std::unique_ptr<XmlParseStore> store = TakeStore();
+  store->source = std::move(bytes);
+  return ParseStore(std::move(store));
 }
 
-int CXmlDocument::ParseText(std::string_view text) { return ParseOwned(std::string(text)); }
+int CXmlDocument::ParseText(std::string_view text) {
+  // As with a file, a NUL byte ends the text.
+  if (const void* nul = std::memchr(text.data(), '\0', text.size()); nul != nullptr) {
+    text = text.substr(0, static_cast<size_t>(static_cast<const char*>(nul) - text.data()));
+  }
+  // Copied before the document is cleared: `text` may be one of its own strings.
+  std::unique_ptr<XmlParseStore> store = TakeStore();
+  store->source.assign(text);
+  return ParseStore(std::move(store));
+}
 
-int CXmlDocument::ParseOwned(std::string text) {
+int CXmlDocument::ParseStore(std::unique_ptr<XmlParseStore> store) {
   version_.clear();
   encoding_.clear();
   root_.Clear();
-  size_t nul = text.find('\0');
-  if (nul != std::string::npos) text.resize(nul);
+  std::string_view text = store->source;
   const size_t open = MbFind(text, "<?");
   const size_t close = MbFind(text, "?>");
-  if (open == kNpos || close == kNpos) return 0;
+  if (open == kNpos || close == kNpos) {
+    GiveBackStore(std::move(store));
+    return 0;
+  }
   std::string_view decl;
-  if (close >= open + 2) decl = std::string_view(text).substr(open + 2, close - open - 2);
+  if (close >= open + 2) decl = text.substr(open + 2, close - open - 2);
   auto read_value = [decl](std::string_view name, std::string* value) {
     size_t at = MbFind(decl, name);
     if (at == kNpos || at == 0) return;
@@ -633,8 +805,7 @@ int CXmlDocument::ParseOwned(std::string text) {
   };
   read_value("version=\"", &version_);
   read_value("encoding=\"", &encoding_);
-  const size_t start = close + 2;
-  return root_.ParseSource(std::move(text), start);
+  return root_.ParseStore(std::move(store), close + 2);
 }
 
 std::string CXmlDocument::GetText(std::string_view tag, std::string_view attr_name,
@@ -696,7 +867,7 @@ std::string StripChildElements(std::string_view text) {
     size_t gt = FindMarkup(text, '>', lt + 1, text.size());
     if (gt == kNone) break;
     result.append(text.substr(pos, lt - pos));
-    std::string_view tag_text = TrimView(text.substr(lt + 1, gt - lt - 1));
+    std::string_view tag_text = TrimSpace(text.substr(lt + 1, gt - lt - 1));
     pos = gt + 1;
     if (tag_text.empty() || EndsWithSlash(tag_text)) continue;
     std::string close = "</" + std::string(TagName(tag_text)) + ">";

@@ -82,32 +82,30 @@ class CXmlNode {
  private:
   friend class CXmlDocument;
   friend class XmlTreeBuilder;
+  friend struct XmlParseStore;
 
-  // Parses the element starting at `start` in `source`; the node keeps the text alive for the
-  // views of its subtree, and the storage of the nodes below it.
-  int ParseSource(std::string source, size_t start);
+  // Parses the element starting at `start` in the text of `store`; the node keeps the store
+  // (the text behind the views of its subtree, and the storage of the nodes below it).
+  int ParseStore(std::unique_ptr<XmlParseStore> store, size_t start);
   void AppendChild(CXmlNode* child);
   void DeleteChildren();
   void FindNodesImpl(std::string_view tag, int kind, std::vector<CXmlNode*>* list,
                      std::string_view attr_name, std::string_view attr_value);
 
-  enum : uint8_t { kTagReady = 1, kTextReady = 2, kAttrTextReady = 4, kAttributesReady = 8 };
-  static constexpr uint8_t kAllReady = kTagReady | kTextReady | kAttrTextReady | kAttributesReady;
+  // The strings handed out by the accessors, made on first use. Kept apart from the node so that
+  // the nodes of a large table of contents stay small: most of them are never asked for text.
+  struct Strings;
+  Strings& strings() const;
 
-  // Views into the parsed text (kept alive by the node that was parsed), turned into the strings
-  // below on first use.
+  // Views into the parsed text (kept alive by the node that was parsed), turned into strings on
+  // first use.
   std::string_view tag_view_;
   std::string_view text_view_;
   std::string_view attribute_view_;
   std::unique_ptr<XmlParseStore> store_;  // set on the node where the parse started
-  mutable uint8_t ready_ = kAllReady;
-  bool pooled_ = false;  // lives in an XmlParseStore: destroyed in place, never freed alone
-
-  mutable std::string tag_;
-  mutable std::string text_;
-  mutable std::string attribute_text_;
-  mutable AttributeMap attributes_;
+  mutable std::unique_ptr<Strings> strings_;
   int leaf_ = 1;
+  bool pooled_ = false;  // lives in an XmlParseStore: destroyed in place, never freed alone
   CXmlNode* first_child_ = nullptr;
   CXmlNode* last_child_ = nullptr;
   CXmlNode* previous_sibling_ = nullptr;
@@ -150,7 +148,7 @@ class CXmlDocument {
   const CXmlNode& root() const { return root_; }
 
  private:
-  int ParseOwned(std::string text);
+  int ParseStore(std::unique_ptr<XmlParseStore> store);
 
   std::string path_;
   std::string version_;
