@@ -50,6 +50,14 @@ TEST(CatalogueTest, RowsStayAlignedWithEntriesWhenAnEntryLacksAttributes) {
   EXPECT_EQ(catalogue.BookFolder(5), "");
   EXPECT_EQ(catalogue.overflow_count(), 0);
   EXPECT_EQ(catalogue.OverflowMessage(), "");
+  // Node look-ups go through the book's own folder; a book without one shows the start page.
+  WriteGbk(dir / "12/chapter.xml",
+           "<?xml version=\"1.0\" encoding=\"GB2312\"?>\r\n<book pdf=\"838.pdf\" htm=\"i.htm\">"
+           "<dir name=\"a\" pdf=\"a.pdf\"/></book>");
+  EXPECT_EQ(catalogue.GetNodePage(3, {}), dir / "12/i.htm");
+  EXPECT_EQ(catalogue.GetNodePdf(3, {0}), dir / "12/a.pdf");
+  EXPECT_EQ(catalogue.GetNodePage(2, {}), dir / "home.htm");
+  EXPECT_EQ(catalogue.GetNodePdf(4, {}), "");
 }
 
 TEST(CatalogueTest, MoreThanFortyNineBooksAreCutWithAMessage) {

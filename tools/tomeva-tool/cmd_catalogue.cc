@@ -26,7 +26,12 @@ std::string LibraryDirOf(const std::string& install_dir) {
   CXmlDocument system_xml;
   if (system_xml.Load(app_dir + "System.xml")) {
     std::string ebook = ApplyDotRule(ReadSettingText(system_xml, "EBookDir"), app_dir);
-    if (!ebook.empty()) return ResolvePath(ebook);
+    if (!ebook.empty()) {
+      std::string library = ResolvePath(ebook);
+      // "." names the installation folder itself.
+      while (library.size() > 2 && EndsWith(library, "/.")) library.resize(library.size() - 2);
+      return library;
+    }
   }
   return ResolvePath(install_dir);
 }

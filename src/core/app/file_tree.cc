@@ -82,7 +82,9 @@ bool CopyFileReplacing(std::string_view source, std::string_view target) {
     return false;
   }
   ::fchmod(out, 0644);
-  bool ok = CopyStream(in, out);
+  // Flushed before the rename: a copy that replaced a file is complete on disk, so a book's
+  // files can be relied on before its catalogue entry is written.
+  bool ok = CopyStream(in, out) && ::fsync(out) == 0;
   ok = ::close(out) == 0 && ok;
   ::close(in);
   if (ok && ::rename(tmp.data(), to.c_str()) == 0) return true;
@@ -157,14 +159,6 @@ bool RemoveDirectory(std::string_view directory) {
 bool RemoveFile(std::string_view path) {
   const std::string p = ResolvePath(path);
   return ::unlink(p.c_str()) == 0 || errno == ENOENT;
-}
-
-void SyncFileSystemOf(std::string_view path) {
-  const std::string p = ResolvePath(path);
-  int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::syncfs(fd);
-  ::close(fd);
 }
 
 }  // namespace tomeva

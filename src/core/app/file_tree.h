@@ -17,7 +17,8 @@ namespace tomeva {
 bool IsPlainFolderName(std::string_view name);
 
 // Copies one file's bytes, replacing the target. The copy goes to a temporary file in the target
-// folder that is renamed over the target, so a target is never left half-written. True on success.
+// folder that is flushed to disk and renamed over the target, so a target is never left
+// half-written. True on success.
 bool CopyFileReplacing(std::string_view source, std::string_view target);
 
 // Copies one file only when the target does not exist (an existing file, even one created
@@ -39,10 +40,6 @@ bool RemoveDirectory(std::string_view directory);
 
 // Removes a file. True when it is gone (also when it never existed).
 bool RemoveFile(std::string_view path);
-
-// Flushes the file system holding `path` to disk, so that what was written there survives a
-// power loss before a later step depends on it.
-void SyncFileSystemOf(std::string_view path);
 
 }  // namespace tomeva
 

@@ -230,8 +230,8 @@ BookOutcome ImportOneBook(const std::string& app_dir, const std::string& dir,
     return BookOutcome::kFailed;
   }
 
-  // Commit: the book's files are on disk, then the marker, then the catalogue entry.
-  SyncFileSystemOf(app_dir);
+  // Commit: the book's files are on disk (record files and copies are flushed as they are
+  // written), then the marker, then the catalogue entry.
   if (!ReplaceFileAtomically(marker, dir)) {
     reporter->Problem(Format(kTextCatalogueWriteFailed, name));
     return BookOutcome::kFailed;

@@ -7,6 +7,7 @@
 #include "core/base/file_util.h"
 #include "core/base/mbstring.h"
 #include "core/base/texts.h"
+#include "core/library/chapter.h"
 
 namespace tomeva {
 
@@ -77,6 +78,17 @@ std::string Catalogue::BookAttribute(int k, std::string_view attribute) const {
   ParseAttributes(entries_[k - 1], &attributes);
   auto it = attributes.find(std::string(attribute));
   return it == attributes.end() ? std::string() : it->second;
+}
+
+std::string Catalogue::GetNodePage(int k, const std::vector<int>& path) const {
+  const std::string folder = BookFolder(k);
+  if (folder.empty()) return JoinPath(library_dir_, "home.htm");
+  return tomeva::GetNodePage(library_dir_, folder, path);
+}
+
+std::string Catalogue::GetNodePdf(int k, const std::vector<int>& path) const {
+  const std::string folder = BookFolder(k);
+  return folder.empty() ? std::string() : tomeva::GetNodePdf(folder, path);
 }
 
 std::string Catalogue::BookName(int k) const { return BookAttribute(k, "name"); }

@@ -46,6 +46,11 @@ class Catalogue {
   const std::vector<BookRow>& rows() const { return rows_; }
   int book_count() const { return static_cast<int>(entries_.size()); }
 
+  // The page and the PDF of a node of book k's table of contents (see chapter.h); the start page
+  // and no PDF for a book without a folder.
+  std::string GetNodePage(int k, const std::vector<int>& path) const;
+  std::string GetNodePdf(int k, const std::vector<int>& path) const;
+
   // Attribute `name` of book k's entry, "" when missing.
   std::string BookName(int k) const;
   std::string BookAttribute(int k, std::string_view attribute) const;

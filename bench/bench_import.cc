@@ -1,0 +1,154 @@
+// Import throughput: the whole new-book import of one book (reading its record files from
+// Update/, writing the converted record files, indexing, copying its other files, the catalogue
+// commit, clearing Update/ and optimising the index) against CIndexConfig::Build alone on the
+// same records held in memory. Prints the ratio import / build; the target is at most 1.5.
+// TOMEVA_BENCH_RECORDS sets the number of records (default 20,000).
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/app/file_tree.h"
+#include "core/base/file_util.h"
+#include "core/base/gbk.h"
+#include "core/engine/book_import.h"
+#include "core/records/index_config.h"
+#include "core/xml/text_scrambler.h"
+
+namespace {
+
+using namespace tomeva;
+
+int RecordCount() {
+  const char* n = std::getenv("TOMEVA_BENCH_RECORDS");
+  return n != nullptr && std::atoi(n) > 0 ? std::atoi(n) : 20000;
+}
+
+// Values of record i: a title, an author and some lines of verse, in GBK.
+struct Values {
+  std::string title, author, content, keywords;
+};
+
+Values RecordValues(int i) {
+  static const char* const kLines[] = {"床前明月光，疑是地上霜。", "举头望明月，低头思故乡。",
+                                       "春眠不觉晓，处处闻啼鸟。", "夜来风雨声，花落知多少。",
+                                       "白日依山尽，黄河入海流。", "欲穷千里目，更上一层楼。"};
+  Values v;
+  v.title = Utf8ToGbk("诗" + std::to_string(i));
+  v.author = Utf8ToGbk(i % 2 ? "李白" : "杜甫");
+  std::string content;
+  for (int k = 0; k < 8; ++k) content += kLines[(i + k) % 6];
+  v.content = Utf8ToGbk(content + std::to_string(i));
+  v.keywords = Utf8ToGbk("唐诗");
+  return v;
+}
+
+class Workspace {
+ public:
+  Workspace() {
+    char name[] = "/tmp/tomeva-bench-import-XXXXXX";
+    dir_ = ::mkdtemp(name);
+  }
+  ~Workspace() {
+    DeleteTree(dir_);
+    RemoveDirectory(dir_);
+  }
+  const std::string& dir() const { return dir_; }
+
+ private:
+  std::string dir_;
+};
+
+double g_import_seconds = 0;
+double g_build_seconds = 0;
+
+void BM_Import(benchmark::State& state) {
+  const int n = RecordCount();
+  for (auto _ : state) {
+    state.PauseTiming();
+    Workspace ws;
+    const std::string app = ws.dir();
+    WriteScrambledFile(JoinPath(app, "bookconfig.xml"),
+                       "<?xml version=\"1.0\" encoding=\"GB2312\"?>\r\n<books>\r\n</books>");
+    MakeDirectories(JoinPath(app, "Update/50"));
+    WriteScrambledFile(JoinPath(app, "Update/bookconfig50.xml"),
+                       Utf8ToGbk("<?xml version=\"1.0\" encoding=\"GB2312\"?>\r\n<books "
+                                 "version=\"2.0\">\r\n<book dir=\"50\" name=\"唐诗\"/>\r\n</books>"));
+    for (int i = 1; i <= n; ++i) {
+      Values v = RecordValues(i);
+      std::string text = "<?xml version=\"1.0\" encoding=\"GB2312\"?>\n<record>\n\t<FdName>" +
+                         v.title + "</FdName>\n\t<FdAuthor>" + v.author +
+                         "</FdAuthor>\n\t<FdContent>" + v.content + "</FdContent>\n\t<KeyWords>" +
+                         v.keywords + "</KeyWords>\n</record>\n";
+      FILE* f = std::fopen(JoinPath(app, "Update/50/book_" + std::to_string(i) + ".xml").c_str(),
+                           "wb");
+      std::fwrite(text.data(), 1, text.size(), f);
+      std::fclose(f);
+    }
+    ::sync();
+    state.ResumeTiming();
+    auto start = std::chrono::steady_clock::now();
+    ImportResult result = RunBookImport(app, nullptr);
+    g_import_seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (result.books_imported != 1) state.SkipWithError("the book was not imported");
+  }
+  state.counters["records"] = n;
+}
+
+void BM_BuildAlone(benchmark::State& state) {
+  const int n = RecordCount();
+  for (auto _ : state) {
+    state.PauseTiming();
+    Workspace ws;
+    const std::string app = ws.dir();
+    MakeDirectories(JoinPath(app, "50"));
+    const std::string defs = JoinPath(app, "temp.xml");
+    ReplaceFileAtomically(defs, BuildFieldDefinitionText("50", Utf8ToGbk("唐诗")));
+    std::vector<std::unique_ptr<CBookDef>> carriers;
+    std::vector<CBookDef*> records;
+    for (int i = 1; i <= n; ++i) {
+      Values v = RecordValues(i);
+      auto c = std::make_unique<CBookDef>();
+      c->SetValueAt(0, v.title);
+      c->SetValueAt(1, v.author);
+      c->SetValueAt(2, v.content);
+      c->SetValueAt(3, v.keywords);
+      c->SetValueAt(5, "1");
+      c->set_record_file_path(JoinPath(app, "50/book_" + std::to_string(i) + ".xml"));
+      records.push_back(c.get());
+      carriers.push_back(std::move(c));
+    }
+    ::sync();
+    state.ResumeTiming();
+    auto start = std::chrono::steady_clock::now();
+    CIndexConfig config;
+    config.Set(defs, JoinPath(app, "SearchDB"));
+    if (!config.Build(records, nullptr)) state.SkipWithError("definitions did not load");
+    g_build_seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  }
+  state.counters["records"] = n;
+}
+
+BENCHMARK(BM_Import)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_BuildAlone)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  if (g_build_seconds > 0) {
+    std::printf("import of %d records: %.2f s, index build alone: %.2f s, ratio %.2f (target <= 1.5)\n",
+                RecordCount(), g_import_seconds, g_build_seconds,
+                g_import_seconds / g_build_seconds);
+  }
+  return 0;
+}
