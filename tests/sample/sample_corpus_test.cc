@@ -33,13 +33,25 @@ struct AnthologyCase {
 
 TEST(ParseAnthologyEntry, TakesTitleAuthorAndBody) {
   const AnthologyCase cases[] = {
-      {"tang", "《送别》\n作者：王维\n下马饮君酒，\n问君何所之。\n", true, "送别", "王维",
+      {"tang",
+       "《送别》\n作者：王维\n下马饮君酒，\n问君何所之。\n",
+       true,
+       "送别",
+       "王维",
        {"下马饮君酒，", "问君何所之。"}},
       {"song with note, dates and stanzas",
-       "题目:《春居杂兴》二首\n作者:王禹偁（９５４－１００１）\n\n   其一\n\n两株桃杏\n\n\n   其二\n春云\n\n",
-       true, "春居杂兴二首", "王禹偁", {"其一", "", "两株桃杏", "", "其二", "春云"}},
-      {"katakana middle dot becomes the GBK one", "《感遇・其一》\n作者：张九龄\n兰叶\n", true,
-       "感遇·其一", "张九龄", {"兰叶"}},
+       "题目:《春居杂兴》二首\n作者:王禹偁（９５４－１００１）\n\n   其一\n\n两株桃杏\n\n\n   "
+       "其二\n春云\n\n",
+       true,
+       "春居杂兴二首",
+       "王禹偁",
+       {"其一", "", "两株桃杏", "", "其二", "春云"}},
+      {"katakana middle dot becomes the GBK one",
+       "《感遇・其一》\n作者：张九龄\n兰叶\n",
+       true,
+       "感遇·其一",
+       "张九龄",
+       {"兰叶"}},
       {"no title marks", "送别\n作者：王维\n下马\n", false, "", "", {}},
       {"no body", "《送别》\n作者：王维\n\n", false, "", "", {}},
   };
@@ -64,10 +76,12 @@ TEST(ParseClassicEntry, SplitsTheHeadingIntoPartGroupAndTitle) {
     const char* group;
     const char* title;
   } cases[] = {
-      {"《詩經‧ 國風‧ 周南‧ 關雎》\n\n    關關雎鳩、在河之洲，\u3000\n", true, "國風", "周南", "關雎"},
+      {"《詩經‧ 國風‧ 周南‧ 關雎》\n\n    關關雎鳩、在河之洲，\u3000\n", true, "國風", "周南",
+       "關雎"},
       {"《詩經‧ 國風‧ 邶风‧ 柏舟》\n    汎彼柏舟\n", true, "國風", "邶", "柏舟"},
       {"《詩經‧ 商頌‧ 那》\n    猗與那與\n", true, "商頌", "", "那"},
-      {"《詩經‧ 國風‧ 魏‧ 汾沮洳》\n\n《詩經‧    彼汾沮洳，言采其莫。》\n", true, "國風", "魏", "汾沮洳"},
+      {"《詩經‧ 國風‧ 魏‧ 汾沮洳》\n\n《詩經‧    彼汾沮洳，言采其莫。》\n", true, "國風", "魏",
+       "汾沮洳"},
       {"《水调》\n    一句\n", false, "", "", ""},
       {"《詩經‧ 國風‧ 周南‧ 關雎》\n\n", false, "", "", ""},
   };
@@ -95,9 +109,9 @@ TEST(CorpusTextToGbk, ReplacesOnlyWhatGbkCannotHold) {
 
 TEST(ChineseNumber, WritesNumeralsAsTheyAreRead) {
   const std::pair<int, const char*> cases[] = {
-      {1, "一"},          {10, "十"},           {11, "十一"},   {20, "二十"},
-      {101, "一百零一"}, {110, "一百一十"},   {1001, "一千零一"}, {10010, "一万零一十"},
-      {0, "0"},           {100000, "100000"},
+      {1, "一"},         {10, "十"},         {11, "十一"},       {20, "二十"},
+      {101, "一百零一"}, {110, "一百一十"},  {1001, "一千零一"}, {10010, "一万零一十"},
+      {0, "0"},          {100000, "100000"},
   };
   for (const auto& [n, text] : cases) EXPECT_EQ(ChineseNumber(n), text) << n;
 }
@@ -166,8 +180,10 @@ TEST(PlanSongBook, GivesEveryTenthPoemItsOwnPdfAndSendsTheLastGroupHome) {
 
 TEST(PlanOdesBook, UsesTheOlderFormatAndNestsDecadesUnderParts) {
   std::vector<Poem> classics;
-  const char* headings[][3] = {{"國風", "周南", "關雎"}, {"小雅", "鹿鳴之什", "鹿鳴"},
-                               {"小雅", "鹿鳴之什", "四牡"}, {"小雅", "白華之什", "魚麗"},
+  const char* headings[][3] = {{"國風", "周南", "關雎"},
+                               {"小雅", "鹿鳴之什", "鹿鳴"},
+                               {"小雅", "鹿鳴之什", "四牡"},
+                               {"小雅", "白華之什", "魚麗"},
                                {"商頌", "", "那"}};
   for (const auto& h : headings) {
     Poem poem;

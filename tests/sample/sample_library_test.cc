@@ -13,11 +13,11 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
 #include <QCoreApplication>
 #include <QPdfDocument>
 #include <QPdfSelection>
 #include <QString>
-#include <gtest/gtest.h>
 
 #include "core/base/file_util.h"
 #include "core/base/gbk.h"

@@ -13,7 +13,8 @@ constexpr std::string_view kIdeographicSpace = "\u3000";
 // Trims ASCII white space and ideographic spaces from both ends of a UTF-8 line.
 std::string_view TrimUtf8(std::string_view s) {
   for (;;) {
-    if (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\r' || s.front() == '\n')) {
+    if (!s.empty() &&
+        (s.front() == ' ' || s.front() == '\t' || s.front() == '\r' || s.front() == '\n')) {
       s.remove_prefix(1);
     } else if (s.starts_with(kIdeographicSpace)) {
       s.remove_prefix(kIdeographicSpace.size());
@@ -22,7 +23,8 @@ std::string_view TrimUtf8(std::string_view s) {
     }
   }
   for (;;) {
-    if (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n')) {
+    if (!s.empty() &&
+        (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n')) {
       s.remove_suffix(1);
     } else if (s.ends_with(kIdeographicSpace)) {
       s.remove_suffix(kIdeographicSpace.size());
@@ -52,8 +54,8 @@ void CollectBody(const std::vector<std::string_view>& lines, size_t first, Poem*
   for (size_t i = first; i < lines.size(); ++i) {
     std::string_view line = TrimUtf8(lines[i]);
     if (line.starts_with(kWrapOpen) && line.ends_with(kWrapClose)) {
-      line = TrimUtf8(line.substr(kWrapOpen.size(),
-                                  line.size() - kWrapOpen.size() - kWrapClose.size()));
+      line = TrimUtf8(
+          line.substr(kWrapOpen.size(), line.size() - kWrapOpen.size() - kWrapClose.size()));
     }
     if (line.empty()) {
       if (!poem->lines.empty() && !poem->lines.back().empty()) poem->lines.emplace_back();
@@ -164,9 +166,8 @@ bool ParseClassicEntry(std::string_view entry, Poem* poem) {
   size_t start = 0;
   for (;;) {
     size_t dot = inner.find(kDot, start);
-    parts.push_back(TrimUtf8(inner.substr(start, dot == std::string_view::npos
-                                                     ? std::string_view::npos
-                                                     : dot - start)));
+    parts.push_back(TrimUtf8(
+        inner.substr(start, dot == std::string_view::npos ? std::string_view::npos : dot - start)));
     if (dot == std::string_view::npos) break;
     start = dot + kDot.size();
   }
@@ -175,7 +176,8 @@ bool ParseClassicEntry(std::string_view entry, Poem* poem) {
   if (parts.size() >= 4) {
     std::string_view group = parts[2];
     // One heading names its state "邶风" where all others write "邶".
-    if (parts[1] == "國風" && group.ends_with("风")) group.remove_suffix(std::string_view("风").size());
+    if (parts[1] == "國風" && group.ends_with("风"))
+      group.remove_suffix(std::string_view("风").size());
     poem->group = CorpusTextToGbk(group);
   }
   poem->title = CorpusTextToGbk(parts.back());

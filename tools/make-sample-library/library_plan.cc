@@ -64,8 +64,7 @@ bool Mentions(const RecordPlan& record, const std::string& word) {
 
 std::string ChineseNumber(int n) {
   if (n <= 0 || n >= 100000) return std::to_string(n);
-  static const char* const kDigits[] = {"零", "一", "二", "三", "四",
-                                        "五", "六", "七", "八", "九"};
+  static const char* const kDigits[] = {"零", "一", "二", "三", "四", "五", "六", "七", "八", "九"};
   static const struct {
     int value;
     const char* name;
@@ -133,8 +132,7 @@ BookPlan PlanTangBook(const std::vector<Poem>& poems, int record_count) {
         "img/p0006_1.png*$!_http://127.0.0.1:8321/img/p0006_1.png*" + G("图一") +
         "*img/p0006_2.png*a_juan0001.htm*" + G("图二") + "*img/p0006_3.png**" + G("图三");
     for (int k = 1; k <= 3; ++k) {
-      book.pictures.push_back(
-          {Numbered("img/p0006_%d.png", k), G("图") + G(ChineseNumber(k))});
+      book.pictures.push_back({Numbered("img/p0006_%d.png", k), G("图") + G(ChineseNumber(k))});
     }
   }
   book.link_pages.push_back({"changan.htm", changan, G("长安，唐代都城，诗人笔下的帝京。")});
@@ -247,7 +245,8 @@ BookPlan PlanAirsBook(const std::vector<Poem>& classics) {
         "img/f0001_1.png**" + book.records[0].values[kTitle] + G("插图");
     book.pictures.push_back({"img/f0001_1.png", book.records[0].values[kTitle]});
   }
-  book.link_pages.push_back({"junzi.htm", junzi, G("君子，《诗经》中对贵族男子或有德之人的称呼。")});
+  book.link_pages.push_back(
+      {"junzi.htm", junzi, G("君子，《诗经》中对贵族男子或有德之人的称呼。")});
   return book;
 }
 

@@ -57,11 +57,11 @@ struct LinkPagePlan {
 
 struct BookPlan {
   std::string dir;
-  std::string name;          // GBK
-  std::string category;      // "" for a book waiting in Update/ (the import chooses one)
-  bool waiting = false;      // lies in Update/<dir> with a fragment Update/bookconfig<dir>.xml
-  bool older_format = false; // its record files use f0, f2, f5, f15 (fragment without version)
-  SectionPlan root;          // name unused; htm and pdf are the chapter.xml root attributes
+  std::string name;           // GBK
+  std::string category;       // "" for a book waiting in Update/ (the import chooses one)
+  bool waiting = false;       // lies in Update/<dir> with a fragment Update/bookconfig<dir>.xml
+  bool older_format = false;  // its record files use f0, f2, f5, f15 (fragment without version)
+  SectionPlan root;           // name unused; htm and pdf are the chapter.xml root attributes
   std::vector<RecordPlan> records;
   int whole_book_pdf_records = 0;  // the first this many records are printed in the root PDF
   std::vector<PicturePlan> pictures;

@@ -123,15 +123,14 @@ std::string SearchResultConfigXml() {
   };
   std::string top = tags(
       "<table width=\"90%\" align=\"center\"><tr><td><img src=\"@@dir@@images\\banner.png\">"
-      "</td><td><font size=4 color=\"#1941a5\">" + G("古典诗词示例书库 检索结果") +
-      "</font></td></tr></table>");
+      "</td><td><font size=4 color=\"#1941a5\">" +
+      G("古典诗词示例书库 检索结果") + "</font></td></tr></table>");
   std::string bottom = tags("<hr><p align=\"center\"><font size=2>" + G("示例书库 仅供测试") +
                             "</font> <img src=\"@@dir@@images\\footer.png\"></p>");
   return kDeclaration + std::string(kCrLf) + "<SearchResultConfig>\r\n" +
          "\t<style>body { font-family: SimSun, serif; } td { font-size: 14px; line-height: "
          "160%; }</style>\r\n" +
-         "\t<bodytop>" + top + "</bodytop>\r\n" +
-         "\t<bodybottom>" + bottom + "</bodybottom>\r\n" +
+         "\t<bodytop>" + top + "</bodytop>\r\n" + "\t<bodybottom>" + bottom + "</bodybottom>\r\n" +
          "\t<bodybkcolor>#fdfaf2</bodybkcolor>\r\n</SearchResultConfig>";
 }
 
@@ -219,7 +218,8 @@ std::string ChapterXml(const BookPlan& book) {
 std::string WaitingRecordXml(const BookPlan& book, const RecordPlan& record) {
   std::string x = kDeclaration + std::string("\n<record>\n");
   auto element = [&x](const char* name, const std::string& value) {
-    if (!value.empty()) x += std::string("\t<") + name + ">" + EscapeRecordValue(value) + "</" + name + ">\n";
+    if (!value.empty())
+      x += std::string("\t<") + name + ">" + EscapeRecordValue(value) + "</" + name + ">\n";
   };
   if (book.older_format) {
     element("f0", record.values[kTitle]);
@@ -286,15 +286,14 @@ class BookWriter {
     for (const RecordPlan& record : book_.records) {
       const std::string& html = record.values[kHtmlFile];
       if (html.empty() || !EndsWith(ToLowerAscii(html), ".htm")) continue;
-      if (!w_->Write(JoinPath(folder_, html),
-                     Page(record.values[kTitle], PoemMarkup(record)))) {
+      if (!w_->Write(JoinPath(folder_, html), Page(record.values[kTitle], PoemMarkup(record)))) {
         return false;
       }
     }
     for (const LinkPagePlan& page : book_.link_pages) {
-      if (!w_->Write(JoinPath(folder_, page.path),
-                     Page(page.title, "<h2>" + page.title + "</h2>\r\n<p>" + page.text +
-                                          "</p>\r\n"))) {
+      if (!w_->Write(
+              JoinPath(folder_, page.path),
+              Page(page.title, "<h2>" + page.title + "</h2>\r\n<p>" + page.text + "</p>\r\n"))) {
         return false;
       }
     }
@@ -330,8 +329,7 @@ class BookWriter {
     if (!WriteSectionPdfs(book_.root)) return false;
     for (int i = 0; i < static_cast<int>(book_.records.size()); ++i) {
       const RecordPlan& record = book_.records[i];
-      if (!record.own_pdf.empty() &&
-          !WriteOnePdf(record.own_pdf, record.values[kTitle], {i})) {
+      if (!record.own_pdf.empty() && !WriteOnePdf(record.own_pdf, record.values[kTitle], {i})) {
         return false;
       }
     }
@@ -438,7 +436,8 @@ bool IndexBook(const BookPlan& book, const std::string& out, const std::string& 
     ok = config.Build(list, &progress) == 1 || w->Fail("the index build could not load " + temp);
     for (size_t i = start; ok && i < end && build_folder != folder; ++i) {
       std::string from = JoinPath(build_folder, book.records[i].file), bytes;
-      ok = (ReadWholeFile(from, &bytes) && w->Write(JoinPath(folder, book.records[i].file), bytes)) ||
+      ok = (ReadWholeFile(from, &bytes) &&
+            w->Write(JoinPath(folder, book.records[i].file), bytes)) ||
            w->Fail("cannot move " + from + " into " + folder);
       std::remove(from.c_str());
     }
@@ -469,8 +468,10 @@ bool WriteSampleLibrary(const SampleOptions& options, std::string* error) {
   auto log = [&options](const std::string& message) {
     if (options.verbose) std::fprintf(stderr, "%s\n", message.c_str());
   };
-  std::vector<Poem> tang = ReadPoems(JoinPath(options.fortunes_dir, "tang300"), ParseAnthologyEntry);
-  std::vector<Poem> song = ReadPoems(JoinPath(options.fortunes_dir, "song100"), ParseAnthologyEntry);
+  std::vector<Poem> tang =
+      ReadPoems(JoinPath(options.fortunes_dir, "tang300"), ParseAnthologyEntry);
+  std::vector<Poem> song =
+      ReadPoems(JoinPath(options.fortunes_dir, "song100"), ParseAnthologyEntry);
   std::vector<Poem> classics =
       ReadPoems(JoinPath(options.fortunes_dir, "chinese"), ParseClassicEntry);
   if (tang.empty() || song.empty() || classics.empty()) {
@@ -508,9 +509,8 @@ bool WriteSampleLibrary(const SampleOptions& options, std::string* error) {
     int pdfs = 0;
     BookWriter writer(book, folder, &w, &pdfs);
     if (!writer.Run()) return false;
-    if (book.waiting &&
-        !WriteScrambledFile(JoinPath(update, "bookconfig" + book.dir + ".xml"),
-                            FragmentText(book))) {
+    if (book.waiting && !WriteScrambledFile(JoinPath(update, "bookconfig" + book.dir + ".xml"),
+                                            FragmentText(book))) {
       return w.Fail("cannot write the fragment of book " + book.dir);
     }
     log("book " + book.dir + ": " + std::to_string(book.records.size()) + " records, " +

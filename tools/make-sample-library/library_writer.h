@@ -10,11 +10,11 @@
 namespace tomeva::sample {
 
 struct SampleOptions {
-  std::string out;            // installation folder; must not exist or be empty
-  int tang_records = -1;      // records of the Tang anthology; -1 = one per poem
+  std::string out;        // installation folder; must not exist or be empty
+  int tang_records = -1;  // records of the Tang anthology; -1 = one per poem
   std::string fortunes_dir = "/usr/share/games/fortunes";
   std::string font_path = "/usr/share/fonts/truetype/wqy/wqy-zenhei.ttc";
-  bool verbose = false;       // progress lines on standard error
+  bool verbose = false;  // progress lines on standard error
 };
 
 // Builds the whole folder. Needs InitRenderer first. False, with a message in `error`, when an

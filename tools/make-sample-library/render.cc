@@ -50,7 +50,8 @@ void FixTimeStamps(QByteArray* pdf) {
   for (qsizetype at = pdf->indexOf(kKey); at >= 0; at = pdf->indexOf(kKey, at + 1)) {
     qsizetype i = at + kKey.size();
     static const char kFixed[] = "20240101000000";
-    for (int k = 0; k < 14 && i < pdf->size() && std::isdigit(static_cast<unsigned char>((*pdf)[i]));
+    for (int k = 0;
+         k < 14 && i < pdf->size() && std::isdigit(static_cast<unsigned char>((*pdf)[i]));
          ++k, ++i) {
       (*pdf)[i] = kFixed[k];
     }
