@@ -1,0 +1,49 @@
+// Which field names an index knows and the term prefix of each. "content" has no prefix (the
+// default field); every other searchable field gets the prefix "Z<n>:" in the order the index first
+// saw it. Lower-case content terms never begin with "Z", and the ":" ends the prefix, so prefixes
+// cannot be confused with each other or with content terms. The table is kept in the database's
+// metadata under kFieldsKey, one line per field: name TAB prefix TAB ("t" tokenised | "w" whole).
+//
+// Field names are exact at index time ("KeyWords" and "keywords" would be two fields). At query
+// time a name matches exactly when the index has that exact name, and otherwise matches every
+// field whose name equals it without regard to ASCII case.
+#ifndef TOMEVA_KMS_FIELD_REGISTRY_H_
+#define TOMEVA_KMS_FIELD_REGISTRY_H_
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tomeva::kms {
+
+inline constexpr char kFieldsKey[] = "tomeva.fields";
+inline constexpr char kContentField[] = "content";
+
+struct FieldInfo {
+  std::string name;
+  std::string prefix;
+  bool tokenized = true;
+};
+
+class FieldRegistry {
+ public:
+  FieldRegistry() = default;
+
+  // Reads the metadata text; lines that do not parse are skipped.
+  static FieldRegistry Parse(std::string_view text);
+  std::string Serialize() const;
+
+  // The field's entry, created on first use. `*added` tells whether the table changed.
+  const FieldInfo& Intern(std::string_view name, bool tokenized, bool* added);
+
+  // The fields a query name stands for, as described above. "content" in any case is the
+  // unprefixed field even when no document has used it yet. Empty when the name is unknown.
+  std::vector<FieldInfo> Resolve(std::string_view name) const;
+
+ private:
+  std::vector<FieldInfo> fields_;
+};
+
+}  // namespace tomeva::kms
+
+#endif  // TOMEVA_KMS_FIELD_REGISTRY_H_

@@ -1,0 +1,304 @@
+#include "kms/index_store.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <vector>
+
+#include "core/base/file_util.h"
+#include "core/base/mbstring.h"
+
+namespace tomeva::kms {
+namespace {
+
+constexpr char kGenerationPrefix[] = "gen.";
+
+std::string StubPath(const std::string& index_path) { return JoinPath(index_path, kStubName); }
+
+std::string StubText(const std::string& generation_name) {
+  return "glass " + generation_name + "\n";
+}
+
+// Number of a generation folder name ("gen.7" → 7), or 0 when the name is not one.
+long GenerationNumber(std::string_view name) {
+  if (!StartsWith(name, kGenerationPrefix)) return 0;
+  name.remove_prefix(sizeof kGenerationPrefix - 1);
+  if (name.empty() || name.size() > 9) return 0;
+  long n = 0;
+  for (char c : name) {
+    if (c < '0' || c > '9') return 0;
+    n = n * 10 + (c - '0');
+  }
+  return n;
+}
+
+long HighestGeneration(const std::string& index_path) {
+  long highest = 0;
+  for (const std::string& name : ListDirectory(index_path)) {
+    highest = std::max(highest, GenerationNumber(name));
+  }
+  return highest;
+}
+
+void RemoveTree(const std::string& path) {
+  std::error_code ec;
+  std::filesystem::remove_all(path, ec);
+}
+
+// Creates the stub only when none exists (link(2) refuses to replace), so two processes creating
+// the same index at once agree on one generation.
+bool CreateStubExclusively(const std::string& index_path, const std::string& generation_name) {
+  std::string tmp = StubPath(index_path) + ".new." + std::to_string(::getpid());
+  std::string text = StubText(generation_name);
+  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
+            ::fsync(fd) == 0;
+  ::close(fd);
+  ok = ok && ::link(tmp.c_str(), StubPath(index_path).c_str()) == 0;
+  ::unlink(tmp.c_str());
+  return ok;
+}
+
+using FileSig = FileIdentity;
+
+// The stub and a generation's version file are replaced by rename on every change, so an
+// unchanged identity means unchanged contents; a stat(2) is much cheaper than reading the stub or
+// reopening the database on every search.
+FileSig SigOf(const std::string& path) {
+  struct stat st;
+  FileSig sig;
+  if (::stat(path.c_str(), &st) != 0) return sig;
+  sig.ino = st.st_ino;
+  sig.mtime_ns = st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec;
+  sig.ctime_ns = st.st_ctim.tv_sec * 1000000000LL + st.st_ctim.tv_nsec;
+  sig.size = st.st_size;
+  return sig;
+}
+
+struct PooledDb {
+  std::unique_ptr<Xapian::Database> db;
+  FileSig version;  // of the generation's version file when last (re)opened
+  std::shared_ptr<const FieldRegistry> fields;
+};
+
+struct ReaderPool {
+  std::mutex mutex;
+  struct Entry {
+    // A generation is told apart by its stub too: a folder name can come back after the whole
+    // index was deleted and built again, and databases opened on the old one must not be reused.
+    std::string generation;
+    FileSig stub;
+    std::vector<PooledDb> free;
+  };
+  std::map<std::string, Entry> by_index;
+  // The last stub read per index, with its identity.
+  std::map<std::string, std::pair<FileSig, std::string>> stubs;
+};
+
+ReaderPool& Pool() {
+  static ReaderPool* pool = new ReaderPool();  // never destroyed: searches may outlive exit
+  return *pool;
+}
+
+constexpr size_t kMaxPooledPerIndex = 8;
+
+}  // namespace
+
+std::optional<std::string> CurrentGeneration(const std::string& index_path,
+                                             FileIdentity* stub_identity) {
+  std::string stub = StubPath(index_path);
+  FileSig sig = SigOf(stub);
+  if (sig.size < 0) return std::nullopt;
+  if (stub_identity != nullptr) *stub_identity = sig;
+  ReaderPool& pool = Pool();
+  {
+    std::lock_guard<std::mutex> lock(pool.mutex);
+    auto it = pool.stubs.find(index_path);
+    if (it != pool.stubs.end() && it->second.first == sig) return it->second.second;
+  }
+  std::string text;
+  if (!ReadWholeFile(stub, &text)) return std::nullopt;
+  // "backend name" on the first line; the name is relative to the index folder.
+  std::string line = Trim(text.substr(0, text.find('\n')));
+  size_t space = line.find(' ');
+  std::string name = space == std::string::npos ? line : Trim(line.substr(space + 1));
+  if (GenerationNumber(name) == 0) return std::nullopt;
+  std::string generation = JoinPath(index_path, name);
+  // Cache only when the stub did not change while it was read.
+  if (SigOf(stub) == sig) {
+    std::lock_guard<std::mutex> lock(pool.mutex);
+    pool.stubs[index_path] = {sig, generation};
+  }
+  return generation;
+}
+
+int IndexWriter::CommitInterval() {
+  const char* env = std::getenv("TOMEVA_KMS_COMMIT_EVERY");
+  if (env != nullptr) {
+    int n = std::atoi(env);
+    if (n > 0) return n;
+  }
+  return 5000;
+}
+
+IndexWriter::IndexWriter(const std::string& index_path) : index_path_(index_path) {
+  MakeDirectories(index_path_);
+  OpenCurrent();
+  fields_ = FieldRegistry::Parse(db_->get_metadata(kFieldsKey));
+  RemoveOtherGenerations();
+}
+
+IndexWriter::~IndexWriter() = default;
+
+void IndexWriter::OpenCurrent() {
+  for (int attempt = 0;; ++attempt) {
+    std::optional<std::string> gen = CurrentGeneration(index_path_);
+    if (!gen) {
+      // A new index: create the first generation, then the stub that makes it current.
+      std::string name = kGenerationPrefix + std::to_string(HighestGeneration(index_path_) + 1);
+      std::string path = JoinPath(index_path_, name);
+      auto db = std::make_unique<Xapian::WritableDatabase>(path, Xapian::DB_CREATE_OR_OPEN);
+      db->commit();
+      if (CreateStubExclusively(index_path_, name)) {
+        generation_ = path;
+        db_ = std::move(db);
+        return;
+      }
+      db.reset();
+      RemoveTree(path);
+    } else {
+      try {
+        auto db = std::make_unique<Xapian::WritableDatabase>(*gen, Xapian::DB_OPEN);
+        // A compaction in another process may have swapped generations before we got the lock.
+        if (CurrentGeneration(index_path_) == gen) {
+          generation_ = *gen;
+          db_ = std::move(db);
+          return;
+        }
+      } catch (const Xapian::DatabaseLockError&) {
+        throw;
+      } catch (const Xapian::DatabaseOpeningError&) {
+        if (attempt >= 5) throw;
+      }
+    }
+    if (attempt >= 5) throw Xapian::DatabaseOpeningError("index folder keeps changing");
+  }
+}
+
+void IndexWriter::RemoveOtherGenerations() {
+  // Holding the writer lock means no other process compacts this index now, so any other
+  // generation folder is either replaced or the remains of a killed compaction.
+  std::string current = BaseName(generation_);
+  for (const std::string& name : ListDirectory(index_path_)) {
+    if (GenerationNumber(name) != 0 && name != current) RemoveTree(JoinPath(index_path_, name));
+  }
+}
+
+void IndexWriter::Insert(const Xapian::Document& doc, const std::string& key_term) {
+  if (!db_) throw Xapian::InvalidOperationError("index writer lost");
+  if (key_term.empty()) {
+    db_->add_document(doc);
+  } else {
+    db_->replace_document(key_term, doc);
+  }
+  if (++pending_ >= CommitInterval()) Commit();
+}
+
+void IndexWriter::Commit() {
+  if (!db_) return;
+  if (fields_changed_) {
+    db_->set_metadata(kFieldsKey, fields_.Serialize());
+    fields_changed_ = false;
+  }
+  db_->commit();
+  pending_ = 0;
+}
+
+void IndexWriter::Optimize() {
+  if (!db_) throw Xapian::InvalidOperationError("index writer lost");
+  Commit();
+  RemoveOtherGenerations();
+  std::string name = kGenerationPrefix + std::to_string(HighestGeneration(index_path_) + 1);
+  std::string next = JoinPath(index_path_, name);
+  {
+    // Compacted from a reader of the committed state; our writer's lock keeps other processes
+    // from adding documents that the new generation would miss.
+    Xapian::Database source(generation_);
+    source.compact(next);
+  }
+  if (!ReplaceFileAtomically(StubPath(index_path_), StubText(name))) {
+    RemoveTree(next);
+    throw Xapian::DatabaseError("cannot replace the index stub");
+  }
+  std::string old = generation_;
+  db_->close();
+  db_.reset();
+  generation_ = next;
+  db_ = std::make_unique<Xapian::WritableDatabase>(next, Xapian::DB_OPEN);
+  RemoveTree(old);
+}
+
+std::unique_ptr<PooledReader> PooledReader::Acquire(const std::string& index_path) {
+  ReaderPool& pool = Pool();
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    FileSig stub;
+    std::optional<std::string> gen = CurrentGeneration(index_path, &stub);
+    if (!gen) return nullptr;
+    PooledDb slot;
+    {
+      std::lock_guard<std::mutex> lock(pool.mutex);
+      ReaderPool::Entry& entry = pool.by_index[index_path];
+      if (entry.generation != *gen || !(entry.stub == stub)) {
+        entry.free.clear();
+        entry.generation = *gen;
+        entry.stub = stub;
+      } else if (!entry.free.empty()) {
+        slot = std::move(entry.free.back());
+        entry.free.pop_back();
+      }
+    }
+    try {
+      FileSig version = SigOf(JoinPath(*gen, "iamglass"));
+      if (!slot.db) {
+        slot.db = std::make_unique<Xapian::Database>(*gen);
+        slot.fields.reset();
+      } else if (version.size < 0 || !(version == slot.version)) {
+        slot.db->reopen();
+        slot.fields.reset();
+      }
+      slot.version = version;
+      if (!slot.fields) {
+        slot.fields = std::make_shared<const FieldRegistry>(
+            FieldRegistry::Parse(slot.db->get_metadata(kFieldsKey)));
+      }
+      auto reader =
+          std::unique_ptr<PooledReader>(new PooledReader(index_path, *gen, std::move(slot.db)));
+      reader->version_ = slot.version;
+      reader->fields_ = slot.fields;
+      return reader;
+    } catch (const Xapian::DatabaseError&) {
+      // The generation was replaced between reading the stub and opening it: read it again.
+    }
+  }
+  return nullptr;
+}
+
+PooledReader::~PooledReader() {
+  ReaderPool& pool = Pool();
+  std::lock_guard<std::mutex> lock(pool.mutex);
+  ReaderPool::Entry& entry = pool.by_index[index_path_];
+  if (entry.generation == generation_ && entry.free.size() < kMaxPooledPerIndex && db_) {
+    PooledDb slot;
+    slot.db = std::move(db_);
+    slot.version = version_;
+    slot.fields = fields_;
+    entry.free.push_back(std::move(slot));
+  }
+}
+
+}  // namespace tomeva::kms

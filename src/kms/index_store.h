@@ -1,0 +1,113 @@
+// The index folder and its generations. An index folder holds a stub file (kStubName, in the
+// format Xapian itself reads, "glass gen.N") naming the generation sub-folder that is the current
+// database. Compaction writes generation N+1 beside it and then replaces the stub with rename(2),
+// so every reader sees either the old or the new generation, whole; a process killed at any point
+// leaves the stub naming a complete database. Sub-folders the stub does not name are leftovers of
+// an interrupted compaction or of a replaced generation and are removed by the next writer.
+//
+// Writers: one Xapian writer per index and process, bracketed by Open/Close. Readers: read-only
+// databases are pooled per generation and reopened before each use, so that a search sees the
+// last commit without opening files again. All functions are thread-safe and let Xapian
+// exceptions through; the C API catches them.
+#ifndef TOMEVA_KMS_INDEX_STORE_H_
+#define TOMEVA_KMS_INDEX_STORE_H_
+
+#include <xapian.h>
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "kms/field_registry.h"
+
+namespace tomeva::kms {
+
+inline constexpr char kStubName[] = "XAPIANDB";
+
+// Identity of one version of a file (inode, times, size).
+struct FileIdentity {
+  ino_t ino = 0;
+  int64_t mtime_ns = -1;
+  int64_t ctime_ns = -1;
+  off_t size = -1;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+// The current generation folder of the index at `index_path`, or nullopt when there is no index;
+// `stub_identity`, when given, receives the identity of the stub it was read from.
+std::optional<std::string> CurrentGeneration(const std::string& index_path,
+                                             FileIdentity* stub_identity = nullptr);
+
+// The index writer of one folder.
+class IndexWriter {
+ public:
+  // Opens the current generation for writing, creating the index when the folder has none.
+  // Throws Xapian::DatabaseLockError when another process writes to it.
+  explicit IndexWriter(const std::string& index_path);
+  ~IndexWriter();
+
+  // Adds, or replaces the document holding `key_term` when it is not empty. Commits every
+  // CommitInterval() documents so that a long build that is killed keeps what went before.
+  void Insert(const Xapian::Document& doc, const std::string& key_term);
+
+  // Commits inserted documents (and the field table).
+  void Commit();
+
+  // Commits, compacts into the next generation, swaps the stub and goes on writing there.
+  void Optimize();
+
+  FieldRegistry& fields() { return fields_; }
+  void MarkFieldsChanged() { fields_changed_ = true; }
+  std::mutex& mutex() { return mutex_; }
+
+  // Documents per automatic commit: 5000, or the environment's TOMEVA_KMS_COMMIT_EVERY.
+  static int CommitInterval();
+
+ private:
+  void OpenCurrent();
+  void RemoveOtherGenerations();
+
+  std::string index_path_;
+  std::string generation_;
+  std::unique_ptr<Xapian::WritableDatabase> db_;
+  FieldRegistry fields_;
+  bool fields_changed_ = false;
+  int pending_ = 0;
+  std::mutex mutex_;
+};
+
+// A read-only database taken from the pool, returned to it on destruction.
+class PooledReader {
+ public:
+  // Opens (or takes from the pool and reopens) the current generation of the index. Returns
+  // nullptr when the folder holds no index that opens.
+  static std::unique_ptr<PooledReader> Acquire(const std::string& index_path);
+  ~PooledReader();
+
+  Xapian::Database& db() { return *db_; }
+  const std::string& generation() const { return generation_; }
+  // The index's field table as of the database's revision.
+  const FieldRegistry& fields() const { return *fields_; }
+  // Keeps the database out of the pool (after an error it may be in a bad state).
+  void Discard() { db_.reset(); }
+
+ private:
+  PooledReader(std::string index_path, std::string generation, std::unique_ptr<Xapian::Database> db)
+      : index_path_(std::move(index_path)),
+        generation_(std::move(generation)),
+        db_(std::move(db)) {}
+
+  std::string index_path_;
+  std::string generation_;
+  std::unique_ptr<Xapian::Database> db_;
+  FileIdentity version_;
+  std::shared_ptr<const FieldRegistry> fields_;
+};
+
+}  // namespace tomeva::kms
+
+#endif  // TOMEVA_KMS_INDEX_STORE_H_
