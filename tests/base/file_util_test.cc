@@ -60,6 +60,22 @@ TEST_F(FileUtilTest, AtomicReplaceKeepsBytesAndLeavesNoTemporaries) {
   EXPECT_TRUE(read.empty());
 }
 
+TEST_F(FileUtilTest, CaseLookupOnWriteIsOptionalButTheFolderIsAlwaysResolved) {
+  ASSERT_TRUE(MakeDirectories(dir_ + "/Book"));
+  Write("Book/Chapter.xml", "old");
+  // With the lookup the differently-cased existing file is replaced...
+  ASSERT_TRUE(ReplaceFileAtomically(dir_ + "/book/chapter.xml", "new"));
+  EXPECT_EQ(ListDirectory(dir_ + "/Book"), std::vector<std::string>{"Chapter.xml"});
+  // ...without it the exact name is written, still inside the resolved folder.
+  ASSERT_TRUE(ReplaceFileAtomically(dir_ + "/BOOK/chapter.xml", "x", {.sync = false,
+                                                                      .resolve_case = false}));
+  EXPECT_EQ(ListDirectory(dir_ + "/Book"),
+            (std::vector<std::string>{"Chapter.xml", "chapter.xml"}));
+  std::string bytes;
+  ASSERT_TRUE(ReadWholeFile(dir_ + "/Book/Chapter.xml", &bytes));
+  EXPECT_EQ(bytes, "new");
+}
+
 TEST(PathParts, SplitAtEitherSeparator) {
   EXPECT_EQ(BaseName("a\\b/c.pdf"), "c.pdf");
   EXPECT_EQ(DirName("a/b\\c.pdf"), "a/b");

@@ -145,8 +145,16 @@ bool ReadWholeFile(std::string_view path, std::string* out) {
   return true;
 }
 
-bool ReplaceFileAtomically(std::string_view path, std::string_view bytes) {
-  std::string target = ResolvePath(path);
+bool ReplaceFileAtomically(std::string_view path, std::string_view bytes,
+                           const WriteOptions& options) {
+  std::string target;
+  if (options.resolve_case) {
+    target = ResolvePath(path);
+  } else {
+    std::string norm = NormalizeSeparators(path);
+    std::string folder = DirName(norm);
+    target = folder.empty() ? norm : JoinPath(ResolvePath(folder), BaseName(norm));
+  }
   std::string dir = DirName(target);
   std::string tmpl = JoinPath(dir.empty() ? "." : dir, "." + BaseName(target) + ".tmpXXXXXX");
   std::vector<char> name(tmpl.begin(), tmpl.end());
@@ -158,9 +166,10 @@ bool ReplaceFileAtomically(std::string_view path, std::string_view bytes) {
   mode_t mode = 0644;
   if (::stat(target.c_str(), &st) == 0) mode = st.st_mode & 07777;
   ::fchmod(fd, mode);
-  bool ok = WriteAll(fd, bytes) && ::fsync(fd) == 0;
+  bool ok = WriteAll(fd, bytes) && (!options.sync || ::fsync(fd) == 0);
   ok = (::close(fd) == 0) && ok;
   if (ok && ::rename(name.data(), target.c_str()) == 0) {
+    if (!options.sync) return true;
     // Make the rename itself durable.
     int dfd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dfd >= 0) {

@@ -37,10 +37,23 @@ bool DirectoryExists(std::string_view path);  // a folder (after ResolvePath)
 // cannot be opened or read.
 bool ReadWholeFile(std::string_view path, std::string* out);
 
-// Replaces the file's contents atomically: writes a temporary file in the same folder, flushes it
-// to disk, and renames it over `path`. Either the old or the new contents are on disk at every
-// moment. Returns false, leaving the old file untouched, on any failure.
-bool ReplaceFileAtomically(std::string_view path, std::string_view bytes);
+struct WriteOptions {
+  // Flush the file and its folder to disk before returning. Without it the replacement is still
+  // atomic for every reader and against a killed process, only not against a power loss; bulk
+  // writers (one record file per record) leave it off, since two disk flushes per file would
+  // dominate an index build.
+  bool sync = true;
+  // Look the file name up without regard to ASCII case when the exact name does not exist. The
+  // folder is always resolved so. Writers of files they name themselves turn this off: a lookup
+  // lists the folder, which makes creating n new files in one folder cost n^2.
+  bool resolve_case = true;
+};
+
+// Replaces the file's contents atomically: writes a temporary file in the same folder and renames
+// it over `path`. Either the old or the new contents are there at every moment. Returns false,
+// leaving the old file untouched, on any failure.
+bool ReplaceFileAtomically(std::string_view path, std::string_view bytes,
+                           const WriteOptions& options = {});
 
 // Creates the folder and its missing parents. True when it exists afterwards.
 bool MakeDirectories(std::string_view path);

@@ -54,7 +54,12 @@ int CBookDef::IndexRecord(const std::string& index_directory) {
   const std::string text = BuildRecordXml();
   // The record file is what the tree and the record links open; a record whose file cannot be
   // written is not indexed either, so that no hit ever points at a missing file.
-  if (!record_file_path_.empty() && !ReplaceFileAtomically(record_file_path_, text)) return 0;
+  // Record paths are named by the import itself, so no case lookup is needed; the index commit,
+  // not the file system, is what makes a build durable.
+  if (!record_file_path_.empty() &&
+      !ReplaceFileAtomically(record_file_path_, text, {.sync = false, .resolve_case = false})) {
+    return 0;
+  }
 
   KmsDocument* doc = KMS_New_Document();
   if (doc == nullptr) return 0;
