@@ -51,9 +51,9 @@ RecordPlan PoemRecord(const Poem& poem, const std::string& title, int index, int
   return record;
 }
 
-void AppendLinkPair(std::string* spec, const std::string& anchor, const std::string& target) {
-  if (!spec->empty()) *spec += '*';
-  *spec += anchor + "*" + target;
+void AppendLinkPair(std::string* link_spec, const std::string& anchor, const std::string& target) {
+  if (!link_spec->empty()) *link_spec += '*';
+  *link_spec += anchor + "*" + target;
 }
 
 bool Mentions(const RecordPlan& record, const std::string& word) {
