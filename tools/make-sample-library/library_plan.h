@@ -48,7 +48,7 @@ struct PicturePlan {
   std::string label;  // GBK text drawn on it
 };
 
-// A plain page that a link specification points at.
+// A plain page that a record link points at.
 struct LinkPagePlan {
   std::string path;   // relative to the book folder
   std::string title;  // GBK
