@@ -7,6 +7,10 @@
 #include <new>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "core/base/file_util.h"
 #include "core/base/mbstring.h"
 #include "core/xml/text_scrambler.h"
@@ -17,23 +21,55 @@ namespace {
 constexpr size_t kNone = std::numeric_limits<size_t>::max();
 constexpr uint32_t kNoMatch = std::numeric_limits<uint32_t>::max();
 
+// The first byte equal to `c` in [from, end), character boundaries aside. Inline rather than
+// memchr: the distances between mark-up characters are mostly a few dozen bytes, where the
+// library call costs more than the search.
+inline size_t FindByte(const char* data, char c, size_t from, size_t end) {
+  size_t q = from;
+#if defined(__SSE2__)
+  const __m128i needle = _mm_set1_epi8(c);
+  for (; q + 16 <= end; q += 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + q));
+    const int mask = _mm_movemask_epi8(_mm_cmpeq_epi8(block, needle));
+    if (mask != 0) return q + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+  }
+#endif
+  for (; q < end; ++q) {
+    if (data[q] == c) return q;
+  }
+  return kNone;
+}
+
 // Finds the single-byte mark-up character `c` at a character boundary in [from, end); `from`
 // must be a boundary. Mark-up characters are below 0x40 and so never the trail byte of a valid
 // double-byte character; a byte is only hidden when the walk from `from` pairs it with a lead
 // byte in front of it, which happens exactly when an odd run of lead-range bytes precedes it.
-// memchr plus that parity check gives the same answer as stepping character by character.
-size_t FindMarkup(std::string_view s, char c, size_t from, size_t end) {
+// A byte search plus that parity check gives the same answer as stepping character by
+// character.
+inline size_t FindMarkup(std::string_view s, char c, size_t from, size_t end) {
   size_t pos = from;
   while (pos < end) {
-    const void* hit = std::memchr(s.data() + pos, c, end - pos);
-    if (hit == nullptr) return kNone;
-    size_t cand = static_cast<size_t>(static_cast<const char*>(hit) - s.data());
+    const size_t cand = FindByte(s.data(), c, pos, end);
+    if (cand == kNone) return kNone;
     size_t run_start = cand;
     while (run_start > pos && IsGbkLead(static_cast<unsigned char>(s[run_start - 1]))) {
       --run_start;
     }
     if (((cand - run_start) & 1) == 0) return cand;
     pos = cand + 1;  // `cand` was the trail byte of the pair ending here
+  }
+  return kNone;
+}
+
+// The first occurrence of `needle` (whose first byte is ASCII) at a character boundary at or
+// after the boundary `from`, as MbFind finds it.
+size_t FindAtBoundary(std::string_view s, std::string_view needle, size_t from) {
+  size_t pos = from;
+  while (pos + needle.size() <= s.size()) {
+    size_t cand = FindMarkup(s, needle[0], pos, s.size() - needle.size() + 1);
+    if (cand == kNone) return kNone;
+    if (s.compare(cand, needle.size(), needle) == 0) return cand;
+    pos = cand + 1;  // an ASCII byte is a character of its own
   }
   return kNone;
 }
@@ -338,8 +374,22 @@ class XmlTreeBuilder {
     return t.text_end > t.text_begin && src_[t.text_end - 1] != '/';
   }
   size_t SyncToken(size_t cur) const;
-  bool NextTag(size_t cur, size_t end, size_t hint, Tag* out);
-  size_t CloseTagPos(const Tag& start, std::string_view tag, size_t end, bool own);
+  bool NextTag(size_t cur, size_t end, size_t hint, Tag* out) {
+    if (hint == kNone) return NextTagSlow(cur, end, out);
+    if (hint >= tokens_.size() || tokens_[hint].gt >= end) return false;
+    *out = {tokens_[hint].lt, tokens_[hint].gt, hint};
+    return true;
+  }
+  bool NextTagSlow(size_t cur, size_t end, Tag* out);
+  size_t CloseTagPos(const Tag& start, std::string_view tag, size_t end, bool own) {
+    if (start.tok != kNone) {
+      const uint32_t m = tokens_[start.tok].match;
+      if (m == kNoMatch || tokens_[m].gt >= end) return kNone;
+      if (tokens_[m].flags & kClean) return tokens_[m].lt;
+    }
+    return CloseTagPosSlow(start, tag, end, own);
+  }
+  size_t CloseTagPosSlow(const Tag& start, std::string_view tag, size_t end, bool own);
   // The trimmed tag text of `t` and its name.
   void TagParts(const Tag& t, std::string_view* text, std::string_view* name) const {
     if (t.tok != kNone) {
@@ -385,8 +435,10 @@ XmlTreeBuilder::~XmlTreeBuilder() {
 
 // Element names compare as EqualsNoCase does; the same bytes are the usual case.
 bool SameName(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         (std::memcmp(a.data(), b.data(), a.size()) == 0 || EqualsNoCase(a, b));
+  if (a.size() != b.size()) return false;
+  size_t i = 0;
+  while (i < a.size() && a[i] == b[i]) ++i;
+  return i == a.size() || EqualsNoCase(a, b);
 }
 
 void XmlTreeBuilder::ListTags() {
@@ -416,6 +468,7 @@ void XmlTreeBuilder::ListTags() {
     size_t text_end = gt;
     while (text_begin < text_end && IsSpaceByte(data[text_begin])) ++text_begin;
     while (text_end > text_begin && IsSpaceByte(data[text_end - 1])) --text_end;
+    // The name runs to the first space.
     const size_t space = FindMarkup(src_, ' ', text_begin, text_end);
     const size_t name_end = space == kNone ? text_end : space;
     const uint32_t index = static_cast<uint32_t>(tokens_.size());
@@ -502,8 +555,8 @@ size_t XmlTreeBuilder::SyncToken(size_t cur) const {
 
 // The next "<" in [cur, end) and the first ">" after it. `hint` is the index of the listed tag a
 // scan from `cur` sees first, when the caller knows it.
-bool XmlTreeBuilder::NextTag(size_t cur, size_t end, size_t hint, Tag* out) {
-  size_t i = hint != kNone ? hint : SyncToken(cur);
+bool XmlTreeBuilder::NextTagSlow(size_t cur, size_t end, Tag* out) {
+  size_t i = SyncToken(cur);
   if (i != kNone) {
     if (i >= tokens_.size() || tokens_[i].gt >= end) return false;
     *out = {tokens_[i].lt, tokens_[i].gt, i};
@@ -522,7 +575,8 @@ bool XmlTreeBuilder::NextTag(size_t cur, size_t end, size_t hint, Tag* out) {
 // Where the end tag of the element whose start tag is `start` lies within [.., end), as
 // FindCloseTag reports it: scanning the element's own text (own: after the start tag, depth 1)
 // or its parent's content (from the start tag, depth 0). Both stop at the same end tag.
-size_t XmlTreeBuilder::CloseTagPos(const Tag& start, std::string_view tag, size_t end, bool own) {
+size_t XmlTreeBuilder::CloseTagPosSlow(const Tag& start, std::string_view tag, size_t end,
+                                       bool own) {
   if (start.tok == kNone) {
     size_t work = 0;
     size_t found = own ? ScanCloseTag(src_, start.gt + 1, end, tag, 1, &work)
@@ -788,20 +842,20 @@ int CXmlDocument::ParseStore(std::unique_ptr<XmlParseStore> store) {
   encoding_.clear();
   root_.Clear();
   std::string_view text = store->source;
-  const size_t open = MbFind(text, "<?");
-  const size_t close = MbFind(text, "?>");
-  if (open == kNpos || close == kNpos) {
+  const size_t open = FindAtBoundary(text, "<?", 0);
+  const size_t close = FindAtBoundary(text, "?>", 0);
+  if (open == kNone || close == kNone) {
     GiveBackStore(std::move(store));
     return 0;
   }
   std::string_view decl;
   if (close >= open + 2) decl = text.substr(open + 2, close - open - 2);
   auto read_value = [decl](std::string_view name, std::string* value) {
-    size_t at = MbFind(decl, name);
-    if (at == kNpos || at == 0) return;
+    size_t at = FindAtBoundary(decl, name, 0);
+    if (at == kNone || at == 0) return;
     std::string_view rest = decl.substr(at + name.size());
-    size_t quote = MbFindChar(rest, '"');
-    value->assign(quote == kNpos || quote == 0 ? rest : rest.substr(0, quote));
+    size_t quote = FindMarkup(rest, '"', 0, rest.size());
+    value->assign(quote == kNone || quote == 0 ? rest : rest.substr(0, quote));
   };
   read_value("version=\"", &version_);
   read_value("encoding=\"", &encoding_);
