@@ -40,16 +40,36 @@ inline size_t FindByte(const char* data, char c, size_t from, size_t end) {
   return kNone;
 }
 
+// FindByte over a text followed by at least 16 readable bytes (the padding of a parse store):
+// every block is read whole and the hits past `end` are dropped.
+inline size_t FindBytePadded(const char* data, char c, size_t from, size_t end) {
+#if defined(__SSE2__)
+  const __m128i needle = _mm_set1_epi8(c);
+  for (size_t q = from; q < end; q += 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + q));
+    const int mask = _mm_movemask_epi8(_mm_cmpeq_epi8(block, needle));
+    if (mask != 0) {
+      const size_t hit = q + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+      return hit < end ? hit : kNone;
+    }
+  }
+  return kNone;
+#else
+  return FindByte(data, c, from, end);
+#endif
+}
+
 // Finds the single-byte mark-up character `c` at a character boundary in [from, end); `from`
 // must be a boundary. Mark-up characters are below 0x40 and so never the trail byte of a valid
 // double-byte character; a byte is only hidden when the walk from `from` pairs it with a lead
 // byte in front of it, which happens exactly when an odd run of lead-range bytes precedes it.
 // A byte search plus that parity check gives the same answer as stepping character by
 // character.
-inline size_t FindMarkup(std::string_view s, char c, size_t from, size_t end) {
+// `padded`: `s` is followed by the padding of a parse store.
+inline size_t FindMarkup(std::string_view s, char c, size_t from, size_t end, bool padded = false) {
   size_t pos = from;
   while (pos < end) {
-    const size_t cand = FindByte(s.data(), c, pos, end);
+    const size_t cand = padded ? FindBytePadded(s.data(), c, pos, end) : FindByte(s.data(), c, pos, end);
     if (cand == kNone) return kNone;
     size_t run_start = cand;
     while (run_start > pos && IsGbkLead(static_cast<unsigned char>(s[run_start - 1]))) {
@@ -73,6 +93,9 @@ size_t FindAtBoundary(std::string_view s, std::string_view needle, size_t from) 
   }
   return kNone;
 }
+
+// IsSpaceByte, with the common answer first.
+inline bool IsBlank(char c) { return static_cast<unsigned char>(c) <= ' ' && IsSpaceByte(c); }
 
 // White space as TrimView strips it; inline here because every tag text is trimmed.
 std::string_view TrimSpace(std::string_view s) {
@@ -190,9 +213,25 @@ struct XmlParseStore {
     node->pooled_ = true;
     return node;
   }
-  size_t Footprint() const { return source.capacity() + blocks.size() * sizeof(Block); }
+  size_t Footprint() const { return buffer.capacity() + blocks.size() * sizeof(Block); }
 
-  std::string source;
+  // The text to parse, followed in `buffer` by kTextPadding zero bytes so that the tag scan can
+  // read whole blocks without checking for the end first.
+  static constexpr size_t kTextPadding = 16;
+  void SetText(std::string_view text) {
+    buffer.reserve(text.size() + kTextPadding);
+    buffer.assign(text);
+    buffer.append(kTextPadding, '\0');
+  }
+  void SetText(std::string&& text) {
+    buffer = std::move(text);
+    buffer.append(kTextPadding, '\0');
+  }
+  std::string_view text() const {
+    return std::string_view(buffer).substr(0, buffer.size() - kTextPadding);
+  }
+
+  std::string buffer;
   std::vector<std::unique_ptr<Block>> blocks;
   size_t block = 0;  // the block the next node goes into
   size_t used = 0;   // nodes made in that block
@@ -224,7 +263,7 @@ std::unique_ptr<XmlParseStore> TakeStore() {
 // `store` holds no live node any more.
 void GiveBackStore(std::unique_ptr<XmlParseStore> store) {
   if (store == nullptr || t_store_pool_gone || store->Footprint() > kKeptStoreBytes) return;
-  store->source.clear();
+  store->buffer.clear();
   store->block = store->used = 0;
   for (std::unique_ptr<XmlParseStore>& kept : t_store_pool.stores) {
     if (kept == nullptr) {
@@ -417,7 +456,7 @@ class XmlTreeBuilder {
 
 XmlTreeBuilder::XmlTreeBuilder(XmlParseStore* store, size_t start)
     : store_(store),
-      src_(store->source),
+      src_(store->text()),
       start_(start),
       scratch_(ThreadScratch()),
       tokens_(scratch_.tokens) {
@@ -459,17 +498,17 @@ void XmlTreeBuilder::ListTags() {
   const size_t size = src_.size();
   size_t pos = start_;
   for (;;) {
-    const size_t lt = FindMarkup(src_, '<', pos, size);
+    const size_t lt = FindMarkup(src_, '<', pos, size, true);
     if (lt == kNone) break;
-    const size_t gt = FindMarkup(src_, '>', lt + 1, size);
+    const size_t gt = FindMarkup(src_, '>', lt + 1, size, true);
     if (gt == kNone) break;
     pos = gt + 1;
     size_t text_begin = lt + 1;
     size_t text_end = gt;
-    while (text_begin < text_end && IsSpaceByte(data[text_begin])) ++text_begin;
-    while (text_end > text_begin && IsSpaceByte(data[text_end - 1])) --text_end;
+    while (text_begin < text_end && IsBlank(data[text_begin])) ++text_begin;
+    while (text_end > text_begin && IsBlank(data[text_end - 1])) --text_end;
     // The name runs to the first space.
-    const size_t space = FindMarkup(src_, ' ', text_begin, text_end);
+    const size_t space = FindMarkup(src_, ' ', text_begin, text_end, true);
     const size_t name_end = space == kNone ? text_end : space;
     const uint32_t index = static_cast<uint32_t>(tokens_.size());
     const bool clean = text_begin == lt + 1 && text_end == gt;
@@ -729,17 +768,17 @@ void CXmlNode::AppendChild(CXmlNode* child) {
 int CXmlNode::Parse(std::string_view text) {
   // Copied first: `text` may be this node's own text, which the parse clears.
   std::unique_ptr<XmlParseStore> store = TakeStore();
-  store->source.assign(text);
+  store->SetText(text);
   return ParseStore(std::move(store), 0);
 }
 
 int CXmlNode::ParseStore(std::unique_ptr<XmlParseStore> store, size_t start) {
   Clear();
-  if (store->source.size() >= kNoMatch) return 0;  // beyond the 32-bit tag positions
+  if (store->text().size() >= kNoMatch) return 0;  // beyond the 32-bit tag positions
   XmlTreeBuilder builder(store.get(), start);
   // The store is the node's before the parse so that the views and children are never without it.
   store_ = std::move(store);
-  return builder.ParseElement(this, start, store_->source.size(), kNone, 1);
+  return builder.ParseElement(this, start, store_->text().size(), kNone, 1);
 }
 
 CXmlNode::Strings& CXmlNode::strings() const {
@@ -822,7 +861,7 @@ int CXmlDocument::Load(std::string_view path, int scrambled) {
   if (scrambled != 0) bytes = UnscrambleCatalogueText(bytes);
   if (size_t nul = bytes.find('\0'); nul != std::string::npos) bytes.resize(nul);
   std::unique_ptr<XmlParseStore> store = TakeStore();
-  store->source = std::move(bytes);
+  store->SetText(std::move(bytes));
   return ParseStore(std::move(store));
 }
 
@@ -833,7 +872,7 @@ int CXmlDocument::ParseText(std::string_view text) {
   }
   // Copied before the document is cleared: `text` may be one of its own strings.
   std::unique_ptr<XmlParseStore> store = TakeStore();
-  store->source.assign(text);
+  store->SetText(text);
   return ParseStore(std::move(store));
 }
 
@@ -841,7 +880,7 @@ int CXmlDocument::ParseStore(std::unique_ptr<XmlParseStore> store) {
   version_.clear();
   encoding_.clear();
   root_.Clear();
-  std::string_view text = store->source;
+  std::string_view text = store->text();
   const size_t open = FindAtBoundary(text, "<?", 0);
   const size_t close = FindAtBoundary(text, "?>", 0);
   if (open == kNone || close == kNone) {
