@@ -55,7 +55,11 @@ std::map<std::string, WriterSlot>& Writers() {
   return *writers;
 }
 
-std::string IndexPath(const char* path) { return tomeva::ResolvePath(path ? path : ""); }
+// The folder of an index; empty for a missing or empty argument, which no call accepts (it would
+// otherwise name the working directory).
+std::string IndexPath(const char* path) {
+  return path == nullptr || *path == '\0' ? std::string() : tomeva::ResolvePath(path);
+}
 
 std::shared_ptr<IndexWriter> OpenWriter(const std::string& path) {
   std::lock_guard<std::mutex> lock(g_writers_mutex);
@@ -87,22 +91,24 @@ void Run(KmsSearch* s) {
 }
 
 // Runs `step` on the search's reader; when a writer's commits have overtaken the reader, or a
-// compaction replaced its generation, takes a fresh reader and tries again.
+// compaction replaced its generation, takes a fresh reader, ranks again and retries.
 template <typename Step>
-bool WithRetry(KmsSearch* s, Step step) {
+bool WithRetry(KmsSearch* s, bool run_first, Step step) {
+  bool run = run_first;
   for (int attempt = 0; attempt < 3; ++attempt) {
     try {
+      if (run) Run(s);
       step();
       return true;
-    } catch (const Xapian::DatabaseModifiedError&) {
     } catch (const Xapian::DatabaseError&) {
+      // DatabaseModifiedError, or a generation removed under us: fall through to a new reader.
     }
     s->enquire.reset();
     s->reader->Discard();
     s->reader.reset();
     s->reader = PooledReader::Acquire(s->index_path);
     if (!s->reader) return false;
-    Run(s);
+    run = true;
   }
   return false;
 }
@@ -116,6 +122,7 @@ void KMS_Init(void) {}
 void KMS_Open(const char* index_path, int mode) {
   try {
     std::string path = IndexPath(index_path);
+    if (path.empty()) return;
     std::lock_guard<std::mutex> lock(g_writers_mutex);
     WriterSlot& slot = Writers()[path];
     if (!slot.writer) {
@@ -152,6 +159,7 @@ void KMS_Close(const char* index_path) {
 void KMS_Optimize(const char* index_path) {
   try {
     std::string path = IndexPath(index_path);
+    if (path.empty()) return;
     std::shared_ptr<IndexWriter> writer = OpenWriter(path);
     if (!writer) writer = std::make_shared<IndexWriter>(path);
     std::lock_guard<std::mutex> lock(writer->mutex());
@@ -194,8 +202,8 @@ int KMS_Set_Key(KmsDocument* doc, const char* key) {
 
 int KMS_Insert_Document(const char* index_path, KmsDocument* doc) {
   try {
-    if (doc == nullptr) return -1;
     std::string path = IndexPath(index_path);
+    if (doc == nullptr || path.empty()) return -1;
     std::shared_ptr<IndexWriter> writer = OpenWriter(path);
     bool own = !writer;
     if (own) writer = std::make_shared<IndexWriter>(path);
@@ -221,18 +229,18 @@ KmsSearch* KMS_Search(const char* index_path, const char* query, const char* cha
     s->default_field = default_field && *default_field ? default_field : "content";
     // The path as given usually names the index exactly; resolving separators and letter case
     // costs file look-ups, so it is done only when the index is not found as given.
-    if (index_path != nullptr && std::strchr(index_path, '\\') == nullptr) {
+    if (index_path != nullptr && *index_path != '\0' && std::strchr(index_path, '\\') == nullptr) {
       s->index_path = index_path;
       s->reader = PooledReader::Acquire(s->index_path);
     }
     if (!s->reader) {
       std::string resolved = IndexPath(index_path);
-      if (resolved == s->index_path) return nullptr;
+      if (resolved.empty() || resolved == s->index_path) return nullptr;
       s->index_path = resolved;
       s->reader = PooledReader::Acquire(s->index_path);
     }
     if (!s->reader) return nullptr;
-    if (!WithRetry(s.get(), [&] { Run(s.get()); })) return nullptr;
+    if (!WithRetry(s.get(), true, [] {})) return nullptr;
     return s.release();
   } catch (...) {
     return nullptr;
@@ -248,7 +256,7 @@ KmsHit* KMS_Hit(KmsSearch* search, int n) {
     if (found != search->hits.end()) return found->second.get();
     auto hit = std::make_unique<KmsHit>();
     bool have = false;
-    bool ok = WithRetry(search, [&] {
+    bool ok = WithRetry(search, false, [&] {
       int size = static_cast<int>(search->window.size());
       if (n < search->window_first || n >= search->window_first + size) {
         int first = n - n % kWindow;

@@ -371,6 +371,7 @@ TEST(KmsApiTest, MissingIndexGivesNullAndBadArgumentsGiveErrors) {
   std::string missing = dir.path() + "/none";
   EXPECT_EQ(KMS_Search(missing.c_str(), "a", "gb2312", nullptr), nullptr);
   EXPECT_EQ(KMS_Search(nullptr, "a", "gb2312", nullptr), nullptr);
+  EXPECT_EQ(KMS_Search("", "a", "gb2312", nullptr), nullptr);
   EXPECT_EQ(KMS_HitCount(nullptr), 0);
   EXPECT_EQ(KMS_Hit(nullptr, 0), nullptr);
   EXPECT_EQ(KMS_Get_Field(nullptr, "xml", "gb2312"), nullptr);
@@ -382,6 +383,9 @@ TEST(KmsApiTest, MissingIndexGivesNullAndBadArgumentsGiveErrors) {
   EXPECT_NE(KMS_Add_Field(d, "a\tb", "b", "gb2312", 1, 1, 1), 0);
   EXPECT_NE(KMS_Set_Key(d, nullptr), 0);
   EXPECT_NE(KMS_Insert_Document(missing.c_str(), nullptr), 0);
+  KMS_Add_Field(d, "content", "a", "gb2312", 1, 1, 1);
+  EXPECT_NE(KMS_Insert_Document("", d), 0);  // never the working directory
+  EXPECT_NE(KMS_Insert_Document(nullptr, d), 0);
   KMS_Free_Document(d);
   // A file where the index folder should be cannot become an index.
   std::string file = dir.path() + "/file";
