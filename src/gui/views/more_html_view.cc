@@ -151,7 +151,8 @@ QUrl CMoreHtmlView::LocationUrl(const std::string& location) {
   // One letter before ":" is a drive, not a scheme.
   if (url.isValid() && url.scheme().size() > 1) return url;
   std::string resolved = ResolvePath(location);
-  return QUrl::fromLocalFile(QDir::current().absoluteFilePath(QFile::decodeName(resolved.c_str())));
+  return QUrl::fromLocalFile(
+      QDir::cleanPath(QDir::current().absoluteFilePath(QFile::decodeName(resolved.c_str()))));
 }
 
 void CMoreHtmlView::RunInAppWorld(const QString& script) { page()->runJavaScript(script, kAppWorld); }
@@ -244,7 +245,9 @@ bool CMoreHtmlView::OnBeforeNavigate(const QUrl&, QWebEnginePage::NavigationType
 }
 
 void CMoreHtmlView::OnDocumentComplete(bool ok) {
-  if (!marks_applied_) {
+  // A load that ends without success was mostly interrupted by the next navigation: the marks
+  // kept for "the next page" belong to that one, not to what is on screen now.
+  if (ok && !marks_applied_) {
     std::vector<std::string> keywords;
     std::vector<std::string> colours;
     keywords.swap(pending_keywords_);
@@ -253,7 +256,6 @@ void CMoreHtmlView::OnDocumentComplete(bool ok) {
     marks_applied_ = true;
   }
   has_document_ = true;
-  (void)ok;
 }
 
 }  // namespace tomeva::gui
