@@ -82,13 +82,16 @@ inline size_t FindMarkup(std::string_view s, char c, size_t from, size_t end, bo
 }
 
 // The first occurrence of `needle` (whose first byte is ASCII) at a character boundary at or
-// after the boundary `from`, as MbFind finds it.
+// after the boundary `from`, as MbFind finds it. `s` lies in the text of a parse store, which
+// is followed by its padding.
 size_t FindAtBoundary(std::string_view s, std::string_view needle, size_t from) {
   size_t pos = from;
   while (pos + needle.size() <= s.size()) {
-    size_t cand = FindMarkup(s, needle[0], pos, s.size() - needle.size() + 1);
+    size_t cand = FindMarkup(s, needle[0], pos, s.size() - needle.size() + 1, true);
     if (cand == kNone) return kNone;
-    if (s.compare(cand, needle.size(), needle) == 0) return cand;
+    size_t i = 1;
+    while (i < needle.size() && s[cand + i] == needle[i]) ++i;
+    if (i == needle.size()) return cand;
     pos = cand + 1;  // an ASCII byte is a character of its own
   }
   return kNone;
@@ -376,7 +379,7 @@ class XmlTreeBuilder {
     uint32_t text_begin;
     uint32_t text_end;
     uint32_t name_end;
-    uint8_t flags;
+    uint32_t flags;  // a full word: 32-byte tokens index with a shift
   };
   enum : uint8_t { kClean = 1 };  // the tag text has no white space inside its brackets
 
@@ -472,12 +475,21 @@ XmlTreeBuilder::~XmlTreeBuilder() {
   if (scratch_.spans.capacity() > kKeepTokens) std::vector<ChildSpan>().swap(scratch_.spans);
 }
 
-// Element names compare as EqualsNoCase does; the same bytes are the usual case.
+// Element names compare as EqualsNoCase does; the same bytes are the usual case. Both names lie
+// in the text of a parse store, followed by its padding.
 bool SameName(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
-  size_t i = 0;
-  while (i < a.size() && a[i] == b[i]) ++i;
-  return i == a.size() || EqualsNoCase(a, b);
+#if defined(__SSE2__)
+  if (a.size() <= 16) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a.data()));
+    const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b.data()));
+    const unsigned equal = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, y)));
+    const unsigned wanted = (1u << a.size()) - 1;
+    if ((equal & wanted) == wanted) return true;
+    return EqualsNoCase(a, b);
+  }
+#endif
+  return std::memcmp(a.data(), b.data(), a.size()) == 0 || EqualsNoCase(a, b);
 }
 
 void XmlTreeBuilder::ListTags() {
@@ -514,12 +526,13 @@ void XmlTreeBuilder::ListTags() {
     const bool clean = text_begin == lt + 1 && text_end == gt;
     tokens_.push_back({static_cast<uint32_t>(lt), static_cast<uint32_t>(gt), kNoMatch,
                        static_cast<uint32_t>(text_begin), static_cast<uint32_t>(text_end),
-                       static_cast<uint32_t>(name_end), static_cast<uint8_t>(clean ? kClean : 0)});
+                       static_cast<uint32_t>(name_end), static_cast<uint32_t>(clean ? kClean : 0)});
     if (stack_gave_up) continue;
     const std::string_view name(data + text_begin, name_end - text_begin);
     // The scan tests "x/" before "/x", and the two are the same name when x is empty or all
     // slashes: such a tag only counts as seen.
-    if (name.size() > 1 && name[0] == '/' && name.find_first_not_of('/') != std::string_view::npos) {
+    if (name.size() > 1 && name[0] == '/' &&
+        (name[1] != '/' || name.find_first_not_of('/') != std::string_view::npos)) {
       const std::string_view closes = name.substr(1);
       if (closes[0] == '/') {
         slash_closers = true;
@@ -737,7 +750,11 @@ void CXmlNode::DeleteChildren() {
     CXmlNode* next = child->next_sibling_;
     child->previous_sibling_ = child->next_sibling_ = nullptr;
     if (child->pooled_) {
-      child->~CXmlNode();  // its memory belongs to the store of the parse that made it
+      // Its memory belongs to the store of the parse that made it, where it was made as a
+      // CXmlNode. A node that owns nothing (the usual leaf) has nothing to undo.
+      if (child->first_child_ != nullptr || child->strings_ != nullptr || child->store_ != nullptr) {
+        child->CXmlNode::~CXmlNode();
+      }
     } else {
       delete child;
     }
@@ -778,7 +795,8 @@ int CXmlNode::ParseStore(std::unique_ptr<XmlParseStore> store, size_t start) {
   XmlTreeBuilder builder(store.get(), start);
   // The store is the node's before the parse so that the views and children are never without it.
   store_ = std::move(store);
-  return builder.ParseElement(this, start, store_->text().size(), kNone, 1);
+  // The first listed tag is the one a scan from `start` sees first.
+  return builder.ParseElement(this, start, store_->text().size(), 0, 1);
 }
 
 CXmlNode::Strings& CXmlNode::strings() const {
@@ -893,7 +911,7 @@ int CXmlDocument::ParseStore(std::unique_ptr<XmlParseStore> store) {
     size_t at = FindAtBoundary(decl, name, 0);
     if (at == kNone || at == 0) return;
     std::string_view rest = decl.substr(at + name.size());
-    size_t quote = FindMarkup(rest, '"', 0, rest.size());
+    size_t quote = FindMarkup(rest, '"', 0, rest.size(), true);
     value->assign(quote == kNone || quote == 0 ? rest : rest.substr(0, quote));
   };
   read_value("version=\"", &version_);
