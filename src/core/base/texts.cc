@@ -20,7 +20,7 @@ constexpr Entry kEntries[] = {
     {kTextQueryBoxTip, "输入待查询字串\n待查询字串"},
     {kTextUntitled, "无题"},
     {kTextWelcome, "欢迎使用Lumq数据库系统"},
-    {kTextModeDefault, "精准匹配"},
+    {kTextModeDefault, "自动模式"},
     {kTextQueryBand, "请查询"},
     {kTextNoResult,
      "<font color=green>找不到和您的查询\"%s\"相符的数据结果。<br>请检查输入字词有无错误<br>"

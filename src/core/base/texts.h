@@ -16,7 +16,7 @@ enum TextId : int {
   kTextQueryBoxTip = 126,
   kTextUntitled = 127,            // "无题"
   kTextWelcome = 128,             // "欢迎使用Lumq数据库系统"
-  kTextModeDefault = 129,         // "精准匹配"
+  kTextModeDefault = 129,         // "自动模式", the query-mode pane's initial text
   kTextQueryBand = 133,           // "请查询"
   kTextNoResult = 144,
   kTextNoResultAdvanced = 145,
