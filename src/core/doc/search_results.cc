@@ -1,0 +1,35 @@
+#include "core/doc/search_results.h"
+
+#include <utility>
+
+namespace tomeva {
+namespace {
+
+class EngineResults : public SearchResults {
+ public:
+  EngineResults(const std::vector<std::string>& index_paths, int query_mode)
+      : results_(index_paths, 1, query_mode) {}
+
+  void Search(const std::string& query, const std::string& field, const std::string& condition) {
+    results_.Search(query, field, condition);
+  }
+  int GetTotalCount() const override { return results_.GetTotalCount(); }
+  SearchHit GetHit(int n) override { return results_.GetHit(n); }
+  const std::vector<std::string>& keywords() const override { return results_.keywords(); }
+
+ private:
+  CResultSet results_;
+};
+
+}  // namespace
+
+SearchRunner MakeEngineSearchRunner(std::vector<std::string> index_paths) {
+  return [paths = std::move(index_paths)](const std::string& query, const std::string& field,
+                                          const std::string& condition, int query_mode) {
+    auto results = std::make_unique<EngineResults>(paths, query_mode);
+    results->Search(query, field, condition);
+    return std::unique_ptr<SearchResults>(std::move(results));
+  };
+}
+
+}  // namespace tomeva

@@ -1,0 +1,72 @@
+// The left-hand tree in search mode: one page of hits under a header that names the query and
+// the number of hits. The tree view owns a ResultTree (it carries the hit marker, the page the
+// tree shows now) and asks it what to show on every update of the document.
+//
+// Threads: the user-interface thread only.
+#ifndef TOMEVA_CORE_VIEWS_RESULT_TREE_H_
+#define TOMEVA_CORE_VIEWS_RESULT_TREE_H_
+
+#include <functional>
+#include <string>
+
+#include "core/engine/result_set.h"
+#include "core/views/tree_items.h"
+
+namespace tomeva {
+
+// What the result tree reads from the document.
+struct ResultTreeSource {
+  // The query box's text (GBK); only its first 100 bytes appear in the header, cut at a
+  // character boundary.
+  std::string query_text;
+  // The current result's total hit count; 0 (or less) when there is no current result.
+  int total = 0;
+  // Hit n of the whole result (record text and category number).
+  std::function<SearchHit(int n)> hit;
+  // The name of the book that holds a category number; "" when no book does.
+  std::function<std::string(int category)> book_name;
+  int page_index = 0;
+  int record_index = 0;
+};
+
+// What the tree widget is to do.
+struct ResultTreeUpdate {
+  // True: replace every item by `items` (an empty list empties the tree). False: the shown
+  // page stays; select the header's child at `select_position` (none when out of range).
+  bool rebuild = true;
+  TreeItemList items;
+  int select_position = -1;
+};
+
+class ResultTree {
+ public:
+  static constexpr int kPageSize = 10;
+  static constexpr size_t kMaxQueryBytes = 100;
+
+  // The next update rebuilds the tree whatever page it shows.
+  void ResetHitMarker() { hit_marker_ = -1; }
+  int hit_marker() const { return hit_marker_; }
+
+  // Decides what the tree shows for the document's state: the items of the cursor's page with
+  // the current hit selected, or, when that page is shown already, only the new selection. A
+  // source without hits empties the tree (unless its page is already the shown one) and leaves
+  // the marker as it was.
+  ResultTreeUpdate Update(const ResultTreeSource& source);
+
+ private:
+  int hit_marker_ = -1;
+};
+
+// The items of one page of hits: the header (data 0, expanded) and per hit an item labelled
+// "%d. " + title ["-" + author] (data = 1-based hit number, expanded, selected when it is the
+// current record) with its book's name as a child (data 0) when title and book name are both
+// known. Title: `FdName`, else `f0`, else "无题"; author: `AU`, else `FdAuthor`.
+TreeItemList BuildResultTree(const ResultTreeSource& source);
+
+// The header text: the query (at most 100 bytes) followed by "(查询得到 N 条结果 )" below ten
+// hits, else "(查询得到 N 条结果，显示 first 到 last )". GBK.
+std::string ResultTreeHeader(const std::string& query_text, int total, int page_index);
+
+}  // namespace tomeva
+
+#endif  // TOMEVA_CORE_VIEWS_RESULT_TREE_H_
