@@ -66,11 +66,14 @@ TEST(BookImportTest, NewBookIsIndexedCopiedAndAddedWithTheFirstFreeCategory) {
   EXPECT_FALSE(FileExists(app / "30/book_bad.xml"));
   EXPECT_EQ(app.HitCount("f15:3"), 2);
   EXPECT_EQ(app.HitCount("春眠"), 1);
-  // Update/30 is emptied but kept; the fragment, its marker and temp.xml are gone.
+  // Update/30 is emptied but kept; the fragment, its marker and temp.xml are gone; the old
+  // contents wait aside until the leftovers are cleared.
   EXPECT_TRUE(DirectoryExists(app / "Update/30"));
   EXPECT_TRUE(ListDirectory(app / "Update/30").empty());
-  EXPECT_EQ(ListDirectory(app / "Update"), std::vector<std::string>{"30"});
+  EXPECT_EQ(ListDirectory(app / "Update"), (std::vector<std::string>{".cleared-30", "30"}));
   EXPECT_FALSE(FileExists(app / "temp.xml"));
+  EXPECT_EQ(ClearImportLeftovers(app.dir()), 1);
+  EXPECT_EQ(ListDirectory(app / "Update"), std::vector<std::string>{"30"});
 }
 
 TEST(BookImportTest, OlderRecordFormatUsesItsOwnFieldsAndFolder) {

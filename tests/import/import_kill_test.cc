@@ -67,6 +67,9 @@ void ExpectComplete(const Installation& app) {
     EXPECT_TRUE(DirectoryExists(app / ("Update/" + name))) << name;
   }
   EXPECT_EQ(app.HitCount("f15:1"), 0);
+  for (const std::string& name : ListDirectory(app.dir())) {
+    EXPECT_NE(name[0], '.') << "left behind: " << name;
+  }
 }
 
 // Everything that has left Update/ must already be in the library.
@@ -127,9 +130,13 @@ TEST(ImportKillTest, KilledImportFinishesAtTheNextRun) {
       int status = 0;
       ::waitpid(pid, &status, 0);
       ExpectNothingLost(app);
+      if (rng() % 2) ClearImportLeftovers(app.dir());
     }
     RunBookImport(app.dir(), nullptr);
     ExpectComplete(app);
+    ClearImportLeftovers(app.dir());
+    for (const NewBook& b : NewBooks()) EXPECT_TRUE(DirectoryExists(app / ("Update/" + b.dir)));
+    EXPECT_EQ(ListDirectory(app / "Update").size(), NewBooks().size());
     if (HasFailure()) break;
   }
 }

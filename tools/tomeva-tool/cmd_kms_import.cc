@@ -61,6 +61,7 @@ int RunImport(const std::vector<std::string>& args) {
   if (a.positional.size() != 1) return UsageError("usage: import DIR");
   TerminalSink sink;
   ImportResult result = RunBookImport(a.positional[0], &sink);
+  ClearImportLeftovers(a.positional[0]);
   std::printf("{\"imported\":%d,\"changed\":%s,\"messages\":[", result.books_imported,
               result.library_changed ? "true" : "false");
   for (size_t i = 0; i < result.messages.size(); ++i) {

@@ -1,5 +1,6 @@
 #include "core/engine/book_import.h"
 
+#include <cctype>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +21,27 @@ namespace tomeva {
 namespace {
 
 constexpr char kMarkerSuffix[] = ".imported";
+constexpr char kClearedPrefix[] = ".cleared-";
+
+// Empties Update/<dir> once its book is committed. The folder is renamed aside in one step and an
+// empty one put in its place; the files themselves are deleted later by ClearImportLeftovers,
+// away from the import's own time (deleting thousands of files is slow on some disks). When the
+// rename is not possible the files are deleted here.
+void ClearUpdateFolder(const std::string& app_dir, const std::string& dir) {
+  const std::string update = JoinPath(app_dir, "Update");
+  const std::string folder = ResolvePath(JoinPath(update, dir));
+  if (!DirectoryExists(folder)) return;
+  for (int n = 0; n < 1000; ++n) {
+    std::string aside = JoinPath(update, kClearedPrefix + dir + (n ? "." + std::to_string(n) : ""));
+    if (DirectoryExists(aside) || FileExists(aside)) continue;
+    if (std::rename(folder.c_str(), aside.c_str()) == 0) {
+      MakeDirectories(folder);
+      return;
+    }
+    break;
+  }
+  DeleteTree(folder);
+}
 
 enum class BookOutcome {
   kImported,   // added to the catalogue by this run
@@ -154,7 +176,7 @@ BookOutcome ImportOneBook(const std::string& app_dir, const std::string& dir,
     if (existing != name) continue;
     if (FileExists(marker) && CatalogueHasBook(catalogue, dir, name)) {
       // Committed by a run that stopped before it cleared the Update folder.
-      DeleteTree(update_dir);
+      ClearUpdateFolder(app_dir, dir);
       return BookOutcome::kCompleted;
     }
     return BookOutcome::kSkipped;
@@ -242,13 +264,34 @@ BookOutcome ImportOneBook(const std::string& app_dir, const std::string& dir,
     reporter->Problem(Format(kTextCatalogueWriteFailed, name));
     return BookOutcome::kFailed;
   }
-  DeleteTree(update_dir);
+  ClearUpdateFolder(app_dir, dir);
   return BookOutcome::kImported;
 }
 
+// True for the temporary file of an atomic replace or copy (".<name>.tmpXXXXXX",
+// ".<name>.copyXXXXXX"): what a run killed in the middle of a write leaves behind.
+bool IsTemporaryFileName(const std::string& name) {
+  if (name.size() < 8 || name[0] != '.') return false;
+  const std::string suffix = name.substr(name.size() - 6);
+  for (char c : suffix) {
+    if (!std::isalnum(static_cast<unsigned char>(c))) return false;
+  }
+  const std::string head = name.substr(0, name.size() - 6);
+  return EndsWith(head, ".tmp") || EndsWith(head, ".copy");
+}
+
+void RemoveTemporaryFiles(const std::string& dir) {
+  for (const std::string& name : ListDirectory(dir)) {
+    if (IsTemporaryFileName(name) && FileExists(JoinPath(dir, name))) {
+      RemoveFile(JoinPath(dir, name));
+    }
+  }
+}
+
 // Markers of books whose fragment is gone were left by a run stopped between deleting the
-// fragment and deleting its markers.
-void RemoveStaleMarkers(const std::string& app_dir) {
+// fragment and deleting its markers; temporary files by a run stopped in the middle of a write.
+// Only one import runs at a time, so neither can belong to a write in progress.
+void RemoveLeftoverFiles(const std::string& app_dir) {
   const std::string update = JoinPath(app_dir, "Update");
   std::set<std::string> pending_dirs;
   for (const std::string& name : ListPendingCatalogues(app_dir)) {
@@ -265,9 +308,22 @@ void RemoveStaleMarkers(const std::string& app_dir) {
     std::string dir = name.substr(0, name.size() - (sizeof kMarkerSuffix - 1));
     if (!pending_dirs.count(dir)) RemoveFile(JoinPath(update, name));
   }
+  RemoveTemporaryFiles(update);
+  RemoveTemporaryFiles(app_dir);
 }
 
 }  // namespace
+
+int ClearImportLeftovers(std::string_view app_dir) {
+  const std::string update = ResolvePath(JoinPath(app_dir, "Update"));
+  int removed = 0;
+  for (const std::string& name : ListDirectory(update)) {
+    if (!StartsWith(name, kClearedPrefix)) continue;
+    const std::string path = JoinPath(update, name);
+    if (DeleteTree(path) && RemoveDirectory(path)) ++removed;
+  }
+  return removed;
+}
 
 ImportResult RunBookImport(std::string_view app_dir_in, ImportStatusSink* sink) {
   ImportResult result;
@@ -316,7 +372,7 @@ ImportResult RunBookImport(std::string_view app_dir_in, ImportStatusSink* sink) 
     }
     if (imported) result.library_changed = true;
   }
-  RemoveStaleMarkers(app_dir);
+  RemoveLeftoverFiles(app_dir);
 
   if (result.library_changed) {
     RemoveFile(JoinPath(app_dir, "temp.xml"));

@@ -43,7 +43,14 @@ class ImportStatusSink : public ProgressSink {
 };
 
 // Runs the import in `app_dir` (made absolute first). `sink` may be null. Never throws.
+// The emptied Update/<dir> folders' former contents are left in Update/.cleared-<dir> folders
+// for ClearImportLeftovers.
 ImportResult RunBookImport(std::string_view app_dir, ImportStatusSink* sink);
+
+// Deletes the Update/.cleared-* folders an import left behind (also those of an import that was
+// interrupted). Start-up runs it on a background thread once the main window is up; it may run
+// at any time no import is running. Returns the number of folders removed.
+int ClearImportLeftovers(std::string_view app_dir);
 
 // Names of the files in app_dir/Update matching "bookconfig*.xml" (ASCII case ignored; folders
 // left out), in listing order.
