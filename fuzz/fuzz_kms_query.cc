@@ -1,0 +1,51 @@
+// Whatever a user types into the query box reaches the engine's parser: any bytes must give a
+// query that Xapian runs, and keywords, without a crash, a hang or an exception.
+#include <xapian.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "core/base/gbk.h"
+#include "kms/field_registry.h"
+#include "kms/keywords.h"
+#include "kms/query_parser.h"
+#include "kms/terms.h"
+
+namespace {
+
+struct Fixture {
+  Fixture() : db(std::string(), Xapian::DB_BACKEND_INMEMORY) {
+    bool added;
+    for (const char* name : {"content", "title", "author", "KeyWords", "f15"}) {
+      fields.Intern(name, true, &added);
+    }
+    fields.Intern("whole", false, &added);
+    for (const char* text : {"中国历史研究", "历史的中国 abc", "f15 3 13 30", "中，国"}) {
+      Xapian::Document doc;
+      uint32_t pos = 1;
+      tomeva::kms::IndexText(text, "", &pos, &doc);
+      pos = 1;
+      tomeva::kms::IndexText(text, "Z1:", &pos, &doc);
+      db.add_document(doc);
+    }
+  }
+  tomeva::kms::FieldRegistry fields;
+  Xapian::WritableDatabase db;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static Fixture* fixture = new Fixture();
+  std::string gbk(reinterpret_cast<const char*>(data), size);
+  std::string utf8 = tomeva::GbkToUtf8(gbk);
+  Xapian::Query query = tomeva::kms::ParseQuery(utf8, size % 2 ? "title" : "", fixture->fields);
+  Xapian::Enquire enquire(fixture->db);
+  enquire.set_query(query);
+  enquire.get_mset(0, 10, fixture->db.get_doccount());
+  // The raw bytes too, as a caller that skipped the conversion would pass them.
+  tomeva::kms::ParseQuery(gbk, "", fixture->fields);
+  tomeva::kms::ExtractKeywords(utf8);
+  return 0;
+}
