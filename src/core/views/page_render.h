@@ -1,0 +1,131 @@
+// The record pages of the right-hand view, built as strings: the result-page configuration and
+// the field labels loaded at start-up, the record table with its rows, the online full-text
+// links, the link specifications and image lists of a record, the library-mode record page, the
+// search-mode record page and the no-result page. Nothing here touches a window; the document
+// hands the results to its HTML view.
+//
+// All texts are GBK. Paths are built with "/". Record values are put into the page as they are
+// (the pages are the library's own content). Bad input never fails: a record that does not parse
+// gives empty field values and so an empty table.
+#ifndef TOMEVA_CORE_VIEWS_PAGE_RENDER_H_
+#define TOMEVA_CORE_VIEWS_PAGE_RENDER_H_
+
+#include <array>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "core/xml/xml_document.h"
+
+namespace tomeva {
+
+class Catalogue;
+
+// Frame mark-up and colours of generated pages (SearchResultConfig.xml).
+struct ResultPageConfig {
+  std::string style;        // style-sheet text
+  std::string bodytop;      // mark-up before the record table
+  std::string bodybottom;   // mark-up after it
+  std::string bodybkcolor;  // the body's BGCOLOR
+};
+
+// Field labels per category number 0..49: (xml_tag, html_tag) in catalogue order.
+inline constexpr int kLabelCategories = 50;
+using FieldLabelList = std::vector<std::pair<std::string, std::string>>;
+using FieldLabels = std::array<FieldLabelList, kLabelCategories>;
+
+// Online full-text link settings of System.xml.
+struct LinkSettings {
+  std::string url_base;   // URLBase
+  std::string url_base2;  // URLBase2
+  std::string user;
+  std::string pass;
+};
+
+// Fixed mark-up of the record table.
+inline constexpr char kTableStart[] =
+    "<center><table border='1' cellpadding='10' cellspacing='0' width='90%' height='32' "
+    "bordercolorlight='#1941a5' bordercolordark='#1941a5'>";
+inline constexpr char kTableEnd[] = "</table></center>";
+inline constexpr char kAlternateRowColour[] = "#c4daf1";
+// Colours of keywords 0..12 (only the first 13 keywords are painted).
+inline constexpr int kPaintedKeywords = 13;
+extern const char* const kKeywordColours[19];
+
+// Reads `config_path` (plain XML). In every value "@&lt@" becomes "<" and "@&gt@" ">"; in the
+// frame mark-up "@@dir@@" becomes "FILE://" + library_dir + "/". A missing or unreadable file
+// gives four empty values.
+ResultPageConfig LoadResultPageConfig(std::string_view config_path, std::string_view library_dir);
+
+// The labels of every `Xml2HtmlTags` element of the catalogue whose category reads as 0..49 and
+// whose xml_tag and html_tag are non-empty.
+FieldLabels LoadFieldLabels(CXmlDocument& catalogue);
+
+// URLBase, URLBase2, user and pass of a loaded System.xml ("" when missing).
+LinkSettings ReadLinkSettings(CXmlDocument& system_xml);
+
+// Everything the row builders need besides the record.
+struct RenderContext {
+  const ResultPageConfig* config = nullptr;
+  const FieldLabels* labels = nullptr;
+  LinkSettings links;
+  std::string library_dir;  // the library folder
+  std::string app_dir;      // the application folder (trailing separator)
+  bool search_mode = false;
+  int record_index = 0;  // 0-based hit number (search mode only)
+};
+
+// The table rows of a record of category `category`: in search mode the hit-number heading
+// first, then one row per labelled non-empty field (even label positions coloured), then the
+// online PDF and HTML links. A category outside 0..49 has no labels.
+std::string BuildRecordRows(CXmlDocument& record, int category, const RenderContext& ctx);
+
+// Appends the row of one field to `page` (nothing for an empty value or the tag "f4"; a picture
+// for "f2"; the bare value for an empty tag).
+void AppendFieldRow(CXmlDocument& record, std::string* page, std::string_view tag,
+                    std::string_view label, std::string_view colour, std::string_view folder);
+
+// Turns the anchor texts of a "*"-separated (anchor, target) list into links. Flags before the
+// first "_" of a target: first character "$" = the address is used as it is, second character
+// "!" = a new window. Relative addresses are taken in app_dir + book_folder.
+void ApplyLinkSpec(std::string* page, std::string_view spec, std::string_view book_folder,
+                   std::string_view app_dir);
+
+// Replaces the row of the "附图信息" field, a "*"-separated list of (picture, target, caption)
+// triples, by one row per picture. Flags anywhere in a target: "$" absolute, "!" new window.
+void ExpandImageList(std::string* page, std::string_view book_folder, std::string_view app_dir);
+
+// The page shown for a search without hits: string 145 with the advanced-search bar shown,
+// else 144, with the query text (at most 100 bytes, cut at a character boundary) in it.
+std::string NoResultPage(bool advanced_bar_shown, std::string_view query_text);
+
+// The hit-number heading of hit `record_index` (0-based).
+std::string HitNumberHeading(int record_index);
+
+// What a record page comes to: generated mark-up, or a file (page or PDF) to load.
+struct RecordPage {
+  bool generated = false;
+  std::string html;      // the generated page (generated)
+  std::string location;  // the file to navigate to (!generated)
+  bool is_pdf = false;   // location ends in ".pdf" and the file exists
+};
+
+// The library-mode page of a record file: `FdHtmlFile` names a file in the book folder to load;
+// otherwise the record table framed by bodytop + "<p></p>" ... bodybottom with its links and
+// image list. `folder` is the book's folder name as the catalogue writes it.
+RecordPage RenderBrowseRecord(CXmlDocument& record, int category, std::string_view folder,
+                              const RenderContext& ctx);
+
+// The search-mode page of a hit: as above, framed by bodytop + "<weird>" ... "</weird>" +
+// bodybottom with the hit-number heading; a named file is looked for in the folder part between
+// the folder text's first character and its first "\" when the folder text holds one.
+RecordPage RenderSearchRecord(CXmlDocument& record, int category, std::string_view folder,
+                              const RenderContext& ctx);
+
+// The folder used for a hit's named file (see RenderSearchRecord).
+std::string SearchHitFolder(std::string_view folder);
+
+}  // namespace tomeva
+
+#endif  // TOMEVA_CORE_VIEWS_PAGE_RENDER_H_

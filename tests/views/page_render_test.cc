@@ -1,0 +1,360 @@
+// Record pages as strings: golden pages of sample-library records, and the rules of rows,
+// colours, online links, link specifications, image lists and the no-result page.
+#include "core/views/page_render.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "core/base/file_util.h"
+#include "core/base/gbk.h"
+
+namespace tomeva {
+namespace {
+
+const std::string kData = std::string(TOMEVA_TEST_DATA_DIR) + "/views/";
+
+std::string G(const char* utf8) { return Utf8ToGbk(utf8); }
+
+// The catalogue labels of the sample library (categories 3 and 13).
+FieldLabels SampleLabels() {
+  std::string text = "<?xml version=\"1.0\" encoding=\"GB2312\"?>\r\n<books>\r\n";
+  for (const char* c : {"3", "13"}) {
+    for (const auto& [tag, label] :
+         std::vector<std::pair<const char*, const char*>>{{"FdName", "题名"},
+                                                          {"FdAuthor", "作者"},
+                                                          {"KeyWords", "内容摘要"},
+                                                          {"FdContent", "内容"},
+                                                          {"FdImgInfo", "附图信息"}}) {
+      text += std::string("<Xml2HtmlTags category=\"") + c + "\" xml_tag=\"" + tag +
+              "\" html_tag=\"" + label + "\"/>\r\n";
+    }
+  }
+  text += "</books>";
+  CXmlDocument doc;
+  EXPECT_EQ(doc.ParseText(Utf8ToGbk(text)), 1);
+  return LoadFieldLabels(doc);
+}
+
+struct Fixture {
+  ResultPageConfig config;
+  FieldLabels labels;
+  RenderContext ctx;
+  Fixture(bool search_mode, int record_index) {
+    config = LoadResultPageConfig(kData + "SearchResultConfig.xml", "/lib");
+    labels = SampleLabels();
+    ctx.config = &config;
+    ctx.labels = &labels;
+    ctx.links = {"http://127.0.0.1:8321/fulltext?lib=sample", "&doc=", "reader", "sample"};
+    ctx.library_dir = "/lib";
+    ctx.app_dir = "/app/";
+    ctx.search_mode = search_mode;
+    ctx.record_index = record_index;
+  }
+};
+
+// Compares with the golden file; TOMEVA_UPDATE_GOLDEN=1 writes it instead.
+void ExpectGolden(const std::string& name, const std::string& page) {
+  const std::string path = kData + name;
+  if (std::getenv("TOMEVA_UPDATE_GOLDEN") != nullptr) {
+    std::ofstream(path, std::ios::binary) << page;
+    return;
+  }
+  std::string golden;
+  ASSERT_TRUE(ReadWholeFile(path, &golden)) << path;
+  EXPECT_EQ(GbkToUtf8(page), GbkToUtf8(golden)) << name;
+}
+
+TEST(PageRenderGolden, SampleRecordsRenderAsStored) {
+  struct Case {
+    const char* record;
+    int category;
+    const char* folder;
+    bool search_mode;
+    int record_index;
+    const char* golden;
+  };
+  const Case cases[] = {
+      // Picture list of one picture, caption with "&st;", and an in-book link.
+      {"tang_0003.xml", 3, "1", false, 0, "tang_0003.browse.htm"},
+      // Three pictures: absolute link in a new window, in-book link, no link.
+      {"tang_0006.xml", 3, "1", false, 0, "tang_0006.browse.htm"},
+      // Two link pairs, the first absolute in a new window, the second in the book folder.
+      {"tang_0037.xml", 3, "1", true, 2, "tang_0037.search.htm"},
+      // Absolute link, same window; picture list linking into the book.
+      {"song_0041.xml", 13, "2", true, 10, "song_0041.search.htm"},
+      {"song_0004.xml", 13, "2", false, 0, "song_0004.browse.htm"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.golden);
+    Fixture f(c.search_mode, c.record_index);
+    CXmlDocument record;
+    ASSERT_EQ(record.Load(kData + c.record), 1);
+    RecordPage page = c.search_mode ? RenderSearchRecord(record, c.category, c.folder, f.ctx)
+                                    : RenderBrowseRecord(record, c.category, c.folder, f.ctx);
+    ASSERT_TRUE(page.generated);
+    ExpectGolden(c.golden, page.html);
+  }
+}
+
+TEST(PageRender, NamedFileIsLoadedInsteadOfAGeneratedPage) {
+  struct Case {
+    const char* folder;
+    bool search_mode;
+    const char* location;
+  };
+  const Case cases[] = {
+      {"1", false, "/lib/1/pdf/juan0001.pdf"},
+      {"1", true, "/lib/1/pdf/juan0001.pdf"},
+      // A folder text with a "\": the search page keeps only what lies between the first
+      // character and the "\"; the library page uses the whole text.
+      {"x12\\y", true, "/lib/12/pdf/juan0001.pdf"},
+      {"x12\\y", false, "/lib/x12\\y/pdf/juan0001.pdf"},
+      {"\\y", true, "/lib/pdf/juan0001.pdf"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.location);
+    Fixture f(c.search_mode, 0);
+    CXmlDocument record;
+    ASSERT_EQ(record.Load(kData + "tang_0002.xml"), 1);
+    RecordPage page = c.search_mode ? RenderSearchRecord(record, 3, c.folder, f.ctx)
+                                    : RenderBrowseRecord(record, 3, c.folder, f.ctx);
+    EXPECT_FALSE(page.generated);
+    EXPECT_EQ(page.location, c.location);
+    EXPECT_FALSE(page.is_pdf);  // the file is not there
+  }
+}
+
+TEST(PageRender, ConfigurationReplacesMarkersAndMissingFileLeavesItEmpty) {
+  ResultPageConfig config = LoadResultPageConfig(kData + "SearchResultConfig.xml", "/lib");
+  EXPECT_EQ(config.bodybkcolor, "#fdfaf2");
+  EXPECT_EQ(config.bodytop.find("@"), std::string::npos);
+  EXPECT_EQ(config.bodytop.rfind("<table width=\"90%\" align=\"center\"><tr><td><img "
+                                 "src=\"FILE:///lib/images\\banner.png\">",
+                                 0),
+            0u)
+      << config.bodytop;
+  EXPECT_NE(config.bodybottom.find("<img src=\"FILE:///lib/images\\footer.png\">"),
+            std::string::npos);
+  ResultPageConfig none = LoadResultPageConfig(kData + "no-such-file.xml", "/lib");
+  EXPECT_TRUE(none.style.empty() && none.bodytop.empty() && none.bodybottom.empty() &&
+              none.bodybkcolor.empty());
+}
+
+TEST(PageRender, FieldLabelsTakeOnlyCompleteEntriesInRange) {
+  CXmlDocument doc;
+  ASSERT_EQ(doc.ParseText("<?xml version=\"1.0\"?><books>"
+                          "<Xml2HtmlTags category=\"7\" xml_tag=\"a\" html_tag=\"A\"/>"
+                          "<Xml2HtmlTags category=\"7x\" xml_tag=\"b\" html_tag=\"B\"/>"
+                          "<Xml2HtmlTags category=\"50\" xml_tag=\"c\" html_tag=\"C\"/>"
+                          "<Xml2HtmlTags category=\"\" xml_tag=\"d\" html_tag=\"D\"/>"
+                          "<Xml2HtmlTags category=\"0\" xml_tag=\"e\" html_tag=\"\"/>"
+                          "<Xml2HtmlTags category=\"0\" xml_tag=\"f\" html_tag=\"F\"/>"
+                          "<Xml2HtmlTags category=\"49\" html_tag=\"G\"/>"
+                          "</books>"),
+            1);
+  FieldLabels labels = LoadFieldLabels(doc);
+  FieldLabelList seven = {{"a", "A"}, {"b", "B"}};
+  FieldLabelList zero = {{"f", "F"}};
+  EXPECT_EQ(labels[7], seven);
+  EXPECT_EQ(labels[0], zero);
+  EXPECT_TRUE(labels[49].empty());
+}
+
+std::string Record(const std::string& fields) {
+  return "<?xml version=\"1.0\" encoding=\"GB2312\"?>\n<record>" + fields + "</record>";
+}
+
+TEST(PageRender, RowColoursFollowTheLabelListNotTheShownRows) {
+  FieldLabels labels;
+  labels[5] = {{"a", "A"}, {"b", "B"}, {"c", "C"}, {"d", "D"}, {"e", "E"}};
+  RenderContext ctx;
+  ctx.labels = &labels;
+  struct Case {
+    const char* fields;
+    std::vector<std::string> row_starts;
+  };
+  const Case cases[] = {
+      {"<a>1</a><b>2</b><c>3</c><d>4</d><e>5</e>",
+       {"<tr bgcolor=\"#c4daf1\">", "<tr>", "<tr bgcolor=\"#c4daf1\">", "<tr>",
+        "<tr bgcolor=\"#c4daf1\">"}},
+      {"<a>1</a><c>3</c><d>4</d><e>5</e>",
+       {"<tr bgcolor=\"#c4daf1\">", "<tr bgcolor=\"#c4daf1\">", "<tr>",
+        "<tr bgcolor=\"#c4daf1\">"}},
+  };
+  for (const Case& c : cases) {
+    CXmlDocument record;
+    ASSERT_EQ(record.ParseText(Record(c.fields)), 1);
+    std::string rows = BuildRecordRows(record, 5, ctx);
+    std::vector<std::string> starts;
+    for (size_t at = rows.find("<tr"); at != std::string::npos; at = rows.find("<tr", at + 1)) {
+      starts.push_back(rows.substr(at, rows.find('>', at) - at + 1));
+    }
+    EXPECT_EQ(starts, c.row_starts) << c.fields;
+  }
+  // Category outside the table: no rows, no failure.
+  CXmlDocument record;
+  ASSERT_EQ(record.ParseText(Record("<a>1</a>")), 1);
+  EXPECT_EQ(BuildRecordRows(record, 77, ctx), "");
+  EXPECT_EQ(BuildRecordRows(record, -1, ctx), "");
+}
+
+TEST(PageRender, HitNumberHeadingInSearchModeOnly) {
+  FieldLabels labels;
+  RenderContext ctx;
+  ctx.labels = &labels;
+  CXmlDocument record;
+  ASSERT_EQ(record.ParseText(Record("")), 1);
+  ctx.search_mode = true;
+  ctx.record_index = 2;
+  EXPECT_EQ(BuildRecordRows(record, 3, ctx), "<p><CENTER><Strong>3. </Strong></CENTER>");
+  ctx.search_mode = false;
+  EXPECT_EQ(BuildRecordRows(record, 3, ctx), "");
+}
+
+TEST(PageRender, OnlineFullTextLinks) {
+  const std::string pdf_link =
+      G("<tr><td><p> <a target=\"_blank\" href=\"%s\">查看PDF全文</a></p>\n</td></tr>");
+  const std::string html_link =
+      G("<tr><td><p> <a target=\"_blank\" href=\"%s\">查看HTML</a></p></td></tr>");
+  auto with = [](std::string format, const std::string& address) {
+    return format.replace(format.find("%s"), 2, address);
+  };
+  struct Case {
+    const char* fields;
+    const char* user;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"<URL>u</URL><URL1>v</URL1>", "", with(pdf_link, "B?x=B2u") + with(html_link, "B?x=B2v")},
+      {"<PDF>p</PDF><URL>u</URL><URL1>v</URL1>", "",
+       with(pdf_link, "B?x=B2p") + with(html_link, "B?x=B2u")},
+      {"<PDF>p</PDF>", "ann", with(pdf_link, "B?x=&username=ann&password=pwB2p")},
+      {"<URL1>v</URL1>", "ann", with(html_link, "B?x=&username=ann&password=pwB2v")},
+      {"", "ann", ""},
+  };
+  FieldLabels labels;
+  for (const Case& c : cases) {
+    RenderContext ctx;
+    ctx.labels = &labels;
+    ctx.links = {"B?x=", "B2", c.user, "pw"};
+    CXmlDocument record;
+    ASSERT_EQ(record.ParseText(Record(c.fields)), 1);
+    EXPECT_EQ(BuildRecordRows(record, 3, ctx), c.expected) << c.fields;
+  }
+}
+
+TEST(PageRender, FieldRowsByTag) {
+  struct Case {
+    const char* tag;
+    const char* value;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"t", "a\nb &ltb&gt",
+       "<tr bgcolor=\"red\"><td width='20%'><font size=2><strong>L</strong>"
+       "</font></td><td width='70%'>a<BR>b <b></td></tr>"},
+      {"f2", "p.png", "<image src=\"FILE:///lib/p.png\"/><br>"},
+      {"f4", "secret", ""},
+      {"t", "", ""},
+      {"t", "<i>x</i>", ""},  // child elements are dropped; nothing is left
+  };
+  for (const Case& c : cases) {
+    CXmlDocument record;
+    ASSERT_EQ(
+        record.ParseText(Record(std::string("<") + c.tag + ">" + c.value + "</" + c.tag + ">")), 1);
+    std::string page = "^";
+    AppendFieldRow(record, &page, c.tag, "L", "red", "/lib");
+    EXPECT_EQ(page, "^" + c.expected) << c.tag << " " << c.value;
+  }
+  CXmlDocument record;
+  ASSERT_EQ(record.ParseText(Record("<t>v</t>")), 1);
+  std::string page;
+  AppendFieldRow(record, &page, "t", "L", "", "/lib");
+  EXPECT_EQ(page.substr(0, 8), "<tr><td ");
+}
+
+TEST(PageRender, LinkSpecificationFlags) {
+  struct Case {
+    const char* page;
+    const char* spec;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"x A y A", "A*$!_http://h/p",
+       "x <a href=\"http://h/p\" target=_blank>A</a> y "
+       "<a href=\"http://h/p\" target=_blank>A</a>"},
+      {"A", "A*a_f.htm", "<a href=\"/app/bk/f.htm\">A</a>"},
+      // Only the first flag character is tested for "$" and only the second for "!".
+      {"A", "A*!$_f.htm", "<a href=\"/app/bk/f.htm\">A</a>"},
+      {"A", "A*plain.htm", "<a href=\"/app/bk/plain.htm\">A</a>"},
+      // "&st;" stands for "*" in anchors and targets; several pairs.
+      {"a*b c", "a&st;b*$_u*c*$!_v", "<a href=\"u\">a*b</a> <a href=\"v\" target=_blank>c</a>"},
+      // A link's own text is not linked again.
+      {"AA", "A*$_A", "<a href=\"A\">A</a><a href=\"A\">A</a>"},
+      // No "*": nothing to do. An empty anchor links nothing.
+      {"A", "A", "A"},
+      {"A", "*$_u", "A"},
+  };
+  for (const Case& c : cases) {
+    std::string page = c.page;
+    ApplyLinkSpec(&page, c.spec, "bk", "/app/");
+    EXPECT_EQ(page, c.expected) << c.spec;
+  }
+}
+
+TEST(PageRender, ImageListBecomesOneRowPerPicture) {
+  const std::string cell =
+      G("<td width='20%'><font size=2><strong>附图信息</strong></font></td>"
+        "<td width='70%'>");
+  auto row = [](int v, const std::string& inner) {
+    return G("<tr><td width='20%'><font size=2><strong>图片") + std::to_string(v) +
+           "</strong></font></td><td width='70%'>" + inner + "</td></tr>";
+  };
+  struct Case {
+    std::string list;
+    std::string rows;
+  };
+  const Case cases[] = {
+      {"p.png**cap&st;x", row(1, "<img src=\"/app/bk/p.png\" border=1><p>cap*x</p>")},
+      {"a.png*!$_http://u*A*b.png*q_f.htm*B*c.png**C",
+       row(1,
+           "<a href=\"http://u\" target=_blank><img src=\"/app/bk/a.png\" border=1></a><p>A</p>") +
+           row(2, "<a href=\"/app/bk/f.htm\"><img src=\"/app/bk/b.png\" border=1></a><p>B</p>") +
+           row(3, "<img src=\"/app/bk/c.png\" border=1><p>C</p>")},
+      // A bare picture file: one row, no caption.
+      {"p.png", row(1, "<img src=\"/app/bk/p.png\" border=1><p></p>")},
+  };
+  for (const Case& c : cases) {
+    std::string page = "<tr>" + cell + c.list + "</td></tr><tr>after</tr>";
+    ExpandImageList(&page, "bk", "/app/");
+    EXPECT_EQ(GbkToUtf8(page), GbkToUtf8("<tr>" + c.rows + "<tr>after</tr>")) << c.list;
+  }
+  for (std::string page : {"<tr>" + cell + "</td></tr>", std::string("<tr><td>x</td></tr>")}) {
+    const std::string before = page;
+    ExpandImageList(&page, "bk", "/app/");
+    EXPECT_EQ(page, before);
+  }
+}
+
+TEST(PageRender, NoResultPage) {
+  const std::string advice = G("请尝试使用高级检索进行查询<br>");
+  std::string plain = NoResultPage(false, G("春风"));
+  std::string advanced = NoResultPage(true, G("春风"));
+  EXPECT_EQ(plain,
+            G("<font color=green>找不到和您的查询\"春风\"相符的数据结果。<br>请检查输入字词有无"
+              "错误<br>请尝试使用高级检索进行查询<br>请尝试换用其它的字词进行查询</font>"));
+  EXPECT_EQ(advanced,
+            plain.substr(0, plain.find(advice)) + plain.substr(plain.find(advice) + advice.size()));
+  // A query longer than 100 bytes is cut at a character boundary.
+  std::string long_query;
+  for (int i = 0; i < 51; ++i) long_query += G("春");
+  std::string cut = NoResultPage(false, "x" + long_query);
+  EXPECT_NE(cut.find("x" + long_query.substr(0, 98) + "\""), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tomeva
