@@ -418,16 +418,16 @@ class XmlTreeBuilder {
   size_t SyncToken(size_t cur) const;
   bool NextTag(size_t cur, size_t end, size_t hint, Tag* out) {
     if (hint == kNone) return NextTagSlow(cur, end, out);
-    if (hint >= tokens_.size() || tokens_[hint].gt >= end) return false;
-    *out = {tokens_[hint].lt, tokens_[hint].gt, hint};
+    if (hint >= ntok_ || tok_[hint].gt >= end) return false;
+    *out = {tok_[hint].lt, tok_[hint].gt, hint};
     return true;
   }
   bool NextTagSlow(size_t cur, size_t end, Tag* out);
   size_t CloseTagPos(const Tag& start, std::string_view tag, size_t end, bool own) {
     if (start.tok != kNone) {
-      const uint32_t m = tokens_[start.tok].match;
-      if (m == kNoMatch || tokens_[m].gt >= end) return kNone;
-      if (tokens_[m].flags & kClean) return tokens_[m].lt;
+      const uint32_t m = tok_[start.tok].match;
+      if (m == kNoMatch || tok_[m].gt >= end) return kNone;
+      if (tok_[m].flags & kClean) return tok_[m].lt;
     }
     return CloseTagPosSlow(start, tag, end, own);
   }
@@ -435,7 +435,7 @@ class XmlTreeBuilder {
   // The trimmed tag text of `t` and its name.
   void TagParts(const Tag& t, std::string_view* text, std::string_view* name) const {
     if (t.tok != kNone) {
-      const Token& k = tokens_[t.tok];
+      const Token& k = tok_[t.tok];
       *text = src_.substr(k.text_begin, k.text_end - k.text_begin);
       *name = text->substr(0, k.name_end - k.text_begin);
     } else {
@@ -453,6 +453,9 @@ class XmlTreeBuilder {
   size_t start_;
   Scratch& scratch_;
   std::vector<Token>& tokens_;
+  // The listed tags once ListTags is done, for the tree building that only reads them.
+  const Token* tok_ = nullptr;
+  size_t ntok_ = 0;
   size_t spent_ = 0;
   size_t allowance_;
 };
@@ -465,6 +468,8 @@ XmlTreeBuilder::XmlTreeBuilder(XmlParseStore* store, size_t start)
       tokens_(scratch_.tokens) {
   allowance_ = 16 * (src_.size() - std::min(start, src_.size())) + (1u << 20);
   ListTags();
+  tok_ = tokens_.data();
+  ntok_ = tokens_.size();
 }
 
 XmlTreeBuilder::~XmlTreeBuilder() {
@@ -596,12 +601,12 @@ void XmlTreeBuilder::PairByName(bool slash_names_only) {
 // Index of the first listed tag at or after `cur` when a scan from `cur` sees the listed tags
 // (cur is the start of the list, a listed "<", or just after a listed ">"); kNone otherwise.
 size_t XmlTreeBuilder::SyncToken(size_t cur) const {
-  auto it = std::lower_bound(tokens_.begin(), tokens_.end(), cur,
+  auto it = std::lower_bound(tok_, tok_ + ntok_, cur,
                              [](const Token& t, size_t p) { return t.lt < p; });
-  size_t i = static_cast<size_t>(it - tokens_.begin());
+  size_t i = static_cast<size_t>(it - tok_);
   if (cur == start_) return i;
-  if (i < tokens_.size() && tokens_[i].lt == cur) return i;
-  if (i > 0 && static_cast<size_t>(tokens_[i - 1].gt) + 1 == cur) return i;
+  if (i < ntok_ && tok_[i].lt == cur) return i;
+  if (i > 0 && static_cast<size_t>(tok_[i - 1].gt) + 1 == cur) return i;
   return kNone;
 }
 
@@ -610,8 +615,8 @@ size_t XmlTreeBuilder::SyncToken(size_t cur) const {
 bool XmlTreeBuilder::NextTagSlow(size_t cur, size_t end, Tag* out) {
   size_t i = SyncToken(cur);
   if (i != kNone) {
-    if (i >= tokens_.size() || tokens_[i].gt >= end) return false;
-    *out = {tokens_[i].lt, tokens_[i].gt, i};
+    if (i >= ntok_ || tok_[i].gt >= end) return false;
+    *out = {tok_[i].lt, tok_[i].gt, i};
     return true;
   }
   size_t lt = FindMarkup(src_, '<', cur, end);
@@ -619,7 +624,7 @@ bool XmlTreeBuilder::NextTagSlow(size_t cur, size_t end, Tag* out) {
   if (!Spend((gt == kNone ? end : gt) - cur) || gt == kNone) return false;
   // A "<" that starts a listed tag is that tag: the scans from it agree from there on.
   size_t tok = SyncToken(lt);
-  if (tok != kNone && (tok >= tokens_.size() || tokens_[tok].lt != lt)) tok = kNone;
+  if (tok != kNone && (tok >= ntok_ || tok_[tok].lt != lt)) tok = kNone;
   *out = {lt, gt, tok};
   return true;
 }
@@ -635,9 +640,9 @@ size_t XmlTreeBuilder::CloseTagPosSlow(const Tag& start, std::string_view tag, s
                        : ScanCloseTag(src_, start.lt, end, tag, 0, &work);
     return Spend(work) ? found : kNone;
   }
-  uint32_t m = tokens_[start.tok].match;
-  if (m == kNoMatch || tokens_[m].gt >= end) return kNone;
-  const Token& close = tokens_[m];
+  uint32_t m = tok_[start.tok].match;
+  if (m == kNoMatch || tok_[m].gt >= end) return kNone;
+  const Token& close = tok_[m];
   if (close.flags & kClean) return close.lt;
   // "</a >": the rebuilt "</a>" is looked for from the end tag's "<" on.
   std::string rebuilt =
@@ -665,7 +670,7 @@ int XmlTreeBuilder::ParseElement(CXmlNode* node, size_t begin, size_t end, size_
   // The first "<" after a listed tag starts the next listed tag, if there is one.
   const bool has_markup =
       start.tok != kNone
-          ? start.tok + 1 < tokens_.size() && tokens_[start.tok + 1].lt < close
+          ? start.tok + 1 < ntok_ && tok_[start.tok + 1].lt < close
           : FindMarkup(src_, '<', content_begin, close) != kNone;
   if (!has_markup) return 1;
   node->leaf_ = 0;
@@ -703,8 +708,8 @@ int XmlTreeBuilder::ParseElement(CXmlNode* node, size_t begin, size_t end, size_
     cur = child_end;
     next_hint = kNone;
     if (t.tok != kNone) {
-      uint32_t m = tokens_[t.tok].match;
-      if (m != kNoMatch && static_cast<size_t>(tokens_[m].gt) + 1 == child_end) next_hint = m + 1;
+      uint32_t m = tok_[t.tok].match;
+      if (m != kNoMatch && static_cast<size_t>(tok_[m].gt) + 1 == child_end) next_hint = m + 1;
     }
   }
   const size_t last_span = spans.size();
