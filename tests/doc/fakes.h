@@ -46,8 +46,14 @@ class FakeTreeView : public ITreeView {
   void SetBookCheck(int row, bool checked) override { checks[row] = checked; }
   void SetBookCounts(const std::vector<int>&) override {}
   void OnDocumentUpdate() override { ++updates; }
+  void SetItems(const TreeItemList& list) override { items = list; }
+  void PostSelectItem(int item) override { posted_selections.push_back(item); }
+  void ShowMessage(const std::string& text) override { messages.push_back(text); }
 
   std::map<int, bool> checks;
+  TreeItemList items;
+  std::vector<int> posted_selections;  // waiting to be delivered by the test
+  std::vector<std::string> messages;
   bool book_list_shown = false;
   int deletes = 0;
   int updates = 0;

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "core/views/tree_items.h"
+
 namespace tomeva {
 
 // The right-hand web view.
@@ -51,6 +53,14 @@ class ITreeView {
   virtual void SetBookCounts(const std::vector<int>& counts) = 0;
   // Redraw from the document's state.
   virtual void OnDocumentUpdate() = 0;
+  // Shows exactly `items` (positions in the list are the item handles). The item flagged
+  // selected becomes the current one; that is the program's selection and is not reported back.
+  virtual void SetItems(const TreeItemList& items) = 0;
+  // After the present command is handled, selects item `item` (-1 = none) as if the user had
+  // chosen it: the document's OnTreeSelectionChanged runs with it.
+  virtual void PostSelectItem(int item) = 0;
+  // Tells the user something in a modal message box.
+  virtual void ShowMessage(const std::string& text) = 0;
 };
 
 // The main frame's query controls.

@@ -5,6 +5,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "core/base/gbk.h"
 #include "core/base/texts.h"
 #include "core/doc/tomeva_doc.h"
 
@@ -51,6 +52,23 @@ void CTreeFormView::SetBookCheck(int row, bool checked) {
 }
 
 void CTreeFormView::SetBookCounts(const std::vector<int>&) {}
+
+void CTreeFormView::SetItems(const TreeItemList& items) {
+  tree_->clear();
+  std::vector<QTreeWidgetItem*> made;
+  for (const TreeItem& item : items) {
+    QTreeWidgetItem* parent = item.parent >= 0 && item.parent < static_cast<int>(made.size())
+                                  ? made[item.parent]
+                                  : nullptr;
+    auto* w = parent != nullptr ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(tree_);
+    w->setText(0, QString::fromStdString(GbkToUtf8(item.label)));
+    made.push_back(w);
+  }
+}
+
+void CTreeFormView::PostSelectItem(int) {}
+
+void CTreeFormView::ShowMessage(const std::string&) {}
 
 void CTreeFormView::OnDocumentUpdate() {
   if (doc_ == nullptr || doc_->search_mode()) return;

@@ -32,6 +32,9 @@ class CTreeFormView : public QWidget, public ITreeView {
   void SetBookCheck(int row, bool checked) override;
   void SetBookCounts(const std::vector<int>& counts) override;
   void OnDocumentUpdate() override;
+  void SetItems(const TreeItemList& items) override;
+  void PostSelectItem(int item) override;
+  void ShowMessage(const std::string& text) override;
 
  private:
   CTomevaDoc* doc_ = nullptr;
