@@ -386,7 +386,7 @@ class XmlTreeBuilder {
   struct Tag {
     size_t lt;
     size_t gt;
-    size_t tok;  // index in tokens_, or kNone for a tag found by a literal scan
+    size_t tok;  // index of the listed tag, or kNone for a tag found by a literal scan
   };
   struct ChildSpan {
     size_t begin;
@@ -396,7 +396,8 @@ class XmlTreeBuilder {
   // Working memory kept per thread between parses, so that the many small record files parsed
   // in a row do not allocate it again each time.
   struct Scratch {
-    std::vector<Token> tokens;
+    std::unique_ptr<Token[]> tokens;  // filled by ListTags, not initialised beyond that
+    size_t token_capacity = 0;
     NameTable names;
     std::vector<std::vector<uint32_t>> open;  // per name: start tags not yet closed
     std::vector<uint32_t> open_stack;         // all start tags not yet closed, innermost last
@@ -452,9 +453,8 @@ class XmlTreeBuilder {
   std::string_view src_;
   size_t start_;
   Scratch& scratch_;
-  std::vector<Token>& tokens_;
-  // The listed tags once ListTags is done, for the tree building that only reads them.
-  const Token* tok_ = nullptr;
+  // The listed tags, in the order of the text.
+  Token* tok_ = nullptr;
   size_t ntok_ = 0;
   size_t spent_ = 0;
   size_t allowance_;
@@ -464,18 +464,18 @@ XmlTreeBuilder::XmlTreeBuilder(XmlParseStore* store, size_t start)
     : store_(store),
       src_(store->text()),
       start_(start),
-      scratch_(ThreadScratch()),
-      tokens_(scratch_.tokens) {
+      scratch_(ThreadScratch()) {
   allowance_ = 16 * (src_.size() - std::min(start, src_.size())) + (1u << 20);
   ListTags();
-  tok_ = tokens_.data();
-  ntok_ = tokens_.size();
 }
 
 XmlTreeBuilder::~XmlTreeBuilder() {
   // Keep the scratch of ordinary files; give back what a huge one took.
   constexpr size_t kKeepTokens = 1u << 16;
-  if (tokens_.capacity() > kKeepTokens) std::vector<Token>().swap(tokens_);
+  if (scratch_.token_capacity > kKeepTokens) {
+    scratch_.tokens.reset();
+    scratch_.token_capacity = 0;
+  }
   if (scratch_.open.size() > kKeepTokens) std::vector<std::vector<uint32_t>>().swap(scratch_.open);
   if (scratch_.spans.capacity() > kKeepTokens) std::vector<ChildSpan>().swap(scratch_.spans);
 }
@@ -498,7 +498,6 @@ bool SameName(std::string_view a, std::string_view b) {
 }
 
 void XmlTreeBuilder::ListTags() {
-  tokens_.clear();
   // Each tag's end tag is the next tag that closes its name (an end tag "/x" closes the innermost
   // open "x"): the per-name nesting the literal scan counts. In the usual file that is the
   // innermost open tag of all, or one a few entries down, so one stack of open tags answers it
@@ -510,6 +509,10 @@ void XmlTreeBuilder::ListTags() {
   stack.clear();
   bool slash_closers = false;
   bool stack_gave_up = false;
+
+  Token* tokens = scratch_.tokens.get();
+  size_t capacity = scratch_.token_capacity;
+  size_t count = 0;
 
   const char* const data = src_.data();
   const size_t size = src_.size();
@@ -527,11 +530,19 @@ void XmlTreeBuilder::ListTags() {
     // The name runs to the first space.
     const size_t space = FindMarkup(src_, ' ', text_begin, text_end, true);
     const size_t name_end = space == kNone ? text_end : space;
-    const uint32_t index = static_cast<uint32_t>(tokens_.size());
+    if (count == capacity) {
+      capacity = std::max<size_t>(64, capacity * 2);
+      std::unique_ptr<Token[]> grown(new Token[capacity]);
+      if (count != 0) std::memcpy(grown.get(), tokens, count * sizeof(Token));
+      scratch_.tokens = std::move(grown);
+      scratch_.token_capacity = capacity;
+      tokens = scratch_.tokens.get();
+    }
+    const uint32_t index = static_cast<uint32_t>(count);
     const bool clean = text_begin == lt + 1 && text_end == gt;
-    tokens_.push_back({static_cast<uint32_t>(lt), static_cast<uint32_t>(gt), kNoMatch,
+    tokens[count++] = {static_cast<uint32_t>(lt), static_cast<uint32_t>(gt), kNoMatch,
                        static_cast<uint32_t>(text_begin), static_cast<uint32_t>(text_end),
-                       static_cast<uint32_t>(name_end), static_cast<uint32_t>(clean ? kClean : 0)});
+                       static_cast<uint32_t>(name_end), static_cast<uint32_t>(clean ? kClean : 0)};
     if (stack_gave_up) continue;
     const std::string_view name(data + text_begin, name_end - text_begin);
     // The scan tests "x/" before "/x", and the two are the same name when x is empty or all
@@ -547,8 +558,8 @@ void XmlTreeBuilder::ListTags() {
         while (i > 0 && depth < kStackScan) {
           --i;
           ++depth;
-          if (SameName(TokenName(tokens_[stack[i]]), closes)) {
-            tokens_[stack[i]].match = index;
+          if (SameName(TokenName(tokens[stack[i]]), closes)) {
+            tokens[stack[i]].match = index;
             stack.erase(stack.begin() + static_cast<std::ptrdiff_t>(i));
             i = kNone;
             break;
@@ -559,8 +570,10 @@ void XmlTreeBuilder::ListTags() {
     }
     if (!name.empty() && name[0] != '/' && src_[text_end - 1] != '/') stack.push_back(index);
   }
+  tok_ = tokens;
+  ntok_ = count;
   if (stack_gave_up) {
-    for (Token& t : tokens_) t.match = kNoMatch;
+    for (size_t i = 0; i < count; ++i) tokens[i].match = kNoMatch;
     PairByName(false);
   } else if (slash_closers) {
     PairByName(true);
@@ -575,14 +588,14 @@ void XmlTreeBuilder::PairByName(bool slash_names_only) {
   names.Reset();
   std::vector<std::vector<uint32_t>>& open = scratch_.open;
   uint32_t name_count = 0;
-  for (uint32_t index = 0; index < tokens_.size(); ++index) {
-    const Token& t = tokens_[index];
+  for (uint32_t index = 0; index < ntok_; ++index) {
+    const Token& t = tok_[index];
     const std::string_view name = TokenName(t);
     if (name.size() > 1 && name[0] == '/' && name.find_first_not_of('/') != std::string_view::npos &&
         (!slash_names_only || name[1] == '/')) {
       uint32_t id = names.Find(name.substr(1), false, 0);
       if (id != kNoMatch && !open[id].empty()) {
-        tokens_[open[id].back()].match = index;
+        tok_[open[id].back()].match = index;
         open[id].pop_back();
       }
     }
