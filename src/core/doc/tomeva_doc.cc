@@ -15,7 +15,12 @@ bool QueryHistoryEntry::SameQueryAs(const QueryHistoryEntry& other) const {
          book_checks == other.book_checks;
 }
 
-CTomevaDoc::CTomevaDoc(Settings settings) : settings_(std::move(settings)) {}
+CTomevaDoc::CTomevaDoc(Settings settings) : settings_(std::move(settings)) {
+  catalogue_.LoadCatalogue(settings_.ebook_dir);
+  page_config_ = LoadResultPageConfig(settings_.app_dir + "SearchResultConfig.xml",
+                                      settings_.ebook_dir);
+  field_labels_ = LoadFieldLabels(catalogue_.document());
+}
 
 CTomevaDoc::~CTomevaDoc() {
   // The installation's exit program (for example a closing animation) runs as the document goes.
@@ -134,7 +139,11 @@ void CTomevaDoc::OnHtmlViewDestroy() {
 }
 
 void CTomevaDoc::RenderPage() {
-  if (html_ == nullptr || search_mode_) return;
+  if (html_ == nullptr) return;
+  if (search_mode_) {
+    RenderSearchPage();
+    return;
+  }
   // Browsing mode with nothing selected: the library's start page.
   std::string home = JoinPath(settings_.ebook_dir, "home.htm");
   html_->set_pdf_shown(false);
@@ -233,88 +242,6 @@ std::string CTomevaDoc::FieldNameForLabel(const std::string& label) {
 std::string CTomevaDoc::HelpFilePath() const {
   // The help is shipped as HTML beside the program's files in the `path` folder.
   return JoinPath(settings_.exit_dir, "Tomeva.htm");
-}
-
-void CTomevaDoc::RunSearch() {
-  if (frame_ == nullptr) return;
-  frame_->SelectAllQueryText();
-  QueryHistoryEntry entry;
-  entry.query_mode = query_mode_;
-  entry.query = frame_->GetQueryText();
-  if (advanced_search_) {
-    entry.field_label = frame_->GetFieldText();
-    entry.field_flag = !entry.field_label.empty();
-  }
-  if (book_search_) {
-    bool any = false;
-    for (int i = 0; i < kBookPlaces; ++i) {
-      entry.book_checks[i] = tree_ != nullptr && tree_->GetBookCheck(i);
-      any = any || entry.book_checks[i];
-    }
-    // Restricted to books but none chosen: no search, nothing changes.
-    if (!any) return;
-    entry.book_flag = true;
-  }
-  RecordQuery(entry);
-  if (tree_ != nullptr) {
-    tree_->ResetHitMarker();
-    tree_->DeleteAllItems();
-  }
-  if (html_ != nullptr) html_->ShowHtml(Text(kTextSearching));
-  search_mode_ = true;
-  // The result sets and the first result page are produced by the search engine layer once it
-  // is attached to the document; until then the query is recorded and the page says so.
-  last_query_ = entry.query;
-}
-
-void CTomevaDoc::RestoreQueryControls(const QueryHistoryEntry& entry) {
-  frame_->SetQueryText(entry.query);
-  if (advanced_search_ != entry.field_flag) ToggleAdvancedSearch();
-  if (entry.field_flag) frame_->SetFieldText(entry.field_label);
-  if (book_search_ != entry.book_flag) ToggleBookSearch();
-  if (entry.book_flag && tree_ != nullptr) {
-    for (int i = 0; i < kBookPlaces; ++i) tree_->SetBookCheck(i, entry.book_checks[i]);
-  }
-}
-
-void CTomevaDoc::BackToPreviousQuery() {
-  if (history_.size() < 2 || frame_ == nullptr) return;
-  QueryHistoryEntry entry = history_[history_.size() - 2];
-  query_mode_ = entry.query_mode;
-  RestoreQueryControls(entry);
-  RunSearch();
-}
-
-void CTomevaDoc::ReplayHistoryEntry(int id) {
-  int count = static_cast<int>(history_.size());
-  int p = count - 1 - (id - kCmdHistoryFirst);
-  if (p < 0 || p >= count || frame_ == nullptr) return;
-  QueryHistoryEntry entry = history_[p];
-  RestoreQueryControls(entry);
-  frame_->PostCommand(kCmdSearch);
-}
-
-void CTomevaDoc::ToggleAdvancedSearch() {
-  advanced_search_ = !advanced_search_;
-  if (frame_ == nullptr) return;
-  frame_->ShowAdvancedBar(advanced_search_);
-  if (!advanced_search_) frame_->SetFieldText("");
-}
-
-void CTomevaDoc::ToggleBookSearch() {
-  book_search_ = !book_search_;
-  if (tree_ == nullptr) return;
-  tree_->ShowBookList(book_search_);
-  // Hit counts per book arrive with book-restricted search; every row starts checked.
-  for (int i = 0; i < kBookPlaces; ++i) tree_->SetBookCheck(i, true);
-}
-
-void CTomevaDoc::SetQueryMode(int id) { query_mode_ = id - kCmdModeExact; }
-
-void CTomevaDoc::SetZoomLevel(int id) {
-  if (id == kCmdZoomSmallest + zoom_level_) return;
-  zoom_level_ = id - kCmdZoomSmallest;
-  if (html_ != nullptr) html_->SetZoom(zoom_level_);
 }
 
 void CTomevaDoc::ShowHelp() {

@@ -11,12 +11,17 @@
 
 #include <array>
 #include <deque>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "core/doc/search_results.h"
 #include "core/doc/view_interfaces.h"
+#include "core/library/catalogue.h"
 #include "core/settings/settings.h"
+#include "core/views/page_render.h"
+#include "core/views/result_tree.h"
 
 namespace tomeva {
 
@@ -27,6 +32,16 @@ struct CommandState {
 };
 
 inline constexpr int kBookPlaces = 50;
+
+// The six moves of the record cursor, in the order of the tree's pager cells 0..5.
+enum class CursorMove {
+  kFirstPage,
+  kPreviousPage,
+  kPreviousRecord,
+  kNextRecord,
+  kNextPage,
+  kLastPage
+};
 
 // One query of the history.
 struct QueryHistoryEntry {
@@ -90,6 +105,31 @@ class CTomevaDoc {
   // is the query followed by "(*)" when it carried a field or book restriction. GBK.
   std::vector<std::pair<int, std::string>> HistoryMenu() const;
 
+  // Search results. The current result is what the result pages and the tree show (null = none);
+  // the per-book places are filled by a search restricted to books. The document owns them all.
+  SearchResults* current_result() const { return current_.get(); }
+  SearchResults* book_result(int place) const;
+  // The user chose row `position` of the book list: its result (when the last book-restricted
+  // search made one) becomes current with the cursor on its first hit, and the views redraw.
+  void ShowBookResults(int position);
+  int selected_book_position() const { return selected_book_position_; }
+  // What the tree shows in search mode: the query box's text and the current result's page. The
+  // source reads the current result; use it before the next command changes that.
+  ResultTreeSource SearchTreeSource();
+  // The pager cells 0..5 and the keys of the tree in search mode: moves the cursor and redraws
+  // the views, but only while a current result with hits exists. True when it acted.
+  bool MoveRecordCursor(CursorMove move);
+  // Paints the current result's first 13 keywords into the shown page, each in its colour, and
+  // asks the view to paint them again after the next load.
+  void PaintKeywords();
+  // The engine the searches run on (see core/doc/search_results.h); none = nothing is found.
+  void set_search_runner(SearchRunner runner) { search_runner_ = std::move(runner); }
+  // The online full-text link settings of System.xml, which the main frame holds.
+  void set_link_settings(LinkSettings links) { link_settings_ = std::move(links); }
+  // The catalogue the book-restricted search and the hit list's book names come from.
+  Catalogue& catalogue() { return catalogue_; }
+  const Catalogue& catalogue() const { return catalogue_; }
+
   // Record cursor (page index, record index within the whole result). `SetHitTotal` is called
   // when a result becomes current; it resets the cursor.
   void SetHitTotal(int total);
@@ -132,6 +172,14 @@ class CTomevaDoc {
   void HookPageButtons();
   void GoHome();
   int ReachableCount() const;
+  // Makes `result` current (null = none): cursor on the first hit, hit marker reset, views
+  // redrawn.
+  void SetCurrentResult(std::shared_ptr<SearchResults> result);
+  std::shared_ptr<SearchResults> Search(const std::string& query, const std::string& field,
+                                        const std::string& condition);
+  void ReleaseResults();
+  std::vector<int> BookCounts() const;
+  void RenderSearchPage();
 
   Settings settings_;
   IHtmlView* html_ = nullptr;
@@ -150,6 +198,15 @@ class CTomevaDoc {
   int record_index_ = 0;
   std::deque<QueryHistoryEntry> history_;  // oldest first
   std::string last_query_;
+  Catalogue catalogue_;
+  SearchRunner search_runner_;
+  ResultPageConfig page_config_;
+  FieldLabels field_labels_;
+  LinkSettings link_settings_;
+  // A result that is current and also in a place is shared, so it is released once.
+  std::shared_ptr<SearchResults> current_;
+  std::array<std::shared_ptr<SearchResults>, kBookPlaces> book_results_;
+  int selected_book_position_ = -1;
 };
 
 }  // namespace tomeva

@@ -17,8 +17,10 @@
 
 #include "core/base/texts.h"
 #include "core/doc/command_ids.h"
+#include "core/doc/search_results.h"
 #include "core/doc/tomeva_doc.h"
 #include "core/settings/settings.h"
+#include "core/views/page_render.h"
 #include "gui/frame/child_frame.h"
 #include "gui/frame/gbk_text.h"
 #include "gui/frame/toolbar_icons.h"
@@ -217,6 +219,10 @@ void CMainFrame::SetDocument(CTomevaDoc* doc) {
     setCentralWidget(child_);
   }
   doc_->AttachFrame(this);
+  // The searches run on the installation's index; the hit pages link to the online full text
+  // named in System.xml, which this frame holds.
+  doc_->set_search_runner(MakeEngineSearchRunner({doc_->settings().index_dir}));
+  doc_->set_link_settings(ReadLinkSettings(*system_xml_));
   child_->tree_view()->SetDocument(doc_);
   child_->html_view()->SetDocument(doc_);
   child_->html_view()->OnInitialUpdate();
