@@ -40,10 +40,8 @@ void CTomevaDoc::RunSearch() {
     entry.book_flag = true;
   }
   RecordQuery(entry);
-  if (tree_ != nullptr) {
-    tree_->ResetHitMarker();
-    tree_->DeleteAllItems();
-  }
+  ResetHitMarker();
+  if (tree_ != nullptr) tree_->DeleteAllItems();
   if (html_ != nullptr) html_->ShowHtml(Text(kTextSearching));
   search_mode_ = true;
   ReleaseResults();
@@ -78,6 +76,25 @@ std::shared_ptr<SearchResults> CTomevaDoc::Search(const std::string& query,
   return search_runner_(query, field, condition, query_mode_);
 }
 
+void CTomevaDoc::ResetHitMarker() {
+  result_tree_.ResetHitMarker();
+  result_items_.clear();
+  if (tree_ != nullptr) tree_->ResetHitMarker();
+}
+
+void CTomevaDoc::UpdateResultTree() {
+  ResultTreeUpdate update = result_tree_.Update(SearchTreeSource());
+  if (update.rebuild) {
+    result_items_ = std::move(update.items);
+  } else {
+    int position = 0;
+    for (TreeItem& item : result_items_) {
+      item.selected = item.parent == 0 && position++ == update.select_position;
+    }
+  }
+  tree_->SetItems(result_items_);
+}
+
 void CTomevaDoc::ReleaseResults() {
   for (auto& place : book_results_) place.reset();
   current_.reset();
@@ -87,7 +104,7 @@ void CTomevaDoc::ReleaseResults() {
 void CTomevaDoc::SetCurrentResult(std::shared_ptr<SearchResults> result) {
   current_ = std::move(result);
   SetHitTotal(current_ != nullptr ? current_->GetTotalCount() : 0);
-  if (tree_ != nullptr) tree_->ResetHitMarker();
+  ResetHitMarker();
   UpdateAllViews();
 }
 

@@ -124,7 +124,10 @@ bool CTomevaDoc::OnUpdateCommand(int id, CommandState* state) const {
 }
 
 void CTomevaDoc::UpdateAllViews() {
-  if (tree_ != nullptr) tree_->OnDocumentUpdate();
+  if (tree_ != nullptr) {
+    if (search_mode_) UpdateResultTree();
+    tree_->OnDocumentUpdate();
+  }
   if (html_ != nullptr) RenderPage();
 }
 

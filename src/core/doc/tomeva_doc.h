@@ -180,6 +180,11 @@ class CTomevaDoc {
   void ReleaseResults();
   std::vector<int> BookCounts() const;
   void RenderSearchPage();
+  // Search mode: shows the cursor's page of hits in the tree, or only moves the selection when
+  // that page is shown already.
+  void UpdateResultTree();
+  // The next tree update rebuilds the hit list.
+  void ResetHitMarker();
 
   Settings settings_;
   IHtmlView* html_ = nullptr;
@@ -207,6 +212,9 @@ class CTomevaDoc {
   std::shared_ptr<SearchResults> current_;
   std::array<std::shared_ptr<SearchResults>, kBookPlaces> book_results_;
   int selected_book_position_ = -1;
+  // The hit list the tree shows in search mode, and the page it shows (its hit marker).
+  ResultTree result_tree_;
+  TreeItemList result_items_;
 };
 
 }  // namespace tomeva
