@@ -482,7 +482,7 @@ XmlTreeBuilder::~XmlTreeBuilder() {
 
 // Element names compare as EqualsNoCase does; the same bytes are the usual case. Both names lie
 // in the text of a parse store, followed by its padding.
-bool SameName(std::string_view a, std::string_view b) {
+inline bool SameName(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
 #if defined(__SSE2__)
   if (a.size() <= 16) {
