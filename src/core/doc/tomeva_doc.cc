@@ -69,6 +69,8 @@ bool CTomevaDoc::OnCommand(int id) {
       GoHome();
       return true;
     case kCmdBack:
+      GoBack();
+      return true;
     case kCmdPdf:
       // Page-back history and PDF opening arrive with result navigation; until then the
       // commands are owned here and change nothing.
@@ -108,8 +110,7 @@ bool CTomevaDoc::OnUpdateCommand(int id, CommandState* state) const {
       *state = {search_mode_, false};
       return true;
     case kCmdBack:
-      // Enabled with two pages on the page-back stack, which result navigation will keep.
-      *state = {false, false};
+      *state = {page_stack_.can_go_back(), false};
       return true;
     case kCmdSearch:
     case kCmdHookPageButtons:
@@ -123,9 +124,14 @@ bool CTomevaDoc::OnUpdateCommand(int id, CommandState* state) const {
   }
 }
 
-void CTomevaDoc::UpdateAllViews() {
-  if (tree_ != nullptr) {
-    if (search_mode_) UpdateResultTree();
+void CTomevaDoc::UpdateAllViews(bool update_tree) {
+  if (tree_ != nullptr && update_tree) {
+    if (!search_mode_) {
+      RebuildLibraryTree();
+      tree_->SetItems(library_.items);
+    } else {
+      UpdateResultTree();
+    }
     tree_->OnDocumentUpdate();
   }
   if (html_ != nullptr) RenderPage();
@@ -147,10 +153,7 @@ void CTomevaDoc::RenderPage() {
     RenderSearchPage();
     return;
   }
-  // Browsing mode with nothing selected: the library's start page.
-  std::string home = JoinPath(settings_.ebook_dir, "home.htm");
-  html_->set_pdf_shown(false);
-  html_->Navigate(home);
+  RenderBrowsingPage();
 }
 
 void CTomevaDoc::OnPageButtonClick(const std::string& element_id) {
@@ -266,6 +269,7 @@ void CTomevaDoc::GoHome() {
     return;
   }
   search_mode_ = false;
+  selected_item_ = -1;
   if (tree_ != nullptr) tree_->DeleteAllItems();
   if (html_ != nullptr) html_->ShowHtml("");
   UpdateAllViews();

@@ -11,15 +11,18 @@
 
 #include <array>
 #include <deque>
+#include <map>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "core/doc/page_stack.h"
 #include "core/doc/search_results.h"
 #include "core/doc/view_interfaces.h"
 #include "core/library/catalogue.h"
 #include "core/settings/settings.h"
+#include "core/views/library_tree.h"
 #include "core/views/page_render.h"
 #include "core/views/result_tree.h"
 
@@ -84,8 +87,10 @@ class CTomevaDoc {
   // otherwise.
   bool OnUpdateCommand(int id, CommandState* state) const;
 
-  // Tells the tree view and then the HTML view to redraw from the document's state.
-  void UpdateAllViews();
+  // Tells the tree view and then the HTML view to redraw from the document's state. In browsing
+  // mode the library tree is rebuilt first. `update_tree` false leaves the tree as it is (the
+  // tree itself asked for the update, or going back re-shows a record of the shown tree).
+  void UpdateAllViews(bool update_tree = true);
 
   // The HTML view was shown for the first time: remember the browser's own text size, then
   // apply the document's level.
@@ -97,6 +102,25 @@ class CTomevaDoc {
   // A click on a hooked page button with the element id `element_id`: "B0".."B3" move the
   // record cursor; any id redraws the views.
   void OnPageButtonClick(const std::string& element_id);
+
+  // Library browsing (browse_commands.cc).
+  // The tree's selection changed by mouse, keyboard or a posted selection: `item` is the
+  // position in the shown item list (-1 = none) and `data` its data word.
+  void OnTreeSelectionChanged(int item, long long data);
+  // A plain click in the tree: a record shown from a record link gives way to the hit's own.
+  void OnTreeClick();
+  // The HTML view is about to load `location` (a file path or URL, GBK) in its main frame.
+  // Record files (book_*.xml) are not loaded but shown as records; a followed link is recorded
+  // on the page-back stack. False cancels the navigation.
+  bool OnBeforeNavigate(const std::string& location);
+  const TreeItemList& library_items() const { return library_.items; }
+  const std::map<std::string, std::string>& record_map() const { return library_.record_map; }
+  const PageStack& page_stack() const { return page_stack_; }
+  int selected_item() const { return selected_item_; }
+  long long current_node_data() const { return current_node_data_; }
+  bool show_home() const { return show_home_; }
+  bool product_page() const { return product_page_; }
+  const std::string& current_record_text() const { return current_record_text_; }
 
   // Records a query as the newest history entry: an older entry of the same query is removed
   // first, and the oldest ones are dropped so that at most kHistoryMax remain.
@@ -171,6 +195,11 @@ class CTomevaDoc {
   void OpenPublisherSite();
   void HookPageButtons();
   void GoHome();
+  void GoBack();
+  void RebuildLibraryTree();
+  void RenderBrowsingPage();
+  void RenderBrowsePage(long long item_data);
+  void NavigateRecorded(const std::string& location);
   int ReachableCount() const;
   // Makes `result` current (null = none): cursor on the first hit, hit marker reset, views
   // redrawn.
@@ -203,6 +232,15 @@ class CTomevaDoc {
   int record_index_ = 0;
   std::deque<QueryHistoryEntry> history_;  // oldest first
   std::string last_query_;
+  // Library browsing: the tree the view shows in browsing mode, its selected item, the node the
+  // pages follow, the page flags and the record a record link asked for.
+  LibraryTree library_;
+  int selected_item_ = -1;
+  long long current_node_data_ = 0;
+  bool show_home_ = true;
+  bool product_page_ = false;
+  std::string current_record_text_;
+  PageStack page_stack_;
   Catalogue catalogue_;
   SearchRunner search_runner_;
   ResultPageConfig page_config_;
