@@ -56,7 +56,9 @@ int RunRecordXml(const std::vector<std::string>& args) {
   book.ClearValues();
   // Values by field name (an object) or by value position (an array), as the import supplies them.
   if (values.kind == JsonValue::Kind::kObject) {
-    for (const auto& [name, v] : values.object) {
+    for (size_t m = 0; m < values.member_names.size(); ++m) {
+      const std::string& name = values.member_names[m];
+      const JsonValue& v = values.member_values[m];
       std::string gbk_name = Utf8ToGbk(name);
       bool known = false;
       for (int i = 0; i < book.field_count(); ++i) {

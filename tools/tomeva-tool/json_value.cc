@@ -128,7 +128,8 @@ class Parser {
         ++pos_;
         JsonValue member;
         if (!Value(&member, depth + 1)) return false;
-        v->object.emplace_back(std::move(name), std::move(member));
+        v->member_names.push_back(std::move(name));
+        v->member_values.push_back(std::move(member));
         SkipSpace();
         if (pos_ < t_.size() && t_[pos_] == ',') { ++pos_; continue; }
         if (pos_ < t_.size() && t_[pos_] == '}') return ++pos_, true;

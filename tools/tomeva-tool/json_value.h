@@ -16,7 +16,10 @@ struct JsonValue {
   double number = 0;
   std::string string;                                     // UTF-8
   std::vector<JsonValue> array;
-  std::vector<std::pair<std::string, JsonValue>> object;  // members in file order
+  // Members in file order, as two parallel lists (a pair holding the value type itself cannot be
+  // declared inside it).
+  std::vector<std::string> member_names;
+  std::vector<JsonValue> member_values;
 };
 
 // Parses a whole JSON text. On failure returns false and sets `error` (with the byte offset).
