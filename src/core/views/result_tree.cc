@@ -29,7 +29,8 @@ std::string ResultTreeHeader(const std::string& query_text, int total, int page_
   // A cut in the middle of a double-byte character would leave half a character that the
   // tree would show as garbage, so the cut moves back to the character's start.
   std::string header = query_text.substr(
-      0, GbkBoundaryAtOrBefore(query_text, std::min(query_text.size(), ResultTree::kMaxQueryBytes)));
+      0,
+      GbkBoundaryAtOrBefore(query_text, std::min(query_text.size(), ResultTree::kMaxQueryBytes)));
   if (n < ResultTree::kPageSize) {
     header += Format(Text(kTextHitsFew), n);
   } else {
