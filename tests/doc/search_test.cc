@@ -474,6 +474,38 @@ TEST_F(SearchTest, HeaderCountEqualsRecordsHoldingTheWord) {
   EXPECT_GE(multi_page, 4);
 }
 
+TEST_F(SearchTest, SearchEmptiesThePageBackStackAndRecordLinksShowTheirRecord) {
+  // Browsing first: the start page and a book's page are on the page-back stack.
+  doc_->UpdateAllViews();
+  ASSERT_GE(doc_->library_items().size(), 2u);
+  doc_->OnTreeSelectionChanged(1, doc_->library_items()[1].data);
+  ASSERT_GE(doc_->page_stack().size(), 2);
+  CommandState back;
+  ASSERT_TRUE(doc_->OnUpdateCommand(kCmdBack, &back));
+  EXPECT_TRUE(back.enabled);
+
+  Search("不知");
+  EXPECT_EQ(doc_->page_stack().size(), 0);
+  ASSERT_TRUE(doc_->OnUpdateCommand(kCmdBack, &back));
+  EXPECT_FALSE(back.enabled);
+
+  // A link to a record file in a hit's page shows that record, under the hit's number, until
+  // the tree is clicked.
+  const std::string hit_page = html_.shown.back();
+  std::string linked;
+  ASSERT_TRUE(ReadWholeFile(JoinPath(doc_->catalogue().BookFolder(2), "book_0003.xml"), &linked));
+  CXmlDocument linked_doc;
+  linked_doc.ParseText(linked);
+  const std::string title = linked_doc.GetText("FdName");
+  ASSERT_FALSE(title.empty());
+  ASSERT_EQ(hit_page.find(title), std::string::npos);
+  EXPECT_FALSE(doc_->OnBeforeNavigate(JoinPath(doc_->catalogue().BookFolder(2), "book_0003.xml")));
+  EXPECT_NE(html_.shown.back().find(title), std::string::npos);
+  EXPECT_NE(html_.shown.back().find("<Strong>1. </Strong>"), std::string::npos);
+  doc_->OnTreeClick();
+  EXPECT_EQ(html_.shown.back(), hit_page);
+}
+
 // Results of a fixed size, to walk the cursor over exact totals.
 class CountedResults : public SearchResults {
  public:

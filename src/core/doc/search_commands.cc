@@ -19,6 +19,8 @@ std::string BookFilter(const std::string& category) { return "f15:\"" + category
 
 void CTomevaDoc::RunSearch() {
   if (frame_ == nullptr) return;
+  // A new search starts a new walk: the pages shown before it cannot be gone back to.
+  page_stack_.Clear();
   frame_->SelectAllQueryText();
   QueryHistoryEntry entry;
   entry.query_mode = query_mode_;
@@ -229,7 +231,8 @@ void CTomevaDoc::RenderSearchPage() {
   }
   SearchHit hit = current_->GetHit(record_index_);
   CXmlDocument record;
-  record.ParseText(hit.xml);
+  // A record that a record link in the page asked for is shown in place of the hit's own.
+  record.ParseText(current_record_text_.empty() ? hit.xml : current_record_text_);
   const int book = catalogue_.FindBookByCategory(hit.category);
   const std::string folder = book >= 0 ? catalogue_.rows()[book].folder : std::string();
   RenderContext ctx;
