@@ -161,11 +161,5 @@ TEST(CatalogueEditTest, FreeCategoryIsTheSmallestUnused) {
   EXPECT_EQ(CountCatalogueBooks(full), 49);
 }
 
-TEST(CatalogueEditTest, FragmentTextHasFourLines) {
-  EXPECT_EQ(GbkToUtf8(BuildFragmentText("7", Utf8ToGbk("古诗"))),
-            "<?xml version=\"1.0\" encoding=\"GB2312\"?>\r\n<books>\r\n"
-            "<book dir=\"7\" name=\"古诗\"/>\r\n</books>");
-}
-
 }  // namespace
 }  // namespace tomeva

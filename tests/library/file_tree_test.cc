@@ -65,17 +65,5 @@ TEST(FileTreeTest, DeleteTreeEmptiesTheFolderButNotWhatLinksPointAt) {
   EXPECT_FALSE(DeleteTree(dir / "missing"));
 }
 
-TEST(FileTreeTest, CopyWithoutOverwriteKeepsAnExistingFile) {
-  TempDir dir;
-  WriteGbk(dir / "src", "new");
-  WriteGbk(dir / "dst", "old");
-  EXPECT_FALSE(CopyFileNoOverwrite(dir / "src", dir / "dst"));
-  EXPECT_EQ(ReadUtf8(dir / "dst"), "old");
-  EXPECT_TRUE(CopyFileNoOverwrite(dir / "src", dir / "dst2"));
-  EXPECT_EQ(ReadUtf8(dir / "dst2"), "new");
-  EXPECT_FALSE(CopyFileNoOverwrite(dir / "nothing", dir / "dst3"));
-  EXPECT_FALSE(FileExists(dir / "dst3"));
-}
-
 }  // namespace
 }  // namespace tomeva

@@ -1,5 +1,8 @@
 #include "core/engine/book_import.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cctype>
 #include <climits>
 #include <cstdio>
@@ -102,6 +105,13 @@ class FinishGuard {
   const ImportResult* result_;
 };
 
+void FlushFileSystemOf(const std::string& dir) {
+  int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::syncfs(fd);
+  ::close(fd);
+}
+
 // Fills a record carrier from one record file of the Update folder. Returns false when the record
 // must be left out (no file path can be given to it).
 bool ReadRecord(CXmlDocument& doc, bool newer_format, const std::string& app_dir,
@@ -172,14 +182,14 @@ BookOutcome ImportOneBook(const std::string& app_dir, const std::string& dir,
 
   CXmlDocument catalogue;
   catalogue.Load(catalogue_path, 1);
+  if (FileExists(marker) && CatalogueHasBook(catalogue, dir, name)) {
+    // Committed by a run that stopped before it cleared the Update folder (also for a book
+    // without a name, which the name check below cannot see).
+    ClearUpdateFolder(app_dir, dir);
+    return BookOutcome::kCompleted;
+  }
   for (const std::string& existing : CatalogueBookNames(catalogue)) {
-    if (existing != name) continue;
-    if (FileExists(marker) && CatalogueHasBook(catalogue, dir, name)) {
-      // Committed by a run that stopped before it cleared the Update folder.
-      ClearUpdateFolder(app_dir, dir);
-      return BookOutcome::kCompleted;
-    }
-    return BookOutcome::kSkipped;
+    if (existing == name) return BookOutcome::kSkipped;
   }
 
   reporter->Status(Text(kTextImportFound) + name);
@@ -252,8 +262,10 @@ BookOutcome ImportOneBook(const std::string& app_dir, const std::string& dir,
     return BookOutcome::kFailed;
   }
 
-  // Commit: the book's files are on disk (record files and copies are flushed as they are
-  // written), then the marker, then the catalogue entry.
+  // Commit: the book's files are on disk, then the marker, then the catalogue entry. Record files
+  // are written without a flush each, so the library's file system is flushed once here: after
+  // a power cut the catalogue never names a book whose files were still only in memory.
+  FlushFileSystemOf(app_dir);
   if (!ReplaceFileAtomically(marker, dir)) {
     reporter->Problem(Format(kTextCatalogueWriteFailed, name));
     return BookOutcome::kFailed;
