@@ -2,6 +2,7 @@
 
 #include "core/doc/tomeva_doc.h"
 #include "gui/frame/gbk_text.h"
+#include "gui/frame/main_frame.h"
 
 namespace tomeva::gui {
 
@@ -33,6 +34,19 @@ void CTomevaView::OnClose() {
   if (closed_) return;
   closed_ = true;
   if (doc_ != nullptr) doc_->OnHtmlViewDestroy();
+}
+
+bool CTomevaView::OnBeforeNavigate(const QUrl& url, QWebEnginePage::NavigationType type,
+                                   bool is_main_frame) {
+  if (!is_main_frame || doc_ == nullptr) {
+    return CMoreHtmlView::OnBeforeNavigate(url, type, is_main_frame);
+  }
+  // A file is named by its path, as the program itself names the pages it loads.
+  const std::string location = ToGbk(url.isLocalFile() ? url.toLocalFile() : url.toString());
+  const bool go = doc_->OnBeforeNavigate(location);
+  // A recorded link enables the back command; the frame's buttons follow.
+  if (auto* frame = qobject_cast<CMainFrame*>(window())) frame->UpdateCommandUi();
+  return go;
 }
 
 void CTomevaView::OnDocumentComplete(bool ok) {

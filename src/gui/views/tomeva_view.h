@@ -35,6 +35,10 @@ class CTomevaView : public CMoreHtmlView {
 
  protected:
   void OnDocumentComplete(bool ok) override;
+  // Main-frame navigations go to the document first: it records followed links and turns links
+  // to record files into tree selections.
+  bool OnBeforeNavigate(const QUrl& url, QWebEnginePage::NavigationType type,
+                        bool is_main_frame) override;
 
  private:
   CTomevaDoc* doc_ = nullptr;

@@ -1,21 +1,27 @@
-// CTreeFormView: the left-hand pane. For now it holds the library tree's title item and the
-// (hidden) book list; the library tree itself, the hit list and the pager strip fill it later.
+// CTreeFormView: the left-hand pane. The tree shows the item list the document gives it (the
+// library, or in search mode a page of hits); under it the pager strip, and while the search is
+// restricted to books, the splitter bar and the book list. The view forwards the user's
+// selections, clicks, keys (search mode) and pager cells to the document.
 #ifndef TOMEVA_GUI_VIEWS_TREE_FORM_VIEW_H_
 #define TOMEVA_GUI_VIEWS_TREE_FORM_VIEW_H_
 
 #include <QWidget>
-#include <map>
 
 #include "core/doc/view_interfaces.h"
-
-class QTreeWidget;
-class QListWidget;
 
 namespace tomeva {
 class CTomevaDoc;
 }
 
 namespace tomeva::gui {
+
+class CBookListCtrl;
+class CLibraryTreeCtrl;
+class CPagerStrip;
+class CSplitterBar;
+
+// Heights of the layout under the tree.
+inline constexpr int kBookListHeight = 200;
 
 class CTreeFormView : public QWidget, public ITreeView {
   Q_OBJECT
@@ -36,10 +42,30 @@ class CTreeFormView : public QWidget, public ITreeView {
   void PostSelectItem(int item) override;
   void ShowMessage(const std::string& text) override;
 
+  CLibraryTreeCtrl* tree() const { return tree_; }
+  CPagerStrip* pager() const { return pager_; }
+  CBookListCtrl* book_list() const { return books_; }
+  CSplitterBar* splitter_bar() const { return bar_; }
+  bool book_list_shown() const { return book_list_shown_; }
+  // Messages are shown in a modal box; tests record them instead.
+  void set_message_sink(std::function<void(const QString&)> sink) { message_sink_ = sink; }
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+
  private:
+  void LayOut();
+  bool OnTreeKey(int key);
+  void OnPagerCell(int cell);
+  void RefreshCommands();
+
   CTomevaDoc* doc_ = nullptr;
-  QTreeWidget* tree_;
-  QListWidget* books_;
+  CLibraryTreeCtrl* tree_;
+  CPagerStrip* pager_;
+  CSplitterBar* bar_;
+  CBookListCtrl* books_;
+  bool book_list_shown_ = false;
+  std::function<void(const QString&)> message_sink_;
 };
 
 }  // namespace tomeva::gui
