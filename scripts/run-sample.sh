@@ -39,8 +39,8 @@ if [[ -x "$app" ]]; then
   exec "$app"
 fi
 
-# Until the desktop program exists, the main job is a search of the sample library from the
-# terminal: the words are looked up in the index and the first page of hits is printed.
+# A build without the desktop program (Qt left out): the main job from the terminal, a search of
+# the sample library printing the first page of hits.
 query=${TOMEVA_QUERY:-明月}
 echo "Searching the sample library for: $query"
 "$tool" search "$sample/SearchDB" "$query" --mode 2
