@@ -222,6 +222,18 @@ TEST_F(BrowseWalkTest, WalkThroughTheLibraryAndBack) {
   EXPECT_EQ(Stack(), stack);
 }
 
+TEST_F(BrowseWalkTest, PdfInTheViewGivesWayToTheStartPageFirst) {
+  Select(Item("卷一"));
+  html_.pdf = true;
+  doc_->UpdateAllViews(false);
+  EXPECT_EQ(LastNavigated(), P("home.htm"));
+  EXPECT_FALSE(html_.pdf);
+  EXPECT_TRUE(html_.render_after_load);
+  // Once the start page has loaded, the view renders the page of the selection.
+  doc_->RenderPage();
+  EXPECT_EQ(LastNavigated(), P("1/juan0001.htm"));
+}
+
 TEST_F(BrowseWalkTest, RecordLinkWithoutItemTellsTheUser) {
   Select(RecordItem(1, "book_0001.xml"));
   const size_t depth = Stack().size();

@@ -28,6 +28,7 @@ class FakeHtmlView : public IHtmlView {
   void HookPageButtons() override { ++hooks; }
   bool pdf_shown() const override { return pdf; }
   void set_pdf_shown(bool shown) override { pdf = shown; }
+  void set_render_after_load(bool on) override { render_after_load = on; }
 
   std::vector<std::string> shown;
   std::vector<std::string> navigated;
@@ -35,6 +36,7 @@ class FakeHtmlView : public IHtmlView {
   int browser_zoom = 2;
   int hooks = 0;
   bool pdf = false;
+  bool render_after_load = false;
 };
 
 class FakeTreeView : public ITreeView {

@@ -149,6 +149,14 @@ void CTomevaDoc::OnHtmlViewDestroy() {
 
 void CTomevaDoc::RenderPage() {
   if (html_ == nullptr) return;
+  if (html_->pdf_shown()) {
+    // A PDF leaves the view through the start page; the page asked for is rendered once that
+    // has loaded.
+    html_->Navigate(JoinPath(settings_.ebook_dir, "home.htm"));
+    html_->set_pdf_shown(false);
+    html_->set_render_after_load(true);
+    return;
+  }
   if (search_mode_) {
     RenderSearchPage();
     return;

@@ -38,6 +38,8 @@ class IHtmlView {
   virtual void HookPageButtons() = 0;
   virtual bool pdf_shown() const = 0;
   virtual void set_pdf_shown(bool shown) = 0;
+  // With `on`, the document's page is rendered again once the next page load has completed.
+  virtual void set_render_after_load(bool on) {}
 };
 
 // The left-hand library tree with its book list.
