@@ -1,0 +1,233 @@
+// Searching in the real window: a Chinese query typed into the query box and Enter, the hit list
+// in the tree, the hit's record page with its keywords painted, Page Down in the tree and the
+// page's own "next record" button. A screenshot of a result page goes to
+// <build>/screenshots/search-result.png.
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QLineEdit>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+#include <memory>
+
+#include "core/base/gbk.h"
+#include "core/doc/tomeva_doc.h"
+#include "gui/app/tomeva_app.h"
+#include "gui/frame/main_frame.h"
+#include "gui/views/tomeva_view.h"
+#include "gui/views/tree_form_view.h"
+
+namespace tomeva::gui {
+namespace {
+
+constexpr int kTimeoutMs = 60000;
+
+class TestApp : public CTomevaApp {
+ protected:
+  void PresentMessage(const QString& text) override { recorded.append(text); }
+
+ public:
+  QStringList recorded;
+};
+
+QVariant RunJs(QWebEngineView* view, const QString& script) {
+  QVariant result;
+  QEventLoop loop;
+  bool done = false;
+  view->page()->runJavaScript(script, [&](const QVariant& v) {
+    result = v;
+    done = true;
+    loop.quit();
+  });
+  QTimer::singleShot(kTimeoutMs, &loop, &QEventLoop::quit);
+  if (!done) loop.exec();
+  return result;
+}
+
+QString U(const char* utf8) { return QString::fromUtf8(utf8); }
+
+// The page's text once the page holds `needle` (scripts that put the page in run one after the
+// other, so a page that shows the text has its marks too once a later script has answered).
+QString WaitForPageText(QWebEngineView* view, const QString& needle) {
+  QDeadlineTimer deadline(kTimeoutMs);
+  QString text;
+  while (!deadline.hasExpired()) {
+    text = RunJs(view, QStringLiteral("document.body ? document.body.innerText : ''")).toString();
+    if (text.contains(needle)) return text;
+    QTest::qWait(100);
+  }
+  return text;
+}
+
+}  // namespace
+
+class SearchGuiTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase();
+  void enterRunsTheTypedQuery();
+  void pageDownInTheTreeShowsTheNextPage();
+  void nextRecordButtonInThePageMovesOneHit();
+  void cleanupTestCase();
+
+ private:
+  CMainFrame* frame() { return app_->main_frame(); }
+  CTomevaView* view() { return app_->main_frame()->html_view(); }
+  QTreeWidget* tree() { return frame()->tree_view()->findChild<QTreeWidget*>(); }
+  CTomevaDoc* doc() { return app_->document(); }
+  // The header the tree must show for the current result and page.
+  QString ExpectedHeader(int first, int last) {
+    return query_ + U("(查询得到 %1 条结果，显示 %2 到 %3 )")
+                        .arg(doc()->current_result()->GetTotalCount())
+                        .arg(first)
+                        .arg(last);
+  }
+  // Number of painted keyword marks in the page.
+  int Marks() {
+    return RunJs(view(), QStringLiteral("document.querySelectorAll('font[color=white]').length"))
+        .toInt();
+  }
+
+  QTemporaryDir temp_;
+  std::unique_ptr<TestApp> app_;
+  const QString query_ = U("不知");
+};
+
+void SearchGuiTest::initTestCase() {
+  QVERIFY(temp_.isValid());
+  for (const char* var : {"REGISTRY", "RUNTIME", "DESKTOP", "PROGRAMS", "SYSTEM"}) {
+    QString dir = temp_.filePath(QString::fromLatin1(var).toLower());
+    QDir().mkpath(dir);
+    qputenv(QByteArray("TOMEVA_") + var + "_DIR", dir.toLocal8Bit());
+  }
+  QString sample = temp_.filePath(QStringLiteral("sample"));
+  QProcess maker;
+  maker.start(QStringLiteral(TOMEVA_SAMPLE_MAKER), {sample});
+  QVERIFY(maker.waitForFinished(600000));
+  QCOMPARE(maker.exitCode(), 0);
+  QVERIFY(QDir::setCurrent(sample));
+  // The result pages of this installation carry the four paging buttons in their top mark-up.
+  QFile config(QStringLiteral("SearchResultConfig.xml"));
+  QVERIFY(config.open(QIODevice::ReadOnly));
+  QByteArray text = config.readAll();
+  config.close();
+  const QByteArray buttons =
+      "@&lt@input type=button id=B0 value=B0@&gt@@&lt@input type=button id=B1 value=B1@&gt@"
+      "@&lt@input type=button id=B2 value=B2@&gt@@&lt@input type=button id=B3 value=B3@&gt@";
+  QVERIFY(text.contains("</bodytop>"));
+  text.replace("</bodytop>", buttons + "</bodytop>");
+  QVERIFY(config.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  config.write(text);
+  config.close();
+
+  app_ = std::make_unique<TestApp>();
+  QVERIFY(app_->InitInstance());
+  if (!view()->has_document()) {
+    QSignalSpy spy(view(), &CMoreHtmlView::documentComplete);
+    QVERIFY(spy.wait(kTimeoutMs));
+  }
+  if (doc()->book_search()) frame()->RouteCommand(32788);
+  QVERIFY(tree() != nullptr);
+}
+
+void SearchGuiTest::enterRunsTheTypedQuery() {
+  frame()->activateWindow();
+  QLineEdit* box = frame()->query_box();
+  box->setFocus();
+  box->clear();
+  // Typed one character at a time, as an input method hands Chinese characters to the box.
+  for (QChar c : query_) QTest::sendKeyEvent(QTest::Click, box, Qt::Key_unknown, QString(c), {});
+  QCOMPARE(box->text(), query_);
+  QTest::keyClick(box, Qt::Key_Return);
+  QVERIFY(doc()->search_mode());
+  QVERIFY(doc()->current_result() != nullptr);
+  QVERIFY(doc()->current_result()->GetTotalCount() > 20);
+
+  // The tree: the count header and the first ten hits, numbered, the first one selected.
+  QCOMPARE(tree()->topLevelItemCount(), 1);
+  QTreeWidgetItem* header = tree()->topLevelItem(0);
+  QCOMPARE(header->text(0), ExpectedHeader(1, 10));
+  QCOMPARE(header->childCount(), 10);
+  for (int i = 0; i < 10; ++i) {
+    QVERIFY2(header->child(i)->text(0).startsWith(QStringLiteral("%1. ").arg(i + 1)),
+             qPrintable(header->child(i)->text(0)));
+  }
+  QCOMPARE(tree()->currentItem(), header->child(0));
+
+  // The page: the first hit's record with its number, the query painted wherever it occurs.
+  QString title = header->child(0)->text(0).mid(3).section(QLatin1Char('-'), 0, 0);
+  QString page = WaitForPageText(view(), title);
+  QVERIFY2(page.contains(title), qPrintable(page));
+  QVERIFY2(page.contains(QStringLiteral("1.")), qPrintable(page));
+  QVERIFY2(page.contains(query_), qPrintable(page));
+  QTRY_VERIFY_WITH_TIMEOUT(Marks() > 0, 20000);
+  QCOMPARE(RunJs(view(), QStringLiteral("document.querySelector('font[color=white]').textContent"))
+               .toString(),
+           query_);
+
+  QDir().mkpath(QStringLiteral(TOMEVA_BINARY_DIR "/screenshots"));
+  QTest::qWait(300);
+  QImage shot = frame()->grab().toImage();
+  QVERIFY(!shot.isNull());
+  QVERIFY(shot.save(QStringLiteral(TOMEVA_BINARY_DIR "/screenshots/search-result.png")));
+}
+
+void SearchGuiTest::pageDownInTheTreeShowsTheNextPage() {
+  tree()->setFocus();
+  QTest::keyClick(tree(), Qt::Key_PageDown);
+  QCOMPARE(doc()->page_index(), 1);
+  QCOMPARE(doc()->record_index(), 10);
+  QTreeWidgetItem* header = tree()->topLevelItem(0);
+  QCOMPARE(header->text(0), ExpectedHeader(11, 20));
+  QVERIFY(header->child(0)->text(0).startsWith(QStringLiteral("11. ")));
+  QCOMPARE(tree()->currentItem(), header->child(0));
+  QString page = WaitForPageText(view(), QStringLiteral("11."));
+  QVERIFY2(page.contains(QStringLiteral("11.")), qPrintable(page));
+  // Keys that move nothing in search mode are swallowed: the tree's own selection stays.
+  QTest::keyClick(tree(), Qt::Key_Right);
+  QCOMPARE(doc()->record_index(), 10);
+  QCOMPARE(tree()->currentItem(), header->child(0));
+}
+
+void SearchGuiTest::nextRecordButtonInThePageMovesOneHit() {
+  QSignalSpy clicks(view(), &CMoreHtmlView::pageButtonClicked);
+  // The buttons are hooked once the page and its channel to the program are up.
+  QTRY_VERIFY_WITH_TIMEOUT(
+      (RunJs(view(), QStringLiteral("var b = document.getElementById('B2'); b && b.click(); 1")),
+       clicks.count() > 0),
+      30000);
+  QCOMPARE(clicks.first().at(0).toString(), QStringLiteral("B2"));
+  // Retries above may have clicked more than once; each click is one record further.
+  const int moved = clicks.count();
+  QCOMPARE(doc()->record_index(), 10 + moved);
+  QTreeWidgetItem* header = tree()->topLevelItem(0);
+  QCOMPARE(tree()->currentItem(), header->child(moved));
+  QString number = QStringLiteral("%1.").arg(11 + moved);
+  QString page = WaitForPageText(view(), number);
+  QVERIFY2(page.contains(number), qPrintable(page));
+  QTRY_VERIFY_WITH_TIMEOUT(Marks() > 0, 20000);
+}
+
+void SearchGuiTest::cleanupTestCase() {
+  if (app_) app_->ExitInstance();
+  app_.reset();
+  QDir::setCurrent(QDir::tempPath());
+}
+
+}  // namespace tomeva::gui
+
+int main(int argc, char** argv) {
+  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+  QApplication app(argc, argv);
+  tomeva::gui::SearchGuiTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "search_gui_test.moc"
