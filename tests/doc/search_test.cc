@@ -469,7 +469,6 @@ TEST_F(SearchTest, HeaderCountEqualsRecordsHoldingTheWord) {
     const int expected = sample->Count(w);
     EXPECT_EQ(HeaderCount(), expected) << GbkToUtf8(w);
     multi_page += expected > 10;
-    if (std::getenv("TOMEVA_SHOW_RECALL")) printf("%s %d\n", GbkToUtf8(w).c_str(), HeaderCount());
   }
   EXPECT_GE(multi_page, 4);
 }
