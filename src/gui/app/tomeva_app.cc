@@ -6,9 +6,12 @@
 #include <QMessageBox>
 #include <QThread>
 
+#include <thread>
+
 #include "core/app/maintenance.h"
 #include "core/base/texts.h"
 #include "core/doc/tomeva_doc.h"
+#include "core/engine/book_import.h"
 #include "core/engine/kms.h"
 #include "core/settings/settings.h"
 #include "gui/app/copy_dlg.h"
@@ -112,6 +115,10 @@ void CTomevaApp::ShowMainFrame() {
   frame_->showMaximized();
   frame_->FocusQueryBox();
   Log(QStringLiteral("main-window-shown"));
+  // The files of books imported at start were moved aside rather than deleted, so that the
+  // window did not wait for them; they go now, in the background. Cut short by an early exit,
+  // the rest simply goes at the next start.
+  std::thread([dir = result_.app_dir] { ClearImportLeftovers(dir); }).detach();
 }
 
 bool CTomevaApp::CheckForUpdate(const std::string&) {
