@@ -148,6 +148,7 @@ TEST_F(BrowseWalkTest, WalkThroughTheLibraryAndBack) {
   ASSERT_FALSE(html_.shown.empty());
   EXPECT_NE(GbkToUtf8(html_.shown.back()).find("感遇·其一"), std::string::npos);
   EXPECT_NE(GbkToUtf8(html_.shown.back()).find("<p></p><center><table"), std::string::npos);
+  EXPECT_EQ(html_.scrolls_to_top, 1);
   stack.push_back({kPageTreeRecord, P("1/book_0001.xml"), rec1});
   EXPECT_EQ(Stack(), stack);
   doc_->OnUpdateCommand(kCmdBack, &back);

@@ -29,6 +29,7 @@ class FakeHtmlView : public IHtmlView {
   bool pdf_shown() const override { return pdf; }
   void set_pdf_shown(bool shown) override { pdf = shown; }
   void set_render_after_load(bool on) override { render_after_load = on; }
+  void ScrollToTop() override { ++scrolls_to_top; }
 
   std::vector<std::string> shown;
   std::vector<std::string> navigated;
@@ -37,6 +38,7 @@ class FakeHtmlView : public IHtmlView {
   int hooks = 0;
   bool pdf = false;
   bool render_after_load = false;
+  int scrolls_to_top = 0;
 };
 
 class FakeTreeView : public ITreeView {

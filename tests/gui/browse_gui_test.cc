@@ -324,8 +324,13 @@ void BrowseGuiTest::walkThroughTheLibraryBackAndHome() {
   QTreeWidgetItem* rec6 = RecordItem("book_0006.xml");
   QVERIFY(rec1 != nullptr && rec6 != nullptr);
   tree()->expandItem(rec1->parent());
+  RunJs(view(),
+        QStringLiteral("document.body.style.minHeight = '5000px'; window.scrollTo(0, 900);"));
+  QTRY_VERIFY_WITH_TIMEOUT(RunJs(view(), QStringLiteral("window.scrollY")).toInt() > 0, 10000);
   Click(rec1);
   QVERIFY(WaitForText(U("感遇·其一")));
+  // The record page starts at its top, whatever the page before it was scrolled to.
+  QTRY_COMPARE_WITH_TIMEOUT(RunJs(view(), QStringLiteral("window.scrollY")).toInt(), 0, 10000);
   QVERIFY(BodyText(view()).contains(U("张九龄")));
   QCOMPARE(doc->page_stack().size(), 4);
 

@@ -79,6 +79,7 @@ void CTomevaDoc::RenderBrowsePage(long long item_data) {
     html_->SetBodyAttribute("BGCOLOR", page_config_.bodybkcolor);
     html_->SetStyleSheet(page_config_.style);
     html_->ShowHtml(page.html);
+    html_->ScrollToTop();
     return;
   }
   NavigateRecorded(page.location);

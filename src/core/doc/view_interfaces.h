@@ -40,6 +40,9 @@ class IHtmlView {
   virtual void set_pdf_shown(bool shown) = 0;
   // With `on`, the document's page is rendered again once the next page load has completed.
   virtual void set_render_after_load(bool on) {}
+  // Scrolls the shown page to its top (a generated page replaces the body of a page that may
+  // have been scrolled).
+  virtual void ScrollToTop() {}
 };
 
 // The left-hand library tree with its book list.

@@ -30,6 +30,10 @@ void CTomevaView::OnInitialUpdate() {
   doc_->RenderPage();
 }
 
+void CTomevaView::ScrollToTop() {
+  if (has_document()) RunInAppWorld(QStringLiteral("window.scrollTo(0, 0);"));
+}
+
 void CTomevaView::OnClose() {
   if (closed_) return;
   closed_ = true;

@@ -30,6 +30,7 @@ class CTomevaView : public CMoreHtmlView {
 
   bool render_after_load() const { return render_after_load_; }
   void set_render_after_load(bool on) override { render_after_load_ = on; }
+  void ScrollToTop() override;
   const std::string& current_pdf_path() const { return current_pdf_path_; }
   void set_current_pdf_path(const std::string& path) { current_pdf_path_ = path; }
 
