@@ -262,6 +262,16 @@ TEST_F(BrowseWalkTest, DamagedLibraryDataShowsStartPageOrEmptyTable) {
   const size_t table = page.find("<center><table");
   ASSERT_NE(table, std::string::npos);
   EXPECT_EQ(page.find("<tr", table), std::string::npos);
+  // A section's page file gone, and a record's named page gone: the start page.
+  ASSERT_EQ(std::remove(P("1/juan0002.htm").c_str()), 0);
+  Select(Item("卷二"));
+  EXPECT_EQ(LastNavigated(), P("home.htm"));
+  Select(RecordItem(2, "book_0001.xml"));
+  EXPECT_EQ(LastNavigated(), P("2/poem_0001.htm"));
+  ASSERT_EQ(std::remove(P("2/poem_0001.htm").c_str()), 0);
+  Select(Item("卷二"));
+  Select(RecordItem(2, "book_0001.xml"));
+  EXPECT_EQ(LastNavigated(), P("home.htm"));
   // The table of contents vanished: the node's page is the start page.
   const int group = Item("第一组");
   ASSERT_EQ(std::remove(P("2/chapter.xml").c_str()), 0);

@@ -49,8 +49,10 @@ void CTomevaDoc::RenderBrowsingPage() {
 
 void CTomevaDoc::RenderBrowsePage(long long item_data) {
   if ((item_data >> 16) == 0) {
-    // A book or a section: its page from the table of contents.
-    const std::string page = NodePageOf(catalogue_, library_.items, selected_item_);
+    // A book or a section: its page from the table of contents; the start page when that page
+    // is not in the library, rather than the browser's error page.
+    std::string page = NodePageOf(catalogue_, library_.items, selected_item_);
+    if (!FileExists(page)) page = JoinPath(settings_.ebook_dir, "home.htm");
     page_stack_.PushPage(kPageLibrary, page, selected_item_);
     NavigateRecorded(page);
     return;
@@ -81,6 +83,11 @@ void CTomevaDoc::RenderBrowsePage(long long item_data) {
     html_->ShowHtml(page.html);
     html_->ScrollToTop();
     return;
+  }
+  // A named page that is missing shows the start page; a PDF is handed to the view as it is.
+  if (!page.is_pdf && !EndsWith(ToLowerAscii(page.location), ".pdf") &&
+      !FileExists(page.location)) {
+    page.location = JoinPath(settings_.ebook_dir, "home.htm");
   }
   NavigateRecorded(page.location);
 }
