@@ -124,7 +124,12 @@ std::string SearchResultConfigXml() {
   std::string top = tags(
       "<table width=\"90%\" align=\"center\"><tr><td><img src=\"@@dir@@images\\banner.png\">"
       "</td><td><font size=4 color=\"#1941a5\">" +
-      G("古典诗词示例书库 检索结果") + "</font></td></tr></table>");
+      G("古典诗词示例书库 检索结果") + "</font></td></tr></table>" +
+      // The paging buttons of result pages: previous page, previous hit, next hit, next page.
+      "<p align=\"center\"><input type=button id=B0 value=\"" + G("上一页") +
+      "\"> <input type=button id=B1 value=\"" + G("上一条") +
+      "\"> <input type=button id=B2 value=\"" + G("下一条") +
+      "\"> <input type=button id=B3 value=\"" + G("下一页") + "\"></p>");
   std::string bottom = tags("<hr><p align=\"center\"><font size=2>" + G("示例书库 仅供测试") +
                             "</font> <img src=\"@@dir@@images\\footer.png\"></p>");
   return kDeclaration + std::string(kCrLf) + "<SearchResultConfig>\r\n" +
