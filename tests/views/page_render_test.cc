@@ -280,7 +280,7 @@ TEST(PageRender, FieldRowsByTag) {
 TEST(PageRender, LinkSpecificationFlags) {
   struct Case {
     const char* page;
-    const char* spec;
+    const char* link_spec;
     const char* expected;
   };
   const Case cases[] = {
@@ -301,8 +301,8 @@ TEST(PageRender, LinkSpecificationFlags) {
   };
   for (const Case& c : cases) {
     std::string page = c.page;
-    ApplyLinkSpec(&page, c.spec, "bk", "/app/");
-    EXPECT_EQ(page, c.expected) << c.spec;
+    ApplyLinkSpec(&page, c.link_spec, "bk", "/app/");
+    EXPECT_EQ(page, c.expected) << c.link_spec;
   }
 }
 

@@ -157,10 +157,10 @@ void AppendFieldRow(CXmlDocument& record, std::string* page, std::string_view ta
            "</strong></font></td><td width='70%'>" + value + "</td></tr>";
 }
 
-void ApplyLinkSpec(std::string* page, std::string_view spec, std::string_view book_folder,
+void ApplyLinkSpec(std::string* page, std::string_view link_spec, std::string_view book_folder,
                    std::string_view app_dir) {
   const std::string base = std::string(app_dir) + std::string(book_folder);
-  std::string rest(spec);
+  std::string rest(link_spec);
   while (true) {
     size_t star = MbFindChar(rest, '*');
     if (star == kNpos) break;
@@ -257,8 +257,8 @@ std::string GeneratedPage(CXmlDocument& record, int category, std::string_view f
   const ResultPageConfig& config = ctx.config != nullptr ? *ctx.config : empty;
   page =
       config.bodytop + std::string(open_mark) + page + std::string(close_mark) + config.bodybottom;
-  std::string spec = record.GetText("FdLink");
-  if (!spec.empty()) ApplyLinkSpec(&page, spec, folder, ctx.app_dir);
+  std::string link_spec = record.GetText("FdLink");
+  if (!link_spec.empty()) ApplyLinkSpec(&page, link_spec, folder, ctx.app_dir);
   ExpandImageList(&page, folder, ctx.app_dir);
   return page;
 }

@@ -89,7 +89,7 @@ void AppendFieldRow(CXmlDocument& record, std::string* page, std::string_view ta
 // Turns the anchor texts of a "*"-separated (anchor, target) list into links. Flags before the
 // first "_" of a target: first character "$" = the address is used as it is, second character
 // "!" = a new window. Relative addresses are taken in app_dir + book_folder.
-void ApplyLinkSpec(std::string* page, std::string_view spec, std::string_view book_folder,
+void ApplyLinkSpec(std::string* page, std::string_view link_spec, std::string_view book_folder,
                    std::string_view app_dir);
 
 // Replaces the row of the "附图信息" field, a "*"-separated list of (picture, target, caption)
