@@ -21,6 +21,7 @@
 #include "core/base/file_util.h"
 #include "core/doc/tomeva_doc.h"
 #include "gui/app/tomeva_app.h"
+#include "gui_test_support.h"
 #include "gui/frame/child_frame.h"
 #include "gui/frame/main_frame.h"
 #include "gui/views/book_list_ctrl.h"
@@ -33,31 +34,14 @@
 namespace tomeva::gui {
 namespace {
 
+using testing::RunJs;
+using testing::TestApp;
+
 constexpr int kTimeoutMs = 60000;
 
-class TestApp : public CTomevaApp {
- protected:
-  void PresentMessage(const QString& text) override { recorded.append(text); }
-
- public:
-  QStringList recorded;
-};
 
 QString U(const char* utf8) { return QString::fromUtf8(utf8); }
 
-QVariant RunJs(QWebEngineView* view, const QString& script) {
-  QVariant result;
-  QEventLoop loop;
-  bool done = false;
-  view->page()->runJavaScript(script, [&](const QVariant& v) {
-    result = v;
-    done = true;
-    loop.quit();
-  });
-  QTimer::singleShot(kTimeoutMs, &loop, &QEventLoop::quit);
-  if (!done) loop.exec();
-  return result;
-}
 
 QString BodyText(QWebEngineView* view) {
   return RunJs(view, QStringLiteral("document.body ? document.body.innerText : ''")).toString();

@@ -29,6 +29,7 @@
 #include "core/xml/xml_document.h"
 #include "gui/app/single_instance.h"
 #include "gui/app/tomeva_app.h"
+#include "gui_test_support.h"
 #include "gui/frame/child_frame.h"
 #include "gui/frame/main_frame.h"
 #include "gui/views/tomeva_view.h"
@@ -36,31 +37,12 @@
 namespace tomeva::gui {
 namespace {
 
+using testing::RunJs;
+using testing::TestApp;
+
 constexpr int kLoadTimeoutMs = 60000;
 
-// Messages are recorded instead of shown: a modal box would wait for a user.
-class TestApp : public CTomevaApp {
- protected:
-  void PresentMessage(const QString& text) override { recorded.append(text); }
 
- public:
-  QStringList recorded;
-};
-
-// Runs a script in the page's main world and returns its result.
-QVariant RunJs(QWebEngineView* view, const QString& script) {
-  QVariant result;
-  QEventLoop loop;
-  bool done = false;
-  view->page()->runJavaScript(script, [&](const QVariant& v) {
-    result = v;
-    done = true;
-    loop.quit();
-  });
-  QTimer::singleShot(kLoadTimeoutMs, &loop, &QEventLoop::quit);
-  if (!done) loop.exec();
-  return result;
-}
 
 // Loads a page and waits until the view's own handling of that page's load is done. A load of
 // an earlier command that the navigation interrupts also reports its end; it is passed over.

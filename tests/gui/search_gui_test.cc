@@ -19,6 +19,7 @@
 #include "core/base/gbk.h"
 #include "core/doc/tomeva_doc.h"
 #include "gui/app/tomeva_app.h"
+#include "gui_test_support.h"
 #include "gui/frame/main_frame.h"
 #include "gui/views/tomeva_view.h"
 #include "gui/views/tree_form_view.h"
@@ -26,29 +27,12 @@
 namespace tomeva::gui {
 namespace {
 
+using testing::RunJs;
+using testing::TestApp;
+
 constexpr int kTimeoutMs = 60000;
 
-class TestApp : public CTomevaApp {
- protected:
-  void PresentMessage(const QString& text) override { recorded.append(text); }
 
- public:
-  QStringList recorded;
-};
-
-QVariant RunJs(QWebEngineView* view, const QString& script) {
-  QVariant result;
-  QEventLoop loop;
-  bool done = false;
-  view->page()->runJavaScript(script, [&](const QVariant& v) {
-    result = v;
-    done = true;
-    loop.quit();
-  });
-  QTimer::singleShot(kTimeoutMs, &loop, &QEventLoop::quit);
-  if (!done) loop.exec();
-  return result;
-}
 
 QString U(const char* utf8) { return QString::fromUtf8(utf8); }
 
