@@ -1,5 +1,6 @@
 #include "core/doc/startup_sequence.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -58,13 +59,19 @@ class RecordingHost : public IStartupHost {
 class StartupTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = std::filesystem::path(::testing::TempDir()) / "startup_test";
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
+    // A folder of its own: CTest runs the cases of this fixture as parallel processes.
+    std::string pattern = (std::filesystem::path(::testing::TempDir()) / "startup_test.XXXXXX")
+                              .string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
     std::ofstream(dir_ / "ContactInfo.xml")
         << "<?xml version=\"1.0\" encoding=\"GB2312\"?>\r\n<c><CheckVersionUrl>  http://h/v.xml "
            "</CheckVersionUrl></c>";
     host_.dir = dir_.string();
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
   }
   std::filesystem::path dir_;
   RecordingHost host_;
