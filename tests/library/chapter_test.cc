@@ -77,6 +77,9 @@ TEST(ChapterTest, MissingTableOfContentsIsGeneratedFromTheRecordFiles) {
            "<?xml version=\"1.0\" encoding=\"GB2312\"?>\n<record>\n\t<FdAuthor>李白</FdAuthor>\n"
            "\t<FdName>静夜思</FdName>\n</record>\n");
   WriteGbk(JoinPath(book, "book_9.xml"), "not xml");
+  WriteGbk(JoinPath(book, "book_5.xml"),
+           "<?xml version=\"1.0\" encoding=\"GB2312\"?>\n<record>\n"
+           "\t<FdName>说\"道\"&gt;R&amp;D</FdName>\n</record>\n");
   WriteGbk(JoinPath(book, "notes.xml"), "<?xml version=\"1.0\"?><r/>");
   MakeDirectories(JoinPath(book, "book_dir.xml"));
 
@@ -86,8 +89,14 @@ TEST(ChapterTest, MissingTableOfContentsIsGeneratedFromTheRecordFiles) {
             "<?xml version=\"1.0\" encoding=\"GB2312\"?>\r\n<book pdf=\"838.pdf\">\r\n"
             "<record title=\"静夜思\">book_1.xml</record>\r\n"
             "<record title=\"春晓\">book_2.xml</record>\r\n"
+            "<record title=\"说＂道＂＞R&D\">book_5.xml</record>\r\n"
             "<record title=\"\">book_9.xml</record>\r\n"
             "</book>");
+  // A title with quotes or ">" keeps its record.
+  CXmlNode* quoted = toc.root().first_child()->next_sibling()->next_sibling();
+  ASSERT_NE(quoted, nullptr);
+  EXPECT_EQ(GbkToUtf8(quoted->text()), "book_5.xml");
+  EXPECT_EQ(GbkToUtf8(ChapterNodeLabel(*quoted)), "说＂道＂＞R&D");
   for (NodePath path : {NodePath{}, NodePath{0}, NodePath{1}}) {
     EXPECT_EQ(GetNodePdf(book, path), JoinPath(book, "838.pdf"));
   }

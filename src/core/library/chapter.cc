@@ -112,6 +112,10 @@ std::string BuildChapterXmlText(std::string_view book_folder) {
     CXmlDocument record;
     std::string title;
     if (record.Load(path)) title = record.GetText("FdName");
+    // Attribute values are read back as written, up to the next quote, and a ">" ends the start
+    // tag: either would cut the label and lose the record's file name. Their full-width forms
+    // read the same to a user. (Neither byte can be the second byte of a GBK character.)
+    title = ReplaceAll(ReplaceAll(title, "\"", "\xA3\xA2"), ">", "\xA3\xBE");
     text += "<record title=\"";
     text += title;
     text += "\">";
