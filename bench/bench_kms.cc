@@ -172,10 +172,10 @@ double BuildXapian(const std::string& dir, const std::vector<tomeva::bench::Corp
     const auto& r = recs[i];
     Xapian::Document doc;
     uint32_t pos;
-    pos = 1, tomeva::kms::IndexText(GbkToUtf8(ContentOf(r)), pc, &pos, &doc);
-    pos = 1, tomeva::kms::IndexText(GbkToUtf8(r.title), pt, &pos, &doc);
-    pos = 1, tomeva::kms::IndexText(GbkToUtf8(r.author), pa, &pos, &doc);
-    pos = 1, tomeva::kms::IndexText(r.category, pf, &pos, &doc);
+    pos = 1, tomeva::kms::IndexText(GbkToUtf8(ContentOf(r)), pc, fields->scheme(), &pos, &doc);
+    pos = 1, tomeva::kms::IndexText(GbkToUtf8(r.title), pt, fields->scheme(), &pos, &doc);
+    pos = 1, tomeva::kms::IndexText(GbkToUtf8(r.author), pa, fields->scheme(), &pos, &doc);
+    pos = 1, tomeva::kms::IndexText(r.category, pf, fields->scheme(), &pos, &doc);
     // The same stored values as the engine keeps (every field is added as stored).
     doc.set_data(RecordXml(r, i) + '\0' + ContentOf(r) + '\0' + r.title + '\0' + r.author + '\0' +
                  r.category);

@@ -24,9 +24,9 @@ struct Fixture {
     for (const char* text : {"中国历史研究", "历史的中国 abc", "f15 3 13 30", "中，国"}) {
       Xapian::Document doc;
       uint32_t pos = 1;
-      tomeva::kms::IndexText(text, "", &pos, &doc);
+      tomeva::kms::IndexText(text, "", fields.scheme(), &pos, &doc);
       pos = 1;
-      tomeva::kms::IndexText(text, "Z1:", &pos, &doc);
+      tomeva::kms::IndexText(text, "Z1:", fields.scheme(), &pos, &doc);
       db.add_document(doc);
     }
   }

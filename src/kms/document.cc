@@ -78,7 +78,7 @@ Xapian::Document BuildDocument(const PendingDocument& pending, FieldRegistry* re
     std::string utf8 = GbkToUtf8(f.value);
     if (info.tokenized) {
       uint32_t& pos = next_pos.try_emplace(info.prefix, 1).first->second;
-      IndexText(utf8, info.prefix, &pos, &doc);
+      IndexText(utf8, info.prefix, registry->scheme(), &pos, &doc);
     } else {
       std::string term = WholeValueTerm(utf8, info.prefix);
       if (term.size() > info.prefix.size()) doc.add_term(term);

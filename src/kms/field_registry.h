@@ -14,9 +14,14 @@
 #include <string_view>
 #include <vector>
 
+#include "kms/terms.h"
+
 namespace tomeva::kms {
 
 inline constexpr char kFieldsKey[] = "tomeva.fields";
+// The index's TermScheme as a decimal number. Indexes without it that hold documents were
+// written with kCharPositions.
+inline constexpr char kTermSchemeKey[] = "tomeva.terms";
 inline constexpr char kContentField[] = "content";
 
 struct FieldInfo {
@@ -40,8 +45,13 @@ class FieldRegistry {
   // unprefixed field even when no document has used it yet. Empty when the name is unknown.
   std::vector<FieldInfo> Resolve(std::string_view name) const;
 
+  // How the index's text fields are turned into terms.
+  TermScheme scheme() const { return scheme_; }
+  void set_scheme(TermScheme scheme) { scheme_ = scheme; }
+
  private:
   std::vector<FieldInfo> fields_;
+  TermScheme scheme_ = kCurrentTermScheme;
 };
 
 }  // namespace tomeva::kms

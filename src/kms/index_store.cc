@@ -137,6 +137,18 @@ std::optional<std::string> CurrentGeneration(const std::string& index_path,
   return generation;
 }
 
+FieldRegistry LoadFieldRegistry(const Xapian::Database& db) {
+  FieldRegistry registry = FieldRegistry::Parse(db.get_metadata(kFieldsKey));
+  std::string scheme = db.get_metadata(kTermSchemeKey);
+  if (scheme.empty()) {
+    // Written before the scheme was recorded, unless there is nothing in it yet.
+    if (db.get_doccount() > 0) registry.set_scheme(TermScheme::kCharPositions);
+  } else if (scheme == "1") {
+    registry.set_scheme(TermScheme::kCharPositions);
+  }
+  return registry;
+}
+
 int IndexWriter::CommitInterval() {
   const char* env = std::getenv("TOMEVA_KMS_COMMIT_EVERY");
   if (env != nullptr) {
@@ -149,7 +161,11 @@ int IndexWriter::CommitInterval() {
 IndexWriter::IndexWriter(const std::string& index_path) : index_path_(index_path) {
   MakeDirectories(index_path_);
   OpenCurrent();
-  fields_ = FieldRegistry::Parse(db_->get_metadata(kFieldsKey));
+  fields_ = LoadFieldRegistry(*db_);
+  // A new index records the scheme it is written in with its first commit.
+  if (db_->get_metadata(kTermSchemeKey).empty() && fields_.scheme() == kCurrentTermScheme) {
+    fields_changed_ = true;
+  }
   RemoveOtherGenerations();
 }
 
@@ -213,6 +229,7 @@ void IndexWriter::Commit() {
   if (!db_) return;
   if (fields_changed_) {
     db_->set_metadata(kFieldsKey, fields_.Serialize());
+    db_->set_metadata(kTermSchemeKey, std::to_string(static_cast<int>(fields_.scheme())));
     fields_changed_ = false;
   }
   db_->commit();
@@ -273,8 +290,7 @@ std::unique_ptr<PooledReader> PooledReader::Acquire(const std::string& index_pat
       }
       slot.version = version;
       if (!slot.fields) {
-        slot.fields = std::make_shared<const FieldRegistry>(
-            FieldRegistry::Parse(slot.db->get_metadata(kFieldsKey)));
+        slot.fields = std::make_shared<const FieldRegistry>(LoadFieldRegistry(*slot.db));
       }
       auto reader =
           std::unique_ptr<PooledReader>(new PooledReader(index_path, *gen, std::move(slot.db)));

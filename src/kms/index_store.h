@@ -42,6 +42,9 @@ struct FileIdentity {
 std::optional<std::string> CurrentGeneration(const std::string& index_path,
                                              FileIdentity* stub_identity = nullptr);
 
+// The field table and term scheme stored in `db`.
+FieldRegistry LoadFieldRegistry(const Xapian::Database& db);
+
 // The index writer of one folder.
 class IndexWriter {
  public:

@@ -173,7 +173,7 @@ class Parser {
     for (const FieldInfo& f : targets) {
       Xapian::Query sub;
       if (f.tokenized) {
-        if (!PhraseQuery(text, f.prefix, &sub)) continue;
+        if (!PhraseQuery(text, f.prefix, fields_.scheme(), &sub)) continue;
       } else {
         std::string term = WholeValueTerm(text, f.prefix);
         if (term.size() == f.prefix.size()) continue;

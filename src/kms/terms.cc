@@ -123,49 +123,132 @@ std::vector<Token> Tokenize(std::string_view utf8, uint32_t first_pos) {
   return tokens;
 }
 
-void IndexText(std::string_view utf8, const std::string& prefix, uint32_t* next_pos,
-               Xapian::Document* doc) {
-  std::vector<Token> tokens = Tokenize(utf8, *next_pos);
+namespace {
+
+constexpr char kRunEnd[] = "$";
+constexpr char kRunStart[] = "^";
+
+bool AdjacentWord(const std::vector<Token>& tokens, size_t i) {
+  return i + 1 < tokens.size() && !tokens[i + 1].cjk && tokens[i + 1].pos == tokens[i].pos + 1;
+}
+
+bool FollowsAdjacentCjk(const std::vector<Token>& tokens, size_t i) {
+  return i > 0 && AdjacentCjk(tokens, i - 1);
+}
+
+bool FollowsAdjacentWord(const std::vector<Token>& tokens, size_t i) {
+  return i > 0 && !tokens[i - 1].cjk && tokens[i - 1].pos + 1 == tokens[i].pos;
+}
+
+void IndexCharPositions(const std::vector<Token>& tokens, const std::string& prefix,
+                        Xapian::Document* doc) {
   for (size_t i = 0; i < tokens.size(); ++i) {
     const Token& t = tokens[i];
     doc->add_posting(prefix + t.text, t.pos);
-    // Bigrams carry no positions: phrases are checked on the unigrams, and the bigrams only
-    // narrow the candidates (and answer two-character queries alone). Positions for them would
-    // double the index and halve the build speed for nothing.
     if (AdjacentCjk(tokens, i)) doc->add_term(prefix + t.text + tokens[i + 1].text);
+  }
+}
+
+void IndexPairPositions(const std::vector<Token>& tokens, const std::string& prefix,
+                        Xapian::Document* doc) {
+  for (size_t i = 0; i < tokens.size(); ++i) {
+    const Token& t = tokens[i];
+    if (!t.cjk) {
+      doc->add_posting(prefix + t.text, t.pos);
+      continue;
+    }
+    doc->add_term(prefix + t.text);
+    if (AdjacentCjk(tokens, i)) {
+      doc->add_posting(prefix + t.text + tokens[i + 1].text, t.pos);
+    } else if (AdjacentWord(tokens, i)) {
+      doc->add_posting(prefix + t.text + kRunEnd, t.pos);
+    }
+    if (FollowsAdjacentWord(tokens, i)) doc->add_posting(prefix + kRunStart + t.text, t.pos);
+  }
+}
+
+// Older indexes: an exact phrase of the characters, narrowed by the AND of its pairs.
+Xapian::Query CharPositionsPhrase(const std::vector<Token>& tokens, const std::string& prefix) {
+  std::vector<Xapian::Query> pairs;
+  for (size_t i = 0; i < tokens.size(); ++i) {
+    if (AdjacentCjk(tokens, i)) pairs.emplace_back(prefix + tokens[i].text + tokens[i + 1].text);
+  }
+  if (tokens.size() == 2 && pairs.size() == 1) return pairs[0];
+  std::vector<Xapian::Query> unigrams;
+  unigrams.reserve(tokens.size());
+  for (const Token& t : tokens) unigrams.emplace_back(prefix + t.text);
+  Xapian::termpos window = tokens.back().pos - tokens.front().pos + 1;
+  Xapian::Query phrase(Xapian::Query::OP_PHRASE, unigrams.begin(), unigrams.end(), window);
+  if (pairs.empty()) return phrase;
+  Xapian::Query filter(Xapian::Query::OP_AND, pairs.begin(), pairs.end());
+  return Xapian::Query(Xapian::Query::OP_AND, filter, phrase);
+}
+
+// Each token position of the phrase gets the term that must stand there in a matching text:
+// a word, the pair a character makes with the next, or a character with the mark of the word
+// beside it. The last character of a run needs no term of its own when the pair before it holds
+// it. A character with separators (or the phrase's ends) on both sides has no positioned term
+// in the text to stand for it: it is only required somewhere in the text, so such a phrase may
+// find more than it holds but never less.
+Xapian::Query PairPositionsPhrase(const std::vector<Token>& tokens, const std::string& prefix) {
+  std::vector<Xapian::Query> parts, loose;
+  Xapian::termpos first = 0, last = 0;
+  for (size_t i = 0; i < tokens.size(); ++i) {
+    const Token& t = tokens[i];
+    Xapian::Query part;
+    if (!t.cjk) {
+      part = Xapian::Query(prefix + t.text);
+    } else if (AdjacentCjk(tokens, i)) {
+      part = Xapian::Query(prefix + t.text + tokens[i + 1].text);
+    } else if (AdjacentWord(tokens, i)) {
+      part = Xapian::Query(prefix + t.text + kRunEnd);
+    } else if (FollowsAdjacentCjk(tokens, i)) {
+      continue;
+    } else if (FollowsAdjacentWord(tokens, i)) {
+      part = Xapian::Query(prefix + kRunStart + t.text);
+    } else {
+      loose.emplace_back(prefix + t.text);
+      continue;
+    }
+    if (parts.empty()) first = t.pos;
+    last = t.pos;
+    parts.push_back(std::move(part));
+  }
+  Xapian::Query query;
+  if (parts.size() == 1) {
+    query = parts[0];
+  } else if (parts.size() > 1) {
+    query = Xapian::Query(Xapian::Query::OP_PHRASE, parts.begin(), parts.end(), last - first + 1);
+  }
+  for (const Xapian::Query& q : loose) {
+    query = query.empty() ? q : Xapian::Query(Xapian::Query::OP_AND, query, q);
+  }
+  return query;
+}
+
+}  // namespace
+
+void IndexText(std::string_view utf8, const std::string& prefix, TermScheme scheme,
+               uint32_t* next_pos, Xapian::Document* doc) {
+  std::vector<Token> tokens = Tokenize(utf8, *next_pos);
+  if (scheme == TermScheme::kCharPositions) {
+    IndexCharPositions(tokens, prefix, doc);
+  } else {
+    IndexPairPositions(tokens, prefix, doc);
   }
   if (!tokens.empty()) *next_pos = tokens.back().pos + 2;
 }
 
-bool PhraseQuery(std::string_view utf8, const std::string& prefix, Xapian::Query* query) {
+bool PhraseQuery(std::string_view utf8, const std::string& prefix, TermScheme scheme,
+                 Xapian::Query* query) {
   std::vector<Token> tokens = Tokenize(utf8);
   if (tokens.empty()) return false;
   if (tokens.size() == 1) {
     *query = Xapian::Query(prefix + tokens[0].text);
-    return true;
-  }
-  std::vector<Xapian::Query> bigrams;
-  for (size_t i = 0; i < tokens.size(); ++i) {
-    if (AdjacentCjk(tokens, i)) bigrams.emplace_back(prefix + tokens[i].text + tokens[i + 1].text);
-  }
-  if (tokens.size() == 2 && bigrams.size() == 1) {
-    *query = bigrams[0];  // a bigram exists exactly where the two characters are adjacent
-    return true;
-  }
-  std::vector<Xapian::Query> unigrams;
-  unigrams.reserve(tokens.size());
-  for (const Token& t : tokens) unigrams.emplace_back(prefix + t.text);
-  // Tokens on consecutive positions make an exact phrase; a phrase that spans a separator keeps
-  // the order of its tokens within the same span of positions.
-  Xapian::termpos window = tokens.back().pos - tokens.front().pos + 1;
-  Xapian::Query phrase(Xapian::Query::OP_PHRASE, unigrams.begin(), unigrams.end(), window);
-  if (bigrams.empty()) {
-    *query = phrase;
+  } else if (scheme == TermScheme::kCharPositions) {
+    *query = CharPositionsPhrase(tokens, prefix);
   } else {
-    // The phrase alone decides the match; its bigrams are rarer than its characters and let the
-    // match skip to the few documents worth checking positions in.
-    Xapian::Query filter(Xapian::Query::OP_AND, bigrams.begin(), bigrams.end());
-    *query = Xapian::Query(Xapian::Query::OP_AND, filter, phrase);
+    *query = PairPositionsPhrase(tokens, prefix);
   }
   return true;
 }

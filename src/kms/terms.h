@@ -1,12 +1,18 @@
 // The engine's term scheme: how text (UTF-8) becomes positional terms, for documents and for
 // queries alike. Both sides use the same tokeniser, so that a query phrase finds exactly the
-// records whose text holds it:
-//   - a CJK character is a unigram term at its own position, and two adjacent CJK characters
-//     also make a bigram term, which has no position (it narrows phrase matches and answers
-//     two-character queries by itself);
-//   - a run of other letters and digits is one lower-cased word term at one position;
+// records whose text holds it. Every token has a position:
+//   - a run of letters and digits other than CJK is one lower-cased word term at its position;
 //   - a run of white space or punctuation advances the position by one more, so that a phrase
-//     never matches across it.
+//     never matches across it;
+//   - a CJK character is a unigram term without position (it answers one-character queries);
+//     at its position stands the pair of it and the next character ("中国") when that is a CJK
+//     character too. Where a character touches a word, the character with a mark stands there
+//     as well: "年$" before a word, "^年" after one, so that "第3章" is "第$ 3 ^章".
+// A phrase of CJK characters is then an exact phrase of its pairs: fewer position checks than
+// one per character, on lists far shorter than a common character's.
+//
+// Indexes written before pairs carried positions (TermScheme::kCharPositions) put the position
+// on each character and keep the pairs without positions; queries on them are built that way.
 // Full-width ASCII forms count as their ASCII letters. Terms of a field other than "content"
 // carry that field's prefix (see field_registry.h).
 #ifndef TOMEVA_KMS_TERMS_H_
@@ -25,6 +31,13 @@ namespace tomeva::kms {
 // in documents and queries, so the cut cannot lose a match.
 inline constexpr size_t kMaxWordBytes = 120;
 
+// How an index lays out its CJK terms; kept in the index so that queries match the documents.
+enum class TermScheme {
+  kCharPositions = 1,  // characters at positions, pairs without (older indexes)
+  kPairPositions = 2,  // pairs and run markers at positions, characters without
+};
+inline constexpr TermScheme kCurrentTermScheme = TermScheme::kPairPositions;
+
 struct Token {
   std::string text;  // UTF-8: the lower-cased word, or the one CJK character
   bool cjk = false;
@@ -41,15 +54,17 @@ bool IsCjkCodePoint(char32_t c);
 // Adds the terms of `utf8` under `prefix` to `doc`, positions from `*next_pos`; on return
 // `*next_pos` is past the last position used plus a gap, so that a second value of the same field
 // does not join the first in a phrase.
-void IndexText(std::string_view utf8, const std::string& prefix, uint32_t* next_pos,
-               Xapian::Document* doc);
+void IndexText(std::string_view utf8, const std::string& prefix, TermScheme scheme,
+               uint32_t* next_pos, Xapian::Document* doc);
 
-// The query for a phrase of text under `prefix`: a single term (one token, or a bigram for two
-// adjacent CJK characters), or an exact phrase of its tokens together with its bigrams, which
-// matches exactly the texts holding the phrase. When the phrase spans separators its tokens must
-// appear in order within the same span (so "a b" also finds "ab"). Returns false when the text
-// has no terms (only punctuation or space).
-bool PhraseQuery(std::string_view utf8, const std::string& prefix, Xapian::Query* query);
+// The query for a phrase of text under `prefix`: a single term (one token, or the pair of two
+// adjacent CJK characters), or an exact phrase, which matches exactly the texts holding the
+// phrase. When the phrase spans separators its parts must appear in order within the same span
+// (so "a b" also finds "ab"); in the pair scheme a lone CJK character between separators is only
+// required somewhere in the text. Returns false when the text has no terms (only punctuation or
+// space).
+bool PhraseQuery(std::string_view utf8, const std::string& prefix, TermScheme scheme,
+                 Xapian::Query* query);
 
 // The term of a whole, untokenised value (trimmed, cut to the term size limit).
 std::string WholeValueTerm(std::string_view utf8, const std::string& prefix);

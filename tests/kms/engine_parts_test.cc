@@ -2,10 +2,16 @@
 // data format.
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
+#include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "core/base/gbk.h"
 #include "kms/document.h"
+#include "kms/index_store.h"
 #include "kms/field_registry.h"
 #include "kms/query_parser.h"
 #include "kms/terms.h"
@@ -43,35 +49,184 @@ TEST(TokenizeTest, PositionsAndGaps) {
   EXPECT_EQ(Tokenize(long_word)[0].text.size(), kMaxWordBytes);
 }
 
-// Phrase queries against a small in-memory database: a phrase without separators finds exactly the
-// texts holding it; one with a separator keeps its terms in order within the same span, so it
-// also finds the text without the separator.
+// Phrase queries against a small in-memory database, in both term schemes: a phrase without
+// separators finds exactly the texts holding it. One with a separator keeps its parts in order
+// within the same span, so it also finds the text without the separator; in the pair scheme a
+// lone character between separators only has to be in the text.
 TEST(PhraseQueryTest, MatchesExactlyTheTextsHoldingThePhrase) {
-  const std::vector<std::string> texts = {"一二三四五", "一二 三四五", "三四五一二", "一二一二一",
-                                          "abc一二",    "abc 一二",    "一"};
-  Xapian::WritableDatabase db(std::string(), Xapian::DB_BACKEND_INMEMORY);
-  for (const auto& t : texts) {
-    Xapian::Document d;
-    uint32_t pos = 1;
-    IndexText(t, "", &pos, &d);
-    db.add_document(d);
+  const std::vector<std::string> texts = {
+      "一二三四五", "一二 三四五", "三四五一二", "一二一二一", "abc一二",   "abc 一二",
+      "一",         "2008年代",    "第3章一",    "年3月",      "x第3章二y", "章 3"};
+  struct Case {
+    std::string phrase;
+    int chars, pairs;  // hits with character positions, with pair positions; -1: no terms
+  };
+  const std::vector<Case> cases = {
+      {"一", 8, 8},
+      {"一二", 6, 6},
+      {"一二三", 1, 1},
+      {"二三四五", 1, 1},
+      {"一二一", 1, 1},
+      {"一二一二一", 1, 1},
+      {"二一二", 1, 1},
+      {"五一", 1, 1},
+      {"二三四五一", 0, 0},
+      {"abc一二", 1, 1},
+      {"abc 一二", 2, 2},
+      {"，", -1, -1},
+      {"2008年", 1, 1},  // a character after digits
+      {"08年", 0, 0},    // digits are one word
+      {"第3章", 2, 2},   // characters on both sides of digits
+      {"3章", 2, 2},
+      {"3章一", 1, 1},
+      {"年3", 1, 1},  // a character before digits
+      {"章二y", 1, 1},
+      {"x第", 1, 1},
+      {"三 五", 3, 3},
+      {"年 月", 1, 1},
+      {"二 三", 2, 3},  // lone characters between separators
+      {"三 一", 0, 3},
+      {"3 章", 2, 3},
+      {"章 3", 1, 3},
+  };
+  for (TermScheme scheme : {TermScheme::kCharPositions, TermScheme::kPairPositions}) {
+    SCOPED_TRACE(static_cast<int>(scheme));
+    Xapian::WritableDatabase db(std::string(), Xapian::DB_BACKEND_INMEMORY);
+    for (const auto& t : texts) {
+      Xapian::Document d;
+      uint32_t pos = 1;
+      IndexText(t, "", scheme, &pos, &d);
+      db.add_document(d);
+    }
+    for (const Case& c : cases) {
+      int n = scheme == TermScheme::kCharPositions ? c.chars : c.pairs;
+      Xapian::Query q;
+      bool has_terms = PhraseQuery(c.phrase, "", scheme, &q);
+      ASSERT_EQ(has_terms, n >= 0) << c.phrase;
+      if (!has_terms) continue;
+      Xapian::Enquire e(db);
+      e.set_query(q);
+      EXPECT_EQ(e.get_mset(0, 20, db.get_doccount()).get_matches_estimated(),
+                static_cast<Xapian::doccount>(n))
+          << c.phrase;
+    }
+  }
+}
+
+// Texts mixing characters, words, digits and separators against a brute-force phrase match on
+// their tokens: a phrase without separators finds exactly the texts holding its tokens at
+// consecutive positions, and one with separators at least those holding them at the same gaps.
+TEST(PhraseQueryTest, MixedScriptPhrasesMatchLikeABruteForceScan) {
+  const std::vector<std::string> alphabet = {"一", "二", "三", "四", "a", "b", "1", " ", "，"};
+  std::mt19937 rng(11);
+  auto random_text = [&](size_t max_len) {
+    std::string t;
+    size_t len = 1 + rng() % max_len;
+    for (size_t i = 0; i < len; ++i) t += alphabet[rng() % alphabet.size()];
+    return t;
+  };
+  std::vector<std::vector<Token>> docs;
+  std::vector<std::string> texts;
+  for (int i = 0; i < 300; ++i) {
+    texts.push_back(random_text(24));
+    docs.push_back(Tokenize(texts.back()));
+  }
+  auto holds = [](const std::vector<Token>& doc, const std::vector<Token>& q) {
+    for (size_t j = 0; j + q.size() <= doc.size(); ++j) {
+      bool ok = true;
+      for (size_t k = 0; ok && k < q.size(); ++k) {
+        ok = doc[j + k].text == q[k].text &&
+             doc[j + k].pos - doc[j].pos == q[k].pos - q[0].pos;
+      }
+      if (ok) return true;
+    }
+    return false;
+  };
+  for (TermScheme scheme : {TermScheme::kCharPositions, TermScheme::kPairPositions}) {
+    SCOPED_TRACE(static_cast<int>(scheme));
+    Xapian::WritableDatabase db(std::string(), Xapian::DB_BACKEND_INMEMORY);
+    for (const auto& t : texts) {
+      Xapian::Document d;
+      uint32_t pos = 1;
+      IndexText(t, "", scheme, &pos, &d);
+      db.add_document(d);
+    }
+    for (int i = 0; i < 400; ++i) {
+      std::string phrase = random_text(6);
+      std::vector<Token> q = Tokenize(phrase);
+      Xapian::Query query;
+      if (!PhraseQuery(phrase, "", scheme, &query)) continue;
+      bool gaps = q.back().pos - q.front().pos + 1 != q.size();
+      Xapian::doccount expected = 0;
+      for (const auto& doc : docs) expected += holds(doc, q) ? 1 : 0;
+      Xapian::Enquire e(db);
+      e.set_query(query);
+      Xapian::doccount found = e.get_mset(0, 10, db.get_doccount()).get_matches_estimated();
+      if (gaps) {
+        EXPECT_GE(found, expected) << phrase;
+      } else {
+        EXPECT_EQ(found, expected) << phrase;
+      }
+    }
+  }
+}
+
+// An index written before the term scheme was recorded keeps answering exactly, and documents
+// added to it later are written in its scheme; a new index records the current one.
+TEST(TermSchemeTest, OlderIndexesKeepTheirScheme) {
+  std::string root = (std::filesystem::temp_directory_path() / "kms_scheme.XXXXXX").string();
+  ASSERT_NE(::mkdtemp(root.data()), nullptr);
+  std::string index = root + "/SearchDB";
+  auto count = [&](const std::string& utf8) {
+    std::unique_ptr<PooledReader> reader = PooledReader::Acquire(index);
+    if (!reader) return -1;
+    Xapian::Enquire e(reader->db());
+    e.set_query(ParseQuery(utf8, "", reader->fields()));
+    return static_cast<int>(e.get_mset(0, 10, reader->db().get_doccount()).get_matches_estimated());
+  };
+  auto insert = [&](IndexWriter* w, const std::string& utf8) {
+    PendingDocument p;
+    p.fields.push_back({"content", Utf8ToGbk(utf8), false, true, true});
+    bool changed = false;
+    w->Insert(BuildDocument(p, &w->fields(), &changed), "");
+    if (changed) w->MarkFieldsChanged();
+  };
+  {
+    IndexWriter w(index);  // creates the index
+  }
+  {
+    // Rewrite it as an older version did: character positions, no scheme entry.
+    Xapian::WritableDatabase db(*CurrentGeneration(index), Xapian::DB_OPEN);
+    db.set_metadata(kTermSchemeKey, "");
+    db.set_metadata(kFieldsKey, "content\t\tt\n");
+    for (const std::string text : {"一二三四五", "中国历史", "2008年代"}) {
+      Xapian::Document d;
+      uint32_t pos = 1;
+      IndexText(text, "", TermScheme::kCharPositions, &pos, &d);
+      db.add_document(d);
+    }
+    db.commit();
+  }
+  {
+    IndexWriter w(index);
+    EXPECT_EQ(w.fields().scheme(), TermScheme::kCharPositions);
+    insert(&w, "三四五六七");
+    w.Commit();
   }
   const std::vector<std::pair<std::string, int>> cases = {
-      {"一", 7},         {"一二", 6},   {"一二三", 1}, {"二三四五", 1}, {"一二一", 1},
-      {"一二一二一", 1}, {"二一二", 1}, {"五一", 1},   {"abc一二", 1},  {"abc 一二", 2},
-      {"二 三", 2},      {"三 一", 0},  {"，", -1},
-  };
-  for (const auto& [phrase, n] : cases) {
-    Xapian::Query q;
-    bool has_terms = PhraseQuery(phrase, "", &q);
-    ASSERT_EQ(has_terms, n >= 0) << phrase;
-    if (!has_terms) continue;
-    Xapian::Enquire e(db);
-    e.set_query(q);
-    EXPECT_EQ(e.get_mset(0, 10, db.get_doccount()).get_matches_estimated(),
-              static_cast<Xapian::doccount>(n))
-        << phrase;
+      {"三四五", 2}, {"国历史", 1}, {"2008年", 1}, {"五六七", 1}, {"三 五", 2}, {"四", 2}};
+  for (const auto& [q, n] : cases) EXPECT_EQ(count(q), n) << q;
+
+  std::string fresh = root + "/Fresh";
+  {
+    IndexWriter w(fresh);
+    insert(&w, "一二三四五");
+    w.Commit();
   }
+  Xapian::Database db(*CurrentGeneration(fresh));
+  EXPECT_EQ(db.get_metadata(kTermSchemeKey), "2");
+  EXPECT_EQ(LoadFieldRegistry(db).scheme(), TermScheme::kPairPositions);
+  std::filesystem::remove_all(root);
 }
 
 TEST(FieldRegistryTest, ResolvesExactNamesFirstThenWithoutCase) {
