@@ -176,6 +176,38 @@ TEST(BookImportTest, RefusedBooksChangeNothing) {
   }
 }
 
+// While another program imports into the same library, a second import and the clean-up of
+// leftovers touch nothing; once it is done the books go in.
+TEST(BookImportTest, AnImportAlreadyRunningKeepsTheNextOneOut) {
+  Installation app;
+  app.WriteCatalogue(kThreeBooks);
+  app.WriteFragment("31", "一");
+  app.WriteRecord("31", 1, "a", "b", "c");
+  MakeDirectories(app / "Update/.cleared-9");
+  std::string before;
+  ReadWholeFile(app / "bookconfig.xml", &before);
+
+  FileLock other;
+  ASSERT_TRUE(other.TryLock(app / "Update"));
+  RecordingSink sink;
+  ImportResult result = RunBookImport(app.dir(), &sink);
+  EXPECT_EQ(result.books_imported, 0);
+  EXPECT_EQ(sink.finished, 1);
+  ASSERT_EQ(sink.reports.size(), 1u);
+  EXPECT_NE(sink.reports[0].find("另一个程序正在向本书库导入新书"), std::string::npos);
+  std::string after;
+  ReadWholeFile(app / "bookconfig.xml", &after);
+  EXPECT_EQ(after, before);
+  EXPECT_TRUE(FileExists(app / "Update/bookconfig31.xml"));
+  EXPECT_EQ(ClearImportLeftovers(app.dir()), 0);
+  EXPECT_TRUE(DirectoryExists(app / "Update/.cleared-9"));
+
+  other.Unlock();
+  EXPECT_EQ(RunBookImport(app.dir(), nullptr).books_imported, 1);
+  EXPECT_EQ(app.BooksNamed("一").size(), 1u);
+  EXPECT_EQ(ClearImportLeftovers(app.dir()), 2);  // ours, and the one the import left
+}
+
 TEST(BookImportTest, NothingPendingFinishesAtOnce) {
   Installation app;
   app.WriteCatalogue(kThreeBooks);

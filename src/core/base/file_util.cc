@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -206,6 +207,24 @@ std::vector<std::string> ListDirectory(std::string_view path) {
   ::closedir(d);
   std::sort(names.begin(), names.end());
   return names;
+}
+
+bool FileLock::TryLock(std::string_view path) {
+  Unlock();
+  int fd = ::open(std::string(path).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd);
+    return false;
+  }
+  fd_ = fd;
+  return true;
+}
+
+void FileLock::Unlock() {
+  if (fd_ < 0) return;
+  ::close(fd_);  // closing the only descriptor of the open file releases the lock
+  fd_ = -1;
 }
 
 }  // namespace tomeva

@@ -61,6 +61,26 @@ bool MakeDirectories(std::string_view path);
 // Names (not paths) of the entries of a folder, sorted by byte value; empty when unreadable.
 std::vector<std::string> ListDirectory(std::string_view path);
 
+// An exclusive advisory lock on an existing file or folder, held until destruction. Nothing is
+// written, and the system drops the lock when the holding process ends, however it ends, so a
+// killed holder never leaves it stuck. Locks are per lock object: a second lock on the same path
+// fails even in the same process.
+class FileLock {
+ public:
+  // Takes the lock without waiting: true when this object now holds it.
+  bool TryLock(std::string_view path);
+  void Unlock();
+  bool held() const { return fd_ >= 0; }
+
+  FileLock() = default;
+  ~FileLock() { Unlock(); }
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+
+ private:
+  int fd_ = -1;
+};
+
 }  // namespace tomeva
 
 #endif  // TOMEVA_CORE_BASE_FILE_UTIL_H_

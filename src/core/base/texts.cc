@@ -71,6 +71,7 @@ constexpr Entry kEntries[] = {
     {kTextBookCopyFailed, "新书“%s”的文件没有全部复制成功，下次启动时将重新导入。"},
     {kTextBadRecordDir, "记录文件%s中的文件夹名不是一个简单的文件夹名，已跳过这条记录。"},
     {kTextOldInstallationKept, "“%s”看起来不是较老版本的安装文件夹，没有删除它。"},
+    {kTextImportBusy, "另一个程序正在向本书库导入新书，这次没有导入。新书将在下次启动时导入。"},
 };
 
 const std::map<int, std::string>& GbkTable() {

@@ -63,6 +63,7 @@ enum TextId : int {
   kTextBookCopyFailed,            // files of the new book %s could not all be copied
   kTextBadRecordDir,              // record file %s names a folder that is not a plain name
   kTextOldInstallationKept,       // %s does not look like an older installation: not deleted
+  kTextImportBusy,                // another program is importing new books into this library
 };
 
 // The text as GBK bytes; the empty string for an unknown id. Thread-safe.

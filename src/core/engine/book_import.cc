@@ -328,6 +328,9 @@ void RemoveLeftoverFiles(const std::string& app_dir) {
 
 int ClearImportLeftovers(std::string_view app_dir) {
   const std::string update = ResolvePath(JoinPath(app_dir, "Update"));
+  // Not while an import (of another program) is filling Update/.
+  FileLock lock;
+  if (!lock.TryLock(update)) return 0;
   int removed = 0;
   for (const std::string& name : ListDirectory(update)) {
     if (!StartsWith(name, kClearedPrefix)) continue;
@@ -343,6 +346,14 @@ ImportResult RunBookImport(std::string_view app_dir_in, ImportStatusSink* sink) 
   Reporter reporter(sink, &result);
   const std::string app_dir = AbsoluteDir(app_dir_in);
   const std::string update = JoinPath(app_dir, "Update");
+  // Two imports into one library at once (a second program started meanwhile, or the tool)
+  // would each rewrite the catalogue from what they read, and one book's entry would be lost.
+  // The fragments stay in Update/ for the next start.
+  FileLock lock;
+  if (!ListPendingCatalogues(app_dir).empty() && !lock.TryLock(ResolvePath(update))) {
+    reporter.Problem(Text(kTextImportBusy));
+    return result;
+  }
 
   for (const std::string& fragment_name : ListPendingCatalogues(app_dir)) {
     const std::string fragment_path = JoinPath(update, fragment_name);

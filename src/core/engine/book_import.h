@@ -42,14 +42,16 @@ class ImportStatusSink : public ProgressSink {
   virtual void Finished(const ImportResult& result) = 0;
 };
 
-// Runs the import in `app_dir` (made absolute first). `sink` may be null. Never throws.
+// Runs the import in `app_dir` (made absolute first). `sink` may be null. Never throws. One
+// import runs per library at a time (a lock on the Update folder): when another process is
+// importing, this one reports kTextImportBusy and leaves the new books waiting.
 // The emptied Update/<dir> folders' former contents are left in Update/.cleared-<dir> folders
 // for ClearImportLeftovers.
 ImportResult RunBookImport(std::string_view app_dir, ImportStatusSink* sink);
 
 // Deletes the Update/.cleared-* folders an import left behind (also those of an import that was
-// interrupted). Start-up runs it on a background thread once the main window is up; it may run
-// at any time no import is running. Returns the number of folders removed.
+// interrupted). Start-up runs it on a background thread once the main window is up; while an
+// import holds the lock it does nothing. Returns the number of folders removed.
 int ClearImportLeftovers(std::string_view app_dir);
 
 // Names of the files in app_dir/Update matching "bookconfig*.xml" (ASCII case ignored; folders
