@@ -125,8 +125,9 @@ std::vector<Token> Tokenize(std::string_view utf8, uint32_t first_pos) {
 
 namespace {
 
-constexpr char kRunEnd[] = "$";
-constexpr char kRunStart[] = "^";
+// The marks of a character standing directly before or after a word; neither occurs in a token.
+constexpr char kBeforeWordMark[] = "$";
+constexpr char kAfterWordMark[] = "^";
 
 bool AdjacentWord(const std::vector<Token>& tokens, size_t i) {
   return i + 1 < tokens.size() && !tokens[i + 1].cjk && tokens[i + 1].pos == tokens[i].pos + 1;
@@ -161,9 +162,9 @@ void IndexPairPositions(const std::vector<Token>& tokens, const std::string& pre
     if (AdjacentCjk(tokens, i)) {
       doc->add_posting(prefix + t.text + tokens[i + 1].text, t.pos);
     } else if (AdjacentWord(tokens, i)) {
-      doc->add_posting(prefix + t.text + kRunEnd, t.pos);
+      doc->add_posting(prefix + t.text + kBeforeWordMark, t.pos);
     }
-    if (FollowsAdjacentWord(tokens, i)) doc->add_posting(prefix + kRunStart + t.text, t.pos);
+    if (FollowsAdjacentWord(tokens, i)) doc->add_posting(prefix + kAfterWordMark + t.text, t.pos);
   }
 }
 
@@ -201,11 +202,11 @@ Xapian::Query PairPositionsPhrase(const std::vector<Token>& tokens, const std::s
     } else if (AdjacentCjk(tokens, i)) {
       part = Xapian::Query(prefix + t.text + tokens[i + 1].text);
     } else if (AdjacentWord(tokens, i)) {
-      part = Xapian::Query(prefix + t.text + kRunEnd);
+      part = Xapian::Query(prefix + t.text + kBeforeWordMark);
     } else if (FollowsAdjacentCjk(tokens, i)) {
       continue;
     } else if (FollowsAdjacentWord(tokens, i)) {
-      part = Xapian::Query(prefix + kRunStart + t.text);
+      part = Xapian::Query(prefix + kAfterWordMark + t.text);
     } else {
       loose.emplace_back(prefix + t.text);
       continue;
