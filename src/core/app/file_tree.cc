@@ -13,19 +13,6 @@
 namespace tomeva {
 namespace {
 
-bool WriteAll(int fd, const char* p, size_t left) {
-  while (left > 0) {
-    ssize_t n = ::write(fd, p, left);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
 // Streams `in` into `out`; false on a read or write error.
 bool CopyStream(int in, int out) {
   std::vector<char> buffer(1 << 16);
@@ -36,7 +23,7 @@ bool CopyStream(int in, int out) {
       return false;
     }
     if (n == 0) return true;
-    if (!WriteAll(out, buffer.data(), static_cast<size_t>(n))) return false;
+    if (!WriteAll(out, std::string_view(buffer.data(), static_cast<size_t>(n)))) return false;
   }
 }
 

@@ -20,6 +20,8 @@ bool Exists(const std::string& p) {
   return ::stat(p.c_str(), &st) == 0;
 }
 
+}  // namespace
+
 bool WriteAll(int fd, std::string_view bytes) {
   const char* p = bytes.data();
   size_t left = bytes.size();
@@ -34,8 +36,6 @@ bool WriteAll(int fd, std::string_view bytes) {
   }
   return true;
 }
-
-}  // namespace
 
 std::string NormalizeSeparators(std::string_view path) {
   std::string out(path);

@@ -55,6 +55,9 @@ struct WriteOptions {
 bool ReplaceFileAtomically(std::string_view path, std::string_view bytes,
                            const WriteOptions& options = {});
 
+// Writes all of `bytes` to the open descriptor, going on after short writes and interruptions.
+bool WriteAll(int fd, std::string_view bytes);
+
 // Creates the folder and its missing parents. True when it exists afterwards.
 bool MakeDirectories(std::string_view path);
 
