@@ -49,6 +49,18 @@ TEST(TokenizeTest, PositionsAndGaps) {
   EXPECT_EQ(Tokenize(long_word)[0].text.size(), kMaxWordBytes);
 }
 
+// An in-memory database of the texts, one document each, in the content field.
+Xapian::WritableDatabase MemoryIndex(const std::vector<std::string>& texts, TermScheme scheme) {
+  Xapian::WritableDatabase db(std::string(), Xapian::DB_BACKEND_INMEMORY);
+  for (const auto& t : texts) {
+    Xapian::Document d;
+    uint32_t pos = 1;
+    IndexText(t, "", scheme, &pos, &d);
+    db.add_document(d);
+  }
+  return db;
+}
+
 // Phrase queries against a small in-memory database, in both term schemes: a phrase without
 // separators finds exactly the texts holding it. One with a separator keeps its parts in order
 // within the same span, so it also finds the text without the separator; in the pair scheme a
@@ -91,13 +103,7 @@ TEST(PhraseQueryTest, MatchesExactlyTheTextsHoldingThePhrase) {
   };
   for (TermScheme scheme : {TermScheme::kCharPositions, TermScheme::kPairPositions}) {
     SCOPED_TRACE(static_cast<int>(scheme));
-    Xapian::WritableDatabase db(std::string(), Xapian::DB_BACKEND_INMEMORY);
-    for (const auto& t : texts) {
-      Xapian::Document d;
-      uint32_t pos = 1;
-      IndexText(t, "", scheme, &pos, &d);
-      db.add_document(d);
-    }
+    Xapian::WritableDatabase db = MemoryIndex(texts, scheme);
     for (const Case& c : cases) {
       int n = scheme == TermScheme::kCharPositions ? c.chars : c.pairs;
       Xapian::Query q;
@@ -144,13 +150,7 @@ TEST(PhraseQueryTest, MixedScriptPhrasesMatchLikeABruteForceScan) {
   };
   for (TermScheme scheme : {TermScheme::kCharPositions, TermScheme::kPairPositions}) {
     SCOPED_TRACE(static_cast<int>(scheme));
-    Xapian::WritableDatabase db(std::string(), Xapian::DB_BACKEND_INMEMORY);
-    for (const auto& t : texts) {
-      Xapian::Document d;
-      uint32_t pos = 1;
-      IndexText(t, "", scheme, &pos, &d);
-      db.add_document(d);
-    }
+    Xapian::WritableDatabase db = MemoryIndex(texts, scheme);
     for (int i = 0; i < 400; ++i) {
       std::string phrase = random_text(6);
       std::vector<Token> q = Tokenize(phrase);
