@@ -4,12 +4,13 @@ BUILD     ?= build
 NOQT      ?= build-noqt
 FUZZBUILD ?= build-fuzz
 BENCHBUILD ?= build-bench
+SANBUILD  ?= build-sanitize
 JOBS      ?= $(shell nproc)
 SAMPLE    ?= sample
 FUZZ_SECONDS ?= 20
 CMAKE_GEN := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
-.PHONY: deps build test test-noqt run bench fuzz sample clean
+.PHONY: deps build test test-noqt sanitize run bench fuzz sample clean
 
 deps:
 	@scripts/install-deps.sh
@@ -29,6 +30,17 @@ test-noqt: deps
 	cmake --build $(NOQT) -j $(JOBS)
 	cd $(NOQT) && ctest --output-on-failure -j $(JOBS)
 
+# Every test but the desktop program's under AddressSanitizer and UndefinedBehaviorSanitizer; the
+# first finding fails the run.
+SANFLAGS := -fsanitize=address,undefined -fno-omit-frame-pointer
+sanitize: deps
+	cmake -S . -B $(SANBUILD) $(CMAKE_GEN) -DTOMEVA_WITH_QT=OFF -DCMAKE_BUILD_TYPE=Debug \
+	  -DCMAKE_CXX_FLAGS="$(SANFLAGS)" -DCMAKE_EXE_LINKER_FLAGS="$(SANFLAGS)" \
+	  -DCMAKE_SHARED_LINKER_FLAGS="$(SANFLAGS)"
+	cmake --build $(SANBUILD) -j $(JOBS)
+	cd $(SANBUILD) && UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+	  ctest --output-on-failure -j $(JOBS)
+
 sample: build
 	scripts/run-sample.sh $(BUILD) $(SAMPLE) --prepare-only
 
@@ -47,4 +59,4 @@ fuzz: deps
 	scripts/run-fuzz.sh $(FUZZBUILD) $(FUZZ_SECONDS)
 
 clean:
-	rm -rf $(BUILD) $(NOQT) $(FUZZBUILD) $(BENCHBUILD)
+	rm -rf $(BUILD) $(NOQT) $(FUZZBUILD) $(BENCHBUILD) $(SANBUILD)

@@ -119,7 +119,7 @@ bool EndsWithSlash(std::string_view tag_text) {
 }
 
 std::string DecodeEntities(std::string_view text) {
-  if (std::memchr(text.data(), '&', text.size()) == nullptr) return std::string(text);
+  if (text.find('&') == std::string_view::npos) return std::string(text);
   // Three whole-text passes in this order, so "&amp;lt;" ends up as "<" as stored files expect.
   std::string out = ReplaceAll(text, "&amp;", "&");
   out = ReplaceAll(out, "&lt;", "<");
@@ -903,9 +903,7 @@ int CXmlDocument::Load(std::string_view path, int scrambled) {
 
 int CXmlDocument::ParseText(std::string_view text) {
   // As with a file, a NUL byte ends the text.
-  if (const void* nul = std::memchr(text.data(), '\0', text.size()); nul != nullptr) {
-    text = text.substr(0, static_cast<size_t>(static_cast<const char*>(nul) - text.data()));
-  }
+  text = text.substr(0, text.find('\0'));
   // Copied before the document is cleared: `text` may be one of its own strings.
   std::unique_ptr<XmlParseStore> store = TakeStore();
   store->SetText(text);
