@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "core/app/file_tree.h"
+#include "core/base/file_tree.h"
 #include "core/base/file_util.h"
 #include "core/base/gbk.h"
 #include "core/base/texts.h"
-#include "core/engine/book_import.h"
+#include "core/import/book_import.h"
 #include "core/records/index_config.h"
 #include "core/xml/text_scrambler.h"
 

@@ -21,9 +21,9 @@
 #include <vector>
 
 #include "core/base/gbk.h"
-#include "core/engine/kms.h"
 #include "corpus.h"
 #include "kms/field_registry.h"
+#include "kms/kms.h"
 #include "kms/query_parser.h"
 #include "kms/terms.h"
 

@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "core/base/gbk.h"
-#include "core/engine/kms.h"
 #include "core/engine/result_set.h"
 #include "corpus.h"
+#include "kms/kms.h"
 
 namespace {
 

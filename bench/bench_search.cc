@@ -18,7 +18,7 @@
 #include "core/doc/command_ids.h"
 #include "core/doc/search_results.h"
 #include "core/doc/tomeva_doc.h"
-#include "core/engine/kms.h"
+#include "kms/kms.h"
 
 namespace {
 

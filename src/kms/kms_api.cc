@@ -9,10 +9,10 @@
 
 #include "core/base/file_util.h"
 #include "core/base/gbk.h"
-#include "core/engine/kms.h"
 #include "kms/document.h"
 #include "kms/index_store.h"
 #include "kms/keywords.h"
+#include "kms/kms.h"
 #include "kms/query_parser.h"
 
 using tomeva::kms::IndexWriter;

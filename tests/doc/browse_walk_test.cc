@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "core/app/file_tree.h"
+#include "core/base/file_tree.h"
 #include "core/base/file_util.h"
 #include "core/base/gbk.h"
 #include "core/base/texts.h"

@@ -14,18 +14,18 @@
 
 #include <gtest/gtest.h>
 
-#include "../library/temp_dir.h"
+#include "support/temp_dir.h"
 #include "core/base/file_util.h"
 #include "core/base/gbk.h"
 #include "core/base/mbstring.h"
 #include "core/doc/command_ids.h"
 #include "core/doc/search_results.h"
 #include "core/doc/tomeva_doc.h"
-#include "core/engine/book_import.h"
-#include "core/engine/kms.h"
+#include "core/import/book_import.h"
 #include "core/views/result_tree.h"
 #include "core/xml/xml_document.h"
 #include "fakes.h"
+#include "kms/kms.h"
 
 namespace tomeva {
 namespace {

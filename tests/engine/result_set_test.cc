@@ -10,7 +10,7 @@
 
 #include "core/base/file_util.h"
 #include "core/base/gbk.h"
-#include "core/engine/kms.h"
+#include "kms/kms.h"
 
 namespace tomeva {
 namespace {

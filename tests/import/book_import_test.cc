@@ -1,4 +1,4 @@
-#include "core/engine/book_import.h"
+#include "core/import/book_import.h"
 
 #include <gtest/gtest.h>
 

@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "core/app/file_tree.h"
+#include "core/base/file_tree.h"
 #include "core/base/file_util.h"
 #include "core/base/gbk.h"
-#include "core/engine/book_import.h"
-#include "core/engine/kms.h"
+#include "core/import/book_import.h"
 #include "core/xml/text_scrambler.h"
 #include "core/xml/xml_document.h"
+#include "kms/kms.h"
 
 namespace tomeva::testing {
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "core/engine/book_import.h"
+#include "core/import/book_import.h"
 #include "import_fixture.h"
 
 namespace tomeva {

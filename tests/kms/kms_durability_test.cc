@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "core/base/gbk.h"
-#include "core/engine/kms.h"
+#include "kms/kms.h"
 #include "kms_test_util.h"
 
 namespace tomeva::kms_test {

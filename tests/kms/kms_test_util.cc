@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "core/base/gbk.h"
-#include "core/engine/kms.h"
+#include "kms/kms.h"
 
 namespace tomeva::kms_test {
 

@@ -7,7 +7,7 @@
 
 #include "core/base/gbk.h"
 #include "core/library/catalogue_edit.h"
-#include "temp_dir.h"
+#include "support/temp_dir.h"
 
 namespace tomeva {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "core/base/gbk.h"
-#include "temp_dir.h"
+#include "support/temp_dir.h"
 
 namespace tomeva {
 namespace {

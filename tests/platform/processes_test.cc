@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "core/app/file_tree.h"
+#include "core/base/file_tree.h"
 #include "core/base/file_util.h"
 
 namespace tomeva::platform {

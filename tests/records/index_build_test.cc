@@ -9,8 +9,8 @@
 
 #include "core/base/file_util.h"
 #include "core/base/gbk.h"
-#include "core/engine/kms.h"
 #include "core/records/index_config.h"
+#include "kms/kms.h"
 
 namespace tomeva {
 namespace {

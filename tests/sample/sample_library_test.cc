@@ -22,9 +22,9 @@
 #include "core/base/file_util.h"
 #include "core/base/gbk.h"
 #include "core/base/mbstring.h"
-#include "core/engine/kms.h"
 #include "core/xml/text_scrambler.h"
 #include "core/xml/xml_document.h"
+#include "kms/kms.h"
 
 namespace tomeva {
 namespace {

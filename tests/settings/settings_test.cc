@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "core/app/file_tree.h"
+#include "core/base/file_tree.h"
 #include "core/base/file_util.h"
 #include "core/base/gbk.h"
 

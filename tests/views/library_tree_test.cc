@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "../library/temp_dir.h"
+#include "support/temp_dir.h"
 #include "core/base/gbk.h"
 #include "core/library/catalogue.h"
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "core/base/gbk.h"
-#include "core/engine/book_import.h"
+#include "core/import/book_import.h"
 #include "tool_io.h"
 
 namespace tomeva::tool {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "core/engine/kms.h"
+#include "kms/kms.h"
 #include "tool_io.h"
 
 namespace tomeva::tool {

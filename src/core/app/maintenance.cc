@@ -8,11 +8,11 @@
 #include <set>
 #include <vector>
 
-#include "core/app/file_tree.h"
+#include "core/base/file_tree.h"
 #include "core/base/file_util.h"
 #include "core/base/mbstring.h"
 #include "core/base/texts.h"
-#include "core/engine/book_import.h"
+#include "core/import/book_import.h"
 #include "core/library/catalogue_edit.h"
 #include "core/xml/text_scrambler.h"
 #include "core/xml/xml_document.h"

@@ -5,7 +5,7 @@
 
 #include "core/base/mbstring.h"
 #include "core/engine/highlight.h"
-#include "core/engine/kms.h"
+#include "kms/kms.h"
 
 namespace tomeva {
 namespace {

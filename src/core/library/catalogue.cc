@@ -3,7 +3,7 @@
 #include <climits>
 #include <cstdio>
 
-#include "core/app/file_tree.h"
+#include "core/base/file_tree.h"
 #include "core/base/file_util.h"
 #include "core/base/mbstring.h"
 #include "core/base/texts.h"

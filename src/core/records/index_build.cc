@@ -4,9 +4,9 @@
 
 #include "core/base/file_util.h"
 #include "core/base/mbstring.h"
-#include "core/engine/kms.h"
 #include "core/records/book_def.h"
 #include "core/records/index_config.h"
+#include "kms/kms.h"
 
 namespace tomeva {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "core/app/file_tree.h"
+#include "core/base/file_tree.h"
 #include "core/base/file_util.h"
 #include "core/base/mbstring.h"
 

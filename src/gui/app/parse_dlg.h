@@ -12,7 +12,7 @@
 #include <string>
 #include <thread>
 
-#include "core/engine/book_import.h"
+#include "core/import/book_import.h"
 
 class QLabel;
 class QProgressBar;

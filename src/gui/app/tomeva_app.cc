@@ -2,8 +2,8 @@
 
 #include <QDir>
 #include <QGuiApplication>
-#include <QScreen>
 #include <QMessageBox>
+#include <QScreen>
 #include <QThread>
 
 #include <thread>
@@ -11,14 +11,14 @@
 #include "core/app/maintenance.h"
 #include "core/base/texts.h"
 #include "core/doc/tomeva_doc.h"
-#include "core/engine/book_import.h"
-#include "core/engine/kms.h"
+#include "core/import/book_import.h"
 #include "core/settings/settings.h"
 #include "gui/app/copy_dlg.h"
 #include "gui/app/parse_dlg.h"
 #include "gui/app/single_instance.h"
 #include "gui/frame/gbk_text.h"
 #include "gui/frame/main_frame.h"
+#include "kms/kms.h"
 #include "platform/environment.h"
 #include "platform/platform_services.h"
 

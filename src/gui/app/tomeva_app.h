@@ -1,4 +1,4 @@
-// CTomevaApp: the application object. It runs the start-up sequence (core/doc/startup_sequence.h)
+// CTomevaApp: the application object. It runs the start-up sequence (core/app/startup_sequence.h)
 // with the desktop's stand-ins: the single-instance guard, the start-up maintenance of the
 // installation with its dialogs, the main frame, the document, the version check and the
 // engine's initialisation; at exit it closes the document, whose destruction runs the exit
@@ -18,7 +18,7 @@
 #include <utility>
 #include <vector>
 
-#include "core/doc/startup_sequence.h"
+#include "core/app/startup_sequence.h"
 #include "gui/app/desktop_services.h"
 
 namespace tomeva {

@@ -5,8 +5,8 @@
 // the version check, and the engine is initialised last.
 //
 // Threads: the user-interface thread only.
-#ifndef TOMEVA_CORE_DOC_STARTUP_SEQUENCE_H_
-#define TOMEVA_CORE_DOC_STARTUP_SEQUENCE_H_
+#ifndef TOMEVA_CORE_APP_STARTUP_SEQUENCE_H_
+#define TOMEVA_CORE_APP_STARTUP_SEQUENCE_H_
 
 #include <string>
 
@@ -64,4 +64,4 @@ StartupResult RunStartupSequence(IStartupHost& host);
 
 }  // namespace tomeva
 
-#endif  // TOMEVA_CORE_DOC_STARTUP_SEQUENCE_H_
+#endif  // TOMEVA_CORE_APP_STARTUP_SEQUENCE_H_

@@ -11,8 +11,8 @@
 // only after the entry is on disk. A marker file Update/<dir>.imported, written just before the
 // entry and removed with the fragment, lets the next run tell its own committed book (whose
 // Update folder it then empties) from a different book that only shares the name (left alone).
-#ifndef TOMEVA_CORE_ENGINE_BOOK_IMPORT_H_
-#define TOMEVA_CORE_ENGINE_BOOK_IMPORT_H_
+#ifndef TOMEVA_CORE_IMPORT_BOOK_IMPORT_H_
+#define TOMEVA_CORE_IMPORT_BOOK_IMPORT_H_
 
 #include <string>
 #include <string_view>
@@ -63,4 +63,4 @@ bool IsRecordFileName(std::string_view name);
 
 }  // namespace tomeva
 
-#endif  // TOMEVA_CORE_ENGINE_BOOK_IMPORT_H_
+#endif  // TOMEVA_CORE_IMPORT_BOOK_IMPORT_H_

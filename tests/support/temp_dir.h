@@ -1,7 +1,7 @@
 // A temporary folder for one test, removed with everything in it afterwards, and small helpers
 // to put files into it.
-#ifndef TOMEVA_TESTS_LIBRARY_TEMP_DIR_H_
-#define TOMEVA_TESTS_LIBRARY_TEMP_DIR_H_
+#ifndef TOMEVA_TESTS_SUPPORT_TEMP_DIR_H_
+#define TOMEVA_TESTS_SUPPORT_TEMP_DIR_H_
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "core/app/file_tree.h"
+#include "core/base/file_tree.h"
 #include "core/base/file_util.h"
 #include "core/base/gbk.h"
 #include "core/xml/text_scrambler.h"
@@ -58,4 +58,4 @@ inline std::string ReadScrambledUtf8(const std::string& path) {
 
 }  // namespace tomeva::testing
 
-#endif  // TOMEVA_TESTS_LIBRARY_TEMP_DIR_H_
+#endif  // TOMEVA_TESTS_SUPPORT_TEMP_DIR_H_

@@ -5,7 +5,7 @@
 
 #include "core/base/file_util.h"
 #include "core/base/mbstring.h"
-#include "core/engine/book_import.h"
+#include "core/import/book_import.h"
 
 namespace tomeva {
 

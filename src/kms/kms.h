@@ -12,8 +12,8 @@
 // No function throws; bad input (a query that does not parse, bytes that are not GBK, a missing
 // index) gives an empty result or a non-zero status. Searches read what was last committed and
 // never block the writer. Functions may be called from any thread; one writer per index.
-#ifndef TOMEVA_CORE_ENGINE_KMS_H_
-#define TOMEVA_CORE_ENGINE_KMS_H_
+#ifndef TOMEVA_KMS_KMS_H_
+#define TOMEVA_KMS_KMS_H_
 
 #ifdef __cplusplus
 extern "C" {
@@ -81,4 +81,4 @@ void KMS_Free_Keywords(char* keywords);
 }
 #endif
 
-#endif  // TOMEVA_CORE_ENGINE_KMS_H_
+#endif  // TOMEVA_KMS_KMS_H_

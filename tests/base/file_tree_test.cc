@@ -1,11 +1,11 @@
-#include "core/app/file_tree.h"
+#include "core/base/file_tree.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <string>
 
-#include "temp_dir.h"
+#include "support/temp_dir.h"
 
 namespace tomeva {
 namespace {

@@ -1,4 +1,4 @@
-#include "core/doc/startup_sequence.h"
+#include "core/app/startup_sequence.h"
 
 #include <cstdlib>
 #include <filesystem>

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "core/base/gbk.h"
-#include "temp_dir.h"
+#include "support/temp_dir.h"
 
 namespace tomeva {
 namespace {

@@ -1,4 +1,4 @@
-#include "core/app/file_tree.h"
+#include "core/base/file_tree.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

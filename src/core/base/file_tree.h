@@ -2,8 +2,8 @@
 // emptying folders. Paths are GBK byte strings; "\" is accepted as a separator and paths are
 // resolved as core/base/file_util resolves them. Symbolic links are never followed: a link met
 // while copying is left out, a link met while deleting is removed itself, never its target.
-#ifndef TOMEVA_CORE_APP_FILE_TREE_H_
-#define TOMEVA_CORE_APP_FILE_TREE_H_
+#ifndef TOMEVA_CORE_BASE_FILE_TREE_H_
+#define TOMEVA_CORE_BASE_FILE_TREE_H_
 
 #include <string>
 #include <string_view>
@@ -43,4 +43,4 @@ bool RemoveFile(std::string_view path);
 
 }  // namespace tomeva
 
-#endif  // TOMEVA_CORE_APP_FILE_TREE_H_
+#endif  // TOMEVA_CORE_BASE_FILE_TREE_H_

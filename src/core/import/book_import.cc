@@ -1,4 +1,4 @@
-#include "core/engine/book_import.h"
+#include "core/import/book_import.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -10,15 +10,15 @@
 #include <memory>
 #include <set>
 
-#include "core/app/file_tree.h"
+#include "core/base/file_tree.h"
 #include "core/base/file_util.h"
 #include "core/base/mbstring.h"
 #include "core/base/texts.h"
-#include "core/engine/kms.h"
 #include "core/library/catalogue_edit.h"
 #include "core/records/index_config.h"
 #include "core/xml/text_scrambler.h"
 #include "core/xml/xml_document.h"
+#include "kms/kms.h"
 
 namespace tomeva {
 namespace {
