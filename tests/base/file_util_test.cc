@@ -1,27 +1,22 @@
 #include "core/base/file_util.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <fstream>
+
+#include "support/temp_dir.h"
 
 namespace tomeva {
 namespace {
 
 class FileUtilTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/tomeva-file-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
   void Write(const std::string& rel, const std::string& bytes) {
     std::ofstream(dir_ + "/" + rel, std::ios::binary) << bytes;
   }
-  std::string dir_;
+  testing::TempDir tmp_;
+  // The tests join paths with "\" as well as "/", so they use the folder as a plain string.
+  const std::string dir_ = tmp_.path();
 };
 
 TEST_F(FileUtilTest, ResolvesBackslashesAndCaseOfEachComponent) {

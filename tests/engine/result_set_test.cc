@@ -1,16 +1,15 @@
 #include "core/engine/result_set.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "core/base/file_util.h"
 #include "core/base/gbk.h"
 #include "kms/kms.h"
+#include "support/temp_dir.h"
 
 namespace tomeva {
 namespace {
@@ -65,10 +64,8 @@ TEST(ParseCategory, LeadingDigitsOnly) {
 class ResultSetIndexTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    char tmpl[] = "/tmp/tomeva-rs-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = new std::string(tmpl);
-    index_ = new std::string(*dir_ + "/SearchDB");
+    dir_ = new testing::TempDir();
+    index_ = new std::string(*dir_ / "SearchDB");
     KMS_Init();
     KMS_Open(index_->c_str(), 1);
     for (int i = 0; i < 25; ++i) {
@@ -89,14 +86,13 @@ class ResultSetIndexTest : public ::testing::Test {
     KMS_Close(index_->c_str());
   }
   static void TearDownTestSuite() {
-    std::system(("rm -rf '" + *dir_ + "'").c_str());
     delete dir_;
     delete index_;
   }
-  static std::string* dir_;
+  static testing::TempDir* dir_;
   static std::string* index_;
 };
-std::string* ResultSetIndexTest::dir_ = nullptr;
+testing::TempDir* ResultSetIndexTest::dir_ = nullptr;
 std::string* ResultSetIndexTest::index_ = nullptr;
 
 TEST_F(ResultSetIndexTest, PagesAreFetchedOnDemandAndTotalsAreExact) {
@@ -130,7 +126,7 @@ TEST_F(ResultSetIndexTest, ConditionRestrictsToTheExactCategory) {
 }
 
 TEST_F(ResultSetIndexTest, SeveralIndexesAreSummedAndMissingOnesCountZero) {
-  CResultSet rs({*index_, *dir_ + "/absent", *index_}, 1, kQueryAuto);
+  CResultSet rs({*index_, *dir_ / "absent", *index_}, 1, kQueryAuto);
   rs.Search(G("故乡"), "content", "");
   EXPECT_EQ(rs.GetTotalCount(), 14);
   // Page 1 spans the end of the first index and the start of the third.

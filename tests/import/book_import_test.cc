@@ -7,12 +7,13 @@
 #include <vector>
 
 #include "import_fixture.h"
+#include "support/recording_sinks.h"
 
 namespace tomeva {
 namespace {
 
 using testing::Installation;
-using testing::RecordingSink;
+using testing::RecordingImportSink;
 
 constexpr char kThreeBooks[] =
     "<book dir=\"1\" category=\"1\" name=\"甲\"/>\r\n"
@@ -33,7 +34,7 @@ TEST(BookImportTest, NewBookIsIndexedCopiedAndAddedWithTheFirstFreeCategory) {
   app.Write("Update/30/pages/p1.htm", "<p>1</p>");
   app.Write("Update/30/book_bad.xml", "not a record");
 
-  RecordingSink sink;
+  RecordingImportSink sink;
   ImportResult result = RunBookImport(app.dir(), &sink);
 
   EXPECT_EQ(result.books_imported, 1);
@@ -86,7 +87,7 @@ TEST(BookImportTest, OlderRecordFormatUsesItsOwnFieldsAndFolder) {
   app.Write("Update/8/book_2.xml", head + "<f0>无目录</f0></record>");
   app.Write("Update/8/book_3.xml", head + "<f0>坏目录</f0><f15>../x</f15></record>");
 
-  RecordingSink sink;
+  RecordingImportSink sink;
   ImportResult result = RunBookImport(app.dir(), &sink);
   EXPECT_EQ(result.books_imported, 1);
   EXPECT_EQ(app.Read("9/book_1.xml"),
@@ -158,7 +159,7 @@ TEST(BookImportTest, RefusedBooksChangeNothing) {
     ReadWholeFile(app / "bookconfig.xml", &before);
     const std::vector<std::string> outside_before = ListDirectory(app.parent());
 
-    RecordingSink sink;
+    RecordingImportSink sink;
     ImportResult result = RunBookImport(app.dir(), &sink);
 
     std::string after;
@@ -189,7 +190,7 @@ TEST(BookImportTest, AnImportAlreadyRunningKeepsTheNextOneOut) {
 
   FileLock other;
   ASSERT_TRUE(other.TryLock(app / "Update"));
-  RecordingSink sink;
+  RecordingImportSink sink;
   ImportResult result = RunBookImport(app.dir(), &sink);
   EXPECT_EQ(result.books_imported, 0);
   EXPECT_EQ(sink.finished, 1);
@@ -211,7 +212,7 @@ TEST(BookImportTest, AnImportAlreadyRunningKeepsTheNextOneOut) {
 TEST(BookImportTest, NothingPendingFinishesAtOnce) {
   Installation app;
   app.WriteCatalogue(kThreeBooks);
-  RecordingSink sink;
+  RecordingImportSink sink;
   ImportResult result = RunBookImport(app.dir(), &sink);
   EXPECT_EQ(sink.finished, 1);
   EXPECT_TRUE(sink.statuses.empty());

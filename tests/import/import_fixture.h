@@ -3,19 +3,16 @@
 #ifndef TOMEVA_TESTS_IMPORT_IMPORT_FIXTURE_H_
 #define TOMEVA_TESTS_IMPORT_IMPORT_FIXTURE_H_
 
-#include <unistd.h>
-
 #include <map>
 #include <string>
 #include <vector>
 
-#include "core/base/file_tree.h"
 #include "core/base/file_util.h"
 #include "core/base/gbk.h"
-#include "core/import/book_import.h"
 #include "core/xml/text_scrambler.h"
 #include "core/xml/xml_document.h"
 #include "kms/kms.h"
+#include "support/temp_dir.h"
 
 namespace tomeva::testing {
 
@@ -23,18 +20,9 @@ class Installation {
  public:
   // The installation is the folder "app" inside a temporary folder of its own, so that tests can
   // see anything written beside it.
-  Installation() {
-    char name[] = "/tmp/tomeva-imp-XXXXXX";
-    parent_ = ::mkdtemp(name);
-    dir_ = parent_ + "/app";
-    MakeDirectories(dir_);
-  }
-  ~Installation() {
-    DeleteTree(parent_);
-    RemoveDirectory(parent_);
-  }
+  Installation() { MakeDirectories(dir_); }
   const std::string& dir() const { return dir_; }
-  const std::string& parent() const { return parent_; }
+  const std::string& parent() const { return parent_.path(); }
   std::string operator/(const std::string& name) const { return JoinPath(dir_, name); }
 
   // Writes bookconfig.xml (scrambled) holding `books` (UTF-8 mark-up) and the closing tag.
@@ -107,26 +95,8 @@ class Installation {
   }
 
  private:
-  std::string parent_;
-  std::string dir_;
-};
-
-// Records what the import shows.
-class RecordingSink : public ImportStatusSink {
- public:
-  void SetStatus(const std::string& text) override { statuses.push_back(GbkToUtf8(text)); }
-  void SetDetail(const std::string& text) override { details.push_back(GbkToUtf8(text)); }
-  void Report(const std::string& message) override { reports.push_back(GbkToUtf8(message)); }
-  void SetRange(int upper) override { ranges.push_back(upper); }
-  void SetPosition(int position) override { last_position = position; }
-  void Finished(const ImportResult&) override { ++finished; }
-
-  std::vector<std::string> statuses;
-  std::vector<std::string> details;
-  std::vector<std::string> reports;
-  std::vector<int> ranges;
-  int last_position = -1;
-  int finished = 0;
+  TempDir parent_;
+  const std::string dir_ = parent_ / "app";
 };
 
 }  // namespace tomeva::testing

@@ -2,9 +2,6 @@
 // data format.
 #include <gtest/gtest.h>
 
-#include <stdlib.h>
-
-#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
@@ -15,6 +12,7 @@
 #include "kms/field_registry.h"
 #include "kms/query_parser.h"
 #include "kms/terms.h"
+#include "support/temp_dir.h"
 
 namespace tomeva::kms {
 namespace {
@@ -202,9 +200,8 @@ TEST(PhraseQueryTest, RunsOfRepeatedCharactersMatchExactly) {
 // An index written before the term scheme was recorded keeps answering exactly, and documents
 // added to it later are written in its scheme; a new index records the current one.
 TEST(TermSchemeTest, OlderIndexesKeepTheirScheme) {
-  std::string root = (std::filesystem::temp_directory_path() / "kms_scheme.XXXXXX").string();
-  ASSERT_NE(::mkdtemp(root.data()), nullptr);
-  std::string index = root + "/SearchDB";
+  testing::TempDir root;
+  std::string index = root / "SearchDB";
   auto count = [&](const std::string& utf8) {
     std::unique_ptr<PooledReader> reader = PooledReader::Acquire(index);
     if (!reader) return -1;
@@ -245,7 +242,7 @@ TEST(TermSchemeTest, OlderIndexesKeepTheirScheme) {
       {"三四五", 2}, {"国历史", 1}, {"2008年", 1}, {"五六七", 1}, {"三 五", 2}, {"四", 2}};
   for (const auto& [q, n] : cases) EXPECT_EQ(count(q), n) << q;
 
-  std::string fresh = root + "/Fresh";
+  std::string fresh = root / "Fresh";
   {
     IndexWriter w(fresh);
     insert(&w, "一二三四五");
@@ -254,7 +251,6 @@ TEST(TermSchemeTest, OlderIndexesKeepTheirScheme) {
   Xapian::Database db(*CurrentGeneration(fresh));
   EXPECT_EQ(db.get_metadata(kTermSchemeKey), "2");
   EXPECT_EQ(LoadFieldRegistry(db).scheme(), TermScheme::kPairPositions);
-  std::filesystem::remove_all(root);
 }
 
 TEST(FieldRegistryTest, ResolvesExactNamesFirstThenWithoutCase) {

@@ -12,9 +12,12 @@
 #include "core/base/gbk.h"
 #include "kms/kms.h"
 #include "kms_test_util.h"
+#include "support/temp_dir.h"
 
 namespace tomeva::kms_test {
 namespace {
+
+using testing::TempDir;
 
 // Code points of a UTF-8 text.
 std::vector<std::u32string::value_type> CodePoints(const std::string& s) {

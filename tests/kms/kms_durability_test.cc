@@ -16,9 +16,12 @@
 #include "core/base/gbk.h"
 #include "kms/kms.h"
 #include "kms_test_util.h"
+#include "support/temp_dir.h"
 
 namespace tomeva::kms_test {
 namespace {
+
+using testing::TempDir;
 
 // Every record of these tests holds the word "every" and its own word "recN".
 int InsertNumbered(const std::string& index, int i) {

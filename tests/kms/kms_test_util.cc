@@ -1,24 +1,9 @@
 #include "kms_test_util.h"
 
-#include <stdlib.h>
-
-#include <filesystem>
-
 #include "core/base/gbk.h"
 #include "kms/kms.h"
 
 namespace tomeva::kms_test {
-
-TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "kms_test.XXXXXX").string();
-  char* made = ::mkdtemp(pattern.data());
-  path_ = made ? made : pattern;
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  std::filesystem::remove_all(path_, ec);
-}
 
 std::string ContentOf(const bench::CorpusRecord& r) {
   return r.title + "\n" + r.author + "\n" + r.body + "\n" + r.category + "\n";

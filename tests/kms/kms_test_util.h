@@ -1,5 +1,5 @@
-// Helpers shared by the engine's API tests: temporary index folders, inserting records the way
-// the index builder does, and running a query to a count.
+// Helpers shared by the engine's API tests: inserting records the way the index builder does,
+// and running a query to a count.
 #ifndef TOMEVA_TESTS_KMS_KMS_TEST_UTIL_H_
 #define TOMEVA_TESTS_KMS_KMS_TEST_UTIL_H_
 
@@ -9,17 +9,6 @@
 #include "corpus.h"
 
 namespace tomeva::kms_test {
-
-// A fresh empty folder under the system temporary folder, removed by the destructor.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 // The record's "content" as the index builder makes it: title, author, body and category, one
 // per line (GBK).

@@ -1,14 +1,13 @@
 #include "core/records/book_def.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <fstream>
 
 #include "core/base/gbk.h"
 #include "core/records/index_config.h"
+#include "support/temp_dir.h"
 
 namespace tomeva {
 namespace {
@@ -65,18 +64,12 @@ TEST(RecordXml, EscapesTrimsAndLeavesOutEmptyValues) {
 
 class IndexConfigTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/tomeva-defs-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
   std::string WriteFile(const std::string& name, const std::string& bytes) {
-    std::string path = dir_ + "/" + name;
+    std::string path = dir_ / name;
     std::ofstream(path, std::ios::binary) << bytes;
     return path;
   }
-  std::string dir_;
+  testing::TempDir dir_;
 };
 
 TEST_F(IndexConfigTest, TemplateDefinitionsLoadInOrder) {
@@ -88,7 +81,7 @@ TEST_F(IndexConfigTest, TemplateDefinitionsLoadInOrder) {
   EXPECT_TRUE(text.ends_with("\"/>\r\n</Book>\r\n</Library>"));
 
   CIndexConfig config;
-  config.Set(WriteFile("temp.xml", text), dir_ + "/SearchDB");
+  config.Set(WriteFile("temp.xml", text), dir_ / "SearchDB");
   ASSERT_EQ(config.LoadDefinitions(), 1);
   ASSERT_EQ(config.book_definitions().size(), 1u);
   const CBookDef& book = *config.book_definitions()[0];
@@ -122,7 +115,7 @@ TEST_F(IndexConfigTest, TwoBooksGiveTwoDefinitionsAndReloadKeepsTheOldDocument) 
   EXPECT_EQ(config.SetConfigFile(""), 0);
 
   CIndexConfig missing;
-  missing.Set(dir_ + "/absent.xml", dir_);
+  missing.Set(dir_ / "absent.xml", dir_.path());
   EXPECT_EQ(missing.config_path(), "");
   EXPECT_EQ(missing.LoadDefinitions(), 0);
 }

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -11,35 +9,26 @@
 #include "core/base/gbk.h"
 #include "core/records/index_config.h"
 #include "kms/kms.h"
+#include "support/recording_sinks.h"
+#include "support/temp_dir.h"
 
 namespace tomeva {
 namespace {
 
 std::string G(const char* utf8) { return Utf8ToGbk(utf8); }
 
-class RecordingProgress : public ProgressSink {
- public:
-  void SetRange(int upper) override { ranges.push_back(upper); }
-  void SetPosition(int position) override { positions.push_back(position); }
-  std::vector<int> ranges, positions;
-};
+using testing::RecordingProgress;
 
 class IndexBuildTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/tomeva-build-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    defs_ = dir_ + "/temp.xml";
     ASSERT_TRUE(ReplaceFileAtomically(defs_, BuildFieldDefinitionText("838", G("唐诗"))));
-    index_ = dir_ + "/SearchDB";
   }
-  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
 
   CBookDef* AddRecord(std::vector<std::string> values) {
     auto r = std::make_unique<CBookDef>();
     for (size_t i = 0; i < values.size(); ++i) r->SetValueAt(static_cast<int>(i), values[i]);
-    r->set_record_file_path(dir_ + "/book_" + std::to_string(carriers_.size() + 1) + ".xml");
+    r->set_record_file_path(dir_ / ("book_" + std::to_string(carriers_.size() + 1) + ".xml"));
     carriers_.push_back(std::move(r));
     return carriers_.back().get();
   }
@@ -71,7 +60,9 @@ class IndexBuildTest : public ::testing::Test {
     KMS_ClearSearch(s);
     return n;
   }
-  std::string dir_, defs_, index_;
+  testing::TempDir dir_;
+  const std::string defs_ = dir_ / "temp.xml";
+  const std::string index_ = dir_ / "SearchDB";
   std::vector<std::unique_ptr<CBookDef>> carriers_;
 };
 
@@ -84,7 +75,7 @@ TEST_F(IndexBuildTest, RecordsBecomeFilesAndSearchableDocuments) {
   EXPECT_EQ(progress.positions, (std::vector<int>{0, 1, 2}));
 
   std::string file;
-  ASSERT_TRUE(ReadWholeFile(dir_ + "/book_1.xml", &file));
+  ASSERT_TRUE(ReadWholeFile(dir_ / "book_1.xml", &file));
   EXPECT_NE(file.find(G("<FdName>春晓&amp;夜雨</FdName>")), std::string::npos);
   EXPECT_EQ(file.find("FdAuthor"), std::string::npos);  // empty value left out
 
@@ -112,8 +103,8 @@ TEST_F(IndexBuildTest, RebuildingReplacesInsteadOfDuplicating) {
                     "<Book><Field Name=\"FdName\" Is4Search=\"TRUE\" Column=\"title\" ColTag=\"title\"/></Book>"
                     "<Book><Field Name=\"FdName\" Is4Search=\"TRUE\" Column=\"title\" ColTag=\"title\"/></Book>"
                     "</Library>";
-  ASSERT_TRUE(ReplaceFileAtomically(dir_ + "/two.xml", two));
-  ASSERT_EQ(Build(nullptr, dir_ + "/two.xml"), 1);
+  ASSERT_TRUE(ReplaceFileAtomically(dir_ / "two.xml", two));
+  ASSERT_EQ(Build(nullptr, dir_ / "two.xml"), 1);
   EXPECT_EQ(Count(G("title:\"李白\"")), 0);
   EXPECT_EQ(Count(G("title:\"静夜思\"")), 1);
 }
@@ -137,8 +128,8 @@ TEST_F(IndexBuildTest, MissingDefinitionsAndEmptyListsAreHandled) {
   EXPECT_EQ(progress.ranges, std::vector<int>{0});
   EXPECT_EQ(Count(G("\"明月\"")), 0);
   AddRecord({G("静夜思")});
-  EXPECT_EQ(Build(nullptr, dir_ + "/absent.xml"), 0);
-  EXPECT_FALSE(FileExists(dir_ + "/book_1.xml"));
+  EXPECT_EQ(Build(nullptr, dir_ / "absent.xml"), 0);
+  EXPECT_FALSE(FileExists(dir_ / "book_1.xml"));
 }
 
 }  // namespace

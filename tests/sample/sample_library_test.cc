@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -25,6 +26,7 @@
 #include "core/xml/text_scrambler.h"
 #include "core/xml/xml_document.h"
 #include "kms/kms.h"
+#include "support/temp_dir.h"
 
 namespace tomeva {
 namespace {
@@ -38,11 +40,6 @@ int RunGenerator(const std::string& args) {
   std::string command = std::string("'") + MAKE_SAMPLE_LIBRARY + "' " + args + " >/dev/null 2>&1";
   int status = std::system(command.c_str());
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::string MakeTempFolder() {
-  std::string pattern = (fs::temp_directory_path() / "sample_library_XXXXXX").string();
-  return mkdtemp(pattern.data()) ? pattern : std::string();
 }
 
 struct Book {
@@ -81,20 +78,17 @@ std::string Attr(const CXmlNode* node, const std::string& name) {
 class SampleLibraryTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    temp_ = MakeTempFolder();
-    ASSERT_FALSE(temp_.empty());
-    out_ = temp_ + "/lib";
+    temp_ = std::make_unique<testing::TempDir>();
+    out_ = *temp_ / "lib";
     status_ = RunGenerator("'" + out_ + "'");
   }
-  static void TearDownTestSuite() {
-    std::error_code ec;
-    fs::remove_all(temp_, ec);
-  }
+  static void TearDownTestSuite() { temp_.reset(); }
   void SetUp() override { ASSERT_EQ(status_, 0) << "the generator failed"; }
 
   static std::string Path(const std::string& relative) { return out_ + "/" + relative; }
 
-  static inline std::string temp_, out_;
+  static inline std::unique_ptr<testing::TempDir> temp_;
+  static inline std::string out_;
   static inline int status_ = -1;
 };
 
@@ -363,7 +357,7 @@ TEST_F(SampleLibraryTest, IndexAnswersSearchesWithTheRecordFilesCounts) {
 }
 
 TEST_F(SampleLibraryTest, SecondRunWritesTheSameBytesOutsideTheIndex) {
-  std::string other = temp_ + "/again";
+  std::string other = *temp_ / "again";
   ASSERT_EQ(RunGenerator("'" + other + "'"), 0);
   auto files_of = [](const std::string& root) {
     std::map<std::string, std::string> files;
@@ -386,8 +380,8 @@ TEST_F(SampleLibraryTest, SecondRunWritesTheSameBytesOutsideTheIndex) {
 }
 
 TEST(SampleLibraryScaling, RecordsOptionScalesTheTangAnthology) {
-  std::string temp = MakeTempFolder();
-  ASSERT_FALSE(temp.empty());
+  testing::TempDir dir;
+  const std::string temp = dir.path();
   ASSERT_EQ(RunGenerator("'" + temp + "/lib' --records 750"), 0);
   std::vector<std::string> files = RecordFiles(temp + "/lib/1");
   EXPECT_EQ(files.size(), 750u);
@@ -406,13 +400,11 @@ TEST(SampleLibraryScaling, RecordsOptionScalesTheTangAnthology) {
   // Section PDFs stop after the first volumes; the rest inherit the whole-book PDF.
   EXPECT_EQ(RecordFiles(temp + "/lib/2").size(), 96u);
   EXPECT_EQ(ListDirectory(temp + "/lib/1/pdf").size(), 16u);  // 8 PDFs with their copies
-  std::error_code ec;
-  fs::remove_all(temp, ec);
 }
 
 TEST(SampleLibraryArguments, BadArgumentsAreRefusedWithoutWriting) {
-  std::string temp = MakeTempFolder();
-  ASSERT_FALSE(temp.empty());
+  testing::TempDir dir;
+  const std::string temp = dir.path();
   ASSERT_TRUE(MakeDirectories(temp + "/busy"));
   ASSERT_TRUE(ReplaceFileAtomically(temp + "/busy/keep.txt", "x"));
   const struct {
@@ -432,8 +424,6 @@ TEST(SampleLibraryArguments, BadArgumentsAreRefusedWithoutWriting) {
     EXPECT_FALSE(fs::exists(temp + "/a/bookconfig.xml")) << c.args;
   }
   EXPECT_EQ(ListDirectory(temp + "/busy"), std::vector<std::string>{"keep.txt"});
-  std::error_code ec;
-  fs::remove_all(temp, ec);
 }
 
 }  // namespace

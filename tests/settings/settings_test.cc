@@ -1,40 +1,18 @@
 #include "core/settings/settings.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <string>
 
-#include "core/base/file_tree.h"
 #include "core/base/file_util.h"
 #include "core/base/gbk.h"
+#include "support/temp_dir.h"
 
 namespace tomeva {
 namespace {
 
-class TempDir {
- public:
-  TempDir() {
-    char name[] = "/tmp/tomeva-set-XXXXXX";
-    path_ = ::mkdtemp(name);
-  }
-  ~TempDir() {
-    DeleteTree(path_);
-    RemoveDirectory(path_);
-  }
-  std::string operator/(const std::string& n) const { return JoinPath(path_, n); }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
-void Write(const std::string& path, const std::string& utf8) {
-  MakeDirectories(DirName(path));
-  ReplaceFileAtomically(path, Utf8ToGbk(utf8));
-}
+using testing::TempDir;
+using testing::WriteGbk;
 
 std::string Read(const std::string& path) {
   std::string bytes;
@@ -61,12 +39,13 @@ TEST(SettingsTest, DotRule) {
 TEST(SettingsTest, LoadsSystemValuesWithTheDotRule) {
   TempDir dir;
   const std::string app = dir.path() + "/";
-  Write(dir / "System.xml",
-        "<?xml version=\"1.0\" encoding=\"GB2312\"?>\r\n<config>\r\n"
-        "<Folders><searchdatadir>.\\SearchDB</searchdatadir><EBookDir>.</EBookDir></Folders>\r\n"
-        "<path>tools</path><EndFlash>end.exe /quiet</EndFlash>\r\n"
-        "<KEY_FIELD1>标题</KEY_FIELD1><KEY_FIELD2></KEY_FIELD2><KEY_FIELD3>内容摘要</KEY_FIELD3>\r\n"
-        "</config>");
+  WriteGbk(
+      dir / "System.xml",
+      "<?xml version=\"1.0\" encoding=\"GB2312\"?>\r\n<config>\r\n"
+      "<Folders><searchdatadir>.\\SearchDB</searchdatadir><EBookDir>.</EBookDir></Folders>\r\n"
+      "<path>tools</path><EndFlash>end.exe /quiet</EndFlash>\r\n"
+      "<KEY_FIELD1>标题</KEY_FIELD1><KEY_FIELD2></KEY_FIELD2><KEY_FIELD3>内容摘要</KEY_FIELD3>\r\n"
+      "</config>");
   CXmlDocument system_xml;
   ASSERT_EQ(system_xml.Load(dir / "System.xml"), 1);
   MemoryRegistry reg;
@@ -92,9 +71,9 @@ TEST(SettingsTest, ContactInfoUrlIsTrimmed) {
   TempDir dir;
   const std::string app = dir.path() + "/";
   EXPECT_EQ(ReadCheckVersionUrl(app), "");
-  Write(dir / "ContactInfo.xml",
-        "<?xml version=\"1.0\" encoding=\"GB2312\"?>\r\n<c><CHECKVERSIONURL>\r\n "
-        "http://example.invalid/v.xml \t</CHECKVERSIONURL></c>");
+  WriteGbk(dir / "ContactInfo.xml",
+           "<?xml version=\"1.0\" encoding=\"GB2312\"?>\r\n<c><CHECKVERSIONURL>\r\n "
+           "http://example.invalid/v.xml \t</CHECKVERSIONURL></c>");
   EXPECT_EQ(ReadCheckVersionUrl(app), "http://example.invalid/v.xml");
 }
 
@@ -126,7 +105,7 @@ TEST(SettingsTest, ViewerPathPrefersTheReader) {
 TEST(SettingsTest, PluginIsInstalledOnceAndNeverOverwritten) {
   TempDir dir;
   const std::string app = dir.path() + "/app/";
-  Write(app + kPluginFileName, "plug-in v2");
+  WriteGbk(app + kPluginFileName, "plug-in v2");
   MakeDirectories(dir / "viewer/plug_ins");
   MemoryRegistry reg;
   reg.SetValue(RegRoot::kLocalMachine, kRegAppPathsReader, "", RegType::kString,
@@ -134,8 +113,8 @@ TEST(SettingsTest, PluginIsInstalledOnceAndNeverOverwritten) {
   LoadSettings(reg, app, nullptr);
   EXPECT_EQ(Read(dir / "viewer/plug_ins/VazeZududi.api"), "plug-in v2");
 
-  Write(dir / "viewer/plug_ins/VazeZududi.api", "viewer's own copy");
-  Write(app + kPluginFileName, "plug-in v3");
+  WriteGbk(dir / "viewer/plug_ins/VazeZududi.api", "viewer's own copy");
+  WriteGbk(app + kPluginFileName, "plug-in v3");
   EXPECT_FALSE(InstallViewerPlugin(dir / "viewer/viewer.html", app));
   EXPECT_EQ(Read(dir / "viewer/plug_ins/VazeZududi.api"), "viewer's own copy");
 

@@ -1,13 +1,10 @@
 // A temporary folder for one test, removed with everything in it afterwards, and small helpers
-// to put files into it.
+// to put GBK files into it and read them back as UTF-8.
 #ifndef TOMEVA_TESTS_SUPPORT_TEMP_DIR_H_
 #define TOMEVA_TESTS_SUPPORT_TEMP_DIR_H_
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cstdlib>
 #include <string>
+#include <string_view>
 
 #include "core/base/file_tree.h"
 #include "core/base/file_util.h"
@@ -16,18 +13,21 @@
 
 namespace tomeva::testing {
 
+// A fresh empty folder under the system's temporary folder ($TMPDIR, else /tmp), made by the
+// constructor and removed with its contents by the destructor. Every object gets a folder of its
+// own, so cases that CTest runs in parallel processes never share one. Throws
+// std::runtime_error when the folder cannot be made (the case then fails with the reason).
 class TempDir {
  public:
-  TempDir() {
-    char name[] = "/tmp/tomeva-lib-XXXXXX";
-    path_ = ::mkdtemp(name);
-  }
-  ~TempDir() {
-    DeleteTree(path_);
-    RemoveDirectory(path_);
-  }
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  // The folder, without a trailing "/".
   const std::string& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return JoinPath(path_, name); }
+  // `name` inside the folder; `name` may hold "/" for deeper paths.
+  std::string operator/(std::string_view name) const { return JoinPath(path_, name); }
 
  private:
   std::string path_;
