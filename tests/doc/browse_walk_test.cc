@@ -76,8 +76,8 @@ class BrowseWalkTest : public ::testing::Test {
   }
   int RecordItem(int book, const std::string& file) {
     for (size_t i = 0; i < tree_.items.size(); ++i) {
-      auto it = doc_->record_map().find(std::to_string(tree_.items[i].data));
-      if ((tree_.items[i].data & 0xFFFF) == book && it != doc_->record_map().end() &&
+      auto it = doc_->browse().library.record_map.find(std::to_string(tree_.items[i].data));
+      if ((tree_.items[i].data & 0xFFFF) == book && it != doc_->browse().library.record_map.end() &&
           it->second == file) {
         return static_cast<int>(i);
       }
@@ -181,7 +181,7 @@ TEST_F(BrowseWalkTest, WalkThroughTheLibraryAndBack) {
   doc_->OnCommand(kCmdBack);
   EXPECT_EQ(tree_.posted_selections, std::vector<int>{rec1});
   DeliverPosted();
-  EXPECT_EQ(doc_->selected_item(), rec1);
+  EXPECT_EQ(doc_->browse().selected_item, rec1);
   EXPECT_NE(GbkToUtf8(html_.shown.back()).find("感遇·其一"), std::string::npos);
   stack.pop_back();
   EXPECT_EQ(Stack(), stack);
@@ -190,7 +190,7 @@ TEST_F(BrowseWalkTest, WalkThroughTheLibraryAndBack) {
   doc_->OnCommand(kCmdBack);
   DeliverPosted();
   EXPECT_EQ(LastNavigated(), P("1/juan0001.htm"));
-  EXPECT_EQ(doc_->selected_item(), volume);
+  EXPECT_EQ(doc_->browse().selected_item, volume);
   stack.pop_back();
   EXPECT_EQ(Stack(), stack);
   EXPECT_TRUE(doc_->page_stack().link_recording());
@@ -207,10 +207,10 @@ TEST_F(BrowseWalkTest, WalkThroughTheLibraryAndBack) {
   // The welcome item and the product item show the start page and the product page.
   Select(Item("欢迎使用Lumq数据库系统"));
   EXPECT_EQ(LastNavigated(), P("home.htm"));
-  EXPECT_TRUE(doc_->show_home());
+  EXPECT_TRUE(doc_->browse().show_home);
   Select(Item("产品说明"));
   EXPECT_EQ(LastNavigated(), P("Tomeva.htm"));
-  EXPECT_TRUE(doc_->product_page());
+  EXPECT_TRUE(doc_->browse().product_page);
   stack.push_back({kPageLibrary, P("home.htm"), Item("欢迎使用Lumq数据库系统")});
   stack.push_back({kPageLibrary, P("Tomeva.htm"), Item("产品说明")});
   EXPECT_EQ(Stack(), stack);
@@ -218,7 +218,7 @@ TEST_F(BrowseWalkTest, WalkThroughTheLibraryAndBack) {
   doc_->OnCommand(kCmdBack);
   DeliverPosted();
   EXPECT_EQ(LastNavigated(), P("home.htm"));
-  EXPECT_FALSE(doc_->product_page());
+  EXPECT_FALSE(doc_->browse().product_page);
   stack.pop_back();
   EXPECT_EQ(Stack(), stack);
 }

@@ -206,7 +206,7 @@ class SearchTest : public ::testing::Test {
     return std::atoi(header->label.c_str() + prefix.size());
   }
   int Total() const {
-    return doc_->current_result() ? std::max(doc_->current_result()->GetTotalCount(), 0) : 0;
+    return doc_->results().current() ? std::max(doc_->results().current()->GetTotalCount(), 0) : 0;
   }
 
   PaintingHtmlView html_;
@@ -230,7 +230,7 @@ TEST_F(SearchTest, EachQueryModeSearchesTheSameWordsItsOwnWay) {
     SCOPED_TRACE(c.mode);
     doc_->OnCommand(c.command);
     Search(a + " " + b);
-    EXPECT_EQ(doc_->history().back().query_mode, c.mode);
+    EXPECT_EQ(doc_->history().entries().back().query_mode, c.mode);
     if (c.mode == 2) {
       EXPECT_GE(HeaderCount(), both);
     } else {
@@ -273,8 +273,8 @@ TEST_F(SearchTest, FieldLabelRestrictsTheSearchToThatField) {
     ASSERT_GT(expected, 0);
     EXPECT_LT(expected, sample->Count(G(c.word)));  // the field narrows the search
     EXPECT_EQ(HeaderCount(), expected);
-    EXPECT_TRUE(doc_->history().back().field_flag);
-    EXPECT_EQ(doc_->history().back().field_label, G(c.label));
+    EXPECT_TRUE(doc_->history().entries().back().field_flag);
+    EXPECT_EQ(doc_->history().entries().back().field_label, G(c.label));
   }
   // The poet's hits are labelled with the title and the poet, with the book below.
   SetField("作者");
@@ -312,18 +312,18 @@ TEST_F(SearchTest, BookRestrictedSearchShowsTheFirstBookWithHits) {
   tree_.checks = {{0, true}, {1, true}, {2, true}, {3, false}};
   frame_.query = word;
   doc_->OnCommand(kCmdSearch);
-  for (int place = 0; place < 3; ++place) EXPECT_NE(doc_->book_result(place), nullptr) << place;
-  EXPECT_EQ(doc_->book_result(3), nullptr);
+  for (int place = 0; place < 3; ++place) EXPECT_NE(doc_->results().place(place), nullptr) << place;
+  EXPECT_EQ(doc_->results().place(3), nullptr);
   EXPECT_EQ(tree_.counts, (std::vector<int>{0, 0, third, 0}));
-  EXPECT_EQ(doc_->current_result(), doc_->book_result(2));
+  EXPECT_EQ(doc_->results().current(), doc_->results().place(2));
   EXPECT_EQ(HeaderCount(), third);
   EXPECT_EQ(tree_.items[2].label, G("诗经·国风"));
-  EXPECT_TRUE(doc_->history().back().book_flag);
+  EXPECT_TRUE(doc_->history().entries().back().book_flag);
 
   // Only books without hits: no current result, the no-result page with the query in it.
   tree_.checks = {{0, true}, {1, true}, {2, false}, {3, false}};
   doc_->OnCommand(kCmdSearch);
-  EXPECT_EQ(doc_->current_result(), nullptr);
+  EXPECT_EQ(doc_->results().current(), nullptr);
   EXPECT_EQ(tree_.counts, (std::vector<int>{0, 0, 0, 0}));
   EXPECT_TRUE(tree_.items.empty());
   EXPECT_NE(html_.shown.back().find(G("找不到和您的查询\"") + word + "\""), std::string::npos);
@@ -345,7 +345,7 @@ TEST_F(SearchTest, ChoosingABookRowShowsThatBooksResults) {
   }
   ASSERT_GT(tree_.counts[0], 10);
   doc_->MoveRecordCursor(CursorMove::kNextPage);
-  EXPECT_EQ(doc_->record_index(), 10);
+  EXPECT_EQ(doc_->cursor().record_index(), 10);
 
   const struct {
     int row;
@@ -354,18 +354,18 @@ TEST_F(SearchTest, ChoosingABookRowShowsThatBooksResults) {
   } cases[] = {{3, tree_.counts[3], G("诗经·雅颂")}, {1, tree_.counts[1], G("宋诗一百首")}};
   for (const auto& c : cases) {
     doc_->ShowBookResults(c.row);
-    EXPECT_EQ(doc_->selected_book_position(), c.row);
-    EXPECT_EQ(doc_->current_result(), doc_->book_result(c.row));
-    EXPECT_EQ(doc_->record_index(), 0);
+    EXPECT_EQ(doc_->results().selected_position(), c.row);
+    EXPECT_EQ(doc_->results().current(), doc_->results().place(c.row));
+    EXPECT_EQ(doc_->cursor().record_index(), 0);
     EXPECT_EQ(HeaderCount(), c.count);
     ASSERT_GE(tree_.items.size(), 3u);
     EXPECT_EQ(tree_.SelectedData(), 1);
   }
   // A row whose place holds nothing leaves the shown result alone.
-  SearchResults* shown = doc_->current_result();
+  SearchResults* shown = doc_->results().current();
   doc_->ShowBookResults(7);
-  EXPECT_EQ(doc_->current_result(), shown);
-  EXPECT_EQ(doc_->selected_book_position(), 7);
+  EXPECT_EQ(doc_->results().current(), shown);
+  EXPECT_EQ(doc_->results().selected_position(), 7);
 }
 
 TEST_F(SearchTest, TwentySixthSearchDropsTheOldestAndReplayRestoresControls) {
@@ -385,10 +385,10 @@ TEST_F(SearchTest, TwentySixthSearchDropsTheOldestAndReplayRestoresControls) {
     doc_->OnCommand(kCmdSearch);
     EXPECT_GT(Total(), 0) << GbkToUtf8(w);
   }
-  ASSERT_EQ(doc_->history().size(), 25u);
-  EXPECT_EQ(doc_->history().front().query, words[1]);
-  EXPECT_EQ(doc_->history().back().query, words[25]);
-  auto menu = doc_->HistoryMenu();
+  ASSERT_EQ(doc_->history().size(), 25);
+  EXPECT_EQ(doc_->history().entries().front().query, words[1]);
+  EXPECT_EQ(doc_->history().entries().back().query, words[25]);
+  auto menu = doc_->history().MenuItems();
   ASSERT_EQ(menu.size(), 25u);
   EXPECT_EQ(menu.front(), std::make_pair(static_cast<int>(kCmdHistoryFirst), words[25]));
 
@@ -426,7 +426,7 @@ TEST_F(SearchTest, TwentySixthSearchDropsTheOldestAndReplayRestoresControls) {
   ASSERT_EQ(frame_.posted, std::vector<int>{kCmdSearch});
   doc_->OnCommand(frame_.posted[0]);
   EXPECT_EQ(HeaderCount(), dufu);
-  EXPECT_EQ(doc_->history().back().query_mode, 2);
+  EXPECT_EQ(doc_->history().entries().back().query_mode, 2);
   doc_->OnCommand(kCmdHistoryFirst + 40);  // outside the history: ignored
   EXPECT_EQ(frame_.posted.size(), 1u);
 }
@@ -476,8 +476,8 @@ TEST_F(SearchTest, HeaderCountEqualsRecordsHoldingTheWord) {
 TEST_F(SearchTest, SearchEmptiesThePageBackStackAndRecordLinksShowTheirRecord) {
   // Browsing first: the start page and a book's page are on the page-back stack.
   doc_->UpdateAllViews();
-  ASSERT_GE(doc_->library_items().size(), 2u);
-  doc_->OnTreeSelectionChanged(1, doc_->library_items()[1].data);
+  ASSERT_GE(doc_->browse().library.items.size(), 2u);
+  doc_->OnTreeSelectionChanged(1, doc_->browse().library.items[1].data);
   ASSERT_GE(doc_->page_stack().size(), 2);
   CommandState back;
   ASSERT_TRUE(doc_->OnUpdateCommand(kCmdBack, &back));
@@ -553,8 +553,8 @@ TEST_F(SearchTest, CursorWalksThirtyFiveAndFiveHundredHits) {
     for (size_t i = 0; i < c.moves.size(); ++i) {
       EXPECT_TRUE(doc_->MoveRecordCursor(c.moves[i]));
       auto [page, record] = c.cursor[i];
-      EXPECT_EQ(doc_->page_index(), page) << i;
-      EXPECT_EQ(doc_->record_index(), record) << i;
+      EXPECT_EQ(doc_->cursor().page_index(), page) << i;
+      EXPECT_EQ(doc_->cursor().record_index(), record) << i;
       // The tree shows the cursor's page with the current hit selected, the page its record.
       EXPECT_EQ(tree_.SelectedData(), record + 1) << i;
       EXPECT_EQ(tree_.HitLabels().front(),
@@ -595,7 +595,7 @@ TEST_F(SearchTest, CursorWalksThirtyFiveAndFiveHundredHits) {
   } buttons[] = {{"B3", 10}, {"B2", 11}, {"B1", 10}, {"B0", 0}, {"B2x", 0}};
   for (const auto& b : buttons) {
     doc_->OnPageButtonClick(b.id);
-    EXPECT_EQ(doc_->record_index(), b.record) << b.id;
+    EXPECT_EQ(doc_->cursor().record_index(), b.record) << b.id;
   }
 }
 
@@ -681,6 +681,24 @@ TEST(ResultTreeTest, LabelsHeaderAndTheShownPage) {
   EXPECT_TRUE(none.rebuild);
   EXPECT_TRUE(none.items.empty());
   EXPECT_EQ(tree.hit_marker(), -1);
+
+  // Shown items are kept: on the same page only the selection moves, to the cursor's hit.
+  ResultTree shown;
+  source.total = static_cast<int>(hits.size());
+  source.record_index = 1;
+  const TreeItemList first = shown.Show(source);
+  EXPECT_TRUE(first[3].selected);
+  source.record_index = 2;
+  const TreeItemList& moved = shown.Show(source);
+  ASSERT_EQ(moved.size(), first.size());
+  std::vector<size_t> selected;
+  for (size_t i = 0; i < moved.size(); ++i) {
+    if (moved[i].selected) selected.push_back(i);
+  }
+  EXPECT_EQ(selected, std::vector<size_t>{5});
+  shown.ResetHitMarker();
+  source.total = 0;
+  EXPECT_TRUE(shown.Show(source).empty());
 }
 
 }  // namespace

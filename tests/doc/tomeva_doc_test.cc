@@ -1,5 +1,6 @@
 #include "core/doc/tomeva_doc.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,19 @@ using testing::FakeDesktop;
 using testing::FakeFrame;
 using testing::FakeHtmlView;
 using testing::FakeTreeView;
+
+// Results with a fixed number of empty hits.
+class FixedResults : public SearchResults {
+ public:
+  explicit FixedResults(int total) : total_(total) {}
+  int GetTotalCount() const override { return total_; }
+  SearchHit GetHit(int) override { return {}; }
+  const std::vector<std::string>& keywords() const override { return keywords_; }
+
+ private:
+  int total_;
+  std::vector<std::string> keywords_;
+};
 
 class DocTest : public ::testing::Test {
  protected:
@@ -113,8 +127,8 @@ TEST_F(DocTest, AdvancedSearchToggleShowsTheBarAndEmptiesTheFieldWhenHidden) {
 
 TEST_F(DocTest, HistoryKeepsTheNewest25AndTheMenuListsThemNewestFirst) {
   for (int i = 0; i < 30; ++i) Search("q" + std::to_string(i));
-  ASSERT_EQ(doc_.history().size(), 25u);
-  auto menu = doc_.HistoryMenu();
+  ASSERT_EQ(doc_.history().size(), 25);
+  auto menu = doc_.history().MenuItems();
   ASSERT_EQ(menu.size(), 25u);
   for (int k = 0; k < 25; ++k) {
     EXPECT_EQ(menu[k].first, 32900 + k);
@@ -127,10 +141,10 @@ TEST_F(DocTest, RepeatedQueryLeavesOneEntryCarryingTheNewerMode) {
   Search("b");
   doc_.OnCommand(kCmdModeExact);
   Search("a");
-  ASSERT_EQ(doc_.history().size(), 2u);
-  EXPECT_EQ(doc_.history().back().query, "a");
-  EXPECT_EQ(doc_.history().back().query_mode, 0);
-  EXPECT_EQ(doc_.history().front().query, "b");
+  ASSERT_EQ(doc_.history().size(), 2);
+  EXPECT_EQ(doc_.history().entries().back().query, "a");
+  EXPECT_EQ(doc_.history().entries().back().query_mode, kQueryExact);
+  EXPECT_EQ(doc_.history().entries().front().query, "b");
 }
 
 TEST_F(DocTest, RestrictedEntriesAreMarkedInTheMenu) {
@@ -140,12 +154,12 @@ TEST_F(DocTest, RestrictedEntriesAreMarkedInTheMenu) {
   Search("empty-field");
   frame_.field = Utf8ToGbk("标题");
   Search("titled");
-  auto menu = doc_.HistoryMenu();
+  auto menu = doc_.history().MenuItems();
   ASSERT_EQ(menu.size(), 3u);
   EXPECT_EQ(menu[0].second, "titled(*)");
   EXPECT_EQ(menu[1].second, "empty-field");
   EXPECT_EQ(menu[2].second, "plain");
-  EXPECT_FALSE(doc_.history()[1].field_flag);
+  EXPECT_FALSE(doc_.history().entries()[1].field_flag);
 }
 
 TEST_F(DocTest, BookRestrictedSearchWithoutCheckedBookDoesNothing) {
@@ -158,10 +172,10 @@ TEST_F(DocTest, BookRestrictedSearchWithoutCheckedBookDoesNothing) {
 
   tree_.checks[3] = true;
   doc_.OnCommand(kCmdSearch);
-  ASSERT_EQ(doc_.history().size(), 1u);
-  EXPECT_TRUE(doc_.history()[0].book_flag);
-  EXPECT_TRUE(doc_.history()[0].book_checks[3]);
-  EXPECT_FALSE(doc_.history()[0].book_checks[2]);
+  ASSERT_EQ(doc_.history().size(), 1);
+  EXPECT_TRUE(doc_.history().entries()[0].book_flag);
+  EXPECT_TRUE(doc_.history().entries()[0].book_checks[3]);
+  EXPECT_FALSE(doc_.history().entries()[0].book_checks[2]);
   EXPECT_TRUE(doc_.search_mode());
   EXPECT_TRUE(State(kCmdBackToQuery).enabled);
   // "检索中…" shows while the search runs; the page then moves on to what it found.
@@ -184,10 +198,10 @@ TEST_F(DocTest, BackToPreviousQueryRestoresModeAndControls) {
   EXPECT_EQ(frame_.query, "first");
   EXPECT_TRUE(frame_.bar_shown);
   EXPECT_EQ(frame_.field, Utf8ToGbk("作者"));
-  EXPECT_EQ(doc_.history().back().query, "first");
+  EXPECT_EQ(doc_.history().entries().back().query, "first");
   // Twice in a row returns to the query that was newest before the first.
   doc_.OnCommand(kCmdBackToQuery);
-  EXPECT_EQ(doc_.history().back().query, "second");
+  EXPECT_EQ(doc_.history().entries().back().query, "second");
 }
 
 TEST_F(DocTest, HistoryItemRestoresControlsKeepsModeAndPostsTheSearch) {
@@ -213,43 +227,20 @@ TEST_F(DocTest, HistoryItemRestoresControlsKeepsModeAndPostsTheSearch) {
   }
 }
 
-TEST_F(DocTest, CursorMovesStayWithinTheReachableHits) {
-  using Move = void (CTomevaDoc::*)();
-  const struct {
-    int total;
-    int start_record;  // reached by NextRecord steps
-    Move move;
-    int page;
-    int record;
-  } cases[] = {
-      {35, 0, &CTomevaDoc::NextPage, 1, 10},   {35, 10, &CTomevaDoc::NextPage, 2, 20},
-      {35, 30, &CTomevaDoc::NextPage, 3, 34},  {35, 34, &CTomevaDoc::PreviousPage, 2, 24},
-      {35, 10, &CTomevaDoc::PreviousRecord, 0, 9},
-      {500, 0, &CTomevaDoc::LastPage, 19, 199}, {500, 199, &CTomevaDoc::NextRecord, 19, 199},
-      {35, 0, &CTomevaDoc::PreviousRecord, 0, 0}, {35, 17, &CTomevaDoc::FirstPage, 0, 0},
-      {0, 0, &CTomevaDoc::NextPage, 0, 0},     {0, 0, &CTomevaDoc::LastPage, 0, 0},
-  };
-  for (const auto& c : cases) {
-    doc_.SetHitTotal(c.total);
-    for (int i = 0; i < c.start_record; ++i) doc_.NextRecord();
-    ASSERT_EQ(doc_.record_index(), c.start_record);
-    (doc_.*c.move)();
-    EXPECT_EQ(doc_.page_index(), c.page) << c.total << " from " << c.start_record;
-    EXPECT_EQ(doc_.record_index(), c.record) << c.total << " from " << c.start_record;
-  }
-}
-
 TEST_F(DocTest, PageButtonsMoveByExactIdAndAlwaysRedraw) {
   const struct {
     const char* id;
     int record;
   } cases[] = {{"B2", 6}, {"B1", 4}, {"B3", 15}, {"B0", 0}, {"B1x", 5}, {"xB2", 5}, {"", 5}};
+  doc_.set_search_runner([](const std::string&, const std::string&, const std::string&, QueryMode) {
+    return std::make_unique<FixedResults>(50);
+  });
   for (const auto& c : cases) {
-    doc_.SetHitTotal(50);
-    for (int i = 0; i < 5; ++i) doc_.NextRecord();
+    Search("x");
+    for (int i = 0; i < 5; ++i) doc_.MoveRecordCursor(CursorMove::kNextRecord);
     int updates = tree_.updates;
     doc_.OnPageButtonClick(c.id);
-    EXPECT_EQ(doc_.record_index(), c.record) << c.id;
+    EXPECT_EQ(doc_.cursor().record_index(), c.record) << c.id;
     EXPECT_EQ(tree_.updates, updates + 1) << c.id;
   }
 }
@@ -258,7 +249,7 @@ TEST_F(DocTest, DesktopCommandsOpenHelpSiteAndHookButtons) {
   EXPECT_TRUE(doc_.OnCommand(kCmdHelp));
   EXPECT_EQ(desktop_.documents, std::vector<std::string>{"/inst/./Tomeva.htm"});
   EXPECT_TRUE(doc_.OnCommand(kCmdPublisherSite));
-  EXPECT_EQ(desktop_.urls, std::vector<std::string>{CTomevaDoc::kPublisherHomePage});
+  EXPECT_EQ(desktop_.urls, std::vector<std::string>{"https://lumq.example/"});
   EXPECT_TRUE(State(kCmdPublisherSite).enabled);
   EXPECT_TRUE(doc_.OnCommand(kCmdHookPageButtons));
   EXPECT_EQ(html_.hooks, 1);
@@ -283,17 +274,6 @@ TEST_F(DocTest, HomeLeavesSearchModeAndShowsTheStartPage) {
   doc_.OnCommand(kCmdHome);
   EXPECT_FALSE(doc_.search_mode());
   EXPECT_EQ(html_.navigated, std::vector<std::string>{"/inst/./EBook/home.htm"});
-}
-
-TEST(DocFieldTest, FieldLabelsMapToIndexFields) {
-  const struct {
-    const char* label;
-    const char* field;
-  } cases[] = {{"标题", "title"},       {"作者", "author"}, {"内容摘要", "KeyWords"},
-               {"内容", "content"},     {"", "content"},    {"title", "content"}};
-  for (const auto& c : cases) {
-    EXPECT_EQ(CTomevaDoc::FieldNameForLabel(Utf8ToGbk(c.label)), c.field) << c.label;
-  }
 }
 
 TEST(DocExitTest, ExitCommandRunsWhenTheDocumentGoes) {

@@ -114,9 +114,9 @@ QTreeWidgetItem* BrowseGuiTest::Find(const char* label) {
 QTreeWidgetItem* BrowseGuiTest::RecordItem(const std::string& file) {
   const auto& items = tree()->items();
   for (size_t i = 0; i < items.size(); ++i) {
-    auto it = app_->document()->record_map().find(std::to_string(items[i].data));
-    if ((items[i].data & 0xFFFF) == 1 && it != app_->document()->record_map().end() &&
-        it->second == file) {
+    auto it = app_->document()->browse().library.record_map.find(std::to_string(items[i].data));
+    if ((items[i].data & 0xFFFF) == 1 &&
+        it != app_->document()->browse().library.record_map.end() && it->second == file) {
       return tree()->ItemOf(static_cast<int>(i));
     }
   }
@@ -163,7 +163,7 @@ void BrowseGuiTest::treeShowsTheLibrary() {
   QCOMPARE(tree()->topLevelItem(1)->text(0), U("欢迎使用Lumq数据库系统"));
   QCOMPARE(tree()->topLevelItem(2)->text(0), U("产品说明"));
   // Every record of the sample is in the tree: 313 + 96 + 159 + 151.
-  QCOMPARE(app_->document()->record_map().size(), size_t{719});
+  QCOMPARE(app_->document()->browse().library.record_map.size(), size_t{719});
   QCOMPARE(view()->url(), CMoreHtmlView::LocationUrl(Lib("home.htm")));
 }
 
@@ -211,9 +211,9 @@ void BrowseGuiTest::pagerHoverShowsTheCellText() {
     QCOMPARE(frame()->statusBar()->currentMessage(), texts[i]);
   }
   // Without hits the paging cells change nothing.
-  const int record = app_->document()->record_index();
+  const int record = app_->document()->cursor().record_index();
   QTest::mouseClick(pager, Qt::LeftButton, {}, QPoint(16 + 32 * 3, 16));
-  QCOMPARE(app_->document()->record_index(), record);
+  QCOMPARE(app_->document()->cursor().record_index(), record);
   QTest::mouseMove(pager, QPoint(2, 2));
   QTRY_COMPARE_WITH_TIMEOUT(pager->hover(), -1, 5000);
 }

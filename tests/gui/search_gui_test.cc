@@ -69,7 +69,7 @@ class SearchGuiTest : public QObject {
   // The header the tree must show for the current result and page.
   QString ExpectedHeader(int first, int last) {
     return query_ + U("(查询得到 %1 条结果，显示 %2 到 %3 )")
-                        .arg(doc()->current_result()->GetTotalCount())
+                        .arg(doc()->results().current()->GetTotalCount())
                         .arg(first)
                         .arg(last);
   }
@@ -134,8 +134,8 @@ void SearchGuiTest::enterRunsTheTypedQuery() {
   QCOMPARE(box->text(), query_);
   QTest::keyClick(box, Qt::Key_Return);
   QVERIFY(doc()->search_mode());
-  QVERIFY(doc()->current_result() != nullptr);
-  QVERIFY(doc()->current_result()->GetTotalCount() > 20);
+  QVERIFY(doc()->results().current() != nullptr);
+  QVERIFY(doc()->results().current()->GetTotalCount() > 20);
 
   // The tree: the count header and the first ten hits, numbered, the first one selected.
   QCOMPARE(tree()->topLevelItemCount(), 1);
@@ -169,8 +169,8 @@ void SearchGuiTest::enterRunsTheTypedQuery() {
 void SearchGuiTest::pageDownInTheTreeShowsTheNextPage() {
   tree()->setFocus();
   QTest::keyClick(tree(), Qt::Key_PageDown);
-  QCOMPARE(doc()->page_index(), 1);
-  QCOMPARE(doc()->record_index(), 10);
+  QCOMPARE(doc()->cursor().page_index(), 1);
+  QCOMPARE(doc()->cursor().record_index(), 10);
   QTreeWidgetItem* header = tree()->topLevelItem(0);
   QCOMPARE(header->text(0), ExpectedHeader(11, 20));
   QVERIFY(header->child(0)->text(0).startsWith(QStringLiteral("11. ")));
@@ -179,7 +179,7 @@ void SearchGuiTest::pageDownInTheTreeShowsTheNextPage() {
   QVERIFY2(page.contains(QStringLiteral("11.")), qPrintable(page));
   // Keys that move nothing in search mode are swallowed: the tree's own selection stays.
   QTest::keyClick(tree(), Qt::Key_Right);
-  QCOMPARE(doc()->record_index(), 10);
+  QCOMPARE(doc()->cursor().record_index(), 10);
   QCOMPARE(tree()->currentItem(), header->child(0));
 }
 
@@ -193,7 +193,7 @@ void SearchGuiTest::nextRecordButtonInThePageMovesOneHit() {
   QCOMPARE(clicks.first().at(0).toString(), QStringLiteral("B2"));
   // Retries above may have clicked more than once; each click is one record further.
   const int moved = clicks.count();
-  QCOMPARE(doc()->record_index(), 10 + moved);
+  QCOMPARE(doc()->cursor().record_index(), 10 + moved);
   QTreeWidgetItem* header = tree()->topLevelItem(0);
   QCOMPARE(tree()->currentItem(), header->child(moved));
   QString number = QStringLiteral("%1.").arg(11 + moved);

@@ -1,5 +1,6 @@
 // The document's library browsing: the library tree and its selection, the pages of library
-// nodes and tree records, record links inside pages, and the page-back stack with its command.
+// nodes and tree records, record links inside pages, the page-back stack with its command, and
+// the way home from search mode.
 #include <limits>
 
 #include "core/base/file_util.h"
@@ -20,67 +21,50 @@ bool IsRecordFileName(std::string_view name) {
   return StartsWith(lower, "book_") && dot != std::string::npos && lower.substr(dot + 1) == "xml";
 }
 
+// The page was recorded by the caller; the navigation it starts must not be recorded again.
+void NavigateRecorded(PageStack& stack, IHtmlView& html, const std::string& location) {
+  stack.set_link_recording(false);
+  html.Navigate(location);
+}
+
 }  // namespace
 
-void CTomevaDoc::RebuildLibraryTree() {
-  show_home_ = true;
-  product_page_ = false;
-  // The rebuilt tree has no selection until the user (or a posted selection) makes one.
-  selected_item_ = -1;
-  library_ = BuildLibraryTree(catalogue_);
-}
-
-void CTomevaDoc::NavigateRecorded(const std::string& location) {
-  // The page was recorded by the caller; the navigation it starts must not be recorded again.
-  page_stack_.set_link_recording(false);
-  html_->Navigate(location);
-}
-
 void CTomevaDoc::RenderBrowsingPage() {
-  if (show_home_) {
+  const int selected = browse_.selected_item;
+  if (browse_.show_home) {
     const std::string page =
-        JoinPath(settings_.ebook_dir, product_page_ ? "Tomeva.htm" : "home.htm");
-    page_stack_.PushPage(kPageLibrary, page, selected_item_);
-    NavigateRecorded(page);
+        JoinPath(settings_.ebook_dir, browse_.product_page ? "Tomeva.htm" : "home.htm");
+    page_stack_.PushPage(kPageLibrary, page, selected);
+    NavigateRecorded(page_stack_, *html_, page);
     return;
   }
-  RenderBrowsePage(current_node_data_);
-}
-
-void CTomevaDoc::RenderBrowsePage(long long item_data) {
+  const long long item_data = browse_.current_node_data;
   if ((item_data >> 16) == 0) {
     // A book or a section: its page from the table of contents; the start page when that page
     // is not in the library, rather than the browser's error page.
-    std::string page = NodePageOf(catalogue_, library_.items, selected_item_);
+    std::string page = NodePageOf(catalogue_, browse_.library.items, selected);
     if (!FileExists(page)) page = JoinPath(settings_.ebook_dir, "home.htm");
-    page_stack_.PushPage(kPageLibrary, page, selected_item_);
-    NavigateRecorded(page);
+    page_stack_.PushPage(kPageLibrary, page, selected);
+    NavigateRecorded(page_stack_, *html_, page);
     return;
   }
   const int k = static_cast<int>(item_data & 0xFFFF);
   const bool known_book = k >= 1 && k <= static_cast<int>(catalogue_.rows().size());
   const std::string folder = known_book ? catalogue_.rows()[k - 1].folder : std::string();
   const int category = known_book ? CategoryNumber(catalogue_.rows()[k - 1].category) : -1;
-  auto it = library_.record_map.find(std::to_string(item_data));
-  const std::string file = it != library_.record_map.end() ? it->second : std::string();
+  const auto& record_map = browse_.library.record_map;
+  auto it = record_map.find(std::to_string(item_data));
+  const std::string file = it != record_map.end() ? it->second : std::string();
   const std::string path = JoinPath(JoinPath(settings_.ebook_dir, folder), file);
-  page_stack_.PushPage(kPageTreeRecord, path, selected_item_);
+  page_stack_.PushPage(kPageTreeRecord, path, selected);
 
   // A record file that is missing or does not parse gives an empty table.
   CXmlDocument record;
   if (!file.empty()) record.Load(path);
-  RenderContext ctx;
-  ctx.config = &page_config_;
-  ctx.labels = &field_labels_;
-  ctx.links = link_settings_;
-  ctx.library_dir = settings_.ebook_dir;
-  ctx.app_dir = settings_.app_dir;
-  ctx.search_mode = false;
-  RecordPage page = RenderBrowseRecord(record, category, folder, ctx);
+  RecordPage page = RenderBrowseRecord(record, category, folder, pages_.Context(false));
   if (page.generated) {
-    html_->SetBodyAttribute("BGCOLOR", page_config_.bodybkcolor);
-    html_->SetStyleSheet(page_config_.style);
-    html_->ShowHtml(page.html);
+    ShowGeneratedPage(page);
+    // The page replaces the body of one that may have been scrolled.
     html_->ScrollToTop();
     return;
   }
@@ -89,38 +73,39 @@ void CTomevaDoc::RenderBrowsePage(long long item_data) {
       !FileExists(page.location)) {
     page.location = JoinPath(settings_.ebook_dir, "home.htm");
   }
-  NavigateRecorded(page.location);
+  NavigateRecorded(page_stack_, *html_, page.location);
 }
 
 void CTomevaDoc::OnTreeSelectionChanged(int item, long long data) {
   if (item < 0) {
-    selected_item_ = -1;
-    show_home_ = true;
-    product_page_ = false;
+    browse_.selected_item = -1;
+    browse_.show_home = true;
+    browse_.product_page = false;
     UpdateAllViews(false);
     return;
   }
-  selected_item_ = item;
-  current_record_text_.clear();
-  product_page_ = false;
+  browse_.selected_item = item;
+  browse_.current_record_text.clear();
+  browse_.product_page = false;
   if (data == kDataTitleRoot || data == kDataWelcome || data == kDataProduct) {
-    show_home_ = true;
-    current_node_data_ = 0;
-    record_index_ = 0;
-    if (data == kDataProduct && !search_mode_) product_page_ = true;
+    browse_.show_home = true;
+    browse_.current_node_data = 0;
+    cursor_.set_record_index(0);
+    if (data == kDataProduct && !search_mode_) browse_.product_page = true;
   } else {
     // In search mode the data is the hit number; in the library a node's data word, whose
     // record index is never used there.
-    record_index_ = data - 1 <= std::numeric_limits<int>::max() ? static_cast<int>(data - 1) : 0;
-    current_node_data_ = data;
-    show_home_ = false;
+    cursor_.set_record_index(
+        data - 1 <= std::numeric_limits<int>::max() ? static_cast<int>(data - 1) : 0);
+    browse_.current_node_data = data;
+    browse_.show_home = false;
   }
   UpdateAllViews(false);
 }
 
 void CTomevaDoc::OnTreeClick() {
-  if (current_record_text_.empty()) return;
-  current_record_text_.clear();
+  if (browse_.current_record_text.empty()) return;
+  browse_.current_record_text.clear();
   UpdateAllViews(false);
 }
 
@@ -131,11 +116,11 @@ bool CTomevaDoc::OnBeforeNavigate(const std::string& location) {
       // The linked record replaces the hit's own until the tree is clicked.
       std::string text;
       ReadWholeFile(location, &text);
-      current_record_text_ = std::move(text);
+      browse_.current_record_text = std::move(text);
       UpdateAllViews();
     } else if (tree_ != nullptr) {
-      const int book = BookItemOf(library_.items, selected_item_);
-      const int found = FindRecordItem(library_, book, name);
+      const int book = BookItemOf(browse_.library.items, browse_.selected_item);
+      const int found = FindRecordItem(browse_.library, book, name);
       if (found >= 0) {
         tree_->PostSelectItem(found);
       } else {
@@ -145,11 +130,23 @@ bool CTomevaDoc::OnBeforeNavigate(const std::string& location) {
     return false;
   }
   if (page_stack_.link_recording()) {
-    page_stack_.PushPage(kPageLink, location, selected_item_);
+    page_stack_.PushPage(kPageLink, location, browse_.selected_item);
   } else {
     page_stack_.set_link_recording(true);
   }
   return true;
+}
+
+void CTomevaDoc::GoHome() {
+  if (!search_mode_) {
+    if (html_ != nullptr) RenderPage();
+    return;
+  }
+  search_mode_ = false;
+  browse_.selected_item = -1;
+  if (tree_ != nullptr) tree_->DeleteAllItems();
+  if (html_ != nullptr) html_->ShowHtml("");
+  UpdateAllViews();
 }
 
 void CTomevaDoc::GoBack() {
@@ -158,10 +155,10 @@ void CTomevaDoc::GoBack() {
   const PageBackEntry entry = page_stack_.Pop();
   if (entry.kind == kPageLink) {
     page_stack_.set_push_suppressed(false);
-    NavigateRecorded(entry.location);
+    NavigateRecorded(page_stack_, *html_, entry.location);
     return;
   }
-  if (entry.tree_item != selected_item_) {
+  if (entry.tree_item != browse_.selected_item) {
     // The tree selects the entry's item and its page is shown through the selection; the
     // suppression keeps that page from being recorded twice.
     if (tree_ != nullptr) {
@@ -173,12 +170,12 @@ void CTomevaDoc::GoBack() {
   }
   if (entry.tree_item == kNoTreeItem) {
     page_stack_.set_push_suppressed(false);
-    NavigateRecorded(JoinPath(settings_.ebook_dir, "home.htm"));
+    NavigateRecorded(page_stack_, *html_, JoinPath(settings_.ebook_dir, "home.htm"));
     return;
   }
   if (entry.kind == kPageLibrary) {
     page_stack_.set_push_suppressed(false);
-    NavigateRecorded(entry.location);
+    NavigateRecorded(page_stack_, *html_, entry.location);
     return;
   }
   // The record of the selected item is generated again; its push is the one suppressed. A

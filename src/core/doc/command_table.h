@@ -10,6 +10,12 @@
 
 namespace tomeva {
 
+// Enabling and check mark of a command, as the document's update handler decides them.
+struct CommandState {
+  bool enabled = true;
+  bool checked = false;
+};
+
 // One menu item: a command (id > 0) or a sub-menu (id 0, with children).
 struct MenuItem {
   int id = 0;

@@ -25,7 +25,7 @@ class EngineResults : public SearchResults {
 
 SearchRunner MakeEngineSearchRunner(std::vector<std::string> index_paths) {
   return [paths = std::move(index_paths)](const std::string& query, const std::string& field,
-                                          const std::string& condition, int query_mode) {
+                                          const std::string& condition, QueryMode query_mode) {
     auto results = std::make_unique<EngineResults>(paths, query_mode);
     results->Search(query, field, condition);
     return std::unique_ptr<SearchResults>(std::move(results));

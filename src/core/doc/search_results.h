@@ -28,11 +28,10 @@ class SearchResults {
 };
 
 // Runs one search: the query as typed, the index field, the condition placed in front of the
-// query ("" = none) and the query mode (0 exact, 1 natural language, 2 automatic). Never null
-// results when the runner is set.
-using SearchRunner =
-    std::function<std::unique_ptr<SearchResults>(const std::string& query, const std::string& field,
-                                                 const std::string& condition, int query_mode)>;
+// query ("" = none) and the query mode. Never null results when the runner is set.
+using SearchRunner = std::function<std::unique_ptr<SearchResults>(
+    const std::string& query, const std::string& field, const std::string& condition,
+    QueryMode query_mode)>;
 
 // The engine's runner: a CResultSet over `index_paths` with the multi-index switch on.
 SearchRunner MakeEngineSearchRunner(std::vector<std::string> index_paths);

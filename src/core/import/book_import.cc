@@ -14,6 +14,7 @@
 #include "core/base/file_util.h"
 #include "core/base/mbstring.h"
 #include "core/base/texts.h"
+#include "core/library/catalogue.h"
 #include "core/library/catalogue_edit.h"
 #include "core/records/index_config.h"
 #include "core/xml/text_scrambler.h"
@@ -204,7 +205,7 @@ BookOutcome ImportOneBook(const std::string& app_dir, const std::string& dir,
     reporter->Problem(Format(kTextCatalogueNoEnd, name));
     return BookOutcome::kFailed;
   }
-  if (CountCatalogueBooks(catalogue) >= 49) {
+  if (CountCatalogueBooks(catalogue) >= kMaxCatalogueBooks) {
     reporter->Problem(Format(kTextCatalogueFull, name));
     return BookOutcome::kFailed;
   }

@@ -17,6 +17,11 @@ namespace tomeva {
 // and the import gives every new book a category of its own from that range, so a 50th book
 // could not be told apart from the others in search results.
 inline constexpr int kMaxCatalogueBooks = 49;
+// Places of the book-restricted search: the rows of the book list, the per-book results and the
+// book checks of a history entry. They count one more than the catalogue holds books because they
+// are sized like the book table, whose row 0 no book uses (book numbers start at 1); the last
+// place is never a book's.
+inline constexpr int kBookPlaces = kMaxCatalogueBooks + 1;
 
 struct BookRow {
   std::string category;  // category text as written ("" when the entry has none)

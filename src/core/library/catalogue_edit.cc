@@ -4,6 +4,7 @@
 
 #include "core/base/gbk.h"
 #include "core/base/mbstring.h"
+#include "core/library/catalogue.h"
 
 namespace tomeva {
 namespace {
@@ -78,10 +79,12 @@ int ChooseFreeCategory(const CXmlDocument& catalogue) {
     auto it = node->attributes().find("category");
     if (it != node->attributes().end()) taken.insert(it->second);
   }
-  for (int c = 1; c <= 49; ++c) {
+  // A new book needs a category of its own among those that carry labels, one per book the
+  // catalogue can hold.
+  for (int c = 1; c <= kMaxCatalogueBooks; ++c) {
     if (!taken.count(std::to_string(c))) return c;
   }
-  return 50;
+  return kMaxCatalogueBooks + 1;
 }
 
 std::vector<std::string> CatalogueBookNames(CXmlDocument& catalogue) {

@@ -99,6 +99,18 @@ LinkSettings ReadLinkSettings(CXmlDocument& system_xml) {
   return links;
 }
 
+RenderContext PageResources::Context(bool search_mode, int record_index) const {
+  RenderContext ctx;
+  ctx.config = &config;
+  ctx.labels = &labels;
+  ctx.links = links;
+  ctx.library_dir = library_dir;
+  ctx.app_dir = app_dir;
+  ctx.search_mode = search_mode;
+  ctx.record_index = record_index;
+  return ctx;
+}
+
 std::string HitNumberHeading(int record_index) {
   char number[32];
   std::snprintf(number, sizeof number, "%d. ", record_index + 1);

@@ -16,11 +16,10 @@
 #include <utility>
 #include <vector>
 
+#include "core/library/catalogue.h"
 #include "core/xml/xml_document.h"
 
 namespace tomeva {
-
-class Catalogue;
 
 // Frame mark-up and colours of generated pages (SearchResultConfig.xml).
 struct ResultPageConfig {
@@ -30,8 +29,9 @@ struct ResultPageConfig {
   std::string bodybkcolor;  // the body's BGCOLOR
 };
 
-// Field labels per category number 0..49: (xml_tag, html_tag) in catalogue order.
-inline constexpr int kLabelCategories = 50;
+// Field labels per category number 0..kMaxCatalogueBooks (each book has a category of its own
+// among them): (xml_tag, html_tag) in catalogue order.
+inline constexpr int kLabelCategories = kMaxCatalogueBooks + 1;
 using FieldLabelList = std::vector<std::pair<std::string, std::string>>;
 using FieldLabels = std::array<FieldLabelList, kLabelCategories>;
 
@@ -74,6 +74,19 @@ struct RenderContext {
   std::string app_dir;      // the application folder (trailing separator)
   bool search_mode = false;
   int record_index = 0;  // 0-based hit number (search mode only)
+};
+
+// What every record page of a library is rendered with, loaded once at start-up.
+struct PageResources {
+  ResultPageConfig config;
+  FieldLabels labels;
+  LinkSettings links;
+  std::string library_dir;
+  std::string app_dir;  // trailing separator
+
+  // The context of a library-mode page, or (search_mode) of the page of hit `record_index`. It
+  // points into this object, which must outlive it.
+  RenderContext Context(bool search_mode, int record_index = 0) const;
 };
 
 // The table rows of a record of category `category`: in search mode the hit-number heading

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 #include <vector>
 
 #include "core/base/mbstring.h"
@@ -24,14 +25,14 @@ std::string Format(const std::string& format, Args... args) {
 
 std::string ResultTreeHeader(const std::string& query_text, int total, int page_index) {
   const int n = std::max(total, 0);
-  const int first = ResultTree::kPageSize * page_index;
-  const int last = std::min(n, ResultTree::kPageSize * (page_index + 1));
+  const int first = CResultSet::kPageSize * page_index;
+  const int last = std::min(n, CResultSet::kPageSize * (page_index + 1));
   // A cut in the middle of a double-byte character would leave half a character that the
   // tree would show as garbage, so the cut moves back to the character's start.
   std::string header = query_text.substr(
       0,
       GbkBoundaryAtOrBefore(query_text, std::min(query_text.size(), ResultTree::kMaxQueryBytes)));
-  if (n < ResultTree::kPageSize) {
+  if (n < CResultSet::kPageSize) {
     header += Format(Text(kTextHitsFew), n);
   } else {
     header += Format(Text(kTextHitsOfMany), n, first + 1, last);
@@ -43,8 +44,8 @@ TreeItemList BuildResultTree(const ResultTreeSource& source) {
   TreeItemList items;
   const int n = std::max(source.total, 0);
   if (n == 0) return items;
-  const int first = ResultTree::kPageSize * source.page_index;
-  const int last = std::min(n, ResultTree::kPageSize * (source.page_index + 1));
+  const int first = CResultSet::kPageSize * source.page_index;
+  const int last = std::min(n, CResultSet::kPageSize * (source.page_index + 1));
 
   TreeItem header;
   header.label = ResultTreeHeader(source.query_text, n, source.page_index);
@@ -95,13 +96,26 @@ ResultTreeUpdate ResultTree::Update(const ResultTreeSource& source) {
   ResultTreeUpdate update;
   if (hit_marker_ == source.page_index) {
     update.rebuild = false;
-    update.select_position = source.record_index - kPageSize * source.page_index;
+    update.select_position = source.record_index - CResultSet::kPageSize * source.page_index;
     return update;
   }
   update.rebuild = true;
   update.items = BuildResultTree(source);
   if (!update.items.empty()) hit_marker_ = source.page_index;
   return update;
+}
+
+const TreeItemList& ResultTree::Show(const ResultTreeSource& source) {
+  ResultTreeUpdate update = Update(source);
+  if (update.rebuild) {
+    items_ = std::move(update.items);
+    return items_;
+  }
+  int position = 0;
+  for (TreeItem& item : items_) {
+    item.selected = item.parent == 0 && position++ == update.select_position;
+  }
+  return items_;
 }
 
 }  // namespace tomeva

@@ -1,6 +1,6 @@
 // The left-hand tree in search mode: one page of hits under a header that names the query and
-// the number of hits. The tree view owns a ResultTree (it carries the hit marker, the page the
-// tree shows now) and asks it what to show on every update of the document.
+// the number of hits. The document owns a ResultTree (it carries the hit marker, the page the
+// tree shows now, and the items shown) and asks it what to show on every update.
 //
 // Threads: the user-interface thread only.
 #ifndef TOMEVA_CORE_VIEWS_RESULT_TREE_H_
@@ -40,11 +40,13 @@ struct ResultTreeUpdate {
 
 class ResultTree {
  public:
-  static constexpr int kPageSize = 10;
   static constexpr size_t kMaxQueryBytes = 100;
 
-  // The next update rebuilds the tree whatever page it shows.
-  void ResetHitMarker() { hit_marker_ = -1; }
+  // The next update rebuilds the tree whatever page it shows; the shown items are forgotten.
+  void ResetHitMarker() {
+    hit_marker_ = -1;
+    items_.clear();
+  }
   int hit_marker() const { return hit_marker_; }
 
   // Decides what the tree shows for the document's state: the items of the cursor's page with
@@ -52,9 +54,13 @@ class ResultTree {
   // source without hits empties the tree (unless its page is already the shown one) and leaves
   // the marker as it was.
   ResultTreeUpdate Update(const ResultTreeSource& source);
+  // Update applied to the items shown: a rebuild replaces them; otherwise only the selection
+  // moves, to the header's child at the update's position. Returns the items to show.
+  const TreeItemList& Show(const ResultTreeSource& source);
 
  private:
   int hit_marker_ = -1;
+  TreeItemList items_;
 };
 
 // The items of one page of hits: the header (data 0, expanded) and per hit an item labelled

@@ -303,7 +303,7 @@ void CMainFrame::UpdateCommandUi() {
 void CMainFrame::FillHistoryMenu() {
   history_menu_->clear();
   if (doc_ == nullptr) return;
-  auto items = doc_->HistoryMenu();
+  auto items = doc_->history().MenuItems();
   if (items.empty()) {
     // Nothing to offer: the menu closes again at once.
     QTimer::singleShot(0, history_menu_, &QMenu::close);

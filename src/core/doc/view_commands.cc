@@ -1,0 +1,107 @@
+// The document's view commands: the redrawing of its views, the text size, the page buttons of
+// generated pages, the help and the publisher's site.
+#include <algorithm>
+
+#include "core/base/file_util.h"
+#include "core/doc/command_ids.h"
+#include "core/doc/tomeva_doc.h"
+
+namespace tomeva {
+namespace {
+
+constexpr char kPublisherHomePage[] = "https://lumq.example/";
+
+// The help is shipped as HTML beside the program's files in the `path` folder.
+std::string HelpFilePath(const Settings& settings) {
+  return JoinPath(settings.exit_dir, "Tomeva.htm");
+}
+
+// What the hit list shows: the query box's text and the cursor's page of `result` (null = none).
+// The source reads the result; it is used before the next command changes that.
+ResultTreeSource HitListSource(IFrameControls* frame, SearchResults* result,
+                               const Catalogue& catalogue, const RecordCursor& cursor) {
+  ResultTreeSource source;
+  if (frame != nullptr) source.query_text = frame->GetQueryText();
+  source.total = result != nullptr ? std::max(result->GetTotalCount(), 0) : 0;
+  source.hit = [result](int n) { return result != nullptr ? result->GetHit(n) : SearchHit{}; };
+  source.book_name = [&catalogue](int category) {
+    int position = catalogue.FindBookByCategory(category);
+    return position >= 0 ? catalogue.BookName(position + 1) : std::string();
+  };
+  source.page_index = cursor.page_index();
+  source.record_index = cursor.record_index();
+  return source;
+}
+
+}  // namespace
+
+void CTomevaDoc::UpdateAllViews(bool update_tree) {
+  if (tree_ != nullptr && update_tree) {
+    if (!search_mode_) {
+      browse_.Rebuild(catalogue_);
+      tree_->SetItems(browse_.library.items);
+    } else {
+      tree_->SetItems(
+          result_tree_.Show(HitListSource(frame_, results_.current(), catalogue_, cursor_)));
+    }
+    tree_->OnDocumentUpdate();
+  }
+  if (html_ != nullptr) RenderPage();
+}
+
+void CTomevaDoc::RenderPage() {
+  if (html_ == nullptr) return;
+  if (html_->pdf_shown()) {
+    // A PDF leaves the view through the start page; the page asked for is rendered once that
+    // has loaded.
+    html_->Navigate(JoinPath(settings_.ebook_dir, "home.htm"));
+    html_->set_pdf_shown(false);
+    html_->set_render_after_load(true);
+    return;
+  }
+  if (search_mode_) {
+    RenderSearchPage();
+    return;
+  }
+  RenderBrowsingPage();
+}
+
+void CTomevaDoc::OnHtmlViewInitialUpdate() {
+  if (html_ == nullptr) return;
+  initial_browser_zoom_ = html_->QueryZoom();
+  html_->SetZoom(zoom_level_);
+}
+
+void CTomevaDoc::OnHtmlViewDestroy() {
+  if (html_ != nullptr) html_->SetZoom(initial_browser_zoom_);
+}
+
+void CTomevaDoc::SetZoomLevel(int id) {
+  if (id == kCmdZoomSmallest + zoom_level_) return;
+  zoom_level_ = id - kCmdZoomSmallest;
+  if (html_ != nullptr) html_->SetZoom(zoom_level_);
+}
+
+void CTomevaDoc::OnPageButtonClick(const std::string& element_id) {
+  static const std::pair<const char*, CursorMove> kButtons[] = {
+      {"B0", CursorMove::kPreviousPage},
+      {"B1", CursorMove::kPreviousRecord},
+      {"B2", CursorMove::kNextRecord},
+      {"B3", CursorMove::kNextPage},
+  };
+  for (const auto& [id, move] : kButtons) {
+    if (element_id == id) cursor_.Move(move);
+  }
+  UpdateAllViews();
+}
+
+void CTomevaDoc::ShowHelp() {
+  // Neither the file nor the viewer is checked: a failed start shows nothing.
+  if (desktop_ != nullptr) desktop_->OpenDocument(HelpFilePath(settings_));
+}
+
+void CTomevaDoc::OpenPublisherSite() {
+  if (desktop_ != nullptr) desktop_->OpenInBrowserWindow(kPublisherHomePage);
+}
+
+}  // namespace tomeva
