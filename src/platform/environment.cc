@@ -71,4 +71,10 @@ std::string ProcDir() {
   return "/proc";
 }
 
+std::string OpenerProgram() {
+  std::string program;
+  if (FromEnv("TOMEVA_OPENER", &program)) return program;
+  return "xdg-open";
+}
+
 }  // namespace tomeva::platform

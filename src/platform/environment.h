@@ -7,6 +7,8 @@
 //   TOMEVA_PROGRAMS_DIR  the menu of installed programs      ($XDG_DATA_HOME/applications)
 //   TOMEVA_SYSTEM_DIR    shared engine files                 ($XDG_DATA_HOME/Tomeva/system)
 //   TOMEVA_PROC_DIR      the process table                   (/proc)
+//   TOMEVA_OPENER        the program that opens a file or address with the desktop's handler
+//                        (xdg-open); a test points it at a script that records its argument
 //
 // Paths are returned as the file system spells them, without a trailing "/". Thread-safe.
 #ifndef TOMEVA_PLATFORM_ENVIRONMENT_H_
@@ -22,6 +24,7 @@ std::string DesktopDir();
 std::string ProgramsDir();
 std::string SystemDir();
 std::string ProcDir();
+std::string OpenerProgram();
 
 }  // namespace tomeva::platform
 

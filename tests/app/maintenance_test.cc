@@ -6,32 +6,18 @@
 #include <vector>
 
 #include "core/base/gbk.h"
+#include "support/fake_platform.h"
 #include "support/temp_dir.h"
 
 namespace tomeva {
 namespace {
 
 using testing::ReadScrambledUtf8;
+using testing::FakePlatform;
 using testing::ReadUtf8;
 using testing::TempDir;
 using testing::WriteGbk;
 using testing::WriteScrambledGbk;
-
-class FakeServices : public PlatformServices {
- public:
-  explicit FakeServices(const TempDir& desk) : root_(desk.path()) {}
-  Registry& registry() override { return registry_; }
-  void KillProcessByName(std::string_view name) override { killed.emplace_back(name); }
-  std::string DesktopFolder() override { return JoinPath(root_, "desktop"); }
-  std::string ProgramsFolder() override { return JoinPath(root_, "programs"); }
-  std::string SystemFolder() override { return JoinPath(root_, "system"); }
-
-  MemoryRegistry registry_;
-  std::vector<std::string> killed;
-
- private:
-  std::string root_;
-};
 
 class FakeUi : public MigrationUi {
  public:
@@ -47,9 +33,9 @@ class FakeUi : public MigrationUi {
 class MigrationTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    services_.registry_.WriteRegString(RegRoot::kLocalMachine, kRegOldInstallation, "AppPath",
+    platform_.registry_.WriteRegString(RegRoot::kLocalMachine, kRegOldInstallation, "AppPath",
                                        old_.path());
-    services_.registry_.WriteRegString(RegRoot::kLocalMachine,
+    platform_.registry_.WriteRegString(RegRoot::kLocalMachine,
                                        std::string(kRegOldUninstall) + "\\Sub", "x", "1");
     WriteGbk(desk_ / "desktop/Lumq数据库系统.lnk", "shortcut");
     WriteGbk(desk_ / "desktop/other.desktop", "other");
@@ -63,14 +49,14 @@ class MigrationTest : public ::testing::Test {
     EXPECT_TRUE(FileExists(desk_ / "desktop/other.desktop"));
     EXPECT_FALSE(DirectoryExists(desk_ / "programs/Lumq书局"));
     EXPECT_FALSE(FileExists(desk_ / "system/kestcore.dll"));
-    EXPECT_FALSE(services_.registry_.KeyExists(RegRoot::kLocalMachine, kRegOldInstallation));
-    EXPECT_FALSE(services_.registry_.KeyExists(RegRoot::kLocalMachine, kRegOldUninstall));
-    EXPECT_EQ(services_.killed, (std::vector<std::string>{"Harbexon.exe", "start.exe", "end.exe"}));
+    EXPECT_FALSE(platform_.registry_.KeyExists(RegRoot::kLocalMachine, kRegOldInstallation));
+    EXPECT_FALSE(platform_.registry_.KeyExists(RegRoot::kLocalMachine, kRegOldUninstall));
+    EXPECT_EQ(platform_.killed, (std::vector<std::string>{"Harbexon.exe", "start.exe", "end.exe"}));
   }
 
   TempDir old_, app_, desk_;
   std::string app_dir_;
-  FakeServices services_{desk_};
+  FakePlatform platform_{desk_.path()};
   FakeUi ui_;
 };
 
@@ -87,7 +73,7 @@ TEST_F(MigrationTest, StagesNewBooksOnlyAndRemovesTheOlderInstallation) {
   MakeDirectories(app_ / "Update/2");
   WriteScrambledGbk(app_ / "Update/bookconfig0.xml", "<books/>");  // a pending fragment
 
-  EXPECT_EQ(MigrateOlderInstallation(app_dir_, old_.path(), services_, ui_), 2);
+  EXPECT_EQ(MigrateOlderInstallation(app_dir_, old_.path(), platform_, ui_), 2);
 
   EXPECT_EQ(ui_.messages.size(), 1u);
   EXPECT_EQ(ui_.events, "show;close;");
@@ -114,7 +100,7 @@ TEST_F(MigrationTest, StagesNewBooksOnlyAndRemovesTheOlderInstallation) {
 
 TEST_F(MigrationTest, MissingOlderFolderStillCleansUpAndStagesNothing) {
   const std::string missing = old_ / "gone";
-  EXPECT_EQ(MigrateOlderInstallation(app_dir_, missing, services_, ui_), 0);
+  EXPECT_EQ(MigrateOlderInstallation(app_dir_, missing, platform_, ui_), 0);
   for (const std::string& name : ListDirectory(app_ / "Update")) {
     ADD_FAILURE() << "unexpected " << name;
   }
@@ -124,7 +110,7 @@ TEST_F(MigrationTest, MissingOlderFolderStillCleansUpAndStagesNothing) {
 TEST_F(MigrationTest, FolderThatIsNotPlainlyAnInstallationIsKept) {
   // No bookconfig.xml: not recognisably an older installation.
   WriteGbk(old_ / "important.doc", "data");
-  MigrateOlderInstallation(app_dir_, old_.path(), services_, ui_);
+  MigrateOlderInstallation(app_dir_, old_.path(), platform_, ui_);
   EXPECT_EQ(ReadUtf8(old_ / "important.doc"), "data");
   EXPECT_EQ(ui_.reports.size(), 1u);
   CheckCleanedUp();

@@ -36,5 +36,13 @@ TEST(FixedTexts, AreGbkAndKnown) {
   EXPECT_EQ(Text(-5), "");
 }
 
+// A folder or file name put into a message is text, never a format: a "%" in it stays as it is.
+TEST(FixedTexts, TextWithPutsTheArgumentInAsItIs) {
+  const std::string kept = TextWith(kTextOldInstallationKept, "/opt/100%s%d");
+  EXPECT_EQ(GbkToUtf8(kept), "“/opt/100%s%d”看起来不是较老版本的安装文件夹，没有删除它。");
+  EXPECT_EQ(GbkToUtf8(TextWith(kTextBadRecordDir, "")), "记录文件中的文件夹名不是一个简单的文件夹名，已跳过这条记录。");
+  EXPECT_EQ(TextWith(-5, "x"), "");
+}
+
 }  // namespace
 }  // namespace tomeva

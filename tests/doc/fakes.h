@@ -80,25 +80,6 @@ class FakeFrame : public IFrameControls {
   std::vector<int> posted;
 };
 
-class FakeDesktop : public IDesktopServices {
- public:
-  bool RunCommandLine(const std::string& command_line, const std::string& dir) override {
-    commands.push_back(command_line + "@" + dir);
-    return true;
-  }
-  bool OpenDocument(const std::string& path) override {
-    documents.push_back(path);
-    return true;
-  }
-  bool OpenInBrowserWindow(const std::string& url) override {
-    urls.push_back(url);
-    return true;
-  }
-  std::vector<std::string> commands;
-  std::vector<std::string> documents;
-  std::vector<std::string> urls;
-};
-
 }  // namespace tomeva::testing
 
 #endif  // TOMEVA_TESTS_DOC_FAKES_H_

@@ -9,13 +9,14 @@
 #include "core/base/gbk.h"
 #include "core/doc/command_ids.h"
 #include "fakes.h"
+#include "support/fake_platform.h"
 
 namespace tomeva {
 namespace {
 
-using testing::FakeDesktop;
 using testing::FakeFrame;
 using testing::FakeHtmlView;
+using testing::FakePlatform;
 using testing::FakeTreeView;
 
 // Results with a fixed number of empty hits.
@@ -37,7 +38,7 @@ class DocTest : public ::testing::Test {
     doc_.AttachHtmlView(&html_);
     doc_.AttachTreeView(&tree_);
     doc_.AttachFrame(&frame_);
-    doc_.AttachDesktop(&desktop_);
+    doc_.AttachPlatform(&platform_);
   }
 
   static Settings MakeSettings() {
@@ -63,7 +64,7 @@ class DocTest : public ::testing::Test {
   FakeHtmlView html_;
   FakeTreeView tree_;
   FakeFrame frame_;
-  FakeDesktop desktop_;
+  FakePlatform platform_;
   CTomevaDoc doc_;
 };
 
@@ -247,9 +248,9 @@ TEST_F(DocTest, PageButtonsMoveByExactIdAndAlwaysRedraw) {
 
 TEST_F(DocTest, DesktopCommandsOpenHelpSiteAndHookButtons) {
   EXPECT_TRUE(doc_.OnCommand(kCmdHelp));
-  EXPECT_EQ(desktop_.documents, std::vector<std::string>{"/inst/./Tomeva.htm"});
+  EXPECT_EQ(platform_.documents, std::vector<std::string>{"/inst/./Tomeva.htm"});
   EXPECT_TRUE(doc_.OnCommand(kCmdPublisherSite));
-  EXPECT_EQ(desktop_.urls, std::vector<std::string>{"https://lumq.example/"});
+  EXPECT_EQ(platform_.urls, std::vector<std::string>{"https://lumq.example/"});
   EXPECT_TRUE(State(kCmdPublisherSite).enabled);
   EXPECT_TRUE(doc_.OnCommand(kCmdHookPageButtons));
   EXPECT_EQ(html_.hooks, 1);
@@ -282,15 +283,15 @@ TEST(DocExitTest, ExitCommandRunsWhenTheDocumentGoes) {
     std::vector<std::string> run;
   } cases[] = {{"end.sh --fade", {"end.sh --fade@/inst"}}, {"", {}}};
   for (const auto& c : cases) {
-    FakeDesktop desktop;
+    FakePlatform platform;
     {
       Settings s;
       s.exit_command = c.command;
       s.exit_dir = "/inst";
       CTomevaDoc doc(s);
-      doc.AttachDesktop(&desktop);
+      doc.AttachPlatform(&platform);
     }
-    EXPECT_EQ(desktop.commands, c.run);
+    EXPECT_EQ(platform.commands, c.run);
   }
 }
 

@@ -3,10 +3,8 @@
 #include <pwd.h>
 #include <sys/types.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <set>
-#include <vector>
 
 #include "core/base/file_tree.h"
 #include "core/base/file_util.h"
@@ -52,14 +50,6 @@ std::set<std::string> HomeFolders() {
   return homes;
 }
 
-std::string Format(int id, std::string_view argument) {
-  const std::string& format = Text(id);
-  std::string arg(argument);
-  std::vector<char> buffer(format.size() + arg.size() + 16);
-  std::snprintf(buffer.data(), buffer.size(), format.c_str(), arg.c_str());
-  return buffer.data();
-}
-
 std::string AttributeOf(const CXmlNode& node, const char* name) {
   auto it = node.attributes().find(name);
   return it == node.attributes().end() ? std::string() : it->second;
@@ -82,15 +72,15 @@ bool IsDeletableOlderInstallation(std::string_view old, std::string_view app_dir
 }
 
 int MigrateOlderInstallation(std::string_view app_dir, std::string_view old,
-                             PlatformServices& services, MigrationUi& ui) {
+                             Platform& platform, MigrationUi& ui) {
   const std::string app(app_dir);
   const std::string old_dir(old);
   const std::string update = JoinPath(app, "Update");
   ui.ShowMessage(Text(kTextMigrationNotice));
 
-  services.KillProcessByName("Harbexon.exe");
-  services.KillProcessByName("start.exe");
-  services.KillProcessByName("end.exe");
+  platform.KillProcessByName("Harbexon.exe");
+  platform.KillProcessByName("start.exe");
+  platform.KillProcessByName("end.exe");
 
   // The older catalogue is staged under a bookconfig<N>.xml name that no pending fragment uses,
   // so that a fragment already waiting there is never overwritten and then deleted.
@@ -112,7 +102,7 @@ int MigrateOlderInstallation(std::string_view app_dir, std::string_view old,
     const std::string dir = AttributeOf(*book, "dir");
     if (dir.empty()) continue;
     if (!IsPlainFolderName(dir)) {
-      ui.Report(Format(kTextBadBookDir, dir));
+      ui.Report(TextWith(kTextBadBookDir, dir));
       continue;
     }
     if (DirectoryExists(JoinPath(app, dir)) || DirectoryExists(JoinPath(update, dir))) continue;
@@ -127,11 +117,11 @@ int MigrateOlderInstallation(std::string_view app_dir, std::string_view old,
   RemoveFile(staged);
 
   // Names of the desktop's own files are UTF-8.
-  const std::string desktop = services.DesktopFolder();
+  const std::string desktop = platform.DesktopFolder();
   if (!desktop.empty()) {
     RemoveFile(JoinPath(desktop, "Lumq数据库系统.lnk"));
   }
-  const std::string programs = services.ProgramsFolder();
+  const std::string programs = platform.ProgramsFolder();
   if (!programs.empty()) {
     const std::string menu = JoinPath(programs, "Lumq书局");
     if (DirectoryExists(menu)) {
@@ -143,12 +133,12 @@ int MigrateOlderInstallation(std::string_view app_dir, std::string_view old,
     DeleteTree(old_dir);
     RemoveDirectory(old_dir);
   } else if (DirectoryExists(old_dir)) {
-    ui.Report(Format(kTextOldInstallationKept, old_dir));
+    ui.Report(TextWith(kTextOldInstallationKept, old_dir));
   }
-  const std::string system = services.SystemFolder();
+  const std::string system = platform.SystemFolder();
   if (!system.empty()) RemoveFile(JoinPath(system, "kestcore.dll"));
-  services.registry().DeleteKey(RegRoot::kLocalMachine, kRegOldInstallation);
-  services.registry().DeleteKey(RegRoot::kLocalMachine, kRegOldUninstall);
+  platform.registry().DeleteKey(RegRoot::kLocalMachine, kRegOldInstallation);
+  platform.registry().DeleteKey(RegRoot::kLocalMachine, kRegOldUninstall);
   return staged_books;
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/platform/platform.h"
 #include "core/settings/registry.h"
 
 namespace tomeva {
@@ -15,19 +16,6 @@ namespace tomeva {
 inline constexpr char kRegOldInstallation[] = "SOFTWARE\\Norvalex\\ovrn";
 inline constexpr char kRegOldUninstall[] =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Norvalex\\ovrn";
-
-// The services of the desktop the migration uses; the platform layer supplies them, tests fake
-// them. Folder paths are as the file system spells them.
-class PlatformServices {
- public:
-  virtual ~PlatformServices() = default;
-  virtual Registry& registry() = 0;
-  // Ends every process whose executable name equals `name` exactly.
-  virtual void KillProcessByName(std::string_view name) = 0;
-  virtual std::string DesktopFolder() = 0;
-  virtual std::string ProgramsFolder() = 0;  // the menu of installed programs
-  virtual std::string SystemFolder() = 0;    // where shared engine files were installed
-};
 
 // What the user sees during the migration. Called on the thread running the migration.
 class MigrationUi {
@@ -56,7 +44,7 @@ bool IsDeletableOlderInstallation(std::string_view old, std::string_view app_dir
 // Catalogue `dir` values that are not one plain folder name are reported and skipped. Every step
 // ignores its own failure. Returns the number of books staged.
 int MigrateOlderInstallation(std::string_view app_dir, std::string_view old,
-                             PlatformServices& services, MigrationUi& ui);
+                             Platform& platform, MigrationUi& ui);
 
 // Number of files app_dir/Update/bookconfig*.xml (folders not counted).
 int CountPendingCatalogues(std::string_view app_dir);

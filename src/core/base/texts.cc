@@ -99,4 +99,11 @@ const char* TextUtf8(int id) {
   return "";
 }
 
+std::string TextWith(int id, std::string_view argument) {
+  std::string text = Text(id);
+  const size_t at = text.find("%s");
+  if (at != std::string::npos) text.replace(at, 2, argument);
+  return text;
+}
+
 }  // namespace tomeva

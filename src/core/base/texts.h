@@ -4,6 +4,7 @@
 #define TOMEVA_CORE_BASE_TEXTS_H_
 
 #include <string>
+#include <string_view>
 
 namespace tomeva {
 
@@ -71,6 +72,10 @@ const std::string& Text(int id);
 
 // The text as UTF-8, for the tools and the GUI border.
 const char* TextUtf8(int id);
+
+// The text with its first "%s" replaced by `argument` (GBK). The argument is copied as it is, so
+// a "%" in a folder or file name cannot act as a format. Thread-safe.
+std::string TextWith(int id, std::string_view argument);
 
 }  // namespace tomeva
 

@@ -17,8 +17,8 @@ CTomevaDoc::CTomevaDoc(Settings settings) : settings_(std::move(settings)) {
 
 CTomevaDoc::~CTomevaDoc() {
   // The installation's exit program (for example a closing animation) runs as the document goes.
-  if (desktop_ != nullptr && !settings_.exit_command.empty()) {
-    desktop_->RunCommandLine(settings_.exit_command, settings_.exit_dir);
+  if (platform_ != nullptr && !settings_.exit_command.empty()) {
+    platform_->RunCommandLine(settings_.exit_command, settings_.exit_dir);
   }
 }
 

@@ -18,6 +18,7 @@
 #include "core/doc/search_results.h"
 #include "core/doc/view_interfaces.h"
 #include "core/library/catalogue.h"
+#include "core/platform/platform.h"
 #include "core/settings/settings.h"
 #include "core/views/page_render.h"
 #include "core/views/result_tree.h"
@@ -28,7 +29,7 @@ class CTomevaDoc {
  public:
   explicit CTomevaDoc(Settings settings);
   // Runs the configured exit command (`EndFlash` in the `path` folder) when one is set and the
-  // desktop services are attached.
+  // platform is attached.
   ~CTomevaDoc();
   CTomevaDoc(const CTomevaDoc&) = delete;
   CTomevaDoc& operator=(const CTomevaDoc&) = delete;
@@ -36,7 +37,7 @@ class CTomevaDoc {
   void AttachHtmlView(IHtmlView* view) { html_ = view; }
   void AttachTreeView(ITreeView* view) { tree_ = view; }
   void AttachFrame(IFrameControls* frame) { frame_ = frame; }
-  void AttachDesktop(IDesktopServices* desktop) { desktop_ = desktop; }
+  void AttachPlatform(Platform* platform) { platform_ = platform; }
   void set_search_runner(SearchRunner runner) { search_runner_ = std::move(runner); }
   void set_link_settings(LinkSettings links) { pages_.links = std::move(links); }
 
@@ -106,7 +107,7 @@ class CTomevaDoc {
   IHtmlView* html_ = nullptr;
   ITreeView* tree_ = nullptr;
   IFrameControls* frame_ = nullptr;
-  IDesktopServices* desktop_ = nullptr;
+  Platform* platform_ = nullptr;
   SearchRunner search_runner_;
   Catalogue catalogue_;
   PageResources pages_;  // what every record page is rendered with

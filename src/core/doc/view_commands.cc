@@ -97,11 +97,11 @@ void CTomevaDoc::OnPageButtonClick(const std::string& element_id) {
 
 void CTomevaDoc::ShowHelp() {
   // Neither the file nor the viewer is checked: a failed start shows nothing.
-  if (desktop_ != nullptr) desktop_->OpenDocument(HelpFilePath(settings_));
+  if (platform_ != nullptr) platform_->OpenDocument(HelpFilePath(settings_));
 }
 
 void CTomevaDoc::OpenPublisherSite() {
-  if (desktop_ != nullptr) desktop_->OpenInBrowserWindow(kPublisherHomePage);
+  if (platform_ != nullptr) platform_->OpenInBrowserWindow(kPublisherHomePage);
 }
 
 }  // namespace tomeva

@@ -83,18 +83,6 @@ class IFrameControls {
   virtual void PostCommand(int id) = 0;
 };
 
-// Services of the desktop the document starts things with.
-class IDesktopServices {
- public:
-  virtual ~IDesktopServices() = default;
-  // Starts a command line in `dir` without waiting for it. False when it could not start.
-  virtual bool RunCommandLine(const std::string& command_line, const std::string& dir) = 0;
-  // Opens a document (help page) with the desktop's viewer for it, without waiting.
-  virtual bool OpenDocument(const std::string& path) = 0;
-  // Opens an address in the desktop's web browser.
-  virtual bool OpenInBrowserWindow(const std::string& url) = 0;
-};
-
 }  // namespace tomeva
 
 #endif  // TOMEVA_CORE_DOC_VIEW_INTERFACES_H_

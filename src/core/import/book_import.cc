@@ -1,7 +1,5 @@
 #include "core/import/book_import.h"
 
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <cctype>
 #include <climits>
@@ -38,7 +36,7 @@ void ClearUpdateFolder(const std::string& app_dir, const std::string& dir) {
   for (int n = 0; n < 1000; ++n) {
     std::string aside = JoinPath(update, kClearedPrefix + dir + (n ? "." + std::to_string(n) : ""));
     if (DirectoryExists(aside) || FileExists(aside)) continue;
-    if (std::rename(folder.c_str(), aside.c_str()) == 0) {
+    if (RenamePath(folder, aside)) {
       MakeDirectories(folder);
       return;
     }
@@ -53,14 +51,6 @@ enum class BookOutcome {
   kSkipped,    // left alone for good (a different book with that name, a refused folder name)
   kFailed,     // not imported now; the fragment stays so that the next start tries again
 };
-
-std::string Format(int id, std::string_view argument) {
-  const std::string& format = Text(id);
-  std::string arg(argument);
-  std::vector<char> buffer(format.size() + arg.size() + 16);
-  std::snprintf(buffer.data(), buffer.size(), format.c_str(), arg.c_str());
-  return buffer.data();
-}
 
 std::string AbsoluteDir(std::string_view dir) {
   std::string path = ResolvePath(dir.empty() ? std::string_view(".") : dir);
@@ -106,13 +96,6 @@ class FinishGuard {
   const ImportResult* result_;
 };
 
-void FlushFileSystemOf(const std::string& dir) {
-  int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::syncfs(fd);
-  ::close(fd);
-}
-
 // Fills a record carrier from one record file of the Update folder. Returns false when the record
 // must be left out (no file path can be given to it).
 bool ReadRecord(CXmlDocument& doc, bool newer_format, const std::string& app_dir,
@@ -150,7 +133,7 @@ bool ReadRecord(CXmlDocument& doc, bool newer_format, const std::string& app_dir
     if (!has_f15) return false;
     std::string folder = Trim(f15);
     if (!IsPlainFolderName(folder)) {
-      reporter->Problem(Format(kTextBadRecordDir, file_name));
+      reporter->Problem(TextWith(kTextBadRecordDir, file_name));
       return false;
     }
     *record_dir = folder;
@@ -174,7 +157,7 @@ bool CatalogueHasBook(CXmlDocument& catalogue, const std::string& dir, const std
 BookOutcome ImportOneBook(const std::string& app_dir, const std::string& dir,
                           const std::string& name, bool newer_format, Reporter* reporter) {
   if (!IsPlainFolderName(dir)) {
-    reporter->Problem(Format(kTextBadBookDir, dir));
+    reporter->Problem(TextWith(kTextBadBookDir, dir));
     return BookOutcome::kSkipped;
   }
   const std::string update_dir = JoinPath(JoinPath(app_dir, "Update"), dir);
@@ -198,20 +181,20 @@ BookOutcome ImportOneBook(const std::string& app_dir, const std::string& dir,
 
   std::string plain;
   if (!ReadScrambledFile(catalogue_path, &plain)) {
-    reporter->Problem(Format(kTextCatalogueUnreadable, name));
+    reporter->Problem(TextWith(kTextCatalogueUnreadable, name));
     return BookOutcome::kFailed;
   }
   if (MbFind(plain, "</books>") == kNpos) {
-    reporter->Problem(Format(kTextCatalogueNoEnd, name));
+    reporter->Problem(TextWith(kTextCatalogueNoEnd, name));
     return BookOutcome::kFailed;
   }
   if (CountCatalogueBooks(catalogue) >= kMaxCatalogueBooks) {
-    reporter->Problem(Format(kTextCatalogueFull, name));
+    reporter->Problem(TextWith(kTextCatalogueFull, name));
     return BookOutcome::kFailed;
   }
   const std::string temp_xml = JoinPath(app_dir, "temp.xml");
   if (!ReplaceFileAtomically(temp_xml, BuildFieldDefinitionText(dir, name))) {
-    reporter->Problem(Format(kTextCatalogueWriteFailed, name));
+    reporter->Problem(TextWith(kTextCatalogueWriteFailed, name));
     return BookOutcome::kFailed;
   }
   const int category = ChooseFreeCategory(catalogue);
@@ -244,7 +227,7 @@ BookOutcome ImportOneBook(const std::string& app_dir, const std::string& dir,
   CIndexConfig config;
   config.Set(temp_xml, JoinPath(app_dir, "SearchDB"));
   if (!config.Build(records, reporter->sink())) {
-    reporter->Problem(Format(kTextBookCopyFailed, name));
+    reporter->Problem(TextWith(kTextBookCopyFailed, name));
     return BookOutcome::kFailed;
   }
   carriers.clear();
@@ -259,22 +242,22 @@ BookOutcome ImportOneBook(const std::string& app_dir, const std::string& dir,
     }
   }
   if (!copied) {
-    reporter->Problem(Format(kTextBookCopyFailed, name));
+    reporter->Problem(TextWith(kTextBookCopyFailed, name));
     return BookOutcome::kFailed;
   }
 
   // Commit: the book's files are on disk, then the marker, then the catalogue entry. Record files
   // are written without a flush each, so the library's file system is flushed once here: after
   // a power cut the catalogue never names a book whose files were still only in memory.
-  FlushFileSystemOf(app_dir);
+  FlushFileSystem(app_dir);
   if (!ReplaceFileAtomically(marker, dir)) {
-    reporter->Problem(Format(kTextCatalogueWriteFailed, name));
+    reporter->Problem(TextWith(kTextCatalogueWriteFailed, name));
     return BookOutcome::kFailed;
   }
   std::optional<std::string> updated = AppendBookEntry(plain, dir, category, name);
   if (!updated || !WriteScrambledFile(catalogue_path, *updated)) {
     RemoveFile(marker);
-    reporter->Problem(Format(kTextCatalogueWriteFailed, name));
+    reporter->Problem(TextWith(kTextCatalogueWriteFailed, name));
     return BookOutcome::kFailed;
   }
   ClearUpdateFolder(app_dir, dir);

@@ -50,7 +50,7 @@ CCopyDlg::CCopyDlg(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::Frameless
   layout->addWidget(group);
 }
 
-int RunMigration(const std::string& app_dir, const std::string& old, PlatformServices& services,
+int RunMigration(const std::string& app_dir, const std::string& old, Platform& platform,
                  const std::function<void(const QString&)>& show_message) {
   CCopyDlg dialog;
   QObject ui_object;
@@ -58,7 +58,7 @@ int RunMigration(const std::string& app_dir, const std::string& old, PlatformSer
   QEventLoop loop;
   int staged = 0;
   std::thread worker([&] {
-    staged = MigrateOlderInstallation(app_dir, old, services, ui);
+    staged = MigrateOlderInstallation(app_dir, old, platform, ui);
     QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
   });
   loop.exec();

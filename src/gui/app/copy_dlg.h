@@ -20,10 +20,10 @@ class CCopyDlg : public QDialog {
   explicit CCopyDlg(QWidget* parent = nullptr);
 };
 
-// Runs MigrateOlderInstallation(app_dir, old, services) on a worker and returns when it has
+// Runs MigrateOlderInstallation(app_dir, old, platform) on a worker and returns when it has
 // ended. `show_message` shows a modal message (UTF-8) on the user-interface thread. Returns the
 // number of books staged for the import.
-int RunMigration(const std::string& app_dir, const std::string& old, PlatformServices& services,
+int RunMigration(const std::string& app_dir, const std::string& old, Platform& platform,
                  const std::function<void(const QString&)>& show_message);
 
 }  // namespace tomeva::gui

@@ -10,21 +10,22 @@
 
 #include "core/app/maintenance.h"
 #include "core/base/texts.h"
+#include "core/doc/search_results.h"
 #include "core/doc/tomeva_doc.h"
 #include "core/import/book_import.h"
 #include "core/settings/settings.h"
+#include "core/views/page_render.h"
 #include "gui/app/copy_dlg.h"
 #include "gui/app/parse_dlg.h"
-#include "gui/app/single_instance.h"
 #include "gui/frame/gbk_text.h"
 #include "gui/frame/main_frame.h"
 #include "kms/kms.h"
-#include "platform/environment.h"
-#include "platform/platform_services.h"
+#include "platform/linux_platform.h"
+#include "platform/single_instance.h"
 
 namespace tomeva::gui {
 
-CTomevaApp::CTomevaApp() : services_(std::make_unique<platform::LinuxPlatformServices>()) {
+CTomevaApp::CTomevaApp() : platform_(std::make_unique<platform::LinuxPlatform>()) {
   clock_.start();
 }
 
@@ -49,17 +50,12 @@ std::string CTomevaApp::CurrentDirectory() { return QDir::currentPath().toStdStr
 
 void CTomevaApp::Sleep(int milliseconds) { QThread::msleep(milliseconds); }
 
+platform::SingleInstanceGuard* CTomevaApp::guard() const { return platform_->guard(); }
+
 bool CTomevaApp::AcquireSingleInstance(const std::string& name) {
-  guard_ = std::make_unique<SingleInstanceGuard>(FromGbk(name),
-                                                 QString::fromStdString(platform::RuntimeDir()));
-  if (!guard_->Acquire()) {
-    guard_.reset();
-    return false;
-  }
-  connect(guard_.get(), &SingleInstanceGuard::raiseRequested, this, [this] {
+  return platform_->AcquireSingleInstance(name, [this] {
     if (frame_ != nullptr) frame_->RaiseWindow();
   });
-  return true;
 }
 
 void CTomevaApp::ShowMessage(const std::string& utf8_text) {
@@ -72,11 +68,11 @@ void CTomevaApp::PresentMessage(const QString& text) {
 }
 
 std::string CTomevaApp::OlderInstallationFolder() {
-  return ReadOlderInstallationPath(services_->registry());
+  return ReadOlderInstallationPath(platform_->registry());
 }
 
 void CTomevaApp::MigrateOlderInstallation(const std::string& old_folder) {
-  RunMigration(result_.app_dir, old_folder, *services_,
+  RunMigration(result_.app_dir, old_folder, *platform_,
                [this](const QString& message) { PresentMessage(message); });
 }
 
@@ -94,15 +90,21 @@ void CTomevaApp::ImportPendingBooks() {
 void CTomevaApp::MoveSpecialBookLast() { tomeva::MoveSpecialBookLast(result_.app_dir); }
 
 bool CTomevaApp::CreateMainFrame() {
-  frame_ = std::make_unique<CMainFrame>();
+  // Opened by its relative name: the installation folder is the working directory. A missing
+  // System.xml leaves its values empty.
+  system_xml_.Load("System.xml");
+  frame_ = std::make_unique<CMainFrame>(ReadKeyFieldNames(system_xml_));
   return true;
 }
 
 bool CTomevaApp::CreateDocument() {
-  Settings settings =
-      LoadSettings(services_->registry(), CurrentApplicationDirectory(), &frame_->system_xml());
+  Settings settings = LoadSettings(platform_->registry(), CurrentApplicationDirectory(), &system_xml_);
   doc_ = std::make_unique<CTomevaDoc>(std::move(settings));
-  doc_->AttachDesktop(&desktop_);
+  doc_->AttachPlatform(platform_.get());
+  // The searches run on the installation's index; the hit pages link to the online full text
+  // named in System.xml.
+  doc_->set_search_runner(MakeEngineSearchRunner({doc_->settings().index_dir}));
+  doc_->set_link_settings(ReadLinkSettings(system_xml_));
   frame_->SetDocument(doc_.get());
   return true;
 }

@@ -19,17 +19,19 @@
 #include <vector>
 
 #include "core/app/startup_sequence.h"
-#include "gui/app/desktop_services.h"
+#include "core/xml/xml_document.h"
 
 namespace tomeva {
 class CTomevaDoc;
-class PlatformServices;
+namespace platform {
+class LinuxPlatform;
+class SingleInstanceGuard;
+}  // namespace platform
 }  // namespace tomeva
 
 namespace tomeva::gui {
 
 class CMainFrame;
-class SingleInstanceGuard;
 
 class CTomevaApp : public QObject, public IStartupHost {
   Q_OBJECT
@@ -46,7 +48,8 @@ class CTomevaApp : public QObject, public IStartupHost {
   const StartupResult& startup() const { return result_; }
   CMainFrame* main_frame() const { return frame_.get(); }
   CTomevaDoc* document() const { return doc_.get(); }
-  SingleInstanceGuard* guard() const { return guard_.get(); }
+  // The single-instance guard, once taken.
+  platform::SingleInstanceGuard* guard() const;
   // The visible start-up steps in order, each with the milliseconds since the start:
   // "import-dialog-shown", "import-finished", "main-window-shown", ...
   const std::vector<std::pair<QString, qint64>>& startup_log() const { return log_; }
@@ -78,11 +81,12 @@ class CTomevaApp : public QObject, public IStartupHost {
 
   QElapsedTimer clock_;
   StartupResult result_;
-  std::unique_ptr<PlatformServices> services_;
-  std::unique_ptr<SingleInstanceGuard> guard_;
+  std::unique_ptr<platform::LinuxPlatform> platform_;
+  // System.xml of the installation, loaded with the main frame; the document's settings, the
+  // field box and the hit pages' online links are read from it.
+  CXmlDocument system_xml_;
   std::unique_ptr<CMainFrame> frame_;
   std::unique_ptr<CTomevaDoc> doc_;
-  DesktopServices desktop_;
   std::vector<std::pair<QString, qint64>> log_;
   QStringList messages_;
 };

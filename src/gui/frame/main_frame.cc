@@ -17,10 +17,7 @@
 
 #include "core/base/texts.h"
 #include "core/doc/command_ids.h"
-#include "core/doc/search_results.h"
 #include "core/doc/tomeva_doc.h"
-#include "core/settings/settings.h"
-#include "core/views/page_render.h"
 #include "gui/frame/child_frame.h"
 #include "gui/frame/gbk_text.h"
 #include "gui/frame/toolbar_icons.h"
@@ -48,11 +45,9 @@ std::pair<QString, QString> SplitTip(const std::string& tip) {
 
 }  // namespace
 
-CMainFrame::CMainFrame(QWidget* parent)
-    : QMainWindow(parent), system_xml_(std::make_unique<CXmlDocument>()) {
+CMainFrame::CMainFrame(std::vector<std::string> key_field_names, QWidget* parent)
+    : QMainWindow(parent), key_field_names_(std::move(key_field_names)) {
   setObjectName(QStringLiteral("CMainFrame"));
-  // Opened by its relative name: the installation folder is the working directory.
-  system_xml_->Load("System.xml");
   setWindowTitle(QString::fromUtf8(TextUtf8(kTextAppTitle)));
   setMinimumSize(kFrameMinimum, kFrameMinimum);
 
@@ -197,7 +192,7 @@ void CMainFrame::BuildAdvancedBar() {
   auto [status, tip] = SplitTip(FieldBoxTipUtf8());
   field_box_->setStatusTip(status);
   field_box_->setToolTip(tip);
-  for (const std::string& name : ReadKeyFieldNames(*system_xml_)) field_box_->addItem(FromGbk(name));
+  for (const std::string& name : key_field_names_) field_box_->addItem(FromGbk(name));
   field_box_->setCurrentIndex(-1);
   field_box_->setEditText(QString());
   advanced_bar_->addWidget(field_box_);
@@ -219,10 +214,6 @@ void CMainFrame::SetDocument(CTomevaDoc* doc) {
     setCentralWidget(child_);
   }
   doc_->AttachFrame(this);
-  // The searches run on the installation's index; the hit pages link to the online full text
-  // named in System.xml, which this frame holds.
-  doc_->set_search_runner(MakeEngineSearchRunner({doc_->settings().index_dir}));
-  doc_->set_link_settings(ReadLinkSettings(*system_xml_));
   child_->tree_view()->SetDocument(doc_);
   child_->html_view()->SetDocument(doc_);
   child_->html_view()->OnInitialUpdate();

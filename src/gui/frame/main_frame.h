@@ -18,7 +18,6 @@
 
 #include "core/doc/command_table.h"
 #include "core/doc/view_interfaces.h"
-#include "core/xml/xml_document.h"
 
 class QAction;
 class QComboBox;
@@ -45,9 +44,9 @@ inline constexpr int kFieldListHeight = 150;
 class CMainFrame : public QMainWindow, public IFrameControls {
   Q_OBJECT
  public:
-  // Loads System.xml from the working directory and builds the bars; the menu is the one shown
-  // without a document until SetDocument.
-  explicit CMainFrame(QWidget* parent = nullptr);
+  // Builds the bars, with `key_field_names` (GBK, System.xml's advanced-search fields) in the
+  // field box; the menu is the one shown without a document until SetDocument.
+  explicit CMainFrame(std::vector<std::string> key_field_names, QWidget* parent = nullptr);
   ~CMainFrame() override;
 
   // Attaches the document: document menu, child frame with both views, initial update.
@@ -71,7 +70,6 @@ class CMainFrame : public QMainWindow, public IFrameControls {
   void ShowAdvancedBar(bool show) override;
   void PostCommand(int id) override;
 
-  CXmlDocument& system_xml() { return *system_xml_; }
   QAction* action(int id) const;
   QLineEdit* query_box() const { return query_box_; }
   QComboBox* field_box() const { return field_box_; }
@@ -101,7 +99,7 @@ class CMainFrame : public QMainWindow, public IFrameControls {
   void FillHistoryMenu();
   bool HandleFrameCommand(int id);
 
-  std::unique_ptr<CXmlDocument> system_xml_;
+  std::vector<std::string> key_field_names_;
   CTomevaDoc* doc_ = nullptr;
   std::map<int, QAction*> actions_;
   QLineEdit* query_box_ = nullptr;

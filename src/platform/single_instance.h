@@ -1,7 +1,7 @@
 // The single-instance guard: a lock file in the runtime folder held for the life of the process,
 // and a local server beside it through which a second start asks the first to raise its window.
-#ifndef TOMEVA_GUI_APP_SINGLE_INSTANCE_H_
-#define TOMEVA_GUI_APP_SINGLE_INSTANCE_H_
+#ifndef TOMEVA_PLATFORM_SINGLE_INSTANCE_H_
+#define TOMEVA_PLATFORM_SINGLE_INSTANCE_H_
 
 #include <QLockFile>
 #include <QObject>
@@ -10,7 +10,7 @@
 
 class QLocalServer;
 
-namespace tomeva::gui {
+namespace tomeva::platform {
 
 class SingleInstanceGuard : public QObject {
   Q_OBJECT
@@ -36,6 +36,6 @@ class SingleInstanceGuard : public QObject {
   bool held_ = false;
 };
 
-}  // namespace tomeva::gui
+}  // namespace tomeva::platform
 
-#endif  // TOMEVA_GUI_APP_SINGLE_INSTANCE_H_
+#endif  // TOMEVA_PLATFORM_SINGLE_INSTANCE_H_

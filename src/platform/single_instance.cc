@@ -1,11 +1,11 @@
-#include "gui/app/single_instance.h"
+#include "platform/single_instance.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
 
-namespace tomeva::gui {
+namespace tomeva::platform {
 namespace {
 
 constexpr char kRaiseRequest[] = "raise\n";
@@ -59,4 +59,4 @@ bool SingleInstanceGuard::Acquire() {
   return true;
 }
 
-}  // namespace tomeva::gui
+}  // namespace tomeva::platform

@@ -1,0 +1,58 @@
+// Platform: everything the program asks of the desktop it runs on, behind one interface. The
+// registry, starting and ending programs, opening a document or a web address with the desktop's
+// handler, the desktop's special folders, and the guard that keeps a single instance running.
+// src/platform implements it for Linux; tests implement it with fakes. Core reaches the desktop
+// only through it, so that no core file starts a program or guards the instance by itself.
+//
+// Texts and paths are GBK, as everywhere in core. Calls are made on the user-interface thread,
+// except for the registry, KillProcessByName and the special folders, which the migration of an
+// older installation calls from its worker while the user-interface thread waits (one thread at a
+// time).
+#ifndef TOMEVA_CORE_PLATFORM_PLATFORM_H_
+#define TOMEVA_CORE_PLATFORM_PLATFORM_H_
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "core/settings/registry.h"
+
+namespace tomeva {
+
+class Platform {
+ public:
+  virtual ~Platform() = default;
+
+  // The registry the settings and the maintenance read and write. Owned by the platform.
+  virtual Registry& registry() = 0;
+
+  // Starts `command_line` (program and arguments, quoted as on a command line) with `dir` as its
+  // working directory (the present one when empty), without waiting for it and without a
+  // terminal. False when it could not be started.
+  virtual bool RunCommandLine(const std::string& command_line, const std::string& dir) = 0;
+  // Ends every other process whose executable file name equals `name` exactly (bytes), and gives
+  // the files they held a moment to be released.
+  virtual void KillProcessByName(std::string_view name) = 0;
+
+  // Opens a file (a help page) with the desktop's handler for it, without waiting. A relative
+  // path is taken from the working directory. False when no handler could be started.
+  virtual bool OpenDocument(const std::string& path) = 0;
+  // Opens a web address in a browser window, without waiting. False when none could be started.
+  virtual bool OpenInBrowserWindow(const std::string& url) = 0;
+
+  // The desktop's special folders, as the file system spells them, without a trailing "/".
+  virtual std::string DesktopFolder() = 0;
+  virtual std::string ProgramsFolder() = 0;  // the menu of installed programs
+  virtual std::string SystemFolder() = 0;    // where shared engine files were installed
+
+  // Takes the single-instance guard named `name` for as long as the platform object lives. When
+  // another running instance holds it, that instance is asked to raise its window and false is
+  // returned. While the guard is held, `on_raise_request` runs (on the user-interface thread)
+  // each time a later start asks this instance to show itself.
+  virtual bool AcquireSingleInstance(const std::string& name,
+                                     std::function<void()> on_raise_request) = 0;
+};
+
+}  // namespace tomeva
+
+#endif  // TOMEVA_CORE_PLATFORM_PLATFORM_H_

@@ -1,0 +1,48 @@
+// The platform on Linux: the INI registry, programs started detached through Qt's process
+// support, the desktop's handler (xdg-open) for documents and web addresses, /proc for ending
+// programs, the folders of environment.h, and the single-instance guard of single_instance.h.
+//
+// Threads: the user-interface thread, except KillProcessByName (any thread). The guard's raise
+// requests arrive through the Qt event loop of the thread that acquired it.
+#ifndef TOMEVA_PLATFORM_LINUX_PLATFORM_H_
+#define TOMEVA_PLATFORM_LINUX_PLATFORM_H_
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "core/platform/platform.h"
+#include "platform/ini_registry.h"
+
+namespace tomeva::platform {
+
+class SingleInstanceGuard;
+
+class LinuxPlatform : public Platform {
+ public:
+  LinuxPlatform();
+  ~LinuxPlatform() override;
+
+  Registry& registry() override { return registry_; }
+  bool RunCommandLine(const std::string& command_line, const std::string& dir) override;
+  void KillProcessByName(std::string_view name) override;
+  bool OpenDocument(const std::string& path) override;
+  bool OpenInBrowserWindow(const std::string& url) override;
+  std::string DesktopFolder() override;
+  std::string ProgramsFolder() override;
+  std::string SystemFolder() override;
+  bool AcquireSingleInstance(const std::string& name,
+                             std::function<void()> on_raise_request) override;
+
+  // The guard taken by AcquireSingleInstance, null before or when it was refused.
+  SingleInstanceGuard* guard() const { return guard_.get(); }
+
+ private:
+  IniRegistry registry_;
+  std::unique_ptr<SingleInstanceGuard> guard_;
+};
+
+}  // namespace tomeva::platform
+
+#endif  // TOMEVA_PLATFORM_LINUX_PLATFORM_H_

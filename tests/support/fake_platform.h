@@ -1,0 +1,73 @@
+// A platform that records what the program asked of it instead of doing it: the commands it
+// started, the documents and addresses it opened, the processes it ended. The registry is in
+// memory and the special folders lie under a folder the test chooses.
+#ifndef TOMEVA_TESTS_SUPPORT_FAKE_PLATFORM_H_
+#define TOMEVA_TESTS_SUPPORT_FAKE_PLATFORM_H_
+
+#include <functional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/base/file_util.h"
+#include "core/platform/platform.h"
+#include "core/settings/registry.h"
+
+namespace tomeva::testing {
+
+class FakePlatform : public Platform {
+ public:
+  // Special folders are `root`/desktop, `root`/programs and `root`/system; "" leaves them empty.
+  explicit FakePlatform(std::string root = std::string()) : root_(std::move(root)) {}
+
+  Registry& registry() override { return registry_; }
+  bool RunCommandLine(const std::string& command_line, const std::string& dir) override {
+    commands.push_back(command_line + "@" + dir);
+    return start_succeeds;
+  }
+  void KillProcessByName(std::string_view name) override { killed.emplace_back(name); }
+  bool OpenDocument(const std::string& path) override {
+    documents.push_back(path);
+    return start_succeeds;
+  }
+  bool OpenInBrowserWindow(const std::string& url) override {
+    urls.push_back(url);
+    return start_succeeds;
+  }
+  std::string DesktopFolder() override { return Folder("desktop"); }
+  std::string ProgramsFolder() override { return Folder("programs"); }
+  std::string SystemFolder() override { return Folder("system"); }
+  bool AcquireSingleInstance(const std::string& name,
+                             std::function<void()> on_raise_request) override {
+    if (held_elsewhere.count(name) != 0) return false;
+    guards.push_back(name);
+    on_raise_request_ = std::move(on_raise_request);
+    return true;
+  }
+  // A later start asking this instance to show itself.
+  void RequestRaise() {
+    if (on_raise_request_) on_raise_request_();
+  }
+
+  MemoryRegistry registry_;
+  bool start_succeeds = true;
+  std::set<std::string> held_elsewhere;  // guard names another instance holds
+  std::vector<std::string> commands;     // "command line@dir"
+  std::vector<std::string> documents;
+  std::vector<std::string> urls;
+  std::vector<std::string> killed;
+  std::vector<std::string> guards;
+
+ private:
+  std::string Folder(const char* name) const {
+    return root_.empty() ? std::string() : JoinPath(root_, name);
+  }
+
+  std::string root_;
+  std::function<void()> on_raise_request_;
+};
+
+}  // namespace tomeva::testing
+
+#endif  // TOMEVA_TESTS_SUPPORT_FAKE_PLATFORM_H_
