@@ -52,16 +52,7 @@ void RemoveTree(const std::string& path) {
 // Creates the stub only when none exists (link(2) refuses to replace), so two processes creating
 // the same index at once agree on one generation.
 bool CreateStubExclusively(const std::string& index_path, const std::string& generation_name) {
-  std::string tmp = StubPath(index_path) + ".new." + std::to_string(::getpid());
-  std::string text = StubText(generation_name);
-  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
-            ::fsync(fd) == 0;
-  ::close(fd);
-  ok = ok && ::link(tmp.c_str(), StubPath(index_path).c_str()) == 0;
-  ::unlink(tmp.c_str());
-  return ok;
+  return CreateFileExclusively(StubPath(index_path), StubText(generation_name));
 }
 
 using FileSig = FileIdentity;

@@ -6,7 +6,6 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,6 +13,7 @@
 #include "core/base/file_util.h"
 #include "core/base/gbk.h"
 #include "core/base/mbstring.h"
+#include "core/library/catalogue_edit.h"
 #include "core/records/book_def.h"
 #include "core/records/index_config.h"
 #include "core/xml/text_scrambler.h"
@@ -39,18 +39,17 @@ std::string Esc(std::string_view text) {
   return ReplaceAll(EscapeRecordValue(text), "\"", "&quot;");
 }
 
-// The writer works in a fresh folder it owns, so plain writes suffice; the atomic replace of
-// core is kept for the catalogue files, which readers must never see half-written.
+// The writer works in a fresh folder it owns and names every file itself: no flush per file and
+// no lookup of names without regard to case, which would make each new file cost a folder listing.
 class Writer {
  public:
   explicit Writer(std::string* error) : error_(error) {}
 
   bool Write(const std::string& path, std::string_view bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out) return Fail("cannot write " + path);
-    return true;
+    WriteOptions options;
+    options.sync = false;
+    options.resolve_case = false;
+    return ReplaceFileAtomically(path, bytes, options) || Fail("cannot write " + path);
   }
 
   bool MakeDir(const std::string& path) {
@@ -159,25 +158,10 @@ std::string ProductPage() {
 
 // ---- catalogue ------------------------------------------------------------------------------
 
-std::string CatalogueEntry(const BookPlan& book) {
-  std::string entry = "<book dir=\"" + book.dir + "\"  category=\"" + book.category +
-                      "\"   name=\"" + Esc(book.name) + "\" ver=\"2.0\"/>\r\n";
-  static const char* const kLabels[][2] = {{"FdName", "题名"},
-                                           {"FdAuthor", "作者"},
-                                           {"KeyWords", "内容摘要"},
-                                           {"FdContent", "内容"},
-                                           {"FdImgInfo", "附图信息"}};
-  for (const auto& label : kLabels) {
-    entry += "<Xml2HtmlTags category=\"" + book.category + "\" xml_tag=\"" + label[0] +
-             "\" html_tag=\"" + G(label[1]) + "\"/>\r\n";
-  }
-  return entry;
-}
-
 std::string CatalogueText(const std::vector<BookPlan>& books) {
   std::string text = kDeclaration + std::string(kCrLf) + "<books>\r\n";
   for (const BookPlan& book : books) {
-    if (!book.waiting) text += CatalogueEntry(book);
+    if (!book.waiting) text += BuildBookLines(book.dir, book.category, Esc(book.name));
   }
   return text + "</books>";
 }

@@ -5,7 +5,6 @@
 #include <QBuffer>
 #include <QByteArray>
 #include <QColor>
-#include <QFile>
 #include <QFont>
 #include <QFontDatabase>
 #include <QFontMetricsF>
@@ -17,10 +16,20 @@
 #include <QString>
 #include <QStringList>
 
+#include "core/base/file_util.h"
 #include "core/base/gbk.h"
 
 namespace tomeva::sample {
 namespace {
+
+// The sample is written into a fresh folder: each file whole, without a flush to disk apiece.
+bool WriteNewFile(const std::string& path, const QByteArray& bytes) {
+  WriteOptions options;
+  options.sync = false;
+  options.resolve_case = false;
+  return ReplaceFileAtomically(path, std::string_view(bytes.constData(), bytes.size()), options);
+}
+
 
 QString g_family;  // the loaded CJK font family
 
@@ -131,9 +140,7 @@ bool WritePdf(const std::string& path, const std::string& title,
     painter.end();
   }
   FixTimeStamps(&bytes);
-  QFile file(QString::fromStdString(path));
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
-  return file.write(bytes) == bytes.size() && file.flush();
+  return WriteNewFile(path, bytes);
 }
 
 bool WritePicture(const std::string& path, int seed, const std::string& label) {
@@ -149,7 +156,11 @@ bool WritePicture(const std::string& path, int seed, const std::string& label) {
   painter.setFont(font);
   painter.drawText(QRectF(8, 36, 144, 76), Qt::AlignCenter | Qt::TextWordWrap, FromGbk(label));
   painter.end();
-  return image.save(QString::fromStdString(path), "PNG");
+  QByteArray png;
+  QBuffer buffer(&png);
+  buffer.open(QIODevice::WriteOnly);
+  if (!image.save(&buffer, "PNG")) return false;
+  return WriteNewFile(path, png);
 }
 
 }  // namespace tomeva::sample

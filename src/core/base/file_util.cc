@@ -183,6 +183,31 @@ bool ReplaceFileAtomically(std::string_view path, std::string_view bytes,
   return false;
 }
 
+bool CreateFileExclusively(std::string_view path, std::string_view bytes) {
+  const std::string target(path);
+  const std::string tmp = target + ".new." + std::to_string(::getpid());
+  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  bool ok = WriteAll(fd, bytes) && ::fsync(fd) == 0;
+  ok = (::close(fd) == 0) && ok;
+  // link(2), unlike rename(2), refuses to replace an existing name.
+  ok = ok && ::link(tmp.c_str(), target.c_str()) == 0;
+  ::unlink(tmp.c_str());
+  return ok;
+}
+
+bool RenamePath(std::string_view from, std::string_view to) {
+  return ::rename(std::string(from).c_str(), std::string(to).c_str()) == 0;
+}
+
+bool FlushFileSystem(std::string_view dir) {
+  int fd = ::open(std::string(dir).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool ok = ::syncfs(fd) == 0;
+  ::close(fd);
+  return ok;
+}
+
 bool MakeDirectories(std::string_view path) {
   std::string p = ResolvePath(path);
   if (p.empty()) return false;

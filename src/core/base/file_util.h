@@ -58,6 +58,19 @@ bool ReplaceFileAtomically(std::string_view path, std::string_view bytes,
 // Writes all of `bytes` to the open descriptor, going on after short writes and interruptions.
 bool WriteAll(int fd, std::string_view bytes);
 
+// Creates `path` holding `bytes`, flushed to disk, only when nothing of that name exists: the file
+// appears whole or not at all, and of two processes creating it at once exactly one succeeds.
+// False when the name exists already or on any failure. The path is used as given.
+bool CreateFileExclusively(std::string_view path, std::string_view bytes);
+
+// Renames a file or folder within one file system, replacing a file of the new name. False when
+// it could not be renamed. Paths are used as given.
+bool RenamePath(std::string_view from, std::string_view to);
+
+// Flushes every written file of the file system that holds `dir` to disk. One call before a
+// commit replaces a flush per file. False when it could not.
+bool FlushFileSystem(std::string_view dir);
+
 // Creates the folder and its missing parents. True when it exists afterwards.
 bool MakeDirectories(std::string_view path);
 

@@ -13,8 +13,8 @@ constexpr std::string_view kBooksEnd = "</books>";
 
 }  // namespace
 
-std::string BuildBookEntry(std::string_view dir, int category, std::string_view name) {
-  const std::string c = std::to_string(category);
+std::string BuildBookLines(std::string_view dir, std::string_view category, std::string_view name) {
+  const std::string c(category);
   std::string entry = "<book dir=\"";
   entry += dir;
   entry += "\"  category=\"" + c + "\"   name=\"";
@@ -29,8 +29,11 @@ std::string BuildBookEntry(std::string_view dir, int category, std::string_view 
     entry += "<Xml2HtmlTags category=\"" + c + "\" xml_tag=\"" + label[0] + "\" html_tag=\"" +
              Utf8ToGbk(label[1]) + "\"/>\r\n";
   }
-  entry += kBooksEnd;
   return entry;
+}
+
+std::string BuildBookEntry(std::string_view dir, int category, std::string_view name) {
+  return BuildBookLines(dir, std::to_string(category), name) + std::string(kBooksEnd);
 }
 
 std::optional<std::string> AppendBookEntry(std::string_view catalogue, std::string_view dir,

@@ -13,8 +13,11 @@
 
 namespace tomeva {
 
-// The entry the import appends for a new book: the `book` line and the five `Xml2HtmlTags`
-// label lines of its category, lines ended by CR LF, followed by "</books>".
+// A book's lines of the catalogue: the `book` line and the five `Xml2HtmlTags` label lines of its
+// category, each ended by CR LF. `name` goes in as it is (the caller escapes it when needed).
+std::string BuildBookLines(std::string_view dir, std::string_view category, std::string_view name);
+
+// The entry the import appends for a new book: its lines, followed by "</books>".
 std::string BuildBookEntry(std::string_view dir, int category, std::string_view name);
 
 // The catalogue text with the new entry: everything before the first "</books>", then the entry.

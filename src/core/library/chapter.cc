@@ -1,6 +1,5 @@
 #include "core/library/chapter.h"
 
-#include <cstdio>
 
 #include "core/base/file_util.h"
 #include "core/base/mbstring.h"
@@ -131,7 +130,7 @@ int CreateChapterXml(std::string_view book_folder, CXmlDocument* doc) {
   const std::string path = ResolvePath(JoinPath(book_folder, "chapter.xml"));
   // A file that is there but does not load is moved aside first; when even that fails it is
   // left alone rather than overwritten.
-  if (FileExists(path) && std::rename(path.c_str(), (path + ".bak").c_str()) != 0) return 0;
+  if (FileExists(path) && !RenamePath(path, path + ".bak")) return 0;
   if (!ReplaceFileAtomically(path, BuildChapterXmlText(book_folder))) return 0;
   return LoadChapter(book_folder, doc) ? 1 : 0;
 }

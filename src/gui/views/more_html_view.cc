@@ -7,7 +7,6 @@
 #include <QWebEngineScript>
 #include <QWebEngineScriptCollection>
 #include <cmath>
-#include <fstream>
 
 #include "core/base/file_util.h"
 #include "gui/frame/gbk_text.h"
@@ -159,11 +158,11 @@ void CMoreHtmlView::RunInAppWorld(const QString& script) { page()->runJavaScript
 
 int CMoreHtmlView::ShowHtml(const std::string& text) {
   current_html_ = text;
-  {
-    std::ofstream out("sr.htm", std::ios::binary | std::ios::trunc);
-    if (!out) return 0;  // the scratch file cannot be written: the page stays as it is
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    if (!out) return 0;
+  // A scratch copy of the shown page, rewritten with every page: no flush to disk is needed.
+  WriteOptions scratch;
+  scratch.sync = false;
+  if (!ReplaceFileAtomically("sr.htm", text, scratch)) {
+    return 0;  // the scratch file cannot be written: the page stays as it is
   }
   if (!has_document_) return 0;
   RunInAppWorld(QStringLiteral("if (document.body) document.body.innerHTML = %1;")
