@@ -19,9 +19,9 @@
 #include <memory>
 
 #include "core/base/file_util.h"
+#include "core/doc/command_ids.h"
 #include "core/doc/tomeva_doc.h"
 #include "gui/app/tomeva_app.h"
-#include "gui_test_support.h"
 #include "gui/frame/child_frame.h"
 #include "gui/frame/main_frame.h"
 #include "gui/views/book_list_ctrl.h"
@@ -30,6 +30,7 @@
 #include "gui/views/splitter_bar.h"
 #include "gui/views/tomeva_view.h"
 #include "gui/views/tree_form_view.h"
+#include "gui_test_support.h"
 
 namespace tomeva::gui {
 namespace {
@@ -39,9 +40,7 @@ using testing::TestApp;
 
 constexpr int kTimeoutMs = 60000;
 
-
 QString U(const char* utf8) { return QString::fromUtf8(utf8); }
-
 
 QString BodyText(QWebEngineView* view) {
   return RunJs(view, QStringLiteral("document.body ? document.body.innerText : ''")).toString();
@@ -353,7 +352,7 @@ void BrowseGuiTest::walkThroughTheLibraryBackAndHome() {
   QCOMPARE(doc->page_stack().size(), 6);
   QCOMPARE(doc->page_stack().entries().back().kind, static_cast<int>(kPageLink));
 
-  QAction* back = frame()->action(57358);
+  QAction* back = frame()->action(kCmdBack);
   QVERIFY(back != nullptr);
   QVERIFY(back->isEnabled());
   // Back 1: the record page of the item still selected.
@@ -374,10 +373,10 @@ void BrowseGuiTest::walkThroughTheLibraryBackAndHome() {
   QCOMPARE(doc->page_stack().size(), 3);
 
   // Home: after a search the home command brings back the library and its start page.
-  QAction* home = frame()->action(32789);
+  QAction* home = frame()->action(kCmdHome);
   QVERIFY(home != nullptr);
   frame()->query_box()->setText(U("明月"));
-  frame()->action(32760)->trigger();
+  frame()->action(kCmdSearch)->trigger();
   QTRY_VERIFY_WITH_TIMEOUT(doc->search_mode() && tree()->topLevelItemCount() == 1, kTimeoutMs);
   QTRY_VERIFY_WITH_TIMEOUT(home->isEnabled(), 5000);
   loads.clear();

@@ -25,14 +25,15 @@
 
 #include "core/base/file_util.h"
 #include "core/base/gbk.h"
+#include "core/doc/command_ids.h"
 #include "core/doc/tomeva_doc.h"
 #include "core/xml/xml_document.h"
-#include "gui/app/single_instance.h"
 #include "gui/app/tomeva_app.h"
-#include "gui_test_support.h"
 #include "gui/frame/child_frame.h"
 #include "gui/frame/main_frame.h"
 #include "gui/views/tomeva_view.h"
+#include "gui_test_support.h"
+#include "platform/single_instance.h"
 
 namespace tomeva::gui {
 namespace {
@@ -41,8 +42,6 @@ using testing::RunJs;
 using testing::TestApp;
 
 constexpr int kLoadTimeoutMs = 60000;
-
-
 
 // Loads a page and waits until the view's own handling of that page's load is done. A load of
 // an earlier command that the navigation interrupts also reports its end; it is passed over.
@@ -151,8 +150,9 @@ void GuiTest::startupImportsPendingBooksBeforeTheMainWindow() {
   for (const std::string& a : attrs) all += QString::fromStdString(GbkToUtf8(a));
   QVERIFY2(all.contains(U("诗经·国风")), qPrintable(all));
   QVERIFY2(all.contains(U("诗经·雅颂")), qPrintable(all));
-  QVERIFY(QDir(QStringLiteral("Update")).entryList({QStringLiteral("bookconfig*.xml")},
-                                                   QDir::Files).isEmpty());
+  QVERIFY(QDir(QStringLiteral("Update"))
+              .entryList({QStringLiteral("bookconfig*.xml")}, QDir::Files)
+              .isEmpty());
 
   QVERIFY(frame()->isVisible());
   QVERIFY(frame()->windowState() & Qt::WindowMaximized);
@@ -167,7 +167,7 @@ void GuiTest::startupImportsPendingBooksBeforeTheMainWindow() {
 }
 
 void GuiTest::secondStartIsRefusedAndRaisesTheFirst() {
-  QSignalSpy raise(app_->guard(), &SingleInstanceGuard::raiseRequested);
+  QSignalSpy raise(app_->guard(), &platform::SingleInstanceGuard::raiseRequested);
   TestApp second;
   QVERIFY(!second.InitInstance());
   QCOMPARE(second.recorded, QStringList{QStringLiteral("Cannot run more than one instance.")});
@@ -186,14 +186,23 @@ void GuiTest::menusHoldTheFixedIdsAndTexts() {
     std::vector<Item> sub;
   };
   const std::vector<Popup> expected = {
-      {"文件(&F)", {{57607, "打印(&P)\tCtrl+P"}, {57606, "打印设置(&R)"}, {57665, "退出(&X)"}}, {}},
-      {"命令(&C)", {{32760, "检索(&L)"}, {32763, "回到上一条查询(&B)"}}, {}},
-      {"查看(&V)",
-       {{59392, "工具(&T)"}, {59393, "状态条(&S)"}, {0, "字体"}},
-       {{32784, "特大"}, {32783, "大"}, {32782, "中"}, {32781, "小"}, {32780, "特小"}}},
-      {"查询模式(&S)", {{32801, "精确匹配(&M)"}, {32802, "自然语言(&N)"}, {32803, "自动模式(&A)"}},
+      {"文件(&F)",
+       {{kCmdPrint, "打印(&P)\tCtrl+P"}, {kCmdPrintSetup, "打印设置(&R)"}, {kCmdExit, "退出(&X)"}},
        {}},
-      {"帮助(&H)", {{57664, "关于...(&A)"}, {57670, "帮助"}}, {}},
+      {"命令(&C)", {{kCmdSearch, "检索(&L)"}, {kCmdBackToQuery, "回到上一条查询(&B)"}}, {}},
+      {"查看(&V)",
+       {{kCmdViewToolbar, "工具(&T)"}, {kCmdViewStatusBar, "状态条(&S)"}, {0, "字体"}},
+       {{kCmdZoomLargest, "特大"},
+        {kCmdZoomLarge, "大"},
+        {kCmdZoomMedium, "中"},
+        {kCmdZoomSmall, "小"},
+        {kCmdZoomSmallest, "特小"}}},
+      {"查询模式(&S)",
+       {{kCmdModeExact, "精确匹配(&M)"},
+        {kCmdModeNatural, "自然语言(&N)"},
+        {kCmdModeAuto, "自动模式(&A)"}},
+       {}},
+      {"帮助(&H)", {{kCmdAbout, "关于...(&A)"}, {kCmdHelp, "帮助"}}, {}},
   };
   QList<QAction*> popups = frame()->menuBar()->actions();
   QCOMPARE(popups.size(), static_cast<qsizetype>(expected.size()));
@@ -216,10 +225,10 @@ void GuiTest::menusHoldTheFixedIdsAndTexts() {
     }
   }
   // Check marks from the document: automatic mode, medium text size.
-  QVERIFY(frame()->action(32803)->isChecked());
-  QVERIFY(!frame()->action(32801)->isChecked());
-  QVERIFY(frame()->action(32782)->isChecked());
-  QVERIFY(!frame()->action(32763)->isEnabled() || !app_->document()->history().empty());
+  QVERIFY(frame()->action(kCmdModeAuto)->isChecked());
+  QVERIFY(!frame()->action(kCmdModeExact)->isChecked());
+  QVERIFY(frame()->action(kCmdZoomMedium)->isChecked());
+  QVERIFY(!frame()->action(kCmdBackToQuery)->isEnabled() || !app_->document()->history().empty());
 }
 
 void GuiTest::commandToolbarHoldsNineButtonsWithLabels() {
@@ -228,11 +237,15 @@ void GuiTest::commandToolbarHoldsNineButtonsWithLabels() {
     const char* label;
     const char* tip;
   } expected[] = {
-      {32760, "检索", "检索"},         {32788, "分类", "按类别查询"},
-      {32778, "范围", "高级查询"},     {32763, "历史", "回到上一条查询"},
-      {32789, "首页", "回首页"},       {57670, "帮助", "帮助"},
-      {57357, "PDF档", "显示原始PDF文件"}, {57358, "后退", "回到上一页"},
-      {57359, "出版社", "访问LUMQ网站"},
+      {kCmdSearch, "检索", "检索"},
+      {kCmdBookSearch, "分类", "按类别查询"},
+      {kCmdAdvancedSearch, "范围", "高级查询"},
+      {kCmdBackToQuery, "历史", "回到上一条查询"},
+      {kCmdHome, "首页", "回首页"},
+      {kCmdHelp, "帮助", "帮助"},
+      {kCmdPdf, "PDF档", "显示原始PDF文件"},
+      {kCmdBack, "后退", "回到上一页"},
+      {kCmdPublisherSite, "出版社", "访问LUMQ网站"},
   };
   QToolBar* bar = frame()->command_toolbar();
   QCOMPARE(bar->iconSize(), QSize(32, 32));
@@ -246,12 +259,13 @@ void GuiTest::commandToolbarHoldsNineButtonsWithLabels() {
     QVERIFY(!actions[i]->icon().pixmap(32, 32).isNull());
     auto* button = qobject_cast<QToolButton*>(bar->widgetForAction(actions[i]));
     QVERIFY(button != nullptr);
-    QCOMPARE(button->popupMode() == QToolButton::MenuButtonPopup, expected[i].id == 32763);
+    QCOMPARE(button->popupMode() == QToolButton::MenuButtonPopup,
+             expected[i].id == kCmdBackToQuery);
   }
   // The images are distinct drawings.
-  QCOMPARE(actions[0]->icon().pixmap(32, 32).toImage() ==
-               actions[4]->icon().pixmap(32, 32).toImage(),
-           false);
+  QCOMPARE(
+      actions[0]->icon().pixmap(32, 32).toImage() == actions[4]->icon().pixmap(32, 32).toImage(),
+      false);
 }
 
 void GuiTest::fieldBoxListsTheConfiguredFieldsAndBarToggles() {
@@ -264,13 +278,13 @@ void GuiTest::fieldBoxListsTheConfiguredFieldsAndBarToggles() {
   QCOMPARE(frame()->findChild<QLabel*>(QStringLiteral("label601"))->text(), U("在 "));
   QCOMPARE(frame()->findChild<QLabel*>(QStringLiteral("label606"))->text(), U("中查询    "));
 
-  frame()->action(32778)->trigger();
+  frame()->action(kCmdAdvancedSearch)->trigger();
   QVERIFY(!frame()->advanced_bar()->isHidden());
-  QVERIFY(frame()->action(32778)->isChecked());
+  QVERIFY(frame()->action(kCmdAdvancedSearch)->isChecked());
   box->setEditText(U("作者"));
-  frame()->action(32778)->trigger();
+  frame()->action(kCmdAdvancedSearch)->trigger();
   QVERIFY(frame()->advanced_bar()->isHidden());
-  QVERIFY(!frame()->action(32778)->isChecked());
+  QVERIFY(!frame()->action(kCmdAdvancedSearch)->isChecked());
   QCOMPARE(box->currentText(), QString());
 }
 
@@ -278,7 +292,8 @@ void GuiTest::modePaneFollowsTheQueryMode() {
   const struct {
     int command;
     const char* pane;
-  } cases[] = {{32802, "自然语言"}, {32801, "精准匹配"}, {32803, "自动模式"}};
+  } cases[] = {
+      {kCmdModeNatural, "自然语言"}, {kCmdModeExact, "精准匹配"}, {kCmdModeAuto, "自动模式"}};
   QCOMPARE(frame()->mode_pane()->text(), U("自动模式"));
   for (const auto& c : cases) {
     frame()->action(c.command)->trigger();
@@ -296,7 +311,7 @@ void GuiTest::enterInQueryBoxRunsTheSearchCommand() {
   QTest::keyClicks(frame()->query_box(), QStringLiteral(" moon"));
   QTest::keyClick(frame()->query_box(), Qt::Key_Return);
   QCOMPARE(routed.count(), 1);
-  QCOMPARE(routed.at(0).at(0).toInt(), 32760);
+  QCOMPARE(routed.at(0).at(0).toInt(), kCmdSearch);
 }
 
 void GuiTest::queryBoxRefusesMoreThan100Characters() {
@@ -311,22 +326,22 @@ void GuiTest::queryBoxRefusesMoreThan100Characters() {
 void GuiTest::historyDropDownListsTheNewestQueries() {
   CTomevaDoc* doc = app_->document();
   // Searches restricted to books need a checked book; without the restriction they are recorded.
-  if (doc->book_search()) frame()->RouteCommand(32788);
+  if (doc->book_search()) frame()->RouteCommand(kCmdBookSearch);
   for (int i = 0; i < 30; ++i) {
     frame()->query_box()->setText(QStringLiteral("q%1").arg(i));
-    frame()->RouteCommand(32760);
+    frame()->RouteCommand(kCmdSearch);
   }
-  QVERIFY(frame()->action(32763)->isEnabled());
+  QVERIFY(frame()->action(kCmdBackToQuery)->isEnabled());
   QMenu* menu = frame()->history_menu();
   emit menu->aboutToShow();
   QList<QAction*> items = menu->actions();
   QCOMPARE(items.size(), 25);
   for (int k = 0; k < 25; ++k) {
-    QCOMPARE(items[k]->data().toInt(), 32900 + k);
+    QCOMPARE(items[k]->data().toInt(), kCmdHistoryFirst + k);
     QCOMPARE(items[k]->text(), QStringLiteral("q%1").arg(29 - k));
   }
-  frame()->RouteCommand(32789);  // back to the library
-  frame()->RouteCommand(32788);
+  frame()->RouteCommand(kCmdHome);  // back to the library
+  frame()->RouteCommand(kCmdBookSearch);
   QVERIFY(doc->book_search());
 }
 
@@ -336,10 +351,11 @@ void GuiTest::showHtmlAppliesBodyAttributeAndStyle() {
   QVERIFY(LoadAndWait(v, temp_.filePath(QStringLiteral("first.htm")).toStdString()));
   const std::string page = Utf8ToGbk("<p id='t'>第一段</p>");
   QCOMPARE(v->ShowHtml(page), 1);
-  QTRY_COMPARE_WITH_TIMEOUT(RunJs(v, QStringLiteral("document.getElementById('t') ? "
-                                                     "document.getElementById('t').textContent : ''"))
-                                .toString(),
-                            U("第一段"), 10000);
+  QTRY_COMPARE_WITH_TIMEOUT(
+      RunJs(v, QStringLiteral("document.getElementById('t') ? "
+                              "document.getElementById('t').textContent : ''"))
+          .toString(),
+      U("第一段"), 10000);
   QFile scratch(QStringLiteral("sr.htm"));
   QVERIFY(scratch.open(QIODevice::ReadOnly));
   QCOMPARE(scratch.readAll().toStdString(), page);
@@ -351,9 +367,9 @@ void GuiTest::showHtmlAppliesBodyAttributeAndStyle() {
   QCOMPARE(v->body_attributes().size(), size_t{1});
 
   QCOMPARE(v->SetStyleSheet("p { color: rgb(255, 0, 0); }"), 1);
-  QCOMPARE(RunJs(v, QStringLiteral("getComputedStyle(document.getElementById('t')).color"))
-               .toString(),
-           QStringLiteral("rgb(255, 0, 0)"));
+  QCOMPARE(
+      RunJs(v, QStringLiteral("getComputedStyle(document.getElementById('t')).color")).toString(),
+      QStringLiteral("rgb(255, 0, 0)"));
 }
 
 void GuiTest::everyOccurrenceIsMarked() {
@@ -361,10 +377,12 @@ void GuiTest::everyOccurrenceIsMarked() {
   QVERIFY(LoadAndWait(v, temp_.filePath(QStringLiteral("first.htm")).toStdString()));
   QCOMPARE(v->ShowHtml(Utf8ToGbk("<p>明月 x 明月<b>明月</b> 月明</p>")), 1);
   v->HighlightInPage(Utf8ToGbk("明月"), "red", false);
-  QVariant marks = RunJs(v, QStringLiteral(
-      "Array.from(document.getElementsByTagName('font')).map(function (f) {"
-      " return f.textContent + '|' + f.getAttribute('color') + '|' + f.style.backgroundColor;"
-      " }).join(',')"));
+  QVariant marks = RunJs(
+      v,
+      QStringLiteral(
+          "Array.from(document.getElementsByTagName('font')).map(function (f) {"
+          " return f.textContent + '|' + f.getAttribute('color') + '|' + f.style.backgroundColor;"
+          " }).join(',')"));
   QCOMPARE(marks.toString(), U("明月|white|red,明月|white|red,明月|white|red"));
   QCOMPARE(v->pending_mark_count(), size_t{0});
 
@@ -401,9 +419,9 @@ void GuiTest::pageButtonClicksReachTheView() {
   // In search mode a click re-renders the result page in place; in browsing mode it would
   // bring the start page back and take the buttons away.
   CTomevaDoc* doc = app_->document();
-  if (doc->book_search()) frame()->RouteCommand(32788);
+  if (doc->book_search()) frame()->RouteCommand(kCmdBookSearch);
   frame()->query_box()->setText(QStringLiteral("buttons"));
-  frame()->RouteCommand(32760);
+  frame()->RouteCommand(kCmdSearch);
   QVERIFY(doc->search_mode());
   const std::string buttons =
       "<input type='button' id='B2' value='next'>"
@@ -431,8 +449,8 @@ void GuiTest::pageButtonClicksReachTheView() {
   QCOMPARE(clicks.count(), 2);
   QCOMPARE(clicks.at(0).at(0).toString(), QStringLiteral("B2"));
   QCOMPARE(clicks.at(1).at(0).toString(), QStringLiteral("B1x"));
-  frame()->RouteCommand(32789);
-  frame()->RouteCommand(32788);
+  frame()->RouteCommand(kCmdHome);
+  frame()->RouteCommand(kCmdBookSearch);
   QVERIFY(!doc->search_mode());
   QVERIFY(doc->book_search());
 }
@@ -446,11 +464,11 @@ void GuiTest::screenshots() {
   QVERIFY(!start.isNull());
   QVERIFY(start.save(QStringLiteral(TOMEVA_BINARY_DIR "/screenshots/main-window.png")));
 
-  frame()->action(32778)->trigger();
+  frame()->action(kCmdAdvancedSearch)->trigger();
   QTest::qWait(300);
   QImage advanced = frame()->grab().toImage();
   QVERIFY(advanced.save(QStringLiteral(TOMEVA_BINARY_DIR "/screenshots/main-window-advanced.png")));
-  frame()->action(32778)->trigger();
+  frame()->action(kCmdAdvancedSearch)->trigger();
   QVERIFY(start != advanced);
 }
 
@@ -458,9 +476,9 @@ void GuiTest::zoomIsRestoredOnClose() {
   CMoreHtmlView* v = view();
   QCOMPARE(app_->document()->initial_browser_zoom(), 2);
   QCOMPARE(v->zoomFactor(), 1.0);
-  frame()->action(32784)->trigger();
+  frame()->action(kCmdZoomLargest)->trigger();
   QCOMPARE(v->zoomFactor(), 1.4);
-  QVERIFY(frame()->action(32784)->isChecked());
+  QVERIFY(frame()->action(kCmdZoomLargest)->isChecked());
   frame()->close();
   QCOMPARE(v->zoomFactor(), 1.0);
 }

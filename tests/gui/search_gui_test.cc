@@ -17,12 +17,13 @@
 #include <memory>
 
 #include "core/base/gbk.h"
+#include "core/doc/command_ids.h"
 #include "core/doc/tomeva_doc.h"
 #include "gui/app/tomeva_app.h"
-#include "gui_test_support.h"
 #include "gui/frame/main_frame.h"
 #include "gui/views/tomeva_view.h"
 #include "gui/views/tree_form_view.h"
+#include "gui_test_support.h"
 
 namespace tomeva::gui {
 namespace {
@@ -31,8 +32,6 @@ using testing::RunJs;
 using testing::TestApp;
 
 constexpr int kTimeoutMs = 60000;
-
-
 
 QString U(const char* utf8) { return QString::fromUtf8(utf8); }
 
@@ -120,7 +119,7 @@ void SearchGuiTest::initTestCase() {
     QSignalSpy spy(view(), &CMoreHtmlView::documentComplete);
     QVERIFY(spy.wait(kTimeoutMs));
   }
-  if (doc()->book_search()) frame()->RouteCommand(32788);
+  if (doc()->book_search()) frame()->RouteCommand(kCmdBookSearch);
   QVERIFY(tree() != nullptr);
 }
 

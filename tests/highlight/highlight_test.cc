@@ -134,7 +134,7 @@ TEST(HighlightProperty, BothEnginesFindWhatThePlainSearchFinds) {
     EXPECT_EQ(FindKeywordMatches(text, kws, skip_tags, limit, MatchEngine::kByteScan), expected);
 
     // Positions mode marks exactly these matches.
-    const HighlightResult r = HighlightKeywords(text, kws, true, skip_tags);
+    const HighlightResult r = MarkKeywords(text, kws, true, skip_tags);
     const auto all = Reference(text, kws, skip_tags, kAllMatches);
     std::string marked;
     size_t copied = 0;
@@ -222,7 +222,7 @@ TEST(HighlightPositions, PinnedCases) {
       {"text ends at NUL", std::string("ab\0ab", 5), {"ab"}, false, Marked("ab")},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(HighlightKeywords(c.text, c.keywords, true, c.skip_tags).text, c.expected) << c.name;
+    EXPECT_EQ(MarkKeywords(c.text, c.keywords, true, c.skip_tags).text, c.expected) << c.name;
   }
 }
 
@@ -273,7 +273,7 @@ TEST(HighlightSnippet, PinnedCases) {
            Marked("mnopqr") + far.substr(10) + "......"},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(HighlightKeywords(c.text, c.keywords, false, false).text, c.expected) << c.name;
+    EXPECT_EQ(MarkKeywords(c.text, c.keywords, false, false).text, c.expected) << c.name;
   }
 }
 
@@ -319,15 +319,15 @@ TEST(HighlightC, ReportsThroughArraysAndMallocedResult) {
 
 TEST(HighlightWrapper, MatchLimitAndLongKeywords) {
   const std::string text = Repeat("ab ", 700);
-  EXPECT_EQ(HighlightKeywords(text, {"AB"}, true, false).matches.size(), 700u);
-  EXPECT_EQ(HighlightKeywords(text, {"ab"}, true, false, 3).matches.size(), 3u);
+  EXPECT_EQ(MarkKeywords(text, {"AB"}, true, false).matches.size(), 700u);
+  EXPECT_EQ(MarkKeywords(text, {"ab"}, true, false, 3).matches.size(), 3u);
   // Keywords are cut to 100 characters: a 101-character keyword matches a 100-character text.
   const std::string hundred = Repeat(kZhong, 100);
-  EXPECT_EQ(HighlightKeywords(hundred, {hundred + kZhong}, true, false).matches.size(), 1u);
+  EXPECT_EQ(MarkKeywords(hundred, {hundred + kZhong}, true, false).matches.size(), 1u);
   // Only the first 100 keywords are used.
   std::vector<std::string> many(100, "zz");
   many.push_back("ab");
-  EXPECT_TRUE(HighlightKeywords(text, many, true, false).matches.empty());
+  EXPECT_TRUE(MarkKeywords(text, many, true, false).matches.empty());
 }
 
 TEST(GetKeywords, SplitsAtSpaceAmpersandBar) {

@@ -45,7 +45,7 @@ int HighlightCommand(const std::vector<std::string>& args) {
     }
   }
   const HighlightResult result =
-      HighlightKeywords(text, keywords, !parsed.Has("--snippet"), parsed.Has("--skip-tags"));
+      MarkKeywords(text, keywords, !parsed.Has("--snippet"), parsed.Has("--skip-tags"));
   std::string out = "{\"result\":" + JsonGbk(result.text) + ",\"matches\":[";
   for (size_t i = 0; i < result.matches.size(); ++i) {
     out += (i ? ",{\"start\":" : "{\"start\":") + std::to_string(result.matches[i].first) +

@@ -714,7 +714,7 @@ std::vector<std::string> SplitKeywords(std::string_view engine_keywords) {
   return keywords;
 }
 
-HighlightResult HighlightKeywords(std::string_view text, const std::vector<std::string>& keywords,
+HighlightResult MarkKeywords(std::string_view text, const std::vector<std::string>& keywords,
                                   bool positions_mode, bool skip_tags, size_t match_limit) {
   text = UpToNul(text);
   std::vector<KeywordMatch> matches =

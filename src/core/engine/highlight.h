@@ -73,7 +73,7 @@ inline constexpr size_t kAllMatches = static_cast<size_t>(-1);
 // caps the number of occurrences accepted (before merging). Snippet mode chooses among the first
 // kMaxReportedMatches occurrences, as the C function does. Matches that end beyond INT_MAX bytes
 // are not reported.
-HighlightResult HighlightKeywords(std::string_view text, const std::vector<std::string>& keywords,
+HighlightResult MarkKeywords(std::string_view text, const std::vector<std::string>& keywords,
                                   bool positions_mode, bool skip_tags,
                                   size_t match_limit = kAllMatches);
 
@@ -93,7 +93,7 @@ struct KeywordMatch {
 };
 
 // The locating step alone: every accepted occurrence (at most `accept_limit`), overlaps merged, in
-// text order. Keywords are prepared as in HighlightKeywords.
+// text order. Keywords are prepared as in MarkKeywords.
 std::vector<KeywordMatch> FindKeywordMatches(std::string_view text,
                                              const std::vector<std::string>& keywords,
                                              bool skip_tags, size_t accept_limit = kAllMatches,
