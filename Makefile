@@ -10,7 +10,7 @@ SAMPLE    ?= sample
 FUZZ_SECONDS ?= 20
 CMAKE_GEN := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
-.PHONY: deps build test test-noqt sanitize run bench fuzz sample clean
+.PHONY: deps build test test-noqt sanitize run bench fuzz sample graph clean
 
 deps:
 	@scripts/install-deps.sh
@@ -57,6 +57,12 @@ fuzz: deps
 	  -DTOMEVA_BUILD_FUZZ=ON -DTOMEVA_WITH_QT=OFF -DTOMEVA_WITH_KMS=ON -DTOMEVA_BUILD_TESTS=OFF
 	cmake --build $(FUZZBUILD) -j $(JOBS)
 	scripts/run-fuzz.sh $(FUZZBUILD) $(FUZZ_SECONDS)
+
+# The picture of the targets and their links in docs/architecture.md, drawn from the build's own
+# graph, so that it cannot drift from what CMake links. Commit docs/targets.* after a change.
+graph: deps $(BUILD)/CMakeCache.txt
+	cd $(BUILD) && cmake --graphviz=targets.dot . >/dev/null
+	scripts/draw-targets.sh $(BUILD)/targets.dot docs
 
 clean:
 	rm -rf $(BUILD) $(NOQT) $(FUZZBUILD) $(BENCHBUILD) $(SANBUILD)

@@ -55,6 +55,30 @@ TEST_F(FileUtilTest, AtomicReplaceKeepsBytesAndLeavesNoTemporaries) {
   EXPECT_TRUE(read.empty());
 }
 
+// An exclusive create never replaces what is there, leaves no temporary behind, and reports a
+// folder it cannot write into.
+TEST_F(FileUtilTest, ExclusiveCreateNeverReplaces) {
+  const std::string stub = dir_ + "/stub";
+  ASSERT_TRUE(CreateFileExclusively(stub, "generation 1"));
+  EXPECT_FALSE(CreateFileExclusively(stub, "generation 2"));
+  std::string read;
+  ASSERT_TRUE(ReadWholeFile(stub, &read));
+  EXPECT_EQ(read, "generation 1");
+  EXPECT_EQ(ListDirectory(dir_), std::vector<std::string>{"stub"});
+  EXPECT_FALSE(CreateFileExclusively(dir_ + "/no/such/stub", "x"));
+}
+
+TEST_F(FileUtilTest, RenameAndFlushReportFailure) {
+  ASSERT_TRUE(MakeDirectories(dir_ + "/Update/book1"));
+  Write("Update/book1/r.xml", "r");
+  EXPECT_TRUE(RenamePath(dir_ + "/Update/book1", dir_ + "/Update/.cleared-book1"));
+  EXPECT_TRUE(FileExists(dir_ + "/Update/.cleared-book1/r.xml"));
+  EXPECT_FALSE(DirectoryExists(dir_ + "/Update/book1"));
+  EXPECT_FALSE(RenamePath(dir_ + "/Update/book1", dir_ + "/elsewhere"));
+  EXPECT_TRUE(FlushFileSystem(dir_));
+  EXPECT_FALSE(FlushFileSystem(dir_ + "/absent"));
+}
+
 TEST_F(FileUtilTest, CaseLookupOnWriteIsOptionalButTheFolderIsAlwaysResolved) {
   ASSERT_TRUE(MakeDirectories(dir_ + "/Book"));
   Write("Book/Chapter.xml", "old");
