@@ -20,7 +20,7 @@ if [[ ! -f "$sample/System.xml" ]]; then
 fi
 [[ "$prepare_only" == "--prepare-only" ]] && exit 0
 
-app="$build/src/gui/app/tomeva"
+app="$build/src/gui/tomeva"
 if [[ -x "$app" ]]; then
   app=$(cd "$(dirname "$app")" && pwd)/tomeva
   shots=$(cd "$build" && pwd)/screenshots

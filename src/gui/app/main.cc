@@ -6,10 +6,12 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QBuffer>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 
+#include "core/base/file_util.h"
 #include "gui/app/tomeva_app.h"
 #include "gui/frame/main_frame.h"
 #include "gui/views/tomeva_view.h"
@@ -21,7 +23,12 @@ constexpr int kScreenshotTimeoutMs = 20000;
 void ScheduleScreenshot(tomeva::gui::CTomevaApp& app, const QString& path) {
   tomeva::gui::CMainFrame* frame = app.main_frame();
   auto shoot = [frame, path] {
-    bool ok = frame->grab().save(path, "PNG");
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    bool ok = frame->grab().save(&buffer, "PNG") &&
+              tomeva::ReplaceFileAtomically(path.toStdString(),
+                                            std::string_view(png.constData(), png.size()));
     std::printf("%s %s\n", ok ? "screenshot:" : "screenshot failed:", qPrintable(path));
     std::fflush(stdout);
     QApplication::quit();
