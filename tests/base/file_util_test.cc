@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <fstream>
+#include <string>
+#include <vector>
 
+#include "core/base/fault_injection.h"
 #include "support/temp_dir.h"
 
 namespace tomeva {
@@ -101,6 +105,50 @@ TEST(PathParts, SplitAtEitherSeparator) {
   EXPECT_EQ(JoinPath("a/", "b"), "a/b");
   EXPECT_EQ(JoinPath("a", "b"), "a/b");
   EXPECT_EQ(JoinPath("", "b"), "b");
+}
+
+}  // namespace
+}  // namespace tomeva
+
+namespace tomeva {
+namespace {
+
+// The injected faults: the armed call fails with the armed errno and leaves the file as it was;
+// a sticky fault keeps failing; counting alone never fails.
+TEST(FaultInjectionTest, ArmedCallFailsAndLeavesTheFileAlone) {
+  testing::TempDir tmp;
+  const std::string path = tmp / "bookconfig.xml";
+  ASSERT_TRUE(ReplaceFileAtomically(path, "v1"));
+  const struct {
+    bool sticky;
+    std::vector<bool> want;  // results of four writes with the second armed
+  } cases[] = {{false, {true, false, true, true}}, {true, {true, false, false, false}}};
+  for (const auto& c : cases) {
+    ArmFault(FaultSite::kFileWrite, 2, ENOSPC, c.sticky);
+    std::vector<bool> got;
+    for (int i = 0; i < 4; ++i) {
+      errno = 0;
+      const bool ok = ReplaceFileAtomically(path, "v" + std::to_string(i + 2));
+      got.push_back(ok);
+      if (!ok) EXPECT_EQ(errno, ENOSPC);
+    }
+    EXPECT_EQ(got, c.want) << "sticky " << c.sticky;
+    EXPECT_EQ(FaultSiteCalls(FaultSite::kFileWrite), 4);
+    ClearFaults();
+  }
+  std::string bytes;
+  ASSERT_TRUE(ReadWholeFile(path, &bytes));
+  EXPECT_EQ(bytes, "v2");  // the last write of the sticky case that went through
+  EXPECT_EQ(ListDirectory(tmp.path()), std::vector<std::string>{"bookconfig.xml"});
+
+  ArmFault(FaultSite::kFileRead, 0, 0);  // count only
+  EXPECT_TRUE(ReadWholeFile(path, &bytes));
+  EXPECT_EQ(FaultSiteCalls(FaultSite::kFileRead), 1);
+  ArmFault(FaultSite::kLock, 1, EWOULDBLOCK);
+  FileLock lock;
+  EXPECT_FALSE(lock.TryLock(tmp.path()));
+  EXPECT_TRUE(lock.TryLock(tmp.path()));
+  ClearFaults();
 }
 
 }  // namespace

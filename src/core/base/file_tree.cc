@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <vector>
 
+#include "core/base/fault_injection.h"
 #include "core/base/file_util.h"
 #include "core/base/mbstring.h"
 
@@ -56,6 +57,7 @@ bool IsPlainFolderName(std::string_view name) {
 }
 
 bool CopyFileReplacing(std::string_view source, std::string_view target) {
+  if (InjectedFault(FaultSite::kFileWrite)) return false;
   int in = OpenSource(source);
   if (in < 0) return false;
   const std::string to = ResolvePath(target);
@@ -80,6 +82,7 @@ bool CopyFileReplacing(std::string_view source, std::string_view target) {
 }
 
 bool CopyFileNoOverwrite(std::string_view source, std::string_view target) {
+  if (InjectedFault(FaultSite::kFileWrite)) return false;
   int in = OpenSource(source);
   if (in < 0) return false;
   const std::string to = ResolvePath(target);

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "core/base/fault_injection.h"
 #include "core/base/mbstring.h"
 
 namespace tomeva {
@@ -120,6 +121,10 @@ bool DirectoryExists(std::string_view path) {
 }
 
 bool ReadWholeFile(std::string_view path, std::string* out) {
+  if (InjectedFault(FaultSite::kFileRead)) {
+    out->clear();
+    return false;
+  }
   out->clear();
   std::string p = ResolvePath(path);
   int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
@@ -148,6 +153,7 @@ bool ReadWholeFile(std::string_view path, std::string* out) {
 
 bool ReplaceFileAtomically(std::string_view path, std::string_view bytes,
                            const WriteOptions& options) {
+  if (InjectedFault(FaultSite::kFileWrite)) return false;
   std::string target;
   if (options.resolve_case) {
     target = ResolvePath(path);
@@ -184,6 +190,7 @@ bool ReplaceFileAtomically(std::string_view path, std::string_view bytes,
 }
 
 bool CreateFileExclusively(std::string_view path, std::string_view bytes) {
+  if (InjectedFault(FaultSite::kFileWrite)) return false;
   const std::string target(path);
   const std::string tmp = target + ".new." + std::to_string(::getpid());
   int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -197,10 +204,12 @@ bool CreateFileExclusively(std::string_view path, std::string_view bytes) {
 }
 
 bool RenamePath(std::string_view from, std::string_view to) {
+  if (InjectedFault(FaultSite::kFileWrite)) return false;
   return ::rename(std::string(from).c_str(), std::string(to).c_str()) == 0;
 }
 
 bool FlushFileSystem(std::string_view dir) {
+  if (InjectedFault(FaultSite::kFileWrite)) return false;
   int fd = ::open(std::string(dir).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return false;
   const bool ok = ::syncfs(fd) == 0;
@@ -209,6 +218,7 @@ bool FlushFileSystem(std::string_view dir) {
 }
 
 bool MakeDirectories(std::string_view path) {
+  if (InjectedFault(FaultSite::kFileWrite)) return false;
   std::string p = ResolvePath(path);
   if (p.empty()) return false;
   for (size_t pos = 1; pos <= p.size(); ++pos) {
@@ -235,6 +245,7 @@ std::vector<std::string> ListDirectory(std::string_view path) {
 }
 
 bool FileLock::TryLock(std::string_view path) {
+  if (InjectedFault(FaultSite::kLock)) return false;
   Unlock();
   int fd = ::open(std::string(path).c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
