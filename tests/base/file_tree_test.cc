@@ -31,6 +31,52 @@ TEST(FileTreeTest, PlainFolderNames) {
   EXPECT_TRUE(IsPlainFolderName("\xD5\x5C"));
 }
 
+TEST(FileTreeTest, PlainRelativePaths) {
+  struct Case {
+    const char* path;
+    bool plain;
+  } cases[] = {
+      // One plain name, and plain names joined by either separator.
+      {"12", true},
+      {"唐诗", true},
+      {"books\\tang", true},
+      {"books/tang", true},
+      {"a\\b/c\\唐诗", true},
+      // Nothing, or a path that leaves the library or starts elsewhere.
+      {"", false},
+      {"/", false},
+      {"\\", false},
+      {"/books/tang", false},
+      {"\\books\\tang", false},
+      {"\\\\server\\share", false},
+      {"C:\\books", false},
+      {"C:books", false},
+      {"books\\C:", false},
+      {"..", false},
+      {"../books", false},
+      {"books\\..\\..\\etc", false},
+      {"books/../tang", false},
+      {".", false},
+      {"./books", false},
+      {"books/./tang", false},
+      // Empty components.
+      {"books\\", false},
+      {"books/", false},
+      {"books\\\\tang", false},
+      {"books//tang", false},
+      // A control byte in any component.
+      {"books\\ta\nng", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(IsPlainRelativePath(Utf8ToGbk(c.path)), c.plain) << c.path;
+  }
+  // A GBK character whose trail byte is "\" is one character, not a separator; a real
+  // separator after it still splits.
+  EXPECT_TRUE(IsPlainRelativePath("\xD5\x5C"));
+  EXPECT_TRUE(IsPlainRelativePath("\xD5\x5C\\a"));
+  EXPECT_FALSE(IsPlainRelativePath("\xD5\x5C\\"));
+}
+
 TEST(FileTreeTest, CopyTreeReplacesFilesAndLeavesLinksOut) {
   TempDir src, app;
   WriteGbk(src / "a.htm", "new a");
@@ -48,6 +94,18 @@ TEST(FileTreeTest, CopyTreeReplacesFilesAndLeavesLinksOut) {
   EXPECT_EQ(ReadUtf8(app / "book/pages/deep/p2.htm"), "p2");
   EXPECT_EQ(ReadUtf8(app / "book/keep.txt"), "kept");
   EXPECT_FALSE(FileExists(app / "book/link/secret.txt"));
+}
+
+TEST(FileTreeTest, CopyTreeOfASourceThatCannotBeListedFails) {
+  // A copy that could not see the source's files must not pass for the copy of an empty folder:
+  // the migration deletes the source once it believes the copy whole.
+  TempDir src, app;
+  WriteGbk(src / "not-a-folder", "x");
+  EXPECT_FALSE(CopyTreeIntoAppDir(app.path(), src / "not-a-folder", "book"));
+  EXPECT_FALSE(CopyTreeIntoAppDir(app.path(), src / "missing", "book2"));
+  MakeDirectories(src / "empty");
+  EXPECT_TRUE(CopyTreeIntoAppDir(app.path(), src / "empty", "book3"));
+  EXPECT_TRUE(DirectoryExists(app / "book3"));
 }
 
 TEST(FileTreeTest, DeleteTreeEmptiesTheFolderButNotWhatLinksPointAt) {

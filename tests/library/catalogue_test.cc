@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -60,21 +62,96 @@ TEST(CatalogueTest, RowsStayAlignedWithEntriesWhenAnEntryLacksAttributes) {
   EXPECT_EQ(catalogue.GetNodePdf(4, {}), "");
 }
 
-TEST(CatalogueTest, MoreThanFortyNineBooksAreCutWithAMessage) {
+TEST(CatalogueTest, MoreThanFortyNineBooksAreCutFromTheEndButNeverTheProductBook) {
+  // Books are named after their 1-based position in the file; the product book is "P".
+  struct Case {
+    const char* name;
+    int books;                           // book elements in the file
+    int special_at;                      // position of the dir="99999" entry, 0 for none
+    std::vector<std::string> kept_tail;  // names of the last three books kept
+    int overflow;
+  } cases[] = {
+      {"exactly full, product last", 49, 49, {"47", "48", "P"}, 0},
+      {"one over, product last", 50, 50, {"47", "48", "P"}, 1},
+      {"three over, product last", 52, 52, {"47", "48", "P"}, 3},
+      {"product in the middle is kept in place", 52, 10, {"47", "48", "49"}, 3},
+      {"product just past the limit", 52, 50, {"47", "48", "P"}, 3},
+      {"product 49th", 52, 49, {"47", "48", "P"}, 3},
+      {"no product", 52, 0, {"47", "48", "49"}, 3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    std::string books;
+    for (int i = 1; i <= c.books; ++i) {
+      books += i == c.special_at
+                   ? Book("99999", "49", "P")
+                   : Book(std::to_string(100 + i), std::to_string(i), std::to_string(i));
+    }
+    WriteScrambledGbk(dir / "bookconfig.xml", CatalogueText(books));
+    Catalogue catalogue;
+    ASSERT_TRUE(catalogue.LoadCatalogue(dir.path()));
+    ASSERT_EQ(catalogue.book_count(), std::min(c.books, kMaxCatalogueBooks));
+    ASSERT_EQ(catalogue.rows().size(), catalogue.entries().size());
+    const int n = catalogue.book_count();
+    std::vector<std::string> tail;
+    for (int k = n - 2; k <= n; ++k) tail.push_back(GbkToUtf8(catalogue.BookName(k)));
+    EXPECT_EQ(tail, c.kept_tail);
+    EXPECT_EQ(catalogue.overflow_count(), c.overflow);
+    if (c.special_at != 0) {
+      // The product book keeps its own row, whichever place it took.
+      int k = 1;
+      while (k <= n && catalogue.BookName(k) != "P") ++k;
+      ASSERT_LE(k, n);
+      EXPECT_EQ(catalogue.BookFolder(k), dir / "99999");
+      EXPECT_EQ(catalogue.rows()[k - 1].category, "49");
+    }
+    EXPECT_EQ(catalogue.BookFolder(n + 1), "");
+    const std::string message = GbkToUtf8(catalogue.OverflowMessage());
+    if (c.overflow == 0) {
+      EXPECT_EQ(message, "");
+    } else {
+      // The user learns how many books the file has, the limit, and how many are not shown.
+      EXPECT_EQ(message, "书目文件中有" + std::to_string(c.books) +
+                             "本书，超过了49本的上限，排在后面的" + std::to_string(c.overflow) +
+                             "本书没有显示。");
+    }
+  }
+}
+
+TEST(CatalogueTest, BookFoldersMayBeRelativePathsInsideTheLibrary) {
   TempDir dir;
+  struct Case {
+    const char* dir;
+    const char* folder;  // BookFolder relative to the library, "" for none
+  } cases[] = {
+      {"books\\tang", "books/tang"},
+      {"books/song", "books/song"},
+      {"12", "12"},
+      {"books\\..\\..\\x", ""},
+      {"/abs", ""},
+      {"C:\\books", ""},
+  };
   std::string books;
-  for (int i = 1; i <= 52; ++i) books += Book(std::to_string(100 + i), std::to_string(i), "b");
+  int category = 1;
+  for (const Case& c : cases) books += Book(c.dir, std::to_string(category++), "b");
   WriteScrambledGbk(dir / "bookconfig.xml", CatalogueText(books));
   Catalogue catalogue;
   ASSERT_TRUE(catalogue.LoadCatalogue(dir.path()));
-  EXPECT_EQ(catalogue.book_count(), kMaxCatalogueBooks);
-  EXPECT_EQ(catalogue.rows().size(), static_cast<size_t>(kMaxCatalogueBooks));
-  EXPECT_EQ(catalogue.overflow_count(), 3);
-  EXPECT_NE(GbkToUtf8(catalogue.OverflowMessage()).find("52"), std::string::npos);
-  EXPECT_EQ(catalogue.FindBookByCategory(49), 48);
-  EXPECT_EQ(catalogue.FindBookByCategory(50), -1);
-  EXPECT_EQ(catalogue.BookFolder(49), dir / "149");
-  EXPECT_EQ(catalogue.BookFolder(50), "");
+  ASSERT_EQ(catalogue.book_count(), static_cast<int>(std::size(cases)));
+  for (int k = 1; k <= catalogue.book_count(); ++k) {
+    const Case& c = cases[k - 1];
+    const std::string expected = *c.folder ? dir / Utf8ToGbk(c.folder) : "";
+    EXPECT_EQ(catalogue.BookFolder(k), expected) << c.dir;
+    // The row never hands out a folder that BookFolder refuses, and keeps the category.
+    EXPECT_EQ(catalogue.rows()[k - 1].folder.empty(), expected.empty()) << c.dir;
+    EXPECT_EQ(catalogue.rows()[k - 1].category, std::to_string(k)) << c.dir;
+  }
+  // Pages of a book in a sub-folder come from its own folder.
+  WriteGbk(dir / "books/tang/chapter.xml",
+           "<?xml version=\"1.0\" encoding=\"GB2312\"?>\r\n<book htm=\"i.htm\" pdf=\"t.pdf\"/>");
+  EXPECT_EQ(catalogue.GetNodePage(1, {}), dir / "books/tang/i.htm");
+  EXPECT_EQ(catalogue.GetNodePdf(1, {}), dir / "books/tang/t.pdf");
 }
 
 TEST(CatalogueTest, MissingOrUnscrambledCatalogueGivesNoBooks) {

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <string>
 
+#include "core/base/fault_injection.h"
 #include "core/base/gbk.h"
 #include "support/temp_dir.h"
 
@@ -126,6 +128,112 @@ TEST(ChapterTest, ExistingTableOfContentsIsUsedAndABrokenOneIsKeptAside) {
   ASSERT_EQ(CreateChapterXml(book, &toc), 1);
   EXPECT_EQ(ReadUtf8(JoinPath(book, "chapter.xml.bak")), broken);
   EXPECT_NE(ReadUtf8(JoinPath(book, "chapter.xml")), broken);
+}
+
+// Drives a rewrite of a damaged chapter.xml through each of its file writes failing in turn,
+// once and for good (a full disk), and then lets the next start run without a fault.
+class ChapterRewriteFaultTest : public ::testing::Test {
+ protected:
+  void TearDown() override { ClearFaults(); }
+
+  // A book folder with one record and a hand-written table of contents that does not load.
+  std::string MakeBook(const TempDir& dir) {
+    const std::string book = dir / "7";
+    WriteGbk(
+        JoinPath(book, "book_1.xml"),
+        "<?xml version=\"1.0\" encoding=\"GB2312\"?>\n<record><FdName>静夜思</FdName></record>");
+    WriteGbk(JoinPath(book, "chapter.xml"), kDamaged);
+    return book;
+  }
+
+  // What must hold after any run: the hand-written file is in chapter.xml or chapter.xml.bak,
+  // and chapter.xml is either that file or a table of contents that loads.
+  void CheckNothingLost(const std::string& book) {
+    const std::string current = ReadUtf8(JoinPath(book, "chapter.xml"));
+    const std::string aside = ReadUtf8(JoinPath(book, "chapter.xml.bak"));
+    EXPECT_TRUE(current == kDamaged || aside == kDamaged) << current << " / " << aside;
+    if (current != kDamaged) {
+      CXmlDocument reloaded;
+      EXPECT_EQ(reloaded.Load(JoinPath(book, "chapter.xml")), 1) << current;
+    }
+  }
+
+  static constexpr char kDamaged[] = "<book><dir name=\"手写目录\">";
+};
+
+TEST_F(ChapterRewriteFaultTest, EveryFailedWriteLeavesTheOldFileAndTheNextStartFinishes) {
+  int writes = 0;
+  {
+    TempDir dir;
+    const std::string book = MakeBook(dir);
+    ArmFault(FaultSite::kFileWrite, 0, 0);
+    CXmlDocument toc;
+    ASSERT_EQ(CreateChapterXml(book, &toc), 1);
+    writes = FaultSiteCalls(FaultSite::kFileWrite);
+    ClearFaults();
+  }
+  // Setting the file aside and writing the new one.
+  ASSERT_EQ(writes, 2);
+  for (bool sticky : {false, true}) {
+    for (int n = 1; n <= writes; ++n) {
+      SCOPED_TRACE(::testing::Message() << "write " << n << (sticky ? " and later" : ""));
+      TempDir dir;
+      const std::string book = MakeBook(dir);
+      ArmFault(FaultSite::kFileWrite, n, ENOSPC, sticky);
+      CXmlDocument toc;
+      // The book still shows its records while the disk refuses the new file.
+      EXPECT_EQ(CreateChapterXml(book, &toc), 1);
+      ClearFaults();
+      ASSERT_NE(toc.root().first_child(), nullptr);
+      EXPECT_EQ(GbkToUtf8(ChapterNodeLabel(*toc.root().first_child())), "静夜思");
+      CheckNothingLost(book);
+      // The next start, with room on the disk.
+      CXmlDocument again;
+      EXPECT_EQ(CreateChapterXml(book, &again), 1);
+      CheckNothingLost(book);
+      EXPECT_EQ(ReadUtf8(JoinPath(book, "chapter.xml.bak")), kDamaged);
+      EXPECT_NE(ReadUtf8(JoinPath(book, "chapter.xml")), kDamaged);
+    }
+  }
+}
+
+TEST_F(ChapterRewriteFaultTest, AFileThatCannotBeReadIsNeitherReplacedNorSetAside) {
+  // A good table of contents on a disk that fails a read is not damaged.
+  TempDir dir;
+  const std::string book = dir / "8";
+  WriteGbk(JoinPath(book, "chapter.xml"), kToc);
+  WriteGbk(JoinPath(book, "chapter.xml.bak"), "an older one");
+  ArmFault(FaultSite::kFileRead, 1, EIO);
+  CXmlDocument toc;
+  EXPECT_EQ(CreateChapterXml(book, &toc), 0);
+  ClearFaults();
+  EXPECT_EQ(toc.root().first_child(), nullptr);
+  EXPECT_EQ(ReadUtf8(JoinPath(book, "chapter.xml")), kToc);
+  EXPECT_EQ(ReadUtf8(JoinPath(book, "chapter.xml.bak")), "an older one");
+  EXPECT_EQ(CreateChapterXml(book, &toc), 1);
+  EXPECT_EQ(GbkToUtf8(ChapterNodeLabel(*toc.root().first_child())), "卷一");
+
+  // Every read of a damaged file's rewrite failing in turn: whatever the generated table could
+  // or could not see, the hand-written file is kept.
+  int reads = 0;
+  {
+    TempDir counted;
+    const std::string damaged = MakeBook(counted);
+    ArmFault(FaultSite::kFileRead, 0, 0);
+    CreateChapterXml(damaged, &toc);
+    reads = FaultSiteCalls(FaultSite::kFileRead);
+    ClearFaults();
+  }
+  ASSERT_GE(reads, 2);  // chapter.xml and the record file
+  for (int n = 1; n <= reads; ++n) {
+    SCOPED_TRACE(::testing::Message() << "read " << n);
+    TempDir each;
+    const std::string damaged = MakeBook(each);
+    ArmFault(FaultSite::kFileRead, n, EIO);
+    CreateChapterXml(damaged, &toc);
+    ClearFaults();
+    CheckNothingLost(damaged);
+  }
 }
 
 }  // namespace

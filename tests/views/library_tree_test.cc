@@ -3,6 +3,7 @@
 #include "core/views/library_tree.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -179,6 +180,42 @@ TEST_F(LibraryTreeTest, NodePagesAndPdfsInherit) {
   ASSERT_EQ(std::remove((dir_ / "a/chapter.xml").c_str()), 0);
   EXPECT_EQ(NodePageOf(catalogue_, tree.items, 3), JoinPath(dir_.path(), "home.htm"));
   EXPECT_EQ(NodePdfOf(catalogue_, tree.items, 3), "");
+}
+
+TEST(LibraryTreeFoldersTest, BooksInSubFoldersAndLinkedFoldersAreShownOthersLeftOut) {
+  // A library written on Windows keeps books in sub-folders; a folder link inside the library
+  // is used like a folder. Paths that leave the library give no item.
+  TempDir dir, elsewhere;
+  WriteScrambledGbk(dir / "bookconfig.xml",
+                    std::string(kDecl) +
+                        "<books>\r\n"
+                        "<book dir=\"books\\tang\" category=\"1\" name=\"唐\"/>\r\n"
+                        "<book dir=\"books/song\" category=\"2\" name=\"宋\"/>\r\n"
+                        "<book dir=\"linked\" category=\"3\" name=\"链接\"/>\r\n"
+                        "<book dir=\"books\\..\\..\\outside\" category=\"4\" name=\"外一\"/>\r\n"
+                        "<book dir=\"" +
+                        elsewhere.path() +
+                        "\" category=\"5\" name=\"外二\"/>\r\n"
+                        "</books>");
+  WriteGbk(dir / "books/tang/book_1.xml", Record("静夜思"));
+  WriteGbk(dir / "books/song/book_1.xml", Record("水调歌头"));
+  WriteGbk(elsewhere / "book_1.xml", Record("登高"));
+  WriteGbk(dir / "outside/book_1.xml", Record("不该出现"));
+  ASSERT_EQ(::symlink(elsewhere.path().c_str(), (dir / "linked").c_str()), 0);
+  Catalogue catalogue;
+  ASSERT_TRUE(catalogue.LoadCatalogue(dir.path()));
+
+  LibraryTree tree = BuildLibraryTree(catalogue);
+  std::vector<std::string> labels;
+  for (const TreeItem& item : tree.items) labels.push_back(GbkToUtf8(item.label));
+  EXPECT_EQ(labels,
+            (std::vector<std::string>{"Lumq图书数据库V4.0", "唐", "静夜思", "宋", "水调歌头",
+                                      "链接", "登高", "欢迎使用Lumq数据库系统", "产品说明"}));
+  EXPECT_EQ(tree.items[5].data, 3);
+  // Each book's generated table of contents went into its own folder.
+  EXPECT_TRUE(FileExists(dir / "books/tang/chapter.xml"));
+  EXPECT_TRUE(FileExists(elsewhere / "chapter.xml"));
+  EXPECT_FALSE(FileExists(dir / "outside/chapter.xml"));
 }
 
 }  // namespace

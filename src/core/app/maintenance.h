@@ -38,11 +38,24 @@ std::string ReadOlderInstallationPath(Registry& registry);
 // the installation folder's ancestors (compared after resolving links).
 bool IsDeletableOlderInstallation(std::string_view old, std::string_view app_dir);
 
-// Takes over the books of the older installation `old` (staged in Update/ with a one-book
-// fragment each, for the import to merge), then removes its shortcut, program menu folder, shared
-// engine file, registry keys and — only when IsDeletableOlderInstallation — the folder itself.
-// Catalogue `dir` values that are not one plain folder name are reported and skipped. Every step
-// ignores its own failure. Returns the number of books staged.
+// Takes over the books of the older installation `old`, then removes its shortcut, program menu
+// folder, shared engine file and registry keys, and perhaps the folder itself.
+//
+// The older catalogue (old/bookconfig.xml, plain text) is read through a copy in Update/. Each
+// book it names (any child element with a `dir`) that is neither in the installation nor
+// waiting in Update/ is staged: its folder is copied whole to Update/<dir> and a one-book
+// fragment naming it is written under a bookconfig*.xml name no file in Update/ has, so no
+// pending fragment is ever replaced. `dir` may be a relative path of plain folder names (see
+// IsPlainRelativePath); any other is reported and the book is not staged.
+//
+// The folder `old` is deleted only when its catalogue was read whole, every book in it is in the
+// installation or waiting whole in Update/ (a book whose folder does not exist has nothing to
+// take and is only reported), and IsDeletableOlderInstallation holds. Otherwise it stays with
+// all its books and the user is told, book by book, what was not taken over and why, then that
+// the folder was kept (ui.Report). When a write failed (a full disk, a folder that cannot be
+// written) the registry keys stay too, so that the next start tries again; books staged by this
+// run are then found waiting and not copied twice. Nothing here writes the installation's own
+// catalogue. Returns the number of books staged by this run.
 int MigrateOlderInstallation(std::string_view app_dir, std::string_view old,
                              Platform& platform, MigrationUi& ui);
 

@@ -1,5 +1,6 @@
 #include "core/base/file_tree.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,6 +29,24 @@ bool CopyStream(int in, int out) {
   }
 }
 
+// The entries of a folder, without "." and ".."; false when it cannot be opened or read to the
+// end. Unlike ListDirectory this tells an unreadable folder from an empty one, so that a copy
+// that could not see a folder's files does not count as a whole copy.
+bool ListFolder(const std::string& path, std::vector<std::string>* names) {
+  names->clear();
+  DIR* dir = ::opendir(path.c_str());
+  if (dir == nullptr) return false;
+  errno = 0;
+  while (dirent* entry = ::readdir(dir)) {
+    const std::string_view name = entry->d_name;
+    if (name != "." && name != "..") names->emplace_back(name);
+    errno = 0;
+  }
+  const bool ok = errno == 0;
+  ::closedir(dir);
+  return ok;
+}
+
 int OpenSource(std::string_view source) {
   std::string p = ResolvePath(source);
   int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
@@ -50,6 +69,21 @@ bool IsPlainFolderName(std::string_view name) {
     if (len == 1) {
       unsigned char c = static_cast<unsigned char>(name[pos]);
       if (c < 0x20 || c == 0x7F || c == '/' || c == '\\' || c == ':') return false;
+    }
+    pos += len;
+  }
+  return true;
+}
+
+bool IsPlainRelativePath(std::string_view path) {
+  size_t start = 0;
+  for (size_t pos = 0; pos <= path.size();) {
+    const bool end = pos == path.size();
+    const size_t len = end ? 1 : GbkCharLen(path, pos);
+    if (end || (len == 1 && (path[pos] == '/' || path[pos] == '\\'))) {
+      // An empty component (leading, trailing or doubled separator) fails here too.
+      if (!IsPlainFolderName(path.substr(start, pos - start))) return false;
+      start = pos + 1;
     }
     pos += len;
   }
@@ -105,8 +139,9 @@ bool CopyTreeIntoAppDir(std::string_view app_dir, std::string_view source,
   const std::string target_dir = JoinPath(app_dir, relative_target);
   if (!MakeDirectories(target_dir)) return false;
   const std::string resolved_target = ResolvePath(target_dir);
-  bool ok = true;
-  for (const std::string& name : ListDirectory(src)) {
+  std::vector<std::string> names;
+  bool ok = ListFolder(src, &names);
+  for (const std::string& name : names) {
     const std::string from = JoinPath(src, name);
     struct stat st;
     if (::lstat(from.c_str(), &st) != 0) {

@@ -11,10 +11,24 @@
 namespace tomeva {
 
 // True when `name` can be used as one folder inside the library: not empty, no "/" or "\", no
-// ":" (a drive), no "..", no control byte. Every `dir` value read from a catalogue or a fragment
-// is checked with this before it is joined to a path, so that no such value can make the system
-// copy, write or delete outside the library.
+// ":" (a drive), no "..", no control byte. Every `dir` value read from a fragment in Update/ is
+// checked with this (a catalogue's with IsPlainRelativePath) before it is joined to a path, so
+// that no such value can make the system copy, write or delete outside the library.
 bool IsPlainFolderName(std::string_view name);
+
+// True when `path` leads to a folder inside the library through plain folder names only: one or
+// more components, each IsPlainFolderName, joined by single "/" or "\" (GBK-aware: a "\" that is
+// the trail byte of a character is part of that character). Libraries written on Windows keep
+// books in sub-folders such as "books\tang". Refused: the empty path, a leading separator (an
+// absolute path), an empty component (a trailing or doubled separator), "." and "..", ":" (a
+// drive) and control bytes anywhere.
+//
+// The check reads the text only, never the disk, so a folder link inside the library is used like
+// any folder: an owner may keep some books on another disk that way, and reading through a link
+// is harmless. Deleting through one is what could harm, and the helpers below never do it: a
+// delete removes a link itself, never its target, and a copy leaves out the links it meets inside
+// its source.
+bool IsPlainRelativePath(std::string_view path);
 
 // Copies one file's bytes, replacing the target. The copy goes to a temporary file in the target
 // folder that is flushed to disk and renamed over the target, so a target is never left
@@ -27,7 +41,8 @@ bool CopyFileNoOverwrite(std::string_view source, std::string_view target);
 
 // For each entry of `source`: a folder is created as app_dir/relative_target/<name> and copied
 // recursively; a file is copied to app_dir/relative_target/<name>, replacing it. The target folder
-// itself is created when missing. Returns true when every entry was copied.
+// itself is created when missing. Returns true when every entry was copied; a source folder (at
+// any depth) that cannot be listed is a failure, never an empty folder.
 bool CopyTreeIntoAppDir(std::string_view app_dir, std::string_view source,
                         std::string_view relative_target);
 

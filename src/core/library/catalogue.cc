@@ -1,5 +1,6 @@
 #include "core/library/catalogue.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 
@@ -27,6 +28,25 @@ int CategoryNumber(std::string_view text) {
   return static_cast<int>(negative ? -value : value);
 }
 
+namespace {
+
+// The library's own "product" book, which start-up keeps last in the catalogue.
+constexpr std::string_view kSpecialBookDir = "99999";
+
+AttributeMap AttributesOf(const std::string& text) {
+  AttributeMap attributes;
+  ParseAttributes(text, &attributes);
+  return attributes;
+}
+
+bool IsSpecialBook(const std::string& text) {
+  const AttributeMap attributes = AttributesOf(text);
+  auto dir = attributes.find("dir");
+  return dir != attributes.end() && dir->second == kSpecialBookDir;
+}
+
+}  // namespace
+
 bool Catalogue::LoadCatalogue(std::string_view library_dir) {
   library_dir_ = std::string(library_dir);
   entries_.clear();
@@ -36,19 +56,27 @@ bool Catalogue::LoadCatalogue(std::string_view library_dir) {
   if (!document_.Load(JoinPath(library_dir_, "bookconfig.xml"), 1)) return false;
   std::vector<std::string> all;
   document_.GetAttributeStrings("book", &all);
-  for (std::string& text : all) {
-    if (static_cast<int>(entries_.size()) == kMaxCatalogueBooks) {
-      ++overflow_;
-      continue;
+  if (static_cast<int>(all.size()) > kMaxCatalogueBooks) {
+    overflow_ = static_cast<int>(all.size()) - kMaxCatalogueBooks;
+    // The product book is the one every library has; it stays, and a book from the end of the
+    // list makes room for it. Start-up keeps it last, so this is the usual case.
+    auto kept_end = all.begin() + kMaxCatalogueBooks;
+    if (std::none_of(all.begin(), kept_end, IsSpecialBook)) {
+      auto special = std::find_if(kept_end, all.end(), IsSpecialBook);
+      if (special != all.end()) *(kept_end - 1) = std::move(*special);
     }
-    AttributeMap attributes;
-    ParseAttributes(text, &attributes);
+    all.resize(kMaxCatalogueBooks);
+  }
+  for (std::string& text : all) {
+    const AttributeMap attributes = AttributesOf(text);
     BookRow row;
     auto dir = attributes.find("dir");
     auto category = attributes.find("category");
     if (dir != attributes.end() && category != attributes.end() && !dir->second.empty() &&
         !category->second.empty()) {
-      row.folder = dir->second;
+      // A folder that could lead out of the library is never handed out, not even as the
+      // text it was written as; the book keeps its category.
+      if (IsPlainRelativePath(dir->second)) row.folder = dir->second;
       row.category = category->second;
     }
     entries_.push_back(std::move(text));
@@ -68,8 +96,9 @@ int Catalogue::FindBookByCategory(int n) const {
 std::string Catalogue::BookFolder(int k) const {
   if (k < 1 || k > static_cast<int>(rows_.size())) return std::string();
   const std::string& folder = rows_[k - 1].folder;
-  if (!IsPlainFolderName(folder)) return std::string();
-  return JoinPath(library_dir_, folder);
+  if (!IsPlainRelativePath(folder)) return std::string();
+  // "/" throughout, so that the book's paths compare equal however the catalogue wrote them.
+  return JoinPath(library_dir_, NormalizeSeparators(folder));
 }
 
 std::string Catalogue::BookAttribute(int k, std::string_view attribute) const {
@@ -98,7 +127,7 @@ std::string Catalogue::OverflowMessage() const {
   const std::string& format = Text(kTextTooManyBooks);
   std::vector<char> buffer(format.size() + 64);
   std::snprintf(buffer.data(), buffer.size(), format.c_str(), book_count() + overflow_,
-                kMaxCatalogueBooks);
+                kMaxCatalogueBooks, overflow_);
   return buffer.data();
 }
 

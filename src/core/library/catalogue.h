@@ -25,23 +25,29 @@ inline constexpr int kBookPlaces = kMaxCatalogueBooks + 1;
 
 struct BookRow {
   std::string category;  // category text as written ("" when the entry has none)
-  std::string folder;    // folder name as written ("" when the entry has none)
+  // The book's folder inside the library as written (either separator); "" when the entry has none
+  // or it is not a plain relative path (see IsPlainRelativePath).
+  std::string folder;
 };
 
 class Catalogue {
  public:
   // Loads library_dir/bookconfig.xml (scrambled) and fills both lists. A missing or unreadable
   // catalogue leaves both empty and returns false. A catalogue with more than kMaxCatalogueBooks
-  // books keeps the first kMaxCatalogueBooks in both lists and records how many were left out
-  // (see overflow_count and OverflowMessage); nothing is read or written past the table.
+  // books keeps kMaxCatalogueBooks of them in both lists and records how many were left out (see
+  // overflow_count and OverflowMessage); nothing is read or written past the table. The ones
+  // left out are taken from the end, but never the product book (dir="99999"): when it is not
+  // among the first kMaxCatalogueBooks, it takes the last place (book kMaxCatalogueBooks) and the
+  // books from kMaxCatalogueBooks on are left out. Book numbers are positions in these lists.
   bool LoadCatalogue(std::string_view library_dir);
 
   // 0-based position of the first book whose category text, read as a decimal integer (leading
   // digits, "7a" reads as 7, no digits as 0), equals n; -1 when none does.
   int FindBookByCategory(int n) const;
 
-  // library_dir/<folder> of book k (1-based); "" for a number outside the list or a book entry
-  // without a usable folder name (empty, or not one plain folder name).
+  // library_dir/<folder> of book k (1-based), with "/" as the separator throughout; "" for a
+  // number outside the list or a book entry without a usable folder (empty, or not a plain
+  // relative path such as "12" or "books\tang").
   std::string BookFolder(int k) const;
 
   // The raw attribute text of each `book` element, in file order: entries()[k-1] is book k.

@@ -1,6 +1,6 @@
 #include "core/library/chapter.h"
 
-
+#include "core/base/file_tree.h"
 #include "core/base/file_util.h"
 #include "core/base/mbstring.h"
 #include "core/base/texts.h"
@@ -18,6 +18,7 @@ bool IsRecordFileName(std::string_view name) {
   return StartsWith(lower, "book_") && EndsWith(lower, ".xml");
 }
 
+// Loads book_folder/chapter.xml as it is; false when it is missing, unreadable or damaged.
 bool LoadChapter(std::string_view book_folder, CXmlDocument* doc) {
   return doc->Load(JoinPath(book_folder, "chapter.xml")) == 1;
 }
@@ -126,13 +127,29 @@ std::string BuildChapterXmlText(std::string_view book_folder) {
 }
 
 int CreateChapterXml(std::string_view book_folder, CXmlDocument* doc) {
-  if (LoadChapter(book_folder, doc)) return 1;
   const std::string path = ResolvePath(JoinPath(book_folder, "chapter.xml"));
-  // A file that is there but does not load is moved aside first; when even that fails it is
-  // left alone rather than overwritten.
-  if (FileExists(path) && !RenamePath(path, path + ".bak")) return 0;
-  if (!ReplaceFileAtomically(path, BuildChapterXmlText(book_folder))) return 0;
-  return LoadChapter(book_folder, doc) ? 1 : 0;
+  const bool exists = FileExists(path);
+  if (exists) {
+    std::string bytes;
+    // A file that cannot be read is not known to be damaged: it may be a good, hand-written
+    // table of contents on a disk that failed for a moment. It is left alone.
+    if (!ReadWholeFile(path, &bytes)) {
+      doc->root().Clear();
+      return 0;
+    }
+    if (doc->ParseText(bytes) == 1) return 1;
+  }
+  const std::string text = BuildChapterXmlText(book_folder);
+  // Only a table of contents that loads goes to disk: the next start would take any other for
+  // damaged and move it over the .bak that holds the hand-written one.
+  if (doc->ParseText(text) != 1) return 0;
+  // The damaged file is copied aside before it is replaced, and the replacement is atomic, so
+  // the folder holds it as chapter.xml or as chapter.xml.bak at every moment. When either write
+  // fails, chapter.xml stays as it was and the generated table is shown without being kept; the
+  // next start tries again.
+  if (exists && !CopyFileReplacing(path, path + ".bak")) return 1;
+  ReplaceFileAtomically(path, text);
+  return 1;
 }
 
 }  // namespace tomeva

@@ -52,11 +52,14 @@ std::string ChapterNodeLabel(const CXmlNode& node);
 // listing order) titled with the file's first FdName text.
 std::string BuildChapterXmlText(std::string_view book_folder);
 
-// Loads book_folder/chapter.xml into `doc`; when it is missing or does not load, writes the
-// generated table of contents and loads that. A chapter.xml that exists but does not load is
-// kept as chapter.xml.bak (replacing an older one) before the new file is written, so that a
-// hand-written table of contents with one mistake in it is not lost. Returns 1 when `doc` holds
-// a table of contents afterwards.
+// Loads book_folder/chapter.xml into `doc`; when it is missing or damaged (read, but does not
+// load), generates the table of contents and puts that into `doc`. A chapter.xml that cannot be
+// read at all is left alone and `doc` is left empty (returns 0): it is not known to be damaged.
+// The generated table goes to disk as chapter.xml, a damaged one being first copied to
+// chapter.xml.bak (replacing an older one), so that a hand-written table of contents with one
+// mistake in it is not lost: at every moment the folder holds it as chapter.xml or as
+// chapter.xml.bak. When a write fails, chapter.xml stays as it was and `doc` still holds the
+// generated table. Returns 1 when `doc` holds a table of contents afterwards.
 int CreateChapterXml(std::string_view book_folder, CXmlDocument* doc);
 
 }  // namespace tomeva
