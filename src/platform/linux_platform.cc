@@ -54,17 +54,21 @@ std::string LinuxPlatform::DesktopFolder() { return DesktopDir(); }
 std::string LinuxPlatform::ProgramsFolder() { return ProgramsDir(); }
 std::string LinuxPlatform::SystemFolder() { return SystemDir(); }
 
-bool LinuxPlatform::AcquireSingleInstance(const std::string& name,
-                                          std::function<void()> on_raise_request) {
-  auto guard = std::make_unique<SingleInstanceGuard>(FromGbk(name),
-                                                     QString::fromStdString(RuntimeDir()));
-  if (!guard->Acquire()) return false;
+InstanceGuardResult LinuxPlatform::AcquireSingleInstance(const std::string& name,
+                                                         std::function<void()> on_raise_request,
+                                                         std::string* failure) {
+  auto guard = std::make_unique<SingleInstanceGuard>(
+      FromGbk(name), QFile::decodeName(QByteArray::fromStdString(RuntimeDir())));
+  const InstanceGuardResult result = guard->Acquire(failure);
+  // A lock held without its server still keeps later starts out, so it lives as long as this
+  // object; a guard that holds nothing is dropped.
+  if (!guard->held()) return result;
   QObject::connect(guard.get(), &SingleInstanceGuard::raiseRequested, guard.get(),
                    [callback = std::move(on_raise_request)] {
                      if (callback) callback();
                    });
   guard_ = std::move(guard);
-  return true;
+  return result;
 }
 
 }  // namespace tomeva::platform

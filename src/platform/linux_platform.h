@@ -32,10 +32,12 @@ class LinuxPlatform : public Platform {
   std::string DesktopFolder() override;
   std::string ProgramsFolder() override;
   std::string SystemFolder() override;
-  bool AcquireSingleInstance(const std::string& name,
-                             std::function<void()> on_raise_request) override;
+  InstanceGuardResult AcquireSingleInstance(const std::string& name,
+                                            std::function<void()> on_raise_request,
+                                            std::string* failure) override;
 
-  // The guard taken by AcquireSingleInstance, null before or when it was refused.
+  // The guard taken by AcquireSingleInstance: null before, when another instance holds it, or
+  // when nothing of it could be taken; kept when only its local server failed.
   SingleInstanceGuard* guard() const { return guard_.get(); }
 
  private:

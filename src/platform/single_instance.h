@@ -7,6 +7,9 @@
 #include <QObject>
 #include <QString>
 #include <memory>
+#include <string>
+
+#include "core/platform/platform.h"
 
 class QLocalServer;
 
@@ -15,20 +18,29 @@ namespace tomeva::platform {
 class SingleInstanceGuard : public QObject {
   Q_OBJECT
  public:
-  // `name` is the guard's name (the title's first line and " Class"); `dir` the runtime folder.
+  // `name` is the guard's name (the title's first line and " Class"); `dir` the runtime folder,
+  // created by Acquire when missing.
   SingleInstanceGuard(const QString& name, const QString& dir, QObject* parent = nullptr);
   ~SingleInstanceGuard() override;
 
-  // Takes the guard. When another instance holds it, asks that one to raise its window and
-  // returns false.
-  bool Acquire();
+  // Takes the guard, once. The answers are those of Platform::AcquireSingleInstance: kAcquired;
+  // kHeldElsewhere when a live instance holds the lock (it is asked to raise its window); kFailed
+  // with `*failure` (GBK, naming the runtime folder) when the folder cannot be created, no lock
+  // file can be made there, a dead instance's lock file cannot be removed, or the lock was taken
+  // but the local server cannot listen (the lock is then kept: later starts are still refused,
+  // they only cannot raise this one). A lock file whose holder is gone is taken over.
+  InstanceGuardResult Acquire(std::string* failure);
+  // The lock is this process's.
   bool held() const { return held_; }
+  // Later starts can reach this instance.
+  bool listening() const { return server_ != nullptr; }
 
  signals:
   // Another start asked this instance to show itself.
   void raiseRequested();
 
  private:
+  QString dir_;
   QString lock_path_;
   QString socket_path_;
   std::unique_ptr<QLockFile> lock_;

@@ -1,5 +1,6 @@
 #include "core/doc/tomeva_doc.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "core/doc/command_ids.h"
 #include "fakes.h"
 #include "support/fake_platform.h"
+#include "support/temp_dir.h"
 
 namespace tomeva {
 namespace {
@@ -18,17 +20,23 @@ using testing::FakeFrame;
 using testing::FakeHtmlView;
 using testing::FakePlatform;
 using testing::FakeTreeView;
+using testing::TempDir;
+using testing::WriteGbk;
+using testing::WriteScrambledGbk;
 
-// Results with a fixed number of empty hits.
+// Results with a fixed number of empty hits, or of a search that could not run.
 class FixedResults : public SearchResults {
  public:
-  explicit FixedResults(int total) : total_(total) {}
+  explicit FixedResults(int total, SearchFailure failure = {})
+      : total_(total), failure_(std::move(failure)) {}
   int GetTotalCount() const override { return total_; }
   SearchHit GetHit(int) override { return {}; }
   const std::vector<std::string>& keywords() const override { return keywords_; }
+  const SearchFailure& failure() const override { return failure_; }
 
  private:
   int total_;
+  SearchFailure failure_;
   std::vector<std::string> keywords_;
 };
 
@@ -275,6 +283,165 @@ TEST_F(DocTest, HomeLeavesSearchModeAndShowsTheStartPage) {
   doc_.OnCommand(kCmdHome);
   EXPECT_FALSE(doc_.search_mode());
   EXPECT_EQ(html_.navigated, std::vector<std::string>{"/inst/./EBook/home.htm"});
+}
+
+// A search whose index could not be opened shows which index and that browsing still works, never
+// the page for a search without hits; a search that ran and found nothing still gets that page,
+// with the query shown as typed.
+TEST(DocSearchFailureTest, ADamagedIndexIsNotTakenForNoHits) {
+  TempDir dir;
+  WriteScrambledGbk(dir / "EBook/bookconfig.xml",
+                    "<?xml version=\"1.0\" encoding=\"GB2312\"?>\r\n<books>\r\n"
+                    "<book dir=\"10\" category=\"3\" name=\"唐诗\"/>\r\n"
+                    "<book dir=\"11\" category=\"4\" name=\"宋词\"/>\r\n</books>");
+  const SearchFailure damaged{true, "/inst/SearchDB", "DatabaseCorruptError: bad block"};
+  const std::string query = "<i>abc</i>";
+  const struct {
+    const char* name;
+    bool books;  // restricted to the two books
+    SearchFailure failure;
+    std::string page;
+  } cases[] = {
+      {"damaged, all books", false, damaged,
+       IndexFailurePage("/inst/SearchDB", "DatabaseCorruptError: bad block")},
+      {"damaged, by book", true, damaged,
+       IndexFailurePage("/inst/SearchDB", "DatabaseCorruptError: bad block")},
+      {"sound, no hits", false, {}, NoResultPage(false, query)},
+      {"sound, no hits by book", true, {}, NoResultPage(false, query)},
+  };
+  for (const auto& c : cases) {
+    Settings settings;
+    settings.ebook_dir = dir / "EBook";
+    CTomevaDoc doc(settings);
+    FakeHtmlView html;
+    FakeTreeView tree;
+    FakeFrame frame;
+    doc.AttachHtmlView(&html);
+    doc.AttachTreeView(&tree);
+    doc.AttachFrame(&frame);
+    int searches = 0;
+    doc.set_search_runner(
+        [&](const std::string&, const std::string&, const std::string&, QueryMode) {
+          ++searches;
+          return std::make_unique<FixedResults>(0, c.failure);
+        });
+    if (doc.book_search() != c.books) doc.OnCommand(kCmdBookSearch);
+    tree.checks[0] = tree.checks[1] = true;
+    frame.query = query;
+    doc.OnCommand(kCmdSearch);
+    EXPECT_EQ(searches, c.books ? 2 : 1) << c.name;
+    ASSERT_FALSE(html.shown.empty()) << c.name;
+    EXPECT_EQ(html.shown.back(), c.page) << c.name;
+    // The page takes what was typed as text (the search failure page does not repeat it).
+    EXPECT_EQ(html.shown.back().find("<i>"), std::string::npos) << c.name;
+    if (!c.failure.failed) {
+      EXPECT_NE(html.shown.back().find("&lt;i&gt;abc&lt;/i&gt;"), std::string::npos) << c.name;
+    }
+  }
+}
+
+// What is wrong with the catalogue is handed out once for the start to tell the user: the books
+// left out beyond the table, or which catalogue file did not load.
+TEST(DocStartNoticeTest, CatalogueTroubleIsNoticedOnce) {
+  auto books = [](int n) {
+    std::string text = "<?xml version=\"1.0\" encoding=\"GB2312\"?>\r\n<books>\r\n";
+    for (int i = 1; i <= n; ++i) {
+      text += "<book dir=\"" + std::to_string(100 + i) + "\" category=\"" + std::to_string(i) +
+              "\" name=\"书" + std::to_string(i) + "\"/>\r\n";
+    }
+    return text + "</books>";
+  };
+  const struct {
+    const char* name;
+    std::function<void(const std::string& library)> make;
+    bool overflow;    // the notice is the catalogue's overflow message
+    bool not_loaded;  // the notice names the catalogue file
+  } cases[] = {
+      {"52 books",
+       [&](const std::string& l) { WriteScrambledGbk(l + "/bookconfig.xml", books(52)); }, true,
+       false},
+      {"49 books",
+       [&](const std::string& l) { WriteScrambledGbk(l + "/bookconfig.xml", books(49)); }, false,
+       false},
+      {"no catalogue", [](const std::string& l) { MakeDirectories(l); }, false, true},
+      {"catalogue not scrambled",
+       [&](const std::string& l) { WriteGbk(l + "/bookconfig.xml", books(3)); }, false, true},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    c.make(dir / "EBook");
+    Settings settings;
+    settings.ebook_dir = dir / "EBook";
+    CTomevaDoc doc(settings);
+    std::vector<std::string> expected;
+    if (c.overflow) {
+      ASSERT_FALSE(doc.catalogue().OverflowMessage().empty()) << c.name;
+      expected.push_back(doc.catalogue().OverflowMessage());
+    }
+    if (c.not_loaded) {
+      expected.push_back(Utf8ToGbk("无法读取书目文件“" + (dir / "EBook/bookconfig.xml") +
+                                   "”（文件缺失或已损坏），书库目录无法显示，也不能按类别查询。\n"
+                                   "关掉“分类”后仍可在全部书中检索。"));
+    }
+    EXPECT_EQ(doc.TakeStartNotices(), expected) << c.name;
+    EXPECT_TRUE(doc.TakeStartNotices().empty()) << c.name;
+  }
+}
+
+// A record chosen in the tree whose file is missing or broken gets a page naming the file, not an
+// empty table that reads as an empty record; a sound record beside it still shows its fields.
+TEST(DocRecordFileTest, MissingOrBrokenRecordFileIsNamedInItsPage) {
+  TempDir dir;
+  const std::string lib = dir / "EBook";
+  WriteScrambledGbk(lib + "/bookconfig.xml",
+                    "<?xml version=\"1.0\" encoding=\"GB2312\"?>\r\n<books>\r\n"
+                    "<book dir=\"10\" category=\"3\" name=\"唐诗\"/>\r\n"
+                    "<Xml2HtmlTags category=\"3\" xml_tag=\"FdName\" html_tag=\"题名\"/>\r\n"
+                    "</books>");
+  WriteGbk(lib + "/10/chapter.xml",
+           "<?xml version=\"1.0\" encoding=\"GB2312\"?>\r\n<book>\r\n"
+           "<record title=\"好\">book_1.xml</record>\r\n"
+           "<record title=\"缺\">book_2.xml</record>\r\n"
+           "<record title=\"坏\">book_3.xml</record>\r\n"
+           "<record title=\"空\">book_4.xml</record>\r\n</book>");
+  WriteGbk(
+      lib + "/10/book_1.xml",
+      "<?xml version=\"1.0\" encoding=\"GB2312\"?>\r\n<record><FdName>静夜思</FdName></record>");
+  WriteGbk(lib + "/10/book_3.xml", "<?xml version=\"1.0\"?>\r\n<record><FdName>静夜");
+  WriteGbk(lib + "/10/book_4.xml", "");
+  Settings settings;
+  settings.ebook_dir = lib;
+  CTomevaDoc doc(settings);
+  FakeHtmlView html;
+  FakeTreeView tree;
+  doc.AttachHtmlView(&html);
+  doc.AttachTreeView(&tree);
+  doc.UpdateAllViews();
+
+  const struct {
+    const char* label;
+    std::string page;  // "" = the record's own table
+  } cases[] = {
+      {"好", ""},
+      {"缺", RecordFileProblemPage(RecordFileProblem::kMissing, lib + "/10/book_2.xml")},
+      {"坏", RecordFileProblemPage(RecordFileProblem::kBroken, lib + "/10/book_3.xml")},
+      {"空", RecordFileProblemPage(RecordFileProblem::kBroken, lib + "/10/book_4.xml")},
+  };
+  for (const auto& c : cases) {
+    int item = -1;
+    for (size_t i = 0; i < tree.items.size(); ++i) {
+      if (GbkToUtf8(tree.items[i].label) == c.label) item = static_cast<int>(i);
+    }
+    ASSERT_GE(item, 0) << c.label;
+    html.shown.clear();
+    doc.OnTreeSelectionChanged(item, tree.items[item].data);
+    ASSERT_EQ(html.shown.size(), 1u) << c.label;
+    if (c.page.empty()) {
+      EXPECT_NE(GbkToUtf8(html.shown[0]).find("静夜思"), std::string::npos) << c.label;
+    } else {
+      EXPECT_EQ(html.shown[0], c.page) << c.label;
+    }
+  }
 }
 
 TEST(DocExitTest, ExitCommandRunsWhenTheDocumentGoes) {

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -136,6 +139,52 @@ TEST_F(ResultSetIndexTest, SeveralIndexesAreSummedAndMissingOnesCountZero) {
   none.Search(G("长江"), "content", "");
   EXPECT_EQ(none.GetTotalCount(), 0);
   EXPECT_TRUE(none.hits().empty());
+  EXPECT_FALSE(none.failure().failed);  // a search that ran and found nothing
+}
+
+// An index that cannot be opened is a failure naming it, with the engine's reason, and never a
+// search without hits; indexes beside it still answer.
+TEST_F(ResultSetIndexTest, AnIndexThatCannotBeOpenedIsAFailureNotZeroHits) {
+  // A real index whose every file is then overwritten with garbage.
+  const std::string damaged = *dir_ / "Damaged";
+  ASSERT_EQ(KMS_Open(damaged.c_str(), 1), 0);
+  KmsDocument* d = KMS_New_Document();
+  KMS_Add_Field(d, "content", G("明月").c_str(), "gb2312", 1, 1, 1);
+  ASSERT_EQ(KMS_Insert_Document(damaged.c_str(), d), 0);
+  KMS_Free_Document(d);
+  ASSERT_EQ(KMS_Close(damaged.c_str()), 0);
+  int overwritten = 0;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(damaged)) {
+    if (!entry.is_regular_file()) continue;
+    std::ofstream(entry.path(), std::ios::binary | std::ios::trunc) << std::string(
+        static_cast<size_t>(std::max<std::uintmax_t>(entry.file_size(), 64)), '\xA5');
+    ++overwritten;
+  }
+  ASSERT_GT(overwritten, 1);
+
+  const struct {
+    const char* name;
+    std::vector<std::string> indexes;
+    std::string failed;  // the index named by the failure ("" = none)
+    int total;
+  } cases[] = {
+      {"sound", {*index_}, "", 25},
+      {"missing", {*dir_ / "absent"}, *dir_ / "absent", 0},
+      {"damaged", {damaged}, damaged, 0},
+      {"damaged beside a sound one", {damaged, *index_}, damaged, 25},
+  };
+  for (const auto& c : cases) {
+    CResultSet rs(c.indexes, 1, kQueryAuto);
+    rs.Search(G("明月"), "content", "");
+    EXPECT_EQ(rs.GetTotalCount(), c.total) << c.name;
+    EXPECT_EQ(rs.failure().failed, !c.failed.empty()) << c.name;
+    EXPECT_EQ(rs.failure().index_path, c.failed) << c.name;
+    EXPECT_EQ(rs.failure().reason.empty(), c.failed.empty())
+        << c.name << ": " << GbkToUtf8(rs.failure().reason);
+    // Every fetch searches again and reports again.
+    rs.FetchPage(1);
+    EXPECT_EQ(rs.failure().index_path, c.failed) << c.name;
+  }
 }
 
 TEST_F(ResultSetIndexTest, NaturalQueriesBecomeTheKeywordConjunction) {

@@ -340,6 +340,11 @@ void GuiTest::historyDropDownListsTheNewestQueries() {
     QCOMPARE(items[k]->data().toInt(), kCmdHistoryFirst + k);
     QCOMPARE(items[k]->text(), QStringLiteral("q%1").arg(29 - k));
   }
+  // A query with "&" is listed as typed, not with a shortcut letter made of it.
+  frame()->query_box()->setText(QStringLiteral("A&B <i>"));
+  frame()->RouteCommand(kCmdSearch);
+  emit menu->aboutToShow();
+  QCOMPARE(menu->actions().value(0)->iconText(), QStringLiteral("A&B <i>"));
   frame()->RouteCommand(kCmdHome);  // back to the library
   frame()->RouteCommand(kCmdBookSearch);
   QVERIFY(doc->book_search());

@@ -38,12 +38,17 @@ class FakePlatform : public Platform {
   std::string DesktopFolder() override { return Folder("desktop"); }
   std::string ProgramsFolder() override { return Folder("programs"); }
   std::string SystemFolder() override { return Folder("system"); }
-  bool AcquireSingleInstance(const std::string& name,
-                             std::function<void()> on_raise_request) override {
-    if (held_elsewhere.count(name) != 0) return false;
+  InstanceGuardResult AcquireSingleInstance(const std::string& name,
+                                            std::function<void()> on_raise_request,
+                                            std::string* failure) override {
+    if (held_elsewhere.count(name) != 0) return InstanceGuardResult::kHeldElsewhere;
+    if (!guard_failure.empty()) {
+      if (failure != nullptr) *failure = guard_failure;
+      return InstanceGuardResult::kFailed;
+    }
     guards.push_back(name);
     on_raise_request_ = std::move(on_raise_request);
-    return true;
+    return InstanceGuardResult::kAcquired;
   }
   // A later start asking this instance to show itself.
   void RequestRaise() {
@@ -53,6 +58,7 @@ class FakePlatform : public Platform {
   MemoryRegistry registry_;
   bool start_succeeds = true;
   std::set<std::string> held_elsewhere;  // guard names another instance holds
+  std::string guard_failure;             // non-empty: every guard fails with this reason
   std::vector<std::string> commands;     // "command line@dir"
   std::vector<std::string> documents;
   std::vector<std::string> urls;

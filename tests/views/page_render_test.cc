@@ -356,5 +356,63 @@ TEST(PageRender, NoResultPage) {
   EXPECT_NE(cut.find("x" + long_query.substr(0, 98) + "\""), std::string::npos);
 }
 
+// What the user typed stands in the no-result page as text: mark-up shows as typed instead of
+// taking effect or vanishing. The cut at 100 bytes comes before the escaping, so that a long
+// query of mark-up characters is never left with half a character reference.
+TEST(PageRender, NoResultPageShowsTheQueryAsTyped) {
+  std::string many_lt;  // 99 "<" escaped; the character after them is cut off at 100 bytes
+  for (int i = 0; i < 99; ++i) many_lt += "&lt;";
+  const struct {
+    std::string typed;  // GBK
+    std::string shown;  // GBK, as it stands in the page
+  } cases[] = {
+      {"<i>abc</i>", "&lt;i&gt;abc&lt;/i&gt;"},
+      {"<script>alert(1)</script>", "&lt;script&gt;alert(1)&lt;/script&gt;"},
+      {"AT&T &amp;", "AT&amp;T &amp;amp;"},
+      {"\"quoted\" 'single'", "&quot;quoted&quot; &#39;single&#39;"},
+      {G("春风<b>又绿</b>江南岸"), G("春风&lt;b&gt;又绿&lt;/b&gt;江南岸")},
+      {std::string(99, '<') + G("春"), many_lt},
+  };
+  const std::string before = G("找不到和您的查询\"");
+  const std::string after = G("\"相符的数据结果");
+  for (const auto& c : cases) {
+    for (bool advanced : {false, true}) {
+      const std::string page = NoResultPage(advanced, c.typed);
+      const size_t at = page.find(before);
+      ASSERT_NE(at, std::string::npos) << GbkToUtf8(c.typed);
+      const size_t from = at + before.size();
+      EXPECT_EQ(page.substr(from, page.find(after, from) - from), c.shown)
+          << GbkToUtf8(c.typed) << (advanced ? " (advanced)" : "");
+    }
+  }
+}
+
+// A search that could not run and a record file that cannot be shown get pages that name the
+// index or the file, as text, and say what still works.
+TEST(PageRender, FailurePagesNameWhatFailedAsText) {
+  const struct {
+    const char* name;
+    std::string page;
+    std::string expected;  // UTF-8
+  } cases[] = {
+      {"index", IndexFailurePage("/lib/Search<DB>", "DatabaseCorruptError: bad & broken"),
+       "<font color=red>检索索引“/lib/Search&lt;DB&gt;”无法打开（DatabaseCorruptError: bad &amp; "
+       "broken），这次检索没有进行，不能说明书中没有这些字词。<br>索引需要重建或从备份恢复。<br>"
+       "书库目录和书的浏览不受影响，仍可使用。</font>"},
+      {"index named with %s", IndexFailurePage("/lib/%s", "why"),
+       "<font color=red>检索索引“/lib/%s”无法打开（why），这次检索没有进行，"
+       "不能说明书中没有这些字词。<br>索引需要重建或从备份恢复。<br>"
+       "书库目录和书的浏览不受影响，仍可使用。</font>"},
+      {"record missing",
+       RecordFileProblemPage(RecordFileProblem::kMissing, G("/lib/唐诗/book_1.xml")),
+       "<font color=red>记录文件“/lib/唐诗/book_1.xml”不存在，这条记录无法显示。<br>"
+       "书库中的其他记录和检索不受影响。</font>"},
+      {"record broken", RecordFileProblemPage(RecordFileProblem::kBroken, "/lib/a&b/book_2.xml"),
+       "<font color=red>记录文件“/lib/a&amp;b/book_2.xml”已损坏，无法读取，这条记录无法显示。<br>"
+       "书库中的其他记录和检索不受影响。</font>"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(GbkToUtf8(c.page), c.expected) << c.name;
+}
+
 }  // namespace
 }  // namespace tomeva

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "core/base/gbk.h"
 #include "core/engine/result_set.h"
 #include "tool_io.h"
 
@@ -32,6 +33,12 @@ int RunSearch(const std::vector<std::string>& args) {
   }
   CResultSet results({a.positional[0]}, 1, static_cast<int>(mode));
   results.Search(query, ArgToGbk(a.Get("--field", "content")), ArgToGbk(a.Get("--cond", "")));
+  if (results.failure().failed) {
+    // A search that did not run is not one without hits: no "total":0 for it.
+    const SearchFailure& failure = results.failure();
+    return Failure("cannot search the index " + failure.index_path + ": " +
+                   GbkToUtf8(failure.reason.empty() ? "no reason given" : failure.reason));
+  }
   const int total = results.GetTotalCount();
   const int page = static_cast<int>(hit / CResultSet::kPageSize);
   if (hit < total && page != results.current_page()) results.FetchPage(page);

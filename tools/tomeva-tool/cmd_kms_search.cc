@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "core/base/gbk.h"
 #include "kms/kms.h"
 #include "tool_io.h"
 
@@ -43,7 +44,12 @@ int RunSearch(const std::vector<std::string>& args) {
   std::string field = ArgToGbk(a.Get("--field", "content"));
   KMS_Init();
   KmsSearch* s = KMS_Search(a.positional[0].c_str(), expr.c_str(), "gb2312", field.c_str());
-  if (s == nullptr) return Failure("cannot open the index " + a.positional[0]);
+  if (s == nullptr) {
+    // Kept apart from a search without hits: a damaged index must not read as "count 0".
+    const char* reason = KMS_Last_Error();
+    return Failure("cannot search the index " + a.positional[0] + ": " +
+                   GbkToUtf8(reason != nullptr && *reason != '\0' ? reason : "no reason given"));
+  }
   int total = KMS_HitCount(s);
   std::string out = "{\"count\":" + std::to_string(total) + ",\"hits\":[";
   for (long long i = first; i < total && i < first + count; ++i) {

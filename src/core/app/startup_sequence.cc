@@ -1,5 +1,6 @@
 #include "core/app/startup_sequence.h"
 
+#include "core/base/gbk.h"
 #include "core/base/texts.h"
 #include "core/settings/settings.h"
 
@@ -19,9 +20,21 @@ StartupResult RunStartupSequence(IStartupHost& host) {
   host.Sleep(kStartupPauseMs);
   result.check_version_url = ReadCheckVersionUrl(result.app_dir);
 
-  if (!host.AcquireSingleInstance(SingleInstanceName())) {
-    host.ShowMessage(TextUtf8(kTextOneInstance));
-    return result;
+  std::string failure;
+  switch (host.AcquireSingleInstance(SingleInstanceName(), &failure)) {
+    case InstanceGuardResult::kAcquired:
+      break;
+    case InstanceGuardResult::kHeldElsewhere:
+      host.ShowMessage(TextUtf8(kTextOneInstance));
+      return result;
+    case InstanceGuardResult::kFailed:
+      // The start goes on unguarded. The guard mostly spares the user a second window of the
+      // same station: the import of new books takes a lock of its own per library, the engine
+      // one per index, and the catalogue is only ever replaced whole, so a second instance can
+      // at worst repeat the start-up maintenance, not tear a file. Ending here instead would
+      // shut the user out of the whole library over a runtime folder they often cannot mend.
+      host.ShowMessage(GbkToUtf8(TextWith(kTextGuardFailed, failure)));
+      break;
   }
 
   std::string old_folder = host.OlderInstallationFolder();
@@ -31,6 +44,10 @@ StartupResult RunStartupSequence(IStartupHost& host) {
 
   if (!host.CreateMainFrame() || !host.CreateDocument()) return result;
   host.ShowMainFrame();
+  // Told once the window is there, so that the user sees what the message is about.
+  for (const std::string& notice : host.TakeDocumentNotices()) {
+    host.ShowMessage(GbkToUtf8(notice));
+  }
   if (!host.CheckForUpdate(result.check_version_url)) return result;
   host.InitIndexLibrary();
   result.run = true;

@@ -9,6 +9,9 @@
 #define TOMEVA_CORE_APP_STARTUP_SEQUENCE_H_
 
 #include <string>
+#include <vector>
+
+#include "core/platform/platform.h"
 
 namespace tomeva {
 
@@ -19,9 +22,10 @@ class IStartupHost {
   // The process's working directory ("" when it cannot be read).
   virtual std::string CurrentDirectory() = 0;
   virtual void Sleep(int milliseconds) = 0;
-  // Takes the single-instance guard named `name`. When another instance holds it, that
-  // instance is asked to raise its window and false is returned.
-  virtual bool AcquireSingleInstance(const std::string& name) = 0;
+  // Takes the single-instance guard named `name`, with the answers of
+  // Platform::AcquireSingleInstance: on kFailed, `*failure` (GBK) names the folder and says why.
+  virtual InstanceGuardResult AcquireSingleInstance(const std::string& name,
+                                                    std::string* failure) = 0;
   // A plain modal message box (UTF-8 text).
   virtual void ShowMessage(const std::string& utf8_text) = 0;
   // The folder of an older installation, "" when there is none.
@@ -38,6 +42,10 @@ class IStartupHost {
   virtual bool CreateDocument() = 0;
   // Shows the main frame maximised and gives the keyboard focus to the query box.
   virtual void ShowMainFrame() = 0;
+  // What the document found wrong in the library as it loaded (GBK, one text per thing): books
+  // the catalogue left out, a catalogue that does not load. Each is handed out once; later calls
+  // return only what was found since.
+  virtual std::vector<std::string> TakeDocumentNotices() = 0;
   // The version check against `check_version_url`. False when it started an updater and the
   // program must end now.
   virtual bool CheckForUpdate(const std::string& check_version_url) = 0;
@@ -60,6 +68,8 @@ std::string SingleInstanceName();
 
 // Runs the start-up steps in order. Ends early (run = false) when another instance runs, when
 // the main frame or the document cannot be created, or when the version check ends the program.
+// A guard that fails for any other reason is reported and the start goes on without it. Once the
+// main window shows, the document's notices are shown, each in a message box of its own.
 StartupResult RunStartupSequence(IStartupHost& host);
 
 }  // namespace tomeva

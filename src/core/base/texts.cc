@@ -72,6 +72,28 @@ constexpr Entry kEntries[] = {
     {kTextBadRecordDir, "记录文件%s中的文件夹名不是一个简单的文件夹名，已跳过这条记录。"},
     {kTextOldInstallationKept, "“%s”看起来不是较老版本的安装文件夹，没有删除它。"},
     {kTextImportBusy, "另一个程序正在向本书库导入新书，这次没有导入。新书将在下次启动时导入。"},
+    // The import's failures.
+    // The migration of an older installation and the catalogue.
+    // Start-up, the single instance, damaged data found while searching.
+    {kTextGuardFailed, "防止重复运行的保护没有完全建立：%s。\n本程序照常运行。"},
+    {kTextGuardNoFolder, "无法创建运行文件夹“%s”，不能阻止同时再运行一个本程序"},
+    {kTextGuardNoLock, "无法在运行文件夹“%s”中创建锁文件，不能阻止同时再运行一个本程序"},
+    {kTextGuardStaleLock,
+     "运行文件夹“%s”中留有已结束的本程序的锁文件而无法删除，不能阻止同时再运行一个本程序"},
+    {kTextGuardNoServer, "无法在运行文件夹“%s”中建立本地连接，再启动本程序时不能唤出这个窗口"},
+    {kTextCatalogueNotLoaded,
+     "无法读取书目文件“%s”（文件缺失或已损坏），书库目录无法显示，也不能按类别查询。\n"
+     "关掉“分类”后仍可在全部书中检索。"},
+    {kTextIndexDamaged,
+     "<font color=red>检索索引“%s”无法打开（%s），这次检索没有进行，"
+     "不能说明书中没有这些字词。<br>索引需要重建或从备份恢复。<br>"
+     "书库目录和书的浏览不受影响，仍可使用。</font>"},
+    {kTextRecordFileMissing,
+     "<font color=red>记录文件“%s”不存在，这条记录无法显示。<br>"
+     "书库中的其他记录和检索不受影响。</font>"},
+    {kTextRecordFileBroken,
+     "<font color=red>记录文件“%s”已损坏，无法读取，这条记录无法显示。<br>"
+     "书库中的其他记录和检索不受影响。</font>"},
 };
 
 const std::map<int, std::string>& GbkTable() {

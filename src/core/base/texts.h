@@ -65,6 +65,18 @@ enum TextId : int {
   kTextBadRecordDir,              // record file %s names a folder that is not a plain name
   kTextOldInstallationKept,       // %s does not look like an older installation: not deleted
   kTextImportBusy,                // another program is importing new books into this library
+  // The import's failures (add new ids of the import here).
+  // The migration of an older installation and the catalogue (add new ids of those here).
+  // Start-up, the single instance, damaged data found while searching (add new ids here).
+  kTextGuardFailed,               // the single-instance guard is not complete: %s; runs on
+  kTextGuardNoFolder,             // runtime folder %s cannot be created: no guard
+  kTextGuardNoLock,               // no lock file can be created in %s: no guard
+  kTextGuardStaleLock,            // a dead instance's lock file in %s cannot be removed
+  kTextGuardNoServer,             // no local socket in %s: later starts cannot raise this one
+  kTextCatalogueNotLoaded,        // catalogue file %s missing or damaged: what still works
+  kTextIndexDamaged,              // page: index %s cannot be opened (%s); browsing still works
+  kTextRecordFileMissing,         // page: record file %s does not exist
+  kTextRecordFileBroken,          // page: record file %s cannot be read or parsed
 };
 
 // The text as GBK bytes; the empty string for an unknown id. Thread-safe.

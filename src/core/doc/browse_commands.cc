@@ -58,9 +58,21 @@ void CTomevaDoc::RenderBrowsingPage() {
   const std::string path = JoinPath(JoinPath(settings_.ebook_dir, folder), file);
   page_stack_.PushPage(kPageTreeRecord, path, selected);
 
-  // A record file that is missing or does not parse gives an empty table.
   CXmlDocument record;
-  if (!file.empty()) record.Load(path);
+  if (!file.empty()) {
+    // A record file that is missing or does not parse would render as an empty table, which
+    // reads as an empty record; the page says which file it is instead.
+    const bool missing = !FileExists(path);
+    if (missing || record.Load(path) != 1) {
+      RecordPage problem;
+      problem.generated = true;
+      problem.html = RecordFileProblemPage(
+          missing ? RecordFileProblem::kMissing : RecordFileProblem::kBroken, path);
+      ShowGeneratedPage(problem);
+      html_->ScrollToTop();
+      return;
+    }
+  }
   RecordPage page = RenderBrowseRecord(record, category, folder, pages_.Context(false));
   if (page.generated) {
     ShowGeneratedPage(page);

@@ -27,6 +27,14 @@ std::shared_ptr<SearchResults> ResultPlaces::FirstWithHits(int books) const {
   return nullptr;
 }
 
+std::shared_ptr<SearchResults> ResultPlaces::FirstFailed(int books) const {
+  const int n = std::min(books, kBookPlaces);
+  for (int i = 0; i < n; ++i) {
+    if (places_[i] != nullptr && places_[i]->failure().failed) return places_[i];
+  }
+  return nullptr;
+}
+
 std::vector<int> ResultPlaces::Counts(int books) const {
   const int n = std::clamp(books, 0, kBookPlaces);
   std::vector<int> counts(n, 0);

@@ -33,6 +33,8 @@ class ResultPlaces {
   std::shared_ptr<SearchResults> Select(int position);
   // The first of the places 0..books-1 whose result has hits; null when none has.
   std::shared_ptr<SearchResults> FirstWithHits(int books) const;
+  // The first of the places 0..books-1 whose search failed; null when none did.
+  std::shared_ptr<SearchResults> FirstFailed(int books) const;
   // The hit counts of the places 0..books-1 (at most kBookPlaces of them): 0 for an empty place.
   std::vector<int> Counts(int books) const;
   // Empties every place and the current result.

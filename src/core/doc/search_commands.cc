@@ -60,8 +60,11 @@ void CTomevaDoc::RunSearch() {
       results_.set_place(i, search(BookFilter(catalogue_.rows()[i].category)));
     }
     // The first book with hits is shown. When none has any, the views are still redrawn once so
-    // that the page leaves "检索中…" for the no-result message.
-    SetCurrentResult(results_.FirstWithHits(n));
+    // that the page leaves "检索中…": for the failure of a search that could not run, else for
+    // the no-result message.
+    std::shared_ptr<SearchResults> shown = results_.FirstWithHits(n);
+    if (shown == nullptr) shown = results_.FirstFailed(n);
+    SetCurrentResult(std::move(shown));
     if (tree_ != nullptr) tree_->SetBookCounts(results_.Counts(catalogue_.book_count()));
   } else {
     SetCurrentResult(search(""));
@@ -138,6 +141,12 @@ void CTomevaDoc::ToggleBookSearch() {
 
 void CTomevaDoc::RenderSearchPage() {
   SearchResults* current = results_.current();
+  if (current != nullptr && current->failure().failed && current->GetTotalCount() <= 0) {
+    // The search did not run: saying that nothing was found would be false.
+    const SearchFailure& failure = current->failure();
+    html_->ShowHtml(IndexFailurePage(failure.index_path, failure.reason));
+    return;
+  }
   if (current == nullptr || current->GetTotalCount() <= 0) {
     html_->ShowHtml(
         NoResultPage(advanced_search_, frame_ != nullptr ? frame_->GetQueryText() : ""));

@@ -16,6 +16,7 @@ class EngineResults : public SearchResults {
   int GetTotalCount() const override { return results_.GetTotalCount(); }
   SearchHit GetHit(int n) override { return results_.GetHit(n); }
   const std::vector<std::string>& keywords() const override { return results_.keywords(); }
+  const SearchFailure& failure() const override { return results_.failure(); }
 
  private:
   CResultSet results_;

@@ -25,6 +25,12 @@ class SearchResults {
   virtual SearchHit GetHit(int n) = 0;
   // The words to mark in the pages, in the engine's order.
   virtual const std::vector<std::string>& keywords() const = 0;
+  // Set when an index could not be searched (see CResultSet::failure): the count then says
+  // nothing about whether the library holds the words. Results of no engine never fail.
+  virtual const SearchFailure& failure() const {
+    static const SearchFailure none;
+    return none;
+  }
 };
 
 // Runs one search: the query as typed, the index field, the condition placed in front of the

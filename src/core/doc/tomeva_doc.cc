@@ -2,12 +2,22 @@
 // commands of every group share.
 #include "core/doc/tomeva_doc.h"
 
+#include "core/base/file_util.h"
+#include "core/base/texts.h"
 #include "core/doc/command_ids.h"
 
 namespace tomeva {
 
 CTomevaDoc::CTomevaDoc(Settings settings) : settings_(std::move(settings)) {
-  catalogue_.LoadCatalogue(settings_.ebook_dir);
+  // Without its catalogue the library shows as an empty tree and a book-restricted search has no
+  // book to run in; without its overflow books they are simply missing. Either way the user
+  // would not know why, so it is said once the window shows.
+  if (!catalogue_.LoadCatalogue(settings_.ebook_dir)) {
+    start_notices_.push_back(
+        TextWith(kTextCatalogueNotLoaded, JoinPath(settings_.ebook_dir, "bookconfig.xml")));
+  } else if (std::string overflow = catalogue_.OverflowMessage(); !overflow.empty()) {
+    start_notices_.push_back(std::move(overflow));
+  }
   pages_.config =
       LoadResultPageConfig(settings_.app_dir + "SearchResultConfig.xml", settings_.ebook_dir);
   pages_.labels = LoadFieldLabels(catalogue_.document());

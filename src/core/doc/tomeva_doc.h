@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "core/doc/browse_state.h"
 #include "core/doc/command_table.h"
@@ -70,6 +71,11 @@ class CTomevaDoc {
   // Paints the current result's first kPaintedKeywords keywords, and again after the next load.
   void PaintKeywords();
 
+  // What the user must be told about the library as the document found it (GBK, one text per
+  // thing, in the order found): the books the catalogue left out, a catalogue that does not
+  // load. Handed out once: the call empties the list.
+  std::vector<std::string> TakeStartNotices() { return std::exchange(start_notices_, {}); }
+
   const ResultPlaces& results() const { return results_; }
   const RecordCursor& cursor() const { return cursor_; }
   const QueryHistory& history() const { return history_; }
@@ -123,6 +129,7 @@ class CTomevaDoc {
   ResultTree result_tree_;  // the hit list of the tree in search mode
   BrowseState browse_;
   PageStack page_stack_;
+  std::vector<std::string> start_notices_;
 };
 
 }  // namespace tomeva

@@ -100,10 +100,16 @@ bool CResultSet::FetchPage(int page) {
   const long long window_begin = static_cast<long long>(page) * page_size_;
   const long long window_end = window_begin + page_size_;
   long long total = 0;
+  failure_ = SearchFailure();
   for (size_t i = 0; i < index_paths_.size(); ++i) {
     hit_counts_[i] = 0;
     KmsSearch* h = KMS_Search(index_paths_[i].c_str(), expression_.c_str(), kCharset,
                               default_field_.c_str());
+    if (h == nullptr && !failure_.failed) {
+      // Kept apart from an empty result, so that a damaged index is never told as "nothing found".
+      const char* reason = KMS_Last_Error();
+      failure_ = {true, index_paths_[i], reason != nullptr ? reason : ""};
+    }
     if (h != nullptr) {
       const int n = KMS_HitCount(h);
       int skipped = 0;

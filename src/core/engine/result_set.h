@@ -22,6 +22,14 @@ struct SearchHit {
   int category = 0;
 };
 
+// An index that a search could not run on: missing, unreadable or damaged. Such a search is not
+// one without hits: it did not happen.
+struct SearchFailure {
+  bool failed = false;
+  std::string index_path;  // the index that could not be opened, as given
+  std::string reason;      // the engine's reason (GBK, one line; may be empty)
+};
+
 class CResultSet {
  public:
   static constexpr int kPageSize = 10;
@@ -36,13 +44,18 @@ class CResultSet {
   // empty) and fetches page 0. Always true.
   bool Search(std::string_view query, std::string_view field, std::string_view condition);
 
-  // Searches every index again and holds page `page` (10 hits). Always true.
+  // Searches every index again and holds page `page` (10 hits). Always true; an index that
+  // cannot be opened adds no hits and is recorded in failure().
   bool FetchPage(int page);
 
   // Hit n from 0 over all pages; fetches its page when needed. Out of range: an empty hit.
   SearchHit GetHit(int n);
 
   int GetTotalCount() const;
+
+  // The first index the last fetch could not search (failed = false when it searched them all).
+  // The hits and the total then count only the indexes that answered.
+  const SearchFailure& failure() const { return failure_; }
 
   // The query as rewritten for the mode; `rewritten` tells whether it changed.
   std::string PrepareQuery(std::string_view query, bool* rewritten) const;
@@ -69,6 +82,7 @@ class CResultSet {
   std::string expression_;
   std::string default_field_;
   std::vector<SearchHit> hits_;
+  SearchFailure failure_;
 };
 
 // The category number of an "f15" value: its leading decimal digits, 0 when there are none.

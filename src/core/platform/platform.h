@@ -19,6 +19,13 @@
 
 namespace tomeva {
 
+// What taking the single-instance guard came to (Platform::AcquireSingleInstance).
+enum class InstanceGuardResult {
+  kAcquired,
+  kHeldElsewhere,
+  kFailed,
+};
+
 class Platform {
  public:
   virtual ~Platform() = default;
@@ -45,12 +52,20 @@ class Platform {
   virtual std::string ProgramsFolder() = 0;  // the menu of installed programs
   virtual std::string SystemFolder() = 0;    // where shared engine files were installed
 
-  // Takes the single-instance guard named `name` for as long as the platform object lives. When
-  // another running instance holds it, that instance is asked to raise its window and false is
-  // returned. While the guard is held, `on_raise_request` runs (on the user-interface thread)
-  // each time a later start asks this instance to show itself.
-  virtual bool AcquireSingleInstance(const std::string& name,
-                                     std::function<void()> on_raise_request) = 0;
+  // Takes the single-instance guard named `name` for as long as the platform object lives.
+  //   kAcquired: held; `on_raise_request` runs (on the user-interface thread) each time a later
+  //     start asks this instance to show itself.
+  //   kHeldElsewhere: a running instance holds it; that instance was asked to raise its window.
+  //     Only a live holder gives this answer: a guard left behind by an instance that was killed
+  //     is taken over.
+  //   kFailed: the guard could not be set up in full (its folder cannot be created or written,
+  //     a leftover of a dead instance cannot be removed, later starts cannot reach this one).
+  //     `*failure` (GBK, one line) names the folder and says what went wrong and what it means.
+  //     Whatever part of the guard could be taken is kept.
+  // `failure` may be null; it is left alone unless the answer is kFailed.
+  virtual InstanceGuardResult AcquireSingleInstance(const std::string& name,
+                                                    std::function<void()> on_raise_request,
+                                                    std::string* failure) = 0;
 };
 
 }  // namespace tomeva

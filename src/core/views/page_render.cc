@@ -43,6 +43,14 @@ std::string FormatOne(const std::string& format, std::string_view value) {
   return format.substr(0, at) + std::string(value) + format.substr(at + 2);
 }
 
+// Fills the two "%s" of a fixed text. Both are found in the text itself, so a "%s" inside the
+// first value is never taken for the second place.
+std::string FormatTwo(const std::string& format, std::string_view first, std::string_view second) {
+  const size_t at = format.find("%s");
+  if (at == std::string::npos) return format;
+  return format.substr(0, at) + std::string(first) + FormatOne(format.substr(at + 2), second);
+}
+
 bool EndsWithPdf(std::string_view path) {
   return path.size() >= 4 && EqualsNoCase(path.substr(path.size() - 4), ".pdf");
 }
@@ -253,9 +261,48 @@ void ExpandImageList(std::string* page, std::string_view book_folder, std::strin
   *page = std::move(out);
 }
 
+std::string EscapeHtml(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&#39;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
 std::string NoResultPage(bool advanced_bar_shown, std::string_view query_text) {
+  // Cut before escaping, so that the cut can never fall inside a character reference.
   std::string_view query = query_text.substr(0, GbkBoundaryAtOrBefore(query_text, 100));
-  return FormatOne(Text(advanced_bar_shown ? kTextNoResultAdvanced : kTextNoResult), query);
+  return FormatOne(Text(advanced_bar_shown ? kTextNoResultAdvanced : kTextNoResult),
+                   EscapeHtml(query));
+}
+
+std::string IndexFailurePage(std::string_view index_path, std::string_view reason) {
+  return FormatTwo(Text(kTextIndexDamaged), EscapeHtml(index_path), EscapeHtml(reason));
+}
+
+std::string RecordFileProblemPage(RecordFileProblem problem, std::string_view path) {
+  return FormatOne(
+      Text(problem == RecordFileProblem::kMissing ? kTextRecordFileMissing : kTextRecordFileBroken),
+      EscapeHtml(path));
 }
 
 namespace {

@@ -109,9 +109,29 @@ void ApplyLinkSpec(std::string* page, std::string_view link_spec, std::string_vi
 // triples, by one row per picture. Flags anywhere in a target: "$" absolute, "!" new window.
 void ExpandImageList(std::string* page, std::string_view book_folder, std::string_view app_dir);
 
+// `text` made safe to stand as text in a page: "&", "<", ">", '"' and "'" become character
+// references, every other byte stays. GBK in and out (no GBK trail byte is one of those five).
+std::string EscapeHtml(std::string_view text);
+
 // The page shown for a search without hits: string 145 with the advanced-search bar shown,
-// else 144, with the query text (at most 100 bytes, cut at a character boundary) in it.
+// else 144, with the query text (at most 100 bytes, cut at a character boundary) in it as text:
+// whatever the user typed shows as typed, mark-up characters included.
 std::string NoResultPage(bool advanced_bar_shown, std::string_view query_text);
+
+// The page shown instead of the no-result page when index `index_path` could not be searched
+// (missing, unreadable or damaged; `reason` as the engine gave it): it names the index and says
+// that the search did not run and that browsing the library still works. GBK; both are put in as
+// text.
+std::string IndexFailurePage(std::string_view index_path, std::string_view reason);
+
+// What is wrong with a record file that a record page was asked for.
+enum class RecordFileProblem {
+  kMissing,  // there is no such file
+  kBroken,   // it cannot be read or does not parse
+};
+// The page shown in place of the record table when the record file `path` has `problem`: it names
+// the file (as text) and says that the rest of the library is not affected. GBK.
+std::string RecordFileProblemPage(RecordFileProblem problem, std::string_view path);
 
 // The hit-number heading of hit `record_index` (0-based).
 std::string HitNumberHeading(int record_index);

@@ -52,10 +52,14 @@ void CTomevaApp::Sleep(int milliseconds) { QThread::msleep(milliseconds); }
 
 platform::SingleInstanceGuard* CTomevaApp::guard() const { return platform_->guard(); }
 
-bool CTomevaApp::AcquireSingleInstance(const std::string& name) {
-  return platform_->AcquireSingleInstance(name, [this] {
-    if (frame_ != nullptr) frame_->RaiseWindow();
-  });
+InstanceGuardResult CTomevaApp::AcquireSingleInstance(const std::string& name,
+                                                      std::string* failure) {
+  return platform_->AcquireSingleInstance(
+      name,
+      [this] {
+        if (frame_ != nullptr) frame_->RaiseWindow();
+      },
+      failure);
 }
 
 void CTomevaApp::ShowMessage(const std::string& utf8_text) {
@@ -64,7 +68,12 @@ void CTomevaApp::ShowMessage(const std::string& utf8_text) {
 
 void CTomevaApp::PresentMessage(const QString& text) {
   messages_.append(text);
-  QMessageBox::information(frame_.get(), QString::fromUtf8(TextUtf8(kTextAppTitle)), text);
+  // Plain text: a message naming a folder or file must show the name as it is, even one that
+  // looks like mark-up.
+  QMessageBox box(QMessageBox::Information, QString::fromUtf8(TextUtf8(kTextAppTitle)), text,
+                  QMessageBox::Ok, frame_.get());
+  box.setTextFormat(Qt::PlainText);
+  box.exec();
 }
 
 std::string CTomevaApp::OlderInstallationFolder() {
@@ -121,6 +130,10 @@ void CTomevaApp::ShowMainFrame() {
   // window did not wait for them; they go now, in the background. Cut short by an early exit,
   // the rest simply goes at the next start.
   std::thread([dir = result_.app_dir] { ClearImportLeftovers(dir); }).detach();
+}
+
+std::vector<std::string> CTomevaApp::TakeDocumentNotices() {
+  return doc_ != nullptr ? doc_->TakeStartNotices() : std::vector<std::string>();
 }
 
 bool CTomevaApp::CheckForUpdate(const std::string&) {

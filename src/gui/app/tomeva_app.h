@@ -59,7 +59,7 @@ class CTomevaApp : public QObject, public IStartupHost {
   // IStartupHost
   std::string CurrentDirectory() override;
   void Sleep(int milliseconds) override;
-  bool AcquireSingleInstance(const std::string& name) override;
+  InstanceGuardResult AcquireSingleInstance(const std::string& name, std::string* failure) override;
   void ShowMessage(const std::string& utf8_text) override;
   std::string OlderInstallationFolder() override;
   void MigrateOlderInstallation(const std::string& old_folder) override;
@@ -69,6 +69,7 @@ class CTomevaApp : public QObject, public IStartupHost {
   bool CreateMainFrame() override;
   bool CreateDocument() override;
   void ShowMainFrame() override;
+  std::vector<std::string> TakeDocumentNotices() override;
   bool CheckForUpdate(const std::string& check_version_url) override;
   void InitIndexLibrary() override;
 

@@ -301,7 +301,10 @@ void CMainFrame::FillHistoryMenu() {
     return;
   }
   for (const auto& [id, text] : items) {
-    QAction* act = history_menu_->addAction(FromGbk(text));
+    // A menu takes "&" as the mark of a shortcut letter; a query is shown as it was typed.
+    QString label = FromGbk(text);
+    label.replace(QLatin1Char('&'), QStringLiteral("&&"));
+    QAction* act = history_menu_->addAction(label);
     act->setData(id);
     int command = id;
     connect(act, &QAction::triggered, this, [this, command] { RouteCommand(command); });
