@@ -6,6 +6,7 @@
 
 #include "core/base/gbk.h"
 #include "core/base/mbstring.h"
+#include "kms/batch.h"
 #include "kms/terms.h"
 
 namespace tomeva::kms {
@@ -55,8 +56,13 @@ std::string HashHex(std::string_view s) {
 }  // namespace
 
 std::string KeyTerm(std::string_view key) {
-  if (key.size() <= 200) return "Q" + std::string(key);
-  return "Q\x01" + HashHex(key) + std::to_string(key.size());
+  if (key.size() <= 200) return kKeyPrefix + std::string(key);
+  return kKeyPrefix + std::string("\x01") + HashHex(key) + std::to_string(key.size());
+}
+
+std::string ReplacedTerm(const PendingDocument& pending) {
+  if (pending.key.empty()) return "";
+  return pending.batch.empty() ? KeyTerm(pending.key) : PendingKeyTerm(pending.key);
 }
 
 Xapian::Document BuildDocument(const PendingDocument& pending, FieldRegistry* registry,
@@ -84,7 +90,11 @@ Xapian::Document BuildDocument(const PendingDocument& pending, FieldRegistry* re
       if (term.size() > info.prefix.size()) doc.add_term(term);
     }
   }
-  if (!pending.key.empty()) doc.add_boolean_term(KeyTerm(pending.key));
+  if (!pending.key.empty()) doc.add_boolean_term(ReplacedTerm(pending));
+  if (!pending.batch.empty()) {
+    doc.add_boolean_term(kHiddenTerm);
+    doc.add_boolean_term(BatchTerm(pending.batch));
+  }
   doc.set_data(data);
   return doc;
 }

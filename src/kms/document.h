@@ -26,13 +26,21 @@ struct FieldValue {
 
 struct PendingDocument {
   std::vector<FieldValue> fields;
-  std::string key;  // empty: no key
+  std::string key;    // empty: no key
+  std::string batch;  // empty: visible at once (see batch.h)
 };
+
+inline constexpr char kKeyPrefix[] = "Q";
 
 // The term that identifies a document by its key ("Q" + key; long keys are hashed to fit).
 std::string KeyTerm(std::string_view key);
 
-// Builds the Xapian document; new field names are entered into `registry` (setting `*changed`).
+// The term whose document the insert of `pending` replaces: the key term, or for a batch document
+// its pending key term; empty when the document has no key.
+std::string ReplacedTerm(const PendingDocument& pending);
+
+// Builds the Xapian document, with the batch terms when it belongs to a batch; new field names are
+// entered into `registry` (setting `*changed`).
 Xapian::Document BuildDocument(const PendingDocument& pending, FieldRegistry* registry,
                                bool* changed);
 

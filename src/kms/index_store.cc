@@ -4,13 +4,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <exception>
 #include <filesystem>
 #include <map>
 #include <vector>
 
 #include "core/base/file_util.h"
 #include "core/base/mbstring.h"
+#include "kms/batch.h"
 
 namespace tomeva::kms {
 namespace {
@@ -98,6 +101,24 @@ ReaderPool& Pool() {
 
 constexpr size_t kMaxPooledPerIndex = 8;
 
+// A copy of a document read from the database that owes it nothing. Xapian takes a document it
+// read itself for a modified version of the same record: written under another document id it
+// keeps that id's data and positions. A copy is written whole.
+Xapian::Document Detached(const Xapian::Document& doc) {
+  Xapian::Document copy;
+  copy.set_data(doc.get_data());
+  for (Xapian::ValueIterator v = doc.values_begin(); v != doc.values_end(); ++v) {
+    copy.add_value(v.get_valueno(), *v);
+  }
+  for (Xapian::TermIterator t = doc.termlist_begin(); t != doc.termlist_end(); ++t) {
+    copy.add_term(*t, t.get_wdf());
+    for (Xapian::PositionIterator p = t.positionlist_begin(); p != t.positionlist_end(); ++p) {
+      copy.add_posting(*t, *p, 0);
+    }
+  }
+  return copy;
+}
+
 }  // namespace
 
 std::optional<std::string> CurrentGeneration(const std::string& index_path,
@@ -128,6 +149,8 @@ std::optional<std::string> CurrentGeneration(const std::string& index_path,
   return generation;
 }
 
+bool IndexExists(const std::string& index_path) { return SigOf(StubPath(index_path)).size >= 0; }
+
 FieldRegistry LoadFieldRegistry(const Xapian::Database& db) {
   FieldRegistry registry = FieldRegistry::Parse(db.get_metadata(kFieldsKey));
   std::string scheme = db.get_metadata(kTermSchemeKey);
@@ -150,7 +173,9 @@ int IndexWriter::CommitInterval() {
 }
 
 IndexWriter::IndexWriter(const std::string& index_path) : index_path_(index_path) {
-  MakeDirectories(index_path_);
+  if (!MakeDirectories(index_path_)) {
+    throw Xapian::DatabaseCreateError("cannot create the folder " + index_path_, errno);
+  }
   OpenCurrent();
   fields_ = LoadFieldRegistry(*db_);
   // A new index records the scheme it is written in with its first commit.
@@ -165,6 +190,11 @@ IndexWriter::~IndexWriter() = default;
 void IndexWriter::OpenCurrent() {
   for (int attempt = 0;; ++attempt) {
     std::optional<std::string> gen = CurrentGeneration(index_path_);
+    if (!gen && IndexExists(index_path_)) {
+      // Creating a generation beside it would never become current: the stub is not replaced.
+      throw Xapian::DatabaseCorruptError("the stub " + StubPath(index_path_) +
+                                         " names no generation");
+    }
     if (!gen) {
       // A new index: create the first generation, then the stub that makes it current.
       std::string name = kGenerationPrefix + std::to_string(HighestGeneration(index_path_) + 1);
@@ -251,12 +281,78 @@ void IndexWriter::Optimize() {
   RemoveTree(old);
 }
 
+void IndexWriter::PublishBatch(std::string_view name) {
+  if (!db_) throw Xapian::InvalidOperationError("index writer lost");
+  Commit();
+  const std::string batch = BatchTerm(name);
+  // The ids first: the documents are replaced while their list would be walked.
+  std::vector<Xapian::docid> ids(db_->postlist_begin(batch), db_->postlist_end(batch));
+  if (ids.empty()) return;
+  db_->begin_transaction();
+  try {
+    for (Xapian::docid id : ids) {
+      Xapian::Document doc = db_->get_document(id);
+      doc.remove_term(kHiddenTerm);
+      doc.remove_term(batch);
+      Xapian::TermIterator t = doc.termlist_begin();
+      t.skip_to(kPendingKeyPrefix);
+      if (t != doc.termlist_end() && StartsWith(*t, kPendingKeyPrefix)) {
+        std::string pending = *t;
+        std::string key = PublishedKeyTerm(pending);
+        doc.remove_term(pending);
+        doc.add_boolean_term(key);
+        if (db_->term_exists(key)) {
+          // Takes the visible document's id, and so its place among equal scores.
+          db_->replace_document(key, Detached(doc));
+          db_->delete_document(id);
+          continue;
+        }
+      }
+      db_->replace_document(id, doc);
+    }
+    db_->commit_transaction();
+  } catch (...) {
+    try {
+      db_->cancel_transaction();
+    } catch (const Xapian::Error&) {
+      // The transaction's own failure is the one worth reporting.
+    }
+    throw;
+  }
+}
+
+void IndexWriter::DiscardBatch(std::string_view name) {
+  if (!db_) throw Xapian::InvalidOperationError("index writer lost");
+  Commit();
+  const std::string batch = BatchTerm(name);
+  if (!db_->term_exists(batch)) return;
+  // In a transaction, so that Xapian's own flush after many changes cannot commit half of it.
+  db_->begin_transaction();
+  try {
+    db_->delete_document(batch);
+    db_->commit_transaction();
+  } catch (...) {
+    try {
+      db_->cancel_transaction();
+    } catch (const Xapian::Error&) {
+    }
+    throw;
+  }
+}
+
 std::unique_ptr<PooledReader> PooledReader::Acquire(const std::string& index_path) {
   ReaderPool& pool = Pool();
+  std::exception_ptr last_error;
   for (int attempt = 0; attempt < 4; ++attempt) {
     FileSig stub;
     std::optional<std::string> gen = CurrentGeneration(index_path, &stub);
-    if (!gen) return nullptr;
+    if (!gen) {
+      // The stub is replaced by rename, never removed: one that is there but names no
+      // generation is damaged, not an index being swapped.
+      if (!IndexExists(index_path)) return nullptr;
+      throw Xapian::DatabaseCorruptError("the stub " + StubPath(index_path) +
+                                         " names no generation");
+    }
     PooledDb slot;
     {
       std::lock_guard<std::mutex> lock(pool.mutex);
@@ -290,9 +386,11 @@ std::unique_ptr<PooledReader> PooledReader::Acquire(const std::string& index_pat
       return reader;
     } catch (const Xapian::DatabaseError&) {
       // The generation was replaced between reading the stub and opening it: read it again.
+      // When it keeps failing the index is damaged or unreadable, and the last error says how.
+      last_error = std::current_exception();
     }
   }
-  return nullptr;
+  std::rethrow_exception(last_error);
 }
 
 PooledReader::~PooledReader() {

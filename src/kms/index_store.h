@@ -21,6 +21,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "kms/field_registry.h"
 
@@ -42,6 +43,9 @@ struct FileIdentity {
 std::optional<std::string> CurrentGeneration(const std::string& index_path,
                                              FileIdentity* stub_identity = nullptr);
 
+// True when the folder holds an index (its stub), whether or not that opens.
+bool IndexExists(const std::string& index_path);
+
 // The field table and term scheme stored in `db`.
 FieldRegistry LoadFieldRegistry(const Xapian::Database& db);
 
@@ -49,7 +53,10 @@ FieldRegistry LoadFieldRegistry(const Xapian::Database& db);
 class IndexWriter {
  public:
   // Opens the current generation for writing, creating the index when the folder has none.
-  // Throws Xapian::DatabaseLockError when another process writes to it.
+  // Throws Xapian::DatabaseLockError when another process writes to it,
+  // Xapian::DatabaseCreateError when the folder cannot be created, and the other
+  // Xapian::DatabaseError kinds when the index does not open (Xapian::DatabaseCorruptError when
+  // it is damaged).
   explicit IndexWriter(const std::string& index_path);
   ~IndexWriter();
 
@@ -62,6 +69,14 @@ class IndexWriter {
 
   // Commits, compacts into the next generation, swaps the stub and goes on writing there.
   void Optimize();
+
+  // Commit what was inserted, then make every document of the batch `name` visible (see batch.h),
+  // and commit again. The publication is one Xapian transaction: after a crash either all of the
+  // batch is visible or none of it. A batch document with a key replaces the visible document of
+  // that key, keeping its document id; one without takes its own id.
+  void PublishBatch(std::string_view name);
+  // Commit what was inserted, then delete every document of the batch `name` in one transaction.
+  void DiscardBatch(std::string_view name);
 
   FieldRegistry& fields() { return fields_; }
   void MarkFieldsChanged() { fields_changed_ = true; }
@@ -87,7 +102,9 @@ class IndexWriter {
 class PooledReader {
  public:
   // Opens (or takes from the pool and reopens) the current generation of the index. Returns
-  // nullptr when the folder holds no index that opens.
+  // nullptr when the folder holds no index (no stub). Throws Xapian::DatabaseError when there is
+  // one that does not open: its stub names no generation (Xapian::DatabaseCorruptError), or
+  // Xapian's error of the last attempt to open it.
   static std::unique_ptr<PooledReader> Acquire(const std::string& index_path);
   ~PooledReader();
 

@@ -10,8 +10,10 @@
 //               KMS_ClearSearch
 //
 // No function throws; bad input (a query that does not parse, bytes that are not GBK, a missing
-// index) gives an empty result or a non-zero status. Searches read what was last committed and
-// never block the writer. Functions may be called from any thread; one writer per index.
+// index) gives an empty result or a non-zero status. Every call that fails (a non-zero status, or
+// NULL where the contract says so) keeps its reason for KMS_Last_Error. Searches read what was
+// last committed and never block the writer. Functions may be called from any thread; one writer
+// per index.
 #ifndef TOMEVA_KMS_KMS_H_
 #define TOMEVA_KMS_KMS_H_
 
@@ -27,14 +29,65 @@ typedef struct KmsHit KmsHit;
 void KMS_Init(void);
 
 // Opens the index folder for writing (mode 1: to insert; created when missing) or for optimising
-// (mode 0). Until KMS_Close, inserts go to this writer.
-void KMS_Open(const char* index_path, int mode);
+// (mode 0). Until KMS_Close, inserts go to this writer. Opening an index this process has open
+// already only counts: each KMS_Open wants its KMS_Close, and the last one commits. Returns 0 on
+// success; non-zero when the index cannot be opened for writing (another process holds its write
+// lock, the folder cannot be created, the index is damaged), with the reason in KMS_Last_Error;
+// nothing is open then.
+int KMS_Open(const char* index_path, int mode);
 
-// Commits what was inserted and releases the writer.
-void KMS_Close(const char* index_path);
+// Commits what was inserted and releases the writer (an inner KMS_Close of nested opens only
+// counts, and returns 0). Returns 0 when everything inserted since the open is durable in the
+// index; non-zero when the index was not open, or when the commit failed: what was inserted
+// since the last commit is then not durable and should be inserted again. The writer is released
+// either way. The reason is in KMS_Last_Error.
+int KMS_Close(const char* index_path);
 
-// Compacts the index into a new folder and swaps it in atomically.
-void KMS_Optimize(const char* index_path);
+// Commits, then compacts the index into a new folder and swaps it in atomically, through the
+// open writer or one opened for the call. Returns 0 on success; non-zero (the committed index
+// left as it was) otherwise, with the reason in KMS_Last_Error.
+int KMS_Optimize(const char* index_path);
+
+// Why the last failed KMS_ call of the calling thread failed: GBK, one line, naming the index
+// folder as the caller wrote it, e.g. "索引/lib/SearchDB被另一个程序锁定" or
+// "索引/lib/SearchDB已损坏：<Xapian's message>". "" when no call of this thread has failed.
+// Successful calls leave it as it is, so it may be asked after a few calls; it says nothing about
+// whether the latest one failed. Owned by the engine; valid until the thread's next failing call.
+const char* KMS_Last_Error(void);
+
+// Uncommitted batches. A document given a batch name before its insert is stored like any other
+// but no search finds it until the batch is published; a discarded batch is deleted. A caller
+// that must not let half of a group be found (the import of a book) inserts the group as a batch,
+// commits it, records the group as its own commit point, and only then publishes it; after a
+// crash it publishes or discards the batches it finds (KMS_Get_Batches) by its own record.
+//
+// Keys and batches: a key names at most one visible document and at most one batch document.
+// Inserting a batch document with a key replaces the batch document of that key (whatever its
+// batch), never the visible one, so searches go on finding the visible document until the batch
+// is published. Publishing replaces the visible document of the key with the batch's (which
+// takes its place among equal scores); discarding leaves the visible one as it was. A document
+// inserted without a batch replaces the visible document of its key only. So a book imported
+// again after a crash never shows twice, and never vanishes while its new copy waits.
+//
+// Publish and discard work through the open writer (KMS_Open) or one opened for the call; each
+// commits what was inserted before it, and is itself one commit: after a crash the batch is
+// wholly published (or deleted) or not at all. Both are idempotent; on a folder without an index
+// they do nothing and return 0.
+//
+// Names the batch of the document (non-empty, at most 200 bytes, no tab or line break). Returns
+// 0 on success.
+int KMS_Set_Batch(KmsDocument* doc, const char* batch);
+// Makes every document of the batch visible to searches and commits. Returns 0 on success (also
+// for a batch with no documents); non-zero with KMS_Last_Error otherwise.
+int KMS_Publish_Batch(const char* index_path, const char* batch);
+// Deletes every document of the batch and commits. Returns 0 on success (also for a batch with
+// no documents); non-zero with KMS_Last_Error otherwise.
+int KMS_Discard_Batch(const char* index_path, const char* batch);
+// The names of the batches with documents in the index as of its last commit, in byte order,
+// each followed by "\n" ("" when none, also when the folder holds no index yet), as a string
+// owned by the caller until KMS_Free_Field; NULL, with KMS_Last_Error, when the index cannot be
+// read (damaged, unreadable).
+char* KMS_Get_Batches(const char* index_path);
 
 KmsDocument* KMS_New_Document(void);
 
@@ -45,17 +98,20 @@ int KMS_Add_Field(KmsDocument* doc, const char* name, const char* value, const c
                   int stored, int indexed, int tokenized);
 
 // Gives the document a key unique within the index: inserting a document whose key is already in
-// the index replaces that document instead of adding a second. Returns 0 on success.
+// the index replaces that document instead of adding a second (for documents of batches, see
+// "Keys and batches" above). Returns 0 on success.
 int KMS_Set_Key(KmsDocument* doc, const char* key);
 
 // Inserts into the index (through the open writer, or a writer opened and closed for this one
-// call). Returns 0 on success.
+// call, which commits). Returns 0 on success; non-zero with KMS_Last_Error (no writer, the index
+// cannot be opened or written).
 int KMS_Insert_Document(const char* index_path, KmsDocument* doc);
 
 void KMS_Free_Document(KmsDocument* doc);
 
 // Runs a query: field:terms, "quoted phrases", AND, OR; unprefixed terms go to `default_field`
-// (NULL or "" = "content"). Returns NULL when the index cannot be opened.
+// (NULL or "" = "content"). Returns NULL when the index cannot be opened (missing, unreadable or
+// damaged), with the reason in KMS_Last_Error: a caller can tell that from a search without hits.
 KmsSearch* KMS_Search(const char* index_path, const char* query, const char* charset,
                       const char* default_field);
 

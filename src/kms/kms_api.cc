@@ -1,5 +1,6 @@
 // The C boundary of the engine. Every entry point catches everything: callers get an empty
-// result or a non-zero status, never an exception.
+// result or a non-zero status, never an exception, and every failure leaves its reason in the
+// calling thread's KMS_Last_Error.
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -9,12 +10,15 @@
 
 #include "core/base/file_util.h"
 #include "core/base/gbk.h"
+#include "kms/batch.h"
 #include "kms/document.h"
+#include "kms/failure.h"
 #include "kms/index_store.h"
 #include "kms/keywords.h"
 #include "kms/kms.h"
 #include "kms/query_parser.h"
 
+using tomeva::kms::Action;
 using tomeva::kms::IndexWriter;
 using tomeva::kms::PooledReader;
 
@@ -49,6 +53,32 @@ struct WriterSlot {
   int opens = 0;
 };
 
+// The reason of the thread's last failed call. Successful calls leave it alone, so that a caller
+// may make a few calls and ask afterwards why the one that failed did.
+thread_local std::string t_last_error;
+
+// Keeps `reason` for KMS_Last_Error; returns the failure status.
+int Fail(std::string&& reason) {
+  t_last_error = std::move(reason);
+  return -1;
+}
+
+// The same for the exception being handled; call only inside a catch block. Never throws: a
+// reason that cannot be built is left empty rather than let out through the C boundary.
+int FailCurrent(std::string_view shown_path, Action action, std::string_view batch = {}) {
+  try {
+    t_last_error = tomeva::kms::DescribeCurrentException(shown_path, action, batch);
+  } catch (...) {
+    t_last_error.clear();
+  }
+  return -1;
+}
+
+// The index path as the caller wrote it, for reasons: the caller recognises that.
+std::string_view Shown(const char* index_path) {
+  return index_path == nullptr ? std::string_view() : std::string_view(index_path);
+}
+
 std::mutex g_writers_mutex;
 std::map<std::string, WriterSlot>& Writers() {
   static auto* writers = new std::map<std::string, WriterSlot>();
@@ -67,6 +97,25 @@ std::shared_ptr<IndexWriter> OpenWriter(const std::string& path) {
   return it == Writers().end() ? nullptr : it->second.writer;
 }
 
+// Runs `work(writer, own)` under the writer's lock, on the index's open writer or on one opened
+// for this call alone (`own`), which is released afterwards.
+template <typename Work>
+void WithWriter(const std::string& path, Work work) {
+  std::shared_ptr<IndexWriter> writer = OpenWriter(path);
+  const bool own = !writer;
+  if (own) writer = std::make_shared<IndexWriter>(path);
+  std::lock_guard<std::mutex> lock(writer->mutex());
+  work(*writer, own);
+}
+
+bool ValidBatch(const char* batch) {
+  return batch != nullptr && tomeva::kms::IsValidBatchName(batch);
+}
+
+std::string BadBatchReason() {
+  return tomeva::kms::BadArgumentReason("批次名须非空、不超过200字节、不含制表符和换行");
+}
+
 char* CopyOut(const std::string& s) {
   char* out = static_cast<char*>(std::malloc(s.size() + 1));
   if (out == nullptr) return nullptr;
@@ -78,8 +127,8 @@ char* CopyOut(const std::string& s) {
 // (Re)builds the enquire on the search's reader and ranks the first window with an exact count.
 void Run(KmsSearch* s) {
   Xapian::Database& db = s->reader->db();
-  Xapian::Query query =
-      tomeva::kms::ParseQuery(s->query_utf8, s->default_field, s->reader->fields());
+  Xapian::Query query = tomeva::kms::VisibleOnly(
+      tomeva::kms::ParseQuery(s->query_utf8, s->default_field, s->reader->fields()));
   s->enquire = std::make_unique<Xapian::Enquire>(db);
   s->enquire->set_query(query);
   s->enquire->set_weighting_scheme(Xapian::BM25Weight());
@@ -91,7 +140,9 @@ void Run(KmsSearch* s) {
 }
 
 // Runs `step` on the search's reader; when a writer's commits have overtaken the reader, or a
-// compaction replaced its generation, takes a fresh reader, ranks again and retries.
+// compaction replaced its generation, takes a fresh reader, ranks again and retries. False, with
+// the reason kept, when it keeps failing (a damaged index does) or the index has gone; throws
+// what a fresh reader throws.
 template <typename Step>
 bool WithRetry(KmsSearch* s, bool run_first, Step step) {
   bool run = run_first;
@@ -102,12 +153,16 @@ bool WithRetry(KmsSearch* s, bool run_first, Step step) {
       return true;
     } catch (const Xapian::DatabaseError&) {
       // DatabaseModifiedError, or a generation removed under us: fall through to a new reader.
+      FailCurrent(s->index_path, Action::kSearch);
     }
     s->enquire.reset();
     s->reader->Discard();
     s->reader.reset();
     s->reader = PooledReader::Acquire(s->index_path);
-    if (!s->reader) return false;
+    if (!s->reader) {
+      Fail(tomeva::kms::MissingIndexReason(s->index_path));
+      return false;
+    }
     run = true;
   }
   return false;
@@ -119,10 +174,10 @@ extern "C" {
 
 void KMS_Init(void) {}
 
-void KMS_Open(const char* index_path, int mode) {
+int KMS_Open(const char* index_path, int mode) {
   try {
     std::string path = IndexPath(index_path);
-    if (path.empty()) return;
+    if (path.empty()) return Fail(tomeva::kms::NoIndexPathReason());
     std::lock_guard<std::mutex> lock(g_writers_mutex);
     WriterSlot& slot = Writers()[path];
     if (!slot.writer) {
@@ -130,41 +185,119 @@ void KMS_Open(const char* index_path, int mode) {
         slot.writer = std::make_shared<IndexWriter>(path);
       } catch (...) {
         Writers().erase(path);
-        return;
+        throw;
       }
     }
     ++slot.opens;
+    return 0;
   } catch (...) {
+    return FailCurrent(Shown(index_path), Action::kOpen);
   }
 }
 
-void KMS_Close(const char* index_path) {
+int KMS_Close(const char* index_path) {
   try {
     std::string path = IndexPath(index_path);
+    if (path.empty()) return Fail(tomeva::kms::NoIndexPathReason());
     std::shared_ptr<IndexWriter> writer;
     {
       std::lock_guard<std::mutex> lock(g_writers_mutex);
       auto it = Writers().find(path);
-      if (it == Writers().end()) return;
-      if (--it->second.opens > 0) return;
+      if (it == Writers().end()) return Fail(tomeva::kms::NotOpenReason(Shown(index_path)));
+      if (--it->second.opens > 0) return 0;
+      // Released whatever the commit does: a writer that cannot commit is of no use to anyone,
+      // and holding on to it would keep every other process out of the index.
       writer = std::move(it->second.writer);
       Writers().erase(it);
     }
     std::lock_guard<std::mutex> lock(writer->mutex());
     writer->Commit();
+    return 0;
   } catch (...) {
+    return FailCurrent(Shown(index_path), Action::kCommit);
   }
 }
 
-void KMS_Optimize(const char* index_path) {
+int KMS_Optimize(const char* index_path) {
   try {
     std::string path = IndexPath(index_path);
-    if (path.empty()) return;
-    std::shared_ptr<IndexWriter> writer = OpenWriter(path);
-    if (!writer) writer = std::make_shared<IndexWriter>(path);
-    std::lock_guard<std::mutex> lock(writer->mutex());
-    writer->Optimize();
+    if (path.empty()) return Fail(tomeva::kms::NoIndexPathReason());
+    WithWriter(path, [](IndexWriter& writer, bool) { writer.Optimize(); });
+    return 0;
   } catch (...) {
+    return FailCurrent(Shown(index_path), Action::kOptimize);
+  }
+}
+
+const char* KMS_Last_Error(void) { return t_last_error.c_str(); }
+
+int KMS_Set_Batch(KmsDocument* doc, const char* batch) {
+  try {
+    if (doc == nullptr) return Fail(tomeva::kms::BadArgumentReason("没有文档"));
+    if (!ValidBatch(batch)) return Fail(BadBatchReason());
+    doc->pending.batch = batch;
+    return 0;
+  } catch (...) {
+    return FailCurrent({}, Action::kInsert);
+  }
+}
+
+int KMS_Publish_Batch(const char* index_path, const char* batch) {
+  try {
+    std::string path = IndexPath(index_path);
+    if (path.empty()) return Fail(tomeva::kms::NoIndexPathReason());
+    if (!ValidBatch(batch)) return Fail(BadBatchReason());
+    // A folder without an index holds no batch; publishing must not create one there.
+    if (!OpenWriter(path) && !tomeva::kms::IndexExists(path)) return 0;
+    WithWriter(path, [&](IndexWriter& writer, bool) { writer.PublishBatch(batch); });
+    return 0;
+  } catch (...) {
+    return FailCurrent(Shown(index_path), Action::kPublish, batch ? batch : "");
+  }
+}
+
+int KMS_Discard_Batch(const char* index_path, const char* batch) {
+  try {
+    std::string path = IndexPath(index_path);
+    if (path.empty()) return Fail(tomeva::kms::NoIndexPathReason());
+    if (!ValidBatch(batch)) return Fail(BadBatchReason());
+    if (!OpenWriter(path) && !tomeva::kms::IndexExists(path)) return 0;
+    WithWriter(path, [&](IndexWriter& writer, bool) { writer.DiscardBatch(batch); });
+    return 0;
+  } catch (...) {
+    return FailCurrent(Shown(index_path), Action::kDiscard, batch ? batch : "");
+  }
+}
+
+char* KMS_Get_Batches(const char* index_path) {
+  try {
+    std::string path = IndexPath(index_path);
+    if (path.empty()) {
+      Fail(tomeva::kms::NoIndexPathReason());
+      return nullptr;
+    }
+    for (int attempt = 0;; ++attempt) {
+      std::unique_ptr<PooledReader> reader = PooledReader::Acquire(path);
+      if (!reader) return CopyOut("");  // no index yet, so no batches
+      try {
+        Xapian::Database& db = reader->db();
+        std::string names;
+        const std::string prefix = tomeva::kms::kBatchPrefix;
+        for (auto t = db.allterms_begin(prefix); t != db.allterms_end(prefix); ++t) {
+          if (t.get_termfreq() > 0) names += (*t).substr(prefix.size()) + "\n";
+        }
+        char* out = CopyOut(names);
+        if (out == nullptr) throw std::bad_alloc();
+        return out;
+      } catch (const Xapian::DatabaseModifiedError&) {
+        // A commit overtook the reader: read the new revision.
+        reader->Discard();
+        if (attempt >= 2) throw;
+      }
+    }
+  } catch (...) {
+    FailCurrent(Shown(index_path), Action::kListBatches);
+    return nullptr;
   }
 }
 
@@ -179,43 +312,45 @@ KmsDocument* KMS_New_Document(void) {
 int KMS_Add_Field(KmsDocument* doc, const char* name, const char* value, const char* charset,
                   int stored, int indexed, int tokenized) {
   try {
-    if (doc == nullptr || name == nullptr || *name == '\0') return -1;
+    if (doc == nullptr) return Fail(tomeva::kms::BadArgumentReason("没有文档"));
     // Names go into the field table line by line, tab-separated.
-    if (std::strpbrk(name, "\t\n") != nullptr) return -1;
+    if (name == nullptr || *name == '\0' || std::strpbrk(name, "\t\n") != nullptr) {
+      return Fail(tomeva::kms::BadArgumentReason("字段名须非空、不含制表符和换行"));
+    }
     doc->pending.fields.push_back(
         {name, value ? value : "", stored != 0, indexed != 0, tokenized != 0});
     return 0;
   } catch (...) {
-    return -1;
+    return FailCurrent({}, Action::kInsert);
   }
 }
 
 int KMS_Set_Key(KmsDocument* doc, const char* key) {
   try {
-    if (doc == nullptr || key == nullptr) return -1;
+    if (doc == nullptr) return Fail(tomeva::kms::BadArgumentReason("没有文档"));
+    if (key == nullptr) return Fail(tomeva::kms::BadArgumentReason("没有键"));
     doc->pending.key = key;
     return 0;
   } catch (...) {
-    return -1;
+    return FailCurrent({}, Action::kInsert);
   }
 }
 
 int KMS_Insert_Document(const char* index_path, KmsDocument* doc) {
   try {
     std::string path = IndexPath(index_path);
-    if (doc == nullptr || path.empty()) return -1;
-    std::shared_ptr<IndexWriter> writer = OpenWriter(path);
-    bool own = !writer;
-    if (own) writer = std::make_shared<IndexWriter>(path);
-    std::lock_guard<std::mutex> lock(writer->mutex());
-    bool changed = false;
-    Xapian::Document xdoc = tomeva::kms::BuildDocument(doc->pending, &writer->fields(), &changed);
-    if (changed) writer->MarkFieldsChanged();
-    writer->Insert(xdoc, doc->pending.key.empty() ? "" : tomeva::kms::KeyTerm(doc->pending.key));
-    if (own) writer->Commit();
+    if (path.empty()) return Fail(tomeva::kms::NoIndexPathReason());
+    if (doc == nullptr) return Fail(tomeva::kms::BadArgumentReason("没有文档"));
+    WithWriter(path, [&](IndexWriter& writer, bool own) {
+      bool changed = false;
+      Xapian::Document xdoc = tomeva::kms::BuildDocument(doc->pending, &writer.fields(), &changed);
+      if (changed) writer.MarkFieldsChanged();
+      writer.Insert(xdoc, tomeva::kms::ReplacedTerm(doc->pending));
+      if (own) writer.Commit();
+    });
     return 0;
   } catch (...) {
-    return -1;
+    return FailCurrent(Shown(index_path), Action::kInsert);
   }
 }
 
@@ -224,25 +359,34 @@ void KMS_Free_Document(KmsDocument* doc) { delete doc; }
 KmsSearch* KMS_Search(const char* index_path, const char* query, const char* charset,
                       const char* default_field) {
   try {
+    if (index_path == nullptr || *index_path == '\0') {
+      Fail(tomeva::kms::NoIndexPathReason());
+      return nullptr;
+    }
     auto s = std::make_unique<KmsSearch>();
     s->query_utf8 = tomeva::GbkToUtf8(query ? query : "");
     s->default_field = default_field && *default_field ? default_field : "content";
     // The path as given usually names the index exactly; resolving separators and letter case
     // costs file look-ups, so it is done only when the index is not found as given.
-    if (index_path != nullptr && *index_path != '\0' && std::strchr(index_path, '\\') == nullptr) {
+    if (std::strchr(index_path, '\\') == nullptr) {
       s->index_path = index_path;
       s->reader = PooledReader::Acquire(s->index_path);
     }
     if (!s->reader) {
       std::string resolved = IndexPath(index_path);
-      if (resolved.empty() || resolved == s->index_path) return nullptr;
-      s->index_path = resolved;
-      s->reader = PooledReader::Acquire(s->index_path);
+      if (resolved != s->index_path) {
+        s->index_path = resolved;
+        s->reader = PooledReader::Acquire(s->index_path);
+      }
     }
-    if (!s->reader) return nullptr;
+    if (!s->reader) {
+      Fail(tomeva::kms::MissingIndexReason(index_path));
+      return nullptr;
+    }
     if (!WithRetry(s.get(), true, [] {})) return nullptr;
     return s.release();
   } catch (...) {
+    FailCurrent(Shown(index_path), Action::kSearch);
     return nullptr;
   }
 }
@@ -273,6 +417,8 @@ KmsHit* KMS_Hit(KmsSearch* search, int n) {
     if (!ok || !have) return nullptr;
     return (search->hits[n] = std::move(hit)).get();
   } catch (...) {
+    FailCurrent(search != nullptr ? std::string_view(search->index_path) : std::string_view(),
+                Action::kSearch);
     return nullptr;
   }
 }

@@ -72,7 +72,7 @@ class CorpusIndexTest : public ::testing::Test {
     dir_ = new TempDir();
     records_ = new std::vector<bench::CorpusRecord>(bench::GenerateCorpus(3000, 20240501));
     ASSERT_EQ(records_->size(), 3000u) << "fortune files missing";
-    BuildIndex(dir_->path(), *records_);
+    ASSERT_EQ(BuildIndex(dir_->path(), *records_), 0) << KMS_Last_Error();
     contents_ = new std::vector<std::string>();
     titles_ = new std::vector<std::string>();
     for (const auto& r : *records_) {
@@ -279,14 +279,14 @@ TEST(KmsApiTest, AsciiWordsMatchWholeWordsWithoutRegardToCase) {
   const std::vector<std::string> texts = {"Hello World", "hello-world", "HelloWorld",
                                           "say HELLO",   "shell oh",    "ＨＥＬＬＯ full width",
                                           "world hello"};
-  KMS_Open(dir.path().c_str(), 1);
+  ASSERT_EQ(KMS_Open(dir.path().c_str(), 1), 0);
   for (const auto& t : texts) {
     KmsDocument* d = KMS_New_Document();
     KMS_Add_Field(d, "content", Utf8ToGbk(t).c_str(), "gb2312", 1, 1, 1);
     ASSERT_EQ(KMS_Insert_Document(dir.path().c_str(), d), 0);
     KMS_Free_Document(d);
   }
-  KMS_Close(dir.path().c_str());
+  ASSERT_EQ(KMS_Close(dir.path().c_str()), 0);
   const std::vector<std::pair<std::string, int>> cases = {
       {"hello", 5},           {"HELLO", 5}, {"Hello", 5}, {"hell", 0}, {"helloworld", 1},
       {"\"hello world\"", 2},  // both spellings of the phrase, not "world hello"
@@ -334,15 +334,15 @@ TEST(KmsApiTest, EqualScoresKeepDocumentOrderAndHigherScoresComeFirst) {
   TempDir dir;
   const std::vector<std::string> texts = {"alpha beta", "alpha", "beta gamma", "alpha alpha alpha",
                                           "alpha beta"};
-  KMS_Open(dir.path().c_str(), 1);
+  ASSERT_EQ(KMS_Open(dir.path().c_str(), 1), 0);
   for (size_t i = 0; i < texts.size(); ++i) {
     KmsDocument* d = KMS_New_Document();
     KMS_Add_Field(d, "xml", std::to_string(i).c_str(), "gb2312", 1, 0, 0);
     KMS_Add_Field(d, "content", texts[i].c_str(), "gb2312", 0, 1, 1);
-    KMS_Insert_Document(dir.path().c_str(), d);
+    ASSERT_EQ(KMS_Insert_Document(dir.path().c_str(), d), 0);
     KMS_Free_Document(d);
   }
-  KMS_Close(dir.path().c_str());
+  ASSERT_EQ(KMS_Close(dir.path().c_str()), 0);
   EXPECT_EQ(HitXml(dir.path(), "alpha", 10), (std::vector<std::string>{"3", "1", "0", "4"}));
   EXPECT_EQ(HitXml(dir.path(), "\"alpha beta\"", 10), (std::vector<std::string>{"0", "4"}));
 }
@@ -352,11 +352,11 @@ TEST(KmsApiTest, SameKeyReplacesTheDocument) {
   auto records = bench::GenerateCorpus(3, 1);
   records[0].title = Utf8ToGbk("旧标题");
   records[1].title = Utf8ToGbk("新标题");
-  KMS_Open(dir.path().c_str(), 1);
+  ASSERT_EQ(KMS_Open(dir.path().c_str(), 1), 0);
   ASSERT_EQ(InsertRecord(dir.path(), records[0], 0, "book/a.xml"), 0);
   ASSERT_EQ(InsertRecord(dir.path(), records[2], 2, "book/c.xml"), 0);
   ASSERT_EQ(InsertRecord(dir.path(), records[1], 1, "book/a.xml"), 0);
-  KMS_Close(dir.path().c_str());
+  ASSERT_EQ(KMS_Close(dir.path().c_str()), 0);
   // Re-indexing in a later session replaces as well, and long keys work.
   std::string long_key(600, 'k');
   ASSERT_EQ(InsertRecord(dir.path(), records[2], 3, long_key.c_str()), 0);

@@ -45,7 +45,7 @@ TEST(KmsDurabilityTest, SearchesDuringABuildSeeWholeCommitsOnly) {
   TempDir dir;
   CommitEvery every(100);
   const int kDocs = 3000;
-  KMS_Open(dir.path().c_str(), 1);
+  ASSERT_EQ(KMS_Open(dir.path().c_str(), 1), 0);
   ASSERT_EQ(InsertNumbered(dir.path(), 0), 0);
   std::atomic<bool> done{false};
   std::atomic<int> searches{0};
@@ -62,7 +62,7 @@ TEST(KmsDurabilityTest, SearchesDuringABuildSeeWholeCommitsOnly) {
   for (int i = 1; i < kDocs; ++i) ASSERT_EQ(InsertNumbered(dir.path(), i), 0);
   done = true;
   reader.join();
-  KMS_Close(dir.path().c_str());
+  ASSERT_EQ(KMS_Close(dir.path().c_str()), 0);
   EXPECT_TRUE(failures.empty()) << failures.front();
   EXPECT_GT(searches.load(), 0);
   EXPECT_EQ(Count(dir.path(), "every"), kDocs);
@@ -100,7 +100,7 @@ TEST(KmsDurabilityTest, KilledBuildKeepsEveryCommittedRecord) {
     TempDir dir;
     int delay = 20 + static_cast<int>(rng() % 400);
     int reported = RunAndKill(std::chrono::milliseconds(delay), [&](auto report) {
-      KMS_Open(dir.path().c_str(), 1);
+      if (KMS_Open(dir.path().c_str(), 1) != 0) return;
       for (int i = 0;; ++i) {
         if (InsertNumbered(dir.path(), i) != 0) return;
         report(i + 1);
@@ -128,9 +128,9 @@ TEST(KmsDurabilityTest, KilledBuildKeepsEveryCommittedRecord) {
 TEST(KmsDurabilityTest, OptimizeKeepsEveryRecordWhileSearchesGoOn) {
   TempDir dir;
   const int kDocs = 2000;
-  KMS_Open(dir.path().c_str(), 1);
-  for (int i = 0; i < kDocs; ++i) InsertNumbered(dir.path(), i);
-  KMS_Close(dir.path().c_str());
+  ASSERT_EQ(KMS_Open(dir.path().c_str(), 1), 0);
+  for (int i = 0; i < kDocs; ++i) ASSERT_EQ(InsertNumbered(dir.path(), i), 0);
+  ASSERT_EQ(KMS_Close(dir.path().c_str()), 0);
   std::atomic<bool> done{false};
   std::atomic<int> bad{0}, searches{0};
   std::thread reader([&] {
@@ -142,11 +142,11 @@ TEST(KmsDurabilityTest, OptimizeKeepsEveryRecordWhileSearchesGoOn) {
     }
   });
   for (int round = 0; round < 4; ++round) {
-    KMS_Open(dir.path().c_str(), 0);
-    KMS_Optimize(dir.path().c_str());
-    KMS_Close(dir.path().c_str());
+    ASSERT_EQ(KMS_Open(dir.path().c_str(), 0), 0) << KMS_Last_Error();
+    ASSERT_EQ(KMS_Optimize(dir.path().c_str()), 0) << KMS_Last_Error();
+    ASSERT_EQ(KMS_Close(dir.path().c_str()), 0) << KMS_Last_Error();
   }
-  KMS_Optimize(dir.path().c_str());  // also without an explicit Open
+  ASSERT_EQ(KMS_Optimize(dir.path().c_str()), 0);  // also without an explicit Open
   done = true;
   reader.join();
   EXPECT_EQ(bad.load(), 0);
@@ -163,17 +163,17 @@ TEST(KmsDurabilityTest, OptimizeKeepsEveryRecordWhileSearchesGoOn) {
 TEST(KmsDurabilityTest, KilledOptimizeLeavesAWholeIndex) {
   TempDir dir;
   const int kDocs = 3000;
-  KMS_Open(dir.path().c_str(), 1);
-  for (int i = 0; i < kDocs; ++i) InsertNumbered(dir.path(), i);
-  KMS_Close(dir.path().c_str());
+  ASSERT_EQ(KMS_Open(dir.path().c_str(), 1), 0);
+  for (int i = 0; i < kDocs; ++i) ASSERT_EQ(InsertNumbered(dir.path(), i), 0);
+  ASSERT_EQ(KMS_Close(dir.path().c_str()), 0);
   std::mt19937 rng(std::random_device{}());
   for (int round = 0; round < 5; ++round) {
     int delay = 5 + static_cast<int>(rng() % 300);
     RunAndKill(std::chrono::milliseconds(delay), [&](auto report) {
       for (int k = 0;; ++k) {
-        KMS_Open(dir.path().c_str(), 0);
-        KMS_Optimize(dir.path().c_str());
-        KMS_Close(dir.path().c_str());
+        if (KMS_Open(dir.path().c_str(), 0) != 0) return;
+        int optimized = KMS_Optimize(dir.path().c_str());
+        if (KMS_Close(dir.path().c_str()) != 0 || optimized != 0) return;
         report(k);
       }
     });
@@ -181,8 +181,8 @@ TEST(KmsDurabilityTest, KilledOptimizeLeavesAWholeIndex) {
     EXPECT_EQ(HitXml(dir.path(), "rec2999", 1), std::vector<std::string>{XmlOf(2999)});
   }
   // A writer cleans up what an interrupted compaction left.
-  KMS_Open(dir.path().c_str(), 1);
-  KMS_Close(dir.path().c_str());
+  ASSERT_EQ(KMS_Open(dir.path().c_str(), 1), 0);
+  ASSERT_EQ(KMS_Close(dir.path().c_str()), 0);
   int generations = 0;
   for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
     generations += e.is_directory();

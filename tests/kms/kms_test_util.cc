@@ -24,11 +24,15 @@ int InsertRecord(const std::string& index, const bench::CorpusRecord& r, int id,
   return rc;
 }
 
-void BuildIndex(const std::string& index, const std::vector<bench::CorpusRecord>& records) {
+int BuildIndex(const std::string& index, const std::vector<bench::CorpusRecord>& records) {
   KMS_Init();
-  KMS_Open(index.c_str(), 1);
-  for (size_t i = 0; i < records.size(); ++i) InsertRecord(index, records[i], static_cast<int>(i));
-  KMS_Close(index.c_str());
+  if (int rc = KMS_Open(index.c_str(), 1); rc != 0) return rc;
+  int status = 0;
+  for (size_t i = 0; i < records.size() && status == 0; ++i) {
+    status = InsertRecord(index, records[i], static_cast<int>(i));
+  }
+  int closed = KMS_Close(index.c_str());
+  return status != 0 ? status : closed;
 }
 
 int Count(const std::string& index, const std::string& gbk_query, const char* field) {

@@ -20,8 +20,8 @@ int InsertRecord(const std::string& index, const bench::CorpusRecord& r, int id,
                  const char* key = nullptr);
 std::string XmlOf(int id);
 
-// Builds an index of all `records` (open, insert, close).
-void BuildIndex(const std::string& index, const std::vector<bench::CorpusRecord>& records);
+// Builds an index of all `records` (open, insert, close). Returns the first non-zero status, or 0.
+int BuildIndex(const std::string& index, const std::vector<bench::CorpusRecord>& records);
 
 // Hit count of a GBK query, or -1 when KMS_Search returned NULL.
 int Count(const std::string& index, const std::string& gbk_query, const char* field = nullptr);

@@ -517,10 +517,15 @@ bool WriteSampleLibrary(const SampleOptions& options, std::string* error) {
     if (!IndexBook(book, out, index_dir, &w, options.verbose)) return false;
   }
   log("optimising the index");
-  KMS_Open(index_dir.c_str(), 0);
-  KMS_Optimize(index_dir.c_str());
-  KMS_Close(index_dir.c_str());
-  return true;
+  if (KMS_Open(index_dir.c_str(), 0) != 0) {
+    return w.Fail("cannot open the index: " + GbkToUtf8(KMS_Last_Error()));
+  }
+  const bool optimized = KMS_Optimize(index_dir.c_str()) == 0;
+  const std::string reason = GbkToUtf8(KMS_Last_Error());
+  if (KMS_Close(index_dir.c_str()) != 0) {
+    return w.Fail("cannot commit the index: " + GbkToUtf8(KMS_Last_Error()));
+  }
+  return optimized || w.Fail("cannot optimise the index: " + reason);
 }
 
 }  // namespace tomeva::sample

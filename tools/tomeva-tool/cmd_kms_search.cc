@@ -91,12 +91,15 @@ int RunOptimize(const std::vector<std::string>& args) {
   KMS_Init();
   // An index that does not open is reported rather than created empty by the optimiser.
   KmsSearch* probe = KMS_Search(index, "", "gb2312", nullptr);
-  if (probe == nullptr) return Failure(std::string("no index at ") + index);
+  if (probe == nullptr) {
+    return Failure(std::string("no index at ") + index + ": " + GbkToUtf8(KMS_Last_Error()));
+  }
   KMS_ClearSearch(probe);
-  KMS_Open(index, 0);
-  KMS_Optimize(index);
-  KMS_Close(index);
-  return 0;
+  if (KMS_Open(index, 0) != 0) return Failure(GbkToUtf8(KMS_Last_Error()));
+  const bool optimized = KMS_Optimize(index) == 0;
+  const std::string reason = GbkToUtf8(KMS_Last_Error());
+  if (KMS_Close(index) != 0) return Failure(GbkToUtf8(KMS_Last_Error()));
+  return optimized ? 0 : Failure(reason);
 }
 
 CommandRegistrar search_reg("kms-search",

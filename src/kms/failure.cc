@@ -1,0 +1,99 @@
+#include "kms/failure.h"
+
+#include <xapian.h>
+
+#include <exception>
+#include <new>
+
+#include "core/base/gbk.h"
+
+namespace tomeva::kms {
+namespace {
+
+// The fixed words are written here in UTF-8 and handed out as GBK, like every text of the system.
+std::string Words(std::string_view utf8) { return Utf8ToGbk(utf8); }
+
+std::string Index(std::string_view index_path) { return Words("索引") + std::string(index_path); }
+
+std::string ActionWords(Action action, std::string_view batch) {
+  switch (action) {
+    case Action::kOpen:
+      return Words("打开");
+    case Action::kCommit:
+      return Words("提交");
+    case Action::kOptimize:
+      return Words("压缩");
+    case Action::kInsert:
+      return Words("写入");
+    case Action::kSearch:
+      return Words("检索");
+    case Action::kPublish:
+      return Words("发布批次") + std::string(batch);
+    case Action::kDiscard:
+      return Words("删除批次") + std::string(batch);
+    case Action::kListBatches:
+      return Words("列出批次");
+  }
+  return {};
+}
+
+// Xapian's messages hold the paths we gave it, which are GBK bytes already, and otherwise ASCII;
+// so they are kept as they are. Only line breaks go, since a reason is one line.
+std::string OneLine(std::string text) {
+  for (char& c : text) {
+    if (c == '\n' || c == '\r') c = ' ';
+  }
+  return text;
+}
+
+std::string Detail(const Xapian::Error& e) {
+  std::string detail = e.get_msg();
+  if (const char* why = e.get_error_string(); why != nullptr && *why != '\0') {
+    detail += std::string(" (") + why + ")";
+  }
+  return detail;
+}
+
+}  // namespace
+
+std::string DescribeCurrentException(std::string_view index_path, Action action,
+                                     std::string_view batch) {
+  const std::string failed = Index(index_path) + ActionWords(action, batch) + Words("失败");
+  try {
+    throw;
+  } catch (const Xapian::DatabaseLockError&) {
+    return OneLine(Index(index_path) + Words("被另一个程序锁定"));
+  } catch (const Xapian::DatabaseCreateError& e) {
+    return OneLine(Words("无法创建") + Index(index_path) + Words("：") + Detail(e));
+  } catch (const Xapian::DatabaseCorruptError& e) {
+    return OneLine(Index(index_path) + Words("已损坏：") + Detail(e));
+  } catch (const Xapian::DatabaseVersionError& e) {
+    return OneLine(Index(index_path) + Words("的格式无法识别：") + Detail(e));
+  } catch (const Xapian::DatabaseOpeningError& e) {
+    return OneLine(Index(index_path) + Words("无法打开：") + Detail(e));
+  } catch (const Xapian::Error& e) {
+    return OneLine(failed + Words("：") + e.get_type() + ": " + Detail(e));
+  } catch (const std::bad_alloc&) {
+    return OneLine(failed + Words("：内存不足"));
+  } catch (const std::exception& e) {
+    return OneLine(failed + Words("：") + e.what());
+  } catch (...) {
+    return OneLine(failed);
+  }
+}
+
+std::string NoIndexPathReason() { return Words("没有给出索引文件夹"); }
+
+std::string MissingIndexReason(std::string_view index_path) {
+  return OneLine(Index(index_path) + Words("不存在"));
+}
+
+std::string NotOpenReason(std::string_view index_path) {
+  return OneLine(Index(index_path) + Words("没有打开"));
+}
+
+std::string BadArgumentReason(std::string_view what_utf8) {
+  return OneLine(Words("参数无效：") + Words(what_utf8));
+}
+
+}  // namespace tomeva::kms
