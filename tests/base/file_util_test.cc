@@ -130,7 +130,9 @@ TEST(FaultInjectionTest, ArmedCallFailsAndLeavesTheFileAlone) {
       errno = 0;
       const bool ok = ReplaceFileAtomically(path, "v" + std::to_string(i + 2));
       got.push_back(ok);
-      if (!ok) EXPECT_EQ(errno, ENOSPC);
+      if (!ok) {
+        EXPECT_EQ(errno, ENOSPC);
+      }
     }
     EXPECT_EQ(got, c.want) << "sticky " << c.sticky;
     EXPECT_EQ(FaultSiteCalls(FaultSite::kFileWrite), 4);

@@ -42,6 +42,9 @@ TEST(FixedTexts, TextWithPutsTheArgumentInAsItIs) {
   EXPECT_EQ(GbkToUtf8(kept), "“/opt/100%s%d”看起来不是较老版本的安装文件夹，没有删除它。");
   EXPECT_EQ(GbkToUtf8(TextWith(kTextBadRecordDir, "")), "记录文件中的文件夹名不是一个简单的文件夹名，已跳过这条记录。");
   EXPECT_EQ(TextWith(-5, "x"), "");
+  // Two places: a "%s" inside the first argument is not taken for the second place.
+  EXPECT_EQ(GbkToUtf8(TextWith(kTextBookIndexFailed, {Utf8ToGbk("%s诗"), Utf8ToGbk("磁盘已满")})),
+            "新书“%s诗”没能编入索引（磁盘已满），没有导入，下次启动时将重新导入。");
 }
 
 }  // namespace

@@ -39,7 +39,9 @@ TEST(BookImportTest, NewBookIsIndexedCopiedAndAddedWithTheFirstFreeCategory) {
 
   EXPECT_EQ(result.books_imported, 1);
   EXPECT_TRUE(result.library_changed);
-  EXPECT_TRUE(result.messages.empty());
+  // The file that is not a record is left out, and the user is told which one.
+  ASSERT_EQ(result.messages.size(), 1u);
+  EXPECT_EQ(GbkToUtf8(result.messages[0]), "新书“新书”中的文件book_bad.xml不是有效的记录，已跳过这个文件。");
   EXPECT_EQ(sink.finished, 1);
   EXPECT_TRUE(Contains(sink.statuses, "找到新书"));
   EXPECT_TRUE(Contains(sink.statuses, "正在分析新书的记录..."));

@@ -40,7 +40,8 @@ class TerminalSink : public ImportStatusSink {
     }
   }
   void Finished(const ImportResult& result) override {
-    Line("books imported: " + std::to_string(result.books_imported));
+    Line("books imported: " + std::to_string(result.books_imported) +
+         ", books failed: " + std::to_string(result.books_failed));
   }
 
  private:
@@ -62,7 +63,8 @@ int RunImport(const std::vector<std::string>& args) {
   TerminalSink sink;
   ImportResult result = RunBookImport(a.positional[0], &sink);
   ClearImportLeftovers(a.positional[0]);
-  std::printf("{\"imported\":%d,\"changed\":%s,\"messages\":[", result.books_imported,
+  std::printf("{\"imported\":%d,\"failed\":%d,\"changed\":%s,\"messages\":[",
+              result.books_imported, result.books_failed,
               result.library_changed ? "true" : "false");
   for (size_t i = 0; i < result.messages.size(); ++i) {
     std::printf("%s%s", i ? "," : "", JsonGbk(result.messages[i]).c_str());

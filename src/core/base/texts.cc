@@ -62,7 +62,7 @@ constexpr Entry kEntries[] = {
     {kTextImportIndexing, "正在建立索引..."},
     {kTextImportOptimising, "请稍侯，正在优化SearchDB... ..."},
     {kTextImportDone, "导入完成！请单击确定打开程序。"},
-    {kTextTooManyBooks, "书目文件中有%d本书，超过了%d本的上限，只显示前面的书。"},
+    {kTextTooManyBooks, "书目文件中有%d本书，超过了%d本的上限，排在后面的%d本书没有显示。"},
     {kTextCatalogueFull, "书库已满（最多49本书），新书“%s”没有导入。"},
     {kTextBadBookDir, "书目中的文件夹名“%s”不是一个简单的文件夹名，已跳过这本书。"},
     {kTextCatalogueUnreadable, "无法读取书目文件bookconfig.xml，新书“%s”没有导入。"},
@@ -73,7 +73,26 @@ constexpr Entry kEntries[] = {
     {kTextOldInstallationKept, "“%s”看起来不是较老版本的安装文件夹，没有删除它。"},
     {kTextImportBusy, "另一个程序正在向本书库导入新书，这次没有导入。新书将在下次启动时导入。"},
     // The import's failures.
+    {kTextBookDefinitionsFailed, "新书“%s”的字段定义文件temp.xml无法写入或读取，没有导入，下次启动时将重新导入。"},
+    {kTextBookIndexFailed, "新书“%s”没能编入索引（%s），没有导入，下次启动时将重新导入。"},
+    {kTextBookPublishFailed, "新书“%s”已加入书目，但其记录暂时还检索不到（%s），下次启动时将完成。"},
+    {kTextUnfinishedBooksKept, "索引中有上次没有完成导入的书，无法清理（%s），这次没有导入新书。"},
+    {kTextIndexOptimiseFailed, "新书已导入，但索引没能优化（%s），检索仍可正常进行。"},
+    {kTextFragmentUnreadable, "无法读取新书的书目文件%s，其中的新书这次没有导入，下次启动时将重新导入。"},
+    {kTextRecordUnreadable, "新书“%s”的记录文件%s无法读取，没有导入，下次启动时将重新导入。"},
+    {kTextRecordNotARecord, "新书“%s”中的文件%s不是有效的记录，已跳过这个文件。"},
     // The migration of an older installation and the catalogue.
+    {kTextOlderCatalogueNotCopied,
+     "无法把较老版本的书目文件“%s”复制到Update文件夹（磁盘可能已满或不可写），其中的书都没有并入。"},
+    {kTextOlderCatalogueUnreadable, "较老版本的书目文件“%s”无法读取或已损坏，其中的书都没有并入。"},
+    {kTextOlderBookNotCopied,
+     "较老版本中的书“%s”（文件夹%s）没能完整地复制到Update文件夹（磁盘可能已满或不可写），没有并入。"},
+    {kTextOlderBookMissing, "较老版本中的书“%s”的文件夹%s不存在，这本书没有可并入的文件。"},
+    {kTextOlderInstallationRetry,
+     "较老版本的安装文件夹“%s”中还有没能并入的书，该文件夹和其中所有的书都已保留，下次启动时将再次并入。"},
+    {kTextOlderInstallationIncomplete,
+     "较老版本的安装文件夹“%s”中有不能并入的书，该文件夹和其中所有的书都已保留，没有删除。"},
+    {kTextOlderInstallationNotRemoved, "较老版本的书都已并入，但其安装文件夹“%s”没能完全删除。"},
     // Start-up, the single instance, damaged data found while searching.
     {kTextGuardFailed, "防止重复运行的保护没有完全建立：%s。\n本程序照常运行。"},
     {kTextGuardNoFolder, "无法创建运行文件夹“%s”，不能阻止同时再运行一个本程序"},
@@ -121,10 +140,21 @@ const char* TextUtf8(int id) {
   return "";
 }
 
-std::string TextWith(int id, std::string_view argument) {
-  std::string text = Text(id);
-  const size_t at = text.find("%s");
-  if (at != std::string::npos) text.replace(at, 2, argument);
+std::string TextWith(int id, std::string_view argument) { return TextWith(id, {argument}); }
+
+std::string TextWith(int id, std::initializer_list<std::string_view> arguments) {
+  const std::string& format = Text(id);
+  std::string text;
+  size_t from = 0;
+  // Each "%s" is looked for in the text itself, never in an argument already put in.
+  for (std::string_view argument : arguments) {
+    const size_t at = format.find("%s", from);
+    if (at == std::string::npos) break;
+    text.append(format, from, at - from);
+    text.append(argument);
+    from = at + 2;
+  }
+  text.append(format, from, std::string::npos);
   return text;
 }
 

@@ -3,6 +3,7 @@
 #ifndef TOMEVA_CORE_BASE_TEXTS_H_
 #define TOMEVA_CORE_BASE_TEXTS_H_
 
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -55,7 +56,7 @@ enum TextId : int {
   kTextImportIndexing,            // "正在建立索引..."
   kTextImportOptimising,          // "请稍侯，正在优化SearchDB... ..."
   kTextImportDone,                // "导入完成！请单击确定打开程序。"
-  kTextTooManyBooks,              // catalogue holds %d books, only the first %d are shown
+  kTextTooManyBooks,              // catalogue holds %d books, over the %d limit: %d left out
   kTextCatalogueFull,             // no room for the new book %s
   kTextBadBookDir,                // book folder %s is not one plain folder name
   kTextCatalogueUnreadable,       // bookconfig.xml cannot be read: new book %s not imported
@@ -66,7 +67,22 @@ enum TextId : int {
   kTextOldInstallationKept,       // %s does not look like an older installation: not deleted
   kTextImportBusy,                // another program is importing new books into this library
   // The import's failures (add new ids of the import here).
+  kTextBookDefinitionsFailed,     // the field definitions of new book %s did not load
+  kTextBookIndexFailed,           // new book %s could not be indexed (%s); it stays waiting
+  kTextBookPublishFailed,         // new book %s is in the catalogue but not yet searchable (%s)
+  kTextUnfinishedBooksKept,       // unfinished import in the index could not be cleared (%s)
+  kTextIndexOptimiseFailed,       // the index could not be optimised (%s)
+  kTextFragmentUnreadable,        // the fragment %s cannot be read: its books wait
+  kTextRecordUnreadable,          // new book %s: record file %s cannot be read; the book waits
+  kTextRecordNotARecord,          // new book %s: file %s is not a record and was left out
   // The migration of an older installation and the catalogue (add new ids of those here).
+  kTextOlderCatalogueNotCopied,   // older bookconfig.xml %s could not be copied to Update/
+  kTextOlderCatalogueUnreadable,  // older bookconfig.xml %s cannot be read or is damaged
+  kTextOlderBookNotCopied,        // older book %s (folder %s) not copied whole to Update/
+  kTextOlderBookMissing,          // older book %s: its folder %s does not exist
+  kTextOlderInstallationRetry,    // older folder %s kept with its books; tried again next start
+  kTextOlderInstallationIncomplete,  // older folder %s kept with its books: some cannot be taken
+  kTextOlderInstallationNotRemoved,  // all books taken over, older folder %s not fully deleted
   // Start-up, the single instance, damaged data found while searching (add new ids here).
   kTextGuardFailed,               // the single-instance guard is not complete: %s; runs on
   kTextGuardNoFolder,             // runtime folder %s cannot be created: no guard
@@ -88,6 +104,8 @@ const char* TextUtf8(int id);
 // The text with its first "%s" replaced by `argument` (GBK). The argument is copied as it is, so
 // a "%" in a folder or file name cannot act as a format. Thread-safe.
 std::string TextWith(int id, std::string_view argument);
+// The same for a text with several "%s": each is replaced, in order, by the next argument.
+std::string TextWith(int id, std::initializer_list<std::string_view> arguments);
 
 }  // namespace tomeva
 

@@ -15,9 +15,9 @@
 #include "core/library/catalogue.h"
 #include "core/library/catalogue_edit.h"
 #include "core/records/index_config.h"
+#include "core/records/index_writes.h"
 #include "core/xml/text_scrambler.h"
 #include "core/xml/xml_document.h"
-#include "kms/kms.h"
 
 namespace tomeva {
 namespace {
@@ -50,6 +50,7 @@ enum class BookOutcome {
   kCompleted,  // committed by an earlier, interrupted run; its Update folder is now emptied
   kSkipped,    // left alone for good (a different book with that name, a refused folder name)
   kFailed,     // not imported now; the fragment stays so that the next start tries again
+  kHidden,     // in the catalogue, but its records are not yet searchable; the next run finishes
 };
 
 std::string AbsoluteDir(std::string_view dir) {
@@ -194,7 +195,7 @@ BookOutcome ImportOneBook(const std::string& app_dir, const std::string& dir,
   }
   const std::string temp_xml = JoinPath(app_dir, "temp.xml");
   if (!ReplaceFileAtomically(temp_xml, BuildFieldDefinitionText(dir, name))) {
-    reporter->Problem(TextWith(kTextCatalogueWriteFailed, name));
+    reporter->Problem(TextWith(kTextBookDefinitionsFailed, name));
     return BookOutcome::kFailed;
   }
   const int category = ChooseFreeCategory(catalogue);
@@ -207,8 +208,20 @@ BookOutcome ImportOneBook(const std::string& app_dir, const std::string& dir,
     if (!IsRecordFileName(file_name)) continue;
     const std::string path = JoinPath(source, file_name);
     if (!FileExists(path)) continue;
+    std::string bytes;
+    if (!ReadWholeFile(path, &bytes)) {
+      // Left out, a record that only could not be read now would be gone once the Update folder
+      // is emptied: the book waits for the next run instead.
+      reporter->Problem(TextWith(kTextRecordUnreadable, {name, file_name}));
+      return BookOutcome::kFailed;
+    }
     CXmlDocument doc;
-    if (!doc.Load(path)) continue;
+    if (!doc.ParseText(bytes)) {
+      // Read but not a record: it never will be one, so the book goes in without it, and the
+      // user is told which file was left out.
+      reporter->Problem(TextWith(kTextRecordNotARecord, {name, file_name}));
+      continue;
+    }
     auto carrier = std::make_unique<CBookDef>();
     std::string record_dir;
     if (!ReadRecord(doc, newer_format, app_dir, dir, file_name, category, carrier.get(),
@@ -225,10 +238,26 @@ BookOutcome ImportOneBook(const std::string& app_dir, const std::string& dir,
   records.reserve(carriers.size());
   for (auto& c : carriers) records.push_back(c.get());
   CIndexConfig config;
-  config.Set(temp_xml, JoinPath(app_dir, "SearchDB"));
-  if (!config.Build(records, reporter->sink())) {
-    reporter->Problem(TextWith(kTextBookCopyFailed, name));
+  const std::string index = JoinPath(app_dir, "SearchDB");
+  config.Set(temp_xml, index);
+  // The book's documents go in as a batch of its own that no search finds until the catalogue
+  // names the book; a book that fails from here on takes its batch out again, so its records are
+  // never found, and never under the category the next book is given.
+  auto give_up = [&](std::string message) {
+    std::string reason;
+    if (!DiscardBatch(index, dir, &reason)) {
+      // Left hidden; the next run's recovery discards it before any category is given out.
+      message += " " + reason;
+    }
+    reporter->Problem(std::move(message));
     return BookOutcome::kFailed;
+  };
+  BuildFailure failure;
+  if (!config.Build(records, reporter->sink(), dir, &failure)) {
+    if (failure.kind == BuildFailure::kDefinitions) {
+      return give_up(TextWith(kTextBookDefinitionsFailed, name));
+    }
+    return give_up(TextWith(kTextBookIndexFailed, {name, failure.reason}));
   }
   carriers.clear();
 
@@ -241,27 +270,61 @@ BookOutcome ImportOneBook(const std::string& app_dir, const std::string& dir,
       copied = CopyFileReplacing(from, JoinPath(JoinPath(app_dir, dir), entry)) && copied;
     }
   }
-  if (!copied) {
-    reporter->Problem(TextWith(kTextBookCopyFailed, name));
-    return BookOutcome::kFailed;
-  }
+  if (!copied) return give_up(TextWith(kTextBookCopyFailed, name));
 
   // Commit: the book's files are on disk, then the marker, then the catalogue entry. Record files
   // are written without a flush each, so the library's file system is flushed once here: after
   // a power cut the catalogue never names a book whose files were still only in memory.
-  FlushFileSystem(app_dir);
-  if (!ReplaceFileAtomically(marker, dir)) {
-    reporter->Problem(TextWith(kTextCatalogueWriteFailed, name));
-    return BookOutcome::kFailed;
+  if (!FlushFileSystem(app_dir) || !ReplaceFileAtomically(marker, dir)) {
+    return give_up(TextWith(kTextCatalogueWriteFailed, name));
   }
   std::optional<std::string> updated = AppendBookEntry(plain, dir, category, name);
   if (!updated || !WriteScrambledFile(catalogue_path, *updated)) {
     RemoveFile(marker);
-    reporter->Problem(TextWith(kTextCatalogueWriteFailed, name));
-    return BookOutcome::kFailed;
+    return give_up(TextWith(kTextCatalogueWriteFailed, name));
+  }
+  // Committed. Its records become searchable now; should that fail, the book stays committed
+  // and its Update folder and fragment stay too, so that the next run publishes the batch.
+  std::string reason;
+  if (!PublishBatch(index, dir, &reason)) {
+    reporter->Problem(TextWith(kTextBookPublishFailed, {name, reason}));
+    return BookOutcome::kHidden;
   }
   ClearUpdateFolder(app_dir, dir);
   return BookOutcome::kImported;
+}
+
+// Batches left in the index by a run that stopped (or failed to take them out) before a book
+// was finished: a batch whose book the catalogue names was committed and is published; any other
+// is discarded, before a category is given to a new book. False when that could not be done.
+bool FinishUnfinishedBooks(const std::string& app_dir, Reporter* reporter) {
+  const std::string index = JoinPath(app_dir, "SearchDB");
+  std::string reason;
+  std::optional<std::vector<std::string>> batches = ListBatches(index, &reason);
+  if (!batches) {
+    reporter->Problem(TextWith(kTextUnfinishedBooksKept, reason));
+    return false;
+  }
+  if (batches->empty()) return true;
+  CXmlDocument catalogue;
+  catalogue.Load(JoinPath(app_dir, "bookconfig.xml"), 1);
+  std::set<std::string> committed;
+  std::vector<std::string> raw;
+  catalogue.GetAttributeStrings("book", &raw);
+  for (const std::string& text : raw) {
+    AttributeMap attributes;
+    ParseAttributes(text, &attributes);
+    committed.insert(attributes["dir"]);
+  }
+  for (const std::string& batch : *batches) {
+    const bool ok = committed.count(batch) ? PublishBatch(index, batch, &reason)
+                                           : DiscardBatch(index, batch, &reason);
+    if (!ok) {
+      reporter->Problem(TextWith(kTextUnfinishedBooksKept, reason));
+      return false;
+    }
+  }
+  return true;
 }
 
 // True for the temporary file of an atomic replace or copy (".<name>.tmpXXXXXX",
@@ -290,9 +353,13 @@ void RemoveTemporaryFiles(const std::string& dir) {
 void RemoveLeftoverFiles(const std::string& app_dir) {
   const std::string update = JoinPath(app_dir, "Update");
   std::set<std::string> pending_dirs;
+  bool all_read = true;
   for (const std::string& name : ListPendingCatalogues(app_dir)) {
     CXmlDocument fragment;
-    if (!fragment.Load(JoinPath(update, name), 1)) continue;
+    if (!fragment.Load(JoinPath(update, name), 1)) {
+      all_read = false;  // its markers cannot be told from stale ones: all are kept this time
+      continue;
+    }
     for (CXmlNode* book = fragment.root().first_child(); book != nullptr;
          book = book->next_sibling()) {
       auto it = book->attributes().find("dir");
@@ -300,7 +367,7 @@ void RemoveLeftoverFiles(const std::string& app_dir) {
     }
   }
   for (const std::string& name : ListDirectory(update)) {
-    if (!EndsWith(name, kMarkerSuffix)) continue;
+    if (!all_read || !EndsWith(name, kMarkerSuffix)) continue;
     std::string dir = name.substr(0, name.size() - (sizeof kMarkerSuffix - 1));
     if (!pending_dirs.count(dir)) RemoveFile(JoinPath(update, name));
   }
@@ -339,10 +406,19 @@ ImportResult RunBookImport(std::string_view app_dir_in, ImportStatusSink* sink) 
     return result;
   }
 
+  if (!ListPendingCatalogues(app_dir).empty() && !FinishUnfinishedBooks(app_dir, &reporter)) {
+    // A category could still be held by an unfinished book's records: nothing is imported.
+    return result;
+  }
+
   for (const std::string& fragment_name : ListPendingCatalogues(app_dir)) {
     const std::string fragment_path = JoinPath(update, fragment_name);
     CXmlDocument fragment;
-    if (!fragment.Load(fragment_path, 1)) continue;
+    if (!fragment.Load(fragment_path, 1)) {
+      reporter.Problem(TextWith(kTextFragmentUnreadable, fragment_name));
+      ++result.books_failed;
+      continue;
+    }
     auto version = fragment.root().attributes().find("version");
     const bool newer_format =
         version != fragment.root().attributes().end() && !version->second.empty();
@@ -366,7 +442,13 @@ ImportResult RunBookImport(std::string_view app_dir_in, ImportStatusSink* sink) 
           break;
         case BookOutcome::kSkipped:
           break;
+        case BookOutcome::kHidden:
+          ++result.books_imported;
+          imported = true;
+          failed = true;  // the fragment stays: the next run makes its records searchable
+          break;
         case BookOutcome::kFailed:
+          ++result.books_failed;
           failed = true;
           break;
       }
@@ -386,9 +468,18 @@ ImportResult RunBookImport(std::string_view app_dir_in, ImportStatusSink* sink) 
     reporter.Status(Text(kTextImportOptimising));
     reporter.Detail("");
     const std::string index = JoinPath(app_dir, "SearchDB");
-    KMS_Open(index.c_str(), 0);
-    KMS_Optimize(index.c_str());
-    KMS_Close(index.c_str());
+    std::string reason;
+    // Optimising only makes searches faster: the books are in whether or not it succeeds.
+    bool optimised = OpenIndex(index, 0, &reason);
+    if (optimised) {
+      optimised = OptimizeIndex(index, &reason);
+      std::string close_reason;
+      if (!CloseIndex(index, &close_reason) && optimised) {
+        optimised = false;
+        reason = close_reason;
+      }
+    }
+    if (!optimised) reporter.Problem(TextWith(kTextIndexOptimiseFailed, reason));
     reporter.Status(Text(kTextImportDone));
   }
   return result;

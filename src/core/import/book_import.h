@@ -5,7 +5,9 @@
 // catalogue, the book folders, temp.xml, the index folder SearchDB and Update/).
 //
 // An import stopped at any moment (killed, power lost) is finished by the next run: the catalogue
-// entry is the commit point of a book. Everything a book needs (record files, index documents,
+// entry is the commit point of a book. A book's index documents go in as an uncommitted batch of
+// the engine, invisible to searches, which is published once the entry is on disk and discarded
+// when the book fails; a run first publishes or discards the batches an earlier run left. Everything a book needs (record files, index documents,
 // copied files) is in place before its entry is added; indexing a record again replaces its
 // document, so redoing an uncommitted book is harmless; the files in Update/<dir> are removed
 // only after the entry is on disk. A marker file Update/<dir>.imported, written just before the
@@ -24,6 +26,7 @@ namespace tomeva {
 
 struct ImportResult {
   int books_imported = 0;             // books added to the catalogue by this run
+  int books_failed = 0;               // books not imported now; they stay waiting in Update/
   bool library_changed = false;       // a fragment was completed; the index was optimised
   std::vector<std::string> messages;  // problems reported to the user (GBK), in order
 };

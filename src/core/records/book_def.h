@@ -22,6 +22,13 @@ class ProgressSink {
   virtual void SetPosition(int position) = 0;
 };
 
+// Why an index build stopped. A build stops at its first failure.
+struct BuildFailure {
+  enum Kind { kNone, kDefinitions, kIndex, kRecordFile };
+  Kind kind = kNone;
+  std::string reason;  // GBK: the engine's reason, or the record file and the system's error
+};
+
 class CBookDef {
  public:
   // Number of record values a carrier holds, by value position: 0 title, 1 author, 2 body text,
@@ -43,11 +50,19 @@ class CBookDef {
   CFieldDef& field(int i) { return *fields_[i]; }
   const CFieldDef& field(int i) const { return *fields_[i]; }
 
-  // Indexes every record of `records` into the index folder (see index_build.cc); always 1.
+  // Indexes every record of `records` into the index folder (see index_build.cc) and commits.
+  // With a `batch` name every document goes into that uncommitted batch of the engine (kms.h):
+  // no search finds the records until the caller publishes the batch, and a caller whose build
+  // failed can discard it. 1 when every record's file was written and its document inserted and
+  // committed; 0 at the first failure, described in `failure` when given. The writer is released
+  // either way.
   int BuildIndex(const std::string& index_directory, const std::vector<CBookDef*>& records,
-                 ProgressSink* progress);
-  // Writes the current record's file and inserts its engine document. 1 = inserted.
-  int IndexRecord(const std::string& index_directory);
+                 ProgressSink* progress, const std::string& batch = {},
+                 BuildFailure* failure = nullptr);
+  // Writes the current record's file and inserts its engine document into the open writer,
+  // in `batch` when not empty. 1 = inserted; 0 with `failure` filled otherwise.
+  int IndexRecord(const std::string& index_directory, const std::string& batch = {},
+                  BuildFailure* failure = nullptr);
 
   // --- record carrier role ---
   // Value at a position 0..7 (see kValueCount); out-of-range positions read as "".

@@ -1,11 +1,14 @@
 // Index building: turns record carriers into engine documents and record files. Kept apart from
 // the definition loading so that programs which only read definitions need not link the engine.
+#include <cerrno>
+#include <cstring>
 #include <string>
 
 #include "core/base/file_util.h"
 #include "core/base/mbstring.h"
 #include "core/records/book_def.h"
 #include "core/records/index_config.h"
+#include "core/records/index_writes.h"
 #include "kms/kms.h"
 
 namespace tomeva {
@@ -18,16 +21,30 @@ constexpr size_t kMaxContentBytes = 51199;
 
 }  // namespace
 
-int CIndexConfig::Build(const std::vector<CBookDef*>& records, ProgressSink* progress) {
-  if (!LoadDefinitions()) return 0;
-  for (auto& book : books_) book->BuildIndex(index_directory_, records, progress);
+int CIndexConfig::Build(const std::vector<CBookDef*>& records, ProgressSink* progress,
+                        const std::string& batch, BuildFailure* failure) {
+  if (!LoadDefinitions()) {
+    if (failure != nullptr) {
+      failure->kind = BuildFailure::kDefinitions;
+      failure->reason = config_path_;
+    }
+    return 0;
+  }
+  for (auto& book : books_) {
+    if (!book->BuildIndex(index_directory_, records, progress, batch, failure)) return 0;
+  }
   return 1;
 }
 
 int CBookDef::BuildIndex(const std::string& index_directory,
-                         const std::vector<CBookDef*>& records, ProgressSink* progress) {
+                         const std::vector<CBookDef*>& records, ProgressSink* progress,
+                         const std::string& batch, BuildFailure* failure) {
   KMS_Init();
-  KMS_Open(index_directory.c_str(), 1);
+  std::string reason;
+  if (!OpenIndex(index_directory, 1, &reason)) {
+    if (failure != nullptr) *failure = {BuildFailure::kIndex, reason};
+    return 0;
+  }
   const int n = static_cast<int>(records.size());
   // The whole count is given as the range: a progress bar that wrapped at 65,536 records would
   // show a large import as nearly finished at its start.
@@ -43,14 +60,27 @@ int CBookDef::BuildIndex(const std::string& index_directory,
       if (!value.empty()) fields_[j]->SetValue(value);
     }
     record_file_path_ = record.record_file_path();
-    IndexRecord(index_directory);
+    if (!IndexRecord(index_directory, batch, failure)) {
+      // The writer is let go without keeping its half of the book: the caller discards the
+      // batch, and an index that is not left locked lets the next book or run go on.
+      CloseIndex(index_directory, nullptr);
+      return 0;
+    }
     if (progress) progress->SetPosition(i + 1);
   }
-  KMS_Close(index_directory.c_str());
+  if (!CloseIndex(index_directory, &reason)) {
+    if (failure != nullptr) *failure = {BuildFailure::kIndex, reason};
+    return 0;
+  }
   return 1;
 }
 
-int CBookDef::IndexRecord(const std::string& index_directory) {
+int CBookDef::IndexRecord(const std::string& index_directory, const std::string& batch,
+                          BuildFailure* failure) {
+  auto fail = [failure](BuildFailure::Kind kind, std::string reason) {
+    if (failure != nullptr) *failure = {kind, std::move(reason)};
+    return 0;
+  };
   const std::string text = BuildRecordXml();
   // The record file is what the tree and the record links open; a record whose file cannot be
   // written is not indexed either, so that no hit ever points at a missing file.
@@ -58,15 +88,12 @@ int CBookDef::IndexRecord(const std::string& index_directory) {
   // not the file system, is what makes a build durable.
   if (!record_file_path_.empty() &&
       !ReplaceFileAtomically(record_file_path_, text, {.sync = false, .resolve_case = false})) {
-    return 0;
+    return fail(BuildFailure::kRecordFile, record_file_path_ + ": " + std::strerror(errno));
   }
 
   KmsDocument* doc = KMS_New_Document();
-  if (doc == nullptr) return 0;
-  if (KMS_Add_Field(doc, "xml", text.c_str(), kCharset, 1, 0, 0) != 0) {
-    KMS_Free_Document(doc);
-    return 0;
-  }
+  if (doc == nullptr) return fail(BuildFailure::kIndex, "out of memory");
+  bool ok = KMS_Add_Field(doc, "xml", text.c_str(), kCharset, 1, 0, 0) == 0;
   std::string content;
   for (const auto& f : fields_) {
     if (!f->IsForSearch()) continue;
@@ -76,22 +103,27 @@ int CBookDef::IndexRecord(const std::string& index_directory) {
   if (content.size() > kMaxContentBytes) {
     content.resize(GbkBoundaryAtOrBefore(content, kMaxContentBytes));
   }
-  KMS_Add_Field(doc, "content", content.c_str(), kCharset, 1, 1, 1);
+  ok = ok && KMS_Add_Field(doc, "content", content.c_str(), kCharset, 1, 1, 1) == 0;
   for (const auto& f : fields_) {
+    if (!ok) break;
     if (f->GetColumn().empty()) continue;
     if (f->IsDate()) {
-      KMS_Add_Field(doc, "date", Trim(f->GetDateValue()).c_str(), kCharset, 1, 1, 1);
+      ok = KMS_Add_Field(doc, "date", Trim(f->GetDateValue()).c_str(), kCharset, 1, 1, 1) == 0;
     } else {
-      KMS_Add_Field(doc, Trim(f->GetColumnTag()).c_str(), Trim(f->GetValue()).c_str(), kCharset,
-                    1, 1, 1);
+      ok = KMS_Add_Field(doc, Trim(f->GetColumnTag()).c_str(), Trim(f->GetValue()).c_str(),
+                         kCharset, 1, 1, 1) == 0;
     }
   }
   // Re-indexing the same record file replaces its document, so an interrupted import can simply
   // be run again.
-  if (!record_file_path_.empty()) KMS_Set_Key(doc, record_file_path_.c_str());
-  int result = KMS_Insert_Document(index_directory.c_str(), doc) == 0 ? 1 : 0;
+  if (ok && !record_file_path_.empty()) {
+    ok = KMS_Set_Key(doc, record_file_path_.c_str()) == 0;
+  }
+  if (ok && !batch.empty()) ok = KMS_Set_Batch(doc, batch.c_str()) == 0;
+  std::string reason = "a field of " + record_file_path_ + " was refused";
+  if (ok) ok = InsertDocument(index_directory, doc, &reason);
   KMS_Free_Document(doc);
-  return result;
+  return ok ? 1 : fail(BuildFailure::kIndex, reason);
 }
 
 }  // namespace tomeva

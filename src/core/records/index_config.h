@@ -28,9 +28,11 @@ class CIndexConfig {
   // Appends one book definition per child of the root. 0 (and "Config file missing!" on stdout)
   // when the file cannot be loaded.
   int LoadDefinitions();
-  // Loads the definitions and indexes `records` once per book definition. 0 when the definitions
-  // cannot be loaded, else 1. Defined in index_build.cc (needs the engine).
-  int Build(const std::vector<CBookDef*>& records, ProgressSink* progress);
+  // Loads the definitions and indexes `records` once per book definition. 1 when all went in
+  // and were committed; 0 when the definitions cannot be loaded (kDefinitions) or a build
+  // failed, as `failure` tells when given. `batch` as for CBookDef::BuildIndex. Defined in index_build.cc (needs the engine).
+  int Build(const std::vector<CBookDef*>& records, ProgressSink* progress,
+            const std::string& batch = {}, BuildFailure* failure = nullptr);
 
   const std::string& config_path() const { return config_path_; }
   const std::string& index_directory() const { return index_directory_; }
