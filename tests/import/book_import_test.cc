@@ -179,6 +179,35 @@ TEST(BookImportTest, RefusedBooksChangeNothing) {
   }
 }
 
+// A library written elsewhere may keep a book in a sub-folder ("books\tang", as the migration
+// stages it): the book goes in there, and its Update folder is emptied as any other.
+TEST(BookImportTest, BookInASubFolderGoesInThere) {
+  Installation app;
+  app.WriteCatalogue(kThreeBooks);
+  MakeDirectories(app / "Update");
+  WriteScrambledFile(app / "Update/bookconfig_tang.xml",
+                     Utf8ToGbk("<?xml version=\"1.0\" encoding=\"GB2312\"?>\r\n"
+                               "<books version=\"2.0\">\r\n<book dir=\"books\\tang\" "
+                               "name=\"唐诗\"/>\r\n</books>"));
+  app.WriteRecord("books/tang", 1, "静夜思", "李白", "床前明月光");
+  app.Write("Update/books/tang/838.pdf", "%PDF");
+
+  const ImportResult result = RunBookImport(app.dir(), nullptr);
+  EXPECT_EQ(result.books_imported, 1);
+  EXPECT_TRUE(result.messages.empty()) << GbkToUtf8(result.messages.front());
+  const auto entries = app.BooksNamed("唐诗");
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].first, "books\\tang");
+  EXPECT_EQ(app.HitCount("床前明月光"), 1);
+  EXPECT_TRUE(FileExists(app / "books/tang/book_1.xml"));
+  EXPECT_EQ(app.Read("books/tang/838.pdf"), "%PDF");
+  EXPECT_FALSE(FileExists(app / "Update/bookconfig_tang.xml"));
+  EXPECT_TRUE(ListDirectory(app / "Update/books/tang").empty());
+  // A second run finds nothing left to do and leaves the book once.
+  EXPECT_EQ(RunBookImport(app.dir(), nullptr).books_imported, 0);
+  EXPECT_EQ(app.BooksNamed("唐诗").size(), 1u);
+}
+
 // While another program imports into the same library, a second import and the clean-up of
 // leftovers touch nothing; once it is done the books go in.
 TEST(BookImportTest, AnImportAlreadyRunningKeepsTheNextOneOut) {

@@ -25,6 +25,25 @@ namespace {
 constexpr char kMarkerSuffix[] = ".imported";
 constexpr char kClearedPrefix[] = ".cleared-";
 
+// A book's folder may be a sub-folder path ("books\tang"); files about it that sit beside the
+// folders of Update/ (its marker, its emptied contents) need one flat name. A "/" cannot be a
+// trail byte of a double-byte character, nor can "%", so bytes are replaced one by one.
+std::string FlatName(const std::string& dir) {
+  const std::string path = NormalizeSeparators(dir);
+  if (path.find('/') == std::string::npos) return path;
+  std::string flat;
+  for (char c : path) {
+    if (c == '/') flat += "%2F";
+    else if (c == '%') flat += "%25";
+    else flat += c;
+  }
+  return flat;
+}
+
+bool SameDir(const std::string& a, const std::string& b) {
+  return NormalizeSeparators(a) == NormalizeSeparators(b);
+}
+
 // Empties Update/<dir> once its book is committed. The folder is renamed aside in one step and an
 // empty one put in its place; the files themselves are deleted later by ClearImportLeftovers,
 // away from the import's own time (deleting thousands of files is slow on some disks). When the
@@ -32,9 +51,14 @@ constexpr char kClearedPrefix[] = ".cleared-";
 void ClearUpdateFolder(const std::string& app_dir, const std::string& dir) {
   const std::string update = JoinPath(app_dir, "Update");
   const std::string folder = ResolvePath(JoinPath(update, dir));
-  if (!DirectoryExists(folder)) return;
+  if (!DirectoryExists(folder)) {
+    // A run stopped between moving the folder aside and putting the empty one in its place.
+    MakeDirectories(folder);
+    return;
+  }
   for (int n = 0; n < 1000; ++n) {
-    std::string aside = JoinPath(update, kClearedPrefix + dir + (n ? "." + std::to_string(n) : ""));
+    std::string aside =
+        JoinPath(update, kClearedPrefix + FlatName(dir) + (n ? "." + std::to_string(n) : ""));
     if (DirectoryExists(aside) || FileExists(aside)) continue;
     if (RenamePath(folder, aside)) {
       MakeDirectories(folder);
@@ -133,7 +157,7 @@ bool ReadRecord(CXmlDocument& doc, bool newer_format, const std::string& app_dir
     // An older record names its own folder; without one it has nowhere to go.
     if (!has_f15) return false;
     std::string folder = Trim(f15);
-    if (!IsPlainFolderName(folder)) {
+    if (!IsPlainRelativePath(folder)) {
       reporter->Problem(TextWith(kTextBadRecordDir, file_name));
       return false;
     }
@@ -150,19 +174,19 @@ bool CatalogueHasBook(CXmlDocument& catalogue, const std::string& dir, const std
   for (const std::string& text : raw) {
     AttributeMap attributes;
     ParseAttributes(text, &attributes);
-    if (attributes["name"] == name && attributes["dir"] == dir) return true;
+    if (attributes["name"] == name && SameDir(attributes["dir"], dir)) return true;
   }
   return false;
 }
 
 BookOutcome ImportOneBook(const std::string& app_dir, const std::string& dir,
                           const std::string& name, bool newer_format, Reporter* reporter) {
-  if (!IsPlainFolderName(dir)) {
+  if (!IsPlainRelativePath(dir)) {
     reporter->Problem(TextWith(kTextBadBookDir, dir));
     return BookOutcome::kSkipped;
   }
   const std::string update_dir = JoinPath(JoinPath(app_dir, "Update"), dir);
-  const std::string marker = JoinPath(JoinPath(app_dir, "Update"), dir + kMarkerSuffix);
+  const std::string marker = JoinPath(JoinPath(app_dir, "Update"), FlatName(dir) + kMarkerSuffix);
   const std::string catalogue_path = JoinPath(app_dir, "bookconfig.xml");
 
   CXmlDocument catalogue;
@@ -314,10 +338,10 @@ bool FinishUnfinishedBooks(const std::string& app_dir, Reporter* reporter) {
   for (const std::string& text : raw) {
     AttributeMap attributes;
     ParseAttributes(text, &attributes);
-    committed.insert(attributes["dir"]);
+    committed.insert(NormalizeSeparators(attributes["dir"]));
   }
   for (const std::string& batch : *batches) {
-    const bool ok = committed.count(batch) ? PublishBatch(index, batch, &reason)
+    const bool ok = committed.count(NormalizeSeparators(batch)) ? PublishBatch(index, batch, &reason)
                                            : DiscardBatch(index, batch, &reason);
     if (!ok) {
       reporter->Problem(TextWith(kTextUnfinishedBooksKept, reason));
@@ -363,7 +387,7 @@ void RemoveLeftoverFiles(const std::string& app_dir) {
     for (CXmlNode* book = fragment.root().first_child(); book != nullptr;
          book = book->next_sibling()) {
       auto it = book->attributes().find("dir");
-      if (it != book->attributes().end()) pending_dirs.insert(it->second);
+      if (it != book->attributes().end()) pending_dirs.insert(FlatName(it->second));
     }
   }
   for (const std::string& name : ListDirectory(update)) {
@@ -452,12 +476,14 @@ ImportResult RunBookImport(std::string_view app_dir_in, ImportStatusSink* sink) 
           failed = true;
           break;
       }
-      if (IsPlainFolderName(dir)) dirs.push_back(dir);
+      if (IsPlainRelativePath(dir)) dirs.push_back(dir);
     }
     // A fragment goes only when none of its books still waits; the markers go after it.
     if (imported && !failed) {
       RemoveFile(fragment_path);
-      for (const std::string& dir : dirs) RemoveFile(JoinPath(update, dir + kMarkerSuffix));
+      for (const std::string& dir : dirs) {
+        RemoveFile(JoinPath(update, FlatName(dir) + kMarkerSuffix));
+      }
     }
     if (imported) result.library_changed = true;
   }
