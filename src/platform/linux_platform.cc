@@ -8,6 +8,7 @@
 
 #include "core/base/file_util.h"
 #include "core/base/gbk.h"
+#include "platform/dde.h"
 #include "platform/environment.h"
 #include "platform/processes.h"
 #include "platform/single_instance.h"
@@ -69,6 +70,12 @@ InstanceGuardResult LinuxPlatform::AcquireSingleInstance(const std::string& name
                    });
   guard_ = std::move(guard);
   return result;
+}
+
+DdeResult LinuxPlatform::DdeExecute(const std::string& service, const std::string& topic,
+                                    const std::string& data, int timeout_ms) {
+  // A client per transaction: it holds nothing, and the worker that calls this shares nothing.
+  return DdeExecuteOnce(DdeClient(), service, topic, data, timeout_ms);
 }
 
 }  // namespace tomeva::platform

@@ -2,8 +2,8 @@
 // support, the desktop's handler (xdg-open) for documents and web addresses, /proc for ending
 // programs, the folders of environment.h, and the single-instance guard of single_instance.h.
 //
-// Threads: the user-interface thread, except KillProcessByName (any thread). The guard's raise
-// requests arrive through the Qt event loop of the thread that acquired it.
+// Threads: the user-interface thread, except KillProcessByName and DdeExecute (any thread). The
+// guard's raise requests arrive through the Qt event loop of the thread that acquired it.
 #ifndef TOMEVA_PLATFORM_LINUX_PLATFORM_H_
 #define TOMEVA_PLATFORM_LINUX_PLATFORM_H_
 
@@ -35,6 +35,9 @@ class LinuxPlatform : public Platform {
   InstanceGuardResult AcquireSingleInstance(const std::string& name,
                                             std::function<void()> on_raise_request,
                                             std::string* failure) override;
+  // Through the conversation client of dde.h, with servers looked up in the runtime folder.
+  DdeResult DdeExecute(const std::string& service, const std::string& topic,
+                       const std::string& data, int timeout_ms) override;
 
   // The guard taken by AcquireSingleInstance: null before, when another instance holds it, or
   // when nothing of it could be taken; kept when only its local server failed.

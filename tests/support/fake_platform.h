@@ -50,10 +50,23 @@ class FakePlatform : public Platform {
     on_raise_request_ = std::move(on_raise_request);
     return InstanceGuardResult::kAcquired;
   }
+  DdeResult DdeExecute(const std::string& service, const std::string& topic,
+                       const std::string& data, int timeout_ms) override {
+    executes.push_back({service, topic, data, timeout_ms});
+    return dde_result;
+  }
   // A later start asking this instance to show itself.
   void RequestRaise() {
     if (on_raise_request_) on_raise_request_();
   }
+
+  // One execute transaction the program sent.
+  struct DdeExecuteCall {
+    std::string service;
+    std::string topic;
+    std::string data;
+    int timeout_ms = 0;
+  };
 
   MemoryRegistry registry_;
   bool start_succeeds = true;
@@ -64,6 +77,8 @@ class FakePlatform : public Platform {
   std::vector<std::string> urls;
   std::vector<std::string> killed;
   std::vector<std::string> guards;
+  DdeResult dde_result = DdeResult::kDone;  // what every execute transaction answers
+  std::vector<DdeExecuteCall> executes;
 
  private:
   std::string Folder(const char* name) const {

@@ -1,13 +1,14 @@
 // Platform: everything the program asks of the desktop it runs on, behind one interface. The
 // registry, starting and ending programs, opening a document or a web address with the desktop's
-// handler, the desktop's special folders, and the guard that keeps a single instance running.
+// handler, the desktop's special folders, the guard that keeps a single instance running, and
+// the conversations with other programs' servers (the PDF viewer's highlight service).
 // src/platform implements it for Linux; tests implement it with fakes. Core reaches the desktop
 // only through it, so that no core file starts a program or guards the instance by itself.
 //
 // Texts and paths are GBK, as everywhere in core. Calls are made on the user-interface thread,
 // except for the registry, KillProcessByName and the special folders, which the migration of an
 // older installation calls from its worker while the user-interface thread waits (one thread at a
-// time).
+// time), and DdeExecute, which the highlight workers call from any thread at any time.
 #ifndef TOMEVA_CORE_PLATFORM_PLATFORM_H_
 #define TOMEVA_CORE_PLATFORM_PLATFORM_H_
 
@@ -25,6 +26,9 @@ enum class InstanceGuardResult {
   kHeldElsewhere,
   kFailed,
 };
+
+// How one execute transaction of a conversation ended.
+enum class DdeResult { kDone, kNoServer, kRefused, kTimedOut };
 
 class Platform {
  public:
@@ -66,6 +70,11 @@ class Platform {
   virtual InstanceGuardResult AcquireSingleInstance(const std::string& name,
                                                     std::function<void()> on_raise_request,
                                                     std::string* failure) = 0;
+
+  // One execute transaction: connects to the server registered as (service, topic) (GBK),
+  // sends `data`, and waits at most `timeout_ms` for its acknowledgement. Any thread.
+  virtual DdeResult DdeExecute(const std::string& service, const std::string& topic,
+                               const std::string& data, int timeout_ms) = 0;
 };
 
 }  // namespace tomeva
