@@ -1,0 +1,321 @@
+// The PDF viewer page with its highlight plug-in, in the web engine: the page shows a PDF the test
+// writes (a real worker, no fallback), and highlight requests built as the search program builds
+// them (byte offsets and widths in the GBK text copy) become marks in the pages' text layers,
+// also on pages drawn later and across a line that the text copy breaks elsewhere; a text copy
+// of another text gives no marks. A screenshot of marked words goes to
+// <build>/screenshots/pdf-highlight.png.
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QFont>
+#include <QFontDatabase>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QWebEnginePage>
+#include <QWebEngineView>
+#include <QtTest>
+#include <string>
+#include <vector>
+
+#include "core/base/gbk.h"
+
+namespace {
+
+constexpr char kFontFile[] = "/usr/share/fonts/truetype/wqy/wqy-zenhei.ttc";
+
+// The pages of the test PDF, a line per drawn text. 明月 is only on page 1, 黄河 only on page 3.
+const std::vector<std::vector<QString>> kPages = {
+    {"第一页 明月几时有", "把酒问青天", "不知天上宫阙", "今夕是何年", "我欲乘风归去",
+     "又恐琼楼玉宇", "高处不胜寒", "起舞弄清影", "明月照高楼"},
+    {"第二页 床前看月光", "疑是地上霜", "举头望山月", "低头思故乡", "春眠不觉晓", "处处闻啼鸟"},
+    {"第三页 白日依山尽", "黄河入海流", "欲穷千里目", "更上一层楼"},
+};
+
+class RecordingPage : public QWebEnginePage {
+ public:
+  using QWebEnginePage::QWebEnginePage;
+  QStringList messages;
+
+ protected:
+  void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString& message, int,
+                                const QString&) override {
+    messages << message;
+  }
+};
+
+// The execute data for every occurrence of each word in the GBK text: the header, then per
+// character its byte offset and width, cut at one value per byte matched.
+QByteArray ExecuteData(const std::string& text, const std::vector<QString>& words) {
+  std::vector<quint32> values;
+  quint32 count = 0;
+  for (const QString& word : words) {
+    const std::string gbk = tomeva::Utf8ToGbk(word.toStdString());
+    for (size_t at = text.find(gbk); at != std::string::npos; at = text.find(gbk, at + 1)) {
+      for (size_t j = 0; j < gbk.size(); ++j) {
+        const quint32 width = static_cast<unsigned char>(text[at + j]) >= 0x80 ? 2 : 1;
+        values.push_back(static_cast<quint32>(at + j));
+        values.push_back(width);
+        count += width;
+        if (width == 2) ++j;
+      }
+    }
+  }
+  values.resize(std::min<size_t>(count, values.size()));
+  QByteArray data;
+  auto put = [&data](quint32 v) {
+    for (int i = 0; i < 4; ++i) data.append(static_cast<char>((v >> (8 * i)) & 0xff));
+  };
+  put(0x8080);
+  for (quint32 v : values) put(v);
+  return data;
+}
+
+}  // namespace
+
+class ViewerTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase();
+  void marks_data();
+  void marks();
+  void badDataMarksNothing();
+  void controlsMoveAndZoom();
+  void cleanupTestCase();
+
+ private:
+  bool WritePdf(const QString& path);
+  bool WriteFile(const QString& path, const std::string& bytes);
+  bool Open(const QString& pdf);
+  QVariant Run(const QString& script);
+  bool WaitFor(const QString& condition, int ms = 15000);
+
+  QTemporaryDir temp_;
+  QString viewer_;
+  std::string text_;  // the GBK text copy of book.pdf
+  QWebEngineView* view_ = nullptr;
+  RecordingPage* page_ = nullptr;
+};
+
+bool ViewerTest::WriteFile(const QString& path, const std::string& bytes) {
+  QFile file(path);
+  return file.open(QIODevice::WriteOnly) &&
+         file.write(bytes.data(), static_cast<qint64>(bytes.size())) ==
+             static_cast<qint64>(bytes.size());
+}
+
+bool ViewerTest::WritePdf(const QString& path) {
+  const int id = QFontDatabase::addApplicationFont(kFontFile);
+  if (id < 0) return false;
+  QPdfWriter writer(path);
+  writer.setPageSize(QPageSize(QPageSize::A5));
+  writer.setResolution(300);
+  QPainter painter(&writer);
+  QFont font(QFontDatabase::applicationFontFamilies(id).front());
+  font.setPointSizeF(14);
+  painter.setFont(font);
+  const qreal step = painter.fontMetrics().lineSpacing() * 1.5;
+  for (size_t p = 0; p < kPages.size(); ++p) {
+    if (p > 0) writer.newPage();
+    qreal y = step;
+    for (const QString& line : kPages[p]) {
+      painter.drawText(QPointF(0, y), line);
+      y += step;
+    }
+  }
+  return painter.end();
+}
+
+void ViewerTest::initTestCase() {
+  QVERIFY(temp_.isValid());
+  // The viewer folder as the installation has it: the page, and the plug-in in plug_ins/.
+  QDir dir(temp_.path());
+  QVERIFY(dir.mkpath("viewer/plug_ins"));
+  for (const char* name : {"viewer.html", "viewer.js", "viewer.css"}) {
+    QVERIFY(QFile::copy(QStringLiteral(TOMEVA_VIEWER_DIR "/") + name,
+                        dir.filePath(QStringLiteral("viewer/") + name)));
+  }
+  QVERIFY(QFile::copy(QStringLiteral(TOMEVA_VIEWER_DIR "/plugin/VazeZududi.js"),
+                      dir.filePath("viewer/plug_ins/VazeZududi.api")));
+  viewer_ = dir.filePath("viewer/viewer.html");
+
+  QVERIFY(WritePdf(dir.filePath("book.pdf")));
+  // The text copy breaks no line where the PDF does between 宫阙 and 今夕: the line ends of the
+  // two need not agree.
+  for (size_t p = 0; p < kPages.size(); ++p) {
+    for (size_t i = 0; i < kPages[p].size(); ++i) {
+      text_ += tomeva::Utf8ToGbk(kPages[p][i].toStdString());
+      if (!(p == 0 && i == 2)) text_ += "\r\n";
+    }
+  }
+  QVERIFY(WriteFile(dir.filePath("book.txt"), text_));
+  // A PDF whose text copy lacks its first line, so that the two texts are out of step.
+  QVERIFY(QFile::copy(dir.filePath("book.pdf"), dir.filePath("drift.pdf")));
+  QVERIFY(WriteFile(dir.filePath("drift.txt"), text_.substr(text_.find("\r\n") + 2)));
+  // A PDF whose text copy holds another poem (with 明月 in it too).
+  QVERIFY(QFile::copy(dir.filePath("book.pdf"), dir.filePath("other.pdf")));
+  QVERIFY(WriteFile(dir.filePath("other.txt"),
+                    tomeva::Utf8ToGbk("江畔何人初见月\r\n江月何年初照人\r\n明月松间照\r\n")));
+
+  view_ = new QWebEngineView;
+  page_ = new RecordingPage(view_);
+  view_->setPage(page_);
+  view_->resize(700, 640);
+  view_->show();
+}
+
+void ViewerTest::cleanupTestCase() { delete view_; }
+
+QVariant ViewerTest::Run(const QString& script) {
+  QVariant result;
+  QEventLoop loop;
+  page_->runJavaScript(script, [&](const QVariant& v) {
+    result = v;
+    loop.quit();
+  });
+  QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+  loop.exec();
+  return result;
+}
+
+bool ViewerTest::WaitFor(const QString& condition, int ms) {
+  QElapsedTimer clock;
+  clock.start();
+  while (clock.elapsed() < ms) {
+    if (Run(condition).toBool()) return true;
+    QTest::qWait(50);
+  }
+  return false;
+}
+
+bool ViewerTest::Open(const QString& pdf) {
+  const QString file = QUrl::fromLocalFile(QDir(temp_.path()).filePath(pdf)).toString();
+  QSignalSpy loaded(page_, &QWebEnginePage::loadFinished);
+  page_->messages.clear();
+  view_->load(QUrl(QUrl::fromLocalFile(viewer_).toString() +
+                   "?file=" + QString::fromLatin1(QUrl::toPercentEncoding(file))));
+  if (!loaded.wait(20000)) return false;
+  return WaitFor(
+      "!!(window.pdfViewer && pdfViewer.loaded && window.hiliteService && "
+      "pdfViewer.textDivs(1))");
+}
+
+void ViewerTest::marks_data() {
+  QTest::addColumn<QString>("pdf");
+  QTest::addColumn<QStringList>("words");
+  QTest::addColumn<int>("found");       // runs of characters found in the PDF
+  QTest::addColumn<int>("marks");       // mark elements once the first mark's page is drawn
+  QTest::addColumn<int>("page");        // the first mark's page (0: no mark)
+  QTest::addColumn<QString>("marked");  // the marks' text, in page order
+
+  QTest::newRow("word twice on the first page")
+      << "book.pdf" << QStringList{"明月"} << 2 << 2 << 1 << "明月明月";
+  QTest::newRow("two words") << "book.pdf" << QStringList{"归去", "青天"} << 2 << 2 << 1
+                             << "青天归去";
+  QTest::newRow("word across a line the copy does not break")
+      << "book.pdf" << QStringList{"宫阙今夕"} << 1 << 2 << 1 << "宫阙今夕";
+  QTest::newRow("word on a page not drawn yet")
+      << "book.pdf" << QStringList{"黄河"} << 1 << 1 << 3 << "黄河";
+  QTest::newRow("text copy that lacks the first line")
+      << "drift.pdf" << QStringList{"明月", "黄河"} << 2 << 1 << 1 << "明月";
+  QTest::newRow("text copy of another text")
+      << "other.pdf" << QStringList{"明月", "江月"} << 0 << 0 << 0 << "";
+}
+
+void ViewerTest::marks() {
+  QFETCH(QString, pdf);
+  QFETCH(QStringList, words);
+  QFETCH(int, found);
+  QFETCH(int, marks);
+  QFETCH(int, page);
+  QFETCH(QString, marked);
+  QVERIFY(Open(pdf));
+  // The document's own worker runs: pdf.js says so when it falls back to the main thread.
+  for (const QString& m : page_->messages) QVERIFY2(!m.contains("fake worker"), qPrintable(m));
+
+  QFile copy_file(QDir(temp_.path()).filePath(pdf.chopped(3) + "txt"));
+  QVERIFY(copy_file.open(QIODevice::ReadOnly));
+  const std::string copy = copy_file.readAll().toStdString();
+  const QByteArray data = ExecuteData(copy, std::vector<QString>(words.begin(), words.end()));
+  QStringList bytes;
+  for (char c : data) bytes << QString::number(static_cast<unsigned char>(c));
+  Run("hiliteService.execute(new Uint8Array([" + bytes.join(',') + "]))");
+  QVERIFY(WaitFor("hiliteService.last.status !== 'busy'"));
+  QCOMPARE(Run("hiliteService.last.status").toString(), QString("done"));
+  QCOMPARE(Run("hiliteService.last.found").toInt(), found);
+
+  const QString count = "document.querySelectorAll('mark.hilite').length";
+  if (marks > 0) {
+    QVERIFY2(WaitFor(count + " >= " + QString::number(marks)), qPrintable(Run(count).toString()));
+    QTest::qWait(300);  // no further marks come
+  } else {
+    QTest::qWait(500);
+  }
+  QCOMPARE(Run(count).toInt(), marks);
+  if (page == 0) return;
+  QCOMPARE(
+      Run("Number(document.querySelector('mark.hilite').closest('.page').dataset.page)").toInt(),
+      page);
+  // The marked text is the words asked for, and the first mark is in the scrolled view.
+  QCOMPARE(Run("[...document.querySelectorAll('mark.hilite')].map(m => m.textContent).join('')")
+               .toString(),
+           marked);
+  QVERIFY(
+      WaitFor("(() => { const r = document.querySelector('mark.hilite').getBoundingClientRect();"
+              " const b = document.getElementById('pages').getBoundingClientRect();"
+              " return r.height > 0 && r.top >= b.top && r.bottom <= b.bottom; })()"));
+
+  if (QByteArray(QTest::currentDataTag()) == "word twice on the first page") {
+    QDir().mkpath(QStringLiteral(TOMEVA_BINARY_DIR "/screenshots"));
+    QTest::qWait(300);
+    QVERIFY(view_->grab().toImage().save(
+        QStringLiteral(TOMEVA_BINARY_DIR "/screenshots/pdf-highlight.png")));
+  }
+}
+
+void ViewerTest::badDataMarksNothing() {
+  QVERIFY(Open("book.pdf"));
+  struct Case {
+    const char* name;
+    const char* data;
+  } cases[] = {
+      {"wrong header", "[0x81,0x80,0,0, 0,0,0,0, 2,0,0,0]"},
+      {"too short", "[0x80]"},
+  };
+  for (const Case& c : cases) {
+    Run(QString("hiliteService.execute(new Uint8Array(%1))").arg(c.data));
+    QVERIFY(WaitFor("hiliteService.last.status !== 'busy'"));
+    QVERIFY2(Run("hiliteService.last.status").toString() == "failed", c.name);
+    QVERIFY2(Run("document.querySelectorAll('mark.hilite').length").toInt() == 0, c.name);
+  }
+}
+
+// Zooming redraws the pages, and the marks come back on the redrawn text layers; the page box
+// and the next-page button move through the pages.
+void ViewerTest::controlsMoveAndZoom() {
+  QVERIFY(Open("book.pdf"));
+  const QByteArray data = ExecuteData(text_, {"明月"});
+  QStringList bytes;
+  for (char c : data) bytes << QString::number(static_cast<unsigned char>(c));
+  Run("hiliteService.execute(new Uint8Array([" + bytes.join(',') + "]))");
+  QVERIFY(WaitFor("document.querySelectorAll('mark.hilite').length === 2"));
+
+  const double before = Run("pdfViewer.scale").toDouble();
+  Run("document.getElementById('zoomIn').click()");
+  QVERIFY(Run("pdfViewer.scale").toDouble() > before);
+  QVERIFY(WaitFor("document.querySelectorAll('mark.hilite').length === 2"));
+  Run("document.getElementById('fitWidth').click()");
+  QCOMPARE(Run("pdfViewer.scale").toDouble(), before);
+
+  Run("const box = document.getElementById('pageNumber'); box.value = 3;"
+      "box.dispatchEvent(new Event('change'))");
+  QVERIFY(WaitFor("pdfViewer.currentPageNumber === 3 && !!pdfViewer.textDivs(3)"));
+  Run("document.getElementById('prev').click()");
+  QVERIFY(WaitFor("pdfViewer.currentPageNumber === 2"));
+  QCOMPARE(Run("document.getElementById('pageCount').textContent").toString(), QString("/ 3"));
+}
+
+QTEST_MAIN(ViewerTest)
+#include "viewer_test.moc"
