@@ -113,6 +113,10 @@ constexpr Entry kEntries[] = {
     {kTextRecordFileBroken,
      "<font color=red>记录文件“%s”已损坏，无法读取，这条记录无法显示。<br>"
      "书库中的其他记录和检索不受影响。</font>"},
+    {kTextHighlightNoServer, "DdeClient: Failed to connect to server."},
+    {kTextPositionFileFailed,
+     "PDF的位置文件“%s”无法写入，这次没有在PDF中标出检索词。"
+     "PDF照常显示；请检查该文件夹是否可写。"},
 };
 
 const std::map<int, std::string>& GbkTable() {

@@ -93,6 +93,8 @@ enum TextId : int {
   kTextIndexDamaged,              // page: index %s cannot be opened (%s); browsing still works
   kTextRecordFileMissing,         // page: record file %s does not exist
   kTextRecordFileBroken,          // page: record file %s cannot be read or parsed
+  kTextHighlightNoServer,         // "DdeClient: Failed to connect to server."
+  kTextPositionFileFailed,        // position file %s cannot be written: PDF words not marked
 };
 
 // The text as GBK bytes; the empty string for an unknown id. Thread-safe.
