@@ -1,10 +1,10 @@
 #include "platform/dde.h"
 
 #include <errno.h>
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -15,6 +15,7 @@
 #include <QLocalSocket>
 #include <QPointer>
 #include <QString>
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
@@ -260,7 +261,7 @@ bool DdeServer::Register(std::string* failure) {
     sockaddr_un address;
     bool alive = false;
     if (S_ISSOCK(found.st_mode) && FillAddress(socket_path_, &address)) {
-      const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
       if (fd >= 0) {
         alive = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0 ||
                 errno == EAGAIN;

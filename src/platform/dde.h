@@ -109,8 +109,8 @@ class DdeServer {
   DdeServer& operator=(const DdeServer&) = delete;
 
   // Registers the pair. A socket left behind by a server that is gone is replaced; one that a
-  // live server holds is not. False when not registered, with `*failure` (may be null; UTF-8,
-  // one line) naming the socket and what went wrong.
+  // live server holds is not. False when not registered, with `*failure` (may be null; one
+  // line) naming the socket, as the file system spells it, and what went wrong.
   bool Register(std::string* failure);
   bool registered() const;
   const std::string& socket_path() const { return socket_path_; }
