@@ -23,6 +23,7 @@
 #include "core/base/file_util.h"
 #include "core/base/gbk.h"
 #include "core/base/mbstring.h"
+#include "core/settings/settings.h"
 #include "core/xml/text_scrambler.h"
 #include "core/xml/xml_document.h"
 #include "kms/kms.h"
@@ -257,6 +258,35 @@ TEST_F(SampleLibraryTest, PdfTextEqualsItsTextCopy) {
     ++checked;
   }
   EXPECT_GT(checked, 30);
+}
+
+// The installer's part for the PDF viewer: the viewer page with an empty plug_ins/ folder, and
+// the plug-in in the installation folder, which the start-up then copies next to the page.
+TEST_F(SampleLibraryTest, ViewerIsInstalledWithItsPluginReadyToCopy) {
+  for (const char* name : {"viewer.html", "viewer.js", "viewer.css"}) {
+    std::string shipped, installed;
+    ASSERT_TRUE(ReadWholeFile(std::string(TOMEVA_VIEWER_SOURCE_DIR "/") + name, &shipped));
+    ASSERT_TRUE(ReadWholeFile(Path("viewer/") + name, &installed)) << name;
+    EXPECT_TRUE(installed == shipped) << name;
+  }
+  std::string plugin, installed_plugin;
+  ASSERT_TRUE(ReadWholeFile(TOMEVA_VIEWER_SOURCE_DIR "/plugin/VazeZududi.js", &plugin));
+  ASSERT_TRUE(ReadWholeFile(Path(kPluginFileName), &installed_plugin));
+  EXPECT_TRUE(installed_plugin == plugin);
+  ASSERT_TRUE(fs::is_directory(Path("viewer/plug_ins")));
+  EXPECT_TRUE(fs::is_empty(Path("viewer/plug_ins")));
+
+  // On a copy, so that the other tests see the folder as written.
+  const std::string copy = *temp_ / "installed";
+  fs::create_directories(copy);
+  fs::copy(Path("viewer"), copy + "/viewer", fs::copy_options::recursive);
+  fs::copy(Path(kPluginFileName), copy + "/" + kPluginFileName);
+  EXPECT_TRUE(InstallViewerPlugin(copy + "/viewer/viewer.html", copy + "/"));
+  std::string copied;
+  ASSERT_TRUE(ReadWholeFile(copy + "/viewer/plug_ins/" + kPluginFileName, &copied));
+  EXPECT_TRUE(copied == plugin);
+  std::error_code ec;
+  fs::remove_all(copy, ec);
 }
 
 TEST_F(SampleLibraryTest, RecordFilesCarryTheirBookCategoryAndFormat) {

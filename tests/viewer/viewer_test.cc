@@ -3,7 +3,8 @@
 // them (byte offsets and widths in the GBK text copy) become marks in the pages' text layers,
 // also on pages drawn later and across a line that the text copy breaks elsewhere; a text copy
 // of another text gives no marks. A screenshot of marked words goes to
-// <build>/screenshots/pdf-highlight.png.
+// <build>/screenshots/pdf-highlight.png, one of the PDF without embedded font to
+// pdf-unembedded-font.png.
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
@@ -20,10 +21,15 @@
 #include <vector>
 
 #include "core/base/gbk.h"
+#include "tools/make-sample-library/plain_pdf.h"
 
 namespace {
 
 constexpr char kFontFile[] = "/usr/share/fonts/truetype/wqy/wqy-zenhei.ttc";
+
+// The poem of the PDF whose font is not embedded.
+const QStringList kPoem = {"静夜思",     "李白",       "床前明月光",
+                           "疑是地上霜", "举头望明月", "低头思故乡"};
 
 // The pages of the test PDF, a line per drawn text. 明月 is only on page 1, 黄河 only on page 3.
 const std::vector<std::vector<QString>> kPages = {
@@ -81,6 +87,7 @@ class ViewerTest : public QObject {
   void initTestCase();
   void marks_data();
   void marks();
+  void unembeddedFontIsDrawn();
   void badDataMarksNothing();
   void controlsMoveAndZoom();
   void cleanupTestCase();
@@ -151,6 +158,11 @@ void ViewerTest::initTestCase() {
     }
   }
   QVERIFY(WriteFile(dir.filePath("book.txt"), text_));
+  // A PDF whose Chinese font the viewer must supply.
+  const QByteArray songti = tomeva::sample::UnembeddedFontPdf(kPoem);
+  QVERIFY(WriteFile(dir.filePath("songti.pdf"), songti.toStdString()));
+  QVERIFY(WriteFile(dir.filePath("songti.txt"),
+                    tomeva::Utf8ToGbk(kPoem.join("\r\n").toStdString() + "\r\n")));
   // A PDF whose text copy lacks its first line, so that the two texts are out of step.
   QVERIFY(QFile::copy(dir.filePath("book.pdf"), dir.filePath("drift.pdf")));
   QVERIFY(WriteFile(dir.filePath("drift.txt"), text_.substr(text_.find("\r\n") + 2)));
@@ -220,6 +232,8 @@ void ViewerTest::marks_data() {
       << "book.pdf" << QStringList{"黄河"} << 1 << 1 << 3 << "黄河";
   QTest::newRow("text copy that lacks the first line")
       << "drift.pdf" << QStringList{"明月", "黄河"} << 2 << 1 << 1 << "明月";
+  QTest::newRow("font not embedded")
+      << "songti.pdf" << QStringList{"明月"} << 2 << 2 << 1 << "明月明月";
   QTest::newRow("text copy of another text")
       << "other.pdf" << QStringList{"明月", "江月"} << 0 << 0 << 0 << "";
 }
@@ -273,6 +287,22 @@ void ViewerTest::marks() {
     QVERIFY(view_->grab().toImage().save(
         QStringLiteral(TOMEVA_BINARY_DIR "/screenshots/pdf-highlight.png")));
   }
+}
+
+// Without the Chinese character maps the page of a PDF whose font is not embedded stays blank.
+void ViewerTest::unembeddedFontIsDrawn() {
+  QVERIFY(Open("songti.pdf"));
+  QCOMPARE(Run("pdfViewer.textDivs(1).map(d => d.textContent).join('')").toString(),
+           kPoem.join(""));
+  QVERIFY(
+      WaitFor("(() => { const c = document.querySelector('.page canvas');"
+              " const d = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;"
+              " let ink = 0;"
+              " for (let i = 0; i < d.length; i += 4) if (d[i + 3] > 200 && d[i] < 100) ++ink;"
+              " return ink > 500; })()"));
+  QDir().mkpath(QStringLiteral(TOMEVA_BINARY_DIR "/screenshots"));
+  QVERIFY(view_->grab().toImage().save(
+      QStringLiteral(TOMEVA_BINARY_DIR "/screenshots/pdf-unembedded-font.png")));
 }
 
 void ViewerTest::badDataMarksNothing() {

@@ -16,10 +16,12 @@
 #include "core/library/catalogue_edit.h"
 #include "core/records/book_def.h"
 #include "core/records/index_config.h"
+#include "core/settings/settings.h"
 #include "core/xml/text_scrambler.h"
 #include "kms/kms.h"
 #include "tools/make-sample-library/corpus.h"
 #include "tools/make-sample-library/library_plan.h"
+#include "tools/make-sample-library/plain_pdf.h"
 #include "tools/make-sample-library/render.h"
 
 namespace tomeva::sample {
@@ -359,6 +361,42 @@ class BookWriter {
   int* pdf_count_;
 };
 
+// ---- PDF viewer ---------------------------------------------------------------------------
+
+// What the installer puts in place for the PDF viewer: the viewer page in viewer/ with an empty
+// plug_ins/ folder, and the highlight plug-in in the installation folder, from where the
+// program's start-up copies it into plug_ins/ (never over a copy already there).
+bool InstallViewer(const std::string& source, const std::string& out, Writer* w) {
+  const std::string folder = JoinPath(out, "viewer");
+  if (!w->MakeDir(JoinPath(folder, "plug_ins"))) return false;
+  auto copy = [&](const std::string& from, const std::string& to) {
+    std::string bytes;
+    return (ReadWholeFile(from, &bytes) || w->Fail("cannot read the viewer file " + from)) &&
+           w->Write(to, bytes);
+  };
+  for (const char* name : {"viewer.html", "viewer.js", "viewer.css"}) {
+    if (!copy(JoinPath(source, name), JoinPath(folder, name))) return false;
+  }
+  return copy(JoinPath(source, "plugin/VazeZududi.js"), JoinPath(out, kPluginFileName));
+}
+
+// A PDF whose Chinese font is not embedded, and its text copy.
+bool WriteUnembeddedFontPdf(const std::string& out, Writer* w) {
+  const std::vector<std::string> lines = {"静夜思",     "李白",       "床前明月光",
+                                          "疑是地上霜", "举头望明月", "低头思故乡"};
+  QStringList shown;
+  std::string text;
+  for (const std::string& line : lines) {
+    shown << QString::fromStdString(line);
+    text += G(line) + kCrLf;
+  }
+  const QByteArray pdf = UnembeddedFontPdf(shown);
+  const std::string folder = JoinPath(out, "pdf");
+  return w->MakeDir(folder) &&
+         w->Write(JoinPath(folder, "unembedded.pdf"), std::string_view(pdf.data(), pdf.size())) &&
+         w->Write(JoinPath(folder, "unembedded.txt"), text);
+}
+
 // ---- index ----------------------------------------------------------------------------------
 
 class QuietProgress : public ProgressSink {
@@ -490,6 +528,9 @@ bool WriteSampleLibrary(const SampleOptions& options, std::string* error) {
   }
   if (!WriteScrambledFile(JoinPath(out, "bookconfig.xml"), CatalogueText(books))) {
     return w.Fail("cannot write " + JoinPath(out, "bookconfig.xml"));
+  }
+  if (!InstallViewer(options.viewer_dir, out, &w) || !WriteUnembeddedFontPdf(out, &w)) {
+    return false;
   }
 
   for (const BookPlan& book : books) {

@@ -14,6 +14,7 @@ struct SampleOptions {
   int tang_records = -1;  // records of the Tang anthology; -1 = one per poem
   std::string fortunes_dir = "/usr/share/games/fortunes";
   std::string font_path = "/usr/share/fonts/truetype/wqy/wqy-zenhei.ttc";
+  std::string viewer_dir;  // the project's viewer/ folder: the viewer page and its plug-in
   bool verbose = false;  // progress lines on standard error
 };
 

@@ -17,8 +17,10 @@ namespace {
 
 constexpr char kUsage[] =
     "usage: make-sample-library OUT [--records N] [--verbose] [--fortunes DIR] [--font FILE]\n"
+    "                           [--viewer DIR]\n"
     "  OUT        installation folder to create (must not exist or be empty)\n"
-    "  --records  number of records of the Tang anthology (1 .. 10000000; default: one per poem)\n";
+    "  --records  number of records of the Tang anthology (1 .. 10000000; default: one per poem)\n"
+    "  --viewer   the PDF viewer's source folder (default: the project's viewer/)\n";
 
 // Whole decimal number in [low, high].
 bool ParseCount(const char* text, long low, long high, long* value) {
@@ -33,6 +35,7 @@ bool ParseCount(const char* text, long low, long high, long* value) {
 
 int main(int argc, char** argv) {
   tomeva::sample::SampleOptions options;
+  options.viewer_dir = TOMEVA_VIEWER_SOURCE_DIR;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     bool has_value = i + 1 < argc;
@@ -45,6 +48,8 @@ int main(int argc, char** argv) {
       options.tang_records = static_cast<int>(n);
     } else if (arg == "--fortunes" && has_value) {
       options.fortunes_dir = argv[++i];
+    } else if (arg == "--viewer" && has_value) {
+      options.viewer_dir = argv[++i];
     } else if (arg == "--font" && has_value) {
       options.font_path = argv[++i];
     } else if (arg == "--verbose") {
