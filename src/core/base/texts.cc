@@ -117,6 +117,10 @@ constexpr Entry kEntries[] = {
     {kTextPositionFileFailed,
      "PDF的位置文件“%s”无法写入，这次没有在PDF中标出检索词。"
      "PDF照常显示；请检查该文件夹是否可写。"},
+    {kTextSelectRecordFirst, "请先选择一条记录！"},
+    {kTextSelectNodeFirst, "请先在左边的树中选择一个节点！"},
+    {kTextSelectBookFirst, "请先指定您要打开的书籍！"},
+    {kTextNoPdf, "对不起，没有可用的PDF文档，\r\n请尝试进入该条目的下一级目录！\n"},
 };
 
 const std::map<int, std::string>& GbkTable() {

@@ -95,6 +95,10 @@ enum TextId : int {
   kTextRecordFileBroken,          // page: record file %s cannot be read or parsed
   kTextHighlightNoServer,         // "DdeClient: Failed to connect to server."
   kTextPositionFileFailed,        // position file %s cannot be written: PDF words not marked
+  kTextSelectRecordFirst,         // "请先选择一条记录！"
+  kTextSelectNodeFirst,           // "请先在左边的树中选择一个节点！"
+  kTextSelectBookFirst,           // "请先指定您要打开的书籍！"
+  kTextNoPdf,                     // no PDF for the node or record: try its children
 };
 
 // The text as GBK bytes; the empty string for an unknown id. Thread-safe.

@@ -20,6 +20,7 @@ struct BrowseState {
   bool show_home = true;            // the start page (or the product page) rather than a node's
   bool product_page = false;        // with show_home: the product page
   std::string current_record_text;  // "" = none
+  std::string current_pdf_path;     // the PDF last resolved for opening, "" = none found
 
   // The library tree built again from `catalogue`, with no selection and the start page to show:
   // the user (or a posted selection) makes the next selection.

@@ -75,8 +75,7 @@ bool CTomevaDoc::OnCommand(int id) {
       GoBack();
       return true;
     case kCmdPdf:
-      // The document does not show the hit's PDF yet: the command is owned here and changes
-      // nothing.
+      OnShowPdf();
       return true;
     default:
       return false;

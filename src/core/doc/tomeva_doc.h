@@ -19,6 +19,7 @@
 #include "core/doc/search_results.h"
 #include "core/doc/view_interfaces.h"
 #include "core/library/catalogue.h"
+#include "core/pdf/highlight_client.h"
 #include "core/platform/platform.h"
 #include "core/settings/settings.h"
 #include "core/views/page_render.h"
@@ -29,8 +30,7 @@ namespace tomeva {
 class CTomevaDoc {
  public:
   explicit CTomevaDoc(Settings settings);
-  // Runs the configured exit command (`EndFlash` in the `path` folder) when one is set and the
-  // platform is attached.
+  // Runs the exit command (`EndFlash` in the `path` folder) when set and a platform is attached.
   ~CTomevaDoc();
   CTomevaDoc(const CTomevaDoc&) = delete;
   CTomevaDoc& operator=(const CTomevaDoc&) = delete;
@@ -39,6 +39,7 @@ class CTomevaDoc {
   void AttachTreeView(ITreeView* view) { tree_ = view; }
   void AttachFrame(IFrameControls* frame) { frame_ = frame; }
   void AttachPlatform(Platform* platform) { platform_ = platform; }
+  void AttachHighlighter(PdfHighlighter* highlighter) { highlighter_ = highlighter; }
   void set_search_runner(SearchRunner runner) { search_runner_ = std::move(runner); }
   void set_link_settings(LinkSettings links) { pages_.links = std::move(links); }
 
@@ -57,6 +58,7 @@ class CTomevaDoc {
   void OnHtmlViewDestroy();
   // A hooked page button was clicked: "B0".."B3" move the record cursor; any id redraws.
   void OnPageButtonClick(const std::string& element_id);
+  void OnShowPdf(bool from_pager = false);  // command 57357, the pager's PDF cell: pdf_commands.cc
   // The tree's selection changed: `item` is the position in the shown list (-1 = none), `data`
   // its data word. A plain click makes a record shown from a record link give way to the hit's.
   void OnTreeSelectionChanged(int item, long long data);
@@ -114,6 +116,7 @@ class CTomevaDoc {
   ITreeView* tree_ = nullptr;
   IFrameControls* frame_ = nullptr;
   Platform* platform_ = nullptr;
+  PdfHighlighter* highlighter_ = nullptr;  // null: PDFs are shown without their words marked
   SearchRunner search_runner_;
   Catalogue catalogue_;
   PageResources pages_;  // what every record page is rendered with

@@ -1,0 +1,195 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "core/base/gbk.h"
+#include "core/base/texts.h"
+#include "core/doc/command_ids.h"
+#include "core/doc/tomeva_doc.h"
+#include "fakes.h"
+#include "support/fake_platform.h"
+#include "support/temp_dir.h"
+
+namespace tomeva {
+namespace {
+
+using testing::FakeFrame;
+using testing::FakeHtmlView;
+using testing::FakePlatform;
+using testing::FakeTreeView;
+using testing::TempDir;
+using testing::WriteGbk;
+using testing::WriteScrambledGbk;
+
+constexpr char kDeclaration[] = "<?xml version=\"1.0\" encoding=\"GB2312\"?>\r\n";
+
+class RecordResults : public SearchResults {
+ public:
+  RecordResults(int total, std::string xml) : total_(total), xml_(std::move(xml)) {}
+  int GetTotalCount() const override { return total_; }
+  SearchHit GetHit(int) override { return {xml_, 7}; }
+  const std::vector<std::string>& keywords() const override { return keywords_; }
+
+ private:
+  int total_;
+  std::string xml_;
+  std::vector<std::string> keywords_ = {Utf8ToGbk("中国"), Utf8ToGbk("人民")};
+};
+
+// One book "唐" in the application folder (which is also the library folder): its table of
+// contents gives the section 卷一 a PDF (with its text copy) and the section 卷二 none.
+class PdfCommandTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WriteScrambledGbk(dir_ / "bookconfig.xml",
+                      std::string(kDeclaration) +
+                          "<books><book name=\"唐\" dir=\"tang\" category=\"7\"/></books>");
+    WriteGbk(dir_ / "tang/chapter.xml",
+             std::string(kDeclaration) +
+                 "<book><dir name=\"卷一\" pdf=\"j1.pdf\"><record title=\"静夜思\">book_1.xml"
+                 "</record></dir><dir name=\"卷二\"><record title=\"春晓\">book_2.xml</record>"
+                 "</dir></book>");
+    ReplaceFileAtomically(dir_ / "tang/book_1.xml", record_);
+    WriteGbk(dir_ / "tang/j1.pdf", "%PDF");
+    WriteGbk(dir_ / "tang/j1.txt", "中国和人民");
+    WriteGbk(dir_ / "viewer", "");
+  }
+
+  std::unique_ptr<CTomevaDoc> MakeDoc(bool viewer) {
+    Settings settings;
+    settings.app_dir = dir_.path() + "/";
+    settings.ebook_dir = dir_.path();
+    settings.pdf_viewer_path = viewer ? dir_ / "viewer" : "";
+    auto doc = std::make_unique<CTomevaDoc>(settings);
+    doc->AttachHtmlView(&html_);
+    doc->AttachTreeView(&tree_);
+    doc->AttachHighlighter(&highlighter_);
+    doc->UpdateAllViews();
+    return doc;
+  }
+
+  // Selects the library item labelled `label` (UTF-8).
+  void Select(CTomevaDoc& doc, const std::string& label) {
+    const TreeItemList& items = doc.browse().library.items;
+    for (size_t i = 0; i < items.size(); ++i) {
+      if (items[i].label == Utf8ToGbk(label)) {
+        return doc.OnTreeSelectionChanged(static_cast<int>(i), items[i].data);
+      }
+    }
+    FAIL() << "no item " << label;
+  }
+
+  std::vector<std::string> Told() {
+    std::vector<std::string> told;
+    for (const std::string& m : tree_.messages) told.push_back(GbkToUtf8(m));
+    return told;
+  }
+
+  const std::string record_ = Utf8ToGbk(std::string(kDeclaration) +
+                                        "<record><FdCat>7</FdCat><FdName>静夜思</FdName></record>");
+  TempDir dir_;
+  FakeHtmlView html_;
+  FakeTreeView tree_;
+  FakePlatform platform_;
+  PdfHighlighter highlighter_{&platform_, nullptr, nullptr};
+};
+
+TEST_F(PdfCommandTest, LibraryModeOpensTheNodesPdfOrSaysWhyNot) {
+  const std::string no_pdf = TextUtf8(kTextNoPdf);
+  struct Case {
+    const char* name;
+    bool viewer;
+    const char* select;  // "" = nothing selected
+    bool from_pager;
+    std::string opened;  // under the folder, "" = nothing navigated to
+    std::vector<std::string> told;
+  } cases[] = {
+      {"no viewer: the command does nothing", false, "卷一", false, "", {}},
+      {"section with a PDF", true, "卷一", false, "tang/j1.pdf", {}},
+      {"pager without a viewer", false, "卷一", true, "tang/j1.pdf", {}},
+      {"section without one", true, "卷二", false, "", {no_pdf}},
+      {"nothing selected", true, "", false, "", {TextUtf8(kTextSelectNodeFirst)}},
+      {"pager, nothing selected", true, "", true, "", {TextUtf8(kTextSelectBookFirst)}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    html_ = FakeHtmlView();
+    tree_.messages.clear();
+    auto doc = MakeDoc(c.viewer);
+    if (*c.select != '\0') Select(*doc, c.select);
+    html_.navigated.clear();  // the selection's own page
+    if (c.from_pager) {
+      doc->OnShowPdf(true);
+    } else {
+      EXPECT_TRUE(doc->OnCommand(kCmdPdf));
+    }
+    EXPECT_EQ(Told(), c.told);
+    if (c.opened.empty()) {
+      EXPECT_TRUE(html_.navigated.empty());
+    } else {
+      EXPECT_EQ(html_.navigated, std::vector<std::string>{dir_ / c.opened});
+      EXPECT_TRUE(html_.pdf);
+      EXPECT_EQ(doc->browse().current_pdf_path, dir_ / c.opened);
+    }
+  }
+  highlighter_.WaitForWorkers();
+  EXPECT_TRUE(platform_.executes.empty());  // the library has no words to mark
+}
+
+TEST_F(PdfCommandTest, SearchModeOpensTheHitsPdfWithItsWords) {
+  struct Case {
+    const char* name;
+    int hits;
+    std::string xml;
+    bool select;
+    bool from_pager;
+    bool opened;
+    std::vector<std::string> told;
+  } cases[] = {
+      {"the hit's PDF, words marked", 3, record_, true, false, true, {}},
+      {"no hits", 0, record_, true, false, false, {}},
+      {"nothing selected", 3, record_, false, false, false, {TextUtf8(kTextSelectRecordFirst)}},
+      {"pager, nothing selected", 3, record_, false, true, true, {}},
+      {"record does not parse", 3, "<record>", true, false, false, {}},
+      {"pager, record does not parse", 3, "<record>", true, true, false, {TextUtf8(kTextNoPdf)}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    html_ = FakeHtmlView();
+    tree_.messages.clear();
+    platform_.executes.clear();
+    FakeFrame frame;
+    frame.query = "x";
+    auto doc = MakeDoc(true);
+    doc->AttachFrame(&frame);
+    doc->set_search_runner(
+        [&](const std::string&, const std::string&, const std::string&, QueryMode) {
+          return std::make_unique<RecordResults>(c.hits, c.xml);
+        });
+    if (doc->book_search()) doc->OnCommand(kCmdBookSearch);
+    doc->OnCommand(kCmdSearch);
+    ASSERT_TRUE(doc->search_mode());
+    if (c.select) doc->OnTreeSelectionChanged(1, 1);
+    html_.navigated.clear();
+    if (c.from_pager) {
+      doc->OnShowPdf(true);
+    } else {
+      doc->OnCommand(kCmdPdf);
+    }
+    highlighter_.WaitForWorkers();
+    EXPECT_EQ(Told(), c.told);
+    EXPECT_EQ(html_.navigated.size(), c.opened ? 1u : 0u);
+    ASSERT_EQ(platform_.executes.size(), c.opened ? 1u : 0u);
+    if (c.opened) {
+      EXPECT_EQ(html_.navigated[0], dir_ / "tang/j1.pdf");
+      // 中国 and 人民: four double-byte characters, eight values.
+      EXPECT_EQ(platform_.executes[0].data.size(), 4u + 4 * 8);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tomeva
