@@ -37,7 +37,8 @@ class RecordPdfTest : public ::testing::Test {
     WriteRecord(app_ / "tang/book_3.xml", "7", "登高");
     WriteRecord(app_ / "tang/book_4.xml", "7", "登高");  // same title as book_3
     WriteRecord(app_ / "tang/book_5.xml", "7", "无目");  // not in the table of contents
-    MakeDirectories(app_ / "tang/book_0.xml");           // a folder, not a record file
+    WriteRecord(app_ / "tang/book_6.xml", "7", "后记");
+    MakeDirectories(app_ / "tang/book_0.xml");  // a folder, not a record file
     WriteGbk(app_ / "tang/chapter.xml",
              std::string(kDeclaration) +
                  "<book pdf=\"whole.pdf\">\r\n"
@@ -49,6 +50,7 @@ class RecordPdfTest : public ::testing::Test {
                  "  <record title=\"登高\" pdf=\"d3.pdf\">book_3.xml</record>\r\n"
                  "  <record title=\"登高\" pdf=\"d4.pdf\">book_4.xml</record>\r\n"
                  " </dir>\r\n"
+                 " <record title=\"后记\">book_6.xml</record>\r\n"
                  "</book>");
     WriteRecord(app_ / "song/book_1.xml", "8", "水调歌头");
     WriteRecord(app_ / "out/book_1.xml", "9", "外书");
@@ -74,6 +76,7 @@ TEST_F(RecordPdfTest, FindsTheDeepestPdfOnTheRecordsWay) {
       {"7", "静夜思", "tang/whole.pdf"},  // only the root names one
       {"7", "春晓", "tang/juan1.pdf"},    // three levels deep, the section's, not the root's
       {"7", "登高", "tang/d3.pdf"},       // two files of that title: the one listed first
+      {"7", "后记", "tang/whole.pdf"},    // after a section: its PDF is not inherited
       {"7", "无目", ""},                  // the table of contents does not name its file
       {"7", "不存在", ""},                // no record file of that title
       {"07", "静夜思", ""},               // categories compare as written
