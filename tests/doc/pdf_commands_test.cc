@@ -191,5 +191,28 @@ TEST_F(PdfCommandTest, SearchModeOpensTheHitsPdfWithItsWords) {
   }
 }
 
+TEST_F(PdfCommandTest, GoingBackToThePdfMarksItsWordsAgain) {
+  FakeFrame frame;
+  frame.query = "x";
+  auto doc = MakeDoc(true);
+  doc->AttachFrame(&frame);
+  doc->set_search_runner([&](const std::string&, const std::string&, const std::string&,
+                             QueryMode) { return std::make_unique<RecordResults>(3, record_); });
+  if (doc->book_search()) doc->OnCommand(kCmdBookSearch);
+  doc->OnCommand(kCmdSearch);
+  doc->OnTreeSelectionChanged(1, 1);
+  doc->OnCommand(kCmdPdf);
+  const std::string pdf = dir_ / "tang/j1.pdf";
+  // What the view reports: the PDF loads, then a link inside it is followed.
+  ASSERT_TRUE(doc->OnBeforeNavigate(pdf));
+  ASSERT_TRUE(doc->OnBeforeNavigate(dir_ / "elsewhere.htm"));
+  html_.navigated.clear();
+  doc->OnCommand(kCmdBack);
+  highlighter_.WaitForWorkers();
+  EXPECT_EQ(html_.navigated, std::vector<std::string>{pdf});
+  ASSERT_EQ(platform_.executes.size(), 2u);
+  EXPECT_EQ(platform_.executes[1].data, platform_.executes[0].data);
+}
+
 }  // namespace
 }  // namespace tomeva

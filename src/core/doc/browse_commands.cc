@@ -168,6 +168,14 @@ void CTomevaDoc::GoBack() {
   if (entry.kind == kPageLink) {
     page_stack_.set_push_suppressed(false);
     NavigateRecorded(page_stack_, *html_, entry.location);
+    // The viewer drops its marks when its document is left, so going back to a PDF sends the
+    // words again: the path and words of the PDF opened last, the only ones the document keeps.
+    const std::string& location = entry.location;
+    if (highlighter_ != nullptr && location.size() >= 5 &&
+        EqualsNoCase(std::string_view(location).substr(location.size() - 4), ".pdf")) {
+      highlighter_->StartHighlight(settings_.pdf_viewer_path, browse_.current_pdf_path,
+                                   browse_.current_pdf_keywords);
+    }
     return;
   }
   if (entry.tree_item != browse_.selected_item) {

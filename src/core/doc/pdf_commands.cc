@@ -34,9 +34,14 @@ void CTomevaDoc::OnShowPdf(bool from_pager) {
     if (k == 0 || k == 0xFFFF) return tell(kTextSelectBookFirst);
     browse_.current_pdf_path = NodePdfOf(catalogue_, browse_.library.items, browse_.selected_item);
   }
+  browse_.current_pdf_keywords = keywords;
   const std::string& pdf = browse_.current_pdf_path;
   if (pdf.empty()) return tell(kTextNoPdf);
   if (html_ != nullptr) {
+    // Recorded like a followed link, so that going back returns to the PDF; the navigation it
+    // starts is then not recorded a second time.
+    page_stack_.PushPage(kPageLink, pdf, browse_.selected_item);
+    page_stack_.set_link_recording(false);
     html_->set_pdf_shown(true);
     html_->Navigate(pdf);
   }
