@@ -12,6 +12,7 @@
 #include <QFontDatabase>
 #include <QPainter>
 #include <QPdfWriter>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWebEnginePage>
@@ -89,13 +90,16 @@ class ViewerTest : public QObject {
   void marks();
   void unembeddedFontIsDrawn();
   void badDataMarksNothing();
+  void wholeBookOfTheSampleLibrary();
   void controlsMoveAndZoom();
   void cleanupTestCase();
 
  private:
   bool WritePdf(const QString& path);
   bool WriteFile(const QString& path, const std::string& bytes);
-  bool Open(const QString& pdf);
+  // Opens `pdf` (relative to the test's folder) in the viewer page `viewer` (default: the
+  // test's copy of the viewer folder).
+  bool Open(const QString& pdf, const QString& viewer = QString());
   QVariant Run(const QString& script);
   bool WaitFor(const QString& condition, int ms = 15000);
 
@@ -202,11 +206,11 @@ bool ViewerTest::WaitFor(const QString& condition, int ms) {
   return false;
 }
 
-bool ViewerTest::Open(const QString& pdf) {
+bool ViewerTest::Open(const QString& pdf, const QString& viewer) {
   const QString file = QUrl::fromLocalFile(QDir(temp_.path()).filePath(pdf)).toString();
   QSignalSpy loaded(page_, &QWebEnginePage::loadFinished);
   page_->messages.clear();
-  view_->load(QUrl(QUrl::fromLocalFile(viewer_).toString() +
+  view_->load(QUrl(QUrl::fromLocalFile(viewer.isEmpty() ? viewer_ : viewer).toString() +
                    "?file=" + QString::fromLatin1(QUrl::toPercentEncoding(file))));
   if (!loaded.wait(20000)) return false;
   return WaitFor(
@@ -339,12 +343,59 @@ void ViewerTest::controlsMoveAndZoom() {
   Run("document.getElementById('fitWidth').click()");
   QCOMPARE(Run("pdfViewer.scale").toDouble(), before);
 
-  Run("const box = document.getElementById('pageNumber'); box.value = 3;"
-      "box.dispatchEvent(new Event('change'))");
+  Run("{ const box = document.getElementById('pageNumber'); box.value = 3;"
+      "box.dispatchEvent(new Event('change')); }");
   QVERIFY(WaitFor("pdfViewer.currentPageNumber === 3 && !!pdfViewer.textDivs(3)"));
   Run("document.getElementById('prev').click()");
   QVERIFY(WaitFor("pdfViewer.currentPageNumber === 2"));
   QCOMPARE(Run("document.getElementById('pageCount').textContent").toString(), QString("/ 3"));
+}
+
+// The sample maker's installation: its viewer with the plug-in copied into plug_ins/ as the
+// start-up does, on the whole-book PDF of the Tang anthology (many pages, lines wrapped where the
+// text copy wraps them): every occurrence of a word is found, and each gets its mark once its
+// page is drawn.
+void ViewerTest::wholeBookOfTheSampleLibrary() {
+#ifndef TOMEVA_SAMPLE_MAKER
+  QSKIP("the sample maker is not built");
+#else
+  const QString sample = QDir(temp_.path()).filePath("sample");
+  QCOMPARE(QProcess::execute(TOMEVA_SAMPLE_MAKER, {sample}), 0);
+  QVERIFY(QFile::copy(sample + "/VazeZududi.api", sample + "/viewer/plug_ins/VazeZududi.api"));
+  QVERIFY(Open("sample/1/838.pdf", sample + "/viewer/viewer.html"));
+  QFile copy_file(sample + "/1/838.txt");
+  QVERIFY(copy_file.open(QIODevice::ReadOnly));
+  const std::string copy = copy_file.readAll().toStdString();
+  const std::string word = tomeva::Utf8ToGbk("明月");
+  int occurrences = 0;
+  for (size_t at = copy.find(word); at != std::string::npos; at = copy.find(word, at + 2)) {
+    ++occurrences;
+  }
+  QVERIFY(occurrences > 5);
+  QVERIFY(Run("pdfViewer.pageCount").toInt() > 5);
+
+  const QByteArray data = ExecuteData(copy, {"明月"});
+  QStringList bytes;
+  for (char c : data) bytes << QString::number(static_cast<unsigned char>(c));
+  Run("hiliteService.execute(new Uint8Array([" + bytes.join(',') + "]))");
+  QVERIFY(WaitFor("hiliteService.last.status !== 'busy'", 30000));
+  QCOMPARE(Run("hiliteService.last.found").toInt(), occurrences);
+  // Through the whole document, a screen at a time: the pages drawn on the way get their marks.
+  Run("pdfViewer.setScale(0.25)");
+  for (int step = 0; step < 400; ++step) {
+    QTest::qWait(50);
+    if (Run("(() => { const box = document.getElementById('pages');"
+            " box.scrollTop += box.clientHeight;"
+            " return box.scrollTop + box.clientHeight >= box.scrollHeight; })()")
+            .toBool()) {
+      break;
+    }
+  }
+  const QString marked =
+      "[...document.querySelectorAll('mark.hilite')].map(m => m.textContent).join('')";
+  QVERIFY2(WaitFor(marked + " === '" + QString("明月").repeated(occurrences) + "'", 30000),
+           qPrintable(Run(marked).toString()));
+#endif
 }
 
 QTEST_MAIN(ViewerTest)
