@@ -82,9 +82,14 @@ class PdfCommandTest : public ::testing::Test {
     FAIL() << "no item " << label;
   }
 
+  // What the document and the highlighter told the user, in that order; emptied.
   std::vector<std::string> Told() {
     std::vector<std::string> told;
     for (const std::string& m : tree_.messages) told.push_back(GbkToUtf8(m));
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const std::string& m : highlighter_told_) told.push_back(GbkToUtf8(m));
+    highlighter_told_.clear();
+    tree_.messages.clear();
     return told;
   }
 
@@ -94,7 +99,12 @@ class PdfCommandTest : public ::testing::Test {
   FakeHtmlView html_;
   FakeTreeView tree_;
   FakePlatform platform_;
-  PdfHighlighter highlighter_{&platform_, nullptr, nullptr};
+  std::mutex mutex_;
+  std::vector<std::string> highlighter_told_;
+  PdfHighlighter highlighter_{&platform_, nullptr, [this](const std::string& message) {
+                                std::lock_guard<std::mutex> lock(mutex_);
+                                highlighter_told_.push_back(message);
+                              }};
 };
 
 TEST_F(PdfCommandTest, LibraryModeOpensTheNodesPdfOrSaysWhyNot) {
@@ -109,7 +119,12 @@ TEST_F(PdfCommandTest, LibraryModeOpensTheNodesPdfOrSaysWhyNot) {
   } cases[] = {
       {"no viewer: the command does nothing", false, "卷一", false, "", {}},
       {"section with a PDF", true, "卷一", false, "tang/j1.pdf", {}},
-      {"pager without a viewer", false, "卷一", true, "tang/j1.pdf", {}},
+      {"pager without a viewer",
+       false,
+       "卷一",
+       true,
+       "tang/j1.pdf",
+       {TextUtf8(kTextViewerMissing)}},
       {"section without one", true, "卷二", false, "", {no_pdf}},
       {"nothing selected", true, "", false, "", {TextUtf8(kTextSelectNodeFirst)}},
       {"pager, nothing selected", true, "", true, "", {TextUtf8(kTextSelectBookFirst)}},
@@ -117,7 +132,6 @@ TEST_F(PdfCommandTest, LibraryModeOpensTheNodesPdfOrSaysWhyNot) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     html_ = FakeHtmlView();
-    tree_.messages.clear();
     auto doc = MakeDoc(c.viewer);
     if (*c.select != '\0') Select(*doc, c.select);
     html_.navigated.clear();  // the selection's own page
@@ -159,7 +173,6 @@ TEST_F(PdfCommandTest, SearchModeOpensTheHitsPdfWithItsWords) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     html_ = FakeHtmlView();
-    tree_.messages.clear();
     platform_.executes.clear();
     FakeFrame frame;
     frame.query = "x";
@@ -212,6 +225,33 @@ TEST_F(PdfCommandTest, GoingBackToThePdfMarksItsWordsAgain) {
   EXPECT_EQ(html_.navigated, std::vector<std::string>{pdf});
   ASSERT_EQ(platform_.executes.size(), 2u);
   EXPECT_EQ(platform_.executes[1].data, platform_.executes[0].data);
+}
+
+TEST_F(PdfCommandTest, RecordPagesThatArePdfsNeedTheViewer) {
+  const std::string pdf_record =
+      Utf8ToGbk(std::string(kDeclaration) +
+                "<record><FdCat>7</FdCat><FdName>静夜思</FdName><FdHtmlFile>j1.pdf</FdHtmlFile>"
+                "</record>");
+  for (bool viewer : {true, false}) {
+    SCOPED_TRACE(viewer);
+    html_ = FakeHtmlView();
+    FakeFrame frame;
+    frame.query = "x";
+    auto doc = MakeDoc(viewer);
+    doc->AttachFrame(&frame);
+    doc->set_search_runner(
+        [&](const std::string&, const std::string&, const std::string&, QueryMode) {
+          return std::make_unique<RecordResults>(1, pdf_record);
+        });
+    if (doc->book_search()) doc->OnCommand(kCmdBookSearch);
+    html_.navigated.clear();
+    doc->OnCommand(kCmdSearch);
+    highlighter_.WaitForWorkers();
+    EXPECT_EQ(html_.navigated, std::vector<std::string>{dir_ / "tang/j1.pdf"});
+    EXPECT_EQ(Told(), viewer ? std::vector<std::string>{}
+                             : std::vector<std::string>{TextUtf8(kTextViewerMissing)});
+  }
+  EXPECT_TRUE(platform_.executes.empty());
 }
 
 }  // namespace

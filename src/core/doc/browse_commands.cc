@@ -86,6 +86,10 @@ void CTomevaDoc::RenderBrowsingPage() {
     page.location = JoinPath(settings_.ebook_dir, "home.htm");
   }
   NavigateRecorded(page_stack_, *html_, page.location);
+  // Started without words, for its check that a viewer is installed to show the PDF.
+  if (page.is_pdf && highlighter_ != nullptr) {
+    highlighter_->StartHighlight(settings_.pdf_viewer_path, page.location, "");
+  }
 }
 
 void CTomevaDoc::OnTreeSelectionChanged(int item, long long data) {

@@ -167,8 +167,12 @@ void CTomevaDoc::RenderSearchPage() {
   } else {
     html_->Navigate(page.location);
   }
-  // A PDF carries no page to paint; its words are marked by the PDF viewer.
+  // A PDF carries no page to paint. Its words are not marked either, as on every record page that
+  // is a PDF; the highlighter is started without words for its check that a viewer is installed.
   if (!page.is_pdf) PaintKeywords();
+  if (page.is_pdf && highlighter_ != nullptr) {
+    highlighter_->StartHighlight(settings_.pdf_viewer_path, page.location, "");
+  }
   html_->HookPageButtons();
 }
 
