@@ -58,7 +58,9 @@ class CTomevaDoc {
   void OnHtmlViewDestroy();
   // A hooked page button was clicked: "B0".."B3" move the record cursor; any id redraws.
   void OnPageButtonClick(const std::string& element_id);
-  void OnShowPdf(bool from_pager = false);  // command 57357, the pager's PDF cell: pdf_commands.cc
+  // Command 57357: shows the PDF of the selected node or hit and starts its highlight, or says why
+  // it cannot. The pager's PDF cell (`from_pager`) skips the checks of viewer, hits and selection.
+  void OnShowPdf(bool from_pager = false);
   // The tree's selection changed: `item` is the position in the shown list (-1 = none), `data`
   // its data word. A plain click makes a record shown from a record link give way to the hit's.
   void OnTreeSelectionChanged(int item, long long data);
