@@ -1,8 +1,7 @@
 #include "core/pdf/highlight_client.h"
 
 #include <algorithm>
-#include <cstdlib>
-#include <cstring>
+#include <memory>
 
 #include "core/base/file_util.h"
 #include "core/base/mbstring.h"
@@ -50,17 +49,16 @@ PdfHighlightData ComputeHighlightData(std::string_view text, std::string_view ke
   // The marking function works on writable NUL-terminated texts and a fixed keyword table, as
   // the plug-in's positions were always computed.
   std::string keyword_text(keywords.substr(0, keywords.find('\0')));
-  std::vector<char> table_bytes(static_cast<size_t>(kMaxKeywords) * kKeywordEntrySize, '\0');
-  auto* table = reinterpret_cast<char(*)[kKeywordEntrySize]>(table_bytes.data());
-  const int keyword_count = getKeywords(keyword_text.data(), table);
+  auto table = std::make_unique<char[][kKeywordEntrySize]>(kMaxKeywords);
+  const int keyword_count = getKeywords(keyword_text.data(), table.get());
   if (keyword_count == 0) return data;
 
   std::string body(text.substr(0, text.find('\0')));
   std::vector<int> starts(kMaxReportedMatches);
   std::vector<int> lengths(kMaxReportedMatches);
   int matches = 0;
-  HighLightKeyWords(body.data(), table, keyword_count, 1, nullptr, 0, starts.data(), lengths.data(),
-                    &matches);
+  HighLightKeyWords(body.data(), table.get(), keyword_count, 1, nullptr, 0, starts.data(),
+                    lengths.data(), &matches);
   data.matches = matches;
 
   long long count = 0;
