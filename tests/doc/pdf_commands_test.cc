@@ -182,9 +182,9 @@ TEST_F(PdfCommandTest, SearchModeOpensTheHitsPdfWithItsWords) {
         [&](const std::string&, const std::string&, const std::string&, QueryMode) {
           return std::make_unique<RecordResults>(c.hits, c.xml);
         });
-    if (doc->book_search()) doc->OnCommand(kCmdBookSearch);
+    if (doc->switches().book_search) doc->OnCommand(kCmdBookSearch);
     doc->OnCommand(kCmdSearch);
-    ASSERT_TRUE(doc->search_mode());
+    ASSERT_TRUE(doc->switches().search_mode);
     if (c.select) doc->OnTreeSelectionChanged(1, 1);
     html_.navigated.clear();
     if (c.from_pager) {
@@ -211,7 +211,7 @@ TEST_F(PdfCommandTest, GoingBackToThePdfMarksItsWordsAgain) {
   doc->AttachFrame(&frame);
   doc->set_search_runner([&](const std::string&, const std::string&, const std::string&,
                              QueryMode) { return std::make_unique<RecordResults>(3, record_); });
-  if (doc->book_search()) doc->OnCommand(kCmdBookSearch);
+  if (doc->switches().book_search) doc->OnCommand(kCmdBookSearch);
   doc->OnCommand(kCmdSearch);
   doc->OnTreeSelectionChanged(1, 1);
   doc->OnCommand(kCmdPdf);
@@ -243,7 +243,7 @@ TEST_F(PdfCommandTest, RecordPagesThatArePdfsNeedTheViewer) {
         [&](const std::string&, const std::string&, const std::string&, QueryMode) {
           return std::make_unique<RecordResults>(1, pdf_record);
         });
-    if (doc->book_search()) doc->OnCommand(kCmdBookSearch);
+    if (doc->switches().book_search) doc->OnCommand(kCmdBookSearch);
     html_.navigated.clear();
     doc->OnCommand(kCmdSearch);
     highlighter_.WaitForWorkers();

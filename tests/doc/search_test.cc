@@ -184,10 +184,10 @@ class SearchTest : public ::testing::Test {
   }
 
   void SetBookSearch(bool on) {
-    if (doc_->book_search() != on) doc_->OnCommand(kCmdBookSearch);
+    if (doc_->switches().book_search != on) doc_->OnCommand(kCmdBookSearch);
   }
   void SetField(const std::string& label_utf8) {
-    if (!doc_->advanced_search()) doc_->OnCommand(kCmdAdvancedSearch);
+    if (!doc_->switches().advanced_search) doc_->OnCommand(kCmdAdvancedSearch);
     frame_.field = G(label_utf8);
   }
   // Types `query_utf8` and presses Enter with the book restriction off.
@@ -404,7 +404,7 @@ TEST_F(SearchTest, TwentySixthSearchDropsTheOldestAndReplayRestoresControls) {
 
   // Back to the previous query: mode, text and field come back and the search runs at once.
   doc_->OnCommand(kCmdBackToQuery);
-  EXPECT_EQ(doc_->query_mode(), 0);
+  EXPECT_EQ(doc_->switches().query_mode, 0);
   EXPECT_EQ(frame_.query, G("杜甫"));
   EXPECT_TRUE(frame_.bar_shown);
   EXPECT_EQ(frame_.field, G("作者"));
@@ -414,7 +414,7 @@ TEST_F(SearchTest, TwentySixthSearchDropsTheOldestAndReplayRestoresControls) {
   doc_->OnCommand(kCmdBackToQuery);
   EXPECT_EQ(frame_.query, G("春"));
   EXPECT_FALSE(frame_.bar_shown);
-  EXPECT_EQ(doc_->query_mode(), 1);
+  EXPECT_EQ(doc_->switches().query_mode, 1);
 
   // A history item restores the controls, keeps the present mode and posts the search.
   doc_->OnCommand(kCmdModeAuto);
@@ -422,7 +422,7 @@ TEST_F(SearchTest, TwentySixthSearchDropsTheOldestAndReplayRestoresControls) {
   doc_->OnCommand(kCmdHistoryFirst + 1);  // the author search
   EXPECT_EQ(frame_.query, G("杜甫"));
   EXPECT_EQ(frame_.field, G("作者"));
-  EXPECT_EQ(doc_->query_mode(), 2);
+  EXPECT_EQ(doc_->switches().query_mode, 2);
   ASSERT_EQ(frame_.posted, std::vector<int>{kCmdSearch});
   doc_->OnCommand(frame_.posted[0]);
   EXPECT_EQ(HeaderCount(), dufu);

@@ -64,7 +64,7 @@ class DocTest : public ::testing::Test {
 
   // Runs a search for `query` with the book restriction off.
   void Search(const std::string& query) {
-    if (doc_.book_search()) doc_.OnCommand(kCmdBookSearch);
+    if (doc_.switches().book_search) doc_.OnCommand(kCmdBookSearch);
     frame_.query = query;
     doc_.OnCommand(kCmdSearch);
   }
@@ -77,14 +77,14 @@ class DocTest : public ::testing::Test {
 };
 
 TEST_F(DocTest, QueryModeCommandsMoveTheSingleCheckMark) {
-  EXPECT_EQ(doc_.query_mode(), 2);
+  EXPECT_EQ(doc_.switches().query_mode, 2);
   const struct {
     int command;
     int mode;
   } cases[] = {{kCmdModeNatural, 1}, {kCmdModeExact, 0}, {kCmdModeAuto, 2}, {kCmdModeNatural, 1}};
   for (const auto& c : cases) {
     EXPECT_TRUE(doc_.OnCommand(c.command));
-    EXPECT_EQ(doc_.query_mode(), c.mode);
+    EXPECT_EQ(doc_.switches().query_mode, c.mode);
     for (int id = kCmdModeExact; id <= kCmdModeAuto; ++id) {
       EXPECT_EQ(State(id).checked, id == c.command) << "after " << c.command << " item " << id;
     }
@@ -107,14 +107,14 @@ TEST_F(DocTest, ZoomCommandsReachTheBrowserOnlyWhenTheLevelChanges) {
     doc_.OnCommand(c.command);
     EXPECT_EQ(html_.zoom_calls, c.sent) << c.command;
     EXPECT_TRUE(State(c.command).checked);
-    EXPECT_EQ(doc_.zoom_level(), c.command - kCmdZoomSmallest);
+    EXPECT_EQ(doc_.switches().zoom_level, c.command - kCmdZoomSmallest);
   }
 }
 
 TEST_F(DocTest, BrowserZoomFoundAtFirstShowIsRestoredOnDestroy) {
   html_.browser_zoom = 3;  // what the browser had before the program showed anything
   doc_.OnHtmlViewInitialUpdate();
-  EXPECT_EQ(doc_.initial_browser_zoom(), 3);
+  EXPECT_EQ(doc_.switches().initial_browser_zoom, 3);
   EXPECT_EQ(html_.browser_zoom, 2);  // the document's level is applied
   doc_.OnCommand(kCmdZoomLargest);
   EXPECT_EQ(html_.browser_zoom, 4);
@@ -172,11 +172,11 @@ TEST_F(DocTest, RestrictedEntriesAreMarkedInTheMenu) {
 }
 
 TEST_F(DocTest, BookRestrictedSearchWithoutCheckedBookDoesNothing) {
-  ASSERT_TRUE(doc_.book_search());
+  ASSERT_TRUE(doc_.switches().book_search);
   frame_.query = "x";
   doc_.OnCommand(kCmdSearch);
   EXPECT_TRUE(doc_.history().empty());
-  EXPECT_FALSE(doc_.search_mode());
+  EXPECT_FALSE(doc_.switches().search_mode);
   EXPECT_FALSE(State(kCmdBackToQuery).enabled);
 
   tree_.checks[3] = true;
@@ -185,7 +185,7 @@ TEST_F(DocTest, BookRestrictedSearchWithoutCheckedBookDoesNothing) {
   EXPECT_TRUE(doc_.history().entries()[0].book_flag);
   EXPECT_TRUE(doc_.history().entries()[0].book_checks[3]);
   EXPECT_FALSE(doc_.history().entries()[0].book_checks[2]);
-  EXPECT_TRUE(doc_.search_mode());
+  EXPECT_TRUE(doc_.switches().search_mode);
   EXPECT_TRUE(State(kCmdBackToQuery).enabled);
   // "检索中…" shows while the search runs; the page then moves on to what it found.
   ASSERT_GE(html_.shown.size(), 2u);
@@ -203,7 +203,7 @@ TEST_F(DocTest, BackToPreviousQueryRestoresModeAndControls) {
   Search("second");
 
   doc_.OnCommand(kCmdBackToQuery);
-  EXPECT_EQ(doc_.query_mode(), 1);
+  EXPECT_EQ(doc_.switches().query_mode, 1);
   EXPECT_EQ(frame_.query, "first");
   EXPECT_TRUE(frame_.bar_shown);
   EXPECT_EQ(frame_.field, Utf8ToGbk("作者"));
@@ -232,7 +232,7 @@ TEST_F(DocTest, HistoryItemRestoresControlsKeepsModeAndPostsTheSearch) {
       EXPECT_EQ(frame_.query, c.expected_query) << c.id;
       EXPECT_EQ(frame_.posted, std::vector<int>{kCmdSearch}) << c.id;
     }
-    EXPECT_EQ(doc_.query_mode(), 1);
+    EXPECT_EQ(doc_.switches().query_mode, 1);
   }
 }
 
@@ -281,7 +281,7 @@ TEST_F(DocTest, HomeLeavesSearchModeAndShowsTheStartPage) {
   ASSERT_TRUE(State(kCmdHome).enabled);
   html_.navigated.clear();
   doc_.OnCommand(kCmdHome);
-  EXPECT_FALSE(doc_.search_mode());
+  EXPECT_FALSE(doc_.switches().search_mode);
   EXPECT_EQ(html_.navigated, std::vector<std::string>{"/inst/./EBook/home.htm"});
 }
 
@@ -325,7 +325,7 @@ TEST(DocSearchFailureTest, ADamagedIndexIsNotTakenForNoHits) {
           ++searches;
           return std::make_unique<FixedResults>(0, c.failure);
         });
-    if (doc.book_search() != c.books) doc.OnCommand(kCmdBookSearch);
+    if (doc.switches().book_search != c.books) doc.OnCommand(kCmdBookSearch);
     tree.checks[0] = tree.checks[1] = true;
     frame.query = query;
     doc.OnCommand(kCmdSearch);

@@ -377,12 +377,12 @@ void BrowseGuiTest::walkThroughTheLibraryBackAndHome() {
   QVERIFY(home != nullptr);
   frame()->query_box()->setText(U("明月"));
   frame()->action(kCmdSearch)->trigger();
-  QTRY_VERIFY_WITH_TIMEOUT(doc->search_mode() && tree()->topLevelItemCount() == 1, kTimeoutMs);
+  QTRY_VERIFY_WITH_TIMEOUT(doc->switches().search_mode && tree()->topLevelItemCount() == 1, kTimeoutMs);
   QTRY_VERIFY_WITH_TIMEOUT(home->isEnabled(), 5000);
   loads.clear();
   home->trigger();
   QVERIFY(WaitForLoad(&loads, Lib("home.htm")));
-  QVERIFY(!doc->search_mode());
+  QVERIFY(!doc->switches().search_mode);
   QCOMPARE(tree()->topLevelItemCount(), 3);
   QCOMPARE(tree()->topLevelItem(0)->text(0), U("Lumq图书数据库V4.0"));
 }

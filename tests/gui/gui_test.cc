@@ -326,7 +326,7 @@ void GuiTest::queryBoxRefusesMoreThan100Characters() {
 void GuiTest::historyDropDownListsTheNewestQueries() {
   CTomevaDoc* doc = app_->document();
   // Searches restricted to books need a checked book; without the restriction they are recorded.
-  if (doc->book_search()) frame()->RouteCommand(kCmdBookSearch);
+  if (doc->switches().book_search) frame()->RouteCommand(kCmdBookSearch);
   for (int i = 0; i < 30; ++i) {
     frame()->query_box()->setText(QStringLiteral("q%1").arg(i));
     frame()->RouteCommand(kCmdSearch);
@@ -347,7 +347,7 @@ void GuiTest::historyDropDownListsTheNewestQueries() {
   QCOMPARE(menu->actions().value(0)->iconText(), QStringLiteral("A&B <i>"));
   frame()->RouteCommand(kCmdHome);  // back to the library
   frame()->RouteCommand(kCmdBookSearch);
-  QVERIFY(doc->book_search());
+  QVERIFY(doc->switches().book_search);
 }
 
 void GuiTest::showHtmlAppliesBodyAttributeAndStyle() {
@@ -424,10 +424,10 @@ void GuiTest::pageButtonClicksReachTheView() {
   // In search mode a click re-renders the result page in place; in browsing mode it would
   // bring the start page back and take the buttons away.
   CTomevaDoc* doc = app_->document();
-  if (doc->book_search()) frame()->RouteCommand(kCmdBookSearch);
+  if (doc->switches().book_search) frame()->RouteCommand(kCmdBookSearch);
   frame()->query_box()->setText(QStringLiteral("buttons"));
   frame()->RouteCommand(kCmdSearch);
-  QVERIFY(doc->search_mode());
+  QVERIFY(doc->switches().search_mode);
   const std::string buttons =
       "<input type='button' id='B2' value='next'>"
       "<input type='button' id='B1x' value='other'>"
@@ -456,8 +456,8 @@ void GuiTest::pageButtonClicksReachTheView() {
   QCOMPARE(clicks.at(1).at(0).toString(), QStringLiteral("B1x"));
   frame()->RouteCommand(kCmdHome);
   frame()->RouteCommand(kCmdBookSearch);
-  QVERIFY(!doc->search_mode());
-  QVERIFY(doc->book_search());
+  QVERIFY(!doc->switches().search_mode);
+  QVERIFY(doc->switches().book_search);
 }
 
 void GuiTest::screenshots() {
@@ -479,7 +479,7 @@ void GuiTest::screenshots() {
 
 void GuiTest::zoomIsRestoredOnClose() {
   CMoreHtmlView* v = view();
-  QCOMPARE(app_->document()->initial_browser_zoom(), 2);
+  QCOMPARE(app_->document()->switches().initial_browser_zoom, 2);
   QCOMPARE(v->zoomFactor(), 1.0);
   frame()->action(kCmdZoomLargest)->trigger();
   QCOMPARE(v->zoomFactor(), 1.4);

@@ -119,7 +119,7 @@ void SearchGuiTest::initTestCase() {
     QSignalSpy spy(view(), &CMoreHtmlView::documentComplete);
     QVERIFY(spy.wait(kTimeoutMs));
   }
-  if (doc()->book_search()) frame()->RouteCommand(kCmdBookSearch);
+  if (doc()->switches().book_search) frame()->RouteCommand(kCmdBookSearch);
   QVERIFY(tree() != nullptr);
 }
 
@@ -132,7 +132,7 @@ void SearchGuiTest::enterRunsTheTypedQuery() {
   for (QChar c : query_) QTest::sendKeyEvent(QTest::Click, box, Qt::Key_unknown, QString(c), {});
   QCOMPARE(box->text(), query_);
   QTest::keyClick(box, Qt::Key_Return);
-  QVERIFY(doc()->search_mode());
+  QVERIFY(doc()->switches().search_mode);
   QVERIFY(doc()->results().current() != nullptr);
   QVERIFY(doc()->results().current()->GetTotalCount() > 20);
 

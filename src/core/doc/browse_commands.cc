@@ -107,7 +107,7 @@ void CTomevaDoc::OnTreeSelectionChanged(int item, long long data) {
     browse_.show_home = true;
     browse_.current_node_data = 0;
     cursor_.set_record_index(0);
-    if (data == kDataProduct && !search_mode_) browse_.product_page = true;
+    if (data == kDataProduct && !switches_.search_mode) browse_.product_page = true;
   } else {
     // In search mode the data is the hit number; in the library a node's data word, whose
     // record index is never used there.
@@ -128,7 +128,7 @@ void CTomevaDoc::OnTreeClick() {
 bool CTomevaDoc::OnBeforeNavigate(const std::string& location) {
   const std::string name = BaseName(location);
   if (IsRecordFileName(name)) {
-    if (search_mode_) {
+    if (switches_.search_mode) {
       // The linked record replaces the hit's own until the tree is clicked.
       std::string text;
       ReadWholeFile(location, &text);
@@ -154,11 +154,11 @@ bool CTomevaDoc::OnBeforeNavigate(const std::string& location) {
 }
 
 void CTomevaDoc::GoHome() {
-  if (!search_mode_) {
+  if (!switches_.search_mode) {
     if (html_ != nullptr) RenderPage();
     return;
   }
-  search_mode_ = false;
+  switches_.search_mode = false;
   browse_.selected_item = -1;
   if (tree_ != nullptr) tree_->DeleteAllItems();
   if (html_ != nullptr) html_->ShowHtml("");

@@ -17,7 +17,7 @@ void CTomevaDoc::OnShowPdf(bool from_pager) {
   const std::string& viewer = settings_.pdf_viewer_path;
   if (!from_pager && viewer.empty()) return;
   std::string keywords;
-  if (search_mode_) {
+  if (switches_.search_mode) {
     SearchResults* current = results_.current();
     if (!from_pager) {
       if (current == nullptr || current->GetTotalCount() <= 0) return;

@@ -23,15 +23,15 @@ void CTomevaDoc::RunSearch() {
   page_stack_.Clear();
   frame_->SelectAllQueryText();
   QueryHistoryEntry entry;
-  entry.query_mode = query_mode_;
+  entry.query_mode = switches_.query_mode;
   entry.query = frame_->GetQueryText();
   std::string field = "content";
-  if (advanced_search_) {
+  if (switches_.advanced_search) {
     entry.field_label = frame_->GetFieldText();
     entry.field_flag = !entry.field_label.empty();
     field = FieldNameForLabel(entry.field_label);
   }
-  if (book_search_) {
+  if (switches_.book_search) {
     bool any = false;
     for (int i = 0; i < kBookPlaces; ++i) {
       entry.book_checks[i] = tree_ != nullptr && tree_->GetBookCheck(i);
@@ -45,12 +45,12 @@ void CTomevaDoc::RunSearch() {
   ResetHitMarker();
   if (tree_ != nullptr) tree_->DeleteAllItems();
   if (html_ != nullptr) html_->ShowHtml(Text(kTextSearching));
-  search_mode_ = true;
+  switches_.search_mode = true;
   results_.Release();
 
   auto search = [&](const std::string& condition) -> std::shared_ptr<SearchResults> {
     if (!search_runner_) return nullptr;
-    return search_runner_(entry.query, field, condition, query_mode_);
+    return search_runner_(entry.query, field, condition, switches_.query_mode);
   };
   if (entry.book_flag) {
     // The book list's rows, the places and the history's checks all stop at kBookPlaces.
@@ -99,9 +99,9 @@ bool CTomevaDoc::MoveRecordCursor(CursorMove move) {
 
 void CTomevaDoc::RestoreQueryControls(const QueryHistoryEntry& entry) {
   frame_->SetQueryText(entry.query);
-  if (advanced_search_ != entry.field_flag) ToggleAdvancedSearch();
+  if (switches_.advanced_search != entry.field_flag) ToggleAdvancedSearch();
   if (entry.field_flag) frame_->SetFieldText(entry.field_label);
-  if (book_search_ != entry.book_flag) ToggleBookSearch();
+  if (switches_.book_search != entry.book_flag) ToggleBookSearch();
   if (entry.book_flag && tree_ != nullptr) {
     for (int i = 0; i < kBookPlaces; ++i) tree_->SetBookCheck(i, entry.book_checks[i]);
   }
@@ -111,7 +111,7 @@ void CTomevaDoc::BackToPreviousQuery() {
   if (history_.size() < 2 || frame_ == nullptr) return;
   // A copy: the search below records the entry again and so moves it.
   const QueryHistoryEntry entry = history_.entries()[history_.size() - 2];
-  query_mode_ = entry.query_mode;
+  switches_.query_mode = entry.query_mode;
   RestoreQueryControls(entry);
   RunSearch();
 }
@@ -124,16 +124,16 @@ void CTomevaDoc::ReplayHistoryEntry(int id) {
 }
 
 void CTomevaDoc::ToggleAdvancedSearch() {
-  advanced_search_ = !advanced_search_;
+  switches_.advanced_search = !switches_.advanced_search;
   if (frame_ == nullptr) return;
-  frame_->ShowAdvancedBar(advanced_search_);
-  if (!advanced_search_) frame_->SetFieldText("");
+  frame_->ShowAdvancedBar(switches_.advanced_search);
+  if (!switches_.advanced_search) frame_->SetFieldText("");
 }
 
 void CTomevaDoc::ToggleBookSearch() {
-  book_search_ = !book_search_;
+  switches_.book_search = !switches_.book_search;
   if (tree_ == nullptr) return;
-  tree_->ShowBookList(book_search_);
+  tree_->ShowBookList(switches_.book_search);
   for (int i = 0; i < kBookPlaces; ++i) tree_->SetBookCheck(i, true);
   // The list shows what the last book-restricted search found per book (0 where none ran).
   tree_->SetBookCounts(results_.Counts(catalogue_.book_count()));
@@ -149,7 +149,7 @@ void CTomevaDoc::RenderSearchPage() {
   }
   if (current == nullptr || current->GetTotalCount() <= 0) {
     html_->ShowHtml(
-        NoResultPage(advanced_search_, frame_ != nullptr ? frame_->GetQueryText() : ""));
+        NoResultPage(switches_.advanced_search, frame_ != nullptr ? frame_->GetQueryText() : ""));
     return;
   }
   const int record_index = cursor_.record_index();

@@ -57,7 +57,7 @@ bool CTomevaDoc::OnCommand(int id) {
     case kCmdModeExact:
     case kCmdModeNatural:
     case kCmdModeAuto:
-      query_mode_ = static_cast<QueryMode>(id - kCmdModeExact);
+      switches_.query_mode = static_cast<QueryMode>(id - kCmdModeExact);
       return true;
     case kCmdHelp:
       ShowHelp();
@@ -85,12 +85,12 @@ bool CTomevaDoc::OnCommand(int id) {
 bool CTomevaDoc::OnUpdateCommand(int id, CommandState* state) const {
   if (id >= kCmdModeExact && id <= kCmdModeAuto) {
     state->enabled = true;
-    state->checked = id == kCmdModeExact + static_cast<int>(query_mode_);
+    state->checked = id == kCmdModeExact + static_cast<int>(switches_.query_mode);
     return true;
   }
   if (id >= kCmdZoomSmallest && id <= kCmdZoomLargest) {
     state->enabled = true;
-    state->checked = id == kCmdZoomSmallest + zoom_level_;
+    state->checked = id == kCmdZoomSmallest + switches_.zoom_level;
     return true;
   }
   if (id >= kCmdHistoryFirst && id <= kCmdHistoryLast) {
@@ -100,16 +100,16 @@ bool CTomevaDoc::OnUpdateCommand(int id, CommandState* state) const {
   }
   switch (id) {
     case kCmdAdvancedSearch:
-      *state = {true, advanced_search_};
+      *state = {true, switches_.advanced_search};
       return true;
     case kCmdBookSearch:
-      *state = {true, book_search_};
+      *state = {true, switches_.book_search};
       return true;
     case kCmdBackToQuery:
       *state = {!history_.empty(), false};
       return true;
     case kCmdHome:
-      *state = {search_mode_, false};
+      *state = {switches_.search_mode, false};
       return true;
     case kCmdBack:
       *state = {page_stack_.can_go_back(), false};

@@ -12,6 +12,7 @@
 
 #include "core/doc/browse_state.h"
 #include "core/doc/command_table.h"
+#include "core/doc/doc_switches.h"
 #include "core/doc/page_stack.h"
 #include "core/doc/query_history.h"
 #include "core/doc/record_cursor.h"
@@ -43,10 +44,9 @@ class CTomevaDoc {
   void set_search_runner(SearchRunner runner) { search_runner_ = std::move(runner); }
   void set_link_settings(LinkSettings links) { pages_.links = std::move(links); }
 
-  // True when the document owns `id`, even if it then does nothing; false for the commands of
-  // the frame and the application (print, exit, about, tool and status bars) and unknown ids.
+  // True when the document owns `id` (even if it then does nothing); false for the frame's and
+  // the application's commands and unknown ids. The update fills `state` for the ids it owns.
   bool OnCommand(int id);
-  // Fills `state` for the ids the document owns and returns true; else false, state untouched.
   bool OnUpdateCommand(int id, CommandState* state) const;
   // Redraws the tree view (in browsing mode from a rebuilt library tree), then the HTML view.
   // `update_tree` false leaves the tree as it is (the tree asked, or going back re-shows a record).
@@ -58,11 +58,11 @@ class CTomevaDoc {
   void OnHtmlViewDestroy();
   // A hooked page button was clicked: "B0".."B3" move the record cursor; any id redraws.
   void OnPageButtonClick(const std::string& element_id);
-  // Command 57357: shows the PDF of the selected node or hit and starts its highlight, or says why
-  // it cannot. The pager's PDF cell (`from_pager`) skips the checks of viewer, hits and selection.
+  // Command 57357 (or the pager's PDF cell, which skips the checks): shows the selected node's or
+  // hit's PDF and starts its highlight, or says why it cannot.
   void OnShowPdf(bool from_pager = false);
-  // The tree's selection changed: `item` is the position in the shown list (-1 = none), `data`
-  // its data word. A plain click makes a record shown from a record link give way to the hit's.
+  // The tree's selection changed to `item` (position in the shown list, -1 = none; `data` its data
+  // word). A plain click makes a record shown from a record link give way to the hit's.
   void OnTreeSelectionChanged(int item, long long data);
   void OnTreeClick();
   // The HTML view is about to load `location` (path or URL, GBK); false cancels. Record files
@@ -72,12 +72,10 @@ class CTomevaDoc {
   void ShowBookResults(int position);
   // The pager cells and keys: moves the cursor and redraws while the current result has hits.
   bool MoveRecordCursor(CursorMove move);
-  // Paints the current result's first kPaintedKeywords keywords, and again after the next load.
-  void PaintKeywords();
+  void PaintKeywords();  // the current result's first keywords, and again after the next load
 
-  // What the user must be told about the library as the document found it (GBK, one text per
-  // thing, in the order found): the books the catalogue left out, a catalogue that does not
-  // load. Handed out once: the call empties the list.
+  // What the user must be told once about the library as found (books left out, a catalogue that
+  // does not load), GBK, in order; the call empties the list.
   std::vector<std::string> TakeStartNotices() { return std::exchange(start_notices_, {}); }
 
   const ResultPlaces& results() const { return results_; }
@@ -87,12 +85,7 @@ class CTomevaDoc {
   const BrowseState& browse() const { return browse_; }
   const Catalogue& catalogue() const { return catalogue_; }
   const Settings& settings() const { return settings_; }
-  QueryMode query_mode() const { return query_mode_; }
-  int zoom_level() const { return zoom_level_; }
-  int initial_browser_zoom() const { return initial_browser_zoom_; }
-  bool advanced_search() const { return advanced_search_; }
-  bool book_search() const { return book_search_; }
-  bool search_mode() const { return search_mode_; }
+  const DocSwitches& switches() const { return switches_; }
 
  private:
   void RunSearch();  // search_commands.cc
@@ -117,17 +110,12 @@ class CTomevaDoc {
   IHtmlView* html_ = nullptr;
   ITreeView* tree_ = nullptr;
   IFrameControls* frame_ = nullptr;
-  Platform* platform_ = nullptr;
+  Platform* platform_ = nullptr;           // null: no exit command, help or web site
   PdfHighlighter* highlighter_ = nullptr;  // null: PDFs are shown without their words marked
   SearchRunner search_runner_;
   Catalogue catalogue_;
   PageResources pages_;  // what every record page is rendered with
-  QueryMode query_mode_ = kQueryAuto;
-  int zoom_level_ = 2;
-  int initial_browser_zoom_ = 2;
-  bool advanced_search_ = false;
-  bool book_search_ = true;
-  bool search_mode_ = false;
+  DocSwitches switches_;
   ResultPlaces results_;
   RecordCursor cursor_;
   QueryHistory history_;

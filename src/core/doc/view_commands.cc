@@ -37,7 +37,7 @@ ResultTreeSource HitListSource(IFrameControls* frame, SearchResults* result,
 
 void CTomevaDoc::UpdateAllViews(bool update_tree) {
   if (tree_ != nullptr && update_tree) {
-    if (!search_mode_) {
+    if (!switches_.search_mode) {
       browse_.Rebuild(catalogue_);
       tree_->SetItems(browse_.library.items);
     } else {
@@ -59,7 +59,7 @@ void CTomevaDoc::RenderPage() {
     html_->set_render_after_load(true);
     return;
   }
-  if (search_mode_) {
+  if (switches_.search_mode) {
     RenderSearchPage();
     return;
   }
@@ -68,18 +68,18 @@ void CTomevaDoc::RenderPage() {
 
 void CTomevaDoc::OnHtmlViewInitialUpdate() {
   if (html_ == nullptr) return;
-  initial_browser_zoom_ = html_->QueryZoom();
-  html_->SetZoom(zoom_level_);
+  switches_.initial_browser_zoom = html_->QueryZoom();
+  html_->SetZoom(switches_.zoom_level);
 }
 
 void CTomevaDoc::OnHtmlViewDestroy() {
-  if (html_ != nullptr) html_->SetZoom(initial_browser_zoom_);
+  if (html_ != nullptr) html_->SetZoom(switches_.initial_browser_zoom);
 }
 
 void CTomevaDoc::SetZoomLevel(int id) {
-  if (id == kCmdZoomSmallest + zoom_level_) return;
-  zoom_level_ = id - kCmdZoomSmallest;
-  if (html_ != nullptr) html_->SetZoom(zoom_level_);
+  if (id == kCmdZoomSmallest + switches_.zoom_level) return;
+  switches_.zoom_level = id - kCmdZoomSmallest;
+  if (html_ != nullptr) html_->SetZoom(switches_.zoom_level);
 }
 
 void CTomevaDoc::OnPageButtonClick(const std::string& element_id) {

@@ -288,7 +288,7 @@ void CMainFrame::UpdateCommandUi() {
         if (act->isCheckable()) act->setChecked(false);
     }
   }
-  if (doc_ != nullptr) mode_pane_->setText(FromUtf8(QueryModePaneTextUtf8(doc_->query_mode())));
+  if (doc_ != nullptr) mode_pane_->setText(FromUtf8(QueryModePaneTextUtf8(doc_->switches().query_mode)));
 }
 
 void CMainFrame::FillHistoryMenu() {

@@ -63,7 +63,7 @@ void CTreeFormView::SetDocument(CTomevaDoc* doc) {
     names.push_back(doc_->catalogue().BookName(k));
   }
   books_->SetBooks(names);
-  ShowBookList(doc_->book_search());
+  ShowBookList(doc_->switches().book_search);
   // The first update builds the library tree.
   doc_->UpdateAllViews();
 }
@@ -99,7 +99,7 @@ void CTreeFormView::ShowMessage(const std::string& text) {
 bool CTreeFormView::OnTreeKey(int key) {
   // In the library the tree handles its keys itself; in search mode the keys move the cursor
   // and every other key is swallowed.
-  if (doc_ == nullptr || !doc_->search_mode()) return false;
+  if (doc_ == nullptr || !doc_->switches().search_mode) return false;
   switch (key) {
     case Qt::Key_PageUp:
       doc_->MoveRecordCursor(CursorMove::kPreviousPage);
