@@ -18,6 +18,11 @@ if [[ ! -f "$sample/System.xml" ]]; then
   rm -rf "$sample"
   mv "$sample.tmp" "$sample"
 fi
+# The installer's last step: the sample's viewer page becomes the PDF viewer in the registry
+# (the platform's registry folder), so that PDFs open in it with their words marked.
+if [[ -x "$maker" ]]; then
+  "$maker" --register-viewer "$sample"
+fi
 [[ "$prepare_only" == "--prepare-only" ]] && exit 0
 
 app="$build/src/gui/tomeva"

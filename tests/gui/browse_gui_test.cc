@@ -93,6 +93,7 @@ void BrowseGuiTest::initTestCase() {
   maker.start(QStringLiteral(TOMEVA_SAMPLE_MAKER), {sample});
   QVERIFY(maker.waitForFinished(600000));
   QCOMPARE(maker.exitCode(), 0);
+  QVERIFY(testing::RegisterSampleViewer(sample));
   QVERIFY(QDir::setCurrent(sample));
   app_ = std::make_unique<TestApp>();
   QVERIFY(app_->InitInstance());

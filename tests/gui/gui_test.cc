@@ -110,6 +110,7 @@ void GuiTest::initTestCase() {
   maker.start(QStringLiteral(TOMEVA_SAMPLE_MAKER), {sample_});
   QVERIFY(maker.waitForFinished(600000));
   QCOMPARE(maker.exitCode(), 0);
+  QVERIFY(testing::RegisterSampleViewer(sample_));
   QVERIFY(QDir::setCurrent(sample_));
   WriteFile(temp_.filePath(QStringLiteral("first.htm")),
             Utf8ToGbk("<html><head><meta charset='gb2312'></head><body>"

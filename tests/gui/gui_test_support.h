@@ -4,6 +4,7 @@
 #define TOMEVA_TESTS_GUI_GUI_TEST_SUPPORT_H_
 
 #include <QEventLoop>
+#include <QProcess>
 #include <QStringList>
 #include <QTimer>
 #include <QVariant>
@@ -24,6 +25,16 @@ class TestApp : public CTomevaApp {
  public:
   QStringList recorded;
 };
+
+// The installer's step for a sample made by the sample maker: its viewer page becomes the PDF
+// viewer in the registry of TOMEVA_REGISTRY_DIR, which each test points at a folder of its own.
+// True when the maker wrote it.
+inline bool RegisterSampleViewer(const QString& sample) {
+  QProcess maker;
+  maker.start(QStringLiteral(TOMEVA_SAMPLE_MAKER), {QStringLiteral("--register-viewer"), sample});
+  return maker.waitForFinished(60000) && maker.exitStatus() == QProcess::NormalExit &&
+         maker.exitCode() == 0;
+}
 
 // Runs a script in the page's main world and returns its result (invalid on time-out).
 inline QVariant RunJs(QWebEngineView* view, const QString& script) {

@@ -95,6 +95,7 @@ void SearchGuiTest::initTestCase() {
   maker.start(QStringLiteral(TOMEVA_SAMPLE_MAKER), {sample});
   QVERIFY(maker.waitForFinished(600000));
   QCOMPARE(maker.exitCode(), 0);
+  QVERIFY(testing::RegisterSampleViewer(sample));
   QVERIFY(QDir::setCurrent(sample));
   // The result pages of this installation carry the four paging buttons in their top mark-up.
   QFile config(QStringLiteral("SearchResultConfig.xml"));

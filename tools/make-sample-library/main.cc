@@ -1,14 +1,23 @@
 // make-sample-library OUT [--records N] [--verbose]
+// make-sample-library --register-viewer OUT
 //
 // Builds a complete installation folder with a sample library made of classical Chinese poems:
 // settings, catalogue, books, pages, PDFs with text copies, books waiting for import, and the
 // full-text index. --records N gives the Tang anthology N records (its poems repeated), for
 // benchmarks. The output is the same byte for byte on every run, except the index.
+// --register-viewer plays the installer's last step for a sample already made: it writes the
+// absolute path of OUT/viewer/viewer.html into the registry (the platform's registry folder)
+// as the PDF viewer's path, which the program reads at start.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include <QDir>
+#include <QFile>
 #include <QGuiApplication>
+
+#include "core/settings/settings.h"
+#include "platform/ini_registry.h"
 
 #include "tools/make-sample-library/library_writer.h"
 #include "tools/make-sample-library/render.h"
@@ -18,9 +27,11 @@ namespace {
 constexpr char kUsage[] =
     "usage: make-sample-library OUT [--records N] [--verbose] [--fortunes DIR] [--font FILE]\n"
     "                           [--viewer DIR]\n"
+    "       make-sample-library --register-viewer OUT\n"
     "  OUT        installation folder to create (must not exist or be empty)\n"
     "  --records  number of records of the Tang anthology (1 .. 10000000; default: one per poem)\n"
-    "  --viewer   the PDF viewer's source folder (default: the project's viewer/)\n";
+    "  --viewer   the PDF viewer's source folder (default: the project's viewer/)\n"
+    "  --register-viewer  writes OUT's viewer page as the PDF viewer into the registry\n";
 
 // Whole decimal number in [low, high].
 bool ParseCount(const char* text, long low, long high, long* value) {
@@ -31,11 +42,32 @@ bool ParseCount(const char* text, long low, long high, long* value) {
   return true;
 }
 
+// Writes the viewer page of the installation at `out` under the viewer's App Paths key.
+int RegisterViewer(const char* out) {
+  const QString page =
+      QDir(QFile::decodeName(out)).absoluteFilePath(QStringLiteral("viewer/viewer.html"));
+  if (!QFile::exists(page)) {
+    std::fprintf(stderr, "make-sample-library: no viewer page at %s\n",
+                 page.toLocal8Bit().constData());
+    return 1;
+  }
+  tomeva::platform::IniRegistry registry;
+  const std::string path = QFile::encodeName(QDir::cleanPath(page)).toStdString();
+  if (!registry.WriteValue(tomeva::RegRoot::kLocalMachine, tomeva::kRegAppPathsReader, "",
+                           tomeva::RegType::kString, path)) {
+    std::fprintf(stderr, "make-sample-library: cannot write %s\n",
+                 registry.FilePath(tomeva::RegRoot::kLocalMachine).c_str());
+    return 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   tomeva::sample::SampleOptions options;
   options.viewer_dir = TOMEVA_VIEWER_SOURCE_DIR;
+  if (argc == 3 && std::string(argv[1]) == "--register-viewer") return RegisterViewer(argv[2]);
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     bool has_value = i + 1 < argc;

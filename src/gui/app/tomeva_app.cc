@@ -13,12 +13,15 @@
 #include "core/doc/search_results.h"
 #include "core/doc/tomeva_doc.h"
 #include "core/import/book_import.h"
+#include "core/pdf/highlight_client.h"
 #include "core/settings/settings.h"
 #include "core/views/page_render.h"
 #include "gui/app/copy_dlg.h"
 #include "gui/app/parse_dlg.h"
 #include "gui/frame/gbk_text.h"
 #include "gui/frame/main_frame.h"
+#include "gui/views/pdf_viewer_host.h"
+#include "gui/views/tomeva_view.h"
 #include "kms/kms.h"
 #include "platform/linux_platform.h"
 #include "platform/single_instance.h"
@@ -37,7 +40,12 @@ bool CTomevaApp::InitInstance() {
 }
 
 int CTomevaApp::ExitInstance() {
-  // The frame goes first (its views restore the browser's text size and let go of the
+  // The highlight workers end first: they ask the view whether their PDF is shown. Then the
+  // conversation goes, whose server hands data to the view.
+  if (doc_ != nullptr) doc_->AttachHighlighter(nullptr);
+  highlighter_.reset();
+  viewer_host_.reset();
+  // Then the frame (its views restore the browser's text size and let go of the
   // document); then the document, whose destruction runs the exit command.
   frame_.reset();
   doc_.reset();
@@ -115,7 +123,35 @@ bool CTomevaApp::CreateDocument() {
   doc_->set_search_runner(MakeEngineSearchRunner({doc_->settings().index_dir}));
   doc_->set_link_settings(ReadLinkSettings(system_xml_));
   frame_->SetDocument(doc_.get());
+  AttachPdfViewer();
   return true;
+}
+
+void CTomevaApp::AttachPdfViewer() {
+  CTomevaView* view = frame_->html_view();
+  if (view == nullptr) return;
+  view->set_pdf_viewer_path(doc_->settings().pdf_viewer_path);
+  viewer_host_ = std::make_unique<PdfViewerHost>(view);
+  std::string failure;
+  // Without the conversation PDFs are still shown; the highlighter tells the user that the
+  // viewer cannot be reached when it tries.
+  if (!viewer_host_->Register(&failure)) {
+    qWarning("PDF highlight service not registered: %s", failure.c_str());
+  }
+  // Runs on a worker: only the view's guarded flag is read. The highlighter goes before the
+  // view (ExitInstance), so the view is there for every call.
+  auto shown = [view](const std::string& pdf_path) { return view->IsShowingPdf(pdf_path); };
+  auto tell = [this](const std::string& message) {
+    // Shown on the user-interface thread, after the command that started the worker.
+    QMetaObject::invokeMethod(
+        this, [this, text = FromGbk(message)] { PresentMessage(text); }, Qt::QueuedConnection);
+  };
+  // The view is asked often: the page is usually shown well within a second.
+  PdfHighlighter::Wait wait;
+  wait.poll = std::chrono::milliseconds(100);
+  wait.max_polls = 300;
+  highlighter_ = std::make_unique<PdfHighlighter>(platform_.get(), shown, tell, wait);
+  doc_->AttachHighlighter(highlighter_.get());
 }
 
 void CTomevaApp::ShowMainFrame() {

@@ -23,6 +23,7 @@
 
 namespace tomeva {
 class CTomevaDoc;
+class PdfHighlighter;
 namespace platform {
 class LinuxPlatform;
 class SingleInstanceGuard;
@@ -32,6 +33,7 @@ class SingleInstanceGuard;
 namespace tomeva::gui {
 
 class CMainFrame;
+class PdfViewerHost;
 
 class CTomevaApp : public QObject, public IStartupHost {
   Q_OBJECT
@@ -48,6 +50,8 @@ class CTomevaApp : public QObject, public IStartupHost {
   const StartupResult& startup() const { return result_; }
   CMainFrame* main_frame() const { return frame_.get(); }
   CTomevaDoc* document() const { return doc_.get(); }
+  // Serves the viewer page's highlight conversation; null before the document exists.
+  PdfViewerHost* viewer_host() const { return viewer_host_.get(); }
   // The single-instance guard, once taken.
   platform::SingleInstanceGuard* guard() const;
   // The visible start-up steps in order, each with the milliseconds since the start:
@@ -79,6 +83,9 @@ class CTomevaApp : public QObject, public IStartupHost {
 
  private:
   void Log(const QString& step);
+  // The PDF viewer in the right-hand view: the view shows PDFs in the viewer page, the host
+  // serves the page's highlight conversation and the document's highlighter sends to it.
+  void AttachPdfViewer();
 
   QElapsedTimer clock_;
   StartupResult result_;
@@ -88,6 +95,9 @@ class CTomevaApp : public QObject, public IStartupHost {
   CXmlDocument system_xml_;
   std::unique_ptr<CMainFrame> frame_;
   std::unique_ptr<CTomevaDoc> doc_;
+  std::unique_ptr<PdfViewerHost> viewer_host_;
+  // Its workers ask the view and use the platform: destroyed before either.
+  std::unique_ptr<PdfHighlighter> highlighter_;
   std::vector<std::pair<QString, qint64>> log_;
   QStringList messages_;
 };

@@ -2,10 +2,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <QUrlQuery>
 #include <QWebChannel>
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
 #include <QWebEngineScriptCollection>
+#include <QWebEngineSettings>
 #include <cmath>
 
 #include "core/base/file_util.h"
@@ -85,6 +87,12 @@ QString ChannelBootstrap() {
   return script;
 }
 
+// The viewer page's absolute path as Qt spells it.
+QString ViewerFilePath(const std::string& viewer_path) {
+  return QDir::cleanPath(
+      QDir::current().absoluteFilePath(QFile::decodeName(ResolvePath(viewer_path).c_str())));
+}
+
 }  // namespace
 
 HookedPage::HookedPage(QWebEngineProfile* profile, CMoreHtmlView* view)
@@ -98,6 +106,10 @@ bool HookedPage::acceptNavigationRequest(const QUrl& url, NavigationType type,
 CMoreHtmlView::CMoreHtmlView(QWidget* parent) : QWebEngineView(parent) {
   auto* page = new HookedPage(QWebEngineProfile::defaultProfile(), this);
   setPage(page);
+  // The engine's own PDF viewer would take over PDFs that the viewer page is to show, and it
+  // cannot mark words.
+  page->settings()->setAttribute(QWebEngineSettings::PluginsEnabled, false);
+  page->settings()->setAttribute(QWebEngineSettings::PdfViewerEnabled, false);
   sink_ = new PageButtonSink(this);
   channel_ = new QWebChannel(this);
   channel_->registerObject(QStringLiteral("sink"), sink_);
@@ -113,6 +125,12 @@ CMoreHtmlView::CMoreHtmlView(QWidget* parent) : QWebEngineView(parent) {
 
   connect(sink_, &PageButtonSink::clicked, this, &CMoreHtmlView::pageButtonClicked);
   connect(this, &QWebEngineView::loadFinished, this, [this](bool ok) {
+    if (ok && !viewer_location_.empty() &&
+        url().adjusted(QUrl::RemoveQuery | QUrl::RemoveFragment) ==
+            QUrl::fromLocalFile(ViewerFilePath(pdf_viewer_path_))) {
+      std::lock_guard<std::mutex> lock(shown_mutex_);
+      shown_pdf_ = viewer_location_;
+    }
     OnDocumentComplete(ok);
     emit documentComplete(ok);
   });
@@ -154,6 +172,32 @@ QUrl CMoreHtmlView::LocationUrl(const std::string& location) {
       QDir::cleanPath(QDir::current().absoluteFilePath(QFile::decodeName(resolved.c_str()))));
 }
 
+QUrl CMoreHtmlView::ViewerUrl(const std::string& viewer_path, const QUrl& pdf_url) {
+  QUrl url = QUrl::fromLocalFile(ViewerFilePath(viewer_path));
+  // Encoded once more as a query value: the page decodes it once and gets the file URL back,
+  // whatever characters the PDF's path holds.
+  url.setQuery(QStringLiteral("file=") +
+                   QString::fromLatin1(QUrl::toPercentEncoding(pdf_url.toString(QUrl::FullyEncoded))),
+               QUrl::StrictMode);
+  return url;
+}
+
+QUrl CMoreHtmlView::DocumentUrl(const std::string& viewer_path, const QUrl& url) {
+  if (viewer_path.empty() || !url.isLocalFile() ||
+      url.adjusted(QUrl::RemoveQuery | QUrl::RemoveFragment) !=
+          QUrl::fromLocalFile(ViewerFilePath(viewer_path))) {
+    return url;
+  }
+  const QUrlQuery query(url);
+  if (!query.hasQueryItem(QStringLiteral("file"))) return url;
+  return QUrl(query.queryItemValue(QStringLiteral("file"), QUrl::FullyDecoded));
+}
+
+bool CMoreHtmlView::IsShowingPdf(const std::string& pdf_location) const {
+  std::lock_guard<std::mutex> lock(shown_mutex_);
+  return !shown_pdf_.empty() && shown_pdf_ == pdf_location;
+}
+
 void CMoreHtmlView::RunInAppWorld(const QString& script) { page()->runJavaScript(script, kAppWorld); }
 
 int CMoreHtmlView::ShowHtml(const std::string& text) {
@@ -165,6 +209,12 @@ int CMoreHtmlView::ShowHtml(const std::string& text) {
     return 0;  // the scratch file cannot be written: the page stays as it is
   }
   if (!has_document_) return 0;
+  // The page's body is replaced: a PDF that the viewer page showed is gone with it.
+  {
+    std::lock_guard<std::mutex> lock(shown_mutex_);
+    shown_pdf_.clear();
+  }
+  viewer_location_.clear();
   RunInAppWorld(QStringLiteral("if (document.body) document.body.innerHTML = %1;")
                     .arg(JsString(FromGbk(text))));
   return 1;
@@ -218,7 +268,21 @@ void CMoreHtmlView::HighlightInPage(const std::string& keyword, const std::strin
                                                 JsString(FromGbk(colour))));
 }
 
-void CMoreHtmlView::Navigate(const std::string& location) { load(LocationUrl(location)); }
+void CMoreHtmlView::Navigate(const std::string& location) {
+  const QUrl url = LocationUrl(location);
+  {
+    std::lock_guard<std::mutex> lock(shown_mutex_);
+    shown_pdf_.clear();
+  }
+  if (!pdf_viewer_path_.empty() && url.isLocalFile() &&
+      url.path().endsWith(QStringLiteral(".pdf"), Qt::CaseInsensitive)) {
+    viewer_location_ = location;
+    load(ViewerUrl(pdf_viewer_path_, url));
+    return;
+  }
+  viewer_location_.clear();
+  load(url);
+}
 
 void CMoreHtmlView::SetZoom(int level) {
   if (level < 0 || level > 4) return;

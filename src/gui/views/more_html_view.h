@@ -4,12 +4,17 @@
 // page loads until that load completes. Page scripts never see the program's helpers: they run
 // in a separate script world, and clicks on paging buttons come back through a web channel.
 //
-// Threads: the user-interface thread only.
+// A PDF is shown in the PDF viewer page (the installation's viewer path) rather than by the web
+// engine, whose own viewer cannot mark words: navigating to a PDF loads the viewer page with the
+// PDF's file URL as its `file` parameter. Without a viewer path the PDF is loaded as it is.
+//
+// Threads: the user-interface thread only, except IsShowingPdf.
 #ifndef TOMEVA_GUI_VIEWS_MORE_HTML_VIEW_H_
 #define TOMEVA_GUI_VIEWS_MORE_HTML_VIEW_H_
 
 #include <QWebEnginePage>
 #include <QWebEngineView>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -81,6 +86,20 @@ class CMoreHtmlView : public QWebEngineView, public IHtmlView {
   // file path relative to the working directory.
   static QUrl LocationUrl(const std::string& location);
 
+  // The viewer page that shows PDFs (GBK path; "" = PDFs are loaded as they are).
+  void set_pdf_viewer_path(const std::string& path) { pdf_viewer_path_ = path; }
+  const std::string& pdf_viewer_path() const { return pdf_viewer_path_; }
+  // The viewer page's URL showing the PDF at `pdf_url`.
+  static QUrl ViewerUrl(const std::string& viewer_path, const QUrl& pdf_url);
+  // The document a URL shows: for the viewer page (`viewer_path`) with a `file` parameter, that
+  // file's URL; any other URL as it is.
+  static QUrl DocumentUrl(const std::string& viewer_path, const QUrl& url);
+  // True once the viewer page that was loaded for `pdf_location` (as given to Navigate) has
+  // finished loading and nothing else was navigated to since. Any thread.
+  bool IsShowingPdf(const std::string& pdf_location) const;
+  // True while the viewer page is the shown page (loaded or loading).
+  bool viewer_page_shown() const { return !viewer_location_.empty(); }
+
   // Called by the page before every navigation; false cancels it.
   virtual bool OnBeforeNavigate(const QUrl& url, QWebEnginePage::NavigationType type,
                                 bool is_main_frame);
@@ -106,6 +125,10 @@ class CMoreHtmlView : public QWebEngineView, public IHtmlView {
   bool marks_applied_ = false;
   bool pdf_shown_ = false;
   bool has_document_ = false;
+  std::string pdf_viewer_path_;
+  std::string viewer_location_;  // the PDF the viewer page was last loaded for; "" = none
+  mutable std::mutex shown_mutex_;
+  std::string shown_pdf_;  // guarded: the PDF whose viewer page has finished loading
   PageButtonSink* sink_ = nullptr;
   QWebChannel* channel_ = nullptr;
 };

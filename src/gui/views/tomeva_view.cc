@@ -45,8 +45,11 @@ bool CTomevaView::OnBeforeNavigate(const QUrl& url, QWebEnginePage::NavigationTy
   if (!is_main_frame || doc_ == nullptr) {
     return CMoreHtmlView::OnBeforeNavigate(url, type, is_main_frame);
   }
-  // A file is named by its path, as the program itself names the pages it loads.
-  const std::string location = ToGbk(url.isLocalFile() ? url.toLocalFile() : url.toString());
+  // A file is named by its path, as the program itself names the pages it loads; the viewer
+  // page stands for the PDF it shows.
+  const QUrl shown = DocumentUrl(pdf_viewer_path(), url);
+  const std::string location =
+      ToGbk(shown.isLocalFile() ? shown.toLocalFile() : shown.toString());
   const bool go = doc_->OnBeforeNavigate(location);
   // A recorded link enables the back command; the frame's buttons follow.
   if (auto* frame = qobject_cast<CMainFrame*>(window())) frame->UpdateCommandUi();

@@ -1,0 +1,279 @@
+// A hit's PDF in the real window: the PDF command and the pager's PDF cell show the hit's PDF in
+// the viewer page in the right-hand view, the highlighter sends the query's words through the
+// viewer host to the plug-in, and the words come up marked with the first mark in view; in the
+// library the book's PDF is shown without marks. A screenshot goes to
+// <build>/screenshots/pdf-highlight.png.
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeWidget>
+#include <QWebEngineSettings>
+#include <atomic>
+#include <memory>
+#include <thread>
+
+#include "core/base/file_util.h"
+#include "core/base/gbk.h"
+#include "core/base/mbstring.h"
+#include "core/doc/command_ids.h"
+#include "core/doc/tomeva_doc.h"
+#include "core/pdf/highlight_client.h"
+#include "gui/app/tomeva_app.h"
+#include "gui/frame/main_frame.h"
+#include "gui/views/library_tree_ctrl.h"
+#include "gui/views/pager_strip.h"
+#include "gui/views/pdf_viewer_host.h"
+#include "gui/views/tomeva_view.h"
+#include "gui/views/tree_form_view.h"
+#include "gui_test_support.h"
+#include "platform/linux_platform.h"
+
+namespace tomeva::gui {
+namespace {
+
+using testing::RunJs;
+using testing::TestApp;
+
+constexpr int kTimeoutMs = 60000;
+// The pager's last cell opens the PDF.
+constexpr int kPdfCell = 6;
+
+QString U(const char* utf8) { return QString::fromUtf8(utf8); }
+
+// The first mark's text, or "" while the page has none or the mark is not inside the visible
+// part of the pages' box.
+constexpr char kFirstMarkInView[] = R"JS(
+(function () {
+  var m = document.querySelector('mark.hilite');
+  var box = document.getElementById('pages');
+  if (!m || !box) return '';
+  var r = m.getBoundingClientRect(), b = box.getBoundingClientRect();
+  if (r.height <= 0 || r.top < b.top || r.bottom > b.bottom) return '';
+  return m.textContent;
+})()
+)JS";
+
+}  // namespace
+
+class PdfGuiTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase();
+  void pdfCommandShowsTheHitsPdfWithItsWordsMarked();
+  void pagerCellShowsItAgainMarked();
+  void libraryBookPdfIsShownWithoutMarks();
+  void cleanupTestCase();
+
+ private:
+  CMainFrame* frame() { return app_->main_frame(); }
+  CTomevaView* view() { return frame()->html_view(); }
+  CLibraryTreeCtrl* tree() { return frame()->tree_view()->tree(); }
+  CTomevaDoc* doc() { return app_->document(); }
+  int Marks() {
+    return RunJs(view(), QStringLiteral("document.querySelectorAll('mark.hilite').length"))
+        .toInt();
+  }
+  QString FirstMarkInView() { return RunJs(view(), QString::fromLatin1(kFirstMarkInView)).toString(); }
+  // The viewer page's URL for the PDF the document opened last.
+  QUrl ExpectedViewerUrl() {
+    return CMoreHtmlView::ViewerUrl(doc()->settings().pdf_viewer_path,
+                                    CMoreHtmlView::LocationUrl(doc()->browse().current_pdf_path));
+  }
+  // Waits until the page holds at least one mark and the first is in view; its text then.
+  QString WaitForMarkInView();
+  bool IsQueryCharacters(const QString& text) {
+    if (text.isEmpty()) return false;
+    for (QChar c : text) {
+      if (!query_.contains(c)) return false;
+    }
+    return true;
+  }
+
+  QTemporaryDir temp_;
+  std::unique_ptr<TestApp> app_;
+  QStringList messages_;  // what the tree pane told the user
+  const QString query_ = U("明月");
+};
+
+QString PdfGuiTest::WaitForMarkInView() {
+  QDeadlineTimer deadline(kTimeoutMs);
+  QString text;
+  while (!deadline.hasExpired()) {
+    text = FirstMarkInView();
+    if (!text.isEmpty()) return text;
+    QTest::qWait(50);
+  }
+  qWarning() << "no mark in view; plug-in:"
+             << RunJs(view(), QStringLiteral("window.hiliteService ?"
+                                             " JSON.stringify(hiliteService.last) : 'none'"));
+  return text;
+}
+
+void PdfGuiTest::initTestCase() {
+  QVERIFY(temp_.isValid());
+  for (const char* var : {"REGISTRY", "RUNTIME", "DESKTOP", "PROGRAMS", "SYSTEM"}) {
+    QString dir = temp_.filePath(QString::fromLatin1(var).toLower());
+    QDir().mkpath(dir);
+    qputenv(QByteArray("TOMEVA_") + var + "_DIR", dir.toLocal8Bit());
+  }
+  const QString sample = temp_.filePath(QStringLiteral("sample"));
+  QProcess maker;
+  maker.start(QStringLiteral(TOMEVA_SAMPLE_MAKER), {sample});
+  QVERIFY(maker.waitForFinished(600000));
+  QCOMPARE(maker.exitCode(), 0);
+  QVERIFY(testing::RegisterSampleViewer(sample));
+  QVERIFY(QDir::setCurrent(sample));
+  // The maker ships the plug-in beside the viewer, not in it: start-up installs it.
+  QVERIFY(!QFileInfo::exists(QStringLiteral("viewer/plug_ins/VazeZududi.api")));
+
+  app_ = std::make_unique<TestApp>();
+  QVERIFY(app_->InitInstance());
+  QCOMPARE(QString::fromStdString(doc()->settings().pdf_viewer_path),
+           QDir(sample).absoluteFilePath(QStringLiteral("viewer/viewer.html")));
+  QVERIFY(QFileInfo::exists(QStringLiteral("viewer/plug_ins/VazeZududi.api")));
+  QVERIFY(app_->viewer_host() != nullptr);
+  frame()->tree_view()->set_message_sink([this](const QString& text) { messages_.append(text); });
+  if (!view()->has_document()) {
+    QSignalSpy spy(view(), &CMoreHtmlView::documentComplete);
+    QVERIFY(spy.wait(kTimeoutMs));
+  }
+  // The engine's own PDF viewer stays off: only the viewer page can mark words.
+  QVERIFY(!view()->page()->settings()->testAttribute(QWebEngineSettings::PdfViewerEnabled));
+  QVERIFY(!view()->page()->settings()->testAttribute(QWebEngineSettings::PluginsEnabled));
+}
+
+void PdfGuiTest::pdfCommandShowsTheHitsPdfWithItsWordsMarked() {
+  frame()->activateWindow();
+  QLineEdit* box = frame()->query_box();
+  box->setFocus();
+  box->clear();
+  for (QChar c : query_) QTest::sendKeyEvent(QTest::Click, box, Qt::Key_unknown, QString(c), {});
+  QTest::keyClick(box, Qt::Key_Return);
+  QVERIFY(doc()->switches().search_mode);
+  QVERIFY(doc()->results().current() != nullptr);
+  QVERIFY(doc()->results().current()->GetTotalCount() > 0);
+  // A hit is chosen in the tree, as the command asks of the user (the second: the first is
+  // current already, and clicking it changes nothing).
+  QTRY_VERIFY_WITH_TIMEOUT(tree()->topLevelItemCount() == 1, kTimeoutMs);
+  QTreeWidgetItem* hit = tree()->topLevelItem(0)->child(1);
+  QVERIFY(hit != nullptr);
+  tree()->scrollToItem(hit);
+  QTest::mouseClick(tree()->viewport(), Qt::LeftButton, {}, tree()->visualItemRect(hit).center());
+  QTRY_VERIFY_WITH_TIMEOUT(doc()->browse().selected_item >= 0, kTimeoutMs);
+
+  QElapsedTimer clock;
+  clock.start();
+  frame()->action(kCmdPdf)->trigger();
+  const std::string pdf = doc()->browse().current_pdf_path;
+  QVERIFY2(messages_.isEmpty(), qPrintable(messages_.join(QLatin1Char('\n'))));
+  QVERIFY2(EndsWith(pdf, ".pdf"),
+           doc()->results().current()->GetHit(doc()->cursor().record_index()).xml.c_str());
+  QVERIFY(FileExists(pdf));
+  const QString first = WaitForMarkInView();
+  const qint64 elapsed = clock.elapsed();
+  QVERIFY2(IsQueryCharacters(first), qPrintable(first));
+  qInfo("PDF command to the first mark in view: %lld ms (%s)", elapsed, pdf.c_str());
+  QCOMPARE(view()->url(), ExpectedViewerUrl());
+  QVERIFY(view()->IsShowingPdf(pdf));
+  // Every mark holds the query's characters only, and there are as many as the plug-in found.
+  QVERIFY(RunJs(view(), QStringLiteral("Array.from(document.querySelectorAll('mark.hilite'))"
+                                       ".every(m => /^[明月]+$/.test(m.textContent))"))
+              .toBool());
+  QCOMPARE(RunJs(view(), QStringLiteral("hiliteService.last.status")).toString(),
+           QStringLiteral("done"));
+  QVERIFY(RunJs(view(), QStringLiteral("hiliteService.last.found")).toInt() > 0);
+  QCOMPARE(app_->viewer_host()->handed_over(), 1);
+  QVERIFY2(app_->recorded.isEmpty(), qPrintable(app_->recorded.join(QLatin1Char('\n'))));
+
+  QDir().mkpath(QStringLiteral(TOMEVA_BINARY_DIR "/screenshots"));
+  QTest::qWait(300);
+  QImage shot = frame()->grab().toImage();
+  QVERIFY(!shot.isNull());
+  QVERIFY(shot.save(QStringLiteral(TOMEVA_BINARY_DIR "/screenshots/pdf-highlight.png")));
+}
+
+void PdfGuiTest::pagerCellShowsItAgainMarked() {
+  // A mark left over from the page before must not pass for a new one.
+  QVERIFY(RunJs(view(), QStringLiteral("window.__before = true; true")).toBool());
+  const int handed = app_->viewer_host()->handed_over();
+  CPagerStrip* pager = frame()->tree_view()->pager();
+  QTest::mouseClick(pager, Qt::LeftButton, {}, QPoint(16 + 32 * kPdfCell, 16));
+  QTRY_VERIFY_WITH_TIMEOUT(!RunJs(view(), QStringLiteral("!!window.__before")).toBool(),
+                           kTimeoutMs);
+  QVERIFY(IsQueryCharacters(WaitForMarkInView()));
+  QCOMPARE(view()->url(), ExpectedViewerUrl());
+  QCOMPARE(app_->viewer_host()->handed_over(), handed + 1);
+}
+
+void PdfGuiTest::libraryBookPdfIsShownWithoutMarks() {
+  frame()->RouteCommand(kCmdHome);
+  QVERIFY(!doc()->switches().search_mode);
+  // The PDF leaves the view through the start page, and the library's page comes after it.
+  QTRY_VERIFY_WITH_TIMEOUT(!view()->viewer_page_shown() && !view()->render_after_load(),
+                           kTimeoutMs);
+  QList<QTreeWidgetItem*> found =
+      tree()->findItems(U("唐诗三百首"), Qt::MatchExactly | Qt::MatchRecursive);
+  QVERIFY(!found.isEmpty());
+  tree()->scrollToItem(found.first());
+  QTest::mouseClick(tree()->viewport(), Qt::LeftButton, {},
+                    tree()->visualItemRect(found.first()).center());
+  QTRY_COMPARE_WITH_TIMEOUT(tree()->currentItem(), found.first(), kTimeoutMs);
+  QTRY_VERIFY_WITH_TIMEOUT(!view()->render_after_load() && !view()->page()->isLoading(), kTimeoutMs);
+
+  const int handed = app_->viewer_host()->handed_over();
+  // With the book's page shown there is no plug-in to take the data: refused after the wait.
+  QVERIFY(!app_->viewer_host()->HandOver(std::string("\x80\x80\0\0", 4), 300));
+  QCOMPARE(app_->viewer_host()->handed_over(), handed);
+  frame()->action(kCmdPdf)->trigger();
+  const std::string pdf = doc()->browse().current_pdf_path;
+  // The book's own PDF, the whole anthology: the largest of the sample.
+  QVERIFY2(EndsWith(pdf, "1/838.pdf"), pdf.c_str());
+  QTRY_VERIFY_WITH_TIMEOUT(view()->IsShowingPdf(pdf), kTimeoutMs);
+  QTRY_VERIFY_WITH_TIMEOUT(
+      RunJs(view(), QStringLiteral("!!(window.pdfViewer && pdfViewer.loaded &&"
+                                   " pdfViewer.pluginLoaded)"))
+          .toBool(),
+      kTimeoutMs);
+  QCOMPARE(view()->url(), ExpectedViewerUrl());
+  QTest::qWait(500);
+  QCOMPARE(Marks(), 0);
+  QCOMPARE(RunJs(view(), QStringLiteral("hiliteService.last.status")).toString(),
+           QStringLiteral("idle"));
+  QCOMPARE(app_->viewer_host()->handed_over(), handed);
+
+  // The same highlight the command sends for a hit, now on this largest PDF, from a worker
+  // through the conversation as the highlighter sends it: how long until the first mark shows.
+  platform::LinuxPlatform platform;
+  const std::string keywords = Utf8ToGbk("明月");
+  std::atomic<int> outcome{-1};
+  QElapsedTimer clock;
+  clock.start();
+  std::thread sender([&] {
+    outcome = static_cast<int>(HighlightInViewer(platform, pdf, keywords, nullptr));
+  });
+  const QString first = WaitForMarkInView();
+  const qint64 elapsed = clock.elapsed();
+  QTRY_VERIFY_WITH_TIMEOUT(outcome.load() >= 0, kTimeoutMs);
+  sender.join();
+  QCOMPARE(outcome.load(), static_cast<int>(HighlightOutcome::kSent));
+  QVERIFY2(IsQueryCharacters(first), qPrintable(first));
+  qInfo("largest PDF, execute to the first mark in view: %lld ms", elapsed);
+}
+
+void PdfGuiTest::cleanupTestCase() {
+  if (app_ != nullptr) app_->ExitInstance();
+  app_.reset();
+}
+
+}  // namespace tomeva::gui
+
+QTEST_MAIN(tomeva::gui::PdfGuiTest)
+#include "pdf_gui_test.moc"
