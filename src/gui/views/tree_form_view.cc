@@ -131,7 +131,7 @@ void CTreeFormView::OnPagerCell(int cell) {
   if (cell >= 0 && cell <= 5) {
     doc_->MoveRecordCursor(static_cast<CursorMove>(cell));
   } else if (cell == 6) {
-    doc_->OnCommand(kCmdPdf);
+    doc_->OnShowPdf(/*from_pager=*/true);
   }
   RefreshCommands();
 }
