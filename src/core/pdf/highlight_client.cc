@@ -89,7 +89,11 @@ HighlightOutcome HighlightInViewer(Platform& platform, const std::string& pdf_pa
   if (data.matches == 0) return HighlightOutcome::kNoMatch;
 
   const std::string index_path = PdfCompanionPath(pdf_path, "idx");
-  if (!ReplaceFileAtomically(index_path, data.PositionFileBytes())) {
+  // Rewritten at every highlight from the text copy, so a crash can at worst leave the previous
+  // one whole: replaced atomically, but not flushed to disk, which would cost more than the match.
+  WriteOptions options;
+  options.sync = false;
+  if (!ReplaceFileAtomically(index_path, data.PositionFileBytes(), options)) {
     // Without its position file the plug-in's marks could not be told from stale ones; the user
     // learns why no word is marked instead of looking for a fault in the viewer.
     if (tell) tell(TextWith(kTextPositionFileFailed, index_path));
