@@ -21,7 +21,11 @@ void CTomevaDoc::OnShowPdf(bool from_pager) {
     SearchResults* current = results_.current();
     if (!from_pager) {
       if (current == nullptr || current->GetTotalCount() <= 0) return;
-      if (browse_.selected_item < 0) return tell(kTextSelectRecordFirst);
+      // The hit list selects the cursor's hit by itself after every search and move; only a
+      // choice of the user is reported, so both count.
+      if (browse_.selected_item < 0 && !result_tree_.HasSelectedItem()) {
+        return tell(kTextSelectRecordFirst);
+      }
     }
     CXmlDocument record;
     const std::string xml = current != nullptr ? current->GetHit(cursor_.record_index()).xml : "";

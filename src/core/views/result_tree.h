@@ -57,6 +57,14 @@ class ResultTree {
   // Update applied to the items shown: a rebuild replaces them; otherwise only the selection
   // moves, to the header's child at the update's position. Returns the items to show.
   const TreeItemList& Show(const ResultTreeSource& source);
+  // True when the items shown have a selected one: the tree selects the cursor's hit itself,
+  // without reporting it, so this is what "a hit is selected" means in the tree.
+  bool HasSelectedItem() const {
+    for (const TreeItem& item : items_) {
+      if (item.selected) return true;
+    }
+    return false;
+  }
 
  private:
   int hit_marker_ = -1;
