@@ -1,5 +1,6 @@
 #include "platform/linux_platform.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -41,6 +42,23 @@ bool LinuxPlatform::RunCommandLine(const std::string& command_line, const std::s
   const QString program = parts.takeFirst();
   const QString work_dir = dir.empty() ? QDir::currentPath() : LocalPath(dir);
   return QProcess::startDetached(program, parts, work_dir);
+}
+
+int LinuxPlatform::Wait(const std::string& command_line, int show, uint32_t timeout_seconds,
+                        const std::string& dir) {
+  (void)show;
+  (void)timeout_seconds;
+  RunCommandLine(command_line, dir);
+  return 1;
+}
+
+bool LinuxPlatform::RunCommandLineTitled(const std::string& command_line) {
+  return RunCommandLine(command_line, std::string());
+}
+
+std::string LinuxPlatform::CompanionProgram(std::string_view name) {
+  const QByteArray dir = QFile::encodeName(QCoreApplication::applicationDirPath());
+  return JoinPath(dir.toStdString(), std::string(name));
 }
 
 void LinuxPlatform::KillProcessByName(std::string_view name) { platform::KillProcessByName(name); }

@@ -26,6 +26,11 @@ class LinuxPlatform : public Platform {
 
   Registry& registry() override { return registry_; }
   bool RunCommandLine(const std::string& command_line, const std::string& dir) override;
+  int Wait(const std::string& command_line, int show, uint32_t timeout_seconds,
+           const std::string& dir) override;
+  bool RunCommandLineTitled(const std::string& command_line) override;
+  // Beside the executable that is running (QCoreApplication::applicationDirPath()).
+  std::string CompanionProgram(std::string_view name) override;
   void KillProcessByName(std::string_view name) override;
   bool OpenDocument(const std::string& path) override;
   bool OpenInBrowserWindow(const std::string& url) override;

@@ -444,11 +444,11 @@ TEST(DocRecordFileTest, MissingOrBrokenRecordFileIsNamedInItsPage) {
   }
 }
 
-TEST(DocExitTest, ExitCommandRunsWhenTheDocumentGoes) {
+TEST(DocExitTest, ExitCommandIsWaitedForShownForAtMost100Seconds) {
   const struct {
     const char* command;
-    std::vector<std::string> run;
-  } cases[] = {{"end.sh --fade", {"end.sh --fade@/inst"}}, {"", {}}};
+    size_t waits;
+  } cases[] = {{"end.sh --fade", 1}, {"", 0}};
   for (const auto& c : cases) {
     FakePlatform platform;
     {
@@ -458,7 +458,13 @@ TEST(DocExitTest, ExitCommandRunsWhenTheDocumentGoes) {
       CTomevaDoc doc(s);
       doc.AttachPlatform(&platform);
     }
-    EXPECT_EQ(platform.commands, c.run);
+    ASSERT_EQ(platform.waits.size(), c.waits) << c.command;
+    EXPECT_TRUE(platform.commands.empty());
+    if (c.waits == 0) continue;
+    EXPECT_EQ(platform.waits[0].command_line, c.command);
+    EXPECT_EQ(platform.waits[0].show, 1);
+    EXPECT_EQ(platform.waits[0].timeout_seconds, 100u);
+    EXPECT_EQ(platform.waits[0].dir, "/inst");
   }
 }
 

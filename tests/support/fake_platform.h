@@ -26,6 +26,18 @@ class FakePlatform : public Platform {
     commands.push_back(command_line + "@" + dir);
     return start_succeeds;
   }
+  int Wait(const std::string& command_line, int show, uint32_t timeout_seconds,
+           const std::string& dir) override {
+    waits.push_back({command_line, show, timeout_seconds, dir});
+    return 1;
+  }
+  bool RunCommandLineTitled(const std::string& command_line) override {
+    titled.push_back(command_line);
+    return start_succeeds;
+  }
+  std::string CompanionProgram(std::string_view name) override {
+    return "/opt/tomeva/bin/" + std::string(name);
+  }
   void KillProcessByName(std::string_view name) override { killed.emplace_back(name); }
   bool OpenDocument(const std::string& path) override {
     documents.push_back(path);
@@ -60,6 +72,13 @@ class FakePlatform : public Platform {
     if (on_raise_request_) on_raise_request_();
   }
 
+  // One Wait the program asked for.
+  struct WaitCall {
+    std::string command_line;
+    int show = 0;
+    uint32_t timeout_seconds = 0;
+    std::string dir;
+  };
   // One execute transaction the program sent.
   struct DdeExecuteCall {
     std::string service;
@@ -73,6 +92,8 @@ class FakePlatform : public Platform {
   std::set<std::string> held_elsewhere;  // guard names another instance holds
   std::string guard_failure;             // non-empty: every guard fails with this reason
   std::vector<std::string> commands;     // "command line@dir"
+  std::vector<WaitCall> waits;
+  std::vector<std::string> titled;       // RunCommandLineTitled's command lines
   std::vector<std::string> documents;
   std::vector<std::string> urls;
   std::vector<std::string> killed;

@@ -28,7 +28,7 @@ CTomevaDoc::CTomevaDoc(Settings settings) : settings_(std::move(settings)) {
 CTomevaDoc::~CTomevaDoc() {
   // The installation's exit program (for example a closing animation) runs as the document goes.
   if (platform_ != nullptr && !settings_.exit_command.empty()) {
-    platform_->RunCommandLine(settings_.exit_command, settings_.exit_dir);
+    platform_->Wait(settings_.exit_command, 1, 100, settings_.exit_dir);
   }
 }
 

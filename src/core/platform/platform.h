@@ -12,6 +12,7 @@
 #ifndef TOMEVA_CORE_PLATFORM_PLATFORM_H_
 #define TOMEVA_CORE_PLATFORM_PLATFORM_H_
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -41,6 +42,20 @@ class Platform {
   // working directory (the present one when empty), without waiting for it and without a
   // terminal. False when it could not be started.
   virtual bool RunCommandLine(const std::string& command_line, const std::string& dir) = 0;
+  // Starts `command_line` in the `dir` folder (the present one when empty) shown (`show` != 0) or
+  // hidden (no terminal; standard input, output and error on /dev/null), and blocks the caller
+  // until the program has ended or `timeout_seconds` have passed (kWaitForever: no limit). A
+  // program still running at the time-out keeps running. 1 once the wait is over, also when the
+  // program could not be started; 0 only when the job could not be set up.
+  static constexpr uint32_t kWaitForever = 4294967295u;
+  virtual int Wait(const std::string& command_line, int show, uint32_t timeout_seconds,
+                   const std::string& dir) = 0;
+  // Starts `command_line` shown, without waiting, with the command line as its title where the
+  // desktop shows one. False when it could not be started.
+  virtual bool RunCommandLineTitled(const std::string& command_line) = 0;
+  // The path of a program shipped beside this program's own executable (the help viewer
+  // "tomeva-help", the browser window "tomeva-browser"), whether or not it exists.
+  virtual std::string CompanionProgram(std::string_view name) = 0;
   // Ends every other process whose executable file name equals `name` exactly (bytes), and gives
   // the files they held a moment to be released.
   virtual void KillProcessByName(std::string_view name) = 0;
