@@ -81,24 +81,39 @@ PdfHighlightData ComputeHighlightData(std::string_view text, std::string_view ke
   return data;
 }
 
-HighlightOutcome HighlightInViewer(Platform& platform, const std::string& pdf_path,
-                                   const std::string& keywords, const HighlightMessageSink& tell) {
+bool PrepareHighlight(const std::string& pdf_path, const std::string& keywords,
+                      const HighlightMessageSink& tell, PdfHighlightData* data,
+                      HighlightOutcome* outcome) {
   std::string text;
-  if (!ReadWholeFile(PdfCompanionPath(pdf_path, "txt"), &text)) return HighlightOutcome::kNoText;
-  const PdfHighlightData data = ComputeHighlightData(text, keywords);
-  if (data.matches == 0) return HighlightOutcome::kNoMatch;
-
+  if (!ReadWholeFile(PdfCompanionPath(pdf_path, "txt"), &text)) {
+    *outcome = HighlightOutcome::kNoText;
+    return false;
+  }
+  *data = ComputeHighlightData(text, keywords);
+  if (data->matches == 0) {
+    *outcome = HighlightOutcome::kNoMatch;
+    return false;
+  }
   const std::string index_path = PdfCompanionPath(pdf_path, "idx");
   // Rewritten at every highlight from the text copy, so a crash can at worst leave the previous
   // one whole: replaced atomically, but not flushed to disk, which would cost more than the match.
   WriteOptions options;
   options.sync = false;
-  if (!ReplaceFileAtomically(index_path, data.PositionFileBytes(), options)) {
+  if (!ReplaceFileAtomically(index_path, data->PositionFileBytes(), options)) {
     // Without its position file the plug-in's marks could not be told from stale ones; the user
     // learns why no word is marked instead of looking for a fault in the viewer.
     if (tell) tell(TextWith(kTextPositionFileFailed, index_path));
-    return HighlightOutcome::kPositionFileFailed;
+    *outcome = HighlightOutcome::kPositionFileFailed;
+    return false;
   }
+  return true;
+}
+
+HighlightOutcome HighlightInViewer(Platform& platform, const std::string& pdf_path,
+                                   const std::string& keywords, const HighlightMessageSink& tell) {
+  PdfHighlightData data;
+  HighlightOutcome outcome = HighlightOutcome::kNoText;
+  if (!PrepareHighlight(pdf_path, keywords, tell, &data, &outcome)) return outcome;
   switch (platform.DdeExecute(kHighlightService, kHighlightTopic, data.ExecuteData(),
                               kHighlightTimeoutMs)) {
     case DdeResult::kDone:

@@ -72,6 +72,14 @@ enum class HighlightOutcome {
 // message over to the user-interface thread, never show it there and then.
 using HighlightMessageSink = std::function<void(const std::string& message)>;
 
+// HighlightInViewer's steps before the conversation: reads the text copy beside `pdf_path`,
+// matches `keywords` and writes the position file. True when `*data` is ready to be sent;
+// otherwise `*outcome` says why not (kNoText, kNoMatch, or kPositionFileFailed, which is told
+// through `tell`, may be null). Any thread.
+bool PrepareHighlight(const std::string& pdf_path, const std::string& keywords,
+                      const HighlightMessageSink& tell, PdfHighlightData* data,
+                      HighlightOutcome* outcome);
+
 // Highlights `keywords` in the viewer showing `pdf_path`: reads the text copy, writes the
 // position file (replaced atomically) and sends the execute data through `platform`. A position
 // file that cannot be written and a viewer that cannot be reached are told through `tell` (may
