@@ -130,8 +130,11 @@ std::vector<Poem> SyntheticPoems(const std::vector<std::string>& authors) {
 
 TEST(PlanTangBook, ScalesByRepeatingPoemsUnderDistinctTitles) {
   std::vector<Poem> poems = SyntheticPoems({"甲", "甲", "李白", "乙", "乙", "丙", "丙"});
-  BookPlan book = PlanTangBook(poems, 700);
+  BookPlan book = PlanTangBook(poems, 700, -1);
   ASSERT_EQ(book.records.size(), 700u);
+  // A long whole-book PDF prints the repeated poems too, but never more records than there are.
+  EXPECT_EQ(PlanTangBook(poems, 700, 600).whole_book_pdf_records, 600);
+  EXPECT_EQ(PlanTangBook(poems, 500, 600).whole_book_pdf_records, 500);
   std::set<std::string> titles, files;
   for (const RecordPlan& r : book.records) {
     titles.insert(r.values[kTitle]);

@@ -95,7 +95,7 @@ std::vector<int> RecordsUnder(const SectionPlan& section) {
   return records;
 }
 
-BookPlan PlanTangBook(const std::vector<Poem>& poems, int record_count) {
+BookPlan PlanTangBook(const std::vector<Poem>& poems, int record_count, int whole_pdf_records) {
   BookPlan book;
   book.dir = "1";
   book.name = G("唐诗三百首");
@@ -103,7 +103,8 @@ BookPlan PlanTangBook(const std::vector<Poem>& poems, int record_count) {
   book.root.htm = "index.htm";
   book.root.pdf = "838.pdf";
   const int poem_count = static_cast<int>(poems.size());
-  book.whole_book_pdf_records = std::min(record_count, poem_count);
+  book.whole_book_pdf_records =
+      std::min(record_count, whole_pdf_records >= 0 ? whole_pdf_records : poem_count);
   const std::string libai = G("李白"), changan = G("长安");
   for (int i = 0; i < record_count && poem_count > 0; ++i) {
     const Poem& poem = poems[i % poem_count];

@@ -74,7 +74,8 @@ std::string ChineseNumber(int n);
 
 // The installed Tang anthology (dir 1, category 3), scaled to `record_count` records by
 // repeating the poems with a "（k）" suffix on the title of the k-th repetition.
-BookPlan PlanTangBook(const std::vector<Poem>& poems, int record_count);
+// `whole_pdf_records` (-1: at most one per poem) of them are printed in its whole-book PDF.
+BookPlan PlanTangBook(const std::vector<Poem>& poems, int record_count, int whole_pdf_records);
 // The installed Song anthology (dir 2, category 13).
 BookPlan PlanSongBook(const std::vector<Poem>& poems);
 // The waiting books: the airs of the states (dir 3, newer record format) and the odes and hymns

@@ -509,8 +509,9 @@ bool WriteSampleLibrary(const SampleOptions& options, std::string* error) {
 
   const int tang_records =
       options.tang_records < 0 ? static_cast<int>(tang.size()) : options.tang_records;
-  std::vector<BookPlan> books = {PlanTangBook(tang, tang_records), PlanSongBook(song),
-                                 PlanAirsBook(classics), PlanOdesBook(classics)};
+  std::vector<BookPlan> books = {PlanTangBook(tang, tang_records, options.whole_pdf_records),
+                                 PlanSongBook(song), PlanAirsBook(classics),
+                                 PlanOdesBook(classics)};
 
   const std::string update = JoinPath(out, "Update");
   const std::string index_dir = JoinPath(out, "SearchDB");

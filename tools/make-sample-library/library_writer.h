@@ -12,6 +12,9 @@ namespace tomeva::sample {
 struct SampleOptions {
   std::string out;        // installation folder; must not exist or be empty
   int tang_records = -1;  // records of the Tang anthology; -1 = one per poem
+  // Records printed in the anthology's whole-book PDF; -1 = its records, at most one per poem.
+  // Some 4 records fill a page: 1200 give a PDF of about 300 pages.
+  int whole_pdf_records = -1;
   std::string fortunes_dir = "/usr/share/games/fortunes";
   std::string font_path = "/usr/share/fonts/truetype/wqy/wqy-zenhei.ttc";
   std::string viewer_dir;  // the project's viewer/ folder: the viewer page and its plug-in

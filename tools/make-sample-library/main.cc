@@ -26,11 +26,13 @@ namespace {
 
 constexpr char kUsage[] =
     "usage: make-sample-library OUT [--records N] [--verbose] [--fortunes DIR] [--font FILE]\n"
-    "                           [--viewer DIR]\n"
+    "                           [--viewer DIR] [--whole-pdf-records N]\n"
     "       make-sample-library --register-viewer OUT\n"
     "  OUT        installation folder to create (must not exist or be empty)\n"
     "  --records  number of records of the Tang anthology (1 .. 10000000; default: one per poem)\n"
     "  --viewer   the PDF viewer's source folder (default: the project's viewer/)\n"
+    "  --whole-pdf-records  records printed in the anthology's whole-book PDF (default: its\n"
+    "             records, at most one per poem; 1200 give about 300 pages)\n"
     "  --register-viewer  writes OUT's viewer page as the PDF viewer into the registry\n";
 
 // Whole decimal number in [low, high].
@@ -78,6 +80,13 @@ int main(int argc, char** argv) {
         return 2;
       }
       options.tang_records = static_cast<int>(n);
+    } else if (arg == "--whole-pdf-records" && has_value) {
+      long n = 0;
+      if (!ParseCount(argv[++i], 1, 100000, &n)) {
+        std::fprintf(stderr, "make-sample-library: bad record count %s\n%s", argv[i], kUsage);
+        return 2;
+      }
+      options.whole_pdf_records = static_cast<int>(n);
     } else if (arg == "--fortunes" && has_value) {
       options.fortunes_dir = argv[++i];
     } else if (arg == "--viewer" && has_value) {
