@@ -77,6 +77,44 @@ TEST(SettingsTest, ContactInfoUrlIsTrimmed) {
   EXPECT_EQ(ReadCheckVersionUrl(app), "http://example.invalid/v.xml");
 }
 
+// The publisher's site: ContactInfo.xml's PublisherUrl wins, then the installation's own
+// publisher.htm, then the built-in address; the address is never empty.
+TEST(SettingsTest, PublisherSiteAddressFallsBackInOrder) {
+  const std::string kDeclared = "<?xml version=\"1.0\" encoding=\"GB2312\"?>\r\n";
+  struct Case {
+    const char* name;
+    const char* contact_info;  // nullptr = no ContactInfo.xml
+    enum { kNone, kFile, kFolder } page;
+    const char* expected_url;  // nullptr = the installation's page as a file address
+  } cases[] = {
+      {"nothing", nullptr, Case::kNone, kDefaultPublisherUrl},
+      {"only the page", nullptr, Case::kFile, nullptr},
+      {"a folder of that name is no page", nullptr, Case::kFolder, kDefaultPublisherUrl},
+      {"contact info without the element", "<c><CheckVersionUrl>x</CheckVersionUrl></c>",
+       Case::kFile, nullptr},
+      {"an empty element", "<c><PublisherUrl> \t</PublisherUrl></c>", Case::kNone,
+       kDefaultPublisherUrl},
+      {"the element wins over the page",
+       "<c><publisherurl>\r\n https://books.example.org/about \t</publisherurl></c>",
+       Case::kFile, "https://books.example.org/about"},
+      {"a damaged file counts as missing", "<c><PublisherUrl>https://a.example/", Case::kNone,
+       kDefaultPublisherUrl},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    const std::string app = dir.path() + "/";
+    if (c.contact_info != nullptr) WriteGbk(dir / "ContactInfo.xml", kDeclared + c.contact_info);
+    if (c.page == Case::kFile) WriteGbk(dir / "publisher.htm", "<html>出版者</html>");
+    if (c.page == Case::kFolder) MakeDirectories(dir / "publisher.htm");
+    const std::string expected =
+        c.expected_url != nullptr ? c.expected_url : "file://" + dir.path() + "/publisher.htm";
+    EXPECT_EQ(PublisherSiteAddress(app), expected) << c.name;
+    // Only a configured address is read back as one.
+    const bool configured = std::string(c.name) == "the element wins over the page";
+    EXPECT_EQ(ReadPublisherUrl(app), configured ? expected : "") << c.name;
+  }
+}
+
 TEST(SettingsTest, ViewerPathPrefersTheReader) {
   const char* reader = kRegAppPathsReader;
   const char* acrobat = kRegAppPathsAcrobat;

@@ -43,6 +43,22 @@ std::string ReadCheckVersionUrl(std::string_view app_dir) {
   return Trim(doc.GetText("CheckVersionUrl"));
 }
 
+std::string ReadPublisherUrl(std::string_view app_dir) {
+  CXmlDocument doc;
+  if (!doc.Load(std::string(app_dir) + "ContactInfo.xml")) return std::string();
+  return Trim(doc.GetText("PublisherUrl"));
+}
+
+std::string PublisherSiteAddress(std::string_view app_dir) {
+  std::string url = ReadPublisherUrl(app_dir);
+  if (!url.empty()) return url;
+  const std::string page = std::string(app_dir) + kPublisherPageFileName;
+  // The address names the file as the file system spells it, since the browser window does not
+  // resolve "\" or letter case the way the program's own file access does.
+  if (FileExists(page)) return "file://" + ResolvePath(page);
+  return kDefaultPublisherUrl;
+}
+
 std::string FindPdfViewerPath(Registry& registry) {
   std::string path = registry.ReadRegString(RegRoot::kLocalMachine, kRegAppPathsReader, "", "");
   if (path.empty()) {

@@ -48,6 +48,21 @@ std::vector<std::string> ReadKeyFieldNames(CXmlDocument& system_xml);
 // ContactInfo.xml's CheckVersionUrl, trimmed; "" when the file or the element is missing.
 std::string ReadCheckVersionUrl(std::string_view app_dir);
 
+// ContactInfo.xml's PublisherUrl (the publisher's site, command 57359), trimmed; "" when the
+// file or the element is missing.
+std::string ReadPublisherUrl(std::string_view app_dir);
+
+// The installation's own page about its publisher, used when ContactInfo.xml names no site.
+inline constexpr char kPublisherPageFileName[] = "publisher.htm";
+// The last resort when the installation has neither: the Chinese Text Project, an open library
+// of the classical texts such a library is made of, where the reader can go on reading.
+inline constexpr char kDefaultPublisherUrl[] = "https://ctext.org/zh";
+
+// The address the publisher's-site command opens: ReadPublisherUrl as written; else, when the
+// application directory (absolute, with its trailing separator) holds publisher.htm, that file
+// as a "file://" address; else kDefaultPublisherUrl. Never "".
+std::string PublisherSiteAddress(std::string_view app_dir);
+
 // The PDF viewer's path from the App Paths keys: the reader's entry, else the full viewer's.
 std::string FindPdfViewerPath(Registry& registry);
 
