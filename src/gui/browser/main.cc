@@ -1,0 +1,67 @@
+// tomeva-browser URL: the program's browser window, showing URL (a web address, a file:// address
+// or a file path). It stays open until the user closes it; the program that started it does not
+// wait for it.
+//
+// TOMEVA_BROWSER_REPORT=path (for the window tests): once the first page has loaded, the program
+// writes to `path` the lines "url: ...", "title: ...", "loaded: yes|no" and "text: " followed by
+// the page's text on one line, and ends: 0 when the page loaded, 1 when it did not, 2 when the
+// report could not be written.
+#include <unistd.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QWebEngineView>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "gui/browser/browser_window.h"
+#include "gui/common/qt_translations.h"
+#include "gui/common/test_report.h"
+
+namespace {
+
+constexpr char kReportVariable[] = "TOMEVA_BROWSER_REPORT";
+
+// Reports the first load of `window` to `path` and ends the program.
+void ReportFirstLoad(tomeva::gui::BrowserWindow* window, const QString& path) {
+  QWebEngineView* view = window->view();
+  auto reported = std::make_shared<bool>(false);
+  QObject::connect(view, &QWebEngineView::loadFinished, window, [=](bool ok) {
+    if (*reported) return;
+    *reported = true;
+    view->page()->toPlainText([window, view, path, ok](const QString& text) {
+      QString flat = text;
+      flat.replace(QLatin1Char('\n'), QLatin1Char(' '));
+      const bool written = tomeva::gui::WriteTestReport(
+          path, {QStringLiteral("url: ") + view->url().toString(),
+                 QStringLiteral("title: ") + window->windowTitle(),
+                 QStringLiteral("loaded: ") + (ok ? QStringLiteral("yes") : QStringLiteral("no")),
+                 QStringLiteral("text: ") + flat.simplified()});
+      QCoreApplication::exit(!written ? 2 : ok ? 0 : 1);
+    });
+  });
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // The web engine's sandbox refuses to run as root.
+  if (geteuid() == 0 && std::getenv("QTWEBENGINE_DISABLE_SANDBOX") == nullptr) {
+    setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);
+  }
+  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+  QApplication app(argc, argv);
+  tomeva::gui::InstallQtChinese();
+  const QStringList args = QCoreApplication::arguments();
+  if (args.size() != 2 || args[1].isEmpty()) {
+    std::fputs("usage: tomeva-browser URL\n", stderr);
+    return 2;
+  }
+  tomeva::gui::BrowserWindow window;
+  const QString report = tomeva::gui::TestReportPath(kReportVariable);
+  if (!report.isEmpty()) ReportFirstLoad(&window, report);
+  window.Open(tomeva::gui::BrowserWindow::UrlFromArgument(args[1], QDir::currentPath()));
+  window.show();
+  return QApplication::exec();
+}

@@ -1,0 +1,90 @@
+// tomeva-help FILE: the help viewer, showing the user's guide FILE (an HTML file) with its
+// contents list. Started by the program's help command as a program of its own, not waited for.
+//
+// TOMEVA_HELP_REPORT=path (for the window tests): once the contents list is built, the viewer
+// scrolls to the last section as a click on it would, then writes to `path` the lines
+// "title: ...", "sections: N", "last section in view: yes|no", "contents:" and the contents list
+// (two spaces per level), and ends: 0 when the guide was shown with its contents, 1 when it could
+// not be, 2 when the report could not be written.
+#include <unistd.h>
+
+#include <QApplication>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QWebEngineView>
+#include <cstdio>
+#include <cstdlib>
+
+#include "gui/common/qt_translations.h"
+#include "gui/common/test_report.h"
+#include "gui/help/help_window.h"
+
+namespace {
+
+constexpr char kReportVariable[] = "TOMEVA_HELP_REPORT";
+// Scrolling is asynchronous in the page: it is looked at after this pause.
+constexpr int kScrollSettleMs = 300;
+
+// The last item of the contents in tree order (the deepest last one).
+QTreeWidgetItem* LastItem(QTreeWidget* tree) {
+  if (tree->topLevelItemCount() == 0) return nullptr;
+  QTreeWidgetItem* item = tree->topLevelItem(tree->topLevelItemCount() - 1);
+  while (item->childCount() > 0) item = item->child(item->childCount() - 1);
+  return item;
+}
+
+void Finish(tomeva::gui::HelpWindow* window, const QString& path, bool ok, bool in_view) {
+  QStringList lines = {
+      QStringLiteral("title: ") + window->windowTitle(),
+      QStringLiteral("sections: %1").arg(window->sections().size()),
+      QStringLiteral("last section in view: ") +
+          (in_view ? QStringLiteral("yes") : QStringLiteral("no")),
+      QStringLiteral("contents:")};
+  lines << window->ContentsLines();
+  const bool written = tomeva::gui::WriteTestReport(path, lines);
+  QCoreApplication::exit(!written ? 2 : ok ? 0 : 1);
+}
+
+void ReportContents(tomeva::gui::HelpWindow* window, const QString& path) {
+  QObject::connect(window, &tomeva::gui::HelpWindow::contentsReady, window, [=](bool ok) {
+    QTreeWidgetItem* last = ok ? LastItem(window->contents()) : nullptr;
+    if (last == nullptr) {
+      Finish(window, path, false, false);
+      return;
+    }
+    window->ShowSection(last);
+    QTimer::singleShot(kScrollSettleMs, window, [=] {
+      const QString anchor = window->sections().last().anchor;
+      window->view()->page()->runJavaScript(
+          QStringLiteral("(function (e) { if (!e) return false;"
+                         " var r = e.getBoundingClientRect();"
+                         " return window.scrollY > 0 && r.top >= 0 && r.top < window.innerHeight;"
+                         " })(document.getElementById('%1'))")
+              .arg(anchor),
+          [=](const QVariant& in_view) { Finish(window, path, true, in_view.toBool()); });
+    });
+  });
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // The web engine's sandbox refuses to run as root.
+  if (geteuid() == 0 && std::getenv("QTWEBENGINE_DISABLE_SANDBOX") == nullptr) {
+    setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);
+  }
+  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+  QApplication app(argc, argv);
+  tomeva::gui::InstallQtChinese();
+  const QStringList args = QCoreApplication::arguments();
+  if (args.size() != 2 || args[1].isEmpty()) {
+    std::fputs("usage: tomeva-help FILE\n", stderr);
+    return 2;
+  }
+  tomeva::gui::HelpWindow window;
+  const QString report = tomeva::gui::TestReportPath(kReportVariable);
+  if (!report.isEmpty()) ReportContents(&window, report);
+  window.Open(args[1]);
+  window.show();
+  return QApplication::exec();
+}
