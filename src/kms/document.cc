@@ -110,4 +110,14 @@ std::optional<std::string> FindStoredField(std::string_view data, std::string_vi
   return loose;
 }
 
+bool ReadStoredFields(std::string_view data,
+                      std::vector<std::pair<std::string, std::string>>* fields) {
+  while (!data.empty()) {
+    std::string_view n, v;
+    if (!GetBytes(&data, &n) || !GetBytes(&data, &v)) return false;
+    fields->emplace_back(n, v);
+  }
+  return true;
+}
+
 }  // namespace tomeva::kms

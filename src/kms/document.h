@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "kms/field_registry.h"
@@ -47,6 +48,11 @@ Xapian::Document BuildDocument(const PendingDocument& pending, FieldRegistry* re
 // The first stored value of `name` in document data: exact name first, then a name equal without
 // regard to ASCII case. nullopt when there is none or the data is damaged.
 std::optional<std::string> FindStoredField(std::string_view data, std::string_view name);
+
+// Every stored (name, value) of document data, in the order added. False when the data is damaged
+// (what was read before the damage is kept).
+bool ReadStoredFields(std::string_view data,
+                      std::vector<std::pair<std::string, std::string>>* fields);
 
 }  // namespace tomeva::kms
 

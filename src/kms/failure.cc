@@ -33,6 +33,8 @@ std::string ActionWords(Action action, std::string_view batch) {
       return Words("删除批次") + std::string(batch);
     case Action::kListBatches:
       return Words("列出批次");
+    case Action::kReindex:
+      return Words("重建");
   }
   return {};
 }

@@ -10,7 +10,17 @@
 namespace tomeva::kms {
 
 // What a failing call was doing, for the reasons that do not say it by themselves.
-enum class Action { kOpen, kCommit, kOptimize, kInsert, kSearch, kPublish, kDiscard, kListBatches };
+enum class Action {
+  kOpen,
+  kCommit,
+  kOptimize,
+  kInsert,
+  kSearch,
+  kPublish,
+  kDiscard,
+  kListBatches,
+  kReindex,
+};
 
 // The reason for the exception being handled; call only inside a catch block. `index_path` is
 // shown as given (GBK); `batch`, when not empty, is named too. A lock held by another process,

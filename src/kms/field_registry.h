@@ -45,6 +45,9 @@ class FieldRegistry {
   // unprefixed field even when no document has used it yet. Empty when the name is unknown.
   std::vector<FieldInfo> Resolve(std::string_view name) const;
 
+  // Every field, in the order the index first saw them.
+  const std::vector<FieldInfo>& all() const { return fields_; }
+
   // How the index's text fields are turned into terms.
   TermScheme scheme() const { return scheme_; }
   void set_scheme(TermScheme scheme) { scheme_ = scheme; }

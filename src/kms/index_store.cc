@@ -156,11 +156,23 @@ FieldRegistry LoadFieldRegistry(const Xapian::Database& db) {
   std::string scheme = db.get_metadata(kTermSchemeKey);
   if (scheme.empty()) {
     // Written before the scheme was recorded, unless there is nothing in it yet.
-    if (db.get_doccount() > 0) registry.set_scheme(TermScheme::kCharPositions);
+    registry.set_scheme(db.get_doccount() > 0 ? TermScheme::kCharPositions : NewIndexScheme());
   } else if (scheme == "1") {
     registry.set_scheme(TermScheme::kCharPositions);
+  } else if (scheme == "2") {
+    registry.set_scheme(TermScheme::kPairPositions);
   }
   return registry;
+}
+
+TermScheme NewIndexScheme() {
+  const char* env = std::getenv("TOMEVA_KMS_TERM_SCHEME");
+  if (env != nullptr) {
+    std::string_view v(env);
+    if (v == "1") return TermScheme::kCharPositions;
+    if (v == "2") return TermScheme::kPairPositions;
+  }
+  return kCurrentTermScheme;
 }
 
 int IndexWriter::CommitInterval() {
@@ -179,7 +191,7 @@ IndexWriter::IndexWriter(const std::string& index_path) : index_path_(index_path
   OpenCurrent();
   fields_ = LoadFieldRegistry(*db_);
   // A new index records the scheme it is written in with its first commit.
-  if (db_->get_metadata(kTermSchemeKey).empty() && fields_.scheme() == kCurrentTermScheme) {
+  if (db_->get_metadata(kTermSchemeKey).empty() && db_->get_doccount() == 0) {
     fields_changed_ = true;
   }
   RemoveOtherGenerations();
@@ -261,15 +273,23 @@ void IndexWriter::Optimize() {
   if (!db_) throw Xapian::InvalidOperationError("index writer lost");
   Commit();
   RemoveOtherGenerations();
-  std::string name = kGenerationPrefix + std::to_string(HighestGeneration(index_path_) + 1);
-  std::string next = JoinPath(index_path_, name);
+  std::string next = NextGeneration();
   {
     // Compacted from a reader of the committed state; our writer's lock keeps other processes
     // from adding documents that the new generation would miss.
     Xapian::Database source(generation_);
     source.compact(next);
   }
-  if (!ReplaceFileAtomically(StubPath(index_path_), StubText(name))) {
+  SwapTo(next);
+}
+
+std::string IndexWriter::NextGeneration() const {
+  return JoinPath(index_path_,
+                  kGenerationPrefix + std::to_string(HighestGeneration(index_path_) + 1));
+}
+
+void IndexWriter::SwapTo(const std::string& next) {
+  if (!ReplaceFileAtomically(StubPath(index_path_), StubText(BaseName(next)))) {
     RemoveTree(next);
     throw Xapian::DatabaseError("cannot replace the index stub");
   }

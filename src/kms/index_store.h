@@ -49,6 +49,11 @@ bool IndexExists(const std::string& index_path);
 // The field table and term scheme stored in `db`.
 FieldRegistry LoadFieldRegistry(const Xapian::Database& db);
 
+// The scheme a new index is written in: kCurrentTermScheme, or the one the environment's
+// TOMEVA_KMS_TERM_SCHEME names ("1", "2"), so that tests and benchmarks can build the indexes
+// earlier versions wrote.
+TermScheme NewIndexScheme();
+
 // The index writer of one folder.
 class IndexWriter {
  public:
@@ -70,6 +75,13 @@ class IndexWriter {
   // Commits, compacts into the next generation, swaps the stub and goes on writing there.
   void Optimize();
 
+  // Commits, then writes every document of the index again in `scheme` into the next generation
+  // from its stored fields, with the same document ids, keys, batches and field table, and swaps
+  // it in as Optimize does. A field a document has terms of but no stored value of cannot be
+  // written again: then (and on any other failure) the new generation is removed, the index is
+  // left as it was and RebuildError (or Xapian's error) is thrown. Defined in reindex.cc.
+  void Rebuild(TermScheme scheme);
+
   // Commit what was inserted, then make every document of the batch `name` visible (see batch.h),
   // and commit again. The publication is one Xapian transaction: after a crash either all of the
   // batch is visible or none of it. A batch document with a key replaces the visible document of
@@ -88,6 +100,10 @@ class IndexWriter {
  private:
   void OpenCurrent();
   void RemoveOtherGenerations();
+  // The folder of the next generation (not created).
+  std::string NextGeneration() const;
+  // Makes generation folder `next` current (stub replaced atomically), writing there from now on.
+  void SwapTo(const std::string& next);
 
   std::string index_path_;
   std::string generation_;

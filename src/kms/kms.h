@@ -129,6 +129,38 @@ void KMS_Free_Field(char* value);
 // Frees a search and its hits; NULL is accepted.
 void KMS_ClearSearch(KmsSearch* search);
 
+// Writes the index again in the engine's current term scheme from its documents' stored fields
+// (an index written by an earlier version keeps answering as it always did until then): same
+// documents, ids, keys, batches and fields, in a new generation swapped in atomically as
+// KMS_Optimize does, through the open writer or one opened for the call. Returns 0 on success;
+// non-zero, with KMS_Last_Error, when the index is missing or cannot be written, or when a record
+// has a searchable field whose value was not stored (it could not be written again): the index
+// is then left exactly as it was.
+int KMS_Reindex(const char* index_path);
+
+// How the engine reads `query` (the KMS_Search expression) on the index, for a person: GBK lines
+//   表达式：<the expression run, as field:word, field:"phrase", AND, OR, AND NOT, ( )>
+//   字段：<the fields searched>
+//   短语：<each phrase as searched, or 无>
+//   优先：<the typed run ranked first>          only when there is one
+//   繁简通查：<each word or phrase it widens>   only when folding finds other forms
+//   不能检索：…                                  only when a word holds a character never indexed
+// Words and phrases are shown folded. The index decides: its fields, and its term scheme (an
+// index written before folding is read without it). NULL, with KMS_Last_Error, when the index
+// cannot be opened; a caller frees the text with KMS_Free_Field.
+char* KMS_Query_Reading(const char* index_path, const char* query, const char* charset,
+                        const char* default_field);
+
+// A GBK text folded as the current term scheme reads it — traditional characters as simplified,
+// full-width letters and digits as ASCII, letters in lower case — so that a caller can find every
+// form of a keyword in a record: fold both, search the folded text, and map a match back through
+// `*source_offsets`, which receives (when not NULL) an array of strlen(result) + 1 offsets: for
+// each byte of the result, the offset in `text` of the character it comes from, and last
+// strlen(text). Free the text with KMS_Free_Field and the offsets with KMS_Free_Offsets. NULL
+// only when memory runs out.
+char* KMS_Fold_Text(const char* text, const char* charset, int** source_offsets);
+void KMS_Free_Offsets(int* offsets);
+
 // Words of a query text, joined by single spaces (GBK). Never NULL.
 char* KMS_Get_Keywords(const char* query, const char* charset);
 void KMS_Free_Keywords(char* keywords);

@@ -13,6 +13,7 @@
 #include "kms/batch.h"
 #include "kms/document.h"
 #include "kms/failure.h"
+#include "kms/fold.h"
 #include "kms/index_store.h"
 #include "kms/keywords.h"
 #include "kms/kms.h"
@@ -441,6 +442,85 @@ void KMS_ClearSearch(KmsSearch* search) {
   } catch (...) {
   }
 }
+
+int KMS_Reindex(const char* index_path) {
+  try {
+    std::string path = IndexPath(index_path);
+    if (path.empty()) return Fail(tomeva::kms::NoIndexPathReason());
+    // Rebuilding must not create an index where there is none.
+    if (!OpenWriter(path) && !tomeva::kms::IndexExists(path)) {
+      return Fail(tomeva::kms::MissingIndexReason(Shown(index_path)));
+    }
+    WithWriter(path, [](IndexWriter& writer, bool) {
+      writer.Rebuild(tomeva::kms::kCurrentTermScheme);
+    });
+    return 0;
+  } catch (...) {
+    return FailCurrent(Shown(index_path), Action::kReindex);
+  }
+}
+
+char* KMS_Query_Reading(const char* index_path, const char* query, const char* charset,
+                        const char* default_field) {
+  try {
+    std::string path = IndexPath(index_path);
+    if (path.empty()) {
+      Fail(tomeva::kms::NoIndexPathReason());
+      return nullptr;
+    }
+    std::unique_ptr<PooledReader> reader = PooledReader::Acquire(path);
+    if (!reader) {
+      Fail(tomeva::kms::MissingIndexReason(Shown(index_path)));
+      return nullptr;
+    }
+    const tomeva::kms::FieldRegistry fields = reader->fields();
+    reader.reset();
+    tomeva::kms::ParsedQuery parsed = tomeva::kms::ParseQueryFull(
+        tomeva::GbkToUtf8(query ? query : ""),
+        default_field && *default_field ? default_field : "content", fields);
+    auto list = [](const std::vector<std::string>& items, const char* none) {
+      std::string out;
+      for (const std::string& item : items) out += (out.empty() ? "" : "，") + item;
+      return out.empty() ? std::string(none) : out;
+    };
+    std::string text = "表达式：" + (parsed.expression.empty() ? "（无检索词）" : parsed.expression) +
+                       "\n字段：" + list(parsed.fields, "无") +
+                       "\n短语：" + list(parsed.phrases, "无") + "\n";
+    if (!parsed.typed_run.empty()) text += "优先：" + parsed.typed_run + "\n";
+    if (!parsed.widened.empty()) text += "繁简通查：" + list(parsed.widened, "") + "\n";
+    if (parsed.unindexable) text += "不能检索：有的词含索引不收的字符，该词无结果\n";
+    char* out = CopyOut(tomeva::Utf8ToGbk(text));
+    if (out == nullptr) throw std::bad_alloc();
+    return out;
+  } catch (...) {
+    FailCurrent(Shown(index_path), Action::kSearch);
+    return nullptr;
+  }
+}
+
+char* KMS_Fold_Text(const char* text, const char* charset, int** source_offsets) {
+  try {
+    if (source_offsets != nullptr) *source_offsets = nullptr;
+    tomeva::kms::FoldedText folded = tomeva::kms::FoldGbkText(text ? text : "");
+    char* out = CopyOut(folded.gbk);
+    if (out == nullptr) return nullptr;
+    if (source_offsets != nullptr) {
+      const size_t bytes = folded.source_offsets.size() * sizeof(int);
+      int* offsets = static_cast<int*>(std::malloc(bytes));
+      if (offsets == nullptr) {
+        std::free(out);
+        return nullptr;
+      }
+      std::memcpy(offsets, folded.source_offsets.data(), bytes);
+      *source_offsets = offsets;
+    }
+    return out;
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+void KMS_Free_Offsets(int* offsets) { std::free(offsets); }
 
 char* KMS_Get_Keywords(const char* query, const char* charset) {
   try {

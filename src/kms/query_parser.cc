@@ -4,7 +4,10 @@
 #include <string>
 #include <vector>
 
+#include <unicode/unistr.h>
+
 #include "core/base/mbstring.h"
+#include "kms/fold.h"
 #include "kms/terms.h"
 
 namespace tomeva::kms {
@@ -91,27 +94,81 @@ std::vector<Lexeme> Lex(std::string_view s) {
   return out;
 }
 
-// A sub-query, or nothing at all (an operand without terms, which the connectives skip).
-using Part = std::optional<Xapian::Query>;
+// A sub-query, or nothing at all (an operand without terms, which the connectives skip), with
+// its readable text; `op` is the connective at its top, for brackets in the text.
+struct Part {
+  std::optional<Xapian::Query> query;
+  std::string text;
+  Kind op = Kind::kWord;
+
+  explicit operator bool() const { return query.has_value(); }
+};
+
+const char* OpName(Xapian::Query::op op) {
+  switch (op) {
+    case Xapian::Query::OP_OR:
+      return " OR ";
+    case Xapian::Query::OP_AND_NOT:
+      return " AND NOT ";
+    default:
+      return " AND ";
+  }
+}
+
+Kind OpKind(Xapian::Query::op op) {
+  return op == Xapian::Query::OP_OR ? Kind::kOr : op == Xapian::Query::OP_AND_NOT ? Kind::kNot
+                                                                                 : Kind::kAnd;
+}
+
+std::string Bracketed(const Part& p, Kind op) {
+  bool simple = p.op == Kind::kWord || (p.op == op && op != Kind::kNot);
+  return simple ? p.text : "(" + p.text + ")";
+}
 
 Part Combine(Xapian::Query::op op, Part a, Part b) {
   if (!a) return op == Xapian::Query::OP_AND_NOT ? a : b;
   if (!b) return a;
-  return Xapian::Query(op, *a, *b);
+  Kind kind = OpKind(op);
+  Part out;
+  out.query = Xapian::Query(op, *a.query, *b.query);
+  out.text = Bracketed(a, kind) + OpName(op) + Bracketed(b, kind == Kind::kNot ? Kind::kEnd : kind);
+  out.op = kind;
+  return out;
+}
+
+void AddOnce(std::vector<std::string>* list, const std::string& s) {
+  for (const std::string& x : *list) {
+    if (x == s) return;
+  }
+  list->push_back(s);
+}
+
+// True when some character of `utf8` has another form that the folding finds too.
+bool HasFoldedForms(std::string_view utf8) {
+  icu::UnicodeString u = icu::UnicodeString::fromUTF8(
+      icu::StringPiece(utf8.data(), static_cast<int32_t>(utf8.size())));
+  for (int32_t i = 0; i < u.length(); i = u.moveIndex32(i, 1)) {
+    if (HasOtherForms(static_cast<char32_t>(u.char32At(i)))) return true;
+  }
+  return false;
 }
 
 class Parser {
  public:
-  Parser(std::vector<Lexeme> lexemes, std::string_view default_field, const FieldRegistry& fields)
-      : lex_(std::move(lexemes)), default_field_(default_field), fields_(fields) {}
+  Parser(std::vector<Lexeme> lexemes, std::string_view default_field, const FieldRegistry& fields,
+         ParsedQuery* out)
+      : lex_(std::move(lexemes)), default_field_(default_field), fields_(fields), out_(out) {}
 
-  Xapian::Query Run() {
+  void Run() {
     Part q = ParseOr(default_field_, 0);
     while (Peek() != Kind::kEnd) {  // a stray ")" ends an expression early; go on after it
       ++i_;
       q = Combine(Xapian::Query::OP_AND, q, ParseOr(default_field_, 0));
     }
-    return q ? *q : Xapian::Query();
+    out_->base = q ? *q.query : Xapian::Query();
+    out_->query = out_->base;
+    out_->expression = q.text;
+    if (q) PreferTypedRun();
   }
 
  private:
@@ -161,15 +218,17 @@ class Parser {
       if (Peek() == Kind::kClose) ++i_;
       return q;
     }
-    if (k == Kind::kPhrase || k == Kind::kWord) return Atom(field, lex_[i_++].text);
+    if (k == Kind::kPhrase || k == Kind::kWord) {
+      const Lexeme& l = lex_[i_++];
+      return Atom(field, l.text, l.kind == Kind::kPhrase);
+    }
     return Part();  // a name with nothing after it
   }
 
-  Part Atom(const std::string& field, const std::string& text) {
-    std::vector<FieldInfo> targets =
-        fields_.Resolve(field.empty() ? std::string(kContentField) : field);
-    if (targets.empty()) return Xapian::Query();  // unknown field: matches nothing
-    Part q;
+  // The query of `text` in the fields a name stands for, OR-ed; nothing when it has no terms.
+  std::optional<Xapian::Query> FieldQuery(const std::vector<FieldInfo>& targets,
+                                          const std::string& text) const {
+    std::optional<Xapian::Query> q;
     for (const FieldInfo& f : targets) {
       Xapian::Query sub;
       if (f.tokenized) {
@@ -179,22 +238,135 @@ class Parser {
         if (term.size() == f.prefix.size()) continue;
         sub = Xapian::Query(term);
       }
-      q = Combine(Xapian::Query::OP_OR, q, sub);
+      q = q ? Xapian::Query(Xapian::Query::OP_OR, *q, sub) : sub;
     }
     return q;
+  }
+
+  Part Atom(const std::string& field, const std::string& text, bool quoted) {
+    const std::string name = field.empty() ? std::string(kContentField) : field;
+    std::vector<FieldInfo> targets = fields_.Resolve(name);
+    Part p;
+    if (targets.empty()) {
+      p.query = Xapian::Query::MatchNothing;  // unknown field: matches nothing
+      p.text = name + ":" + Shown(text, quoted) + "（索引无此字段）";
+      return p;
+    }
+    p.query = FieldQuery(targets, text);
+    if (!p.query) return Part();
+    bool tokenized = false;
+    std::string shown_names;
+    for (const FieldInfo& f : targets) {
+      AddOnce(&out_->fields, f.name);
+      tokenized = tokenized || f.tokenized;
+      shown_names += (shown_names.empty() ? "" : "|") + f.name;
+    }
+    const bool folds = tokenized && Folds(fields_.scheme());
+    const std::string folded = folds ? FoldForScheme(text, fields_.scheme()) : text;
+    bool unindexed = false;
+    std::vector<Token> tokens = Tokenize(text, 1, fields_.scheme(), &unindexed);
+    const bool phrase = tokenized && tokens.size() > 1;
+    p.text = shown_names + ":" + Shown(folded, quoted || phrase);
+    if (phrase && !unindexed) out_->phrases.push_back(shown_names + ":\"" + folded + "\"");
+    if (folds && unindexed) {
+      p.text += "（含不能检索的字符，无结果）";
+      out_->unindexable = true;
+    }
+    if (folds && !unindexed && HasFoldedForms(text)) {
+      AddOnce(&out_->widened, text == folded ? text : text + "→" + folded);
+    }
+    return p;
+  }
+
+  static std::string Shown(const std::string& text, bool quoted) {
+    return quoted ? "\"" + text + "\"" : text;
+  }
+
+  // The typed run of a conjunction of bare words in the default field (see the header): empty
+  // when the expression has any other shape.
+  std::string TypedRun() const {
+    std::string run;
+    int words = 0;
+    std::string field;
+    for (const Lexeme& l : lex_) {
+      switch (l.kind) {
+        case Kind::kField:
+          field = l.text;
+          continue;
+        case Kind::kWord:
+          if (field.empty() || EqualsNoCase(field, default_field_)) {
+            Join(l.text, &run);
+            ++words;
+          }
+          break;
+        case Kind::kPhrase:
+        case Kind::kAnd:
+        case Kind::kEnd:
+          break;
+        default:
+          return "";  // OR, NOT, brackets: not what a mode makes of typed words
+      }
+      field.clear();
+    }
+    return words >= 2 ? run : "";
+  }
+
+  // Appends a word to the run: directly after a character when it begins with one, so that the
+  // characters stay one run, else after a space.
+  void Join(const std::string& word, std::string* run) const {
+    if (!run->empty() && !(IsCharToken(LastCodePoint(*run)) && IsCharToken(FirstCodePoint(word)))) {
+      *run += ' ';
+    }
+    *run += word;
+  }
+
+  bool IsCharToken(char32_t c) const {
+    if (c >= 0xFF01 && c <= 0xFF5E) return false;  // full-width ASCII forms read as ASCII
+    return IsCjkCodePoint(c) || IsIndexedSymbol(c);
+  }
+  static char32_t FirstCodePoint(const std::string& s) {
+    icu::UnicodeString u = icu::UnicodeString::fromUTF8(s);
+    return u.isEmpty() ? 0 : static_cast<char32_t>(u.char32At(0));
+  }
+  static char32_t LastCodePoint(const std::string& s) {
+    icu::UnicodeString u = icu::UnicodeString::fromUTF8(s);
+    return u.isEmpty() ? 0 : static_cast<char32_t>(u.char32At(u.length() - 1));
+  }
+
+  void PreferTypedRun() {
+    if (!Folds(fields_.scheme())) return;  // older indexes rank as they always did
+    std::string run = TypedRun();
+    if (run.empty()) return;
+    std::vector<FieldInfo> targets = fields_.Resolve(default_field_);
+    std::optional<Xapian::Query> phrase = FieldQuery(targets, run);
+    if (!phrase || phrase->get_type() == Xapian::Query::LEAF_MATCH_NOTHING) return;
+    auto* boost = new Xapian::FixedWeightPostingSource(kTypedRunWeight);
+    Xapian::Query weight(boost->release());
+    out_->query =
+        Xapian::Query(Xapian::Query::OP_AND_MAYBE, out_->base,
+                      Xapian::Query(Xapian::Query::OP_FILTER, weight, *phrase));
+    out_->typed_run = default_field_ + ":\"" + FoldForScheme(run, fields_.scheme()) + "\"";
   }
 
   std::vector<Lexeme> lex_;
   size_t i_ = 0;
   std::string default_field_;
   const FieldRegistry& fields_;
+  ParsedQuery* out_;
 };
 
 }  // namespace
 
+ParsedQuery ParseQueryFull(std::string_view utf8, std::string_view default_field,
+                           const FieldRegistry& fields) {
+  ParsedQuery out;
+  Parser(Lex(utf8), default_field.empty() ? kContentField : default_field, fields, &out).Run();
+  return out;
+}
+
 Xapian::Query ParseQuery(std::string_view utf8, std::string_view default_field,
                          const FieldRegistry& fields) {
-  return Parser(Lex(utf8), default_field, fields).Run();
+  return ParseQueryFull(utf8, default_field, fields).query;
 }
 
 }  // namespace tomeva::kms

@@ -11,12 +11,23 @@
 //
 // Every input parses: an unbalanced quote runs to the end, stray ")" and missing operands are
 // skipped, nesting deeper than kMaxDepth is read flat, and a query without terms matches nothing.
+//
+// Typed words first: in the folding scheme, an expression that is only a conjunction, holding two
+// or more bare (unquoted) words of the default field, is what the automatic and natural modes
+// make of a typed run ("白日依山" arrives as "content:白 AND 日 AND 依 AND 山"). Records holding
+// those words together and in order — one phrase of them, joined without a space between two
+// characters and with one elsewhere — then rank before all others, and by the engine's score
+// within each group. The hits and their count do not change: the phrase only adds weight
+// (OP_AND_MAYBE with a fixed weight of kTypedRunWeight, more than BM25 gives any query). Quoted
+// words (the exact mode, the automatic mode's short queries) are never joined.
 #ifndef TOMEVA_KMS_QUERY_PARSER_H_
 #define TOMEVA_KMS_QUERY_PARSER_H_
 
 #include <xapian.h>
 
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "kms/field_registry.h"
 
@@ -24,8 +35,29 @@ namespace tomeva::kms {
 
 inline constexpr int kMaxDepth = 32;
 
+// Weight added to the records holding the typed words together. A BM25 term weighs at most a few
+// tens (log of the record count, times small constants), so this outweighs any query a person
+// types while leaving the scores of a double exact.
+inline constexpr double kTypedRunWeight = 1e6;
+
+// A parsed query and how it was read (UTF-8 texts, for KMS_Query_Reading).
+struct ParsedQuery {
+  Xapian::Query query;          // what is run: `base`, with the typed run ranked first
+  Xapian::Query base;           // the expression alone: the hits and their count
+  std::string expression;       // readable: field:word, field:"phrase", AND, OR, NOT, ( )
+  std::vector<std::string> fields;   // the fields searched, each once, in order
+  std::vector<std::string> phrases;  // each phrase as searched (folded), field:"..."
+  std::string typed_run;        // field:"run" ranked first, or empty
+  std::vector<std::string> widened;  // "原文→折叠" of each word or phrase that folding widened
+  bool unindexable = false;     // some word or phrase holds a character that cannot be indexed
+};
+
 // `utf8` is the query text; `default_field` names the field of unprefixed terms (empty =
 // "content"). Never throws (beyond std::bad_alloc).
+ParsedQuery ParseQueryFull(std::string_view utf8, std::string_view default_field,
+                           const FieldRegistry& fields);
+
+// ParseQueryFull(...).query.
 Xapian::Query ParseQuery(std::string_view utf8, std::string_view default_field,
                          const FieldRegistry& fields);
 

@@ -2,6 +2,8 @@
 
 #include <unicode/uchar.h>
 
+#include "kms/fold.h"
+
 namespace tomeva::kms {
 namespace {
 
@@ -87,7 +89,54 @@ bool IsCjkCodePoint(char32_t c) {
          (c >= 0x20000 && c <= 0x3FFFF);  // supplementary ideographs
 }
 
-std::vector<Token> Tokenize(std::string_view utf8, uint32_t first_pos) {
+bool IsIndexedSymbol(char32_t c) {
+  if (c < 0x80 || c == 0xFFFD) return false;
+  if (c >= 0x2030 && c <= 0x2033) return true;  // ‰ ‱ ′ ″: units, though Unicode calls them Po
+  constexpr uint32_t kMask = U_GC_SO_MASK | U_GC_SM_MASK | U_GC_SC_MASK | U_GC_SK_MASK |
+                             U_GC_NO_MASK | U_GC_NL_MASK;
+  return (U_GET_GC_MASK(static_cast<UChar32>(c)) & kMask) != 0;
+}
+
+namespace {
+
+// Characters the folding scheme neither indexes nor reads as a separator: what they are is not
+// known (private use, unassigned, the replacement of bytes that were not text) or they only
+// modify a neighbour (marks, format and control characters other than white space).
+bool IsUnindexable(char32_t c) {
+  if (c == 0xFFFD) return true;
+  if (c < 0x80) return false;
+  constexpr uint32_t kMask = U_GC_CO_MASK | U_GC_CN_MASK | U_GC_CS_MASK | U_GC_CF_MASK |
+                             U_GC_CC_MASK | U_GC_MN_MASK | U_GC_MC_MASK | U_GC_ME_MASK;
+  return (U_GET_GC_MASK(static_cast<UChar32>(c)) & kMask) != 0 && !u_isspace(static_cast<UChar32>(c));
+}
+
+char32_t FoldCodePoint(char32_t c, bool fold) {
+  if (c >= 0xFF01 && c <= 0xFF5E) return c - 0xFEE0;  // full-width ASCII forms
+  return fold ? FoldHan(c) : c;
+}
+
+}  // namespace
+
+std::string FoldForScheme(std::string_view utf8, TermScheme scheme) {
+  std::string out;
+  out.reserve(utf8.size());
+  const bool fold = Folds(scheme);
+  for (size_t i = 0; i < utf8.size();) {
+    size_t start = i;
+    char32_t c = NextCodePoint(utf8, &i);
+    char32_t f = FoldCodePoint(c, fold);
+    if (f == c) {
+      out.append(utf8.substr(start, i - start));
+    } else {
+      AppendUtf8(f, &out);
+    }
+  }
+  return out;
+}
+
+std::vector<Token> Tokenize(std::string_view utf8, uint32_t first_pos, TermScheme scheme,
+                            bool* unindexed) {
+  const bool fold = Folds(scheme);
   std::vector<Token> tokens;
   uint32_t pos = first_pos;
   bool gap = false;
@@ -105,9 +154,8 @@ std::vector<Token> Tokenize(std::string_view utf8, uint32_t first_pos) {
   };
   size_t i = 0;
   while (i < utf8.size()) {
-    char32_t c = NextCodePoint(utf8, &i);
-    if (c >= 0xFF01 && c <= 0xFF5E) c -= 0xFEE0;  // full-width ASCII forms
-    if (IsCjkCodePoint(c)) {
+    char32_t c = FoldCodePoint(NextCodePoint(utf8, &i), fold);
+    if (IsCjkCodePoint(c) || (fold && IsIndexedSymbol(c))) {
       flush_word();
       std::string ch;
       AppendUtf8(c, &ch);
@@ -115,6 +163,7 @@ std::vector<Token> Tokenize(std::string_view utf8, uint32_t first_pos) {
     } else if (IsWordCodePoint(c)) {
       AppendUtf8(static_cast<char32_t>(u_tolower(static_cast<UChar32>(c))), &word);
     } else {
+      if (fold && unindexed != nullptr && IsUnindexable(c)) *unindexed = true;
       flush_word();
       gap = true;
     }
@@ -257,7 +306,7 @@ Xapian::Query PairPositionsPhrase(const std::vector<Token>& tokens, const std::s
 
 void IndexText(std::string_view utf8, const std::string& prefix, TermScheme scheme,
                uint32_t* next_pos, Xapian::Document* doc) {
-  std::vector<Token> tokens = Tokenize(utf8, *next_pos);
+  std::vector<Token> tokens = Tokenize(utf8, *next_pos, scheme);
   if (scheme == TermScheme::kCharPositions) {
     IndexCharPositions(tokens, prefix, doc);
   } else {
@@ -268,7 +317,13 @@ void IndexText(std::string_view utf8, const std::string& prefix, TermScheme sche
 
 bool PhraseQuery(std::string_view utf8, const std::string& prefix, TermScheme scheme,
                  Xapian::Query* query) {
-  std::vector<Token> tokens = Tokenize(utf8);
+  bool unindexed = false;
+  std::vector<Token> tokens = Tokenize(utf8, 1, scheme, &unindexed);
+  if (unindexed) {
+    // Read as a separator it would let the phrase match texts that do not hold it.
+    *query = Xapian::Query::MatchNothing;
+    return true;
+  }
   if (tokens.empty()) return false;
   if (tokens.size() == 1) {
     *query = Xapian::Query(prefix + tokens[0].text);

@@ -15,6 +15,16 @@
 // on each character and keep the pairs without positions; queries on them are built that way.
 // Full-width ASCII forms count as their ASCII letters. Terms of a field other than "content"
 // carry that field's prefix (see field_registry.h).
+//
+// The folding scheme (TermScheme::kFolded) lays terms out as the pair scheme does, and also:
+//   - reads every character through the fold table (fold.h), so that simplified and traditional
+//     forms are one term, in documents and queries alike;
+//   - indexes symbols (circled and parenthesised numbers, Roman numerals, units, arrows: the
+//     general categories So, Sm, Sc, Sk, No and Nl outside ASCII, and the units ‰ ‱ ′ ″) as
+//     characters, paired with their neighbours like CJK characters;
+//   - knows which characters it cannot index (private use, unassigned, controls, marks, the
+//     replacement character): in a document they separate like punctuation, but a query word or
+//     phrase holding one matches nothing, rather than more than it holds.
 #ifndef TOMEVA_KMS_TERMS_H_
 #define TOMEVA_KMS_TERMS_H_
 
@@ -35,21 +45,35 @@ inline constexpr size_t kMaxWordBytes = 120;
 enum class TermScheme {
   kCharPositions = 1,  // characters at positions, pairs without (older indexes)
   kPairPositions = 2,  // pairs and run markers at positions, characters without
+  kFolded = 3,         // as kPairPositions, simplified/traditional folded, symbols indexed
 };
-inline constexpr TermScheme kCurrentTermScheme = TermScheme::kPairPositions;
+inline constexpr TermScheme kCurrentTermScheme = TermScheme::kFolded;
+
+// True for the schemes that fold and index symbols.
+inline bool Folds(TermScheme scheme) { return scheme == TermScheme::kFolded; }
 
 struct Token {
-  std::string text;  // UTF-8: the lower-cased word, or the one CJK character
-  bool cjk = false;
+  std::string text;  // UTF-8: the lower-cased word, or the one character (CJK or symbol)
+  bool cjk = false;  // a character token: paired with its neighbours
   uint32_t pos = 0;
 };
 
-// Splits UTF-8 text into tokens, positions counting from `first_pos`. Bytes that are not valid
-// UTF-8 act as separators. Never throws (beyond std::bad_alloc).
-std::vector<Token> Tokenize(std::string_view utf8, uint32_t first_pos = 1);
+// Splits UTF-8 text into tokens as `scheme` reads it, positions counting from `first_pos`. Bytes
+// that are not valid UTF-8 act as separators. `unindexed`, when given, is set to true when the
+// text holds a character the scheme cannot index (only the folding scheme tells). Never throws
+// (beyond std::bad_alloc).
+std::vector<Token> Tokenize(std::string_view utf8, uint32_t first_pos = 1,
+                            TermScheme scheme = kCurrentTermScheme, bool* unindexed = nullptr);
 
 // True for the code points that the tokeniser treats as CJK characters.
 bool IsCjkCodePoint(char32_t c);
+
+// True for the symbols that the folding scheme indexes as characters.
+bool IsIndexedSymbol(char32_t c);
+
+// The text as `scheme` reads it before splitting: each character folded (see fold.h) and
+// full-width ASCII forms as ASCII; unchanged for the schemes that do not fold.
+std::string FoldForScheme(std::string_view utf8, TermScheme scheme);
 
 // Adds the terms of `utf8` under `prefix` to `doc`, positions from `*next_pos`; on return
 // `*next_pos` is past the last position used plus a gap, so that a second value of the same field
@@ -62,7 +86,8 @@ void IndexText(std::string_view utf8, const std::string& prefix, TermScheme sche
 // phrase. When the phrase spans separators its parts must appear in order within the same span
 // (so "a b" also finds "ab"); in the pair scheme a lone CJK character between separators is only
 // required somewhere in the text. Returns false when the text has no terms (only punctuation or
-// space).
+// space). In the folding scheme a text holding a character that cannot be indexed gives
+// Xapian::Query::MatchNothing (and true).
 bool PhraseQuery(std::string_view utf8, const std::string& prefix, TermScheme scheme,
                  Xapian::Query* query);
 

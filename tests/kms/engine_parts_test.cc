@@ -249,8 +249,8 @@ TEST(TermSchemeTest, OlderIndexesKeepTheirScheme) {
     w.Commit();
   }
   Xapian::Database db(*CurrentGeneration(fresh));
-  EXPECT_EQ(db.get_metadata(kTermSchemeKey), "2");
-  EXPECT_EQ(LoadFieldRegistry(db).scheme(), TermScheme::kPairPositions);
+  EXPECT_EQ(db.get_metadata(kTermSchemeKey), std::to_string(static_cast<int>(kCurrentTermScheme)));
+  EXPECT_EQ(LoadFieldRegistry(db).scheme(), kCurrentTermScheme);
 }
 
 TEST(FieldRegistryTest, ResolvesExactNamesFirstThenWithoutCase) {

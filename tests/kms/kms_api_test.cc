@@ -76,8 +76,9 @@ class CorpusIndexTest : public ::testing::Test {
     contents_ = new std::vector<std::string>();
     titles_ = new std::vector<std::string>();
     for (const auto& r : *records_) {
-      contents_->push_back(GbkToUtf8(ContentOf(r)));
-      titles_->push_back(GbkToUtf8(r.title));
+      // Folded as the index reads them, so that needles drawn from them are folded too.
+      contents_->push_back(FoldU(GbkToUtf8(ContentOf(r))));
+      titles_->push_back(FoldU(GbkToUtf8(r.title)));
     }
   }
   static void TearDownTestSuite() {

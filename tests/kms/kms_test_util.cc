@@ -47,6 +47,13 @@ int CountU(const std::string& index, const std::string& utf8_query, const char* 
   return Count(index, Utf8ToGbk(utf8_query), field);
 }
 
+std::string FoldU(const std::string& utf8) {
+  char* folded = KMS_Fold_Text(Utf8ToGbk(utf8).c_str(), "gb2312", nullptr);
+  std::string out = folded != nullptr ? GbkToUtf8(folded) : std::string();
+  KMS_Free_Field(folded);
+  return out;
+}
+
 std::vector<std::string> HitXml(const std::string& index, const std::string& utf8_query, int n) {
   std::vector<std::string> out;
   KmsSearch* s = KMS_Search(index.c_str(), Utf8ToGbk(utf8_query).c_str(), "gb2312", nullptr);

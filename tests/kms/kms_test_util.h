@@ -28,6 +28,9 @@ int Count(const std::string& index, const std::string& gbk_query, const char* fi
 // Same with the query given as UTF-8.
 int CountU(const std::string& index, const std::string& utf8_query, const char* field = nullptr);
 
+// A UTF-8 text folded as the engine reads it (KMS_Fold_Text).
+std::string FoldU(const std::string& utf8);
+
 // The "xml" values of hits [0, n) of a UTF-8 query.
 std::vector<std::string> HitXml(const std::string& index, const std::string& utf8_query, int n);
 
