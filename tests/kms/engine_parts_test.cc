@@ -99,7 +99,8 @@ TEST(PhraseQueryTest, MatchesExactlyTheTextsHoldingThePhrase) {
       {"3 章", 2, 3},
       {"章 3", 1, 3},
   };
-  for (TermScheme scheme : {TermScheme::kCharPositions, TermScheme::kPairPositions}) {
+  for (TermScheme scheme :
+       {TermScheme::kCharPositions, TermScheme::kPairPositions, TermScheme::kFolded}) {
     SCOPED_TRACE(static_cast<int>(scheme));
     Xapian::WritableDatabase db = MemoryIndex(texts, scheme);
     for (const Case& c : cases) {
@@ -146,7 +147,8 @@ TEST(PhraseQueryTest, MixedScriptPhrasesMatchLikeABruteForceScan) {
     }
     return false;
   };
-  for (TermScheme scheme : {TermScheme::kCharPositions, TermScheme::kPairPositions}) {
+  for (TermScheme scheme :
+       {TermScheme::kCharPositions, TermScheme::kPairPositions, TermScheme::kFolded}) {
     SCOPED_TRACE(static_cast<int>(scheme));
     Xapian::WritableDatabase db = MemoryIndex(texts, scheme);
     for (int i = 0; i < 400; ++i) {
@@ -181,7 +183,8 @@ TEST(PhraseQueryTest, RunsOfRepeatedCharactersMatchExactly) {
   };
   std::vector<std::string> texts;
   for (int i = 0; i < 200; ++i) texts.push_back(random_run(3 + rng() % 14) + "，" + random_run(6));
-  for (TermScheme scheme : {TermScheme::kCharPositions, TermScheme::kPairPositions}) {
+  for (TermScheme scheme :
+       {TermScheme::kCharPositions, TermScheme::kPairPositions, TermScheme::kFolded}) {
     SCOPED_TRACE(static_cast<int>(scheme));
     Xapian::WritableDatabase db = MemoryIndex(texts, scheme);
     for (int i = 0; i < 300; ++i) {

@@ -93,16 +93,23 @@ int main(int argc, char** argv) {
       table[c] = to;
     }
   }
-  // A fold is applied once, so its results must be fixed points: follow any chain to its end.
-  for (auto& [from, to] : table) {
-    for (int guard = 0; guard < 8; ++guard) {
-      auto next = table.find(to);
-      if (next == table.end() || next->second == from) break;
-      to = next->second;
+  // A fold is applied once, so its results must be fixed points: follow chains to their end, and
+  // break a cycle (the transliterator maps a few pairs each to the other) by keeping the mapping
+  // from the higher code point only.
+  for (bool changed = true; changed;) {
+    changed = false;
+    for (auto it = table.begin(); it != table.end();) {
+      auto next = table.find(it->second);
+      if (next == table.end()) {
+        ++it;
+      } else if (next->second == it->first || next->second == it->second) {
+        it = table.erase(it->first < next->first ? it : next);
+        changed = true;
+      } else {
+        it->second = next->second;
+        changed = true;
+      }
     }
-  }
-  for (auto it = table.begin(); it != table.end();) {
-    it = it->first == it->second ? table.erase(it) : std::next(it);
   }
   if (walked < 20000 || table.size() < 1000) {
     // GBK holds some 21,000 characters and more than two thousand traditional forms; a much
