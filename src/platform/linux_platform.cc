@@ -3,12 +3,14 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QString>
-#include <QStringList>
+#include <cstdlib>
+#include <vector>
 
 #include "core/base/file_util.h"
 #include "core/base/gbk.h"
+#include "core/platform/command_line.h"
+#include "platform/command_runner.h"
 #include "platform/dde.h"
 #include "platform/environment.h"
 #include "platform/processes.h"
@@ -24,11 +26,12 @@ QString LocalPath(const std::string& gbk_path) {
   return QFile::decodeName(QByteArray::fromStdString(ResolvePath(gbk_path)));
 }
 
-// The desktop's handler is a program of its own; started detached so that the program never
-// waits for the viewer or browser it opened.
-bool StartOpener(const QString& target) {
-  return QProcess::startDetached(QFile::decodeName(QByteArray::fromStdString(OpenerProgram())),
-                                 {target});
+static_assert(Platform::kWaitForever == kWaitWithoutLimit);
+
+// The desktop's handler is a program of its own, started hidden and not waited for, so that the
+// program never waits for the viewer or browser it opened. `target` as the handler takes it.
+bool StartOpener(const std::string& target) {
+  return StartProgram({OpenerProgram(), target}, StartOptions{});
 }
 
 }  // namespace
@@ -37,23 +40,18 @@ LinuxPlatform::LinuxPlatform() = default;
 LinuxPlatform::~LinuxPlatform() = default;
 
 bool LinuxPlatform::RunCommandLine(const std::string& command_line, const std::string& dir) {
-  QStringList parts = QProcess::splitCommand(FromGbk(command_line));
-  if (parts.isEmpty()) return false;
-  const QString program = parts.takeFirst();
-  const QString work_dir = dir.empty() ? QDir::currentPath() : LocalPath(dir);
-  return QProcess::startDetached(program, parts, work_dir);
+  return StartCommandLine(command_line, StartOptions{false, dir});
 }
 
 int LinuxPlatform::Wait(const std::string& command_line, int show, uint32_t timeout_seconds,
                         const std::string& dir) {
-  (void)show;
-  (void)timeout_seconds;
-  RunCommandLine(command_line, dir);
-  return 1;
+  return WaitForCommandLine(command_line, show, timeout_seconds, dir);
 }
 
+// Started shown. A Linux program has no title of its own that a starter could set (a terminal
+// takes its title from what runs in it), so the command line is not shown anywhere.
 bool LinuxPlatform::RunCommandLineTitled(const std::string& command_line) {
-  return RunCommandLine(command_line, std::string());
+  return StartCommandLine(command_line, StartOptions{true, std::string()});
 }
 
 std::string LinuxPlatform::CompanionProgram(std::string_view name) {
@@ -64,10 +62,18 @@ std::string LinuxPlatform::CompanionProgram(std::string_view name) {
 void LinuxPlatform::KillProcessByName(std::string_view name) { platform::KillProcessByName(name); }
 
 bool LinuxPlatform::OpenDocument(const std::string& path) {
-  return StartOpener(QDir::current().absoluteFilePath(LocalPath(path)));
+  return StartOpener(QFile::encodeName(QDir::current().absoluteFilePath(LocalPath(path)))
+                         .toStdString());
 }
 
-bool LinuxPlatform::OpenInBrowserWindow(const std::string& url) { return StartOpener(FromGbk(url)); }
+// The address goes as UTF-8, as every program takes a text argument. Our browser window is the
+// program "tomeva-browser" beside this one; a test's TOMEVA_OPENER takes its place, to see what
+// would be opened.
+bool LinuxPlatform::OpenInBrowserWindow(const std::string& url) {
+  const char* opener = std::getenv("TOMEVA_OPENER");
+  if (opener != nullptr && *opener != '\0') return StartOpener(GbkToUtf8(url));
+  return StartProgram({CompanionProgram("tomeva-browser"), GbkToUtf8(url)}, StartOptions{});
+}
 
 std::string LinuxPlatform::DesktopFolder() { return DesktopDir(); }
 std::string LinuxPlatform::ProgramsFolder() { return ProgramsDir(); }

@@ -1,6 +1,7 @@
-// The platform on Linux: the INI registry, programs started detached through Qt's process
-// support, the desktop's handler (xdg-open) for documents and web addresses, /proc for ending
-// programs, the folders of environment.h, and the single-instance guard of single_instance.h.
+// The platform on Linux: the INI registry, programs started through the command runner of
+// command_runner.h (the only way the program starts one), the desktop's handler (xdg-open) for
+// documents, our browser window program for web addresses, /proc for ending programs, the
+// folders of environment.h, and the single-instance guard of single_instance.h.
 //
 // Threads: the user-interface thread, except KillProcessByName and DdeExecute (any thread). The
 // guard's raise requests arrive through the Qt event loop of the thread that acquired it.
@@ -32,7 +33,10 @@ class LinuxPlatform : public Platform {
   // Beside the executable that is running (QCoreApplication::applicationDirPath()).
   std::string CompanionProgram(std::string_view name) override;
   void KillProcessByName(std::string_view name) override;
+  // The desktop's handler (OpenerProgram()) with the absolute path.
   bool OpenDocument(const std::string& path) override;
+  // CompanionProgram("tomeva-browser") with the address (UTF-8) as its one argument; false while
+  // that program is not there. With TOMEVA_OPENER set, that program instead.
   bool OpenInBrowserWindow(const std::string& url) override;
   std::string DesktopFolder() override;
   std::string ProgramsFolder() override;

@@ -105,6 +105,46 @@ TEST_F(LinuxPlatformTest, DocumentsAndAddressesGoToTheDesktopsHandler) {
   EXPECT_EQ(Opened(), dir_ / "Help.htm");
 }
 
+// Wait blocks until the program has ended, in the folder given; the titled start shows the
+// program (our standard output is its own) and does not wait.
+TEST_F(LinuxPlatformTest, WaitAndTheTitledStartRunTheCommandLine) {
+  LinuxPlatform platform;
+  MakeDirectories(dir_ / "work dir");
+  EXPECT_EQ(platform.Wait("sh -c \"sleep 0.2; pwd > where.txt\"", 0, 10, dir_ / "work dir"), 1);
+  EXPECT_EQ(ReadText(dir_ / "work dir/where.txt"), Real(dir_ / "work dir") + "\n");
+  EXPECT_EQ(platform.Wait("/no/such/program", 1, Platform::kWaitForever, ""), 1);
+
+  const std::string out = dir_ / "titled.txt";
+  ASSERT_TRUE(platform.RunCommandLineTitled(
+      "sh -c 'o=$(readlink /proc/$$/fd/1); echo \"$o\" > \"$1.tmp\"; mv \"$1.tmp\" \"$1\"' sh '" + out + "'"));
+  ASSERT_TRUE(WaitFor([&] { return FileExists(out); }));
+  char ours[PATH_MAX] = {};
+  ASSERT_GT(::readlink("/proc/self/fd/1", ours, sizeof ours - 1), 0);
+  EXPECT_EQ(ReadText(out), std::string(ours) + "\n");
+  EXPECT_FALSE(platform.RunCommandLineTitled("/no/such/program"));
+}
+
+// Without a test's opener an address goes to our browser window program, as its one argument;
+// while that program is not there, nothing is opened and the call says so.
+TEST_F(LinuxPlatformTest, AddressesGoToOurBrowserWindowProgram) {
+  ::unsetenv("TOMEVA_OPENER");
+  LinuxPlatform platform;
+  const std::string browser = platform.CompanionProgram("tomeva-browser");
+  ASSERT_FALSE(FileExists(browser)) << "a browser program where the test expects none";
+  EXPECT_FALSE(platform.OpenInBrowserWindow("https://lumq.example/"));
+
+  const std::string opened = dir_ / "opened";
+  ASSERT_TRUE(ReplaceFileAtomically(
+      browser, "#!/bin/sh\nprintf '%s|%s' \"$#\" \"$1\" > \"" + opened + ".tmp\"\nmv \"" +
+                   opened + ".tmp\" \"" + opened + "\"\n"));
+  ::chmod(browser.c_str(), 0755);
+  const bool started = platform.OpenInBrowserWindow(Utf8ToGbk("https://lumq.example/书 名"));
+  const std::string got = Opened();
+  RemoveFile(browser);
+  EXPECT_TRUE(started);
+  EXPECT_EQ(got, "1|https://lumq.example/书 名");
+}
+
 constexpr auto kAcquired = InstanceGuardResult::kAcquired;
 constexpr auto kHeldElsewhere = InstanceGuardResult::kHeldElsewhere;
 constexpr auto kFailed = InstanceGuardResult::kFailed;
