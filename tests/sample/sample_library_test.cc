@@ -136,6 +136,7 @@ TEST_F(SampleLibraryTest, SettingsFilesHoldTheirValues) {
     std::string value;  // GBK
   } cases[] = {
       {"System.xml", "EBookDir", "."},
+      {"System.xml", "path", "./help"},
       {"System.xml", "SearchDataDir", "./SearchDB"},
       {"System.xml", "KEY_FIELD1", G("标题")},
       {"System.xml", "KEY_FIELD2", G("作者")},
@@ -169,6 +170,9 @@ TEST_F(SampleLibraryTest, SettingsFilesHoldTheirValues) {
   EXPECT_FALSE(config.GetText("style").empty());
   EXPECT_TRUE(FileExists(Path("home.htm")));
   EXPECT_TRUE(FileExists(Path("Tomeva.htm")));
+  // The guide in the `path` folder, apart from the product page; the publisher's own page.
+  EXPECT_TRUE(FileExists(Path("help/Tomeva.htm")));
+  EXPECT_TRUE(FileExists(Path("publisher.htm")));
 }
 
 TEST_F(SampleLibraryTest, TablesOfContentsNameExistingRecordsPagesAndPdfs) {
@@ -448,6 +452,8 @@ TEST(SampleLibraryArguments, BadArgumentsAreRefusedWithoutWriting) {
       {"'" + temp + "/a' --unknown", 2},
       {"'" + temp + "/busy'", 1},
       {"'" + temp + "/a' --fortunes '" + temp + "/none'", 1},
+      {"'" + temp + "/a' --guide '" + temp + "/none'", 1},
+      {"'" + temp + "/b' --guide '" + temp + "/busy'", 1},  // a folder without Tomeva.htm
   };
   for (const auto& c : cases) {
     EXPECT_EQ(RunGenerator(c.args), c.status) << c.args;

@@ -96,7 +96,9 @@ std::string SystemXml() {
   auto element = [&x](const char* name, const std::string& value) {
     x += std::string("\t<") + name + ">" + value + "</" + name + ">\r\n";
   };
-  element("path", ".");
+  // The folder of the user's guide (and of an exit command, which the sample has none of): not
+  // the library folder, whose Tomeva.htm is the product page.
+  element("path", "./help");
   element("SearchDataDir", "./SearchDB");
   element("EBookDir", ".");
   element("KEY_FIELD1", G("标题"));
@@ -156,6 +158,32 @@ std::string ProductPage() {
   return Page("Tomeva", "<h2>Tomeva " + G("电子书阅读与全文检索") + "</h2>\r\n<p>" +
                             G("版本 4.0.0.1。本书库由诗词示例数据生成，供开发与测试使用。") +
                             "</p>\r\n");
+}
+
+// The installation's page about its publisher, which the publisher's-site command opens when
+// ContactInfo.xml names no site: who publishes the library and how new books reach it.
+std::string PublisherPage(const std::vector<BookPlan>& books) {
+  std::string installed, waiting;
+  for (const BookPlan& book : books) {
+    (book.waiting ? waiting : installed) += "<li>" + Esc(book.name) + "</li>\r\n";
+  }
+  return Page(
+      G("关于出版者"),
+      "<h2>" + G("古典诗词示例书库的出版者") + "</h2>\r\n<p>" +
+          G("本书库由 Tomeva 项目编成并随程序发行，供试用、开发与测试使用。书中的诗词取自"
+            "自由软件 fortunes-zh 收录的唐诗、宋诗与《诗经》，原文属于公有领域。") +
+          "</p>\r\n<h3>" + G("已收录的书") + "</h3>\r\n<ul>\r\n" + installed +
+          "</ul>\r\n<h3>" + G("如何获得新书") + "</h3>\r\n<p>" +
+          G("新书以“书目片段 + 书籍文件夹”的形式发行：书目片段是一个名为 bookconfig*.xml 的文件，"
+            "书籍文件夹中有书的目录 chapter.xml、记录文件、网页与 PDF 文件。把两者一起复制到安装"
+            "文件夹的 Update 文件夹中，下次启动程序时会自动导入：程序显示导入进度，把新书加入书目"
+            "与全文索引，完成后新书即出现在左边的书库树中，可以检索。") +
+          "</p>\r\n<p>" + G("本示例书库的 Update 文件夹中已有两本等待导入的书：") +
+          "</p>\r\n<ul>\r\n" + waiting + "</ul>\r\n<h3>" + G("联系方式") +
+          "</h3>\r\n<p>" +
+          G("示例书库不提供网上服务。正式发行的书库在安装文件夹的 ContactInfo.xml 中以 "
+            "PublisherUrl 写明出版者的网址，工具栏上的“出版社”按钮即打开该网址。") +
+          "</p>\r\n");
 }
 
 // ---- catalogue ------------------------------------------------------------------------------
@@ -380,6 +408,31 @@ bool InstallViewer(const std::string& source, const std::string& out, Writer* w)
   return copy(JoinPath(source, "plugin/VazeZududi.js"), JoinPath(out, kPluginFileName));
 }
 
+// The user's guide: every file of the project's help folder, into the `path` folder (help/),
+// where the help command looks for Tomeva.htm.
+bool InstallGuide(const std::string& source, const std::string& out, Writer* w) {
+  const std::string folder = JoinPath(out, "help");
+  if (!w->MakeDir(folder)) return false;
+  std::error_code ec;
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(source, ec)) {
+    if (entry.is_regular_file(ec)) names.push_back(entry.path().filename().string());
+  }
+  if (ec) return w->Fail("cannot list the guide's folder " + source);
+  if (std::find(names.begin(), names.end(), "Tomeva.htm") == names.end()) {
+    return w->Fail("no Tomeva.htm in the guide's folder " + source);
+  }
+  std::sort(names.begin(), names.end());
+  for (const std::string& name : names) {
+    std::string bytes;
+    if (!ReadWholeFile(JoinPath(source, name), &bytes)) {
+      return w->Fail("cannot read the guide's file " + JoinPath(source, name));
+    }
+    if (!w->Write(JoinPath(folder, name), bytes)) return false;
+  }
+  return true;
+}
+
 // A PDF whose Chinese font is not embedded, and its text copy.
 bool WriteUnembeddedFontPdf(const std::string& out, Writer* w) {
   const std::vector<std::string> lines = {"静夜思",     "李白",       "床前明月光",
@@ -516,11 +569,14 @@ bool WriteSampleLibrary(const SampleOptions& options, std::string* error) {
   const std::string update = JoinPath(out, "Update");
   const std::string index_dir = JoinPath(out, "SearchDB");
   if (!w.MakeDir(out) || !w.MakeDir(update) || !w.MakeDir(JoinPath(out, "images"))) return false;
+  // The guide first: a guide folder given wrongly is told before any library file is written.
+  if (!InstallGuide(options.help_dir, out, &w)) return false;
   if (!w.Write(JoinPath(out, "System.xml"), SystemXml()) ||
       !w.Write(JoinPath(out, "ContactInfo.xml"), ContactInfoXml()) ||
       !w.Write(JoinPath(out, "SearchResultConfig.xml"), SearchResultConfigXml()) ||
       !w.Write(JoinPath(out, "home.htm"), HomePage(books)) ||
-      !w.Write(JoinPath(out, "Tomeva.htm"), ProductPage())) {
+      !w.Write(JoinPath(out, "Tomeva.htm"), ProductPage()) ||
+      !w.Write(JoinPath(out, "publisher.htm"), PublisherPage(books))) {
     return false;
   }
   if (!WritePicture(JoinPath(out, "images/banner.png"), 1, G("古典诗词")) ||

@@ -18,6 +18,7 @@ struct SampleOptions {
   std::string fortunes_dir = "/usr/share/games/fortunes";
   std::string font_path = "/usr/share/fonts/truetype/wqy/wqy-zenhei.ttc";
   std::string viewer_dir;  // the project's viewer/ folder: the viewer page and its plug-in
+  std::string help_dir;    // the project's help/ folder: the user's guide
   bool verbose = false;  // progress lines on standard error
 };
 

@@ -31,6 +31,7 @@ constexpr char kUsage[] =
     "  OUT        installation folder to create (must not exist or be empty)\n"
     "  --records  number of records of the Tang anthology (1 .. 10000000; default: one per poem)\n"
     "  --viewer   the PDF viewer's source folder (default: the project's viewer/)\n"
+    "  --guide    the user's guide's source folder (default: the project's help/)\n"
     "  --whole-pdf-records  records printed in the anthology's whole-book PDF (default: its\n"
     "             records, at most one per poem; 1200 give about 300 pages)\n"
     "  --register-viewer  writes OUT's viewer page as the PDF viewer into the registry\n";
@@ -69,6 +70,7 @@ int RegisterViewer(const char* out) {
 int main(int argc, char** argv) {
   tomeva::sample::SampleOptions options;
   options.viewer_dir = TOMEVA_VIEWER_SOURCE_DIR;
+  options.help_dir = TOMEVA_HELP_SOURCE_DIR;
   if (argc == 3 && std::string(argv[1]) == "--register-viewer") return RegisterViewer(argv[2]);
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
@@ -91,6 +93,8 @@ int main(int argc, char** argv) {
       options.fortunes_dir = argv[++i];
     } else if (arg == "--viewer" && has_value) {
       options.viewer_dir = argv[++i];
+    } else if (arg == "--guide" && has_value) {
+      options.help_dir = argv[++i];
     } else if (arg == "--font" && has_value) {
       options.font_path = argv[++i];
     } else if (arg == "--verbose") {
