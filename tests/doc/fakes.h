@@ -19,7 +19,10 @@ class FakeHtmlView : public IHtmlView {
   int SetBodyAttribute(const std::string&, const std::string&) override { return 1; }
   int SetStyleSheet(const std::string&) override { return 1; }
   void HighlightInPage(const std::string&, const std::string&, bool) override {}
-  void Navigate(const std::string& location) override { navigated.push_back(location); }
+  void Navigate(const std::string& location) override {
+    navigated.push_back(location);
+    render_after_load = false;
+  }
   void SetZoom(int level) override {
     zoom_calls.push_back(level);
     browser_zoom = level;

@@ -69,6 +69,7 @@ class PdfGuiTest : public QObject {
   void initTestCase();
   void pdfCommandShowsTheHitsPdfWithItsWordsMarked();
   void pagerCellShowsItAgainMarked();
+  void pdfCommandWhileTheStartPageLoadsWins();
   void libraryBookPdfIsShownWithoutMarks();
   void cleanupTestCase();
 
@@ -211,6 +212,24 @@ void PdfGuiTest::pagerCellShowsItAgainMarked() {
   QVERIFY(IsQueryCharacters(WaitForMarkInView()));
   QCOMPARE(view()->url(), ExpectedViewerUrl());
   QCOMPARE(app_->viewer_host()->handed_over(), handed + 1);
+}
+
+// The next record leaves the PDF through the start page and renders the record once that has
+// loaded; a PDF command given before then is what the user sees, not the record page.
+void PdfGuiTest::pdfCommandWhileTheStartPageLoadsWins() {
+  QVERIFY(view()->viewer_page_shown());
+  doc()->OnPageButtonClick("B2");
+  QVERIFY(view()->render_after_load());
+  frame()->action(kCmdPdf)->trigger();
+  const std::string pdf = doc()->browse().current_pdf_path;
+  QVERIFY(EndsWith(pdf, ".pdf"));
+  QTRY_VERIFY_WITH_TIMEOUT(view()->IsShowingPdf(pdf), kTimeoutMs);
+  QVERIFY(IsQueryCharacters(WaitForMarkInView()));
+  // Long enough for a cut-short start page to have rendered the record over the PDF.
+  QTest::qWait(1500);
+  QVERIFY(!view()->render_after_load());
+  QVERIFY(view()->IsShowingPdf(pdf));
+  QCOMPARE(view()->url(), ExpectedViewerUrl());
 }
 
 void PdfGuiTest::libraryBookPdfIsShownWithoutMarks() {

@@ -28,7 +28,9 @@ class IHtmlView {
   // nothing while a PDF is shown.
   virtual void HighlightInPage(const std::string& keyword, const std::string& colour,
                                bool remember) = 0;
-  // Loads a file path or URL. A path is taken relative to the working directory.
+  // Loads a file path or URL. A path is taken relative to the working directory. A render that
+  // waits for the present load (set_render_after_load) is dropped: the page asked for now is
+  // what the user wants to see, and the render would replace it.
   virtual void Navigate(const std::string& location) = 0;
   // The browser's text size: a level 0 (smallest) .. 4 (largest).
   virtual void SetZoom(int level) = 0;

@@ -1,10 +1,30 @@
 #include "gui/views/tomeva_view.h"
 
+#include <QPainter>
+#include <QPdfDocument>
+#include <QPrinter>
+#include <QTimer>
+#include <algorithm>
+
 #include "core/doc/tomeva_doc.h"
 #include "gui/frame/gbk_text.h"
 #include "gui/frame/main_frame.h"
 
 namespace tomeva::gui {
+namespace {
+
+// Pages of a PDF are drawn as pictures at no more than this resolution: enough for paper, and a
+// page at a printer's full resolution would take hundreds of megabytes.
+constexpr double kMaxPdfRenderDpi = 300.0;
+
+QString U(const char* utf8) { return QString::fromUtf8(utf8); }
+
+// Where a print goes, for the messages: the output file, else the printer's name.
+QString PrinterTarget(const QPrinter* printer) {
+  return printer->outputFileName().isEmpty() ? printer->printerName() : printer->outputFileName();
+}
+
+}  // namespace
 
 CTomevaView::CTomevaView(QWidget* parent) : CMoreHtmlView(parent) {
   setObjectName(QStringLiteral("CTomevaView"));
@@ -56,12 +76,96 @@ bool CTomevaView::OnBeforeNavigate(const QUrl& url, QWebEnginePage::NavigationTy
   return go;
 }
 
+void CTomevaView::Navigate(const std::string& location) {
+  // The start page that a PDF leaves through may still be loading; its end, even cut short by
+  // this navigation, must not render the record page over the page asked for now.
+  render_after_load_ = false;
+  CMoreHtmlView::Navigate(location);
+}
+
 void CTomevaView::OnDocumentComplete(bool ok) {
   CMoreHtmlView::OnDocumentComplete(ok);
   if (render_after_load_ && doc_ != nullptr) {
     render_after_load_ = false;
     doc_->RenderPage();
   }
+}
+
+}  // namespace tomeva::gui
+
+namespace tomeva::gui {
+
+QString CTomevaView::ShownPdfFile() const {
+  const QUrl shown = DocumentUrl(pdf_viewer_path(), url());
+  if (!shown.isLocalFile()) return QString();
+  const QString file = shown.toLocalFile();
+  return file.endsWith(QStringLiteral(".pdf"), Qt::CaseInsensitive) ? file : QString();
+}
+
+bool CTomevaView::PrintPdfFile(const QString& file, QPrinter* printer, QString* failure) {
+  QPdfDocument pdf;
+  if (pdf.load(file) != QPdfDocument::Error::None || pdf.pageCount() <= 0) {
+    *failure = U("无法读取PDF文件：") + file;
+    return false;
+  }
+  QPainter painter;
+  if (!painter.begin(printer)) {
+    *failure = U("无法打开打印机或打印文件：") + PrinterTarget(printer);
+    return false;
+  }
+  const double device_dpi = printer->resolution();
+  const double render_dpi = std::min(device_dpi, kMaxPdfRenderDpi);
+  for (int page = 0; page < pdf.pageCount(); ++page) {
+    if (page > 0 && !printer->newPage()) {
+      *failure = U("无法打印第%1页：").arg(page + 1) + PrinterTarget(printer);
+      painter.end();
+      return false;
+    }
+    // Points to the printer's pixels, scaled down where the page is larger than the paper.
+    const QSizeF points = pdf.pagePointSize(page);
+    const QRect area = painter.viewport();
+    if (points.isEmpty() || area.isEmpty()) continue;
+    const double scale = std::min({device_dpi / 72.0, area.width() / points.width(),
+                                   area.height() / points.height()});
+    const QSize target = (points * scale).toSize();
+    const QSize picture = (points * (render_dpi / 72.0)).toSize();
+    QImage image = pdf.render(page, picture);
+    if (image.isNull()) {
+      *failure = U("无法绘制PDF文件的第%1页：").arg(page + 1) + file;
+      painter.end();
+      return false;
+    }
+    painter.drawImage(QRect(area.topLeft(), target), image);
+  }
+  if (!painter.end()) {
+    *failure = U("无法完成打印：") + PrinterTarget(printer);
+    return false;
+  }
+  return true;
+}
+
+void CTomevaView::Print(QPrinter* printer) {
+  if (!CanPrint()) {
+    // Told after the caller has returned, as a finished print would be.
+    const QString why = printing_ ? U("上一个打印任务尚未完成。") : U("没有可打印的页面。");
+    QTimer::singleShot(0, this, [this, why] { emit printDone(false, why); });
+    return;
+  }
+  const QString pdf = ShownPdfFile();
+  if (!pdf.isEmpty()) {
+    QString failure;
+    const bool ok = PrintPdfFile(pdf, printer, &failure);
+    QTimer::singleShot(0, this, [this, ok, failure] { emit printDone(ok, failure); });
+    return;
+  }
+  printing_ = true;
+  auto* once = new QObject(this);
+  connect(this, &QWebEngineView::printFinished, once, [this, once, printer](bool ok) {
+    printing_ = false;
+    delete once;
+    emit printDone(ok, ok ? QString() : U("无法打印本页：") + PrinterTarget(printer));
+  });
+  QWebEngineView::print(printer);
 }
 
 }  // namespace tomeva::gui

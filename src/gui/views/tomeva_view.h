@@ -4,9 +4,12 @@
 #ifndef TOMEVA_GUI_VIEWS_TOMEVA_VIEW_H_
 #define TOMEVA_GUI_VIEWS_TOMEVA_VIEW_H_
 
+#include <QString>
 #include <string>
 
 #include "gui/views/more_html_view.h"
+
+class QPrinter;
 
 namespace tomeva {
 class CTomevaDoc;
@@ -28,11 +31,30 @@ class CTomevaView : public CMoreHtmlView {
   // The window is closing: the browser's own text size is restored. Safe to call twice.
   void OnClose();
 
+  void Navigate(const std::string& location) override;
   bool render_after_load() const { return render_after_load_; }
   void set_render_after_load(bool on) override { render_after_load_ = on; }
   void ScrollToTop() override;
   const std::string& current_pdf_path() const { return current_pdf_path_; }
   void set_current_pdf_path(const std::string& path) { current_pdf_path_ = path; }
+
+  // Printing. What the view shows can be printed once a page has loaded, one print at a time.
+  bool CanPrint() const { return has_document() && !printing_; }
+  // The local file of the PDF the view shows (in the viewer page, or loaded as it is), or "".
+  QString ShownPdfFile() const;
+  // Prints what the view shows to `printer`, which must live until printDone: a shown PDF from
+  // its file, every page, drawn by Qt's PDF renderer (the viewer page draws only the pages in
+  // view); any other page through the web engine. printDone follows once, also when nothing
+  // could be printed (CanPrint false), with the reason in Chinese.
+  void Print(QPrinter* printer);
+  // Draws every page of the PDF `file` onto `printer`, each scaled to fit its printable area.
+  // False, with `*failure` (Chinese, naming the file), when the PDF cannot be read, the printer
+  // cannot be opened (an output file that cannot be written) or a page cannot be drawn.
+  static bool PrintPdfFile(const QString& file, QPrinter* printer, QString* failure);
+
+ signals:
+  // A print that Print started has ended; `failure` is empty when it succeeded.
+  void printDone(bool ok, const QString& failure);
 
  protected:
   void OnDocumentComplete(bool ok) override;
@@ -45,6 +67,7 @@ class CTomevaView : public CMoreHtmlView {
   CTomevaDoc* doc_ = nullptr;
   bool render_after_load_ = false;
   bool closed_ = false;
+  bool printing_ = false;
   std::string current_pdf_path_;
 };
 
