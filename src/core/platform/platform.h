@@ -38,20 +38,22 @@ class Platform {
   // The registry the settings and the maintenance read and write. Owned by the platform.
   virtual Registry& registry() = 0;
 
-  // Starts `command_line` (program and arguments, quoted as on a command line) with `dir` as its
-  // working directory (the present one when empty), without waiting for it and without a
-  // terminal. False when it could not be started.
+  // Starts `command_line` (program and arguments, split into words as core/platform/
+  // command_line.h says) with `dir` as its working directory (the present one when empty),
+  // without waiting for it and without a terminal. False when it could not be started (no words,
+  // an open quote, no such program or folder).
   virtual bool RunCommandLine(const std::string& command_line, const std::string& dir) = 0;
   // Starts `command_line` in the `dir` folder (the present one when empty) shown (`show` != 0) or
   // hidden (no terminal; standard input, output and error on /dev/null), and blocks the caller
   // until the program has ended or `timeout_seconds` have passed (kWaitForever: no limit). A
   // program still running at the time-out keeps running. 1 once the wait is over, also when the
-  // program could not be started; 0 only when the job could not be set up.
+  // program could not be started; 0 only when the job could not be set up. The caller cannot tell
+  // a time-out from the program's end.
   static constexpr uint32_t kWaitForever = 4294967295u;
   virtual int Wait(const std::string& command_line, int show, uint32_t timeout_seconds,
                    const std::string& dir) = 0;
   // Starts `command_line` shown, without waiting, with the command line as its title where the
-  // desktop shows one. False when it could not be started.
+  // desktop shows one (Linux has none to set). False when it could not be started.
   virtual bool RunCommandLineTitled(const std::string& command_line) = 0;
   // The path of a program shipped beside this program's own executable (the help viewer
   // "tomeva-help", the browser window "tomeva-browser"), whether or not it exists.
