@@ -10,7 +10,7 @@ SAMPLE    ?= sample
 FUZZ_SECONDS ?= 20
 CMAKE_GEN := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
-.PHONY: deps build test test-noqt sanitize run bench fuzz sample graph stress clean
+.PHONY: deps build test test-noqt sanitize run bench fuzz sample graph stress pdf-timing clean
 
 deps:
 	@scripts/install-deps.sh
@@ -64,6 +64,14 @@ STRESS_ROUNDS ?= 200
 stress: build
 	TOMEVA_KILL_ROUNDS=$(STRESS_ROUNDS) $(BUILD)/tests/import/import_test \
 	  --gtest_filter='ImportKillTest.*' | grep -E '^kills:|PASSED|FAILED'
+
+# The PDF tests on a sample whose anthology PDF has some 300 pages; prints the times from the PDF
+# command to the first mark and to the document shown.
+pdf-timing: build
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen QTWEBENGINE_DISABLE_SANDBOX=1 \
+	  QTWEBENGINE_CHROMIUM_FLAGS=--disable-gpu \
+	  TOMEVA_PDF_TEST_SAMPLE_ARGS="--records 1200 --whole-pdf-records 1200" \
+	  tests/gui/pdf_gui_test | grep -E 'QINFO|Totals'
 
 # The picture of the targets and their links in docs/architecture.md, drawn from the build's own
 # graph, so that it cannot drift from what CMake links. Commit docs/targets.* after a change.
