@@ -23,7 +23,6 @@ for index in "$dir/Absent" "$dir/Damaged"; do
   fi
 done
 [ -e "$dir/Absent" ] && { echo "FAIL: reindex created $dir/Absent"; failures=$((failures + 1)); }
-[ "$(sums)" = "$before" ] && [ "$(ls "$dir/Damaged")" = "XAPIANDB
-gen.1" ] || {
+[ "$(sums)" = "$before" ] && [ "$(ls "$dir/Damaged" | tr '\n' ' ')" = "XAPIANDB gen.1 " ] || {
   echo "FAIL: reindex changed the damaged index's files"; failures=$((failures + 1)); }
 [ "$failures" -eq 0 ]
