@@ -269,8 +269,13 @@ TEST_F(CommandRunnerTest, CapturedOutputIsStoredWholeAndInOrder) {
 }
 
 // Wait with room for small allocations only, not for a worker thread's stack; ends the process
-// with 0 when it said so with 0.
-[[noreturn]] void WaitWithoutRoomForAThread(const std::string& command_line) {
+// with 0 when it said so with 0. The program it would start touches the file named by
+// TOMEVA_TEST_MARKER: the death test's child runs the case afresh, with a temporary folder of its
+// own, so the parent names the file it looks at.
+[[noreturn]] void WaitWithoutRoomForAThread() {
+  const char* marker = std::getenv("TOMEVA_TEST_MARKER");
+  if (marker == nullptr) ::_exit(2);
+  const std::string command_line = Shell("touch \"$1\"", marker);
   long pages = 0;
   std::FILE* statm = std::fopen("/proc/self/statm", "r");
   if (statm == nullptr || std::fscanf(statm, "%ld", &pages) != 1) ::_exit(3);
@@ -286,8 +291,9 @@ TEST_F(CommandRunnerTest, CapturedOutputIsStoredWholeAndInOrder) {
 TEST_F(CommandRunnerTest, AWaitThatCannotBeSetUpIsZero) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   const std::string started = dir_ / "started";
-  EXPECT_EXIT(WaitWithoutRoomForAThread(Shell("touch \"$1\"", started)),
-              ::testing::ExitedWithCode(0), "");
+  ::setenv("TOMEVA_TEST_MARKER", started.c_str(), 1);
+  EXPECT_EXIT(WaitWithoutRoomForAThread(), ::testing::ExitedWithCode(0), "");
+  ::unsetenv("TOMEVA_TEST_MARKER");
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   EXPECT_FALSE(FileExists(started));
 }
