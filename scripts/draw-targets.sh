@@ -17,8 +17,9 @@ for line in open(src, encoding="utf-8"):
     if m:
         edges.add((m.group(1), m.group(2)))
 def layer(name):
-    if name in ("tomeva", "tomeva_gui"): return "gui"
-    if name == "tomeva_platform": return "platform"
+    if name in ("tomeva", "tomeva_gui", "tomeva_gui_common", "tomeva-help", "tomeva-browser"):
+        return "gui"
+    if name in ("tomeva_platform", "tomeva_command_runner", "tomeva_wait_exports"): return "platform"
     if name.startswith("tomeva_kms") and name != "tomeva_kms_api": return "kms"
     if name in ("tomeva-tool", "make-sample-library"): return "tools"
     return "core"
