@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include "core/base/file_util.h"
 #include "core/base/gbk.h"
+#include "core/base/texts.h"
 #include "core/doc/command_ids.h"
 #include "fakes.h"
 #include "support/fake_platform.h"
@@ -442,6 +444,106 @@ TEST(DocRecordFileTest, MissingOrBrokenRecordFileIsNamedInItsPage) {
       EXPECT_EQ(html.shown[0], c.page) << c.label;
     }
   }
+}
+
+// Results whose every hit is the record `xml` of category 3.
+class RecordResults : public SearchResults {
+ public:
+  explicit RecordResults(std::string xml) : xml_(std::move(xml)) {}
+  int GetTotalCount() const override { return 3; }
+  SearchHit GetHit(int) override { return {xml_, 3}; }
+  const std::vector<std::string>& keywords() const override { return keywords_; }
+
+ private:
+  std::string xml_;
+  std::vector<std::string> keywords_;
+};
+
+// A hit's page: a generated one starts at the top, a page file that exists is loaded, and one that
+// is missing is named on a page of its own (without the part after "#"), in both modes.
+TEST(DocRecordPageTest, MissingPageFileIsNamedAndGeneratedHitsStartAtTheTop) {
+  TempDir dir;
+  const std::string lib = dir / "EBook";
+  WriteScrambledGbk(lib + "/bookconfig.xml",
+                    "<?xml version=\"1.0\" encoding=\"GB2312\"?>\r\n<books>\r\n"
+                    "<book dir=\"10\" category=\"3\" name=\"唐诗\"/>\r\n</books>");
+  WriteGbk(lib + "/10/chapter.xml",
+           "<?xml version=\"1.0\" encoding=\"GB2312\"?>\r\n<book>\r\n"
+           "<record title=\"表\">book_1.xml</record>\r\n"
+           "<record title=\"有页\">book_2.xml</record>\r\n"
+           "<record title=\"缺页\">book_3.xml</record>\r\n</book>");
+  WriteGbk(lib + "/10/page.htm", "<html><body>页</body></html>");
+  const std::string head = "<?xml version=\"1.0\" encoding=\"GB2312\"?>\r\n<record>";
+  const struct {
+    const char* label;
+    std::string record;
+    bool generated;
+    bool missing;
+  } cases[] = {
+      {"表", head + "<FdCat>3</FdCat><FdName>静夜思</FdName></record>", true, false},
+      {"有页", head + "<FdCat>3</FdCat><FdHtmlFile>page.htm</FdHtmlFile></record>", false, false},
+      {"缺页", head + "<FdCat>3</FdCat><FdHtmlFile>gone.htm#s2</FdHtmlFile></record>", true, true},
+  };
+  for (int i = 0; i < 3; ++i) {
+    WriteGbk(lib + "/10/book_" + std::to_string(i + 1) + ".xml", cases[i].record);
+  }
+  for (bool search : {false, true}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(c.label) + (search ? " (search)" : " (library)"));
+      Settings settings;
+      settings.ebook_dir = lib;
+      CTomevaDoc doc(settings);
+      FakeHtmlView html;
+      FakeTreeView tree;
+      FakeFrame frame;
+      doc.AttachHtmlView(&html);
+      doc.AttachTreeView(&tree);
+      doc.AttachFrame(&frame);
+      doc.UpdateAllViews();
+      html = FakeHtmlView();
+      if (search) {
+        doc.set_search_runner([&](const std::string&, const std::string&, const std::string&,
+                                  QueryMode) { return std::make_unique<RecordResults>(
+                                                   Utf8ToGbk(c.record)); });
+        if (doc.switches().book_search) doc.OnCommand(kCmdBookSearch);
+        frame.query = "x";
+        doc.OnCommand(kCmdSearch);
+        html.shown.erase(html.shown.begin());  // "检索中…"
+      } else {
+        const TreeItemList& items = doc.browse().library.items;
+        int item = -1;
+        for (size_t i = 0; i < items.size(); ++i) {
+          if (GbkToUtf8(items[i].label) == c.label) item = static_cast<int>(i);
+        }
+        ASSERT_GE(item, 0);
+        doc.OnTreeSelectionChanged(item, items[item].data);
+      }
+      ASSERT_EQ(html.shown.size(), c.generated ? 1u : 0u);
+      EXPECT_EQ(html.navigated.size(), c.generated ? 0u : 1u);
+      if (c.generated) {
+        EXPECT_EQ(html.scrolls_to_top, 1);
+      } else {
+        EXPECT_EQ(html.navigated[0], lib + "/10/page.htm");
+      }
+      if (c.missing) {
+        const std::string page = GbkToUtf8(html.shown[0]);
+        EXPECT_NE(page.find("gone.htm”不存在"), std::string::npos) << page;
+      }
+    }
+  }
+}
+
+// A search restricted to books with none checked does not run, and says so.
+TEST_F(DocTest, SearchInNoBookSaysToCheckOne) {
+  doc_.set_search_runner([](const std::string&, const std::string&, const std::string&, QueryMode) {
+    return std::make_unique<FixedResults>(5);
+  });
+  if (!doc_.switches().book_search) doc_.OnCommand(kCmdBookSearch);
+  for (int i = 0; i < kBookPlaces; ++i) tree_.SetBookCheck(i, false);
+  frame_.query = "x";
+  doc_.OnCommand(kCmdSearch);
+  EXPECT_FALSE(doc_.switches().search_mode);
+  EXPECT_EQ(tree_.messages, std::vector<std::string>{Text(kTextSelectBooksFirst)});
 }
 
 TEST(DocExitTest, ExitCommandIsWaitedForShownForAtMost100Seconds) {

@@ -113,6 +113,10 @@ constexpr Entry kEntries[] = {
     {kTextRecordFileBroken,
      "<font color=red>记录文件“%s”已损坏，无法读取，这条记录无法显示。<br>"
      "书库中的其他记录和检索不受影响。</font>"},
+    {kTextPageFileMissing,
+     "<font color=red>页面文件“%s”不存在，这一页无法显示。<br>"
+     "书库中的其他页面和检索不受影响，可以用“后退”回到上一页。</font>"},
+    {kTextSelectBooksFirst, "请至少选择一本书：在左下方的书目中勾选要检索的书，再检索。"},
     {kTextHighlightNoServer, "DdeClient: Failed to connect to server."},
     {kTextPositionFileFailed,
      "PDF的位置文件“%s”无法写入，这次没有在PDF中标出检索词。"
@@ -121,6 +125,8 @@ constexpr Entry kEntries[] = {
     {kTextSelectNodeFirst, "请先在左边的树中选择一个节点！"},
     {kTextSelectBookFirst, "请先指定您要打开的书籍！"},
     {kTextNoPdf, "对不起，没有可用的PDF文档，\r\n请尝试进入该条目的下一级目录！\n"},
+    // The version check and self-update.
+    {kTextNewVersionRestart, "系统有新版本，需要更新。系统将关闭以运行更新程序。"},
 };
 
 const std::map<int, std::string>& GbkTable() {

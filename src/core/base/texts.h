@@ -93,12 +93,16 @@ enum TextId : int {
   kTextIndexDamaged,              // page: index %s cannot be opened (%s); browsing still works
   kTextRecordFileMissing,         // page: record file %s does not exist
   kTextRecordFileBroken,          // page: record file %s cannot be read or parsed
+  kTextPageFileMissing,           // page: the record's page file %s does not exist
+  kTextSelectBooksFirst,          // a search restricted to books with none checked
   kTextHighlightNoServer,         // "DdeClient: Failed to connect to server."
   kTextPositionFileFailed,        // position file %s cannot be written: PDF words not marked
   kTextSelectRecordFirst,         // "请先选择一条记录！"
   kTextSelectNodeFirst,           // "请先在左边的树中选择一个节点！"
   kTextSelectBookFirst,           // "请先指定您要打开的书籍！"
   kTextNoPdf,                     // no PDF for the node or record: try its children
+  // The version check and self-update.
+  kTextNewVersionRestart,         // new version: the program ends to run the updater
 };
 
 // The text as GBK bytes; the empty string for an unknown id. Thread-safe.

@@ -73,17 +73,15 @@ void CTomevaDoc::RenderBrowsingPage() {
       return;
     }
   }
-  RecordPage page = RenderBrowseRecord(record, category, folder, pages_.Context(false));
+  // A page file that is missing is named on a page of its own rather than replaced by the start
+  // page, which would look as if nothing were wrong.
+  RecordPage page = ReplaceMissingPageFile(
+      RenderBrowseRecord(record, category, folder, pages_.Context(false)));
   if (page.generated) {
     ShowGeneratedPage(page);
     // The page replaces the body of one that may have been scrolled.
     html_->ScrollToTop();
     return;
-  }
-  // A named page that is missing shows the start page; a PDF is handed to the view as it is.
-  if (!page.is_pdf && !EndsWith(ToLowerAscii(page.location), ".pdf") &&
-      !FileExists(page.location)) {
-    page.location = JoinPath(settings_.ebook_dir, "home.htm");
   }
   NavigateRecorded(page_stack_, *html_, page.location);
   // Started without words, for its check that a viewer is installed to show the PDF.

@@ -37,8 +37,11 @@ void CTomevaDoc::RunSearch() {
       entry.book_checks[i] = tree_ != nullptr && tree_->GetBookCheck(i);
       any = any || entry.book_checks[i];
     }
-    // Restricted to books but none chosen: no search, nothing changes.
-    if (!any) return;
+    // Restricted to books but none chosen: no search, and the user is told why nothing happens.
+    if (!any) {
+      if (tree_ != nullptr) tree_->ShowMessage(Text(kTextSelectBooksFirst));
+      return;
+    }
     entry.book_flag = true;
   }
   history_.Record(entry);
@@ -160,10 +163,12 @@ void CTomevaDoc::RenderSearchPage() {
   record.ParseText(linked.empty() ? hit.xml : linked);
   const int book = catalogue_.FindBookByCategory(hit.category);
   const std::string folder = book >= 0 ? catalogue_.rows()[book].folder : std::string();
-  RecordPage page =
-      RenderSearchRecord(record, hit.category, folder, pages_.Context(true, record_index));
+  const RecordPage page = ReplaceMissingPageFile(
+      RenderSearchRecord(record, hit.category, folder, pages_.Context(true, record_index)));
   if (page.generated) {
     ShowGeneratedPage(page);
+    // The page replaces the body of one that may have been scrolled: a hit starts at its top.
+    html_->ScrollToTop();
   } else {
     html_->Navigate(page.location);
   }

@@ -300,9 +300,22 @@ std::string IndexFailurePage(std::string_view index_path, std::string_view reaso
 }
 
 std::string RecordFileProblemPage(RecordFileProblem problem, std::string_view path) {
-  return FormatOne(
-      Text(problem == RecordFileProblem::kMissing ? kTextRecordFileMissing : kTextRecordFileBroken),
-      EscapeHtml(path));
+  const TextId text = problem == RecordFileProblem::kMissing     ? kTextRecordFileMissing
+                      : problem == RecordFileProblem::kPageMissing ? kTextPageFileMissing
+                                                                   : kTextRecordFileBroken;
+  return FormatOne(Text(text), EscapeHtml(path));
+}
+
+RecordPage ReplaceMissingPageFile(RecordPage page) {
+  if (page.generated || page.is_pdf) return page;
+  const std::string& location = page.location;
+  if (location.find("://") != std::string::npos) return page;
+  const std::string file = location.substr(0, location.find_first_of("#?"));
+  if (EndsWith(ToLowerAscii(file), ".pdf") || FileExists(file)) return page;
+  RecordPage problem;
+  problem.generated = true;
+  problem.html = RecordFileProblemPage(RecordFileProblem::kPageMissing, file);
+  return problem;
 }
 
 namespace {

@@ -128,9 +128,11 @@ std::string IndexFailurePage(std::string_view index_path, std::string_view reaso
 enum class RecordFileProblem {
   kMissing,  // there is no such file
   kBroken,   // it cannot be read or does not parse
+  kPageMissing,  // the page file a record names is missing
 };
-// The page shown in place of the record table when the record file `path` has `problem`: it names
-// the file (as text) and says that the rest of the library is not affected. GBK.
+// The page shown in place of the record table (or the record's page) when the record file or page
+// file `path` has `problem`: it names the file (as text) and says that the rest of the library is
+// not affected. GBK.
 std::string RecordFileProblemPage(RecordFileProblem problem, std::string_view path);
 
 // The hit-number heading of hit `record_index` (0-based).
@@ -143,6 +145,11 @@ struct RecordPage {
   std::string location;  // the file to navigate to (!generated)
   bool is_pdf = false;   // location ends in ".pdf" and the file exists
 };
+
+// `page`, or, when it names a page file that does not exist (not a PDF, which the viewer reports
+// itself, nor a web address), the generated page that names the missing file
+// (RecordFileProblemPage). A "#" or "?" part of the location is not part of the file name.
+RecordPage ReplaceMissingPageFile(RecordPage page);
 
 // The library-mode page of a record file: `FdHtmlFile` names a file in the book folder to load;
 // otherwise the record table framed by bodytop + "<p></p>" ... bodybottom with its links and
