@@ -1,0 +1,118 @@
+// The version check and self-update. Once per start, after the main window is shown, the program
+// reads a page published by the maker (docs/formats/version-page.md) that lists the installed
+// versions which must be updated. When the installed version is listed, the updater named on the
+// page is downloaded into the installation folder, the user is told, the updater is started and
+// the program ends at once.
+//
+// Everything here is the logic; the desktop's parts (the hidden browser that reads the page, the
+// download, the message box, starting the updater, ending the process) come in through
+// UpdateServices and BrowserDriver, which the program implements with Qt and the tests with fakes.
+//
+// Threads: the user-interface thread, which is blocked while the check runs.
+#ifndef TOMEVA_CORE_UPDATE_VERSION_CHECK_H_
+#define TOMEVA_CORE_UPDATE_VERSION_CHECK_H_
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "core/settings/registry.h"
+
+namespace tomeva {
+
+// Where the installed version is kept: HKLM "SOFTWARE\lumq", value "version".
+inline constexpr char kRegKeyProduct[] = "SOFTWARE\\lumq";
+inline constexpr char kRegValueVersion[] = "version";
+// The version an installation without a recorded version is taken to be (and records).
+inline constexpr char kBuiltInVersion[] = "4.0.0.1";
+// The updater is started shown and waited for at most this long before the program ends.
+inline constexpr uint32_t kUpdaterWaitSeconds = 3;
+
+// What the check asks of the desktop. Texts and paths are GBK.
+class UpdateServices {
+ public:
+  virtual ~UpdateServices() = default;
+  // The page's text as the browser shows it as the page body; "" when it could not be read.
+  virtual std::string FetchPageText(const std::string& url) = 0;
+  // Fetches `url` into `path`, replacing a file of that name. True only when the whole file is
+  // in place; on false nothing of the download is left behind.
+  virtual bool DownloadToFile(const std::string& url, const std::string& path) = 0;
+  // A plain modal message box; returns when the user has answered it.
+  virtual void ShowMessage(const std::string& text) = 0;
+  // Platform::Wait: starts `command_line` in the installation folder and waits at most
+  // `timeout_seconds` for it.
+  virtual int Wait(const std::string& command_line, int show, uint32_t timeout_seconds) = 0;
+  // Ends the process at once with `code`, without the normal shut-down (the document is not
+  // destroyed, so the exit command does not run). The program's version does not return; a
+  // test's may.
+  virtual void ExitProcess(int code) = 0;
+};
+
+// Whether `name`, the part of the updater's address after its last "/", may be written into the
+// installation folder. Refused: an empty name, "." and "..", a name holding a "\" (which the file
+// helpers would take as a folder separator), a double quote (it could not be quoted on the
+// updater's command line) or a control character, and the names of the installation's own files
+// and folders (settings, catalogue, pages, help, the program and its companions), compared
+// without regard to ASCII case. A page that could make the download replace the library's files
+// is thereby answered like a failed download.
+bool IsAcceptableUpdaterName(std::string_view name);
+
+// The version check against the page at `check_version_url` (GBK), with `app_dir` the
+// installation folder with its trailing separator:
+//  1. The installed version is read from the registry; when it is missing, kBuiltInVersion is
+//     written (a failed write is ignored) and used.
+//  2. The page is fetched and parsed as XML; an empty or malformed page has no elements.
+//  3. The updater's address is the text of the first `file` element; each `update` element whose
+//     `version` attribute equals the installed version exactly, in document order, tries once:
+//     an address without "/" or with a refused name (IsAcceptableUpdaterName) goes on with the
+//     next element; otherwise the updater is downloaded to app_dir + name; a failed download
+//     goes on with the next element; a successful one shows the new-version message, starts the
+//     updater shown and waits kUpdaterWaitSeconds for it, and ends the process with code 0.
+// Returns true when the program goes on, false when it asked for the process to end.
+bool CheckForUpdate(Registry& registry, const std::string& app_dir,
+                    const std::string& check_version_url, UpdateServices& services);
+
+// The hidden browser through which the page is read. One object serves one FetchPageText call.
+class BrowserDriver {
+ public:
+  virtual ~BrowserDriver() = default;
+  // Starts loading `url` without history and without reading or writing a cache. False when the
+  // navigation could not be started.
+  virtual bool Navigate(const std::string& url) = 0;
+  // True while the page is still loading.
+  virtual bool IsBusy() = 0;
+  // Stops the loading or the page.
+  virtual void Stop() = 0;
+  // The loaded page's body text (GBK): "" for a page without a body; nullopt when there is no
+  // document (the load failed).
+  virtual std::optional<std::string> ReadBodyText() = 0;
+  // Waits; the program keeps its window painted meanwhile.
+  virtual void Sleep(int milliseconds) = 0;
+  // Ends the browser; called once, last.
+  virtual void Close() = 0;
+};
+
+// The attempts and waits of FetchPageText. With the defaults an attempt whose page never finishes
+// loading is given up 6 s after its navigation began, and an unreachable page costs at most
+// 5 * 6 s + 2 s of waiting in all.
+struct PageFetchTiming {
+  int attempts = 5;
+  int poll_ms = 1000;          // between two readings of the busy state
+  int max_busy_readings = 6;   // the attempt is given up when this reading still finds it busy
+  int settle_ms = 300;         // after the load, before the document is read
+  int final_ms = 2000;         // after the last attempt, before the browser is closed
+};
+
+// Reads the page at `url` through `browser`: up to `timing.attempts` attempts, stopping at the
+// first that reads a document. An attempt navigates, reads the busy state and waits poll_ms
+// after each reading until a reading finds the page loaded (at the max_busy_readings-th busy
+// reading it stops the page and fails), waits settle_ms, reads the body text (no document: the
+// attempt fails) and stops the page. Then it waits final_ms and closes the browser. Returns the
+// text, "" when no attempt read one.
+std::string FetchPageText(BrowserDriver& browser, const std::string& url,
+                          const PageFetchTiming& timing = {});
+
+}  // namespace tomeva
+
+#endif  // TOMEVA_CORE_UPDATE_VERSION_CHECK_H_

@@ -1,0 +1,263 @@
+// The version check against fake services: which pages start an update, in which order the
+// download, the message, the updater and the end come, which updater names are refused, and the
+// attempts and waits of the page reading.
+#include "core/update/version_check.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "core/base/gbk.h"
+#include "core/base/texts.h"
+
+namespace tomeva {
+namespace {
+
+constexpr char kAppDir[] = "/opt/lib ray/";
+
+// Records every call as one line; downloads answer from `download_results` (then true).
+class FakeServices : public UpdateServices {
+ public:
+  std::string FetchPageText(const std::string& url) override {
+    calls.push_back("fetch " + url);
+    return page;
+  }
+  bool DownloadToFile(const std::string& url, const std::string& path) override {
+    calls.push_back("download " + url + " -> " + path);
+    if (download_results.empty()) return true;
+    const bool ok = download_results.front();
+    download_results.pop_front();
+    return ok;
+  }
+  void ShowMessage(const std::string& text) override { calls.push_back("message " + text); }
+  int Wait(const std::string& command_line, int show, uint32_t timeout_seconds) override {
+    calls.push_back("wait " + command_line + " " + std::to_string(show) + " " +
+                    std::to_string(timeout_seconds));
+    return 1;
+  }
+  void ExitProcess(int code) override { calls.push_back("exit " + std::to_string(code)); }
+
+  std::string page;
+  std::deque<bool> download_results;
+  std::vector<std::string> calls;
+};
+
+std::string Page(const std::string& file_url, const std::vector<std::string>& versions) {
+  std::string page = "<?xml version=\"1.0\" encoding=\"GB2312\"?>\r\n<versions>\r\n";
+  page += "  <file>" + file_url + "</file>\r\n";
+  for (const std::string& v : versions) page += "  <update version=\"" + v + "\"/>\r\n";
+  return page + "</versions>";
+}
+
+// The calls of an update that goes through with the updater `name` from `url`.
+std::vector<std::string> UpdateCalls(const std::string& url, const std::string& name,
+                                     int failed_downloads = 0) {
+  std::vector<std::string> calls = {"fetch http://maker/v.xml"};
+  const std::string target = std::string(kAppDir) + name;
+  for (int i = 0; i <= failed_downloads; ++i) calls.push_back("download " + url + " -> " + target);
+  calls.push_back("message " + Text(kTextNewVersionRestart));
+  calls.push_back("wait \"" + target + "\" 1 3");
+  calls.push_back("exit 0");
+  return calls;
+}
+
+const std::vector<std::string> kFetchOnly = {"fetch http://maker/v.xml"};
+
+struct CheckCase {
+  const char* name;
+  const char* installed;  // nullptr: no value in the registry
+  bool read_only_registry;
+  std::string page;
+  std::deque<bool> downloads;
+  std::vector<std::string> calls;
+  bool goes_on;
+  const char* version_after;  // the registry's value afterwards ("" = none)
+};
+
+TEST(CheckForUpdateTest, FollowsThePage) {
+  const std::string updater = "http://maker/dl/setup.sh";
+  const std::vector<CheckCase> cases = {
+      {"listed among others", "4.0.0.1", false, Page(updater, {"4.0.0.0", "4.0.0.1"}), {},
+       UpdateCalls(updater, "setup.sh"), false, "4.0.0.1"},
+      {"greater, not listed", "4.0.0.2", false, Page(updater, {"4.0.0.0", "4.0.0.1"}), {},
+       kFetchOnly, true, "4.0.0.2"},
+      {"compared exactly", "4.0.0.1 ", false, Page(updater, {"4.0.0.1"}), {}, kFetchOnly, true,
+       "4.0.0.1 "},
+      {"no version: built-in written and used", nullptr, false, Page(updater, {"4.0.0.1"}), {},
+       UpdateCalls(updater, "setup.sh"), false, "4.0.0.1"},
+      {"no version, registry not writable", nullptr, true, Page(updater, {"4.0.0.1"}), {},
+       UpdateCalls(updater, "setup.sh"), false, ""},
+      {"no version, built-in not listed", nullptr, false, Page(updater, {"4.0.0.0"}), {},
+       kFetchOnly, true, "4.0.0.1"},
+      {"address without a slash", "4.0.0.1", false, Page("setup.sh", {"4.0.0.1", "4.0.0.1"}), {},
+       kFetchOnly, true, "4.0.0.1"},
+      {"failed download: next listing tries again", "4.0.0.1", false,
+       Page(updater, {"4.0.0.1", "4.0.0.1"}), {false, true},
+       UpdateCalls(updater, "setup.sh", 1), false, "4.0.0.1"},
+      {"every download fails", "4.0.0.1", false, Page(updater, {"4.0.0.1", "4.0.0.1"}),
+       {false, false},
+       {"fetch http://maker/v.xml", "download " + updater + " -> " + kAppDir + "setup.sh",
+        "download " + updater + " -> " + kAppDir + "setup.sh"},
+       true, "4.0.0.1"},
+      {"empty page", "4.0.0.1", false, "", {}, kFetchOnly, true, "4.0.0.1"},
+      {"not XML", "4.0.0.1", false, "<html><body>404 Not Found</body></html>", {}, kFetchOnly,
+       true, "4.0.0.1"},
+      {"cut off", "4.0.0.1", false, Page(updater, {"4.0.0.1"}).substr(0, 70), {}, kFetchOnly,
+       true, "4.0.0.1"},
+      {"other attributes only", "4.0.0.1", false,
+       "<?xml version=\"1.0\"?><v><file>" + updater + "</file><update ver=\"4.0.0.1\"/></v>", {},
+       kFetchOnly, true, "4.0.0.1"},
+      {"first file element, names in any case", "4.0.0.1", false,
+       "<?xml version=\"1.0\"?><v><a><FILE>http://one/x/a.sh</FILE></a><file>http://two/b.sh"
+       "</file><Update version=\"4.0.0.1\"/></v>",
+       {}, UpdateCalls("http://one/x/a.sh", "a.sh"), false, "4.0.0.1"},
+  };
+  for (const CheckCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    MemoryRegistry registry;
+    if (c.installed != nullptr) {
+      registry.WriteRegString(RegRoot::kLocalMachine, "SOFTWARE\\lumq", "version", c.installed);
+    }
+    registry.set_read_only(c.read_only_registry);
+    FakeServices services;
+    services.page = c.page;
+    services.download_results = c.downloads;
+    EXPECT_EQ(CheckForUpdate(registry, kAppDir, "http://maker/v.xml", services), c.goes_on);
+    EXPECT_EQ(services.calls, c.calls);
+    EXPECT_EQ(registry.ReadRegString(RegRoot::kLocalMachine, "software\\LUMQ", "Version", ""),
+              c.version_after);
+  }
+}
+
+TEST(CheckForUpdateTest, RefusedUpdaterNamesNeverDownload) {
+  const std::vector<std::string> refused = {
+      "",          ".",          "..",           "..\\System.xml", "a\\b.sh",
+      "System.xml", "SYSTEM.XML", "bookconfig.xml", "ContactInfo.xml", "searchresultconfig.xml",
+      "home.htm",  "Tomeva.htm", "Tomeva.chm",   "VazeZududi.api", "SearchDB",
+      "Update",    "tomeva",     "TOMEVA-HELP",  "tomeva-browser", "a\"b.sh",
+      "a\tb.sh",   "a\rb",       "a\x7f",        "version.xml",
+  };
+  for (const std::string& name : refused) {
+    SCOPED_TRACE("name: " + name);
+    EXPECT_FALSE(IsAcceptableUpdaterName(name));
+    MemoryRegistry registry;
+    FakeServices services;
+    services.page = Page("http://maker/dl/" + name, {"4.0.0.1"});
+    EXPECT_TRUE(CheckForUpdate(registry, kAppDir, "http://maker/v.xml", services));
+    EXPECT_EQ(services.calls, kFetchOnly);
+  }
+  // A second byte 0x5C of a Chinese character is not a separator; look-alikes of own files are
+  // other files.
+  for (const std::string& name : {Utf8ToGbk("乗更新.sh"), std::string("System.xml.sh"),
+                                  std::string("tomeva2"), std::string("setup.exe")}) {
+    SCOPED_TRACE("name: " + name);
+    EXPECT_TRUE(IsAcceptableUpdaterName(name));
+  }
+}
+
+// A browser whose attempts behave as scripted, recording what it is asked.
+class FakeBrowser : public BrowserDriver {
+ public:
+  struct Attempt {
+    bool navigates = true;
+    int busy_readings = 0;  // readings that find it still loading (-1: never loads)
+    std::optional<std::string> body;
+  };
+
+  bool Navigate(const std::string&) override {
+    ++navigations;
+    log.push_back("navigate");
+    current = attempts.empty() ? Attempt{false, 0, std::nullopt} : attempts.front();
+    if (!attempts.empty()) attempts.pop_front();
+    return current.navigates;
+  }
+  bool IsBusy() override {
+    const bool busy = current.busy_readings != 0;
+    if (current.busy_readings > 0) --current.busy_readings;
+    log.push_back(busy ? "busy" : "idle");
+    return busy;
+  }
+  void Stop() override {
+    ++stops;
+    log.push_back("stop");
+  }
+  std::optional<std::string> ReadBodyText() override {
+    log.push_back("read");
+    return current.body;
+  }
+  void Sleep(int milliseconds) override {
+    slept += milliseconds;
+    log.push_back("sleep " + std::to_string(milliseconds));
+  }
+  void Close() override { log.push_back("close"); }
+
+  std::deque<Attempt> attempts;
+  Attempt current;
+  int navigations = 0;
+  int stops = 0;
+  int slept = 0;
+  std::vector<std::string> log;
+};
+
+TEST(FetchPageTextTest, AttemptsAndWaits) {
+  struct Case {
+    const char* name;
+    std::deque<FakeBrowser::Attempt> attempts;
+    std::string text;
+    int navigations;
+    int stops;
+    int slept_ms;
+  };
+  const std::vector<Case> cases = {
+      {"loads at once", {{true, 0, "page"}}, "page", 1, 1, 1000 + 300 + 2000},
+      {"loads at the fifth reading", {{true, 4, "page"}}, "page", 1, 1, 5000 + 300 + 2000},
+      {"still busy at the sixth reading: five attempts given up",
+       {{true, -1, "x"}, {true, -1, "x"}, {true, -1, "x"}, {true, -1, "x"}, {true, -1, "x"}},
+       "", 5, 5, 5 * 6000 + 2000},
+      {"navigation never starts", {}, "", 5, 0, 2000},
+      {"no document twice, then the page",
+       {{true, 1, std::nullopt}, {false, 0, std::nullopt}, {true, 0, "v"}}, "v", 3, 1,
+       2000 + 300 + 1000 + 300 + 2000},
+      {"a document without a body ends the attempts", {{true, 0, ""}, {true, 0, "late"}}, "", 1,
+       1, 1000 + 300 + 2000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeBrowser browser;
+    browser.attempts = c.attempts;
+    EXPECT_EQ(FetchPageText(browser, "http://maker/v.xml"), c.text);
+    EXPECT_EQ(browser.navigations, c.navigations);
+    EXPECT_EQ(browser.stops, c.stops);
+    EXPECT_EQ(browser.slept, c.slept_ms);
+    ASSERT_GE(browser.log.size(), 2u);
+    EXPECT_EQ(browser.log[browser.log.size() - 2], "sleep 2000");
+    EXPECT_EQ(browser.log.back(), "close");
+  }
+}
+
+TEST(FetchPageTextTest, OneAttemptInOrder) {
+  FakeBrowser browser;
+  browser.attempts = {{true, 1, "page"}};
+  EXPECT_EQ(FetchPageText(browser, "u"), "page");
+  const std::vector<std::string> expected = {"navigate",   "busy",       "sleep 1000", "idle",
+                                             "sleep 1000", "sleep 300",  "read",       "stop",
+                                             "sleep 2000", "close"};
+  EXPECT_EQ(browser.log, expected);
+
+  // The waits come from the timing given.
+  FakeBrowser quick;
+  quick.attempts = {{true, -1, "x"}, {true, -1, "x"}};
+  PageFetchTiming timing;
+  timing.attempts = 2;
+  timing.poll_ms = 10;
+  timing.max_busy_readings = 3;
+  timing.final_ms = 5;
+  EXPECT_EQ(FetchPageText(quick, "u", timing), "");
+  EXPECT_EQ(quick.slept, 2 * 3 * 10 + 5);
+  EXPECT_EQ(quick.stops, 2);
+}
+
+}  // namespace
+}  // namespace tomeva
