@@ -11,3 +11,10 @@ if(TOMEVA_WITH_KMS)
   target_link_libraries(bench_kms PRIVATE tomeva_kms tomeva_kms_engine tomeva_bench_corpus
                         PkgConfig::SQLITE3 tomeva_warnings)
 endif()
+
+# bench_kms_fold: the folding term scheme against the pair scheme, build and queries, in one run.
+if(TOMEVA_WITH_KMS)
+  add_executable(bench_kms_fold ${CMAKE_CURRENT_SOURCE_DIR}/bench_kms_fold.cc)
+  target_link_libraries(bench_kms_fold PRIVATE tomeva_kms tomeva_bench_corpus benchmark::benchmark
+                        tomeva_warnings)
+endif()

@@ -110,7 +110,10 @@ int KMS_Insert_Document(const char* index_path, KmsDocument* doc);
 void KMS_Free_Document(KmsDocument* doc);
 
 // Runs a query: field:terms, "quoted phrases", AND, OR; unprefixed terms go to `default_field`
-// (NULL or "" = "content"). Returns NULL when the index cannot be opened (missing, unreadable or
+// (NULL or "" = "content"). On an index of the current term scheme, simplified and traditional
+// forms find each other and symbols are searchable; and an expression that is only bare words of
+// the default field joined by AND (what the automatic and natural modes make of a typed run)
+// ranks the records holding those words together and in order first, with the same hits. Returns NULL when the index cannot be opened (missing, unreadable or
 // damaged), with the reason in KMS_Last_Error: a caller can tell that from a search without hits.
 KmsSearch* KMS_Search(const char* index_path, const char* query, const char* charset,
                       const char* default_field);

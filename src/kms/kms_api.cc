@@ -451,9 +451,8 @@ int KMS_Reindex(const char* index_path) {
     if (!OpenWriter(path) && !tomeva::kms::IndexExists(path)) {
       return Fail(tomeva::kms::MissingIndexReason(Shown(index_path)));
     }
-    WithWriter(path, [](IndexWriter& writer, bool) {
-      writer.Rebuild(tomeva::kms::kCurrentTermScheme);
-    });
+    WithWriter(path,
+               [](IndexWriter& writer, bool) { writer.Rebuild(tomeva::kms::kCurrentTermScheme); });
     return 0;
   } catch (...) {
     return FailCurrent(Shown(index_path), Action::kReindex);
@@ -483,9 +482,9 @@ char* KMS_Query_Reading(const char* index_path, const char* query, const char* c
       for (const std::string& item : items) out += (out.empty() ? "" : "，") + item;
       return out.empty() ? std::string(none) : out;
     };
-    std::string text = "表达式：" + (parsed.expression.empty() ? "（无检索词）" : parsed.expression) +
-                       "\n字段：" + list(parsed.fields, "无") +
-                       "\n短语：" + list(parsed.phrases, "无") + "\n";
+    std::string text =
+        "表达式：" + (parsed.expression.empty() ? "（无检索词）" : parsed.expression) + "\n字段：" +
+        list(parsed.fields, "无") + "\n短语：" + list(parsed.phrases, "无") + "\n";
     if (!parsed.typed_run.empty()) text += "优先：" + parsed.typed_run + "\n";
     if (!parsed.widened.empty()) text += "繁简通查：" + list(parsed.widened, "") + "\n";
     if (parsed.unindexable) text += "不能检索：有的词含索引不收的字符，该词无结果\n";

@@ -116,8 +116,9 @@ const char* OpName(Xapian::Query::op op) {
 }
 
 Kind OpKind(Xapian::Query::op op) {
-  return op == Xapian::Query::OP_OR ? Kind::kOr : op == Xapian::Query::OP_AND_NOT ? Kind::kNot
-                                                                                 : Kind::kAnd;
+  return op == Xapian::Query::OP_OR        ? Kind::kOr
+         : op == Xapian::Query::OP_AND_NOT ? Kind::kNot
+                                           : Kind::kAnd;
 }
 
 std::string Bracketed(const Part& p, Kind op) {
@@ -342,9 +343,8 @@ class Parser {
     if (!phrase || phrase->get_type() == Xapian::Query::LEAF_MATCH_NOTHING) return;
     auto* boost = new Xapian::FixedWeightPostingSource(kTypedRunWeight);
     Xapian::Query weight(boost->release());
-    out_->query =
-        Xapian::Query(Xapian::Query::OP_AND_MAYBE, out_->base,
-                      Xapian::Query(Xapian::Query::OP_FILTER, weight, *phrase));
+    out_->query = Xapian::Query(Xapian::Query::OP_AND_MAYBE, out_->base,
+                                Xapian::Query(Xapian::Query::OP_FILTER, weight, *phrase));
     out_->typed_run = default_field_ + ":\"" + FoldForScheme(run, fields_.scheme()) + "\"";
   }
 

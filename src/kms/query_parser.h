@@ -42,14 +42,14 @@ inline constexpr double kTypedRunWeight = 1e6;
 
 // A parsed query and how it was read (UTF-8 texts, for KMS_Query_Reading).
 struct ParsedQuery {
-  Xapian::Query query;          // what is run: `base`, with the typed run ranked first
-  Xapian::Query base;           // the expression alone: the hits and their count
-  std::string expression;       // readable: field:word, field:"phrase", AND, OR, NOT, ( )
+  Xapian::Query query;               // what is run: `base`, with the typed run ranked first
+  Xapian::Query base;                // the expression alone: the hits and their count
+  std::string expression;            // readable: field:word, field:"phrase", AND, OR, NOT, ( )
   std::vector<std::string> fields;   // the fields searched, each once, in order
   std::vector<std::string> phrases;  // each phrase as searched (folded), field:"..."
-  std::string typed_run;        // field:"run" ranked first, or empty
+  std::string typed_run;             // field:"run" ranked first, or empty
   std::vector<std::string> widened;  // "原文→折叠" of each word or phrase that folding widened
-  bool unindexable = false;     // some word or phrase holds a character that cannot be indexed
+  bool unindexable = false;          // some word or phrase holds a character that cannot be indexed
 };
 
 // `utf8` is the query text; `default_field` names the field of unprefixed terms (empty =

@@ -93,8 +93,7 @@ void IndexWriter::Rebuild(TermScheme scheme) {
   try {
     Xapian::Database source(generation_);
     Xapian::WritableDatabase target(next, Xapian::DB_CREATE);
-    for (Xapian::PostingIterator p = source.postlist_begin(""); p != source.postlist_end("");
-         ++p) {
+    for (Xapian::PostingIterator p = source.postlist_begin(""); p != source.postlist_end(""); ++p) {
       // The same ids: equal scores keep document-id order, and so the order of insertion.
       target.replace_document(*p, RebuildDocument(source.get_document(*p), *p, fields_, scheme));
     }

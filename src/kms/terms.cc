@@ -92,8 +92,8 @@ bool IsCjkCodePoint(char32_t c) {
 bool IsIndexedSymbol(char32_t c) {
   if (c < 0x80 || c == 0xFFFD) return false;
   if (c >= 0x2030 && c <= 0x2033) return true;  // ‰ ‱ ′ ″: units, though Unicode calls them Po
-  constexpr uint32_t kMask = U_GC_SO_MASK | U_GC_SM_MASK | U_GC_SC_MASK | U_GC_SK_MASK |
-                             U_GC_NO_MASK | U_GC_NL_MASK;
+  constexpr uint32_t kMask =
+      U_GC_SO_MASK | U_GC_SM_MASK | U_GC_SC_MASK | U_GC_SK_MASK | U_GC_NO_MASK | U_GC_NL_MASK;
   return (U_GET_GC_MASK(static_cast<UChar32>(c)) & kMask) != 0;
 }
 
@@ -107,7 +107,8 @@ bool IsUnindexable(char32_t c) {
   if (c < 0x80) return false;
   constexpr uint32_t kMask = U_GC_CO_MASK | U_GC_CN_MASK | U_GC_CS_MASK | U_GC_CF_MASK |
                              U_GC_CC_MASK | U_GC_MN_MASK | U_GC_MC_MASK | U_GC_ME_MASK;
-  return (U_GET_GC_MASK(static_cast<UChar32>(c)) & kMask) != 0 && !u_isspace(static_cast<UChar32>(c));
+  return (U_GET_GC_MASK(static_cast<UChar32>(c)) & kMask) != 0 &&
+         !u_isspace(static_cast<UChar32>(c));
 }
 
 char32_t FoldCodePoint(char32_t c, bool fold) {

@@ -18,7 +18,8 @@ namespace {
 
 std::string Render(const std::vector<Token>& tokens) {
   std::string out;
-  for (const Token& t : tokens) out += (out.empty() ? "" : " ") + t.text + "@" + std::to_string(t.pos);
+  for (const Token& t : tokens)
+    out += (out.empty() ? "" : " ") + t.text + "@" + std::to_string(t.pos);
   return out;
 }
 
@@ -50,9 +51,10 @@ TEST(FoldTableTest, IsSortedWithFixedPointsAndKnownPairs) {
   }
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"爾", "尔"}, {"孫", "孙"}, {"發", "发"}, {"髮", "发"}, {"國", "国"},
-      {"尔", "尔"}, {"中", "中"}, {"a", "a"},   {"①", "①"}, {"「", "「"}};
+      {"尔", "尔"}, {"中", "中"}, {"a", "a"},   {"①", "①"},   {"「", "「"}};
   for (const auto& [from, to] : cases) {
-    EXPECT_EQ(static_cast<uint32_t>(FoldHan(First(from))), static_cast<uint32_t>(First(to))) << from;
+    EXPECT_EQ(static_cast<uint32_t>(FoldHan(First(from))), static_cast<uint32_t>(First(to)))
+        << from;
   }
   EXPECT_TRUE(HasOtherForms(First("尔")));
   EXPECT_TRUE(HasOtherForms(First("爾")));
@@ -96,15 +98,21 @@ Xapian::doccount Hits(const Xapian::Database& db, const Xapian::Query& q) {
 // phrase holding a character it cannot index finds nothing; the pair scheme keeps answering as
 // it did, dropping both.
 TEST(PhraseQueryTest, SymbolsCountAndUnindexableCharactersMatchNothing) {
-  const std::vector<std::string> texts = {"见图①所示", "见图②", "宜爾子孫", "宜尔子孙兮",
-                                          "气温3℃", "中国", "中\xEE\x80\x80国"};
+  const std::vector<std::string> texts = {"见图①所示", "见图②", "宜爾子孫",        "宜尔子孙兮",
+                                          "气温3℃",    "中国",  "中\xEE\x80\x80国"};
   struct Case {
     std::string phrase;
     int folded, pairs;
   };
   const std::vector<Case> cases = {
-      {"图②", 1, 2},   {"图①所", 1, 1}, {"①", 1, -1},  {"宜尔子孙", 2, 1},
-      {"宜爾子孫", 2, 1}, {"爾子", 2, 1},  {"3℃", 1, 1}, {"温3℃", 1, 1},
+      {"图②", 1, 2},
+      {"图①所", 1, 1},
+      {"①", 1, -1},
+      {"宜尔子孙", 2, 1},
+      {"宜爾子孫", 2, 1},
+      {"爾子", 2, 1},
+      {"3℃", 1, 1},
+      {"温3℃", 1, 1},
       {"中\xEE\x80\x80国", 0, 2},  // the pair scheme reads it as "中 国"
   };
   for (TermScheme scheme : {TermScheme::kPairPositions, TermScheme::kFolded}) {
@@ -144,8 +152,9 @@ TEST(QueryReadingTest, ExpressionPhrasesTypedRunAndWidening) {
   const std::vector<Case> cases = {
       {"content:白 AND 日 AND 依 AND 山", "content",
        "content:白 AND content:日 AND content:依 AND content:山", "", "content:\"白日依山\"", ""},
-      {"f15:\"3\" AND title:白日 AND 依山", "title", "f15:\"3\" AND title:\"白日\" AND title:\"依山\"",
-       "title:\"白日\" title:\"依山\"", "title:\"白日依山\"", ""},
+      {"f15:\"3\" AND title:白日 AND 依山", "title",
+       "f15:\"3\" AND title:\"白日\" AND title:\"依山\"", "title:\"白日\" title:\"依山\"",
+       "title:\"白日依山\"", ""},
       {"\"白日\" AND \"依山\"", "content", "content:\"白日\" AND content:\"依山\"",
        "content:\"白日\" content:\"依山\"", "", ""},
       {"白日 OR 依山", "content", "content:\"白日\" OR content:\"依山\"",
@@ -172,7 +181,8 @@ TEST(QueryReadingTest, ExpressionPhrasesTypedRunAndWidening) {
   ParsedQuery bad = ParseQueryFull("中\xEE\x80\x80国", "content", fields);
   EXPECT_TRUE(bad.unindexable);
   // An index of the pair scheme is read as it always was: no folding, no typed run.
-  ParsedQuery old = ParseQueryFull("content:宜爾 AND 子孫", "content", Fields(TermScheme::kPairPositions));
+  ParsedQuery old =
+      ParseQueryFull("content:宜爾 AND 子孫", "content", Fields(TermScheme::kPairPositions));
   EXPECT_TRUE(old.widened.empty());
   EXPECT_TRUE(old.typed_run.empty());
 }
@@ -196,7 +206,8 @@ TEST(RebuildDocumentTest, RebuildsFromStoredFieldsOrRefuses) {
     std::string out;
     for (auto t = d.termlist_begin(); t != d.termlist_end(); ++t) {
       out += *t + ":";
-      for (auto p = t.positionlist_begin(); p != t.positionlist_end(); ++p) out += std::to_string(*p);
+      for (auto p = t.positionlist_begin(); p != t.positionlist_end(); ++p)
+        out += std::to_string(*p);
       out += " ";
     }
     return out;
@@ -210,7 +221,9 @@ TEST(RebuildDocumentTest, RebuildsFromStoredFieldsOrRefuses) {
   unstored.fields = {{"content", Utf8ToGbk("中国"), false, true, true}};
   Xapian::Document no_value = BuildDocument(unstored, &fields, &changed);
   Xapian::Document damaged = old;
-  damaged.set_data("\x05" "ab");
+  damaged.set_data(
+      "\x05"
+      "ab");
   Xapian::Document stray;
   stray.add_term("Zqq");
   for (const Xapian::Document& d : {no_value, damaged, stray}) {

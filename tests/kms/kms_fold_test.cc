@@ -35,8 +35,8 @@ std::string Utf8(char32_t c) {
 // The units records are made of: characters with other forms (both forms of fold pairs), plain
 // characters, symbols, words and separators. Query runs are drawn from characters and symbols.
 struct Alphabet {
-  std::vector<std::string> chars;            // characters and symbols
-  std::map<std::string, std::string> fold;   // each form to its folded form
+  std::vector<std::string> chars;                         // characters and symbols
+  std::map<std::string, std::string> fold;                // each form to its folded form
   std::map<std::string, std::vector<std::string>> forms;  // folded form to every form
   std::vector<std::string> others = {"3", "12", "ab", "，", " "};
   std::set<std::string> symbols = {"①", "②", "Ⅷ", "℃", "‰", "㎡", "→", "×"};
@@ -133,11 +133,11 @@ std::string Reading(const std::string& index, const std::string& utf8_query) {
 }
 
 struct Query {
-  std::string text;               // as sent
-  std::string typed;              // the run as typed
-  std::vector<std::string> run;   // its characters, as drawn
+  std::string text;              // as sent
+  std::string typed;             // the run as typed
+  std::vector<std::string> run;  // its characters, as drawn
   bool in_title = false;
-  bool symbols = false;           // holds a symbol
+  bool symbols = false;  // holds a symbol
 };
 
 class FoldedRecallTest : public ::testing::Test {
@@ -169,7 +169,9 @@ class FoldedRecallTest : public ::testing::Test {
       }
       for (const auto& u : q.run) q.symbols = q.symbols || alphabet_.symbols.count(u) != 0;
       q.typed = alphabet_.Reform(q.run, &rng);
-      q.text = q.in_title ? "title:\"" + q.typed + "\"" : round % 2 ? q.typed : "\"" + q.typed + "\"";
+      q.text = q.in_title  ? "title:\"" + q.typed + "\""
+               : round % 2 ? q.typed
+                           : "\"" + q.typed + "\"";
       queries_.push_back(q);
     }
   }
@@ -231,8 +233,8 @@ TEST(SymbolPhraseTest, APhraseNeverDropsASymbolOrAnUnindexableCharacter) {
     int folded, old;
   };
   const std::vector<Case> cases = {
-      {"\"图②\"", 0, 2}, {"图①", 1, 2},   {"①", 1, 0},     {"\"3℃\"", 1, 1},
-      {"℃", 1, 0},       {"5‰", 1, 1},    {"长5‰", 1, 1},   {"Ⅷ", 0, 0},
+      {"\"图②\"", 0, 2}, {"图①", 1, 2}, {"①", 1, 0},    {"\"3℃\"", 1, 1},
+      {"℃", 1, 0},       {"5‰", 1, 1},  {"长5‰", 1, 1}, {"Ⅷ", 0, 0},
   };
   // Bytes GBK does not define (its user area) cannot be indexed: the phrase finds nothing,
   // where the previous scheme read them as a space and found more than the phrase.
@@ -316,7 +318,8 @@ TEST(TypedRunRankingTest, RecordsHoldingTheTypedRunComeFirstWithTheSameHits) {
     bool han = true;
     for (size_t i = 0; i < run.size(); i += 3) {
       unsigned char c = static_cast<unsigned char>(run[i]);
-      han = han && c >= 0xE4 && c <= 0xE9 && (static_cast<unsigned char>(run[i + 1]) & 0xC0) == 0x80;
+      han =
+          han && c >= 0xE4 && c <= 0xE9 && (static_cast<unsigned char>(run[i + 1]) & 0xC0) == 0x80;
     }
     if (!han || run.size() != len * 3) continue;
     ++runs;
