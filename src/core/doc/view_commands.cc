@@ -5,16 +5,15 @@
 #include "core/base/file_util.h"
 #include "core/doc/command_ids.h"
 #include "core/doc/tomeva_doc.h"
+#include "core/platform/command_line.h"
+#include "core/settings/settings.h"
 
 namespace tomeva {
 namespace {
 
-constexpr char kPublisherHomePage[] = "https://lumq.example/";
-
-// The help is shipped as HTML beside the program's files in the `path` folder.
-std::string HelpFilePath(const Settings& settings) {
-  return JoinPath(settings.exit_dir, "Tomeva.htm");
-}
+// The help viewer shipped beside the program, and the guide it shows.
+constexpr char kHelpViewer[] = "tomeva-help";
+constexpr char kHelpFileName[] = "Tomeva.htm";
 
 // What the hit list shows: the query box's text and the cursor's page of `result` (null = none).
 // The source reads the result; it is used before the next command changes that.
@@ -96,12 +95,18 @@ void CTomevaDoc::OnPageButtonClick(const std::string& element_id) {
 }
 
 void CTomevaDoc::ShowHelp() {
-  // Neither the file nor the viewer is checked: a failed start shows nothing.
-  if (platform_ != nullptr) platform_->OpenDocument(HelpFilePath(settings_));
+  if (platform_ == nullptr) return;
+  // The guide is shipped as HTML in the `path` folder. Neither the file nor the viewer is
+  // checked, and the viewer is not waited for: a failed start shows nothing.
+  const std::string command_line =
+      QuoteArgument(platform_->CompanionProgram(kHelpViewer)) + " " +
+      QuoteArgument(JoinPath(settings_.exit_dir, kHelpFileName));
+  platform_->RunCommandLineTitled(command_line);
 }
 
 void CTomevaDoc::OpenPublisherSite() {
-  if (platform_ != nullptr) platform_->OpenInBrowserWindow(kPublisherHomePage);
+  // Read when asked rather than at start: the address is needed once in a while, if at all.
+  if (platform_ != nullptr) platform_->OpenInBrowserWindow(PublisherSiteAddress(settings_.app_dir));
 }
 
 }  // namespace tomeva
