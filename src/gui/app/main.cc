@@ -13,6 +13,7 @@
 
 #include "core/base/file_util.h"
 #include "gui/app/tomeva_app.h"
+#include "gui/common/qt_translations.h"
 #include "gui/frame/main_frame.h"
 #include "gui/views/tomeva_view.h"
 
@@ -52,6 +53,11 @@ int main(int argc, char** argv) {
   }
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
   QApplication qt_app(argc, argv);
+  // Before the first window: the start-up's message boxes already show Chinese buttons.
+  if (QString missing; !tomeva::gui::InstallQtChinese(&missing)) {
+    std::fprintf(stderr, "Qt's Chinese texts not found (%s): its dialogs stay in English\n",
+                 qPrintable(missing));
+  }
 
   tomeva::gui::CTomevaApp app;
   if (!app.InitInstance()) return app.exit_code();

@@ -8,12 +8,17 @@
 #include <QListView>
 #include <QMenu>
 #include <QMenuBar>
+#include <QGridLayout>
 #include <QMessageBox>
+#include <QPageSetupDialog>
+#include <QPrintDialog>
+#include <QPrinter>
 #include <QShortcut>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <cstdlib>
 
 #include "core/base/texts.h"
 #include "core/doc/command_ids.h"
@@ -79,6 +84,8 @@ QAction* CMainFrame::MakeAction(int id) {
   QIcon icon = ToolbarIcon(id);
   if (!icon.isNull()) act->setIcon(icon);
   connect(act, &QAction::triggered, this, [this, id] { RouteCommand(id); });
+  // The menu names Ctrl+P beside the print command; the key works wherever the focus is.
+  if (id == kCmdPrint) act->setShortcut(QKeySequence::Print);
   actions_[id] = act;
   return act;
 }
@@ -212,6 +219,14 @@ void CMainFrame::SetDocument(CTomevaDoc* doc) {
   if (child_ == nullptr) {
     child_ = new CChildFrame(this);
     setCentralWidget(child_);
+    // Printing becomes possible once the view has a page.
+    connect(child_->html_view(), &CMoreHtmlView::documentComplete, this,
+            &CMainFrame::UpdateCommandUi);
+    connect(child_->html_view(), &CTomevaView::printDone, this,
+            [this](bool ok, const QString& failure) {
+              UpdateCommandUi();
+              if (!ok) ShowFrameMessage(failure);
+            });
   }
   doc_->AttachFrame(this);
   child_->tree_view()->SetDocument(doc_);
@@ -247,8 +262,13 @@ bool CMainFrame::HandleFrameCommand(int id) {
       close();
       return true;
     case kCmdAbout:
-      QMessageBox::about(this, QString::fromUtf8(TextUtf8(kTextAppTitle)),
-                         QString::fromUtf8(TextUtf8(kTextAppTitle)) + QStringLiteral("\nV4.0.0.1"));
+      ShowAbout();
+      return true;
+    case kCmdPrint:
+      PrintView();
+      return true;
+    case kCmdPrintSetup:
+      SetUpPage();
       return true;
     case kCmdViewToolbar:
       query_bar_->setVisible(!query_bar_->isVisible());
@@ -282,6 +302,11 @@ void CMainFrame::UpdateCommandUi() {
       case kCmdAbout:
         act->setEnabled(true);
         break;
+      case kCmdPrint:
+      case kCmdPrintSetup:
+        // Something to print: a page loaded in the right-hand view, no print under way.
+        act->setEnabled(html_view() != nullptr && html_view()->CanPrint());
+        break;
       default:
         // A command nobody handles is shown disabled.
         act->setEnabled(false);
@@ -289,6 +314,62 @@ void CMainFrame::UpdateCommandUi() {
     }
   }
   if (doc_ != nullptr) mode_pane_->setText(FromUtf8(QueryModePaneTextUtf8(doc_->switches().query_mode)));
+}
+
+void CMainFrame::ShowAbout() {
+  const QString title = QString::fromUtf8(TextUtf8(kTextAppTitle));
+  QMessageBox box(QMessageBox::Information, title, QString(), QMessageBox::Ok, this);
+  box.setObjectName(QStringLiteral("aboutBox"));
+  box.setTextFormat(Qt::RichText);
+  box.setText(QStringLiteral("<p><b>%1</b></p><p>%2 4.0.0.1</p>")
+                  .arg(title.toHtmlEscaped(), QString::fromUtf8("版本")));
+  // A message box is as wide as its text, and the window's title bar then elides the title:
+  // the box is made wide enough for the title in the title bar's font, with room for the
+  // bar's buttons.
+  QFont bar_font = box.font();
+  bar_font.setBold(true);
+  const int needed = QFontMetrics(bar_font).horizontalAdvance(title) + 160;
+  if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+    grid->addItem(new QSpacerItem(needed, 0, QSizePolicy::Minimum, QSizePolicy::Expanding),
+                  grid->rowCount(), 0, 1, grid->columnCount());
+  }
+  box.exec();
+}
+
+QPrinter* CMainFrame::printer() {
+  if (printer_ == nullptr) printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
+  return printer_.get();
+}
+
+void CMainFrame::PrintView() {
+  CTomevaView* view = html_view();
+  if (view == nullptr || !view->CanPrint()) return;
+  QPrinter* target = printer();
+  if (const char* file = std::getenv(kPrintToVariable); file != nullptr && *file != '\0') {
+    target->setOutputFormat(QPrinter::PdfFormat);
+    target->setOutputFileName(QString::fromLocal8Bit(file));
+  } else {
+    QPrintDialog dialog(target, this);
+    dialog.setWindowTitle(QString::fromUtf8("打印"));
+    if (dialog.exec() != QDialog::Accepted) return;
+  }
+  view->Print(target);
+  UpdateCommandUi();
+}
+
+void CMainFrame::SetUpPage() {
+  QPageSetupDialog dialog(printer(), this);
+  dialog.setObjectName(QStringLiteral("pageSetupDialog"));
+  dialog.setWindowTitle(QString::fromUtf8("打印设置"));
+  dialog.exec();
+}
+
+void CMainFrame::ShowFrameMessage(const QString& text) {
+  if (message_sink_) {
+    message_sink_(text);
+    return;
+  }
+  QMessageBox::warning(this, QString::fromUtf8(TextUtf8(kTextAppTitle)), text);
 }
 
 void CMainFrame::FillHistoryMenu() {

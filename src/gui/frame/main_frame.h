@@ -2,7 +2,8 @@
 // through which the user states a query: the query bar (query box and the command toolbar), the
 // advanced-search bar with the field box (hidden until asked for), and the status bar whose pane
 // 129 shows the query mode. Every command (menu, toolbar, Enter, history item) is routed by its
-// id to the document first; the frame handles the few that are its own (exit, about, bars).
+// id to the document first; the frame handles the few that are its own (exit, about, bars,
+// printing what the right-hand view shows and the page setup kept for the next print).
 // Enabling and check marks are asked from the document after every command and before a menu
 // opens.
 //
@@ -11,6 +12,7 @@
 #define TOMEVA_GUI_FRAME_MAIN_FRAME_H_
 
 #include <QMainWindow>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -24,6 +26,7 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QMenu;
+class QPrinter;
 class QToolBar;
 class QToolButton;
 
@@ -57,6 +60,19 @@ class CMainFrame : public QMainWindow, public IFrameControls {
   void RouteCommand(int id);
   // Asks the document for the enabling and check marks of every command, and sets pane 129.
   void UpdateCommandUi();
+  // The printer the print and page setup commands use; its page layout is kept for the next
+  // print. Created on first use.
+  QPrinter* printer();
+  // Where the frame's own messages (a print that failed) go instead of a message box; the window
+  // tests record them. Empty = a message box.
+  void set_message_sink(std::function<void(const QString&)> sink) {
+    message_sink_ = std::move(sink);
+  }
+
+  // Test hook: with TOMEVA_PRINT_TO=path.pdf in the environment, the print command prints to
+  // that PDF file without asking for a printer (there is no one to answer the dialog).
+  static constexpr char kPrintToVariable[] = "TOMEVA_PRINT_TO";
+
   // Brings the window to the front (another start asked for it).
   void RaiseWindow();
   void FocusQueryBox();
@@ -98,6 +114,10 @@ class CMainFrame : public QMainWindow, public IFrameControls {
   void BuildAdvancedBar();
   void FillHistoryMenu();
   bool HandleFrameCommand(int id);
+  void ShowAbout();
+  void PrintView();
+  void SetUpPage();
+  void ShowFrameMessage(const QString& text);
 
   std::vector<std::string> key_field_names_;
   CTomevaDoc* doc_ = nullptr;
@@ -110,6 +130,8 @@ class CMainFrame : public QMainWindow, public IFrameControls {
   QLabel* mode_pane_ = nullptr;
   QMenu* history_menu_ = nullptr;
   CChildFrame* child_ = nullptr;
+  std::unique_ptr<QPrinter> printer_;
+  std::function<void(const QString&)> message_sink_;
 };
 
 }  // namespace tomeva::gui

@@ -1,11 +1,13 @@
 #include "gui/views/tomeva_view.h"
 
+#include <QFile>
 #include <QPainter>
 #include <QPdfDocument>
 #include <QPrinter>
 #include <QTimer>
 #include <algorithm>
 
+#include "core/base/file_util.h"
 #include "core/doc/tomeva_doc.h"
 #include "gui/frame/gbk_text.h"
 #include "gui/frame/main_frame.h"
@@ -159,6 +161,24 @@ void CTomevaView::Print(QPrinter* printer) {
     return;
   }
   printing_ = true;
+  if (printer->outputFormat() == QPrinter::PdfFormat && !printer->outputFileName().isEmpty()) {
+    // Printed to a PDF file, the page is written by the engine itself: its text stays text
+    // (the printer path below draws the pages as pictures), in the chosen layout.
+    const QString target = printer->outputFileName();
+    page()->printToPdf(
+        [this, target](const QByteArray& pdf) {
+          printing_ = false;
+          if (pdf.isEmpty()) {
+            emit printDone(false, U("无法生成本页的打印内容：") + target);
+            return;
+          }
+          const bool written = ReplaceFileAtomically(QFile::encodeName(target).toStdString(),
+                                                     std::string_view(pdf.constData(), pdf.size()));
+          emit printDone(written, written ? QString() : U("无法写入打印文件：") + target);
+        },
+        printer->pageLayout(), printer->pageRanges());
+    return;
+  }
   auto* once = new QObject(this);
   connect(this, &QWebEngineView::printFinished, once, [this, once, printer](bool ok) {
     printing_ = false;

@@ -44,8 +44,10 @@ class CTomevaView : public CMoreHtmlView {
   QString ShownPdfFile() const;
   // Prints what the view shows to `printer`, which must live until printDone: a shown PDF from
   // its file, every page, drawn by Qt's PDF renderer (the viewer page draws only the pages in
-  // view); any other page through the web engine. printDone follows once, also when nothing
-  // could be printed (CanPrint false), with the reason in Chinese.
+  // view); any other page through the web engine, in the printer's page layout, and for a
+  // printer that writes a PDF file as the engine's own PDF (text kept as text), replacing the
+  // file whole. printDone follows once, also when nothing could be printed (CanPrint false),
+  // with the reason in Chinese.
   void Print(QPrinter* printer);
   // Draws every page of the PDF `file` onto `printer`, each scaled to fit its printable area.
   // False, with `*failure` (Chinese, naming the file), when the PDF cannot be read, the printer
