@@ -8,7 +8,9 @@ prepare_only=${3:-}
 tool="$build/tools/tomeva-tool/tomeva-tool"
 maker="$build/tools/make-sample-library/make-sample-library"
 
-if [[ ! -f "$sample/System.xml" ]]; then
+# A sample made by an older maker lacks what the program now expects of an installation (the
+# guide in help/, the publisher's page): it is made again.
+if [[ ! -f "$sample/System.xml" || ( -x "$maker" && "$maker" -nt "$sample/System.xml" ) ]]; then
   if [[ ! -x "$maker" ]]; then
     echo "make-sample-library was not built" >&2
     exit 1
