@@ -30,6 +30,7 @@ BrowserWindow::BrowserWindow(QWidget* parent) : QMainWindow(parent) {
   auto* bar = new QToolBar(this);
   bar->setObjectName(QStringLiteral("navigation"));
   bar->setMovable(false);
+  bar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
   auto add = [&](QWebEnginePage::WebAction action, QStyle::StandardPixmap icon,
                  const char* text, const char* name) {
     QAction* act = view_->pageAction(action);

@@ -4,11 +4,13 @@
 //
 // TOMEVA_BROWSER_REPORT=path (for the window tests): once the first page has loaded, the program
 // writes to `path` the lines "url: ...", "title: ...", "loaded: yes|no" and "text: " followed by
-// the page's text on one line, and ends: 0 when the page loaded, 1 when it did not, 2 when the
-// report could not be written.
+// the page's text on one line, and a picture of the window to `path`.png, and ends: 0 when the
+// page loaded, 1 when it did not, 2 when the report could not be written.
 #include <unistd.h>
 
 #include <QApplication>
+#include <QSaveFile>
+#include <QTimer>
 #include <QDir>
 #include <QWebEngineView>
 #include <cstdio>
@@ -21,7 +23,17 @@
 
 namespace {
 
+// The window as the report's picture, `report` + ".png"; false when it cannot be written.
+bool SavePicture(QWidget* window, const QString& report) {
+  QSaveFile file(report + QStringLiteral(".png"));
+  const bool ok =
+      file.open(QIODevice::WriteOnly) && window->grab().save(&file, "PNG") && file.commit();
+  if (!ok) std::fprintf(stderr, "cannot write the picture %s.png\n", qPrintable(report));
+  return ok;
+}
+
 constexpr char kReportVariable[] = "TOMEVA_BROWSER_REPORT";
+constexpr int kPaintSettleMs = 500;
 
 // Reports the first load of `window` to `path` and ends the program.
 void ReportFirstLoad(tomeva::gui::BrowserWindow* window, const QString& path) {
@@ -30,15 +42,18 @@ void ReportFirstLoad(tomeva::gui::BrowserWindow* window, const QString& path) {
   QObject::connect(view, &QWebEngineView::loadFinished, window, [=](bool ok) {
     if (*reported) return;
     *reported = true;
-    view->page()->toPlainText([window, view, path, ok](const QString& text) {
-      QString flat = text;
-      flat.replace(QLatin1Char('\n'), QLatin1Char(' '));
-      const bool written = tomeva::gui::WriteTestReport(
-          path, {QStringLiteral("url: ") + view->url().toString(),
-                 QStringLiteral("title: ") + window->windowTitle(),
-                 QStringLiteral("loaded: ") + (ok ? QStringLiteral("yes") : QStringLiteral("no")),
-                 QStringLiteral("text: ") + flat.simplified()});
-      QCoreApplication::exit(!written ? 2 : ok ? 0 : 1);
+    // The page is given a moment to paint before its picture is taken.
+    QTimer::singleShot(kPaintSettleMs, window, [=] {
+      view->page()->toPlainText([window, view, path, ok](const QString& text) {
+        QString flat = text;
+        flat.replace(QLatin1Char('\n'), QLatin1Char(' '));
+        const bool written = SavePicture(window, path) && tomeva::gui::WriteTestReport(
+            path, {QStringLiteral("url: ") + view->url().toString(),
+                   QStringLiteral("title: ") + window->windowTitle(),
+                   QStringLiteral("loaded: ") + (ok ? QStringLiteral("yes") : QStringLiteral("no")),
+                   QStringLiteral("text: ") + flat.simplified()});
+        QCoreApplication::exit(!written ? 2 : ok ? 0 : 1);
+      });
     });
   });
 }

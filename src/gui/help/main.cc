@@ -4,11 +4,12 @@
 // TOMEVA_HELP_REPORT=path (for the window tests): once the contents list is built, the viewer
 // scrolls to the last section as a click on it would, then writes to `path` the lines
 // "title: ...", "sections: N", "last section in view: yes|no", "contents:" and the contents list
-// (two spaces per level), and ends: 0 when the guide was shown with its contents, 1 when it could
-// not be, 2 when the report could not be written.
+// (two spaces per level), and a picture of the window to `path`.png, and ends: 0 when the guide
+// was shown with its contents, 1 when it could not be, 2 when the report could not be written.
 #include <unistd.h>
 
 #include <QApplication>
+#include <QSaveFile>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QWebEngineView>
@@ -20,6 +21,15 @@
 #include "gui/help/help_window.h"
 
 namespace {
+
+// The window as the report's picture, `report` + ".png"; false when it cannot be written.
+bool SavePicture(QWidget* window, const QString& report) {
+  QSaveFile file(report + QStringLiteral(".png"));
+  const bool ok =
+      file.open(QIODevice::WriteOnly) && window->grab().save(&file, "PNG") && file.commit();
+  if (!ok) std::fprintf(stderr, "cannot write the picture %s.png\n", qPrintable(report));
+  return ok;
+}
 
 constexpr char kReportVariable[] = "TOMEVA_HELP_REPORT";
 // Scrolling is asynchronous in the page: it is looked at after this pause.
@@ -41,7 +51,7 @@ void Finish(tomeva::gui::HelpWindow* window, const QString& path, bool ok, bool 
           (in_view ? QStringLiteral("yes") : QStringLiteral("no")),
       QStringLiteral("contents:")};
   lines << window->ContentsLines();
-  const bool written = tomeva::gui::WriteTestReport(path, lines);
+  const bool written = SavePicture(window, path) && tomeva::gui::WriteTestReport(path, lines);
   QCoreApplication::exit(!written ? 2 : ok ? 0 : 1);
 }
 
