@@ -696,6 +696,13 @@ TEST(ResultTreeTest, LabelsHeaderAndTheShownPage) {
     if (moved[i].selected) selected.push_back(i);
   }
   EXPECT_EQ(selected, std::vector<size_t>{5});
+  // A book line stands for the hit above it; the header and the hits for themselves.
+  const struct {
+    int item;
+    long long data;
+    long long stands_for;
+  } lines[] = {{2, 0, 1}, {4, 0, 2}, {0, 0, 0}, {3, 2, 2}, {99, 0, 0}, {-1, 0, 0}};
+  for (const auto& l : lines) EXPECT_EQ(shown.HitDataOf(l.item, l.data), l.stands_for) << l.item;
   shown.ResetHitMarker();
   source.total = 0;
   EXPECT_TRUE(shown.Show(source).empty());

@@ -58,6 +58,7 @@ class SearchGuiTest : public QObject {
   void enterRunsTheTypedQuery();
   void pageDownInTheTreeShowsTheNextPage();
   void nextRecordButtonInThePageMovesOneHit();
+  void bookLineUnderAHitSelectsThatHit();
   void cleanupTestCase();
 
  private:
@@ -167,6 +168,14 @@ void SearchGuiTest::enterRunsTheTypedQuery() {
 }
 
 void SearchGuiTest::pageDownInTheTreeShowsTheNextPage() {
+  // The reader had scrolled down the first hit; the next one starts at its top. The padding
+  // outside the body outlives the page's replacement, so that the next page is long enough to
+  // keep a scroll position of 400 if nothing reset it.
+  QTRY_VERIFY_WITH_TIMEOUT(
+      RunJs(view(), QStringLiteral("document.documentElement.style.paddingBottom = '3000px';"
+                                   " window.scrollTo(0, 400); window.scrollY == 400"))
+          .toBool(),
+      20000);
   tree()->setFocus();
   QTest::keyClick(tree(), Qt::Key_PageDown);
   QCOMPARE(doc()->cursor().page_index(), 1);
@@ -177,6 +186,8 @@ void SearchGuiTest::pageDownInTheTreeShowsTheNextPage() {
   QCOMPARE(tree()->currentItem(), header->child(0));
   QString page = WaitForPageText(view(), QStringLiteral("11."));
   QVERIFY2(page.contains(QStringLiteral("11.")), qPrintable(page));
+  QTRY_COMPARE_WITH_TIMEOUT(RunJs(view(), QStringLiteral("window.scrollY")).toInt(), 0, 20000);
+  RunJs(view(), QStringLiteral("document.documentElement.style.paddingBottom = ''; 1"));
   // Keys that move nothing in search mode are swallowed: the tree's own selection stays.
   QTest::keyClick(tree(), Qt::Key_Right);
   QCOMPARE(doc()->cursor().record_index(), 10);
@@ -200,6 +211,23 @@ void SearchGuiTest::nextRecordButtonInThePageMovesOneHit() {
   QString page = WaitForPageText(view(), number);
   QVERIFY2(page.contains(number), qPrintable(page));
   QTRY_VERIFY_WITH_TIMEOUT(Marks() > 0, 20000);
+}
+
+// The line under a hit names its book; choosing it shows that hit, not the first one.
+void SearchGuiTest::bookLineUnderAHitSelectsThatHit() {
+  QTreeWidgetItem* header = tree()->topLevelItem(0);
+  int hit = -1;
+  for (int i = header->childCount() - 1; i >= 0 && hit < 0; --i) {
+    if (header->child(i)->childCount() > 0 && tree()->currentItem() != header->child(i)) hit = i;
+  }
+  QVERIFY(hit >= 0);
+  QTreeWidgetItem* line = header->child(hit)->child(0);
+  tree()->scrollToItem(line);
+  QTest::mouseClick(tree()->viewport(), Qt::LeftButton, {}, tree()->visualItemRect(line).center());
+  QTRY_COMPARE_WITH_TIMEOUT(doc()->cursor().record_index(), 10 + hit, 20000);
+  const QString number = QStringLiteral("%1.").arg(11 + hit);
+  QString page = WaitForPageText(view(), number);
+  QVERIFY2(page.contains(number), qPrintable(page));
 }
 
 void SearchGuiTest::cleanupTestCase() {

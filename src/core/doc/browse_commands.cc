@@ -98,6 +98,8 @@ void CTomevaDoc::OnTreeSelectionChanged(int item, long long data) {
     UpdateAllViews(false);
     return;
   }
+  // The book line under a hit is part of that hit: choosing it must not show the first hit.
+  if (switches_.search_mode) data = result_tree_.HitDataOf(item, data);
   browse_.selected_item = item;
   browse_.current_record_text.clear();
   browse_.product_page = false;

@@ -59,6 +59,13 @@ class ResultTree {
   const TreeItemList& Show(const ResultTreeSource& source);
   // True when the items shown have a selected one: the tree selects the cursor's hit itself,
   // without reporting it, so this is what "a hit is selected" means in the tree.
+  // The data word that item `item` of the items shown stands for: its own `data`, except for the
+  // book line under a hit (data 0), which stands for that hit. `data` when `item` is not shown.
+  long long HitDataOf(int item, long long data) const {
+    if (data != 0 || item < 0 || item >= static_cast<int>(items_.size())) return data;
+    const int parent = items_[item].parent;
+    return parent >= 0 && items_[parent].parent >= 0 ? items_[parent].data : data;
+  }
   bool HasSelectedItem() const {
     for (const TreeItem& item : items_) {
       if (item.selected) return true;
