@@ -392,6 +392,25 @@ void GuiTest::everyOccurrenceIsMarked() {
   QCOMPARE(marks.toString(), U("明月|white|red,明月|white|red,明月|white|red"));
   QCOMPARE(v->pending_mark_count(), size_t{0});
 
+  // A word split by inline mark-up is marked piece by piece; a line break, a block or a cell
+  // between its characters keeps it from being a word.
+  const struct {
+    const char* html;
+    const char* marked;  // the marks' texts, joined by ","
+  } cases[] = {
+      {"<p><b>明</b>月 x <i>明<u>月</u></i></p>", "明,月,明,月"},
+      {"<p>明<br>月</p><div>明</div>月<table><tr><td>明</td><td>月</td></tr></table>", ""},
+      {"<p>明月<b>明</b>月明<span>月</span></p>", "明月,明,月,明,月"},
+  };
+  for (const auto& c : cases) {
+    QCOMPARE(v->ShowHtml(Utf8ToGbk(c.html)), 1);
+    v->HighlightInPage(Utf8ToGbk("明月"), "red", false);
+    QCOMPARE(RunJs(v, QStringLiteral("Array.from(document.querySelectorAll('font[color=white]'))"
+                                     ".map(f => f.textContent).join(',')"))
+                 .toString(),
+             U(c.marked));
+  }
+
   // While a PDF is shown nothing is marked and nothing is kept for later.
   v->set_pdf_shown(true);
   v->HighlightInPage(Utf8ToGbk("月明"), "blue", true);

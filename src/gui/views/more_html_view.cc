@@ -22,35 +22,80 @@ constexpr quint32 kAppWorld = QWebEngineScript::ApplicationWorld;
 
 // Wraps every occurrence of a keyword in the text of the body in a FONT element with white text
 // on the given background. Matching ignores letter case, as the browser's own find does; text
-// inside earlier marks is searched as well.
+// inside earlier marks is searched as well. A word that inline mark-up splits (<b>明</b>月) is
+// found too: the text of a line is read across inline elements, and each piece of a match gets a
+// mark of its own. A block, a line break, an image or a script ends the line, so that a word is
+// never made of the end of one cell and the start of the next.
 constexpr char kHighlightScript[] = R"JS(
 (function (kw, colour) {
   if (!kw || !document.body) return 0;
   var lower = kw.toLowerCase();
   var fold = lower.length === kw.length;
-  var walker = document.createTreeWalker(document.body, NodeFilter.SHOW_TEXT, null);
-  var nodes = [];
-  while (walker.nextNode()) nodes.push(walker.currentNode);
-  var count = 0;
-  for (var j = 0; j < nodes.length; ++j) {
-    var node = nodes[j];
-    var parent = node.parentNode;
-    if (!parent || parent.nodeName === 'SCRIPT' || parent.nodeName === 'STYLE') continue;
-    while (node) {
-      var hay = fold ? node.data.toLowerCase() : node.data;
-      var i = hay.indexOf(fold ? lower : kw);
-      if (i < 0) break;
-      var match = node.splitText(i);
-      var rest = match.splitText(kw.length);
-      var font = document.createElement('font');
-      font.setAttribute('color', 'white');
-      font.style.backgroundColor = colour;
-      match.parentNode.replaceChild(font, match);
-      font.appendChild(match);
-      ++count;
-      node = rest;
+  var want = fold ? lower : kw;
+  var inline = function (el) {
+    if (el.nodeName === 'BR' || el.nodeName === 'IMG' || el.nodeName === 'SCRIPT' ||
+        el.nodeName === 'STYLE' || el.nodeName === 'TEXTAREA') return false;
+    var display = getComputedStyle(el).display;
+    return display === 'inline' || display === 'contents';
+  };
+  var blockOf = function (node) {
+    var el = node.parentNode;
+    while (el && el !== document.body && inline(el)) el = el.parentNode;
+    return el;
+  };
+  // The lines: runs of text nodes in one block, with no other element than inline ones between.
+  var lines = [];
+  var line = null;
+  var walker = document.createTreeWalker(document.body,
+                                         NodeFilter.SHOW_TEXT | NodeFilter.SHOW_ELEMENT, null);
+  while (walker.nextNode()) {
+    var node = walker.currentNode;
+    if (node.nodeType === 1) {
+      if (!inline(node)) line = null;
+      continue;
     }
+    var parent = node.parentNode;
+    if (!parent || parent.nodeName === 'SCRIPT' || parent.nodeName === 'STYLE') {
+      line = null;
+      continue;
+    }
+    var block = blockOf(node);
+    if (!line || line.block !== block) {
+      line = {block: block, nodes: []};
+      lines.push(line);
+    }
+    line.nodes.push(node);
   }
+  var count = 0;
+  lines.forEach(function (l) {
+    var text = l.nodes.map(function (n) { return n.data; }).join('');
+    var hay = fold ? text.toLowerCase() : text;
+    var starts = [];
+    for (var i = hay.indexOf(want); i >= 0; i = hay.indexOf(want, i + kw.length)) starts.push(i);
+    if (!starts.length) return;
+    var offsets = [];
+    var at = 0;
+    l.nodes.forEach(function (n) { offsets.push(at); at += n.data.length; });
+    // From the last match back, and in a match from its last piece back, so that splitting a
+    // text node never moves a piece still to be marked.
+    for (var m = starts.length - 1; m >= 0; --m) {
+      var from = starts[m], to = starts[m] + kw.length;
+      for (var k = l.nodes.length - 1; k >= 0; --k) {
+        var n = l.nodes[k], begin = offsets[k], end = begin + n.data.length;
+        if (end <= from || begin >= to) continue;
+        var piece = n;
+        var a = Math.max(from, begin) - begin, b = Math.min(to, end) - begin;
+        if (a > 0) piece = piece.splitText(a);
+        if (b - a < piece.data.length) piece.splitText(b - a);
+        var font = document.createElement('font');
+        font.setAttribute('color', 'white');
+        font.style.backgroundColor = colour;
+        piece.parentNode.replaceChild(font, piece);
+        font.appendChild(piece);
+      }
+      ++count;
+    }
+  });
   return count;
 })
 )JS";
