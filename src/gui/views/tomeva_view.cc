@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QPainter>
 #include <QPdfDocument>
+#include <QPointer>
 #include <QPrinter>
 #include <QTimer>
 #include <algorithm>
@@ -165,8 +166,11 @@ void CTomevaView::Print(QPrinter* printer) {
     // Printed to a PDF file, the page is written by the engine itself: its text stays text
     // (the printer path below draws the pages as pictures), in the chosen layout.
     const QString target = printer->outputFileName();
+    // The page may end with the view (the window closing) before the engine answers.
+    QPointer<CTomevaView> self(this);
     page()->printToPdf(
-        [this, target](const QByteArray& pdf) {
+        [self, this, target](const QByteArray& pdf) {
+          if (self.isNull()) return;
           printing_ = false;
           if (pdf.isEmpty()) {
             emit printDone(false, U("无法生成本页的打印内容：") + target);
