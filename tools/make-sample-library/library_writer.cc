@@ -111,10 +111,25 @@ std::string SystemXml() {
   return x + "</System>";
 }
 
-std::string ContactInfoXml() {
+// The version check reads the sample's own version page, which lists no installed version: the
+// check is made at every start, without a network and without anything to update. The publisher's
+// page is the sample's too. Both are addressed by the sample's absolute path.
+std::string ContactInfoXml(const std::string& out) {
+  std::error_code ec;
+  std::string dir = std::filesystem::absolute(out, ec).lexically_normal().string();
+  if (ec) dir = out;
+  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  return kDeclaration + std::string(kCrLf) + "<ContactInfo>\r\n\t<CheckVersionUrl> file://" + dir +
+         "/version.xml </CheckVersionUrl>\r\n\t<PublisherUrl>file://" + dir +
+         "/publisher.htm</PublisherUrl>\r\n</ContactInfo>";
+}
+
+// The maker's version page (docs/formats/version-page.md): an updater, and only versions that
+// no installation of the sample has.
+std::string VersionPageXml() {
   return kDeclaration + std::string(kCrLf) +
-         "<ContactInfo>\r\n\t<CheckVersionUrl> http://127.0.0.1:8321/version.xml "
-         "</CheckVersionUrl>\r\n</ContactInfo>";
+         "<versions>\r\n\t<file>http://127.0.0.1:8321/updates/setup.sh</file>\r\n"
+         "\t<update version=\"3.9.0.0\"/>\r\n</versions>";
 }
 
 // The frame mark-up is stored with its angle brackets written as @&lt@ and @&gt@, and @@dir@@
@@ -572,7 +587,8 @@ bool WriteSampleLibrary(const SampleOptions& options, std::string* error) {
   // The guide first: a guide folder given wrongly is told before any library file is written.
   if (!InstallGuide(options.help_dir, out, &w)) return false;
   if (!w.Write(JoinPath(out, "System.xml"), SystemXml()) ||
-      !w.Write(JoinPath(out, "ContactInfo.xml"), ContactInfoXml()) ||
+      !w.Write(JoinPath(out, "ContactInfo.xml"), ContactInfoXml(out)) ||
+      !w.Write(JoinPath(out, "version.xml"), VersionPageXml()) ||
       !w.Write(JoinPath(out, "SearchResultConfig.xml"), SearchResultConfigXml()) ||
       !w.Write(JoinPath(out, "home.htm"), HomePage(books)) ||
       !w.Write(JoinPath(out, "Tomeva.htm"), ProductPage()) ||

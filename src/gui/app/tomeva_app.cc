@@ -1,11 +1,16 @@
 #include "gui/app/tomeva_app.h"
 
+#include <unistd.h>
+
+#include <QApplication>
 #include <QDir>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QScreen>
 #include <QThread>
-
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 #include "core/app/maintenance.h"
@@ -15,14 +20,17 @@
 #include "core/import/book_import.h"
 #include "core/pdf/highlight_client.h"
 #include "core/settings/settings.h"
+#include "core/update/version_check.h"
 #include "core/views/page_render.h"
 #include "gui/app/copy_dlg.h"
+#include "gui/app/page_fetcher.h"
 #include "gui/app/parse_dlg.h"
 #include "gui/frame/gbk_text.h"
 #include "gui/frame/main_frame.h"
 #include "gui/views/pdf_viewer_host.h"
 #include "gui/views/tomeva_view.h"
 #include "kms/kms.h"
+#include "platform/download.h"
 #include "platform/linux_platform.h"
 #include "platform/single_instance.h"
 
@@ -172,10 +180,58 @@ std::vector<std::string> CTomevaApp::TakeDocumentNotices() {
   return doc_ != nullptr ? doc_->TakeStartNotices() : std::vector<std::string>();
 }
 
-bool CTomevaApp::CheckForUpdate(const std::string&) {
-  // The version check arrives with the self-update; until then nothing is fetched and the
-  // program goes on.
-  return true;
+bool CTomevaApp::CheckForUpdate(const std::string& check_version_url) {
+  // The desktop's side of the check: the hidden browser, the download, the message box, the
+  // updater's start and the immediate end of the process.
+  class Services : public UpdateServices {
+   public:
+    explicit Services(CTomevaApp* app) : app_(app) {}
+    std::string FetchPageText(const std::string& url) override {
+      return gui::FetchPageText(url);
+    }
+    bool DownloadToFile(const std::string& url, const std::string& path) override {
+      return platform::DownloadToFile(url, path);
+    }
+    void ShowMessage(const std::string& text) override {
+      // TOMEVA_ACCEPT_MESSAGES: the window tests that run the program as a process of its own
+      // have no one to answer the box; it is answered for them once shown, and its text printed.
+      QTimer answer;
+      if (std::getenv("TOMEVA_ACCEPT_MESSAGES") != nullptr) {
+        QObject::connect(&answer, &QTimer::timeout, [&answer] {
+          auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+          if (box == nullptr) return;
+          std::fprintf(stderr, "message accepted: %s\n", box->text().toUtf8().constData());
+          answer.stop();
+          box->accept();
+        });
+        answer.start(100);
+      }
+      app_->PresentMessage(FromGbk(text));
+    }
+    int Wait(const std::string& command_line, int show, uint32_t timeout_seconds) override {
+      return app_->platform_->Wait(command_line, show, timeout_seconds, std::string());
+    }
+    void ExitProcess(int code) override {
+      // The log is all that is written on the way out: no window, document or engine is shut.
+      app_->Log(QStringLiteral("updater-started"));
+      if (std::getenv("TOMEVA_STARTUP_TIMING") != nullptr) {
+        for (const auto& [step, ms] : app_->log_) {
+          std::fprintf(stderr, "startup %s %lld ms\n", qPrintable(step),
+                       static_cast<long long>(ms));
+        }
+      }
+      std::fflush(nullptr);
+      _exit(code);
+    }
+
+   private:
+    CTomevaApp* app_;
+  };
+  Services services(this);
+  // The updater goes into the installation folder by its full path, so that it is started from
+  // there and not looked up among the system's programs.
+  return tomeva::CheckForUpdate(platform_->registry(), CurrentApplicationDirectory(),
+                                check_version_url, services);
 }
 
 void CTomevaApp::InitIndexLibrary() { KMS_Init(); }

@@ -1,0 +1,298 @@
+// The version check of the real program, on copies of the sample installation whose
+// ContactInfo.xml points at a version page served by this test: a listed version downloads the
+// updater into the installation folder, shows the message, runs the updater and ends the program
+// with exit code 0; a page that lists no installed version, or whose updater cannot be
+// downloaded, leaves the program running; an unreachable page is given up within the check's
+// times while the window keeps painting.
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QPointer>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <memory>
+
+#include "gui/frame/main_frame.h"
+#include "gui_test_support.h"
+#include "update/http_test_server.h"
+
+namespace tomeva::gui {
+namespace {
+
+using tomeva::testing::HttpTestServer;
+using testing::TestApp;
+using Reply = HttpTestServer::Reply;
+
+constexpr int kRunTimeoutMs = 60000;
+const QByteArray kUpdater = "#!/bin/sh\necho ran > marker\n";
+const char kMessage[] = "系统有新版本，需要更新。系统将关闭以运行更新程序。";
+
+// The version page as the maker would publish it.
+QByteArray VersionXml(const QString& file_url, const QStringList& versions) {
+  QByteArray page = "<?xml version=\"1.0\" encoding=\"GB2312\"?>\r\n<versions>\r\n<file>" +
+                    file_url.toLatin1() + "</file>\r\n";
+  for (const QString& v : versions) page += "<update version=\"" + v.toLatin1() + "\"/>\r\n";
+  return page + "</versions>";
+}
+
+// The same page as an HTML page showing the XML as its text.
+QByteArray VersionHtml(const QString& file_url, const QStringList& versions) {
+  QByteArray xml = VersionXml(file_url, versions);
+  xml.replace('&', "&amp;").replace('<', "&lt;").replace('>', "&gt;");
+  return "<html><head><title>versions</title></head><body><pre>" + xml + "</pre></body></html>";
+}
+
+bool CopyTree(const QString& from, const QString& to) {
+  if (!QDir().mkpath(to)) return false;
+  QDirIterator it(from, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
+                  QDirIterator::Subdirectories);
+  while (it.hasNext()) {
+    const QString path = it.next();
+    const QString target = to + path.mid(from.size());
+    if (it.fileInfo().isDir() ? !QDir().mkpath(target) : !QFile::copy(path, target)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+class UpdateGuiTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase();
+  void listedVersionUpdatesAndEnds();
+  void unlistedVersionKeepsRunning();
+  void failedDownloadKeepsRunning();
+  void unreachablePageIsGivenUpWhileTheWindowPaints();
+
+ private:
+  // A copy of the sample whose version check reads `check_url`; its path.
+  QString Installation(const QString& name, const QString& check_url);
+  // Starts the program in `dir` with a runtime folder of its own.
+  std::unique_ptr<QProcess> Start(const QString& dir);
+  // Waits, serving the page meanwhile, until the program has printed its start-up log (it has
+  // entered its event loop) or has ended; true for the former.
+  static bool WaitUntilRunning(QProcess* program, QByteArray* output);
+  // The names in `dir`, sorted.
+  static QStringList Names(const QString& dir) {
+    return QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
+                               QDir::Name);
+  }
+
+  QTemporaryDir temp_;
+  QString sample_;
+  HttpTestServer server_;
+};
+
+void UpdateGuiTest::initTestCase() {
+  QVERIFY(temp_.isValid());
+  QVERIFY(server_.listening());
+  for (const char* var : {"REGISTRY", "RUNTIME", "DESKTOP", "PROGRAMS", "SYSTEM"}) {
+    QString dir = temp_.filePath(QString::fromLatin1(var).toLower());
+    QDir().mkpath(dir);
+    qputenv(QByteArray("TOMEVA_") + var + "_DIR", dir.toLocal8Bit());
+  }
+  sample_ = temp_.filePath(QStringLiteral("sample"));
+  QProcess maker;
+  maker.start(QStringLiteral(TOMEVA_SAMPLE_MAKER), {sample_});
+  QVERIFY(maker.waitForFinished(600000));
+  QCOMPARE(maker.exitCode(), 0);
+  server_.Set("/dl/setup.sh", Reply::Body(200, kUpdater));
+}
+
+QString UpdateGuiTest::Installation(const QString& name, const QString& check_url) {
+  const QString dir = temp_.filePath(name);
+  if (!CopyTree(sample_, dir)) return {};
+  QFile contact(dir + QStringLiteral("/ContactInfo.xml"));
+  if (!contact.open(QIODevice::WriteOnly | QIODevice::Truncate)) return {};
+  const QByteArray text = "<?xml version=\"1.0\" encoding=\"GB2312\"?>\r\n<ContactInfo>"
+                          "<CheckVersionUrl>" + check_url.toLatin1() +
+                          "</CheckVersionUrl></ContactInfo>";
+  if (contact.write(text) != text.size()) return {};
+  return dir;
+}
+
+std::unique_ptr<QProcess> UpdateGuiTest::Start(const QString& dir) {
+  auto program = std::make_unique<QProcess>();
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  const QString run = dir + QStringLiteral(".run");
+  QDir().mkpath(run);
+  env.insert(QStringLiteral("TOMEVA_RUNTIME_DIR"), run);
+  env.insert(QStringLiteral("TOMEVA_REGISTRY_DIR"), dir + QStringLiteral(".registry"));
+  env.insert(QStringLiteral("TOMEVA_STARTUP_TIMING"), QStringLiteral("1"));
+  env.insert(QStringLiteral("TOMEVA_ACCEPT_MESSAGES"), QStringLiteral("1"));
+  program->setProcessEnvironment(env);
+  program->setWorkingDirectory(dir);
+  program->setProgram(QStringLiteral(TOMEVA_BINARY_DIR "/src/gui/tomeva"));
+  program->start();
+  return program;
+}
+
+bool UpdateGuiTest::WaitUntilRunning(QProcess* program, QByteArray* output) {
+  QDeadlineTimer deadline(kRunTimeoutMs);
+  while (!deadline.hasExpired()) {
+    *output += program->readAllStandardError();
+    if (output->contains("startup main-window-shown")) return true;
+    if (program->state() == QProcess::NotRunning) return false;
+    QSignalSpy spy(program, &QProcess::readyReadStandardError);
+    spy.wait(200);
+  }
+  return false;
+}
+
+void UpdateGuiTest::listedVersionUpdatesAndEnds() {
+  server_.Set("/v.xml", Reply::Body(200,
+                                    VersionXml(server_.Url(QStringLiteral("/dl/setup.sh")),
+                                               {QStringLiteral("4.0.0.0"),
+                                                QStringLiteral("4.0.0.1")}),
+                                    "text/xml"));
+  const QString dir = Installation(QStringLiteral("listed"), server_.Url(QStringLiteral("/v.xml")));
+  QVERIFY(!dir.isEmpty());
+  QFile old(dir + QStringLiteral("/setup.sh"));
+  QVERIFY(old.open(QIODevice::WriteOnly));
+  QVERIFY(old.write("an older updater") > 0);
+  old.close();
+
+  std::unique_ptr<QProcess> program = Start(dir);
+  QSignalSpy finished(program.get(), &QProcess::finished);
+  QVERIFY(finished.wait(kRunTimeoutMs));
+  const QString output = QString::fromUtf8(program->readAllStandardError());
+  QCOMPARE(program->exitStatus(), QProcess::NormalExit);
+  QCOMPARE(program->exitCode(), 0);
+  // The page (installed version 4.0.0.1, recorded by this first start), then the updater.
+  QCOMPARE(server_.requests(),
+           (QStringList{QStringLiteral("/v.xml"), QStringLiteral("/dl/setup.sh")}));
+  QFile updater(dir + QStringLiteral("/setup.sh"));
+  QVERIFY(updater.open(QIODevice::ReadOnly));
+  QCOMPARE(updater.readAll(), kUpdater);
+  QVERIFY(updater.permissions() & QFileDevice::ExeOwner);
+  // The message was shown and answered before the updater started and the program ended.
+  const qsizetype message = output.indexOf(QStringLiteral("message accepted: ") +
+                                           QString::fromUtf8(kMessage));
+  QVERIFY2(message >= 0, qPrintable(output));
+  // The start-up log, written on the way out: the window was shown before the check.
+  const qsizetype shown = output.indexOf(QStringLiteral("startup main-window-shown"));
+  QVERIFY2(shown > message, qPrintable(output));
+  QVERIFY(output.indexOf(QStringLiteral("startup updater-started")) > shown);
+  QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir + QStringLiteral("/marker")), 10000);
+  QVERIFY(!Names(dir).join(' ').contains(QStringLiteral(".part")));
+}
+
+void UpdateGuiTest::unlistedVersionKeepsRunning() {
+  server_.Set("/unlisted.htm",
+              Reply::Body(200,
+                          VersionHtml(server_.Url(QStringLiteral("/dl/setup.sh")),
+                                      {QStringLiteral("4.0.0.0"), QStringLiteral("4.0.0.2")}),
+                          "text/html"));
+  const QString dir =
+      Installation(QStringLiteral("unlisted"), server_.Url(QStringLiteral("/unlisted.htm")));
+  QVERIFY(!dir.isEmpty());
+  const qsizetype asked = server_.requests().size();
+  std::unique_ptr<QProcess> program = Start(dir);
+  QByteArray output;
+  QVERIFY2(WaitUntilRunning(program.get(), &output), output.constData());
+  QTest::qWait(1000);
+  QCOMPARE(program->state(), QProcess::Running);
+  QCOMPARE(server_.requests().mid(asked), QStringList{QStringLiteral("/unlisted.htm")});
+  program->kill();
+  QVERIFY(program->waitForFinished(10000));
+  // Only what any start writes: nothing of an updater.
+  QVERIFY(!QFile::exists(dir + QStringLiteral("/setup.sh")));
+  QVERIFY(!output.contains("message accepted"));
+}
+
+void UpdateGuiTest::failedDownloadKeepsRunning() {
+  // Listed twice: each listing tries the download once. The page is HTML showing the XML.
+  server_.Set("/gone.htm",
+              Reply::Body(200,
+                          VersionHtml(server_.Url(QStringLiteral("/dl/gone.sh")),
+                                      {QStringLiteral("4.0.0.1"), QStringLiteral("4.0.0.1")}),
+                          "text/html"));
+  const QString dir = Installation(QStringLiteral("gone"), server_.Url(QStringLiteral("/gone.htm")));
+  QVERIFY(!dir.isEmpty());
+  const qsizetype asked = server_.requests().size();
+  std::unique_ptr<QProcess> program = Start(dir);
+  QByteArray output;
+  QVERIFY2(WaitUntilRunning(program.get(), &output), output.constData());
+  QTest::qWait(500);
+  QCOMPARE(program->state(), QProcess::Running);
+  QCOMPARE(server_.requests().mid(asked),
+           (QStringList{QStringLiteral("/gone.htm"), QStringLiteral("/dl/gone.sh"),
+                        QStringLiteral("/dl/gone.sh")}));
+  program->kill();
+  QVERIFY(program->waitForFinished(10000));
+  const QString names = Names(dir).join(' ');
+  QVERIFY2(!names.contains(QStringLiteral("gone.sh")), qPrintable(names));
+  QVERIFY(!output.contains("message accepted"));
+}
+
+// In this process, so that the window's painting and the event loop can be watched while the
+// check waits for a page that cannot be had.
+void UpdateGuiTest::unreachablePageIsGivenUpWhileTheWindowPaints() {
+  quint16 closed_port = 0;
+  {
+    HttpTestServer gone;
+    closed_port = gone.port();
+  }
+  const QString dir = Installation(
+      QStringLiteral("unreachable"),
+      QStringLiteral("http://127.0.0.1:%1/version.xml").arg(closed_port));
+  QVERIFY(!dir.isEmpty());
+  QVERIFY(QDir::setCurrent(dir));
+
+  auto app = std::make_unique<TestApp>();
+  // Counted once the main window is visible, that is during the version check.
+  int ticks = 0;
+  int paints = 0;
+  QElapsedTimer since_shown;
+  QTimer timer;
+  QObject::connect(&timer, &QTimer::timeout, [&] {
+    CMainFrame* frame = app->main_frame();
+    if (frame == nullptr || !frame->isVisible()) return;
+    if (!since_shown.isValid()) since_shown.start();
+    ++ticks;
+  });
+  timer.start(100);
+  struct PaintCounter : QObject {
+    int* count;
+    explicit PaintCounter(int* c) : count(c) {}
+    bool eventFilter(QObject* watched, QEvent* event) override {
+      auto* widget = qobject_cast<QWidget*>(watched);
+      if (event->type() == QEvent::Paint && widget != nullptr &&
+          qobject_cast<CMainFrame*>(widget->window()) != nullptr) {
+        ++*count;
+      }
+      return false;
+    }
+  } counter(&paints);
+  qApp->installEventFilter(&counter);
+  const bool running = app->InitInstance();
+  qApp->removeEventFilter(&counter);
+  timer.stop();
+  QVERIFY(running);
+  QVERIFY(app->recorded.isEmpty());
+  QVERIFY(since_shown.isValid());
+  const qint64 check_ms = since_shown.elapsed();
+  qInfo("unreachable page: the check took %lld ms; %d timer ticks and %d paints meanwhile",
+        static_cast<long long>(check_ms), ticks, paints);
+  // Five attempts, each at least one poll, and the final wait; at most five given-up attempts and
+  // the final wait.
+  QVERIFY2(check_ms >= 5 * 1000 + 2000, qPrintable(QString::number(check_ms)));
+  QVERIFY2(check_ms <= 5 * 7000 + 2000, qPrintable(QString::number(check_ms)));
+  QVERIFY(ticks >= check_ms / 100 / 2);
+  QVERIFY(paints > 0);
+  app.reset();
+}
+
+}  // namespace tomeva::gui
+
+QTEST_MAIN(tomeva::gui::UpdateGuiTest)
+#include "update_gui_test.moc"
