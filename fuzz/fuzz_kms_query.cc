@@ -1,13 +1,15 @@
 // Whatever a user types into the query box reaches the engine's parser: any bytes must give a
-// query that Xapian runs, and keywords, without a crash, a hang or an exception.
+// query that Xapian runs, keywords and a folded text, without a crash, a hang or an exception.
 #include <xapian.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "core/base/gbk.h"
 #include "kms/field_registry.h"
+#include "kms/fold.h"
 #include "kms/keywords.h"
 #include "kms/query_parser.h"
 #include "kms/terms.h"
@@ -47,5 +49,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The raw bytes too, as a caller that skipped the conversion would pass them.
   tomeva::kms::ParseQuery(gbk, "", fixture->fields);
   tomeva::kms::ExtractKeywords(utf8);
+  // Folded text maps every byte back into the original, in order.
+  tomeva::kms::FoldedText folded = tomeva::kms::FoldGbkText(gbk);
+  if (folded.source_offsets.size() != folded.gbk.size() + 1 ||
+      folded.source_offsets.back() != static_cast<int>(size) ||
+      !std::is_sorted(folded.source_offsets.begin(), folded.source_offsets.end())) {
+    __builtin_trap();
+  }
   return 0;
 }
