@@ -137,7 +137,7 @@ TEST(CheckForUpdateTest, RefusedUpdaterNamesNeverDownload) {
       "System.xml", "SYSTEM.XML", "bookconfig.xml", "ContactInfo.xml", "searchresultconfig.xml",
       "home.htm",  "Tomeva.htm", "Tomeva.chm",   "VazeZududi.api", "SearchDB",
       "Update",    "tomeva",     "TOMEVA-HELP",  "tomeva-browser", "a\"b.sh",
-      "a\tb.sh",   "a\rb",       "a\x7f",        "version.xml",
+      "a\tb.sh",   "a\rb",       "a\x7f",        "version.xml",    "Help",
   };
   for (const std::string& name : refused) {
     SCOPED_TRACE("name: " + name);

@@ -16,8 +16,8 @@ constexpr std::string_view kInstallationNames[] = {
     "bookconfig.xml", "System.xml",     "ContactInfo.xml", "SearchResultConfig.xml",
     "version.xml",    "home.htm",       "Tomeva.htm",      "Tomeva.chm",
     "publisher.htm",  "sr.htm",         "temp.xml",        "VazeZududi.api",
-    "SearchDB",       "Update",         "tomeva",          "tomeva-help",
-    "tomeva-browser",
+    "SearchDB",       "Update",         "help",            "tomeva",
+    "tomeva-help",    "tomeva-browser",
 };
 
 bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {

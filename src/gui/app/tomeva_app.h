@@ -55,7 +55,9 @@ class CTomevaApp : public QObject, public IStartupHost {
   // The single-instance guard, once taken.
   platform::SingleInstanceGuard* guard() const;
   // The visible start-up steps in order, each with the milliseconds since the start:
-  // "import-dialog-shown", "import-finished", "main-window-shown", ...
+  // "import-dialog-shown", "import-finished", "main-window-shown", ...; "updater-started" last
+  // when the version check ends the program (then written to standard error on the way out
+  // when TOMEVA_STARTUP_TIMING is set).
   const std::vector<std::pair<QString, qint64>>& startup_log() const { return log_; }
   // Messages shown to the user, in order (UTF-8).
   const QStringList& messages() const { return messages_; }
