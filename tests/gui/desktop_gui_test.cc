@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
@@ -222,8 +223,11 @@ void DesktopGuiTest::aboutBoxShowsTheWholeTitle() {
 void DesktopGuiTest::helpStartsTheHelpViewerOnTheGuide() {
   const QString report_path = Temp("help-report.txt");
   qputenv("TOMEVA_HELP_REPORT", report_path.toLocal8Bit());
+  QElapsedTimer clock;
+  clock.start();
   frame()->RouteCommand(kCmdHelp);
   const Report report = WaitForReport(report_path);
+  qInfo("help command to the viewer's report: %lld ms", static_cast<long long>(clock.elapsed()));
   qunsetenv("TOMEVA_HELP_REPORT");
   QVERIFY(QFileInfo::exists(report_path + QStringLiteral(".png")));
   KeepPicture(report_path, "help-viewer.png");
@@ -273,8 +277,11 @@ void DesktopGuiTest::helpViewerTellsAMissingGuide() {
 void DesktopGuiTest::publisherButtonOpensTheBrowserWindowOnThePublishersPage() {
   const QString report_path = Temp("browser-report.txt");
   qputenv("TOMEVA_BROWSER_REPORT", report_path.toLocal8Bit());
+  QElapsedTimer clock;
+  clock.start();
   frame()->action(kCmdPublisherSite)->trigger();
   const Report report = WaitForReport(report_path);
+  qInfo("publisher command to the browser's report: %lld ms", static_cast<long long>(clock.elapsed()));
   qunsetenv("TOMEVA_BROWSER_REPORT");
   QVERIFY(QFileInfo::exists(report_path + QStringLiteral(".png")));
   KeepPicture(report_path, "publisher-page.png");
@@ -324,8 +331,12 @@ void DesktopGuiTest::Search(const QString& query) {
 bool DesktopGuiTest::PrintTo(const QString& file) {
   qputenv(CMainFrame::kPrintToVariable, file.toLocal8Bit());
   QSignalSpy done(view(), &CTomevaView::printDone);
+  QElapsedTimer clock;
+  clock.start();
   frame()->RouteCommand(kCmdPrint);
   const bool finished = done.count() > 0 || done.wait(kTimeoutMs);
+  qInfo("print to %s: %lld ms, %lld bytes", qPrintable(QFileInfo(file).fileName()),
+        static_cast<long long>(clock.elapsed()), static_cast<long long>(QFileInfo(file).size()));
   qunsetenv(CMainFrame::kPrintToVariable);
   return finished && done.first().at(0).toBool();
 }
@@ -411,6 +422,7 @@ void DesktopGuiTest::printOfAShownPdfHasAllItsPages() {
   QPdfDocument printed;
   QCOMPARE(printed.load(file), QPdfDocument::Error::None);
   QCOMPARE(printed.pageCount(), original.pageCount());
+  qInfo("shown PDF printed whole: %d pages", printed.pageCount());
   // Every page was drawn: none of them is blank.
   for (int page : {0, printed.pageCount() - 1}) {
     const QImage image = printed.render(page, QSize(200, 280));
