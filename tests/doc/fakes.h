@@ -18,7 +18,9 @@ class FakeHtmlView : public IHtmlView {
   }
   int SetBodyAttribute(const std::string&, const std::string&) override { return 1; }
   int SetStyleSheet(const std::string&) override { return 1; }
-  void HighlightInPage(const std::string&, const std::string&, bool) override {}
+  void HighlightInPage(const std::string& keyword, const std::string& colour, bool) override {
+    marks.push_back(keyword + "@" + colour);
+  }
   void Navigate(const std::string& location) override {
     navigated.push_back(location);
     render_after_load = false;
@@ -36,6 +38,7 @@ class FakeHtmlView : public IHtmlView {
 
   std::vector<std::string> shown;
   std::vector<std::string> navigated;
+  std::vector<std::string> marks;  // "keyword@colour", in the order painted
   std::vector<int> zoom_calls;
   int browser_zoom = 2;
   int hooks = 0;
@@ -72,6 +75,7 @@ class FakeFrame : public IFrameControls {
   void SetQueryText(const std::string& text) override { query = text; }
   void SelectAllQueryText() override { ++select_alls; }
   std::string GetFieldText() override { return field; }
+  void ShowStatusText(const std::string& text) override { statuses.push_back(text); }
   void SetFieldText(const std::string& text) override { field = text; }
   void ShowAdvancedBar(bool show) override { bar_shown = show; }
   void PostCommand(int id) override { posted.push_back(id); }
@@ -81,6 +85,7 @@ class FakeFrame : public IFrameControls {
   bool bar_shown = false;
   int select_alls = 0;
   std::vector<int> posted;
+  std::vector<std::string> statuses;  // status bar lines, in order
 };
 
 }  // namespace tomeva::testing

@@ -11,6 +11,7 @@
 #include "core/base/gbk.h"
 #include "core/base/texts.h"
 #include "core/doc/command_ids.h"
+#include "core/views/page_render.h"
 #include "fakes.h"
 #include "support/fake_platform.h"
 #include "support/temp_dir.h"
@@ -297,7 +298,10 @@ TEST(DocSearchFailureTest, ADamagedIndexIsNotTakenForNoHits) {
                     "<?xml version=\"1.0\" encoding=\"GB2312\"?>\r\n<books>\r\n"
                     "<book dir=\"10\" category=\"3\" name=\"唐诗\"/>\r\n"
                     "<book dir=\"11\" category=\"4\" name=\"宋词\"/>\r\n</books>");
-  const SearchFailure damaged{true, "/inst/SearchDB", "DatabaseCorruptError: bad block"};
+  SearchFailure damaged;
+  damaged.failed = true;
+  damaged.index_path = "/inst/SearchDB";
+  damaged.reason = "DatabaseCorruptError: bad block";
   const std::string query = "<i>abc</i>";
   const struct {
     const char* name;
@@ -531,6 +535,50 @@ TEST(DocRecordPageTest, MissingPageFileIsNamedAndGeneratedHitsStartAtTheTop) {
         EXPECT_NE(page.find("gone.htm”不存在"), std::string::npos) << page;
       }
     }
+  }
+}
+
+// Results that read the query and find other forms of a keyword in the page: "x" is also
+// spelled "X" in a page that holds the hit's number.
+class ReadResults : public SearchResults {
+ public:
+  int GetTotalCount() const override { return 2; }
+  SearchHit GetHit(int) override { return {"<record><FdName>x y X</FdName></record>", 3}; }
+  const std::vector<std::string>& keywords() const override { return keywords_; }
+  std::vector<std::string> FormsIn(const std::string& keyword,
+                                   const std::string& text) const override {
+    std::vector<std::string> forms = {keyword};
+    if (keyword == "x" && text.find("1. ") != std::string::npos) forms.push_back("X");
+    return forms;
+  }
+  const std::string& reading() const override { return reading_; }
+  std::string typed_run() const override { return run_; }
+
+  std::vector<std::string> keywords_ = {"x", "y"};
+  std::string reading_ = "line one\nline two\n";
+  std::string run_;
+};
+
+// Each keyword is painted in every form the page holds, in its own colour; the typed run last,
+// in the first keyword's colour; the status bar tells how the query was read, on one line.
+TEST_F(DocTest, EveryFormIsPaintedAndTheReadingShown) {
+  for (const std::string run : {"", "x y"}) {
+    SCOPED_TRACE(run);
+    doc_.set_search_runner([&](const std::string&, const std::string&, const std::string&,
+                               QueryMode) {
+      auto results = std::make_unique<ReadResults>();
+      results->run_ = run;
+      return results;
+    });
+    html_.marks.clear();
+    frame_.statuses.clear();
+    Search("x y");
+    std::vector<std::string> want = {std::string("y@") + kKeywordColours[1],
+                                     std::string("x@") + kKeywordColours[0],
+                                     std::string("X@") + kKeywordColours[0]};
+    if (!run.empty()) want.push_back(run + "@" + kKeywordColours[0]);
+    EXPECT_EQ(html_.marks, want);
+    EXPECT_EQ(frame_.statuses, std::vector<std::string>{"line one  line two"});
   }
 }
 

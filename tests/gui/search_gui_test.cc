@@ -8,6 +8,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QLineEdit>
+#include <QStatusBar>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -56,9 +57,11 @@ class SearchGuiTest : public QObject {
  private slots:
   void initTestCase();
   void enterRunsTheTypedQuery();
+  void pagingKeysWorkFromTheQueryBox();
   void pageDownInTheTreeShowsTheNextPage();
   void nextRecordButtonInThePageMovesOneHit();
   void bookLineUnderAHitSelectsThatHit();
+  void simplifiedQueryFindsAndPaintsTraditionalText();
   void cleanupTestCase();
 
  private:
@@ -167,6 +170,32 @@ void SearchGuiTest::enterRunsTheTypedQuery() {
   QVERIFY(shot.save(QStringLiteral(TOMEVA_BINARY_DIR "/screenshots/search-result.png")));
 }
 
+// After Enter the focus stays in the query box: the paging keys work from there too.
+void SearchGuiTest::pagingKeysWorkFromTheQueryBox() {
+  QLineEdit* box = frame()->query_box();
+  box->setFocus();
+  const int total = doc()->results().current()->GetTotalCount();
+  const int last = (total - 1) / 10;
+  const struct {
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers;
+    int page;
+  } keys[] = {{Qt::Key_PageDown, {}, 1},
+              {Qt::Key_PageUp, {}, 0},
+              {Qt::Key_End, Qt::ControlModifier, last},
+              {Qt::Key_Home, Qt::ControlModifier, 0}};
+  for (const auto& k : keys) {
+    QTest::keyClick(box, k.key, k.modifiers);
+    QCOMPARE(doc()->cursor().page_index(), k.page);
+    // The last page is shown at its last hit, the others at their first.
+    QCOMPARE(doc()->cursor().record_index(), k.page == last ? total - 1 : k.page * 10);
+  }
+  // Home and End without Ctrl stay the box's own: the caret moves, the hits do not.
+  QTest::keyClick(box, Qt::Key_End);
+  QCOMPARE(box->cursorPosition(), box->text().size());
+  QCOMPARE(doc()->cursor().page_index(), 0);
+}
+
 void SearchGuiTest::pageDownInTheTreeShowsTheNextPage() {
   // The reader had scrolled down the first hit; the next one starts at its top. The padding
   // outside the body outlives the page's replacement, so that the next page is long enough to
@@ -228,6 +257,38 @@ void SearchGuiTest::bookLineUnderAHitSelectsThatHit() {
   const QString number = QStringLiteral("%1.").arg(11 + hit);
   QString page = WaitForPageText(view(), number);
   QVERIFY2(page.contains(number), qPrintable(page));
+}
+
+// The sample's odes are written in traditional characters; a reader types simplified. The
+// traditional text is found and painted, and the program says how it read the query.
+void SearchGuiTest::simplifiedQueryFindsAndPaintsTraditionalText() {
+  QLineEdit* box = frame()->query_box();
+  box->setFocus();
+  box->clear();
+  const QString query = QStringLiteral("宜尔子孙");
+  for (QChar c : query) QTest::sendKeyEvent(QTest::Click, box, Qt::Key_unknown, QString(c), {});
+  QTest::keyClick(box, Qt::Key_Return);
+  QVERIFY(doc()->results().current() != nullptr);
+  QVERIFY(doc()->results().current()->GetTotalCount() > 0);
+  WaitForPageText(view(), QStringLiteral("宜爾子孫"));
+  const QString marked = QStringLiteral(
+      "Array.from(document.querySelectorAll('font[color=white]')).map(f => f.textContent)"
+      ".join('')");
+  QTRY_VERIFY_WITH_TIMEOUT(RunJs(view(), marked).toString().contains(QStringLiteral("爾")),
+                           20000);
+  const QString marks = RunJs(view(), marked).toString();
+  for (QChar c : QStringLiteral("宜爾子孫")) QVERIFY2(marks.contains(c), qPrintable(marks));
+
+  QTreeWidgetItem* header = tree()->topLevelItem(0);
+  QVERIFY2(header->toolTip(0).startsWith(header->text(0)), qPrintable(header->toolTip(0)));
+  QVERIFY2(header->toolTip(0).contains(QStringLiteral("繁简通查")), qPrintable(header->toolTip(0)));
+  const QString status = frame()->statusBar()->currentMessage();
+  QVERIFY2(status.contains(QStringLiteral("表达式：")) && status.contains(QStringLiteral("繁简通查")),
+           qPrintable(status));
+
+  QDir().mkpath(QStringLiteral(TOMEVA_BINARY_DIR "/screenshots"));
+  QTest::qWait(300);
+  QVERIFY(frame()->grab().save(QStringLiteral(TOMEVA_BINARY_DIR "/screenshots/search-folded.png")));
 }
 
 void SearchGuiTest::cleanupTestCase() {

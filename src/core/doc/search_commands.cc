@@ -3,6 +3,7 @@
 // moves from the tree.
 #include <algorithm>
 
+#include "core/base/file_util.h"
 #include "core/base/texts.h"
 #include "core/doc/command_ids.h"
 #include "core/doc/tomeva_doc.h"
@@ -11,6 +12,18 @@
 
 namespace tomeva {
 namespace {
+
+// The lines of `text` on one line, two spaces apart.
+std::string OneLine(const std::string& text) {
+  std::string line;
+  for (size_t start = 0; start < text.size();) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    if (end > start) line += (line.empty() ? "" : "  ") + text.substr(start, end - start);
+    start = end + 1;
+  }
+  return line;
+}
 
 // The engine condition that keeps a search inside one book: its category as a quoted phrase.
 std::string BookFilter(const std::string& category) { return "f15:\"" + category + "\""; }
@@ -72,6 +85,8 @@ void CTomevaDoc::RunSearch() {
   } else {
     SetCurrentResult(search(""));
   }
+  // How the query was read, on one line: the reader sees which words, fields and phrases ran.
+  if (results_.current() != nullptr) frame_->ShowStatusText(OneLine(results_.current()->reading()));
 }
 
 void CTomevaDoc::ResetHitMarker() {
@@ -174,21 +189,35 @@ void CTomevaDoc::RenderSearchPage() {
   }
   // A PDF carries no page to paint. Its words are not marked either, as on every record page that
   // is a PDF; the highlighter is started without words for its check that a viewer is installed.
-  if (!page.is_pdf) PaintKeywords();
+  if (!page.is_pdf) {
+    std::string text = page.html;
+    if (!page.generated && !ReadWholeFile(page.location, &text)) text.clear();
+    PaintKeywords(text);
+  }
   if (page.is_pdf && highlighter_ != nullptr) {
     highlighter_->StartHighlight(settings_.pdf_viewer_path, page.location, "");
   }
   html_->HookPageButtons();
 }
 
-void CTomevaDoc::PaintKeywords() {
+void CTomevaDoc::PaintKeywords(const std::string& page_text) {
   SearchResults* current = results_.current();
   if (html_ == nullptr || current == nullptr) return;
   const std::vector<std::string>& keywords = current->keywords();
   const int n = std::min(static_cast<int>(keywords.size()), kPaintedKeywords);
-  // From the last painted keyword back to the first, as the marks are laid on the page.
+  // From the last painted keyword back to the first, as the marks are laid on the page; each in
+  // every form the page holds, since a traditional or full-width form is as much a hit.
   for (int k = n - 1; k >= 0; --k) {
-    html_->HighlightInPage(keywords[k], kKeywordColours[k], true);
+    for (const std::string& form : current->FormsIn(keywords[k], page_text)) {
+      html_->HighlightInPage(form, kKeywordColours[k], true);
+    }
+  }
+  // The words as typed, where they stand together, are laid over their marks last, in the first
+  // keyword's colour: the run reads as one mark, the words elsewhere keep theirs.
+  const std::string run = current->typed_run();
+  if (n == 0 || run.empty()) return;
+  for (const std::string& form : current->FormsIn(run, page_text)) {
+    html_->HighlightInPage(form, kKeywordColours[0], true);
   }
 }
 

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "core/engine/keyword_forms.h"
+
 namespace tomeva {
 namespace {
 
@@ -12,7 +14,15 @@ class EngineResults : public SearchResults {
 
   void Search(const std::string& query, const std::string& field, const std::string& condition) {
     results_.Search(query, field, condition);
+    reading_ = QueryReading(results_.index_paths(), results_.expression(),
+                            results_.default_field());
   }
+  std::vector<std::string> FormsIn(const std::string& keyword,
+                                   const std::string& text) const override {
+    return KeywordFormsIn(keyword, text);
+  }
+  const std::string& reading() const override { return reading_; }
+  std::string typed_run() const override { return TypedRunOf(reading_); }
   int GetTotalCount() const override { return results_.GetTotalCount(); }
   SearchHit GetHit(int n) override { return results_.GetHit(n); }
   const std::vector<std::string>& keywords() const override { return results_.keywords(); }
@@ -20,6 +30,7 @@ class EngineResults : public SearchResults {
 
  private:
   CResultSet results_;
+  std::string reading_;
 };
 
 }  // namespace

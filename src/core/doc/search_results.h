@@ -25,6 +25,19 @@ class SearchResults {
   virtual SearchHit GetHit(int n) = 0;
   // The words to mark in the pages, in the engine's order.
   virtual const std::vector<std::string>& keywords() const = 0;
+  // `keyword` and the other forms of it that `text` holds (traditional or simplified, full
+  // width), for the page's byte-exact marking. Results of no engine know no other forms.
+  virtual std::vector<std::string> FormsIn(const std::string& keyword,
+                                           const std::string& text) const {
+    return {keyword};
+  }
+  // How the engine read the query (GBK lines; see the engine's query reading); "" when unknown.
+  virtual const std::string& reading() const {
+    static const std::string none;
+    return none;
+  }
+  // The words as typed that the engine ranks first where they stand together; "" when none.
+  virtual std::string typed_run() const { return std::string(); }
   // Set when an index could not be searched (see CResultSet::failure): the count then says
   // nothing about whether the library holds the words. Results of no engine never fail.
   virtual const SearchFailure& failure() const {

@@ -72,7 +72,9 @@ class CTomevaDoc {
   void ShowBookResults(int position);
   // The pager cells and keys: moves the cursor and redraws while the current result has hits.
   bool MoveRecordCursor(CursorMove move);
-  void PaintKeywords();  // the current result's first keywords, and again after the next load
+  // The current result's first keywords in every form `page_text` holds (and the typed run in
+  // the first keyword's colour), now and again after the next load.
+  void PaintKeywords(const std::string& page_text);
 
   // What the user must be told once about the library as found (books left out, a catalogue that
   // does not load), GBK, in order; the call empties the list.

@@ -83,6 +83,8 @@ class IFrameControls {
   virtual void ShowAdvancedBar(bool show) = 0;
   // Runs a command after the present one has been handled.
   virtual void PostCommand(int id) = 0;
+  // Shows a line (GBK) in the status bar's message pane until the next message replaces it.
+  virtual void ShowStatusText(const std::string& text) {}
 };
 
 }  // namespace tomeva

@@ -52,6 +52,10 @@ TreeItemList BuildResultTree(const ResultTreeSource& source) {
   header.data = 0;
   header.image = header.selected_image = -1;
   header.expanded = true;
+  // The pane is often narrower than the header: its whole text, and how the query was read, are
+  // a pointer's rest away.
+  header.tooltip = header.label;
+  if (!source.reading.empty()) header.tooltip += "\n" + source.reading;
   items.push_back(header);
 
   for (int i = first; i < last; ++i) {

@@ -27,6 +27,9 @@ struct ResultTreeSource {
   std::function<std::string(int category)> book_name;
   int page_index = 0;
   int record_index = 0;
+  // How the engine read the query (GBK lines); shown with the header's whole text when the
+  // pointer rests on the header.
+  std::string reading;
 };
 
 // What the tree widget is to do.
@@ -57,8 +60,6 @@ class ResultTree {
   // Update applied to the items shown: a rebuild replaces them; otherwise only the selection
   // moves, to the header's child at the update's position. Returns the items to show.
   const TreeItemList& Show(const ResultTreeSource& source);
-  // True when the items shown have a selected one: the tree selects the cursor's hit itself,
-  // without reporting it, so this is what "a hit is selected" means in the tree.
   // The data word that item `item` of the items shown stands for: its own `data`, except for the
   // book line under a hit (data 0), which stands for that hit. `data` when `item` is not shown.
   long long HitDataOf(int item, long long data) const {
@@ -66,6 +67,8 @@ class ResultTree {
     const int parent = items_[item].parent;
     return parent >= 0 && items_[parent].parent >= 0 ? items_[parent].data : data;
   }
+  // True when the items shown have a selected one: the tree selects the cursor's hit itself,
+  // without reporting it, so this is what "a hit is selected" means in the tree.
   bool HasSelectedItem() const {
     for (const TreeItem& item : items_) {
       if (item.selected) return true;

@@ -18,6 +18,7 @@ struct TreeItem {
   int selected_image = 0;   // image index when selected
   bool expanded = false;    // shown opened
   bool selected = false;    // the selected item (at most one)
+  std::string tooltip;      // GBK text shown while the pointer rests on the item; "" = none
 };
 
 using TreeItemList = std::vector<TreeItem>;

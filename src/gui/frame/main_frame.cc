@@ -156,6 +156,7 @@ void CMainFrame::BuildQueryBar() {
   auto [status, tip] = SplitTip(TextUtf8(kTextQueryBoxTip));
   query_box_->setStatusTip(status);
   query_box_->setToolTip(tip);
+  query_box_->installEventFilter(this);
   query_bar_->addWidget(query_box_);
 
   command_toolbar_ = new QToolBar(query_bar_);
@@ -423,6 +424,23 @@ void CMainFrame::ShowAdvancedBar(bool show) { advanced_bar_->setVisible(show); }
 
 void CMainFrame::PostCommand(int id) {
   QMetaObject::invokeMethod(this, [this, id] { RouteCommand(id); }, Qt::QueuedConnection);
+}
+
+void CMainFrame::ShowStatusText(const std::string& text) {
+  statusBar()->showMessage(FromGbk(text));
+}
+
+bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == query_box_ && event->type() == QEvent::KeyPress && tree_view() != nullptr) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const bool ctrl = key->modifiers() & Qt::ControlModifier;
+    int tree_key = 0;
+    if (key->key() == Qt::Key_PageUp || key->key() == Qt::Key_PageDown) tree_key = key->key();
+    if (ctrl && (key->key() == Qt::Key_Home || key->key() == Qt::Key_End)) tree_key = key->key();
+    // Outside search mode the tree takes no paging key, and the box keeps its own.
+    if (tree_key != 0 && tree_view()->OnTreeKey(tree_key)) return true;
+  }
+  return QMainWindow::eventFilter(watched, event);
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {

@@ -85,6 +85,7 @@ class CMainFrame : public QMainWindow, public IFrameControls {
   void SetFieldText(const std::string& text) override;
   void ShowAdvancedBar(bool show) override;
   void PostCommand(int id) override;
+  void ShowStatusText(const std::string& text) override;
 
   QAction* action(int id) const;
   QLineEdit* query_box() const { return query_box_; }
@@ -104,6 +105,9 @@ class CMainFrame : public QMainWindow, public IFrameControls {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  // The query box's paging keys (Page Up/Down, Ctrl+Home/End) page through the hits as in the
+  // tree, so that the reader need not leave the box after a search.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   QAction* MakeAction(int id);

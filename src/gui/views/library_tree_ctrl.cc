@@ -16,7 +16,8 @@ constexpr int kHandleRole = Qt::UserRole;
 bool SameShape(const TreeItemList& a, const TreeItemList& b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
-    if (a[i].label != b[i].label || a[i].data != b[i].data || a[i].parent != b[i].parent) {
+    if (a[i].label != b[i].label || a[i].data != b[i].data || a[i].parent != b[i].parent ||
+        a[i].tooltip != b[i].tooltip) {
       return false;
     }
   }
@@ -82,6 +83,7 @@ void CLibraryTreeCtrl::SetItems(const TreeItemList& items) {
     QTreeWidgetItem* parent = ItemOf(item.parent);
     auto* w = parent != nullptr ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(this);
     w->setText(0, FromGbk(item.label));
+    if (!item.tooltip.empty()) w->setToolTip(0, FromGbk(item.tooltip));
     w->setData(0, kHandleRole, static_cast<int>(i));
     made_.push_back(w);
   }

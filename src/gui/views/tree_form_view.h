@@ -47,6 +47,10 @@ class CTreeFormView : public QWidget, public ITreeView {
   CBookListCtrl* book_list() const { return books_; }
   CSplitterBar* splitter_bar() const { return bar_; }
   bool book_list_shown() const { return book_list_shown_; }
+  // A key of the tree's in search mode (the paging keys, Up, Down), which moves the cursor and is
+  // taken whatever it is; false in the library, where the tree handles its keys itself. The
+  // query box hands its paging keys here too.
+  bool OnTreeKey(int key);
   // Messages are shown in a modal box; tests record them instead.
   void set_message_sink(std::function<void(const QString&)> sink) { message_sink_ = sink; }
 
@@ -55,7 +59,6 @@ class CTreeFormView : public QWidget, public ITreeView {
 
  private:
   void LayOut();
-  bool OnTreeKey(int key);
   void OnPagerCell(int cell);
   void RefreshCommands();
 

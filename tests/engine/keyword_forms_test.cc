@@ -1,0 +1,122 @@
+#include "core/engine/keyword_forms.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "core/base/gbk.h"
+#include "kms/kms.h"
+#include "support/temp_dir.h"
+
+namespace tomeva {
+namespace {
+
+std::string G(const std::string& utf8) { return Utf8ToGbk(utf8); }
+
+std::vector<std::string> Utf8(const std::vector<std::string>& gbk) {
+  std::vector<std::string> out;
+  for (const std::string& s : gbk) out.push_back(GbkToUtf8(s));
+  return out;
+}
+
+TEST(KeywordFormsTest, EveryFormThePageHoldsAfterTheKeywordItself) {
+  const struct {
+    const char* keyword;
+    const char* text;
+    std::vector<std::string> forms;
+  } cases[] = {
+      {"宜尔子孙", "<p>宜爾子孫，宜尔子孙。</p>", {"宜尔子孙", "宜爾子孫"}},
+      {"宜爾子孫", "<p>宜尔子孙</p>", {"宜爾子孫", "宜尔子孙"}},
+      // Split by mark-up: the page's text holds it whole.
+      {"明月", "<b>明</b>月 <i>明</i><u>月</u>", {"明月"}},
+      {"长安", "<b>長</b>安", {"长安", "長安"}},
+      // Full width and letter case: one form per spelling the page's marking tells apart.
+      {"abc", "ＡＢＣ abc ABC Ａbc", {"abc", "ＡＢＣ", "Ａbc"}},
+      {"图①", "图① 圖① 图②", {"图①", "圖①"}},
+      {"门", "<門>", {"门"}},  // inside a tag: not text
+      {"无此", "别的文字", {"无此"}},
+      {"", "文字", {}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Utf8(KeywordFormsIn(G(c.keyword), G(c.text))), c.forms) << c.keyword << " in "
+                                                                        << c.text;
+  }
+}
+
+// Texts made of runs in random simplified and traditional forms among other words: the forms
+// found are exactly the spellings put in, wherever they stand, whatever surrounds them.
+TEST(KeywordFormsTest, FindsExactlyTheSpellingsPutIntoRandomTexts) {
+  // Each character with its other form.
+  const std::vector<std::pair<std::string, std::string>> pairs = {
+      {"国", "國"}, {"书", "書"}, {"门", "門"}, {"长", "長"}, {"孙", "孫"}, {"尔", "爾"}};
+  const std::vector<std::string> filler = {"春", "江", "花", "月", "夜", "，", "<b>", "</b>", "a"};
+  std::mt19937 random(20261208);
+  for (int round = 0; round < 200; ++round) {
+    // A keyword of two or three of the characters, in simplified form.
+    std::vector<int> chars;
+    const int length = 2 + static_cast<int>(random() % 2);
+    for (int i = 0; i < length; ++i) chars.push_back(static_cast<int>(random() % pairs.size()));
+    std::string keyword;
+    for (int c : chars) keyword += pairs[c].first;
+    std::string text;
+    std::set<std::string> put;
+    const int runs = static_cast<int>(random() % 4);
+    for (int r = 0; r < runs; ++r) {
+      for (int f = static_cast<int>(random() % 3); f > 0; --f) text += filler[random() % 9];
+      std::string spelling;
+      for (int c : chars) spelling += random() % 2 ? pairs[c].second : pairs[c].first;
+      text += spelling;
+      put.insert(spelling);
+    }
+    text += filler[random() % 5];
+    const std::vector<std::string> forms = KeywordFormsIn(G(keyword), G(text));
+    ASSERT_FALSE(forms.empty());
+    EXPECT_EQ(GbkToUtf8(forms[0]), keyword);
+    std::set<std::string> found(forms.begin() + 1, forms.end());
+    put.erase(keyword);
+    std::set<std::string> want;
+    for (const std::string& s : put) want.insert(G(s));
+    EXPECT_EQ(found, want) << text;
+    EXPECT_EQ(forms.size(), found.size() + 1) << "a form listed twice in " << text;
+  }
+}
+
+TEST(TypedRunTest, IsTheQuotedRunOfTheFirstLine) {
+  const struct {
+    const char* reading;
+    const char* run;
+  } cases[] = {
+      {"表达式：content:白 AND content:日\n优先：content:\"白日依山\"\n", "白日依山"},
+      {"优先：content:\"python 编程\"", "python 编程"},
+      {"表达式：content:\"明月\"\n短语：content:\"明月\"\n", ""},
+      {"优先：没有引号", ""},
+      {"", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(GbkToUtf8(TypedRunOf(G(c.reading))), c.run) << c.reading;
+}
+
+// The reading comes from the first index; without one, or from one that cannot be opened, there
+// is none (and no crash).
+TEST(QueryReadingTest, TellsTheWordsOfTheFirstIndexAndNothingWithoutOne) {
+  testing::TempDir dir;
+  const std::string index = dir / "index";
+  KMS_Init();
+  ASSERT_EQ(KMS_Open(index.c_str(), 1), 0);
+  KmsDocument* doc = KMS_New_Document();
+  ASSERT_EQ(KMS_Add_Field(doc, "content", G("宜爾子孫").c_str(), "GBK", 1, 1, 1), 0);
+  ASSERT_EQ(KMS_Insert_Document(index.c_str(), doc), 0);
+  KMS_Free_Document(doc);
+  ASSERT_EQ(KMS_Close(index.c_str()), 0);
+
+  const std::string reading = GbkToUtf8(QueryReading({index}, G("content:宜尔子孙"), "content"));
+  EXPECT_NE(reading.find("表达式："), std::string::npos) << reading;
+  EXPECT_NE(reading.find("繁简通查"), std::string::npos) << reading;
+  EXPECT_EQ(QueryReading({}, "x", "content"), "");
+  EXPECT_EQ(QueryReading({dir / "no-index-here/x"}, "x", "content"), "");
+}
+
+}  // namespace
+}  // namespace tomeva
