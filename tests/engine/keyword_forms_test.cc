@@ -84,6 +84,23 @@ TEST(KeywordFormsTest, FindsExactlyTheSpellingsPutIntoRandomTexts) {
   }
 }
 
+// The PDF's keyword string widened over its text copy: plain text, so "<" is a character.
+TEST(KeywordFormsTest, WidenKeywordsAddsTheFormsOfTheTextCopy) {
+  const struct {
+    const char* keywords;
+    const char* text;
+    const char* widened;
+  } cases[] = {
+      {"宜尔 子孙", "宜爾子孫，振振兮", "宜尔 宜爾 子孙 子孫"},
+      {"门", "<門>", "门 門"},
+      {"明月", "床前明月光", "明月"},
+      {"", "文字", ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(GbkToUtf8(WidenKeywords(G(c.keywords), G(c.text))), c.widened) << c.keywords;
+  }
+}
+
 TEST(TypedRunTest, IsTheQuotedRunOfTheFirstLine) {
   const struct {
     const char* reading;

@@ -200,6 +200,22 @@ TEST_F(PdfHighlighterTest, WorkerSendsOnceTheDocumentIsShown) {
   EXPECT_TRUE(told_.empty());
 }
 
+// The worker's expander sees the keyword string and the text copy, and what it gives is matched:
+// here "中国" widened with "人民" marks both words' four characters.
+TEST_F(PdfHighlighterTest, WorkerMatchesTheKeywordsAsTheExpanderWidensThem) {
+  PdfHighlighter highlighter(&platform_, nullptr, Tell(), {std::chrono::milliseconds(1), 10});
+  std::vector<std::string> seen;
+  highlighter.set_keyword_expander([&seen](const std::string& keywords, std::string_view text) {
+    seen = {GbkToUtf8(keywords), GbkToUtf8(std::string(text))};
+    return keywords + " " + Utf8ToGbk("人民");
+  });
+  EXPECT_TRUE(highlighter.StartHighlight(dir_ / "viewer", dir_ / "whole.pdf", Utf8ToGbk("中国")));
+  highlighter.WaitForWorkers();
+  EXPECT_EQ(seen, (std::vector<std::string>{"中国", "中国和人民"}));
+  ASSERT_EQ(platform_.executes.size(), 1u);
+  EXPECT_EQ(platform_.executes[0].data.size(), 4u + 4 * 8);
+}
+
 TEST_F(PdfHighlighterTest, NothingIsSentWithoutKeywordsViewerOrShownDocument) {
   struct Case {
     const char* name;

@@ -49,39 +49,72 @@ bool Fold(const std::string& text, std::string* folded, std::vector<int>* offset
   return offsets == nullptr || offsets->size() == folded->size() + 1;
 }
 
-}  // namespace
-
-std::vector<std::string> KeywordFormsIn(std::string_view keyword, std::string_view text) {
-  if (keyword.empty()) return {};
-  const std::string key(keyword);
-  // The engine folds up to a NUL byte; a record never holds one, but a page file might.
-  const std::string plain = WithoutTags(text.substr(0, text.find('\0')));
-  std::string folded_key, folded_text;
+// A text (without its mark-up, for a page), folded by the engine, with the map back.
+struct FoldedText {
+  std::string plain;
+  std::string folded;
   std::vector<int> offsets;
-  if (!Fold(key, &folded_key, nullptr) || folded_key.empty() ||
-      !Fold(plain, &folded_text, &offsets)) {
-    return {key};
-  }
+  bool ok = false;
+};
+
+FoldedText FoldText(std::string_view text, bool markup) {
+  FoldedText page;
+  // The engine folds up to a NUL byte; a record never holds one, but a page file might.
+  text = text.substr(0, text.find('\0'));
+  page.plain = markup ? WithoutTags(text) : std::string(text);
+  page.ok = Fold(page.plain, &page.folded, &page.offsets);
+  return page;
+}
+
+std::vector<std::string> FormsOn(const FoldedText& page, const std::string& key) {
+  if (key.empty()) return {};
+  std::string folded_key;
+  if (!page.ok || !Fold(key, &folded_key, nullptr) || folded_key.empty()) return {key};
   // The keyword itself comes first, as the pages always marked it; a form that differs from one
   // already listed only in the case of its letters is left out, since the page's marking
   // ignores that case.
   std::vector<std::string> forms = {key};
   std::vector<std::string> seen = {ToLowerAscii(key)};
-  auto add = [&](std::string form) {
+  for (size_t at = MbFind(page.folded, folded_key, 0); at != std::string::npos;
+       at = MbFind(page.folded, folded_key, at + folded_key.size())) {
+    const size_t begin = static_cast<size_t>(page.offsets[at]);
+    const size_t end = static_cast<size_t>(page.offsets[at + folded_key.size()]);
+    if (begin >= end || end > page.plain.size()) continue;
+    // The page marks text, which holds the form without the mark-up that may split it.
+    std::string form = page.plain.substr(begin, end - begin);
     std::string lower = ToLowerAscii(form);
-    if (std::find(seen.begin(), seen.end(), lower) != seen.end()) return;
+    if (std::find(seen.begin(), seen.end(), lower) != seen.end()) continue;
     seen.push_back(std::move(lower));
     forms.push_back(std::move(form));
-  };
-  for (size_t at = MbFind(folded_text, folded_key, 0); at != std::string::npos;
-       at = MbFind(folded_text, folded_key, at + folded_key.size())) {
-    const size_t begin = static_cast<size_t>(offsets[at]);
-    const size_t end = static_cast<size_t>(offsets[at + folded_key.size()]);
-    if (begin >= end || end > plain.size()) continue;
-    // The page marks text, which holds the form without the mark-up that may split it.
-    add(plain.substr(begin, end - begin));
   }
   return forms;
+}
+
+}  // namespace
+
+std::vector<std::string> KeywordFormsIn(std::string_view keyword, std::string_view text) {
+  if (keyword.empty()) return {};
+  return FormsOn(FoldText(text, /*markup=*/true), std::string(keyword));
+}
+
+std::string WidenKeywords(const std::string& keywords, std::string_view text) {
+  std::vector<std::string> words;
+  for (size_t start = 0; start < keywords.size();) {
+    size_t end = keywords.find(' ', start);
+    if (end == std::string::npos) end = keywords.size();
+    if (end > start) words.push_back(keywords.substr(start, end - start));
+    start = end + 1;
+  }
+  if (words.empty()) return keywords;
+  // Folded once for all the words: a text copy may run to megabytes.
+  const FoldedText page = FoldText(text, /*markup=*/false);
+  std::string widened;
+  for (const std::string& word : words) {
+    for (const std::string& form : FormsOn(page, word)) {
+      widened += (widened.empty() ? "" : " ") + form;
+    }
+  }
+  return widened;
 }
 
 std::string QueryReading(const std::vector<std::string>& index_paths, std::string_view expression,

@@ -20,6 +20,11 @@ namespace tomeva {
 // "明月". Empty for an empty keyword; just `keyword` when the engine cannot fold.
 std::vector<std::string> KeywordFormsIn(std::string_view keyword, std::string_view text);
 
+// `keywords` (apart by single spaces) with, after each, the other forms of it that the plain text
+// `text` holds, apart by spaces: the keyword string for the PDF highlight, widened over the PDF's
+// text copy.
+std::string WidenKeywords(const std::string& keywords, std::string_view text);
+
 // How the first index of `index_paths` reads `expression` with `default_field`: the engine's
 // lines (表达式, 字段, 短语, 优先, 繁简通查, ...). "" when there is no index or it cannot be
 // opened.

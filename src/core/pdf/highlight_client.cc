@@ -83,13 +83,13 @@ PdfHighlightData ComputeHighlightData(std::string_view text, std::string_view ke
 
 bool PrepareHighlight(const std::string& pdf_path, const std::string& keywords,
                       const HighlightMessageSink& tell, PdfHighlightData* data,
-                      HighlightOutcome* outcome) {
+                      HighlightOutcome* outcome, const KeywordExpander& expand) {
   std::string text;
   if (!ReadWholeFile(PdfCompanionPath(pdf_path, "txt"), &text)) {
     *outcome = HighlightOutcome::kNoText;
     return false;
   }
-  *data = ComputeHighlightData(text, keywords);
+  *data = ComputeHighlightData(text, expand ? expand(keywords, text) : keywords);
   if (data->matches == 0) {
     *outcome = HighlightOutcome::kNoMatch;
     return false;
@@ -110,10 +110,11 @@ bool PrepareHighlight(const std::string& pdf_path, const std::string& keywords,
 }
 
 HighlightOutcome HighlightInViewer(Platform& platform, const std::string& pdf_path,
-                                   const std::string& keywords, const HighlightMessageSink& tell) {
+                                   const std::string& keywords, const HighlightMessageSink& tell,
+                                   const KeywordExpander& expand) {
   PdfHighlightData data;
   HighlightOutcome outcome = HighlightOutcome::kNoText;
-  if (!PrepareHighlight(pdf_path, keywords, tell, &data, &outcome)) return outcome;
+  if (!PrepareHighlight(pdf_path, keywords, tell, &data, &outcome, expand)) return outcome;
   switch (platform.DdeExecute(kHighlightService, kHighlightTopic, data.ExecuteData(),
                               kHighlightTimeoutMs)) {
     case DdeResult::kDone:
@@ -169,7 +170,7 @@ void PdfHighlighter::Run(const std::string& pdf_path, const std::string& keyword
     if (stop_.wait_for(lock, wait_.poll, [this] { return stopping_; })) return;
   }
   if (!shown || keywords.empty() || platform_ == nullptr) return;
-  HighlightInViewer(*platform_, pdf_path, keywords, tell_);
+  HighlightInViewer(*platform_, pdf_path, keywords, tell_, expand_);
 }
 
 void PdfHighlighter::JoinFinished() {

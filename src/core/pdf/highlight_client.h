@@ -72,13 +72,20 @@ enum class HighlightOutcome {
 // message over to the user-interface thread, never show it there and then.
 using HighlightMessageSink = std::function<void(const std::string& message)>;
 
+// Widens a keyword string (keywords apart by spaces) with the other forms of each keyword that
+// the text copy holds (traditional or simplified, full width), so that the viewer marks every
+// form the PDF shows. Called on the highlight worker; must be safe on any thread.
+using KeywordExpander =
+    std::function<std::string(const std::string& keywords, std::string_view text)>;
+
 // HighlightInViewer's steps before the conversation: reads the text copy beside `pdf_path`,
 // matches `keywords` and writes the position file. True when `*data` is ready to be sent;
 // otherwise `*outcome` says why not (kNoText, kNoMatch, or kPositionFileFailed, which is told
-// through `tell`, may be null). Any thread.
+// through `tell`, may be null). The keywords are first widened by `expand` when it is set. Any
+// thread.
 bool PrepareHighlight(const std::string& pdf_path, const std::string& keywords,
                       const HighlightMessageSink& tell, PdfHighlightData* data,
-                      HighlightOutcome* outcome);
+                      HighlightOutcome* outcome, const KeywordExpander& expand = nullptr);
 
 // Highlights `keywords` in the viewer showing `pdf_path`: reads the text copy, writes the
 // position file (replaced atomically) and sends the execute data through `platform`. A position
@@ -86,7 +93,8 @@ bool PrepareHighlight(const std::string& pdf_path, const std::string& keywords,
 // be null); a refused or unanswered transaction is only returned, since the plug-in keeps no
 // reply worth showing. Any thread.
 HighlightOutcome HighlightInViewer(Platform& platform, const std::string& pdf_path,
-                                   const std::string& keywords, const HighlightMessageSink& tell);
+                                   const std::string& keywords, const HighlightMessageSink& tell,
+                                   const KeywordExpander& expand = nullptr);
 
 // Starts and owns the highlight workers, one per opened PDF. Workers are joined, not detached: a
 // worker uses the platform and the callbacks, which must not be destroyed under it, so the
@@ -120,6 +128,9 @@ class PdfHighlighter {
 
   // Waits until every worker started so far has ended (their documents shown or given up).
   void WaitForWorkers();
+  // The expander the workers widen their keywords with (none: the keywords as given). Set it
+  // before the first StartHighlight: the workers read it without a lock.
+  void set_keyword_expander(KeywordExpander expand) { expand_ = std::move(expand); }
 
  private:
   struct Worker {
@@ -133,6 +144,7 @@ class PdfHighlighter {
   DocumentShown shown_;
   HighlightMessageSink tell_;
   Wait wait_;
+  KeywordExpander expand_;
   std::mutex mutex_;
   std::condition_variable stop_;
   bool stopping_ = false;

@@ -17,6 +17,7 @@
 #include "core/base/texts.h"
 #include "core/doc/search_results.h"
 #include "core/doc/tomeva_doc.h"
+#include "core/engine/keyword_forms.h"
 #include "core/import/book_import.h"
 #include "core/pdf/highlight_client.h"
 #include "core/settings/settings.h"
@@ -159,6 +160,8 @@ void CTomevaApp::AttachPdfViewer() {
   wait.poll = std::chrono::milliseconds(100);
   wait.max_polls = 300;
   highlighter_ = std::make_unique<PdfHighlighter>(platform_.get(), shown, tell, wait);
+  // The PDF is marked in every form of the words its text copy holds, as the pages are.
+  highlighter_->set_keyword_expander(&WidenKeywords);
   doc_->AttachHighlighter(highlighter_.get());
 }
 
