@@ -206,6 +206,8 @@ void DesktopGuiTest::aboutBoxShowsTheWholeTitle() {
     window_title = box->windowTitle();
     width = box->width();
     if (QAbstractButton* ok = box->button(QMessageBox::Ok)) ok_text = ok->text();
+    QDir().mkpath(QStringLiteral(TOMEVA_BINARY_DIR "/screenshots"));
+    box->grab().save(QStringLiteral(TOMEVA_BINARY_DIR "/screenshots/about-box.png"));
     box->accept();
   });
   frame()->RouteCommand(kCmdAbout);
