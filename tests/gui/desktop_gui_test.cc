@@ -133,6 +133,9 @@ class DesktopGuiTest : public QObject {
   void pageSetupIsKeptForTheNextPrint();
   void printOfAShownPdfHasAllItsPages();
   void aPrintThatCannotBeWrittenIsTold();
+  void pdfPrintFailuresNameTheFile();
+  void onePrintAtATime();
+  void companionProgramsRefuseAMissingArgument();
   void cleanupTestCase();
 
  private:
@@ -461,6 +464,79 @@ void DesktopGuiTest::aPrintThatCannotBeWrittenIsTold() {
   QVERIFY(frame()->action(kCmdPrint)->isEnabled());
   QVERIFY(PrintTo(Temp("after-failure.pdf")));
   QCOMPARE(messages_.size(), 2);
+}
+
+void DesktopGuiTest::pdfPrintFailuresNameTheFile() {
+  const QString broken = Temp("broken.pdf");
+  QFile file(broken);
+  QVERIFY(file.open(QIODevice::WriteOnly));
+  QVERIFY(file.write("%PDF-1.4 this is not a PDF\n") > 0);
+  file.close();
+  const QString good = sample_ + "/pdf/unembedded.pdf";
+  const struct {
+    const char* name;
+    QString pdf;
+    QString output;
+    QString named;  // what the message must name
+  } cases[] = {
+      {"damaged PDF", broken, Temp("out1.pdf"), broken},
+      {"missing PDF", Temp("none.pdf"), Temp("out2.pdf"), Temp("none.pdf")},
+      {"output cannot be written", good, Temp("none/out3.pdf"), Temp("none/out3.pdf")},
+  };
+  for (const auto& c : cases) {
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(c.output);
+    QString failure;
+    QVERIFY2(!CTomevaView::PrintPdfFile(c.pdf, &printer, &failure), c.name);
+    QVERIFY2(failure.contains(c.named), qPrintable(failure));
+  }
+  // The same printer and a readable PDF: one page printed.
+  QPrinter printer(QPrinter::HighResolution);
+  printer.setOutputFormat(QPrinter::PdfFormat);
+  printer.setOutputFileName(Temp("out4.pdf"));
+  QString failure;
+  QVERIFY2(CTomevaView::PrintPdfFile(good, &printer, &failure), qPrintable(failure));
+  QPdfDocument printed;
+  QCOMPARE(printed.load(Temp("out4.pdf")), QPdfDocument::Error::None);
+  QCOMPARE(printed.pageCount(), 1);
+}
+
+void DesktopGuiTest::onePrintAtATime() {
+  QVERIFY(view()->ShownPdfFile().isEmpty());
+  QVERIFY(view()->CanPrint());
+  QPrinter printer(QPrinter::HighResolution);
+  printer.setOutputFormat(QPrinter::PdfFormat);
+  printer.setOutputFileName(Temp("first.pdf"));
+  QSignalSpy done(view(), &CTomevaView::printDone);
+  view()->Print(&printer);
+  QVERIFY(!view()->CanPrint());
+  // A second print while the first is under way is refused and told, the first goes on.
+  view()->Print(&printer);
+  QTRY_COMPARE_WITH_TIMEOUT(done.count(), 2, kTimeoutMs);
+  int refused = 0, printed = 0;
+  for (const QList<QVariant>& signal : done) {
+    if (signal.at(0).toBool()) {
+      ++printed;
+    } else {
+      ++refused;
+      QCOMPARE(signal.at(1).toString(), U("上一个打印任务尚未完成。"));
+    }
+  }
+  QCOMPARE(printed, 1);
+  QCOMPARE(refused, 1);
+  QVERIFY(QFileInfo(Temp("first.pdf")).size() > 0);
+  QVERIFY(view()->CanPrint());
+}
+
+void DesktopGuiTest::companionProgramsRefuseAMissingArgument() {
+  for (const char* program : {"/tomeva-help", "/tomeva-browser"}) {
+    QProcess process;
+    process.start(QCoreApplication::applicationDirPath() + QString::fromLatin1(program), {});
+    QVERIFY2(process.waitForFinished(kTimeoutMs), program);
+    QCOMPARE(process.exitCode(), 2);
+    QVERIFY2(process.readAllStandardError().contains("usage:"), program);
+  }
 }
 
 void DesktopGuiTest::cleanupTestCase() { app_.reset(); }
