@@ -186,6 +186,10 @@ void DesktopGuiTest::initTestCase() {
 }
 
 void DesktopGuiTest::qtTextsAreChinese() {
+  // Without the catalogues Qt's texts stay English, and the file looked for is named.
+  QString missing;
+  QVERIFY(!InstallQtChineseFrom(Temp("no-translations"), &missing));
+  QCOMPARE(missing, Temp("no-translations") + QStringLiteral("/qtbase_zh_CN.qm"));
   QMessageBox box(QMessageBox::Information, QStringLiteral("t"), QStringLiteral("x"),
                   QMessageBox::Ok | QMessageBox::Cancel);
   QCOMPARE(box.button(QMessageBox::Ok)->text(), U("确定"));

@@ -8,13 +8,16 @@
 namespace tomeva::gui {
 
 bool InstallQtChinese(QString* missing) {
+  return InstallQtChineseFrom(QLibraryInfo::path(QLibraryInfo::TranslationsPath), missing);
+}
+
+bool InstallQtChineseFrom(const QString& folder, QString* missing) {
   QCoreApplication* app = QCoreApplication::instance();
   if (app == nullptr) return false;
   // The program's own texts are Chinese whatever the desktop's language: Qt's must match them,
   // and numbers and dates in Qt's dialogs follow too.
   const QLocale chinese(QLocale::Chinese, QLocale::China);
   QLocale::setDefault(chinese);
-  const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
   bool base_loaded = false;
   for (const char* catalogue : {"qtbase", "qtwebengine"}) {
     auto* translator = new QTranslator(app);

@@ -16,6 +16,8 @@ namespace tomeva::gui {
 // Qt's translations is missing): Qt's texts then stay English, and `*missing`, if given, names
 // the file that was looked for.
 bool InstallQtChinese(QString* missing = nullptr);
+// The same with the catalogues looked for in `folder`.
+bool InstallQtChineseFrom(const QString& folder, QString* missing = nullptr);
 
 }  // namespace tomeva::gui
 
