@@ -11,11 +11,13 @@
 
 #include "core/base/gbk.h"
 #include "core/base/texts.h"
+#include "core/platform/command_line.h"
 
 namespace tomeva {
 namespace {
 
-constexpr char kAppDir[] = "/opt/lib ray/";
+// Spaces and a quote: the updater's path is quoted on its command line.
+constexpr char kAppDir[] = "/opt/lib \"ray\"/";
 
 // Records every call as one line; downloads answer from `download_results` (then true).
 class FakeServices : public UpdateServices {
@@ -32,8 +34,13 @@ class FakeServices : public UpdateServices {
     return ok;
   }
   void ShowMessage(const std::string& text) override { calls.push_back("message " + text); }
+  // The command line is recorded as the words it is split into: the program's path must come
+  // back as one word, whatever its spaces and quotes.
   int Wait(const std::string& command_line, int show, uint32_t timeout_seconds) override {
-    calls.push_back("wait " + command_line + " " + std::to_string(show) + " " +
+    std::vector<std::string> words;
+    std::string line = SplitCommandLine(command_line, &words) ? "" : "(unbalanced)";
+    for (const std::string& word : words) line += "[" + word + "]";
+    calls.push_back("wait " + line + " " + std::to_string(show) + " " +
                     std::to_string(timeout_seconds));
     return 1;
   }
@@ -58,7 +65,7 @@ std::vector<std::string> UpdateCalls(const std::string& url, const std::string& 
   const std::string target = std::string(kAppDir) + name;
   for (int i = 0; i <= failed_downloads; ++i) calls.push_back("download " + url + " -> " + target);
   calls.push_back("message " + Text(kTextNewVersionRestart));
-  calls.push_back("wait \"" + target + "\" 1 3");
+  calls.push_back("wait [" + target + "] 1 3");
   calls.push_back("exit 0");
   return calls;
 }
@@ -136,7 +143,7 @@ TEST(CheckForUpdateTest, RefusedUpdaterNamesNeverDownload) {
       "",          ".",          "..",           "..\\System.xml", "a\\b.sh",
       "System.xml", "SYSTEM.XML", "bookconfig.xml", "ContactInfo.xml", "searchresultconfig.xml",
       "home.htm",  "Tomeva.htm", "Tomeva.chm",   "VazeZududi.api", "SearchDB",
-      "Update",    "tomeva",     "TOMEVA-HELP",  "tomeva-browser", "a\"b.sh",
+      "Update",    "tomeva",     "TOMEVA-HELP",  "tomeva-browser",
       "a\tb.sh",   "a\rb",       "a\x7f",        "version.xml",    "Help",
   };
   for (const std::string& name : refused) {
@@ -151,7 +158,8 @@ TEST(CheckForUpdateTest, RefusedUpdaterNamesNeverDownload) {
   // A second byte 0x5C of a Chinese character is not a separator; look-alikes of own files are
   // other files.
   for (const std::string& name : {Utf8ToGbk("乗更新.sh"), std::string("System.xml.sh"),
-                                  std::string("tomeva2"), std::string("setup.exe")}) {
+                                  std::string("tomeva2"), std::string("setup.exe"),
+                                  std::string("a\"b$c.sh")}) {
     SCOPED_TRACE("name: " + name);
     EXPECT_TRUE(IsAcceptableUpdaterName(name));
   }

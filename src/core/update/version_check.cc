@@ -4,6 +4,7 @@
 
 #include "core/base/file_util.h"
 #include "core/base/texts.h"
+#include "core/platform/command_line.h"
 #include "core/xml/xml_document.h"
 
 namespace tomeva {
@@ -61,7 +62,7 @@ bool IsAcceptableUpdaterName(std::string_view name) {
   if (LastSeparator(name) != std::string_view::npos) return false;
   for (char c : name) {
     const unsigned char byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7f || c == '"') return false;
+    if (byte < 0x20 || byte == 0x7f) return false;
   }
   for (std::string_view own : kInstallationNames) {
     if (EqualsIgnoringAsciiCase(name, own)) return false;
@@ -97,12 +98,10 @@ bool CheckForUpdate(Registry& registry, const std::string& app_dir,
     const std::string name = file_url.substr(slash + 1);
     if (!IsAcceptableUpdaterName(name)) continue;
     const std::string target = app_dir + name;
-    // The updater's command line quotes the path; a folder name with a quote cannot be quoted.
-    if (target.find('"') != std::string::npos) continue;
     if (!services.DownloadToFile(file_url, target)) continue;
     services.ShowMessage(Text(kTextNewVersionRestart));
-    // Quoted: the installation folder may hold spaces.
-    services.Wait("\"" + target + "\"", 1, kUpdaterWaitSeconds);
+    // Quoted: the installation folder may hold spaces, quotes or "$".
+    services.Wait(QuoteArgument(target), 1, kUpdaterWaitSeconds);
     services.ExitProcess(0);
     return false;
   }

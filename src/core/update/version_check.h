@@ -51,10 +51,9 @@ class UpdateServices {
 
 // Whether `name`, the part of the updater's address after its last "/", may be written into the
 // installation folder. Refused: an empty name, "." and "..", a name holding a "\" (which the file
-// helpers would take as a folder separator), a double quote (it could not be quoted on the
-// updater's command line) or a control character, and the names of the installation's own files
-// and folders (settings, catalogue, pages, help, the program and its companions), compared
-// without regard to ASCII case. A page that could make the download replace the library's files
+// helpers would take as a folder separator) or a control character, and the names of the
+// installation's own files and folders (settings, catalogue, pages, help, the program and its
+// companions), compared without regard to ASCII case. A page that could make the download replace the library's files
 // is thereby answered like a failed download.
 bool IsAcceptableUpdaterName(std::string_view name);
 
@@ -68,7 +67,8 @@ bool IsAcceptableUpdaterName(std::string_view name);
 //     an address without "/" or with a refused name (IsAcceptableUpdaterName) goes on with the
 //     next element; otherwise the updater is downloaded to app_dir + name; a failed download
 //     goes on with the next element; a successful one shows the new-version message, starts the
-//     updater shown and waits kUpdaterWaitSeconds for it, and ends the process with code 0.
+//     updater (its path quoted as one word) shown and waits kUpdaterWaitSeconds for it, and ends
+//     the process with code 0.
 // Returns true when the program goes on, false when it asked for the process to end.
 bool CheckForUpdate(Registry& registry, const std::string& app_dir,
                     const std::string& check_version_url, UpdateServices& services);
