@@ -10,7 +10,7 @@ SAMPLE    ?= sample
 FUZZ_SECONDS ?= 20
 CMAKE_GEN := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
-.PHONY: deps build test test-noqt sanitize run bench fuzz sample graph stress pdf-timing clean
+.PHONY: deps build test test-noqt sanitize run bench fuzz sample graph stress pdf-timing serve clean
 
 deps:
 	@scripts/install-deps.sh
@@ -72,6 +72,13 @@ pdf-timing: build
 	  QTWEBENGINE_CHROMIUM_FLAGS=--disable-gpu \
 	  TOMEVA_PDF_TEST_SAMPLE_ARGS="--records 1200 --whole-pdf-records 1200" \
 	  tests/gui/pdf_gui_test | grep -E 'QINFO|Totals'
+
+# The sample library's index served to the stations of a reading room (docs/reading-room.md) by
+# Xapian's xapian-tcpsrv on PORT; the sample is made first when it has no index yet. Ctrl-C stops.
+PORT ?= 33333
+serve: deps
+	@test -f $(SAMPLE)/SearchDB/XAPIANDB || $(MAKE) sample
+	scripts/serve-index.sh $(SAMPLE)/SearchDB $(PORT)
 
 # The picture of the targets and their links in docs/architecture.md, drawn from the build's own
 # graph, so that it cannot drift from what CMake links. Commit docs/targets.* after a change.

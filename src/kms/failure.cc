@@ -6,6 +6,7 @@
 #include <new>
 
 #include "core/base/gbk.h"
+#include "kms/remote.h"
 
 namespace tomeva::kms {
 namespace {
@@ -63,6 +64,14 @@ std::string DescribeCurrentException(std::string_view index_path, Action action,
   const std::string failed = Index(index_path) + ActionWords(action, batch) + Words("失败");
   try {
     throw;
+  } catch (const RemoteWriteRefused& e) {
+    return OneLine(Index(index_path) + Words("保存在索引服务器") + e.server() +
+                   Words("上，本工作站不写入也不压缩它；新书在索引服务器上导入"));
+  } catch (const Xapian::NetworkError& e) {
+    // A server that is down, went away or did not answer within the time-out; Xapian's context
+    // names it ("remote:tcp(HOST:PORT)").
+    return OneLine(Index(index_path) + Words("的索引服务器无法连接：") + Detail(e) + " " +
+                   e.get_context());
   } catch (const Xapian::DatabaseLockError&) {
     return OneLine(Index(index_path) + Words("被另一个程序锁定"));
   } catch (const Xapian::DatabaseCreateError& e) {

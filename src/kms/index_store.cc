@@ -14,6 +14,7 @@
 #include "core/base/file_util.h"
 #include "core/base/mbstring.h"
 #include "kms/batch.h"
+#include "kms/remote.h"
 
 namespace tomeva::kms {
 namespace {
@@ -203,6 +204,8 @@ void IndexWriter::OpenCurrent() {
   for (int attempt = 0;; ++attempt) {
     std::optional<std::string> gen = CurrentGeneration(index_path_);
     if (!gen && IndexExists(index_path_)) {
+      // A station's stub names the index server: the index is written where it is kept.
+      RefuseRemoteWriter(index_path_);
       // Creating a generation beside it would never become current: the stub is not replaced.
       throw Xapian::DatabaseCorruptError("the stub " + StubPath(index_path_) +
                                          " names no generation");
@@ -370,6 +373,7 @@ std::unique_ptr<PooledReader> PooledReader::Acquire(const std::string& index_pat
       // The stub is replaced by rename, never removed: one that is there but names no
       // generation is damaged, not an index being swapped.
       if (!IndexExists(index_path)) return nullptr;
+      if (auto servers = ReadRemoteStub(index_path)) return AcquireRemote(index_path, *servers);
       throw Xapian::DatabaseCorruptError("the stub " + StubPath(index_path) +
                                          " names no generation");
     }
@@ -414,6 +418,10 @@ std::unique_ptr<PooledReader> PooledReader::Acquire(const std::string& index_pat
 }
 
 PooledReader::~PooledReader() {
+  if (remote_) {
+    ReleaseRemote();
+    return;
+  }
   ReaderPool& pool = Pool();
   std::lock_guard<std::mutex> lock(pool.mutex);
   ReaderPool::Entry& entry = pool.by_index[index_path_];

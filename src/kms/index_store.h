@@ -22,10 +22,14 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "kms/field_registry.h"
 
 namespace tomeva::kms {
+
+struct RemoteConnection;
+struct RemoteEndpoint;
 
 inline constexpr char kStubName[] = "XAPIANDB";
 
@@ -120,7 +124,9 @@ class PooledReader {
   // Opens (or takes from the pool and reopens) the current generation of the index. Returns
   // nullptr when the folder holds no index (no stub). Throws Xapian::DatabaseError when there is
   // one that does not open: its stub names no generation (Xapian::DatabaseCorruptError), or
-  // Xapian's error of the last attempt to open it.
+  // Xapian's error of the last attempt to open it. When the stub names index servers (remote.h),
+  // the reader is a connection to them, and a server that cannot be reached throws
+  // Xapian::NetworkError.
   static std::unique_ptr<PooledReader> Acquire(const std::string& index_path);
   ~PooledReader();
 
@@ -139,9 +145,15 @@ class PooledReader {
 
   std::string index_path_;
   std::string generation_;
+  // A reader of the index kept on `servers`, and its return to the kept connections; remote.cc.
+  static std::unique_ptr<PooledReader> AcquireRemote(const std::string& index_path,
+                                                     const std::vector<RemoteEndpoint>& servers);
+  void ReleaseRemote();
+
   std::unique_ptr<Xapian::Database> db_;
   FileIdentity version_;
   std::shared_ptr<const FieldRegistry> fields_;
+  std::shared_ptr<RemoteConnection> remote_;  // the servers of a remote index; null when local
 };
 
 }  // namespace tomeva::kms

@@ -55,6 +55,13 @@ int KMS_Optimize(const char* index_path);
 // whether the latest one failed. Owned by the engine; valid until the thread's next failing call.
 const char* KMS_Last_Error(void);
 
+// The index server of an index folder whose stub names one (a station of a reading room: its
+// searches go to Xapian's xapian-tcpsrv there, and KMS_Open for writing, KMS_Insert_Document,
+// the batch calls, KMS_Optimize and KMS_Reindex on it fail, naming the server, since books are
+// imported where the index is kept): "HOST:PORT" (several servers joined by ", "), owned by the
+// caller until KMS_Free_Field. NULL for a local index or a folder without an index.
+char* KMS_Index_Server(const char* index_path);
+
 // Uncommitted batches. A document given a batch name before its insert is stored like any other
 // but no search finds it until the batch is published; a discarded batch is deleted. A caller
 // that must not let half of a group be found (the import of a book) inserts the group as a batch,

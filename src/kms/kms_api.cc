@@ -18,6 +18,7 @@
 #include "kms/keywords.h"
 #include "kms/kms.h"
 #include "kms/query_parser.h"
+#include "kms/remote.h"
 
 using tomeva::kms::Action;
 using tomeva::kms::IndexWriter;
@@ -155,6 +156,11 @@ bool WithRetry(KmsSearch* s, bool run_first, Step step) {
     } catch (const Xapian::DatabaseError&) {
       // DatabaseModifiedError, or a generation removed under us: fall through to a new reader.
       FailCurrent(s->index_path, Action::kSearch);
+    } catch (const Xapian::NetworkError&) {
+      // The index server went away or did not answer in time: the connection is out of step
+      // with it and must not be kept for the next search, which connects again.
+      s->reader->Discard();
+      throw;
     }
     s->enquire.reset();
     s->reader->Discard();
@@ -231,6 +237,18 @@ int KMS_Optimize(const char* index_path) {
 }
 
 const char* KMS_Last_Error(void) { return t_last_error.c_str(); }
+
+char* KMS_Index_Server(const char* index_path) {
+  try {
+    std::string path = IndexPath(index_path);
+    if (path.empty()) return nullptr;
+    std::optional<std::vector<tomeva::kms::RemoteEndpoint>> servers =
+        tomeva::kms::ReadRemoteStub(path);
+    return servers ? CopyOut(tomeva::kms::ServerName(*servers)) : nullptr;
+  } catch (...) {
+    return nullptr;
+  }
+}
 
 int KMS_Set_Batch(KmsDocument* doc, const char* batch) {
   try {

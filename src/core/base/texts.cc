@@ -127,6 +127,15 @@ constexpr Entry kEntries[] = {
     {kTextNoPdf, "对不起，没有可用的PDF文档，\r\n请尝试进入该条目的下一级目录！\n"},
     // The version check and self-update.
     {kTextNewVersionRestart, "系统有新版本，需要更新。系统将关闭以运行更新程序。"},
+    // The reading room: stations searching one index kept on an index server.
+    {kTextIndexServerUnreachable, "索引服务器无法连接：%s"},
+    {kTextIndexServerPage,
+     "<font color=red>%s<br>这次检索没有进行，不能说明书中没有这些字词。<br>"
+     "请检查索引服务器是否开着、网络是否连通；再检索时会自动重新连接。<br>"
+     "书库目录和书的浏览不受影响，仍可使用。</font>"},
+    {kTextImportOnIndexServer,
+     "本工作站的索引保存在索引服务器%s上，新书要在索引服务器上导入；这里没有导入，"
+     "新书仍在Update文件夹中等候。"},
 };
 
 const std::map<int, std::string>& GbkTable() {

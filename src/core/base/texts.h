@@ -103,6 +103,10 @@ enum TextId : int {
   kTextNoPdf,                     // no PDF for the node or record: try its children
   // The version check and self-update.
   kTextNewVersionRestart,         // new version: the program ends to run the updater
+  // The reading room: stations searching one index kept on an index server.
+  kTextIndexServerUnreachable,    // "索引服务器无法连接：%s" (HOST:PORT): a search's failure
+  kTextIndexServerPage,           // page: that failure (%s); the search did not run; next one retries
+  kTextImportOnIndexServer,       // import refused: the index is kept on the index server %s
 };
 
 // The text as GBK bytes; the empty string for an unknown id. Thread-safe.

@@ -4,6 +4,7 @@
 #include <climits>
 
 #include "core/base/mbstring.h"
+#include "core/base/texts.h"
 #include "core/engine/highlight.h"
 #include "kms/kms.h"
 
@@ -108,7 +109,14 @@ bool CResultSet::FetchPage(int page) {
     if (h == nullptr && !failure_.failed) {
       // Kept apart from an empty result, so that a damaged index is never told as "nothing found".
       const char* reason = KMS_Last_Error();
-      failure_ = {true, index_paths_[i], reason != nullptr ? reason : ""};
+      failure_ = {true, index_paths_[i], reason != nullptr ? reason : "", ""};
+      // A station's index is kept on an index server: the reader is told which one to check.
+      if (char* server = KMS_Index_Server(index_paths_[i].c_str())) {
+        failure_.server = server;
+        KMS_Free_Field(server);
+        failure_.reason =
+            TextWith(kTextIndexServerUnreachable, failure_.server) + " (" + failure_.reason + ")";
+      }
     }
     if (h != nullptr) {
       const int n = KMS_HitCount(h);

@@ -22,12 +22,15 @@ struct SearchHit {
   int category = 0;
 };
 
-// An index that a search could not run on: missing, unreadable or damaged. Such a search is not
-// one without hits: it did not happen.
+// An index that a search could not run on: missing, unreadable or damaged, or kept on an index
+// server that could not be reached. Such a search is not one without hits: it did not happen.
 struct SearchFailure {
   bool failed = false;
   std::string index_path;  // the index that could not be opened, as given
-  std::string reason;      // the engine's reason (GBK, one line; may be empty)
+  // The engine's reason (GBK, one line; may be empty). For an index kept on an index server:
+  // kTextIndexServerUnreachable naming the server, then the engine's reason in brackets.
+  std::string reason;
+  std::string server;  // "HOST:PORT" of that index server; empty for a local index
 };
 
 class CResultSet {

@@ -421,6 +421,16 @@ ImportResult RunBookImport(std::string_view app_dir_in, ImportStatusSink* sink) 
   Reporter reporter(sink, &result);
   const std::string app_dir = AbsoluteDir(app_dir_in);
   const std::string update = JoinPath(app_dir, "Update");
+  // A station of a reading room searches the index kept on an index server: books are imported
+  // there, where the index is written, and wait here untouched.
+  if (const size_t waiting = ListPendingCatalogues(app_dir).size(); waiting > 0) {
+    if (char* server = KMS_Index_Server(JoinPath(app_dir, "SearchDB").c_str())) {
+      reporter.Problem(TextWith(kTextImportOnIndexServer, server));
+      KMS_Free_Field(server);
+      result.books_failed = static_cast<int>(waiting);
+      return result;
+    }
+  }
   // Two imports into one library at once (a second program started meanwhile, or the tool)
   // would each rewrite the catalogue from what they read, and one book's entry would be lost.
   // The fragments stay in Update/ for the next start.

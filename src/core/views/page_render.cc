@@ -296,6 +296,12 @@ std::string NoResultPage(bool advanced_bar_shown, std::string_view query_text) {
 }
 
 std::string IndexFailurePage(std::string_view index_path, std::string_view reason) {
+  // A station whose index server did not answer: its index is not damaged, only out of reach.
+  const std::string& unreachable = Text(kTextIndexServerUnreachable);
+  const std::string lead = unreachable.substr(0, unreachable.find("%s"));
+  if (!lead.empty() && StartsWith(reason, lead)) {
+    return FormatOne(Text(kTextIndexServerPage), EscapeHtml(reason));
+  }
   return FormatTwo(Text(kTextIndexDamaged), EscapeHtml(index_path), EscapeHtml(reason));
 }
 

@@ -121,7 +121,9 @@ std::string NoResultPage(bool advanced_bar_shown, std::string_view query_text);
 // The page shown instead of the no-result page when index `index_path` could not be searched
 // (missing, unreadable or damaged; `reason` as the engine gave it): it names the index and says
 // that the search did not run and that browsing the library still works. GBK; both are put in as
-// text.
+// text. A reason that is the result set's kTextIndexServerUnreachable (a station's index server
+// out of reach) gives kTextIndexServerPage instead: the index is not damaged, and the next search
+// connects again.
 std::string IndexFailurePage(std::string_view index_path, std::string_view reason);
 
 // What is wrong with a record file that a record page was asked for.
