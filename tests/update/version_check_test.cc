@@ -221,9 +221,11 @@ TEST(FetchPageTextTest, AttemptsAndWaits) {
   const std::vector<Case> cases = {
       {"loads at once", {{true, 0, "page"}}, "page", 1, 1, 1000 + 300 + 2000},
       {"loads at the fifth reading", {{true, 4, "page"}}, "page", 1, 1, 5000 + 300 + 2000},
-      {"still busy at the sixth reading: five attempts given up",
+      {"never loads: each attempt given up after 7 s, five attempts",
        {{true, -1, "x"}, {true, -1, "x"}, {true, -1, "x"}, {true, -1, "x"}, {true, -1, "x"}},
-       "", 5, 5, 5 * 6000 + 2000},
+       "", 5, 5, 5 * 7000 + 2000},
+      {"loads at the seventh reading, just in time", {{true, 6, "page"}}, "page", 1, 1,
+       7000 + 300 + 2000},
       {"navigation never starts", {}, "", 5, 0, 2000},
       {"no document twice, then the page",
        {{true, 1, std::nullopt}, {false, 0, std::nullopt}, {true, 0, "v"}}, "v", 3, 1,

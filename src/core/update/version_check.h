@@ -99,7 +99,9 @@ class BrowserDriver {
 struct PageFetchTiming {
   int attempts = 5;
   int poll_ms = 1000;          // between two readings of the busy state
-  int max_busy_readings = 6;   // the attempt is given up when this reading still finds it busy
+  // The attempt is given up when this reading still finds it busy: the first reading comes at
+  // once and six more follow a second apart, so a page that never loads is given up after 7 s.
+  int max_busy_readings = 7;
   int settle_ms = 300;         // after the load, before the document is read
   int final_ms = 2000;         // after the last attempt, before the browser is closed
 };
