@@ -97,13 +97,13 @@ TEST(ViewCommandsTest, PublisherSiteOpensTheConfiguredAddressOrTheInstallationsP
     const char* contact_info;  // nullptr = none
     bool page;                 // publisher.htm in the installation
     bool start_succeeds;
-    const char* expected;      // nullptr = the installation's page as a file address
+    std::string expected;      // "" = the installation's page as a file address
   } cases[] = {
       {"configured", "<ContactInfo><PublisherUrl> https://pub.example.org/ </PublisherUrl>"
                      "</ContactInfo>", true, true, "https://pub.example.org/"},
-      {"page of the installation", "<ContactInfo></ContactInfo>", true, true, nullptr},
-      {"built-in address", nullptr, false, true, kDefaultPublisherUrl},
-      {"browser window cannot start", nullptr, true, false, nullptr},
+      {"page of the installation", "<ContactInfo></ContactInfo>", true, true, ""},
+      {"no publisher named", nullptr, false, true, NoPublisherSitePage()},
+      {"browser window cannot start", nullptr, true, false, ""},
   };
   for (const auto& c : cases) {
     TempDir dir;
@@ -116,7 +116,7 @@ TEST(ViewCommandsTest, PublisherSiteOpensTheConfiguredAddressOrTheInstallationsP
     const size_t before = station.VisibleChanges();
     EXPECT_TRUE(station.doc.OnCommand(kCmdPublisherSite)) << c.name;
     const std::string expected =
-        c.expected != nullptr ? c.expected : "file://" + dir.path() + "/publisher.htm";
+        !c.expected.empty() ? c.expected : "file://" + dir.path() + "/publisher.htm";
     EXPECT_EQ(station.platform.urls, std::vector<std::string>{expected}) << c.name;
     EXPECT_EQ(station.VisibleChanges(), before) << c.name;
     CommandState state;

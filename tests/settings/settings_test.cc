@@ -85,20 +85,20 @@ TEST(SettingsTest, PublisherSiteAddressFallsBackInOrder) {
     const char* name;
     const char* contact_info;  // nullptr = no ContactInfo.xml
     enum { kNone, kFile, kFolder } page;
-    const char* expected_url;  // nullptr = the installation's page as a file address
+    std::string expected_url;  // "" = the installation's page as a file address
   } cases[] = {
-      {"nothing", nullptr, Case::kNone, kDefaultPublisherUrl},
-      {"only the page", nullptr, Case::kFile, nullptr},
-      {"a folder of that name is no page", nullptr, Case::kFolder, kDefaultPublisherUrl},
+      {"nothing", nullptr, Case::kNone, NoPublisherSitePage()},
+      {"only the page", nullptr, Case::kFile, ""},
+      {"a folder of that name is no page", nullptr, Case::kFolder, NoPublisherSitePage()},
       {"contact info without the element", "<c><CheckVersionUrl>x</CheckVersionUrl></c>",
-       Case::kFile, nullptr},
+       Case::kFile, ""},
       {"an empty element", "<c><PublisherUrl> \t</PublisherUrl></c>", Case::kNone,
-       kDefaultPublisherUrl},
+       NoPublisherSitePage()},
       {"the element wins over the page",
        "<c><publisherurl>\r\n https://books.example.org/about \t</publisherurl></c>",
        Case::kFile, "https://books.example.org/about"},
       {"a damaged file counts as missing", "<c><PublisherUrl>https://a.example/", Case::kNone,
-       kDefaultPublisherUrl},
+       NoPublisherSitePage()},
   };
   for (const Case& c : cases) {
     TempDir dir;
@@ -107,12 +107,17 @@ TEST(SettingsTest, PublisherSiteAddressFallsBackInOrder) {
     if (c.page == Case::kFile) WriteGbk(dir / "publisher.htm", "<html>出版者</html>");
     if (c.page == Case::kFolder) MakeDirectories(dir / "publisher.htm");
     const std::string expected =
-        c.expected_url != nullptr ? c.expected_url : "file://" + dir.path() + "/publisher.htm";
+        !c.expected_url.empty() ? c.expected_url : "file://" + dir.path() + "/publisher.htm";
     EXPECT_EQ(PublisherSiteAddress(app), expected) << c.name;
     // Only a configured address is read back as one.
     const bool configured = std::string(c.name) == "the element wins over the page";
     EXPECT_EQ(ReadPublisherUrl(app), configured ? expected : "") << c.name;
   }
+  // That page is a plain-ASCII address whose text names where the address is set.
+  const std::string none = NoPublisherSitePage();
+  EXPECT_EQ(none.rfind("data:text/html;charset=utf-8,", 0), 0u);
+  EXPECT_EQ(none.find_first_of(" <>\"\x80\xff"), std::string::npos);
+  EXPECT_NE(none.find("PublisherUrl"), std::string::npos);
 }
 
 TEST(SettingsTest, ViewerPathPrefersTheReader) {

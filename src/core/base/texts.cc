@@ -117,6 +117,10 @@ constexpr Entry kEntries[] = {
      "<font color=red>页面文件“%s”不存在，这一页无法显示。<br>"
      "书库中的其他页面和检索不受影响，可以用“后退”回到上一页。</font>"},
     {kTextSelectBooksFirst, "请至少选择一本书：在左下方的书目中勾选要检索的书，再检索。"},
+    {kTextNoPublisherSite,
+     "<html><head><title>出版社</title></head><body><h3>本书库没有登记出版社的网址</h3>"
+     "<p>出版社的网址写在安装文件夹的 ContactInfo.xml 中（PublisherUrl），"
+     "安装文件夹中也可以放一页 publisher.htm。这两处现在都没有。</p></body></html>"},
     {kTextHighlightNoServer, "DdeClient: Failed to connect to server."},
     {kTextPositionFileFailed,
      "PDF的位置文件“%s”无法写入，这次没有在PDF中标出检索词。"

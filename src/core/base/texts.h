@@ -95,6 +95,7 @@ enum TextId : int {
   kTextRecordFileBroken,          // page: record file %s cannot be read or parsed
   kTextPageFileMissing,           // page: the record's page file %s does not exist
   kTextSelectBooksFirst,          // a search restricted to books with none checked
+  kTextNoPublisherSite,           // page: the installation names no publisher's site
   kTextHighlightNoServer,         // "DdeClient: Failed to connect to server."
   kTextPositionFileFailed,        // position file %s cannot be written: PDF words not marked
   kTextSelectRecordFirst,         // "请先选择一条记录！"

@@ -6,7 +6,9 @@
 
 #include "core/base/file_tree.h"
 #include "core/base/file_util.h"
+#include "core/base/gbk.h"
 #include "core/base/mbstring.h"
+#include "core/base/texts.h"
 
 namespace tomeva {
 
@@ -56,7 +58,23 @@ std::string PublisherSiteAddress(std::string_view app_dir) {
   // The address names the file as the file system spells it, since the browser window does not
   // resolve "\" or letter case the way the program's own file access does.
   if (FileExists(page)) return "file://" + ResolvePath(page);
-  return kDefaultPublisherUrl;
+  return NoPublisherSitePage();
+}
+
+std::string NoPublisherSitePage() {
+  // Percent-encoded UTF-8, so that the address is plain ASCII whatever the page says.
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string url = "data:text/html;charset=utf-8,";
+  for (unsigned char c : GbkToUtf8(Text(kTextNoPublisherSite))) {
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) {
+      url += static_cast<char>(c);
+    } else {
+      url += '%';
+      url += kHex[c >> 4];
+      url += kHex[c & 15];
+    }
+  }
+  return url;
 }
 
 std::string FindPdfViewerPath(Registry& registry) {

@@ -54,13 +54,14 @@ std::string ReadPublisherUrl(std::string_view app_dir);
 
 // The installation's own page about its publisher, used when ContactInfo.xml names no site.
 inline constexpr char kPublisherPageFileName[] = "publisher.htm";
-// The last resort when the installation has neither: the Chinese Text Project, an open library
-// of the classical texts such a library is made of, where the reader can go on reading.
-inline constexpr char kDefaultPublisherUrl[] = "https://ctext.org/zh";
+// The last resort when the installation has neither: a page of its own, as a "data:" address,
+// that says so and where the address is set. Never another site, which would be taken for the
+// publisher's.
+std::string NoPublisherSitePage();
 
 // The address the publisher's-site command opens: ReadPublisherUrl as written; else, when the
 // application directory (absolute, with its trailing separator) holds publisher.htm, that file
-// as a "file://" address; else kDefaultPublisherUrl. Never "".
+// as a "file://" address; else NoPublisherSitePage(). Never "".
 std::string PublisherSiteAddress(std::string_view app_dir);
 
 // The PDF viewer's path from the App Paths keys: the reader's entry, else the full viewer's.
