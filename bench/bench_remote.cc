@@ -162,12 +162,17 @@ void BM_Stations(benchmark::State& state) {
     }
     ++done;
   }
-  state.counters["qps"] = benchmark::Counter(static_cast<double>(done), benchmark::Counter::kIsRate);
+  state.counters["qps"] =
+      benchmark::Counter(static_cast<double>(done), benchmark::Counter::kIsRate);
 }
 
 BENCHMARK_CAPTURE(BM_PageFetch, local, false)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_PageFetch, remote, true)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Stations)->Threads(1)->Threads(16)->UseRealTime()->MinTime(3.0)
+BENCHMARK(BM_Stations)
+    ->Threads(1)
+    ->Threads(16)
+    ->UseRealTime()
+    ->MinTime(3.0)
     ->Unit(benchmark::kMillisecond);
 
 // Keeps each benchmark's time and rate for the ratios printed at the end.
@@ -239,8 +244,8 @@ int main(int argc, char** argv) {
                 t[remote] / t[local], Records().size());
   }
   if (!one.empty() && !sixteen.empty() && r[one] > 0) {
-    std::printf("stations: 1 = %.0f q/s, 16 at once = %.0f q/s, ratio %.2fx\n", r[one],
-                r[sixteen], r[sixteen] / r[one]);
+    std::printf("stations: 1 = %.0f q/s, 16 at once = %.0f q/s, ratio %.2fx\n", r[one], r[sixteen],
+                r[sixteen] / r[one]);
   }
   return 0;
 }

@@ -1,5 +1,6 @@
 #include "kms/remote.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <mutex>

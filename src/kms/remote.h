@@ -16,8 +16,8 @@
 // the next search connects again by itself. Every connection is opened with time-outs: a server
 // that is down, gone or silent gives an error within them, never a hang.
 //
-// A station never writes: an index writer asked for on such a folder is refused (RemoteWriteRefused),
-// so imports and optimising run on the machine that holds the index.
+// A station never writes: an index writer asked for on such a folder is refused
+// (RemoteWriteRefused), so imports and optimising run on the machine that holds the index.
 #ifndef TOMEVA_KMS_REMOTE_H_
 #define TOMEVA_KMS_REMOTE_H_
 
@@ -27,6 +27,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "kms/field_registry.h"
@@ -65,7 +66,8 @@ RemoteTimeouts CurrentRemoteTimeouts();
 class RemoteWriteRefused : public std::runtime_error {
  public:
   explicit RemoteWriteRefused(std::string server)
-      : std::runtime_error("index kept on the index server " + server), server_(std::move(server)) {}
+      : std::runtime_error("index kept on the index server " + server),
+        server_(std::move(server)) {}
   const std::string& server() const { return server_; }
 
  private:
