@@ -193,12 +193,6 @@ void KeepRemoteConnection(RemoteConnection connection) {
   if (list.size() < kMaxKeptPerServer) list.push_back(std::move(connection));
 }
 
-void DropRemoteConnections() {
-  std::map<std::string, std::vector<RemoteConnection>> dropped;
-  std::lock_guard<std::mutex> lock(Kept().mutex);
-  dropped.swap(Kept().by_server);
-}
-
 std::unique_ptr<PooledReader> PooledReader::AcquireRemote(
     const std::string& index_path, const std::vector<RemoteEndpoint>& servers) {
   RemoteConnection connection = TakeRemoteConnection(servers);

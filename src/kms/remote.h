@@ -95,9 +95,6 @@ RemoteConnection TakeRemoteConnection(const std::vector<RemoteEndpoint>& servers
 // use succeeded: one that failed may be out of step with its server.
 void KeepRemoteConnection(RemoteConnection connection);
 
-// Closes every kept connection (tests: a server restarted on the same port).
-void DropRemoteConnections();
-
 }  // namespace tomeva::kms
 
 #endif  // TOMEVA_KMS_REMOTE_H_
