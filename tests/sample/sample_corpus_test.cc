@@ -1,4 +1,5 @@
 // The generator's reading of the fortune files and its plan of the books, on small inputs.
+#include <algorithm>
 #include <set>
 #include <string>
 #include <vector>
@@ -218,6 +219,98 @@ TEST(PlanOdesBook, UsesTheOlderFormatAndNestsDecadesUnderParts) {
   EXPECT_FALSE(airs.older_format);
   ASSERT_EQ(airs.records.size(), 1u);
   EXPECT_EQ(U(airs.records[0].values[kKeywords]), "國風·周南");
+}
+
+std::vector<Poem> SyntheticClassics() {
+  std::vector<Poem> classics;
+  const char* headings[][3] = {{"國風", "周南", "關雎"},
+                               {"國風", "召南", "鵲巢"},
+                               {"小雅", "鹿鳴之什", "鹿鳴"},
+                               {"商頌", "", "那"}};
+  for (const auto& h : headings) {
+    Poem poem;
+    poem.part = Utf8ToGbk(h[0]);
+    poem.group = Utf8ToGbk(h[1]);
+    poem.title = Utf8ToGbk(h[2]);
+    poem.author = Utf8ToGbk("佚名");
+    poem.lines = {Utf8ToGbk("句")};
+    classics.push_back(poem);
+  }
+  return classics;
+}
+
+// Libraries of every size the start-up benchmark and the tests use, and the edges: the sample's
+// four books first, then small installed books, each different from the others and complete.
+TEST(PlanLibrary, AddsDistinctCompleteBooksAfterTheSamplesOwn) {
+  const std::vector<Poem> tang = SyntheticPoems(std::vector<std::string>(70, "王维"));
+  const std::vector<Poem> song = SyntheticPoems(std::vector<std::string>(60, "苏轼"));
+  const std::vector<Poem> classics = SyntheticClassics();
+  const struct {
+    int count;
+    int installed;  // books in the catalogue as made; the waiting ones come on import
+    int waiting;
+  } cases[] = {{0, 0, 0}, {1, 1, 0}, {3, 2, 1}, {4, 2, 2}, {5, 3, 2}, {14, 12, 2}, {49, 47, 2},
+               {50, 48, 2}, {kMaxBooks, kMaxBooks - 2, 2}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.count);
+    const std::vector<BookPlan> books = PlanLibrary(tang, song, classics, c.count, 30, -1);
+    ASSERT_EQ(static_cast<int>(books.size()), c.count);
+    std::set<std::string> names, categories;
+    int installed = 0, waiting = 0;
+    for (size_t i = 0; i < books.size(); ++i) {
+      const BookPlan& book = books[i];
+      SCOPED_TRACE(book.dir);
+      EXPECT_EQ(book.dir, std::to_string(i + 1));
+      names.insert(book.name);
+      if (book.waiting) {
+        ++waiting;
+        EXPECT_TRUE(book.category.empty());
+      } else {
+        ++installed;
+        EXPECT_TRUE(categories.insert(book.category).second) << "category " << book.category;
+      }
+      ASSERT_FALSE(book.records.empty());
+      // Every record sits once in the table of contents and carries its book's category.
+      std::vector<int> order = RecordsUnder(book.root);
+      std::sort(order.begin(), order.end());
+      ASSERT_EQ(order.size(), book.records.size());
+      std::set<std::string> files;
+      for (size_t r = 0; r < order.size(); ++r) {
+        EXPECT_EQ(order[r], static_cast<int>(r));
+        files.insert(book.records[r].file);
+        EXPECT_EQ(book.records[r].values[kCategory], book.category) << r;
+      }
+      EXPECT_EQ(files.size(), book.records.size());
+      if (i >= 4) {
+        EXPECT_EQ(book.records.size(), static_cast<size_t>(kFurtherBookPoems));
+        EXPECT_FALSE(book.root.sections.empty());
+      }
+    }
+    EXPECT_EQ(names.size(), books.size()) << "two books share a name";
+    EXPECT_EQ(installed, c.installed);
+    EXPECT_EQ(waiting, c.waiting);
+    // Up to the catalogue's 49 books, the installed ones and the two the import numbers 1 and 2
+    // share the categories 1 .. 49 without a clash.
+    for (const std::string& category : categories) {
+      const int n = std::stoi(category);
+      EXPECT_TRUE(n >= 3 && (n <= 49 || c.count > 49)) << category;
+    }
+  }
+  // A full 49-book library uses every category of 1 .. 49 once the waiting two are numbered.
+  std::set<int> numbers = {1, 2};
+  for (const BookPlan& book : PlanLibrary(tang, song, classics, 49, 30, -1)) {
+    if (!book.waiting) numbers.insert(std::stoi(book.category));
+  }
+  EXPECT_EQ(numbers.size(), 49u);
+  EXPECT_EQ(*numbers.rbegin(), 49);
+  // Further books of one anthology go on through its poems instead of repeating the first ones.
+  const std::vector<BookPlan> books = PlanLibrary(tang, song, classics, 8, 30, -1);
+  EXPECT_EQ(books[4].records[0].values[kTitle], song[0].title);
+  EXPECT_EQ(books[6].records[0].values[kTitle], song[kFurtherBookPoems].title);
+  EXPECT_EQ(books[5].records[0].values[kTitle], tang[0].title);
+  EXPECT_EQ(books[7].records[0].values[kTitle], tang[kFurtherBookPoems].title);
+  EXPECT_EQ(U(books[4].name), "宋诗选（五）");
+  EXPECT_EQ(U(books[5].name), "唐诗选（六）");
 }
 
 }  // namespace

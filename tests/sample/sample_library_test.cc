@@ -23,6 +23,7 @@
 #include "core/base/file_util.h"
 #include "core/base/gbk.h"
 #include "core/base/mbstring.h"
+#include "core/library/catalogue.h"
 #include "core/settings/settings.h"
 #include "core/xml/text_scrambler.h"
 #include "core/xml/xml_document.h"
@@ -359,10 +360,11 @@ TEST_F(SampleLibraryTest, WaitingBooksHaveScrambledFragmentsNamingTheirFormat) {
 }
 
 // Number of installed records whose indexed text (title, author, body, summary, category)
-// contains `word`, by reading the record files.
-int CountRecordsHolding(const std::string& root, const std::string& word) {
+// contains `word`, by reading the record files of the book folders `folders`.
+int CountRecordsHolding(const std::string& root, const std::string& word,
+                        const std::vector<std::string>& folders = {"1", "2"}) {
   int count = 0;
-  for (const char* folder : {"1", "2"}) {
+  for (const std::string& folder : folders) {
     for (const std::string& name : RecordFiles(JoinPath(root, folder))) {
       CXmlDocument record;
       if (record.Load(JoinPath(JoinPath(root, folder), name)) != 1) continue;
@@ -453,6 +455,57 @@ TEST(SampleLibraryScaling, RecordsOptionScalesTheTangAnthology) {
   EXPECT_EQ(ListDirectory(temp + "/lib/1/pdf").size(), 16u);  // 8 PDFs with their copies
 }
 
+// Libraries of other sizes, as the start-up benchmark makes them: the catalogue lists the
+// installed books with categories of their own, every book folder is complete, the index finds
+// each book's records by its category, and a library without books opens with an empty catalogue
+// and an empty index.
+TEST(SampleLibraryBooks, BooksOptionMakesCompleteLibrariesOfEverySize) {
+  testing::TempDir dir;
+  KMS_Init();
+  const struct {
+    const char* args;
+    std::vector<std::string> installed;  // folders, in catalogue order
+    std::vector<std::string> waiting;    // folders in Update/
+  } cases[] = {
+      {"--empty", {}, {}},
+      {"--books 2", {"1", "2"}, {}},
+      {"--books 7", {"1", "2", "5", "6", "7"}, {"3", "4"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    const std::string lib = dir.path() + "/" + std::to_string(&c - cases);
+    ASSERT_EQ(RunGenerator("'" + lib + "' " + c.args), 0);
+    Catalogue catalogue;
+    ASSERT_TRUE(catalogue.LoadCatalogue(lib));
+    ASSERT_EQ(catalogue.book_count(), static_cast<int>(c.installed.size()));
+    std::set<std::string> categories, names;
+    for (int k = 1; k <= catalogue.book_count(); ++k) {
+      const BookRow& row = catalogue.rows()[k - 1];
+      const std::string& folder = c.installed[k - 1];
+      SCOPED_TRACE(folder);
+      EXPECT_EQ(row.folder, folder);
+      EXPECT_TRUE(categories.insert(row.category).second) << "category " << row.category;
+      EXPECT_TRUE(names.insert(catalogue.BookName(k)).second);
+      const std::vector<std::string> files = RecordFiles(JoinPath(lib, folder));
+      ASSERT_FALSE(files.empty());
+      EXPECT_TRUE(FileExists(JoinPath(lib, folder + "/chapter.xml")));
+      EXPECT_EQ(HitCount(lib + "/SearchDB", "f15:" + row.category),
+                static_cast<int>(files.size()));
+    }
+    // The index holds the installed records and nothing else, and answers on an empty library.
+    const std::string word = G("明月");
+    EXPECT_EQ(HitCount(lib + "/SearchDB", word), CountRecordsHolding(lib, word, c.installed));
+    std::vector<std::string> waiting;
+    for (const std::string& name : ListDirectory(lib + "/Update")) {
+      if (StartsWith(name, "bookconfig")) waiting.push_back(name.substr(10, name.size() - 14));
+    }
+    std::sort(waiting.begin(), waiting.end());
+    EXPECT_EQ(waiting, c.waiting);
+    EXPECT_TRUE(FileExists(lib + "/System.xml"));
+    EXPECT_TRUE(FileExists(lib + "/home.htm"));
+  }
+}
+
 TEST(SampleLibraryArguments, BadArgumentsAreRefusedWithoutWriting) {
   testing::TempDir dir;
   const std::string temp = dir.path();
@@ -467,6 +520,10 @@ TEST(SampleLibraryArguments, BadArgumentsAreRefusedWithoutWriting) {
       {"'" + temp + "/a' --records many", 2},
       {"'" + temp + "/a' --records", 2},
       {"'" + temp + "/a' --unknown", 2},
+      {"'" + temp + "/a' --books 0", 2},
+      {"'" + temp + "/a' --books 201", 2},
+      {"'" + temp + "/a' --books", 2},
+      {"'" + temp + "/a' --empty --books 5", 2},
       {"'" + temp + "/busy'", 1},
       {"'" + temp + "/a' --fortunes '" + temp + "/none'", 1},
       {"'" + temp + "/a' --guide '" + temp + "/none'", 1},

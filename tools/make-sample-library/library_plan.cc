@@ -305,4 +305,61 @@ BookPlan PlanOdesBook(const std::vector<Poem>& classics) {
   return book;
 }
 
+namespace {
+
+// `count` poems of `poems` from `start` on, going round when the end is reached.
+std::vector<Poem> PoemsFrom(const std::vector<Poem>& poems, size_t start, size_t count) {
+  std::vector<Poem> chosen;
+  for (size_t i = 0; i < count && !poems.empty(); ++i) {
+    chosen.push_back(poems[(start + i) % poems.size()]);
+  }
+  return chosen;
+}
+
+// A further book of a larger library: a small copy of the Song or the Tang anthology's layout
+// with its own folder, category, name and poems.
+BookPlan PlanFurtherBook(const std::vector<Poem>& tang, const std::vector<Poem>& song, int dir) {
+  const bool from_song = dir % 2 == 1;
+  // The how-manieth further book of its anthology, from 0.
+  const size_t turn = static_cast<size_t>(dir - 5) / 2;
+  const std::vector<Poem> poems =
+      PoemsFrom(from_song ? song : tang, turn * kFurtherBookPoems, kFurtherBookPoems);
+  BookPlan book = from_song ? PlanSongBook(poems) : PlanTangBook(poems, kFurtherBookPoems, -1);
+  book.dir = std::to_string(dir);
+  book.name = G(std::string(from_song ? "宋诗选（" : "唐诗选（") + ChineseNumber(dir) + "）");
+  // Book 5 takes category 4; from book 14 on, 13 is passed over.
+  book.category = std::to_string(dir < 14 ? dir - 1 : dir);
+  for (RecordPlan& record : book.records) record.values[kCategory] = book.category;
+  return book;
+}
+
+}  // namespace
+
+std::vector<BookPlan> PlanLibrary(const std::vector<Poem>& tang, const std::vector<Poem>& song,
+                                  const std::vector<Poem>& classics, int book_count,
+                                  int tang_records, int whole_pdf_records) {
+  std::vector<BookPlan> books;
+  book_count = std::clamp(book_count, 0, kMaxBooks);
+  for (int dir = 1; dir <= book_count; ++dir) {
+    switch (dir) {
+      case 1:
+        books.push_back(PlanTangBook(tang, tang_records, whole_pdf_records));
+        break;
+      case 2:
+        books.push_back(PlanSongBook(song));
+        break;
+      case 3:
+        books.push_back(PlanAirsBook(classics));
+        break;
+      case 4:
+        books.push_back(PlanOdesBook(classics));
+        break;
+      default:
+        books.push_back(PlanFurtherBook(tang, song, dir));
+        break;
+    }
+  }
+  return books;
+}
+
 }  // namespace tomeva::sample

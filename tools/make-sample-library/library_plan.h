@@ -83,6 +83,25 @@ BookPlan PlanSongBook(const std::vector<Poem>& poems);
 BookPlan PlanAirsBook(const std::vector<Poem>& classics);
 BookPlan PlanOdesBook(const std::vector<Poem>& classics);
 
+// Most books a library plan holds.
+inline constexpr int kMaxBooks = 200;
+// Poems of each further book of a larger library.
+inline constexpr int kFurtherBookPoems = 24;
+
+// The books of a library of `book_count` books (0 .. kMaxBooks; 0 is a library without books).
+// The four books above come first, in folder order (the first `book_count` of them when fewer);
+// `tang_records` and `whole_pdf_records` go to the Tang anthology as in PlanTangBook. Further
+// books are installed, small and all different: folders "5", "6", ..., categories 4, 5, ... in
+// turn, passing over 13 (book 2's) and leaving 1 and 2 to the waiting books, which the import
+// gives the smallest free ones. So 49 books (kMaxCatalogueBooks, all the program keeps) use every
+// category of 1 .. 49, and books after them 50 and on. Each holds kFurtherBookPoems poems, taken
+// in turn from the Song anthology (odd folders, laid out as PlanSongBook, named 宋诗选（五）...)
+// and the Tang one (even folders, laid out as PlanTangBook, named 唐诗选（六）...), each starting
+// where the book before it from the same anthology stopped.
+std::vector<BookPlan> PlanLibrary(const std::vector<Poem>& tang, const std::vector<Poem>& song,
+                                  const std::vector<Poem>& classics, int book_count,
+                                  int tang_records, int whole_pdf_records);
+
 // Records of a section and of all its sub-sections, in table-of-contents order.
 std::vector<int> RecordsUnder(const SectionPlan& section);
 

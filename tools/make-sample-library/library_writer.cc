@@ -577,9 +577,8 @@ bool WriteSampleLibrary(const SampleOptions& options, std::string* error) {
 
   const int tang_records =
       options.tang_records < 0 ? static_cast<int>(tang.size()) : options.tang_records;
-  std::vector<BookPlan> books = {PlanTangBook(tang, tang_records, options.whole_pdf_records),
-                                 PlanSongBook(song), PlanAirsBook(classics),
-                                 PlanOdesBook(classics)};
+  const std::vector<BookPlan> books = PlanLibrary(tang, song, classics, options.book_count,
+                                                  tang_records, options.whole_pdf_records);
 
   const std::string update = JoinPath(out, "Update");
   const std::string index_dir = JoinPath(out, "SearchDB");
@@ -625,13 +624,16 @@ bool WriteSampleLibrary(const SampleOptions& options, std::string* error) {
   }
 
   KMS_Init();
+  bool indexed = false;
   for (const BookPlan& book : books) {
     if (book.waiting) continue;
     log("indexing book " + book.dir);
     if (!IndexBook(book, out, index_dir, &w, options.verbose)) return false;
+    indexed = true;
   }
   log("optimising the index");
-  if (KMS_Open(index_dir.c_str(), 0) != 0) {
+  // Without an installed book the index is created here, empty.
+  if (KMS_Open(index_dir.c_str(), indexed ? 0 : 1) != 0) {
     return w.Fail("cannot open the index: " + GbkToUtf8(KMS_Last_Error()));
   }
   const bool optimized = KMS_Optimize(index_dir.c_str()) == 0;

@@ -19,6 +19,9 @@ struct SampleOptions {
   std::string font_path = "/usr/share/fonts/truetype/wqy/wqy-zenhei.ttc";
   std::string viewer_dir;  // the project's viewer/ folder: the viewer page and its plug-in
   std::string help_dir;    // the project's help/ folder: the user's guide
+  // Books of the library (PlanLibrary): 4 = the sample's own; more adds small installed books;
+  // 0 = settings, an empty catalogue and an empty index.
+  int book_count = 4;
   bool verbose = false;  // progress lines on standard error
 };
 

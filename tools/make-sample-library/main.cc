@@ -1,10 +1,12 @@
-// make-sample-library OUT [--records N] [--verbose]
+// make-sample-library OUT [--records N] [--books N | --empty] [--verbose]
 // make-sample-library --register-viewer OUT
 //
 // Builds a complete installation folder with a sample library made of classical Chinese poems:
 // settings, catalogue, books, pages, PDFs with text copies, books waiting for import, and the
 // full-text index. --records N gives the Tang anthology N records (its poems repeated), for
-// benchmarks. The output is the same byte for byte on every run, except the index.
+// benchmarks. --books N makes a library of N books (the sample's four first, then small books
+// made from the same poems), --empty one without books; both for the start-up benchmark. The
+// output is the same byte for byte on every run, except the index.
 // --register-viewer plays the installer's last step for a sample already made: it writes the
 // absolute path of OUT/viewer/viewer.html into the registry (the platform's registry folder)
 // as the PDF viewer's path, which the program reads at start.
@@ -19,6 +21,7 @@
 #include "core/settings/settings.h"
 #include "platform/ini_registry.h"
 
+#include "tools/make-sample-library/library_plan.h"
 #include "tools/make-sample-library/library_writer.h"
 #include "tools/make-sample-library/render.h"
 
@@ -26,7 +29,7 @@ namespace {
 
 constexpr char kUsage[] =
     "usage: make-sample-library OUT [--records N] [--verbose] [--fortunes DIR] [--font FILE]\n"
-    "                           [--viewer DIR] [--whole-pdf-records N]\n"
+    "                           [--viewer DIR] [--whole-pdf-records N] [--books N | --empty]\n"
     "       make-sample-library --register-viewer OUT\n"
     "  OUT        installation folder to create (must not exist or be empty)\n"
     "  --records  number of records of the Tang anthology (1 .. 10000000; default: one per poem)\n"
@@ -34,6 +37,9 @@ constexpr char kUsage[] =
     "  --guide    the user's guide's source folder (default: the project's help/)\n"
     "  --whole-pdf-records  records printed in the anthology's whole-book PDF (default: its\n"
     "             records, at most one per poem; 1200 give about 300 pages)\n"
+    "  --books    number of books (1 .. 200; default 4, the sample's own; more are small books\n"
+    "             made from the same poems)\n"
+    "  --empty    a library without books: settings, an empty catalogue and an empty index\n"
     "  --register-viewer  writes OUT's viewer page as the PDF viewer into the registry\n";
 
 // Whole decimal number in [low, high].
@@ -72,6 +78,7 @@ int main(int argc, char** argv) {
   options.viewer_dir = TOMEVA_VIEWER_SOURCE_DIR;
   options.help_dir = TOMEVA_HELP_SOURCE_DIR;
   if (argc == 3 && std::string(argv[1]) == "--register-viewer") return RegisterViewer(argv[2]);
+  bool books_given = false, empty = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     bool has_value = i + 1 < argc;
@@ -89,6 +96,16 @@ int main(int argc, char** argv) {
         return 2;
       }
       options.whole_pdf_records = static_cast<int>(n);
+    } else if (arg == "--books" && has_value) {
+      long n = 0;
+      if (!ParseCount(argv[++i], 1, tomeva::sample::kMaxBooks, &n)) {
+        std::fprintf(stderr, "make-sample-library: bad book count %s\n%s", argv[i], kUsage);
+        return 2;
+      }
+      options.book_count = static_cast<int>(n);
+      books_given = true;
+    } else if (arg == "--empty") {
+      empty = true;
     } else if (arg == "--fortunes" && has_value) {
       options.fortunes_dir = argv[++i];
     } else if (arg == "--viewer" && has_value) {
@@ -106,10 +123,11 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  if (options.out.empty()) {
+  if (options.out.empty() || (empty && books_given)) {
     std::fputs(kUsage, stderr);
     return 2;
   }
+  if (empty) options.book_count = 0;
   // No display is needed: pictures and PDFs are drawn off screen.
   if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   QGuiApplication app(argc, argv);

@@ -3,6 +3,9 @@
 // TOMEVA_SCREENSHOT=path makes the program save a picture of its main window to `path` once the
 // window is shown and its first page has loaded, print the path, and end (used where there is
 // no display to look at, under a virtual X server).
+// TOMEVA_REPORT_SHOWN=path is the start-up benchmark's hook: the milliseconds from the process's
+// start to the shown main window are written to `path`, and the program ends before the version
+// check (CTomevaApp::ShowMainFrame).
 #include <unistd.h>
 
 #include <QApplication>
