@@ -75,13 +75,10 @@ int main() {
     }
     int matches = 0;
     const double client = MedianMs([&] {
-      std::string copy;
-      tomeva::ReadWholeFile(tomeva::PdfCompanionPath(pdf, "txt"), &copy);
-      tomeva::PdfHighlightData data = tomeva::ComputeHighlightData(copy, keywords);
-      tomeva::WriteOptions options;
-      options.sync = false;  // as the client writes it
-      tomeva::ReplaceFileAtomically(tomeva::PdfCompanionPath(pdf, "idx"),
-                                    data.PositionFileBytes(), options);
+      // The highlighter's own steps before the conversation: read, match, write the .idx.
+      tomeva::PdfHighlightData data;
+      tomeva::HighlightOutcome outcome;
+      if (!tomeva::PrepareHighlight(pdf, keywords, nullptr, &data, &outcome)) std::abort();
       matches = data.matches;
       if (data.ExecuteData().empty() && data.matches > 0) std::abort();
     });

@@ -59,6 +59,31 @@ TEST_F(FileUtilTest, AtomicReplaceKeepsBytesAndLeavesNoTemporaries) {
   EXPECT_TRUE(read.empty());
 }
 
+// A file is read whole whatever its size says: empty, larger than one read, and a file whose
+// size reads as 0 while it has content (the kernel's own files) or that is larger than the
+// first guess.
+TEST_F(FileUtilTest, ReadWholeFileReadsToTheEndWhateverTheSizeSays) {
+  std::string big(200000, '\0');
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7 + i / 251);
+  const struct {
+    const char* name;
+    std::string bytes;
+  } cases[] = {{"empty", ""}, {"one byte", "x"}, {"big", big}};
+  for (const auto& c : cases) {
+    Write(c.name, c.bytes);
+    std::string read = "left over";
+    ASSERT_TRUE(ReadWholeFile(dir_ + "/" + c.name, &read)) << c.name;
+    EXPECT_EQ(read, c.bytes) << c.name;
+  }
+  std::string status;
+  ASSERT_TRUE(ReadWholeFile("/proc/self/status", &status));
+  EXPECT_NE(status.find("Name:"), std::string::npos);
+  EXPECT_EQ(status.back(), '\n');
+  std::string maps;
+  ASSERT_TRUE(ReadWholeFile("/proc/self/maps", &maps));
+  EXPECT_EQ(maps.back(), '\n');
+}
+
 // An exclusive create never replaces what is there, leaves no temporary behind, and reports a
 // folder it cannot write into.
 TEST_F(FileUtilTest, ExclusiveCreateNeverReplaces) {

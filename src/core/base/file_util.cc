@@ -134,10 +134,14 @@ bool ReadWholeFile(std::string_view path, std::string* out) {
     ::close(fd);
     return false;
   }
-  if (st.st_size > 0) out->reserve(static_cast<size_t>(st.st_size));
-  char buffer[65536];
+  // Read straight into the string: a PDF's text copy runs to megabytes, and a second copy through
+  // a buffer would cost as much as the read. The size is only a first guess: a file that grows
+  // or shrinks meanwhile is read to its end all the same.
+  size_t size = 0;
+  out->resize(st.st_size > 0 ? static_cast<size_t>(st.st_size) + 1 : 65536);
   for (;;) {
-    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (size == out->size()) out->resize(out->size() * 2);
+    ssize_t n = ::read(fd, out->data() + size, out->size() - size);
     if (n < 0) {
       if (errno == EINTR) continue;
       ::close(fd);
@@ -145,9 +149,10 @@ bool ReadWholeFile(std::string_view path, std::string* out) {
       return false;
     }
     if (n == 0) break;
-    out->append(buffer, static_cast<size_t>(n));
+    size += static_cast<size_t>(n);
   }
   ::close(fd);
+  out->resize(size);
   return true;
 }
 

@@ -45,6 +45,11 @@ std::string PdfHighlightData::ExecuteData() const {
 }
 
 PdfHighlightData ComputeHighlightData(std::string_view text, std::string_view keywords) {
+  std::string body(text);
+  return ComputeHighlightDataInPlace(&body, keywords);
+}
+
+PdfHighlightData ComputeHighlightDataInPlace(std::string* text, std::string_view keywords) {
   PdfHighlightData data;
   // The marking function works on writable NUL-terminated texts and a fixed keyword table, as
   // the plug-in's positions were always computed.
@@ -53,7 +58,8 @@ PdfHighlightData ComputeHighlightData(std::string_view text, std::string_view ke
   const int keyword_count = getKeywords(keyword_text.data(), table.get());
   if (keyword_count == 0) return data;
 
-  std::string body(text.substr(0, text.find('\0')));
+  std::string& body = *text;
+  body.resize(std::min(body.size(), body.find('\0')));
   std::vector<int> starts(kMaxReportedMatches);
   std::vector<int> lengths(kMaxReportedMatches);
   int matches = 0;
@@ -89,7 +95,8 @@ bool PrepareHighlight(const std::string& pdf_path, const std::string& keywords,
     *outcome = HighlightOutcome::kNoText;
     return false;
   }
-  *data = ComputeHighlightData(text, expand ? expand(keywords, text) : keywords);
+  const std::string wanted = expand ? expand(keywords, text) : keywords;
+  *data = ComputeHighlightDataInPlace(&text, wanted);
   if (data->matches == 0) {
     *outcome = HighlightOutcome::kNoMatch;
     return false;

@@ -56,6 +56,9 @@ struct PdfHighlightData {
 // first NUL byte) as the result pages' marking does in positions mode, and computes the values.
 // No keyword or no match gives matches == 0 and nothing to send.
 PdfHighlightData ComputeHighlightData(std::string_view text, std::string_view keywords);
+// The same on `*text` itself, which is cut at its first NUL byte: a text copy runs to megabytes,
+// and the client reads it only to match it.
+PdfHighlightData ComputeHighlightDataInPlace(std::string* text, std::string_view keywords);
 
 // How one highlight in the viewer ended.
 enum class HighlightOutcome {
