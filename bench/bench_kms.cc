@@ -196,6 +196,16 @@ int PageXapian(Xapian::Database& db, const tomeva::kms::FieldRegistry& fields,
 }
 
 // ---- SQLite FTS5 ----
+// FTS5 knows nothing of traditional and simplified forms: it is given the text and the query
+// terms as the engine reads them (folded), so that both count the same records.
+std::string FoldedUtf8(const std::string& gbk) {
+  char* folded = KMS_Fold_Text(gbk.c_str(), "GBK", nullptr);
+  if (folded == nullptr) return GbkToUtf8(gbk);
+  std::string utf8 = GbkToUtf8(folded);
+  KMS_Free_Field(folded);
+  return utf8;
+}
+
 void Exec(sqlite3* db, const char* sql) {
   char* err = nullptr;
   if (sqlite3_exec(db, sql, nullptr, nullptr, &err) != SQLITE_OK) {
@@ -219,7 +229,7 @@ double BuildSqlite(const std::string& file, const std::vector<tomeva::bench::Cor
   Exec(db, "BEGIN");
   for (size_t i = 0; i < recs.size(); ++i) {
     const auto& r = recs[i];
-    std::string v[5] = {GbkToUtf8(ContentOf(r)), GbkToUtf8(r.title), GbkToUtf8(r.author),
+    std::string v[5] = {FoldedUtf8(ContentOf(r)), FoldedUtf8(r.title), FoldedUtf8(r.author),
                         r.category, GbkToUtf8(RecordXml(r, i))};
     for (int k = 0; k < 5; ++k) sqlite3_bind_text(ins, k + 1, v[k].data(), -1, SQLITE_TRANSIENT);
     sqlite3_step(ins);
@@ -243,7 +253,9 @@ std::string SqliteWhere(const BenchQuery& q, std::vector<std::string>* params, b
   std::string match;
   *ranked = false;
   std::vector<std::string> parts;
-  for (const Term& t : q.terms) {
+  for (const Term& term : q.terms) {
+    Term t = term;
+    t.text = FoldedUtf8(Utf8ToGbk(term.text));
     std::string col = t.field.empty() ? "content" : t.field;
     if (t.chars >= 3 && !q.use_or) {
       if (!match.empty()) match += " AND ";
