@@ -6,6 +6,8 @@
 #include <new>
 
 #include "core/base/gbk.h"
+#include "kms/index_store.h"
+#include "kms/query_parser.h"
 #include "kms/remote.h"
 
 namespace tomeva::kms {
@@ -64,6 +66,21 @@ std::string DescribeCurrentException(std::string_view index_path, Action action,
   const std::string failed = Index(index_path) + ActionWords(action, batch) + Words("失败");
   try {
     throw;
+  } catch (const QueryRefused& e) {
+    if (index_path.empty()) return QueryRefusedReason(e);
+    return OneLine(failed + Words("：") + QueryRefusedReason(e));
+  } catch (const StubRefused& e) {
+    // The stub's bytes are shown as they are: GBK or ASCII as any file name of the library.
+    if (e.line().empty()) {
+      return OneLine(Index(index_path) + Words("的XAPIANDB文件是空的或读不出，不打开它"));
+    }
+    return OneLine(Index(index_path) + Words("的XAPIANDB文件不是本程序写的（") + e.line() +
+                   Words("），不打开它：只认“glass gen.N”和索引服务器的“remote 主机:端口”、"
+                         "“tcp 主机 端口”"));
+  } catch (const OversizedDocument& e) {
+    return OneLine(failed + Words("：一条记录的存储数据有") + std::to_string(e.bytes()) +
+                   Words("字节，超过") + std::to_string(kMaxRemoteDocumentBytes) +
+                   Words("字节的上限，不读取"));
   } catch (const RemoteWriteRefused& e) {
     return OneLine(Index(index_path) + Words("保存在索引服务器") + e.server() +
                    Words("上，本工作站不写入也不压缩它；新书在索引服务器上导入"));
@@ -91,6 +108,21 @@ std::string DescribeCurrentException(std::string_view index_path, Action action,
   } catch (...) {
     return OneLine(failed);
   }
+}
+
+std::string QueryRefusedReason(const QueryRefused& refused) {
+  const std::string bound = std::to_string(refused.bound());
+  switch (refused.limit()) {
+    case QueryRefused::Limit::kBytes:
+      return Words("检索式太长，超过") + bound + Words("字节，未检索");
+    case QueryRefused::Limit::kLexemes:
+      return Words("检索式的词、字段名、连接词和括号超过") + bound + Words("个，未检索");
+    case QueryRefused::Limit::kTerms:
+      return Words("检索式的检索词超过") + bound + Words("个，未检索");
+    case QueryRefused::Limit::kDepth:
+      return Words("检索式的括号套叠超过") + bound + Words("层，未检索");
+  }
+  return Words("检索式超出限度，未检索");
 }
 
 std::string NoIndexPathReason() { return Words("没有给出索引文件夹"); }

@@ -36,6 +36,10 @@ std::string NotOpenReason(std::string_view index_path);
 // `what_utf8`: which argument, in fixed words.
 std::string BadArgumentReason(std::string_view what_utf8);
 
+class QueryRefused;
+// Why an expression was not searched: which of its limits it passed (no index named).
+std::string QueryRefusedReason(const QueryRefused& refused);
+
 }  // namespace tomeva::kms
 
 #endif  // TOMEVA_KMS_FAILURE_H_

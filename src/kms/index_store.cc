@@ -61,6 +61,39 @@ bool CreateStubExclusively(const std::string& index_path, const std::string& gen
 
 using FileSig = FileIdentity;
 
+// The first line of a stub that is refused, to name it in the reason: at most 80 bytes, control
+// characters shown as "?".
+std::string FirstLine(std::string_view text) {
+  std::string_view line = text.substr(0, text.find('\n'));
+  std::string out(Trim(line.substr(0, 80)));
+  for (char& c : out) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
+  return out;
+}
+
+// A generation folder as a database of the one backend the engine writes. Naming the backend
+// keeps Xapian from reading a stub file inside the folder (which could name any program or
+// folder) in place of the database; and the folder must be a folder of the index itself, not a
+// link to somewhere else.
+void CheckGenerationFolder(const std::string& path) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
+    throw Xapian::DatabaseOpeningError("the generation " + path + " is not a folder of the index");
+  }
+}
+
+std::unique_ptr<Xapian::Database> OpenGeneration(const std::string& path) {
+  CheckGenerationFolder(path);
+  return std::make_unique<Xapian::Database>(path, Xapian::DB_BACKEND_GLASS);
+}
+
+std::unique_ptr<Xapian::WritableDatabase> OpenWritableGeneration(const std::string& path,
+                                                                 int action) {
+  CheckGenerationFolder(path);
+  return std::make_unique<Xapian::WritableDatabase>(path, action | Xapian::DB_BACKEND_GLASS);
+}
+
 // The stub and a generation's version file are replaced by rename on every change, so an
 // unchanged identity means unchanged contents; a stat(2) is much cheaper than reading the stub or
 // reopening the database on every search.
@@ -123,7 +156,7 @@ Xapian::Document Detached(const Xapian::Document& doc) {
 }  // namespace
 
 std::optional<std::string> CurrentGeneration(const std::string& index_path,
-                                             FileIdentity* stub_identity) {
+                                             FileIdentity* stub_identity, std::string* stub_line) {
   std::string stub = StubPath(index_path);
   FileSig sig = SigOf(stub);
   if (sig.size < 0) return std::nullopt;
@@ -135,13 +168,19 @@ std::optional<std::string> CurrentGeneration(const std::string& index_path,
     if (it != pool.stubs.end() && it->second.first == sig) return it->second.second;
   }
   std::string text;
+  if (stub_line != nullptr) stub_line->clear();
   if (!ReadWholeFile(stub, &text)) return std::nullopt;
-  // "backend name" on the first line; the name is relative to the index folder.
-  std::string line = Trim(text.substr(0, text.find('\n')));
-  size_t space = line.find(' ');
-  std::string name = space == std::string::npos ? line : Trim(line.substr(space + 1));
-  if (GenerationNumber(name) == 0) return std::nullopt;
-  std::string generation = JoinPath(index_path, name);
+  // Exactly what StubText writes: "glass gen.N", the name relative to the index folder.
+  const std::string whole = Trim(text);
+  constexpr std::string_view kBackend = "glass ";
+  const std::string_view name = StartsWith(whole, kBackend)
+                                    ? std::string_view(whole).substr(kBackend.size())
+                                    : std::string_view();
+  if (GenerationNumber(name) == 0) {
+    if (stub_line != nullptr) *stub_line = FirstLine(text);
+    return std::nullopt;
+  }
+  std::string generation = JoinPath(index_path, std::string(name));
   // Cache only when the stub did not change while it was read.
   if (SigOf(stub) == sig) {
     std::lock_guard<std::mutex> lock(pool.mutex);
@@ -153,7 +192,13 @@ std::optional<std::string> CurrentGeneration(const std::string& index_path,
 bool IndexExists(const std::string& index_path) { return SigOf(StubPath(index_path)).size >= 0; }
 
 FieldRegistry LoadFieldRegistry(const Xapian::Database& db) {
-  FieldRegistry registry = FieldRegistry::Parse(db.get_metadata(kFieldsKey));
+  const std::string table = db.get_metadata(kFieldsKey);
+  // An index server sends whatever table it likes, and every word of a query is looked up in it.
+  if (table.size() > kMaxFieldTableBytes) {
+    throw Xapian::DatabaseCorruptError("the field table holds " + std::to_string(table.size()) +
+                                       " bytes, more than an index of the engine ever has");
+  }
+  FieldRegistry registry = FieldRegistry::Parse(table);
   std::string scheme = db.get_metadata(kTermSchemeKey);
   if (scheme.empty()) {
     // Written before the scheme was recorded, unless there is nothing in it yet.
@@ -202,19 +247,19 @@ IndexWriter::~IndexWriter() = default;
 
 void IndexWriter::OpenCurrent() {
   for (int attempt = 0;; ++attempt) {
-    std::optional<std::string> gen = CurrentGeneration(index_path_);
+    std::string stub_line;
+    std::optional<std::string> gen = CurrentGeneration(index_path_, nullptr, &stub_line);
     if (!gen && IndexExists(index_path_)) {
       // A station's stub names the index server: the index is written where it is kept.
       RefuseRemoteWriter(index_path_);
       // Creating a generation beside it would never become current: the stub is not replaced.
-      throw Xapian::DatabaseCorruptError("the stub " + StubPath(index_path_) +
-                                         " names no generation");
+      throw StubRefused(stub_line);
     }
     if (!gen) {
       // A new index: create the first generation, then the stub that makes it current.
       std::string name = kGenerationPrefix + std::to_string(HighestGeneration(index_path_) + 1);
       std::string path = JoinPath(index_path_, name);
-      auto db = std::make_unique<Xapian::WritableDatabase>(path, Xapian::DB_CREATE_OR_OPEN);
+      auto db = OpenWritableGeneration(path, Xapian::DB_CREATE_OR_OPEN);
       db->commit();
       if (CreateStubExclusively(index_path_, name)) {
         generation_ = path;
@@ -225,7 +270,7 @@ void IndexWriter::OpenCurrent() {
       RemoveTree(path);
     } else {
       try {
-        auto db = std::make_unique<Xapian::WritableDatabase>(*gen, Xapian::DB_OPEN);
+        auto db = OpenWritableGeneration(*gen, Xapian::DB_OPEN);
         // A compaction in another process may have swapped generations before we got the lock.
         if (CurrentGeneration(index_path_) == gen) {
           generation_ = *gen;
@@ -280,8 +325,7 @@ void IndexWriter::Optimize() {
   {
     // Compacted from a reader of the committed state; our writer's lock keeps other processes
     // from adding documents that the new generation would miss.
-    Xapian::Database source(generation_);
-    source.compact(next);
+    OpenGeneration(generation_)->compact(next);
   }
   SwapTo(next);
 }
@@ -300,7 +344,7 @@ void IndexWriter::SwapTo(const std::string& next) {
   db_->close();
   db_.reset();
   generation_ = next;
-  db_ = std::make_unique<Xapian::WritableDatabase>(next, Xapian::DB_OPEN);
+  db_ = OpenWritableGeneration(next, Xapian::DB_OPEN);
   RemoveTree(old);
 }
 
@@ -368,14 +412,14 @@ std::unique_ptr<PooledReader> PooledReader::Acquire(const std::string& index_pat
   std::exception_ptr last_error;
   for (int attempt = 0; attempt < 4; ++attempt) {
     FileSig stub;
-    std::optional<std::string> gen = CurrentGeneration(index_path, &stub);
+    std::string stub_line;
+    std::optional<std::string> gen = CurrentGeneration(index_path, &stub, &stub_line);
     if (!gen) {
       // The stub is replaced by rename, never removed: one that is there but names no
-      // generation is damaged, not an index being swapped.
+      // generation is a station's, or was not written by the engine.
       if (!IndexExists(index_path)) return nullptr;
       if (auto servers = ReadRemoteStub(index_path)) return AcquireRemote(index_path, *servers);
-      throw Xapian::DatabaseCorruptError("the stub " + StubPath(index_path) +
-                                         " names no generation");
+      throw StubRefused(stub_line);
     }
     PooledDb slot;
     {
@@ -393,7 +437,7 @@ std::unique_ptr<PooledReader> PooledReader::Acquire(const std::string& index_pat
     try {
       FileSig version = SigOf(JoinPath(*gen, "iamglass"));
       if (!slot.db) {
-        slot.db = std::make_unique<Xapian::Database>(*gen);
+        slot.db = OpenGeneration(*gen);
         slot.fields.reset();
       } else if (version.size < 0 || !(version == slot.version)) {
         slot.db->reopen();

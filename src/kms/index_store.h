@@ -20,6 +20,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,15 +43,36 @@ struct FileIdentity {
   bool operator==(const FileIdentity&) const = default;
 };
 
-// The current generation folder of the index at `index_path`, or nullopt when there is no index;
-// `stub_identity`, when given, receives the identity of the stub it was read from.
+// The current generation folder of the index at `index_path`, or nullopt when there is no index
+// or its stub is not the one line the engine writes ("glass gen.N"); `stub_identity`, when given,
+// receives the identity of the stub it was read from, and `stub_line`, when the stub is not that
+// line, its first line (or empty when it could not be read).
 std::optional<std::string> CurrentGeneration(const std::string& index_path,
-                                             FileIdentity* stub_identity = nullptr);
+                                             FileIdentity* stub_identity = nullptr,
+                                             std::string* stub_line = nullptr);
+
+// Thrown for an index folder whose stub is neither the engine's own line nor the servers of a
+// station (remote.h). The stub is outside input (it sits in the library's folder, where book
+// packages are copied), and Xapian's own stub forms can start programs ("prog", "remote :PROG")
+// or open any folder ("auto PATH"): such a stub is never handed to Xapian.
+class StubRefused : public std::runtime_error {
+ public:
+  explicit StubRefused(std::string line)
+      : std::runtime_error("index stub of a form the engine does not write"),
+        line_(std::move(line)) {}
+  // The stub's first line, as read (empty when it could not be read).
+  const std::string& line() const { return line_; }
+
+ private:
+  std::string line_;
+};
 
 // True when the folder holds an index (its stub), whether or not that opens.
 bool IndexExists(const std::string& index_path);
 
-// The field table and term scheme stored in `db`.
+// The field table and term scheme stored in `db`. Throws Xapian::DatabaseCorruptError for a table
+// over kMaxFieldTableBytes (a few dozen fields take a kilobyte).
+inline constexpr size_t kMaxFieldTableBytes = 64 * 1024;
 FieldRegistry LoadFieldRegistry(const Xapian::Database& db);
 
 // The scheme a new index is written in: kCurrentTermScheme, or the one the environment's
@@ -134,6 +156,8 @@ class PooledReader {
   const std::string& generation() const { return generation_; }
   // The index's field table as of the database's revision.
   const FieldRegistry& fields() const { return *fields_; }
+  // True for a connection to index servers.
+  bool remote() const { return remote_ != nullptr; }
   // Keeps the database out of the pool (after an error it may be in a bad state).
   void Discard() { db_.reset(); }
 

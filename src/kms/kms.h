@@ -120,8 +120,11 @@ void KMS_Free_Document(KmsDocument* doc);
 // (NULL or "" = "content"). On an index of the current term scheme, simplified and traditional
 // forms find each other and symbols are searchable; and an expression that is only bare words of
 // the default field joined by AND (what the automatic and natural modes make of a typed run)
-// ranks the records holding those words together and in order first, with the same hits. Returns NULL when the index cannot be opened (missing, unreadable or
-// damaged), with the reason in KMS_Last_Error: a caller can tell that from a search without hits.
+// ranks the records holding those words together and in order first, with the same hits.
+// Returns NULL when the index cannot be opened (missing, unreadable or damaged) or the expression
+// is past one of its limits (64 KiB, 2,048 words, names, connectives and brackets, 2,048 terms, 32
+// nested brackets), with the reason in KMS_Last_Error: a caller can tell that from a search
+// without hits.
 KmsSearch* KMS_Search(const char* index_path, const char* query, const char* charset,
                       const char* default_field);
 
@@ -157,7 +160,8 @@ int KMS_Reindex(const char* index_path);
 //   不能检索：…                                  only when a word holds a character never indexed
 // Words and phrases are shown folded. The index decides: its fields, and its term scheme (an
 // index written before folding is read without it). NULL, with KMS_Last_Error, when the index
-// cannot be opened; a caller frees the text with KMS_Free_Field.
+// cannot be opened or the expression is past KMS_Search's limits; a caller frees the text with
+// KMS_Free_Field.
 char* KMS_Query_Reading(const char* index_path, const char* query, const char* charset,
                         const char* default_field);
 
@@ -171,7 +175,8 @@ char* KMS_Query_Reading(const char* index_path, const char* query, const char* c
 char* KMS_Fold_Text(const char* text, const char* charset, int** source_offsets);
 void KMS_Free_Offsets(int* offsets);
 
-// Words of a query text, joined by single spaces (GBK). Never NULL.
+// Words of a query text, joined by single spaces (GBK). NULL, with KMS_Last_Error, only for a
+// text longer than KMS_Search takes (64 KiB): its words would not be searched either.
 char* KMS_Get_Keywords(const char* query, const char* charset);
 void KMS_Free_Keywords(char* keywords);
 

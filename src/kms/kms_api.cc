@@ -1,6 +1,8 @@
 // The C boundary of the engine. Every entry point catches everything: callers get an empty
 // result or a non-zero status, never an exception, and every failure leaves its reason in the
 // calling thread's KMS_Last_Error.
+#include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -118,6 +120,16 @@ std::string BadBatchReason() {
   return tomeva::kms::BadArgumentReason("批次名须非空、不超过200字节、不含制表符和换行");
 }
 
+// Refuses an expression (GBK, as the caller gave it) that is longer than the parser takes before
+// anything is converted, opened or connected to: its UTF-8 form is at least as long.
+void CheckExpressionLength(const char* query) {
+  if (query != nullptr &&
+      strnlen(query, tomeva::kms::kMaxExpressionBytes + 1) > tomeva::kms::kMaxExpressionBytes) {
+    throw tomeva::kms::QueryRefused(tomeva::kms::QueryRefused::Limit::kBytes,
+                                    tomeva::kms::kMaxExpressionBytes);
+  }
+}
+
 char* CopyOut(const std::string& s) {
   char* out = static_cast<char*>(std::malloc(s.size() + 1));
   if (out == nullptr) return nullptr;
@@ -138,7 +150,10 @@ void Run(KmsSearch* s) {
   // Checking every document makes the count exact rather than an estimate.
   s->window = s->enquire->get_mset(0, kWindow, db.get_doccount());
   s->window_first = 0;
-  s->count = static_cast<int>(s->window.get_matches_estimated());
+  // An index server says what count it likes: kept within what an int and the index can hold.
+  const Xapian::doccount count =
+      std::min(s->window.get_matches_estimated(), db.get_doccount());
+  s->count = static_cast<int>(std::min<Xapian::doccount>(count, INT_MAX));
 }
 
 // Runs `step` on the search's reader; when a writer's commits have overtaken the reader, or a
@@ -304,6 +319,11 @@ char* KMS_Get_Batches(const char* index_path) {
         const std::string prefix = tomeva::kms::kBatchPrefix;
         for (auto t = db.allterms_begin(prefix); t != db.allterms_end(prefix); ++t) {
           if (t.get_termfreq() > 0) names += (*t).substr(prefix.size()) + "\n";
+          if (names.size() > tomeva::kms::kMaxBatchListBytes) {
+            throw Xapian::DatabaseCorruptError("the list of batches is longer than " +
+                                               std::to_string(tomeva::kms::kMaxBatchListBytes) +
+                                               " bytes");
+          }
         }
         char* out = CopyOut(names);
         if (out == nullptr) throw std::bad_alloc();
@@ -382,6 +402,7 @@ KmsSearch* KMS_Search(const char* index_path, const char* query, const char* cha
       Fail(tomeva::kms::NoIndexPathReason());
       return nullptr;
     }
+    CheckExpressionLength(query);
     auto s = std::make_unique<KmsSearch>();
     s->query_utf8 = tomeva::GbkToUtf8(query ? query : "");
     s->default_field = default_field && *default_field ? default_field : "content";
@@ -431,6 +452,12 @@ KmsHit* KMS_Hit(KmsSearch* search, int n) {
       if (have) {
         Xapian::MSetIterator it = search->window[n - search->window_first];
         hit->data = it.get_document().get_data();
+        // A record of the library is never this big; a server sending one is not to be copied
+        // on into the pages.
+        if (search->reader->remote() &&
+            hit->data.size() > tomeva::kms::kMaxRemoteDocumentBytes) {
+          throw tomeva::kms::OversizedDocument(hit->data.size());
+        }
       }
     });
     if (!ok || !have) return nullptr;
@@ -485,6 +512,7 @@ char* KMS_Query_Reading(const char* index_path, const char* query, const char* c
       Fail(tomeva::kms::NoIndexPathReason());
       return nullptr;
     }
+    CheckExpressionLength(query);
     std::unique_ptr<PooledReader> reader = PooledReader::Acquire(path);
     if (!reader) {
       Fail(tomeva::kms::MissingIndexReason(Shown(index_path)));
@@ -541,8 +569,13 @@ void KMS_Free_Offsets(int* offsets) { std::free(offsets); }
 
 char* KMS_Get_Keywords(const char* query, const char* charset) {
   try {
+    CheckExpressionLength(query);
     std::string words = tomeva::kms::ExtractKeywords(tomeva::GbkToUtf8(query ? query : ""));
     return CopyOut(tomeva::Utf8ToGbk(words));
+  } catch (const tomeva::kms::QueryRefused&) {
+    // No keywords rather than those of a part: the search of the whole expression fails too.
+    FailCurrent({}, Action::kSearch);
+    return nullptr;
   } catch (...) {
     return CopyOut("");
   }

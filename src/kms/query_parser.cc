@@ -1,5 +1,6 @@
 #include "kms/query_parser.h"
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -44,11 +45,16 @@ size_t FieldNameLength(std::string_view word) {
   return n < word.size() && word[n] == ':' ? n : 0;
 }
 
-std::vector<Lexeme> Lex(std::string_view s) {
+// Stops at the first lexeme past `max_lexemes`, so that a hostile expression costs no more than
+// the limit's worth of reading.
+std::vector<Lexeme> Lex(std::string_view s, size_t max_lexemes) {
   std::vector<Lexeme> out;
   size_t i = 0;
   size_t space_len = 0;
   while (i < s.size()) {
+    if (out.size() > max_lexemes) {
+      throw QueryRefused(QueryRefused::Limit::kLexemes, max_lexemes);
+    }
     if (IsSpaceAt(s, i, &space_len)) {
       i += space_len;
       continue;
@@ -80,6 +86,7 @@ std::vector<Lexeme> Lex(std::string_view s) {
       after_field = true;
     }
     if (word.empty()) continue;
+    if (out.size() > max_lexemes) throw QueryRefused(QueryRefused::Limit::kLexemes, max_lexemes);
     if (!after_field && EqualsNoCase(word, "AND")) {
       out.push_back({Kind::kAnd, ""});
     } else if (!after_field && EqualsNoCase(word, "OR")) {
@@ -90,52 +97,99 @@ std::vector<Lexeme> Lex(std::string_view s) {
       out.push_back({Kind::kWord, std::string(word)});
     }
   }
+  if (out.size() > max_lexemes) throw QueryRefused(QueryRefused::Limit::kLexemes, max_lexemes);
   out.push_back({Kind::kEnd, ""});
   return out;
 }
 
 // A sub-query, or nothing at all (an operand without terms, which the connectives skip), with
-// its readable text; `op` is the connective at its top, for brackets in the text.
+// its readable text; `op` is the connective at its top, for brackets in the text. The opening
+// brackets of the text are kept as a count, so that bracketing a long chain when another
+// connective follows it appends one character instead of copying the chain.
 struct Part {
   std::optional<Xapian::Query> query;
-  std::string text;
+  std::string text;  // without its `lead` opening brackets
+  size_t lead = 0;
   Kind op = Kind::kWord;
 
   explicit operator bool() const { return query.has_value(); }
 };
 
-const char* OpName(Xapian::Query::op op) {
+// One Xapian query of `op` over `subs` (at least one).
+Xapian::Query Nary(Xapian::Query::op op, const std::vector<Xapian::Query>& subs) {
+  return subs.size() == 1 ? subs.front() : Xapian::Query(op, subs.begin(), subs.end());
+}
+
+const char* OpName(Kind op) {
   switch (op) {
-    case Xapian::Query::OP_OR:
+    case Kind::kOr:
       return " OR ";
-    case Xapian::Query::OP_AND_NOT:
+    case Kind::kNot:
       return " AND NOT ";
     default:
       return " AND ";
   }
 }
 
-Kind OpKind(Xapian::Query::op op) {
-  return op == Xapian::Query::OP_OR        ? Kind::kOr
-         : op == Xapian::Query::OP_AND_NOT ? Kind::kNot
-                                           : Kind::kAnd;
+bool Simple(const Part& p, Kind op) {
+  return p.op == Kind::kWord || (p.op == op && op != Kind::kNot);
 }
 
-std::string Bracketed(const Part& p, Kind op) {
-  bool simple = p.op == Kind::kWord || (p.op == op && op != Kind::kNot);
-  return simple ? p.text : "(" + p.text + ")";
+// The readable text of `a`, connective `op`, `b`, left in `a`: the text of a left-nested chain, each
+// operand bracketed unless it is a word or a chain of the same connective (a NOT's right operand
+// only when a word). `a`'s text is extended in place; only `b`'s is copied.
+void JoinText(Kind op, Part* a, const Part& b) {
+  if (!Simple(*a, op)) {
+    ++a->lead;
+    a->text += ')';
+  }
+  a->text += OpName(op);
+  const bool bracket_b = !Simple(b, op == Kind::kNot ? Kind::kEnd : op);
+  a->text.append(b.lead + (bracket_b ? 1 : 0), '(');
+  a->text += b.text;
+  if (bracket_b) a->text += ')';
+  a->op = op;
 }
 
-Part Combine(Xapian::Query::op op, Part a, Part b) {
-  if (!a) return op == Xapian::Query::OP_AND_NOT ? a : b;
-  if (!b) return a;
-  Kind kind = OpKind(op);
-  Part out;
-  out.query = Xapian::Query(op, *a.query, *b.query);
-  out.text = Bracketed(a, kind) + OpName(op) + Bracketed(b, kind == Kind::kNot ? Kind::kEnd : kind);
-  out.op = kind;
-  return out;
-}
+// The operands of one run of AND and AND NOT (or of OR), gathered into one n-ary query.
+// Operands without terms are skipped; a NOT before any operand with terms is dropped, as is
+// "a AND NOT" of nothing. `a b NOT c d NOT e` is (a AND b AND d) AND_NOT (c, e): the same
+// records and weights as the chain read left to right, without a nest as deep as the chain.
+class Chain {
+ public:
+  explicit Chain(Kind op) : op_(op) {}
+
+  void Add(Part p, bool negate) {
+    if (!p) return;
+    if (!have_) {
+      if (negate) return;
+      subs_.push_back(std::move(*p.query));
+      part_ = std::move(p);
+      have_ = true;
+      return;
+    }
+    (negate ? nots_ : subs_).push_back(std::move(*p.query));
+    JoinText(negate ? Kind::kNot : op_, &part_, p);
+  }
+
+  Part Take() {
+    if (!have_) return Part();
+    Xapian::Query q =
+        Nary(op_ == Kind::kOr ? Xapian::Query::OP_OR : Xapian::Query::OP_AND, subs_);
+    if (!nots_.empty()) {
+      nots_.insert(nots_.begin(), std::move(q));
+      q = Xapian::Query(Xapian::Query::OP_AND_NOT, nots_.begin(), nots_.end());
+    }
+    part_.query = std::move(q);
+    return std::move(part_);
+  }
+
+ private:
+  Kind op_;
+  bool have_ = false;
+  Part part_;
+  std::vector<Xapian::Query> subs_, nots_;
+};
 
 void AddOnce(std::vector<std::string>* list, const std::string& s) {
   for (const std::string& x : *list) {
@@ -157,18 +211,24 @@ bool HasFoldedForms(std::string_view utf8) {
 class Parser {
  public:
   Parser(std::vector<Lexeme> lexemes, std::string_view default_field, const FieldRegistry& fields,
-         ParsedQuery* out)
-      : lex_(std::move(lexemes)), default_field_(default_field), fields_(fields), out_(out) {}
+         const QueryLimits& limits, ParsedQuery* out)
+      : lex_(std::move(lexemes)),
+        default_field_(default_field),
+        fields_(fields),
+        limits_(limits),
+        out_(out) {}
 
   void Run() {
-    Part q = ParseOr(default_field_, 0);
+    Chain all(Kind::kAnd);
+    all.Add(ParseOr(default_field_, 0), false);
     while (Peek() != Kind::kEnd) {  // a stray ")" ends an expression early; go on after it
       ++i_;
-      q = Combine(Xapian::Query::OP_AND, q, ParseOr(default_field_, 0));
+      all.Add(ParseOr(default_field_, 0), false);
     }
+    Part q = all.Take();
     out_->base = q ? *q.query : Xapian::Query();
     out_->query = out_->base;
-    out_->expression = q.text;
+    out_->expression = std::string(q.lead, '(') + q.text;
     if (q) PreferTypedRun();
   }
 
@@ -180,16 +240,17 @@ class Parser {
   }
 
   Part ParseOr(const std::string& field, int depth) {
-    Part q = ParseAnd(field, depth);
+    Chain any(Kind::kOr);
+    any.Add(ParseAnd(field, depth), false);
     while (Peek() == Kind::kOr) {
       ++i_;
-      q = Combine(Xapian::Query::OP_OR, q, ParseAnd(field, depth));
+      any.Add(ParseAnd(field, depth), false);
     }
-    return q;
+    return any.Take();
   }
 
   Part ParseAnd(const std::string& field, int depth) {
-    Part q;
+    Chain all(Kind::kAnd);
     bool negate = false;
     for (;;) {
       Kind k = Peek();
@@ -199,11 +260,10 @@ class Parser {
         ++i_;
         negate = true;
       } else if (StartsPrimary(k)) {
-        Part p = ParsePrimary(field, depth);
-        q = Combine(negate ? Xapian::Query::OP_AND_NOT : Xapian::Query::OP_AND, q, p);
+        all.Add(ParsePrimary(field, depth), negate);
         negate = false;
       } else {
-        return q;  // ")", "OR" or the end
+        return all.Take();  // ")", "OR" or the end
       }
     }
   }
@@ -214,7 +274,9 @@ class Parser {
     Kind k = Peek();
     if (k == Kind::kOpen) {
       ++i_;
-      if (depth >= kMaxDepth) return Part();  // read the rest flat
+      if (depth >= limits_.max_depth) {
+        throw QueryRefused(QueryRefused::Limit::kDepth, static_cast<size_t>(limits_.max_depth));
+      }
       Part q = ParseOr(field, depth + 1);
       if (Peek() == Kind::kClose) ++i_;
       return q;
@@ -229,7 +291,7 @@ class Parser {
   // The query of `text` in the fields a name stands for, OR-ed; nothing when it has no terms.
   std::optional<Xapian::Query> FieldQuery(const std::vector<FieldInfo>& targets,
                                           const std::string& text) const {
-    std::optional<Xapian::Query> q;
+    std::vector<Xapian::Query> subs;
     for (const FieldInfo& f : targets) {
       Xapian::Query sub;
       if (f.tokenized) {
@@ -239,9 +301,10 @@ class Parser {
         if (term.size() == f.prefix.size()) continue;
         sub = Xapian::Query(term);
       }
-      q = q ? Xapian::Query(Xapian::Query::OP_OR, *q, sub) : sub;
+      subs.push_back(std::move(sub));
     }
-    return q;
+    if (subs.empty()) return std::nullopt;
+    return Nary(Xapian::Query::OP_OR, subs);
   }
 
   Part Atom(const std::string& field, const std::string& text, bool quoted) {
@@ -249,10 +312,15 @@ class Parser {
     std::vector<FieldInfo> targets = fields_.Resolve(name);
     Part p;
     if (targets.empty()) {
+      CountTerms(1);
       p.query = Xapian::Query::MatchNothing;  // unknown field: matches nothing
       p.text = name + ":" + Shown(text, quoted) + "（索引无此字段）";
       return p;
     }
+    // Counted before the query is built: a phrase has a term per token in every field.
+    bool unindexed = false;
+    std::vector<Token> tokens = Tokenize(text, 1, fields_.scheme(), &unindexed);
+    CountTerms(std::max<size_t>(tokens.size(), 1) * targets.size());
     p.query = FieldQuery(targets, text);
     if (!p.query) return Part();
     bool tokenized = false;
@@ -264,8 +332,6 @@ class Parser {
     }
     const bool folds = tokenized && Folds(fields_.scheme());
     const std::string folded = folds ? FoldForScheme(text, fields_.scheme()) : text;
-    bool unindexed = false;
-    std::vector<Token> tokens = Tokenize(text, 1, fields_.scheme(), &unindexed);
     const bool phrase = tokenized && tokens.size() > 1;
     p.text = shown_names + ":" + Shown(folded, quoted || phrase);
     if (phrase && !unindexed) out_->phrases.push_back(shown_names + ":\"" + folded + "\"");
@@ -279,6 +345,11 @@ class Parser {
     return p;
   }
 
+  void CountTerms(size_t n) {
+    terms_ += n;
+    if (terms_ > limits_.max_terms) throw QueryRefused(QueryRefused::Limit::kTerms, limits_.max_terms);
+  }
+
   static std::string Shown(const std::string& text, bool quoted) {
     return quoted ? "\"" + text + "\"" : text;
   }
@@ -287,6 +358,7 @@ class Parser {
   // when the expression has any other shape.
   std::string TypedRun() const {
     std::string run;
+    char32_t last = 0;  // of the run
     int words = 0;
     std::string field;
     for (const Lexeme& l : lex_) {
@@ -296,7 +368,7 @@ class Parser {
           continue;
         case Kind::kWord:
           if (field.empty() || EqualsNoCase(field, default_field_)) {
-            Join(l.text, &run);
+            Join(l.text, &run, &last);
             ++words;
           }
           break;
@@ -313,12 +385,12 @@ class Parser {
   }
 
   // Appends a word to the run: directly after a character when it begins with one, so that the
-  // characters stay one run, else after a space.
-  void Join(const std::string& word, std::string* run) const {
-    if (!run->empty() && !(IsCharToken(LastCodePoint(*run)) && IsCharToken(FirstCodePoint(word)))) {
-      *run += ' ';
-    }
+  // characters stay one run, else after a space. `last` is the run's last character, kept so that
+  // the run is never read again.
+  void Join(const std::string& word, std::string* run, char32_t* last) const {
+    if (!run->empty() && !(IsCharToken(*last) && IsCharToken(FirstCodePoint(word)))) *run += ' ';
     *run += word;
+    *last = LastCodePoint(word);
   }
 
   bool IsCharToken(char32_t c) const {
@@ -352,21 +424,28 @@ class Parser {
   size_t i_ = 0;
   std::string default_field_;
   const FieldRegistry& fields_;
+  const QueryLimits& limits_;
+  size_t terms_ = 0;
   ParsedQuery* out_;
 };
 
 }  // namespace
 
 ParsedQuery ParseQueryFull(std::string_view utf8, std::string_view default_field,
-                           const FieldRegistry& fields) {
+                           const FieldRegistry& fields, const QueryLimits& limits) {
+  if (utf8.size() > limits.max_bytes) {
+    throw QueryRefused(QueryRefused::Limit::kBytes, limits.max_bytes);
+  }
   ParsedQuery out;
-  Parser(Lex(utf8), default_field.empty() ? kContentField : default_field, fields, &out).Run();
+  Parser(Lex(utf8, limits.max_lexemes), default_field.empty() ? kContentField : default_field,
+         fields, limits, &out)
+      .Run();
   return out;
 }
 
 Xapian::Query ParseQuery(std::string_view utf8, std::string_view default_field,
-                         const FieldRegistry& fields) {
-  return ParseQueryFull(utf8, default_field, fields).query;
+                         const FieldRegistry& fields, const QueryLimits& limits) {
+  return ParseQueryFull(utf8, default_field, fields, limits).query;
 }
 
 }  // namespace tomeva::kms

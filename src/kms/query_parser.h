@@ -9,8 +9,11 @@
 // default field. A word or phrase becomes a phrase query of its terms (see terms.h), so an unquoted
 // run of Chinese characters is matched as a whole. A name the index does not know matches nothing.
 //
-// Every input parses: an unbalanced quote runs to the end, stray ")" and missing operands are
-// skipped, nesting deeper than kMaxDepth is read flat, and a query without terms matches nothing.
+// Every input within the limits parses: an unbalanced quote runs to the end, stray ")" and missing
+// operands are skipped, and a query without terms matches nothing. The limits (QueryLimits) keep
+// what an expression can cost in bounds: past any of them the parser throws QueryRefused, which
+// says which one, rather than spend seconds and megabytes on it. Parsing and the query built are
+// linear in the expression: a chain of one connective is one n-ary Xapian query, never a nest.
 //
 // Typed words first: in the folding scheme, an expression that is only a conjunction, holding two
 // or more bare (unquoted) words of the default field, is what the automatic and natural modes
@@ -25,6 +28,8 @@
 
 #include <xapian.h>
 
+#include <cstddef>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,7 +38,35 @@
 
 namespace tomeva::kms {
 
-inline constexpr int kMaxDepth = 32;
+// What one expression may hold. The longest the program builds itself is a book restriction, a
+// field name and a query box of 100 characters: under 1 KB and about a hundred words, so these
+// leave ample room for a person or a tool and keep a hostile expression from costing more than a
+// few milliseconds.
+inline constexpr size_t kMaxExpressionBytes = 64 * 1024;  // UTF-8 bytes of the expression
+inline constexpr size_t kMaxLexemes = 2048;  // words, phrases, names, connectives and brackets
+inline constexpr size_t kMaxTerms = 2048;    // terms the words and phrases become, all fields
+inline constexpr int kMaxDepth = 32;         // brackets inside brackets
+
+struct QueryLimits {
+  size_t max_bytes = kMaxExpressionBytes;
+  size_t max_lexemes = kMaxLexemes;
+  size_t max_terms = kMaxTerms;
+  int max_depth = kMaxDepth;
+};
+
+// Thrown for an expression past one of its limits.
+class QueryRefused : public std::runtime_error {
+ public:
+  enum class Limit { kBytes, kLexemes, kTerms, kDepth };
+  QueryRefused(Limit limit, size_t bound)
+      : std::runtime_error("query expression past its limit"), limit_(limit), bound_(bound) {}
+  Limit limit() const { return limit_; }
+  size_t bound() const { return bound_; }  // the limit's value
+
+ private:
+  Limit limit_;
+  size_t bound_;
+};
 
 // Weight added to the records holding the typed words together. A BM25 term weighs at most a few
 // tens (log of the record count, times small constants), so this outweighs any query a person
@@ -53,13 +86,13 @@ struct ParsedQuery {
 };
 
 // `utf8` is the query text; `default_field` names the field of unprefixed terms (empty =
-// "content"). Never throws (beyond std::bad_alloc).
+// "content"). Throws QueryRefused past `limits` (and std::bad_alloc), nothing else.
 ParsedQuery ParseQueryFull(std::string_view utf8, std::string_view default_field,
-                           const FieldRegistry& fields);
+                           const FieldRegistry& fields, const QueryLimits& limits = {});
 
 // ParseQueryFull(...).query.
 Xapian::Query ParseQuery(std::string_view utf8, std::string_view default_field,
-                         const FieldRegistry& fields);
+                         const FieldRegistry& fields, const QueryLimits& limits = {});
 
 }  // namespace tomeva::kms
 

@@ -91,8 +91,8 @@ void IndexWriter::Rebuild(TermScheme scheme) {
   FieldRegistry rebuilt_fields = fields_;
   rebuilt_fields.set_scheme(scheme);
   try {
-    Xapian::Database source(generation_);
-    Xapian::WritableDatabase target(next, Xapian::DB_CREATE);
+    Xapian::Database source(generation_, Xapian::DB_BACKEND_GLASS);
+    Xapian::WritableDatabase target(next, Xapian::DB_CREATE | Xapian::DB_BACKEND_GLASS);
     for (Xapian::PostingIterator p = source.postlist_begin(""); p != source.postlist_end(""); ++p) {
       // The same ids: equal scores keep document-id order, and so the order of insertion.
       target.replace_document(*p, RebuildDocument(source.get_document(*p), *p, fields_, scheme));

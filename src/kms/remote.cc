@@ -39,6 +39,17 @@ std::optional<unsigned> ParsePort(std::string_view text) {
   return port;
 }
 
+// A host name or address: nothing a resolver would not take, and never empty.
+bool ValidHost(std::string_view host) {
+  if (host.empty() || host.size() > 255) return false;
+  for (char c : host) {
+    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                    c == '.' || c == '-' || c == '_' || c == ':' || c == '%';
+    if (!ok) return false;
+  }
+  return true;
+}
+
 // "HOST:PORT", "[V6]:PORT" (Xapian's "remote" line).
 std::optional<RemoteEndpoint> ParseHostColonPort(std::string_view text) {
   const size_t colon = text.rfind(':');
@@ -48,7 +59,7 @@ std::optional<RemoteEndpoint> ParseHostColonPort(std::string_view text) {
   if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
     host = host.substr(1, host.size() - 2);
   }
-  if (!port || host.empty()) return std::nullopt;
+  if (!port || !ValidHost(host)) return std::nullopt;
   return RemoteEndpoint{std::string(host), *port};
 }
 
@@ -57,8 +68,9 @@ std::optional<RemoteEndpoint> ParseHostSpacePort(std::string_view text) {
   const size_t space = text.find_first_of(" \t");
   if (space == std::string_view::npos) return std::nullopt;
   std::optional<unsigned> port = ParsePort(Trim(text.substr(space + 1)));
-  if (!port) return std::nullopt;
-  return RemoteEndpoint{std::string(text.substr(0, space)), *port};
+  const std::string_view host = text.substr(0, space);
+  if (!port || !ValidHost(host)) return std::nullopt;
+  return RemoteEndpoint{std::string(host), *port};
 }
 
 void DropKept(const std::string& key) {
@@ -114,7 +126,7 @@ std::optional<std::vector<RemoteEndpoint>> ParseRemoteStub(const std::string& te
     } else if (type == "tcp") {
       server = ParseHostSpacePort(rest);
     }
-    if (!server) return std::nullopt;
+    if (!server || servers.size() >= kMaxServers) return std::nullopt;
     servers.push_back(std::move(*server));
   }
   if (servers.empty()) return std::nullopt;

@@ -5,9 +5,19 @@
 //   remote HOST:PORT        (HOST may be a name, an address, or [an IPv6 address])
 //   tcp HOST PORT           (the older form; Xapian's own tools no longer read it)
 //
-// Blank lines and lines starting with "#" are skipped. Several lines name the parts of one index
-// kept on several servers, searched as one database; their field tables must be the same, or
-// the searches would read one part's prefixes on another.
+// Blank lines and lines starting with "#" are skipped. Several lines (at most kMaxServers) name
+// the parts of one index kept on several servers, searched as one database; their field tables
+// must be the same, or the searches would read one part's prefixes on another. A host is a name
+// or an address: letters, digits and ". - _ : %"; Xapian's forms that start a program
+// ("remote :PROGRAM ARGS", "prog ...") are not server lines, and the engine connects to the
+// servers itself, so Xapian never reads such a stub.
+//
+// What a server sends is not trusted further than the engine can check it: the hit count is kept
+// within an int, a document's data over kMaxRemoteDocumentBytes is refused, as are a field table
+// over kMaxFieldTableBytes and a list of batches over kMaxBatchListBytes, and a page never asks
+// for more hits than a ranking window. Xapian's own reading of the server's messages allocates
+// what a message says it holds before the engine sees it; that is why servers are reached only
+// through an authenticated tunnel (docs/reading-room.md).
 //
 // The server is Xapian's xapian-tcpsrv serving the index folder where the index is written. It
 // opens the folder's stub for every connection, so a new connection always sees the current
@@ -33,6 +43,11 @@
 #include "kms/field_registry.h"
 
 namespace tomeva::kms {
+
+inline constexpr size_t kMaxServers = 16;
+// The stored fields of one record are its text and a few columns: a few megabytes at most.
+inline constexpr size_t kMaxRemoteDocumentBytes = 8 * 1024 * 1024;
+inline constexpr size_t kMaxBatchListBytes = 1024 * 1024;
 
 // One server of a remote index.
 struct RemoteEndpoint {
@@ -61,6 +76,17 @@ struct RemoteTimeouts {
   int connect_ms = 3000;
 };
 RemoteTimeouts CurrentRemoteTimeouts();
+
+// Thrown for a hit whose document data is over kMaxRemoteDocumentBytes.
+class OversizedDocument : public std::runtime_error {
+ public:
+  explicit OversizedDocument(size_t bytes)
+      : std::runtime_error("document data too large"), bytes_(bytes) {}
+  size_t bytes() const { return bytes_; }
+
+ private:
+  size_t bytes_;
+};
 
 // Thrown where an index writer is asked for on a remote index.
 class RemoteWriteRefused : public std::runtime_error {

@@ -297,10 +297,11 @@ Xapian::Query PairPositionsPhrase(const std::vector<Token>& tokens, const std::s
   } else if (parts.size() > 1) {
     query = Xapian::Query(Xapian::Query::OP_PHRASE, parts.begin(), parts.end(), last - first + 1);
   }
-  for (const Xapian::Query& q : loose) {
-    query = query.empty() ? q : Xapian::Query(Xapian::Query::OP_AND, query, q);
-  }
-  return query;
+  if (loose.empty()) return query;
+  // One AND of them all: a phrase of many spaced characters must not become a nest as deep.
+  if (!query.empty()) loose.insert(loose.begin(), std::move(query));
+  return loose.size() == 1 ? loose.front()
+                           : Xapian::Query(Xapian::Query::OP_AND, loose.begin(), loose.end());
 }
 
 }  // namespace

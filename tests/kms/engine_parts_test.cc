@@ -2,6 +2,11 @@
 // data format.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -315,11 +320,11 @@ TEST(StoredFieldsTest, FindsValuesAndSurvivesDamagedData) {
   EXPECT_NE(KeyTerm(std::string(1000, 'k')), KeyTerm(std::string(999, 'k') + "j"));
 }
 
-TEST(QueryParserTest, DeepNestingAndLongInputParse) {
+TEST(QueryParserTest, LongInputWithinTheLimitsParses) {
   FieldRegistry r;
   for (const std::string& q :
-       {std::string(10000, '('), std::string(10000, ')'), std::string(5000, ':'),
-        std::string("a:") + std::string(3000, 'b') + ":c", std::string(3000, '"')}) {
+       {std::string(2000, ')'), std::string(2000, ':'), std::string(32, '(') + "a",
+        std::string("a:") + std::string(3000, 'b') + ":c", std::string(2000, '"')}) {
     Xapian::Query parsed = ParseQuery(q, "", r);
     (void)parsed.get_description();
   }
@@ -327,6 +332,115 @@ TEST(QueryParserTest, DeepNestingAndLongInputParse) {
   EXPECT_TRUE(ParseQuery("zz:a", "", r).empty());
   EXPECT_FALSE(ParseQuery("a", "", r).empty());
   EXPECT_TRUE(ParseQuery("AND OR", "", r).empty());
+}
+
+std::string Repeat(const std::string& unit, size_t n) {
+  std::string out;
+  for (size_t i = 0; i < n; ++i) out += unit;
+  return out;
+}
+
+// Each limit refuses what passes it, and names itself; what stays within it parses.
+TEST(QueryParserTest, ExpressionsPastALimitAreRefusedNamingIt) {
+  FieldRegistry r;
+  struct Case {
+    const char* what;
+    std::string query;
+    std::optional<QueryRefused::Limit> refused;
+  };
+  const std::string han = "\xE4\xB8\xAD";  // 中
+  const std::vector<Case> cases = {
+      {"20,000 ORs", "a" + Repeat(" OR a", 20000), QueryRefused::Limit::kBytes},
+      {"10,000 ORs", "a" + Repeat(" OR a", 10000), QueryRefused::Limit::kLexemes},
+      {"20,000 ANDs", "a" + Repeat(" AND a", 20000), QueryRefused::Limit::kBytes},
+      {"10,000 ANDs", "a" + Repeat(" AND a", 10000), QueryRefused::Limit::kLexemes},
+      {"20,000 implicit ANDs", Repeat("a ", 20000), QueryRefused::Limit::kLexemes},
+      {"100,000 brackets", std::string(100000, '('), QueryRefused::Limit::kBytes},
+      {"60,000 brackets", std::string(60000, '('), QueryRefused::Limit::kLexemes},
+      {"33 nested brackets", std::string(33, '(') + "a", QueryRefused::Limit::kDepth},
+      {"32 nested brackets", std::string(32, '(') + "a", std::nullopt},
+      {"a long quoted run", "\"" + Repeat(han, 3000) + "\"", QueryRefused::Limit::kTerms},
+      {"a long unquoted run", Repeat(han, 3000), QueryRefused::Limit::kTerms},
+      {"many short phrases", Repeat("\"" + han + han + han + "\" ", 1500),
+       QueryRefused::Limit::kTerms},
+      {"1,000 ORs", "a" + Repeat(" OR a", 1000), std::nullopt},
+      {"2,000 words", Repeat("a ", 2000), std::nullopt},
+      {"2,049 words", Repeat("a ", 2049), QueryRefused::Limit::kLexemes},
+      {"64 KiB exactly", std::string(kMaxExpressionBytes, ' '), std::nullopt},
+      {"a byte more", std::string(kMaxExpressionBytes + 1, ' '), QueryRefused::Limit::kBytes},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    try {
+      ParseQuery(c.query, "", r);
+      EXPECT_FALSE(c.refused.has_value()) << "was not refused";
+    } catch (const QueryRefused& e) {
+      ASSERT_TRUE(c.refused.has_value()) << "refused";
+      EXPECT_EQ(e.limit(), *c.refused);
+    }
+  }
+}
+
+// A chain of one connective is one n-ary query, whatever its length, and the readable text is
+// that of the chain read left to right, brackets where connectives change.
+TEST(QueryParserTest, ChainsAreFlatAndReadAsBefore) {
+  FieldRegistry r;
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"a b NOT c d",
+       "((content:a AND content:b) AND NOT content:c) AND content:d"},
+      {"(a OR b) c", "(content:a OR content:b) AND content:c"},
+      {"a (b OR c)", "content:a AND (content:b OR content:c)"},
+      {"a NOT (b c)", "content:a AND NOT (content:b AND content:c)"},
+      {"((a OR b) c) OR d", "((content:a OR content:b) AND content:c) OR content:d"},
+      {"d OR ((a OR b) c)", "content:d OR ((content:a OR content:b) AND content:c)"},
+      {"NOT b a", "content:a"},  // a leading NOT is dropped
+      {"a NOT b NOT c", "(content:a AND NOT content:b) AND NOT content:c"},
+      {"a ) b", "content:a AND content:b"},
+      {"a OR b OR c", "content:a OR content:b OR content:c"},
+  };
+  for (const auto& [query, expression] : cases) {
+    EXPECT_EQ(ParseQueryFull(query, "", r).expression, expression) << query;
+  }
+  Xapian::Query ors = ParseQuery("a" + Repeat(" OR a", 999), "", r);
+  EXPECT_EQ(ors.get_type(), Xapian::Query::OP_OR);
+  EXPECT_EQ(ors.get_num_subqueries(), 1000u);
+  Xapian::Query ands = ParseQuery("a" + Repeat(" b", 999) + " NOT c NOT d", "", r);
+  EXPECT_EQ(ands.get_type(), Xapian::Query::OP_AND_NOT);
+  ASSERT_EQ(ands.get_num_subqueries(), 3u);
+  EXPECT_EQ(ands.get_subquery(0).get_num_subqueries(), 1000u);
+}
+
+// A field table no index of the engine has (an index server may send any) is refused before a
+// query looks words up in it.
+TEST(FieldRegistryTest, AnOversizedFieldTableIsRefused) {
+  Xapian::WritableDatabase db(std::string(), Xapian::DB_BACKEND_INMEMORY);
+  std::string table;
+  for (int i = 0; table.size() <= kMaxFieldTableBytes; ++i) {
+    table += "f" + std::to_string(i) + "\tZ" + std::to_string(i) + ":\tt\n";
+  }
+  db.set_metadata(kFieldsKey, table);
+  EXPECT_THROW(LoadFieldRegistry(db), Xapian::DatabaseCorruptError);
+  db.set_metadata(kFieldsKey, table.substr(0, kMaxFieldTableBytes / 2));
+  EXPECT_NO_THROW(LoadFieldRegistry(db));
+}
+
+// Xapian's own stub opener is what would start the program: the same stub handed to it does, so
+// the engine's refusals of such stubs (kms_limits_test) are its own doing, not a program that
+// cannot run here.
+TEST(IndexStubTest, XapianItselfWouldStartTheStubsProgram) {
+  testing::TempDir dir;
+  const std::string marker = dir / "marker";
+  const std::string program = dir / "program";
+  std::ofstream(program) << "#!/bin/sh\ntouch '" << marker << "'\nexit 1\n";
+  std::filesystem::permissions(program, std::filesystem::perms::owner_all);
+  std::ofstream(dir / "XAPIANDB") << "remote :" << program << "\n";
+  try {
+    Xapian::Database db(dir / "XAPIANDB");
+  } catch (const Xapian::Error&) {
+    // The program is not a server: the connection fails after it ran.
+  }
+  for (int i = 0; i < 50 && !std::filesystem::exists(marker); ++i) ::usleep(20 * 1000);
+  EXPECT_TRUE(std::filesystem::exists(marker));
 }
 
 }  // namespace

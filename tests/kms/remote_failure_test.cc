@@ -187,5 +187,73 @@ TEST_F(RemoteFailureTest, AStationsImportLeavesTheNewBooksWaiting) {
   EXPECT_FALSE(std::filesystem::exists(app + "/5"));
 }
 
+// A record's data is never megabytes: a server sending such a document gets a reason, not a copy
+// of it in every page, and the other hits of the search still read. A local index keeps any size.
+TEST_F(RemoteFailureTest, AnOversizedDocumentFromTheServerIsRefused) {
+  const std::string big = dir_ / "big", station = dir_ / "bigstation";
+  ASSERT_EQ(KMS_Open(big.c_str(), 1), 0) << LastErrorU();
+  for (const size_t bytes : {size_t{100}, size_t{9} << 20}) {
+    KmsDocument* d = KMS_New_Document();
+    KMS_Add_Field(d, "xml", std::string(bytes, 'x').c_str(), "gb2312", 1, 0, 0);
+    KMS_Add_Field(d, "content", "bigtest", "gb2312", 1, 1, 1);
+    ASSERT_EQ(KMS_Insert_Document(big.c_str(), d), 0) << LastErrorU();
+    KMS_Free_Document(d);
+  }
+  ASSERT_EQ(KMS_Close(big.c_str()), 0) << LastErrorU();
+  IndexServer server(big);
+  ASSERT_TRUE(server.Start());
+  ASSERT_TRUE(MakeStation(station, server.StubLine()));
+
+  KmsSearch* s = KMS_Search(station.c_str(), "bigtest", "gb2312", nullptr);
+  ASSERT_NE(s, nullptr) << LastErrorU();
+  ASSERT_EQ(KMS_HitCount(s), 2);
+  int read = 0, refused = 0;
+  for (int i = 0; i < 2; ++i) {
+    if (KmsHit* hit = KMS_Hit(s, i)) {
+      char* xml = KMS_Get_Field(hit, "xml", "gb2312");
+      EXPECT_EQ(std::string(xml), std::string(100, 'x'));
+      KMS_Free_Field(xml);
+      ++read;
+    } else {
+      EXPECT_NE(LastErrorU().find("字节，超过8388608字节的上限"), std::string::npos)
+          << LastErrorU();
+      ++refused;
+    }
+  }
+  EXPECT_EQ(read, 1);
+  EXPECT_EQ(refused, 1);
+  KMS_ClearSearch(s);
+  EXPECT_EQ(HitXml(big, "bigtest", 2).size(), 2u);
+}
+
+// A station's stub names servers only: more than the engine searches at once, or a line that
+// would have Xapian start a program, and it is not a station (nor anything else).
+TEST_F(RemoteFailureTest, AStationStubOfTooManyServersOrAProgramIsRefused) {
+  std::string many;
+  for (int i = 0; i < 17; ++i) many += server_->StubLine() + "\n";
+  const std::vector<std::pair<std::string, std::string>> stubs = {
+      {many, "不是本程序写的"},
+      {server_->StubLine() + "\nremote :/bin/true\n", "不是本程序写的"},
+      {"remote bad host:" + std::to_string(server_->port()) + "\n", "不是本程序写的"},
+      {"tcp 127.0.0.1;true " + std::to_string(server_->port()) + "\n", "不是本程序写的"},
+  };
+  int n = 0;
+  for (const auto& [stub, says] : stubs) {
+    const std::string station = dir_ / ("refused" + std::to_string(++n));
+    ASSERT_TRUE(MakeStation(station, stub));
+    EXPECT_EQ(KMS_Index_Server(station.c_str()), nullptr) << stub;
+    EXPECT_EQ(CountU(station, "人"), -1) << stub;
+    EXPECT_NE(LastErrorU().find(says), std::string::npos) << LastErrorU();
+  }
+  // Sixteen parts are a station still.
+  std::string sixteen;
+  for (int i = 0; i < 16; ++i) sixteen += server_->StubLine() + "\n";
+  const std::string station = dir_ / "sixteen";
+  ASSERT_TRUE(MakeStation(station, sixteen));
+  char* name = KMS_Index_Server(station.c_str());
+  EXPECT_NE(name, nullptr);
+  KMS_Free_Field(name);
+}
+
 }  // namespace
 }  // namespace tomeva::kms_test
