@@ -151,8 +151,7 @@ void Run(KmsSearch* s) {
   s->window = s->enquire->get_mset(0, kWindow, db.get_doccount());
   s->window_first = 0;
   // An index server says what count it likes: kept within what an int and the index can hold.
-  const Xapian::doccount count =
-      std::min(s->window.get_matches_estimated(), db.get_doccount());
+  const Xapian::doccount count = std::min(s->window.get_matches_estimated(), db.get_doccount());
   s->count = static_cast<int>(std::min<Xapian::doccount>(count, INT_MAX));
 }
 
@@ -454,8 +453,7 @@ KmsHit* KMS_Hit(KmsSearch* search, int n) {
         hit->data = it.get_document().get_data();
         // A record of the library is never this big; a server sending one is not to be copied
         // on into the pages.
-        if (search->reader->remote() &&
-            hit->data.size() > tomeva::kms::kMaxRemoteDocumentBytes) {
+        if (search->reader->remote() && hit->data.size() > tomeva::kms::kMaxRemoteDocumentBytes) {
           throw tomeva::kms::OversizedDocument(hit->data.size());
         }
       }

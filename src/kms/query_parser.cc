@@ -135,9 +135,9 @@ bool Simple(const Part& p, Kind op) {
   return p.op == Kind::kWord || (p.op == op && op != Kind::kNot);
 }
 
-// The readable text of `a`, connective `op`, `b`, left in `a`: the text of a left-nested chain, each
-// operand bracketed unless it is a word or a chain of the same connective (a NOT's right operand
-// only when a word). `a`'s text is extended in place; only `b`'s is copied.
+// The readable text of `a`, connective `op`, `b`, left in `a`: the text of a left-nested chain,
+// each operand bracketed unless it is a word or a chain of the same connective (a NOT's right
+// operand only when a word). `a`'s text is extended in place; only `b`'s is copied.
 void JoinText(Kind op, Part* a, const Part& b) {
   if (!Simple(*a, op)) {
     ++a->lead;
@@ -174,8 +174,7 @@ class Chain {
 
   Part Take() {
     if (!have_) return Part();
-    Xapian::Query q =
-        Nary(op_ == Kind::kOr ? Xapian::Query::OP_OR : Xapian::Query::OP_AND, subs_);
+    Xapian::Query q = Nary(op_ == Kind::kOr ? Xapian::Query::OP_OR : Xapian::Query::OP_AND, subs_);
     if (!nots_.empty()) {
       nots_.insert(nots_.begin(), std::move(q));
       q = Xapian::Query(Xapian::Query::OP_AND_NOT, nots_.begin(), nots_.end());
@@ -347,7 +346,8 @@ class Parser {
 
   void CountTerms(size_t n) {
     terms_ += n;
-    if (terms_ > limits_.max_terms) throw QueryRefused(QueryRefused::Limit::kTerms, limits_.max_terms);
+    if (terms_ > limits_.max_terms)
+      throw QueryRefused(QueryRefused::Limit::kTerms, limits_.max_terms);
   }
 
   static std::string Shown(const std::string& text, bool quoted) {

@@ -386,8 +386,7 @@ TEST(QueryParserTest, ExpressionsPastALimitAreRefusedNamingIt) {
 TEST(QueryParserTest, ChainsAreFlatAndReadAsBefore) {
   FieldRegistry r;
   const std::vector<std::pair<std::string, std::string>> cases = {
-      {"a b NOT c d",
-       "((content:a AND content:b) AND NOT content:c) AND content:d"},
+      {"a b NOT c d", "((content:a AND content:b) AND NOT content:c) AND content:d"},
       {"(a OR b) c", "(content:a OR content:b) AND content:c"},
       {"a (b OR c)", "content:a AND (content:b OR content:c)"},
       {"a NOT (b c)", "content:a AND NOT (content:b AND content:c)"},

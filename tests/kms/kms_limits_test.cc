@@ -78,9 +78,8 @@ TEST_F(KmsLimitsTest, HostileExpressionsAreRefusedQuicklyWithAReason) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    const double seconds = SecondsOf([&] {
-      EXPECT_EQ(KMS_Search(index().c_str(), c.gbk.c_str(), "gb2312", nullptr), nullptr);
-    });
+    const double seconds = SecondsOf(
+        [&] { EXPECT_EQ(KMS_Search(index().c_str(), c.gbk.c_str(), "gb2312", nullptr), nullptr); });
     EXPECT_LT(seconds, 2.0);
     const std::string reason = Reason();
     EXPECT_NE(reason.find(c.says), std::string::npos) << reason;
@@ -106,11 +105,10 @@ TEST_F(KmsLimitsTest, TheLongestExpressionsOfTheProgramStillSearch) {
   const std::string category = (*records_)[0].category;
   int in_category = 0;
   for (const auto& r : *records_) in_category += r.category == category;
-  const std::string built =
-      "f15:\"" + category + "\" AND title:allrec" + Repeat(" AND allrec", 99);
+  const std::string built = "f15:\"" + category + "\" AND title:allrec" + Repeat(" AND allrec", 99);
   EXPECT_EQ(Count(index(), built, "title"), in_category) << Reason();
-  const std::string exact = "f15:\"" + category + "\" AND title:\"allrec\"" +
-                            Repeat(" AND \"allrec\"", 49);
+  const std::string exact =
+      "f15:\"" + category + "\" AND title:\"allrec\"" + Repeat(" AND \"allrec\"", 49);
   EXPECT_EQ(Count(index(), exact, "title"), in_category) << Reason();
   double seconds = SecondsOf([&] {
     EXPECT_EQ(Count(index(), "allrec" + Repeat(" OR nosuchword", 1000), "title"),
@@ -214,7 +212,8 @@ TEST(KmsStubTest, StubsTheEngineDidNotWriteAreRefusedAndStartNothing) {
          WriteFile(index + "/XAPIANDB", "glass gen.1\nprog " + program + "\n");
        },
        "不是本程序写的（glass gen.1）"},
-      {"empty", [&](const std::string& index, const std::string&) { WriteFile(index + "/XAPIANDB", ""); },
+      {"empty",
+       [&](const std::string& index, const std::string&) { WriteFile(index + "/XAPIANDB", ""); },
        "是空的或读不出"},
       // The engine's own line, but the generation holds a stub of its own instead of a database.
       {"a stub inside the generation",
