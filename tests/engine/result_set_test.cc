@@ -200,5 +200,19 @@ TEST_F(ResultSetIndexTest, NaturalQueriesBecomeTheKeywordConjunction) {
   EXPECT_EQ(with_or.GetTotalCount(), 25);
 }
 
+// A text past the engine's limits is not read as an empty query that finds nothing without a
+// word: the search is refused, with the engine's reason for the user.
+TEST_F(ResultSetIndexTest, AQueryPastTheEnginesLimitsIsRefusedWithItsReason) {
+  std::string endless;
+  while (endless.size() < 70000) endless += G("明月 ");
+  for (int mode : {kQueryNatural, kQueryAuto}) {
+    CResultSet rs({*index_}, 1, mode);
+    rs.Search(endless, "content", "");
+    EXPECT_TRUE(rs.failure().failed) << mode;
+    EXPECT_FALSE(rs.failure().reason.empty()) << mode;
+    EXPECT_EQ(rs.GetTotalCount(), 0) << mode;
+  }
+}
+
 }  // namespace
 }  // namespace tomeva

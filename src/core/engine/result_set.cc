@@ -71,8 +71,11 @@ void CResultSet::ExtractKeywords(std::string* query, bool rewritten) {
     return;
   }
   char* engine = KMS_Get_Keywords(query->c_str(), kCharset);
-  std::string words = engine ? engine : "";
-  if (engine) KMS_Free_Keywords(engine);
+  // The engine refuses a text past its limits: the query is then searched as typed, so that the
+  // search itself is refused with the engine's reason instead of running as an empty query.
+  if (engine == nullptr) return;
+  std::string words = engine;
+  KMS_Free_Keywords(engine);
   // Character-aware, so that the trail byte of a Chinese character never reads as "O" or "r".
   if (MbFind(*query, "OR") == kNpos && MbFind(*query, "or") == kNpos &&
       MbFindChar(*query, '"') == kNpos) {
