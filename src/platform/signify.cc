@@ -36,9 +36,9 @@ std::optional<QByteArray> DecodeSignifyFile(std::string_view text, size_t payloa
   line.remove_suffix(1);
   if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
   if (line.empty() || line.find('\n') != std::string_view::npos) return std::nullopt;
-  const QByteArray::FromBase64Result decoded = QByteArray::fromBase64Encoding(
-      QByteArray(line.data(), static_cast<qsizetype>(line.size())),
-      QByteArray::AbortOnBase64DecodingErrors);
+  const QByteArray::FromBase64Result decoded =
+      QByteArray::fromBase64Encoding(QByteArray(line.data(), static_cast<qsizetype>(line.size())),
+                                     QByteArray::AbortOnBase64DecodingErrors);
   if (!decoded) return std::nullopt;
   const QByteArray& bytes = *decoded;
   if (static_cast<size_t>(bytes.size()) != kAlgorithmBytes + kKeyNumberBytes + payload_bytes ||
@@ -54,14 +54,15 @@ bool Ed25519Verify(const unsigned char* public_key, const unsigned char* signatu
       EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr, public_key, kPublicKeyBytes),
       &EVP_PKEY_free);
   std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(),
-                                                                 &EVP_MD_CTX_free);
+                                                                  &EVP_MD_CTX_free);
   if (key == nullptr || context == nullptr) return false;
   // Ed25519 hashes the message itself: no digest is named.
   if (EVP_DigestVerifyInit(context.get(), nullptr, nullptr, nullptr, key.get()) != 1) {
     return false;
   }
   static const unsigned char kNothing = 0;
-  const auto* data = message.empty() ? &kNothing : reinterpret_cast<const unsigned char*>(message.data());
+  const auto* data =
+      message.empty() ? &kNothing : reinterpret_cast<const unsigned char*>(message.data());
   return EVP_DigestVerify(context.get(), signature, kSignatureBytes, data, message.size()) == 1;
 }
 
@@ -105,9 +106,8 @@ SignifyResult VerifySignifyFile(const std::string& path, std::string_view signat
     }
   }
   ::close(fd);
-  const SignifyResult result =
-      VerifySignify(std::string_view(static_cast<const char*>(mapped), size), signature_file,
-                    public_key_file);
+  const SignifyResult result = VerifySignify(
+      std::string_view(static_cast<const char*>(mapped), size), signature_file, public_key_file);
   if (mapped != nullptr) ::munmap(mapped, size);
   return result;
 }

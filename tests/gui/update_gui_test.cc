@@ -283,8 +283,8 @@ void UpdateGuiTest::ExpectRefused(const QString& name, const QString& path, bool
   QCOMPARE(server_.requests().mid(asked), (QStringList{page, path, path + ".sig"}));
   program->kill();
   QVERIFY(program->waitForFinished(10000));
-  const QString told = QStringLiteral("message accepted: ") +
-                       QString::fromStdString(GbkToUtf8(TextWith(refusal, updater_url.toStdString())));
+  const std::string text = GbkToUtf8(TextWith(refusal, updater_url.toStdString()));
+  const QString told = QStringLiteral("message accepted: ") + QString::fromStdString(text);
   QVERIFY2(QString::fromUtf8(output).contains(told), output.constData());
   QVERIFY(!output.contains(kMessage));
   QVERIFY(!output.contains("startup updater-started"));
@@ -328,7 +328,8 @@ void UpdateGuiTest::samplesOwnSignedUpdaterRuns() {
   const QString dir = Installation(QStringLiteral("sample-update"),
                                    server_.Url(QStringLiteral("/sample.xml")), false);
   QVERIFY(!dir.isEmpty());
-  QVERIFY(QFile::copy(sample_ + QStringLiteral("/update.pub"), dir + QStringLiteral("/update.pub")));
+  QVERIFY(QFile::copy(sample_ + QStringLiteral("/update.pub"),
+                      dir + QStringLiteral("/update.pub")));
   std::unique_ptr<QProcess> program = Start(dir);
   QSignalSpy finished(program.get(), &QProcess::finished);
   QVERIFY(finished.wait(kRunTimeoutMs));

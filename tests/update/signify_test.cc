@@ -57,7 +57,8 @@ class SignifyTest : public ::testing::Test {
 std::string WithDecodedByteFlipped(const std::string& file, int at) {
   const size_t line = file.find('\n') + 1;
   const size_t end = file.find('\n', line);
-  QByteArray bytes = QByteArray::fromBase64(QByteArray::fromStdString(file.substr(line, end - line)));
+  QByteArray bytes =
+      QByteArray::fromBase64(QByteArray::fromStdString(file.substr(line, end - line)));
   bytes[at] = static_cast<char>(bytes[at] ^ 0x01);
   return file.substr(0, line) + bytes.toBase64().toStdString() + file.substr(end);
 }
@@ -73,7 +74,10 @@ std::string WithCrLf(std::string file) {
 
 TEST_F(SignifyTest, ChecksSignaturesMadeBySignify) {
   const std::string updater = "#!/bin/sh\necho updated\n";
-  const std::string binary("\x7f" "ELF\0\0\x01\xff", 8);
+  const std::string binary(
+      "\x7f"
+      "ELF\0\0\x01\xff",
+      8);
   const std::string sig = Sign(updater, "a");
   const std::string comment_line = sig.substr(0, sig.find('\n') + 1);
   const std::string base64_line = sig.substr(sig.find('\n') + 1);

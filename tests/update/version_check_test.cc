@@ -243,8 +243,8 @@ TEST(CheckForUpdateTest, RunsOnlyAnUpdaterThatCameOverHttpsOrIsSigned) {
        true, kTextUpdaterBadKey},
       {"bad signature", kHttpPage, http_updater, false, "SIG", UpdaterSignature::kBad, "KEY",
        true, kTextUpdaterBadSignature},
-      {"not a signature file", kHttpPage, http_updater, false, "<html>", UpdaterSignature::kMalformed,
-       "KEY", true, kTextUpdaterBadSignature},
+      {"not a signature file", kHttpPage, http_updater, false, "<html>",
+       UpdaterSignature::kMalformed, "KEY", true, kTextUpdaterBadSignature},
       {"another key's signature", kHttpPage, http_updater, false, "SIG",
        UpdaterSignature::kOtherKey, "KEY", true, kTextUpdaterOtherKey},
   };

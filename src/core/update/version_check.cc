@@ -58,7 +58,8 @@ bool ReadPageOnce(BrowserDriver& browser, const std::string& url, const PageFetc
 
 bool IsHttps(std::string_view url) {
   constexpr std::string_view kScheme = "https://";
-  return url.size() >= kScheme.size() && EqualsIgnoringAsciiCase(url.substr(0, kScheme.size()), kScheme);
+  return url.size() >= kScheme.size() &&
+         EqualsIgnoringAsciiCase(url.substr(0, kScheme.size()), kScheme);
 }
 
 // Why the downloaded updater at `part_path`, which did not come over https all the way, is not
