@@ -21,9 +21,9 @@ namespace {
 // The installation folder, with spaces and a quote (the updater's path is quoted on its command
 // line), holding the installation's public key; made once for the whole test program.
 const std::string& AppDir() {
-  static testing::TempDir* root = new testing::TempDir;
+  static const testing::TempDir root;
   static const std::string dir = [] {
-    const std::string d = *root / "lib \"ray\"/";
+    const std::string d = root / "lib \"ray\"/";
     MakeDirectories(d);
     ReplaceFileAtomically(d + "update.pub", "KEY");
     return d;
