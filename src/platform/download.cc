@@ -9,8 +9,10 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QTimer>
 #include <QUrl>
 #include <cerrno>
+#include <functional>
 #include <string_view>
 #include <vector>
 
@@ -41,6 +43,7 @@ class PartFile {
   PartFile& operator=(const PartFile&) = delete;
 
   bool is_open() const { return fd_ >= 0; }
+  const std::string& path() const { return path_; }
 
   bool Write(const QByteArray& bytes) {
     if (InjectedFault(FaultSite::kFileWrite)) return false;
@@ -63,20 +66,24 @@ class PartFile {
   std::string path_;
 };
 
-}  // namespace
-
-bool DownloadToFile(const std::string& url, const std::string& path,
-                    const DownloadOptions& options) {
-  const QUrl address(QString::fromStdString(GbkToUtf8(url)));
-  if (!address.isValid() || address.scheme().isEmpty()) return false;
-  const std::string target = ResolvePath(path);
-  PartFile part(target);
-  if (!part.is_open()) return false;
-
+// Runs the transfer of `address`, handing each piece of the body to `sink` (which answers false
+// to end it); true when the whole body arrived under the options' limits. `*over_https` tells
+// whether the address and every redirect taken were https.
+bool Transfer(const QUrl& address, const DownloadOptions& options,
+              const std::function<bool(const QByteArray&)>& sink, bool* over_https) {
+  *over_https = false;
+  const QString scheme = address.scheme().toLower();
+  if (!address.isValid() || (scheme != QLatin1String("http") &&
+                             scheme != QLatin1String("https") &&
+                             scheme != QLatin1String("file"))) {
+    return false;
+  }
   QNetworkAccessManager network;
   QNetworkRequest request(address);
+  // Each redirect is judged below: only https to https keeps the transfer under TLS with a
+  // verified certificate all the way.
   request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                       QNetworkRequest::NoLessSafeRedirectPolicy);
+                       QNetworkRequest::UserVerifiedRedirectPolicy);
   // Always the server's present file: an updater is never taken from a cache.
   request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
                        QNetworkRequest::AlwaysNetwork);
@@ -84,27 +91,94 @@ bool DownloadToFile(const std::string& url, const std::string& path,
   request.setTransferTimeout(options.stall_timeout_ms);
   QNetworkReply* reply = network.get(request);
 
-  bool write_failed = false;
+  bool refused = false;  // a redirect, a length over the limit, a piece the sink did not take
+  int64_t received = 0;
+  QObject::connect(reply, &QNetworkReply::redirected, reply, [&](const QUrl& target) {
+    if (scheme == QLatin1String("https") && target.scheme().toLower() == QLatin1String("https")) {
+      emit reply->redirectAllowed();
+      return;
+    }
+    refused = true;
+    reply->abort();
+  });
+  QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [&] {
+    bool known = false;
+    const qint64 length = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
+    if (known && length > options.max_bytes) {
+      refused = true;
+      reply->abort();
+    }
+  });
   auto take = [&] {
     const QByteArray chunk = reply->readAll();
-    if (write_failed || chunk.isEmpty()) return;
-    if (!part.Write(chunk)) {
-      write_failed = true;
+    if (refused || chunk.isEmpty()) return;
+    received += chunk.size();
+    if (received > options.max_bytes || !sink(chunk)) {
+      refused = true;
       reply->abort();
     }
   };
   QEventLoop loop;
   QObject::connect(reply, &QNetworkReply::readyRead, &loop, take);
   QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-  if (!reply->isFinished()) loop.exec(QEventLoop::ExcludeUserInputEvents);
+  QTimer deadline;
+  deadline.setSingleShot(true);
+  bool late = false;
+  QObject::connect(&deadline, &QTimer::timeout, reply, [&] {
+    late = true;
+    reply->abort();
+  });
+  if (!reply->isFinished()) {
+    deadline.start(options.deadline_ms);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+  }
+  deadline.stop();
   if (reply->isOpen()) take();  // what arrived with the end of the transfer
 
-  bool ok = !write_failed && reply->error() == QNetworkReply::NoError;
+  bool ok = !refused && !late && reply->error() == QNetworkReply::NoError;
   const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
   // Only an HTTP transfer has a status; a redirect that was not followed is not the file either.
   if (status.isValid() && (status.toInt() < 200 || status.toInt() > 299)) ok = false;
+  *over_https = ok && scheme == QLatin1String("https") &&
+                reply->url().scheme().toLower() == QLatin1String("https");
   delete reply;
-  return ok && part.Publish(target);
+  return ok;
+}
+
+QUrl AddressOf(const std::string& url) {
+  return QUrl(QString::fromStdString(GbkToUtf8(url)));
+}
+
+}  // namespace
+
+bool DownloadToFile(const std::string& url, const std::string& path,
+                    const DownloadOptions& options, const DownloadCheck& check) {
+  const QUrl address = AddressOf(url);
+  if (!address.isValid() || address.scheme().isEmpty()) return false;
+  const std::string target = ResolvePath(path);
+  PartFile part(target);
+  if (!part.is_open()) return false;
+  bool over_https = false;
+  if (!Transfer(address, options, [&](const QByteArray& chunk) { return part.Write(chunk); },
+                &over_https)) {
+    return false;
+  }
+  if (check && !check(part.path(), over_https)) return false;
+  return part.Publish(target);
+}
+
+bool DownloadToMemory(const std::string& url, std::string* bytes, const DownloadOptions& options) {
+  bytes->clear();
+  bool over_https = false;
+  const bool ok = Transfer(
+      AddressOf(url), options,
+      [&](const QByteArray& chunk) {
+        bytes->append(chunk.constData(), static_cast<size_t>(chunk.size()));
+        return true;
+      },
+      &over_https);
+  if (!ok) bytes->clear();
+  return ok;
 }
 
 }  // namespace tomeva::platform

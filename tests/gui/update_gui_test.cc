@@ -1,9 +1,12 @@
 // The version check of the real program, on copies of the sample installation whose
 // ContactInfo.xml points at a version page served by this test: a listed version downloads the
-// updater into the installation folder, shows the message, runs the updater and ends the program
-// with exit code 0; a page that lists no installed version, or whose updater cannot be
-// downloaded, leaves the program running; an unreachable page is given up within the check's
-// times while the window keeps painting.
+// updater into the installation folder and, when its signature verifies against the
+// installation's update.pub, shows the message, runs the updater and ends the program with exit
+// code 0; an updater without a signature, with a bad one, with another key's, or in an
+// installation without a key is not run and not left, the user is told why and the program goes
+// on; the sample's own signed updater runs; a page that lists no installed version, or whose
+// updater cannot be downloaded, leaves the program running; an unreachable page is given up
+// within the check's times while the window keeps painting.
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -11,6 +14,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -20,6 +24,7 @@
 #include <vector>
 
 #include "core/base/gbk.h"
+#include "core/base/texts.h"
 #include "core/xml/xml_document.h"
 #include "gui/app/page_fetcher.h"
 #include "gui/frame/main_frame.h"
@@ -37,6 +42,8 @@ constexpr int kRunTimeoutMs = 60000;
 // Marks its start, and its end 8 s later: the program does not wait for it past 3 s.
 const QByteArray kUpdater = "#!/bin/sh\necho ran > marker\nsleep 8\necho done > done\n";
 const char kMessage[] = "系统有新版本，需要更新。系统将关闭以运行更新程序。";
+// Other bytes than the updater's, signed with the installation's key.
+const QByteArray kOtherUpdater = "#!/bin/sh\necho substituted > marker\n";
 
 // The version page as the maker would publish it.
 QByteArray VersionXml(const QString& file_url, const QStringList& versions) {
@@ -51,6 +58,16 @@ QByteArray VersionHtml(const QString& file_url, const QStringList& versions) {
   QByteArray xml = VersionXml(file_url, versions);
   xml.replace('&', "&amp;").replace('<', "&lt;").replace('>', "&gt;");
   return "<html><head><title>versions</title></head><body><pre>" + xml + "</pre></body></html>";
+}
+
+QByteArray ReadAll(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool WriteAll(const QString& path, const QByteArray& bytes) {
+  QFile file(path);
+  return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
 }
 
 // The file tools do it in a fraction of the time Qt's file-by-file copy and removal take for the
@@ -70,6 +87,11 @@ class UpdateGuiTest : public QObject {
  private slots:
   void initTestCase();
   void listedVersionUpdatesAndEnds();
+  void unsignedUpdaterIsNotRun();
+  void badSignatureIsNotRun();
+  void otherKeysSignatureIsNotRun();
+  void installationWithoutKeyRunsNothing();
+  void samplesOwnSignedUpdaterRuns();
   void unlistedVersionKeepsRunning();
   void failedDownloadKeepsRunning();
   void unreachablePageIsGivenUpWhileTheWindowPaints();
@@ -77,8 +99,17 @@ class UpdateGuiTest : public QObject {
   void cleanupTestCase();
 
  private:
-  // A copy of the sample whose version check reads `check_url`; its path.
-  QString Installation(const QString& name, const QString& check_url);
+  // A copy of the sample whose version check reads `check_url`, with the test's key as its
+  // update.pub (none when `with_key` is false); its path.
+  QString Installation(const QString& name, const QString& check_url, bool with_key = true);
+  // Runs signify-openbsd with `arguments`; true when it succeeded.
+  bool Signify(const QStringList& arguments);
+  // The signature file of `bytes` made with the key pair `key` ("test" or "other").
+  QByteArray Sign(const QByteArray& bytes, const QString& key);
+  // Starts the program on an installation whose page lists the updater at `path` for the
+  // installed version, and checks that it is not run nor left, that the program goes on, and
+  // that the user was shown `refusal` naming the updater.
+  void ExpectRefused(const QString& name, const QString& path, bool with_key, int refusal);
   // Starts the program in `dir` with a runtime folder of its own.
   std::unique_ptr<QProcess> Start(const QString& dir);
   // Waits, serving the page meanwhile, until the program has printed its start-up log (it has
@@ -92,6 +123,7 @@ class UpdateGuiTest : public QObject {
 
   QTemporaryDir temp_;
   QString sample_;
+  QString keys_;
   HttpTestServer server_;
 };
 
@@ -108,12 +140,52 @@ void UpdateGuiTest::initTestCase() {
   maker.start(QStringLiteral(TOMEVA_SAMPLE_MAKER), {sample_});
   QVERIFY(maker.waitForFinished(600000));
   QCOMPARE(maker.exitCode(), 0);
+  // The publisher's key pair, and another.
+  QVERIFY2(!QStandardPaths::findExecutable(QStringLiteral("signify-openbsd")).isEmpty(),
+           "signify-openbsd is needed (scripts/packages.txt)");
+  keys_ = temp_.filePath(QStringLiteral("keys"));
+  QVERIFY(QDir().mkpath(keys_));
+  for (const QString& key : {QStringLiteral("test"), QStringLiteral("other")}) {
+    QVERIFY(Signify({QStringLiteral("-G"), QStringLiteral("-n"), QStringLiteral("-p"),
+                     keys_ + "/" + key + ".pub", QStringLiteral("-s"),
+                     keys_ + "/" + key + ".sec"}));
+  }
   server_.Set("/dl/setup.sh", Reply::Body(200, kUpdater));
+  server_.Set("/dl/setup.sh.sig", Reply::Body(200, Sign(kUpdater, QStringLiteral("test"))));
+  // No signature at all: the .sig address answers 404.
+  server_.Set("/unsigned/setup.sh", Reply::Body(200, kUpdater));
+  // A good signature of other bytes.
+  server_.Set("/badsig/setup.sh", Reply::Body(200, kUpdater));
+  server_.Set("/badsig/setup.sh.sig",
+              Reply::Body(200, Sign(kOtherUpdater, QStringLiteral("test"))));
+  server_.Set("/otherkey/setup.sh", Reply::Body(200, kUpdater));
+  server_.Set("/otherkey/setup.sh.sig", Reply::Body(200, Sign(kUpdater, QStringLiteral("other"))));
 }
 
-QString UpdateGuiTest::Installation(const QString& name, const QString& check_url) {
+bool UpdateGuiTest::Signify(const QStringList& arguments) {
+  QProcess tool;
+  tool.start(QStringLiteral("signify-openbsd"), arguments);
+  return tool.waitForFinished(30000) && tool.exitStatus() == QProcess::NormalExit &&
+         tool.exitCode() == 0;
+}
+
+QByteArray UpdateGuiTest::Sign(const QByteArray& bytes, const QString& key) {
+  const QString message = keys_ + QStringLiteral("/message");
+  if (!WriteAll(message, bytes) ||
+      !Signify({QStringLiteral("-S"), QStringLiteral("-s"), keys_ + "/" + key + ".sec",
+                QStringLiteral("-m"), message, QStringLiteral("-x"), message + ".sig"})) {
+    return {};
+  }
+  return ReadAll(message + ".sig");
+}
+
+QString UpdateGuiTest::Installation(const QString& name, const QString& check_url,
+                                    bool with_key) {
   const QString dir = temp_.filePath(name);
   if (!RunFileTool(QStringLiteral("cp"), {QStringLiteral("-a"), sample_, dir})) return {};
+  const QString key = dir + QStringLiteral("/update.pub");
+  if (!QFile::remove(key)) return {};
+  if (with_key && !QFile::copy(keys_ + QStringLiteral("/test.pub"), key)) return {};
   QFile contact(dir + QStringLiteral("/ContactInfo.xml"));
   if (!contact.open(QIODevice::WriteOnly | QIODevice::Truncate)) return {};
   const QByteArray text = "<?xml version=\"1.0\" encoding=\"GB2312\"?>\r\n<ContactInfo>"
@@ -159,10 +231,7 @@ void UpdateGuiTest::listedVersionUpdatesAndEnds() {
                                     "text/xml"));
   const QString dir = Installation(QStringLiteral("listed"), server_.Url(QStringLiteral("/v.xml")));
   QVERIFY(!dir.isEmpty());
-  QFile old(dir + QStringLiteral("/setup.sh"));
-  QVERIFY(old.open(QIODevice::WriteOnly));
-  QVERIFY(old.write("an older updater") > 0);
-  old.close();
+  QVERIFY(WriteAll(dir + QStringLiteral("/setup.sh"), "an older updater"));
 
   std::unique_ptr<QProcess> program = Start(dir);
   QSignalSpy finished(program.get(), &QProcess::finished);
@@ -170,9 +239,11 @@ void UpdateGuiTest::listedVersionUpdatesAndEnds() {
   const QString output = QString::fromUtf8(program->readAllStandardError());
   QCOMPARE(program->exitStatus(), QProcess::NormalExit);
   QCOMPARE(program->exitCode(), 0);
-  // The page (installed version 4.0.0.1, recorded by this first start), then the updater.
+  // The page (installed version 4.0.0.1, recorded by this first start), then the updater and
+  // its signature.
   QCOMPARE(server_.requests(),
-           (QStringList{QStringLiteral("/v.xml"), QStringLiteral("/dl/setup.sh")}));
+           (QStringList{QStringLiteral("/v.xml"), QStringLiteral("/dl/setup.sh"),
+                        QStringLiteral("/dl/setup.sh.sig")}));
   QFile updater(dir + QStringLiteral("/setup.sh"));
   QVERIFY(updater.open(QIODevice::ReadOnly));
   QCOMPARE(updater.readAll(), kUpdater);
@@ -188,6 +259,90 @@ void UpdateGuiTest::listedVersionUpdatesAndEnds() {
   QVERIFY(QFile::exists(dir + QStringLiteral("/marker")));
   QVERIFY(!QFile::exists(dir + QStringLiteral("/done")));
   QVERIFY(!Names(dir).join(' ').contains(QStringLiteral(".part")));
+}
+
+void UpdateGuiTest::ExpectRefused(const QString& name, const QString& path, bool with_key,
+                                  int refusal) {
+  const QString page = QStringLiteral("/%1.xml").arg(name);
+  const QString updater_url = server_.Url(path);
+  // Listed twice: a refused updater is not fetched again.
+  server_.Set(page.toLatin1(),
+              Reply::Body(200,
+                          VersionXml(updater_url, {QStringLiteral("4.0.0.1"),
+                                                   QStringLiteral("4.0.0.1")}),
+                          "text/xml"));
+  const QString dir = Installation(name, server_.Url(page), with_key);
+  QVERIFY(!dir.isEmpty());
+  QVERIFY(WriteAll(dir + QStringLiteral("/setup.sh"), "an older updater"));
+  const qsizetype asked = server_.requests().size();
+  std::unique_ptr<QProcess> program = Start(dir);
+  QByteArray output;
+  QVERIFY2(WaitUntilRunning(program.get(), &output), output.constData());
+  QTest::qWait(500);
+  QCOMPARE(program->state(), QProcess::Running);
+  QCOMPARE(server_.requests().mid(asked), (QStringList{page, path, path + ".sig"}));
+  program->kill();
+  QVERIFY(program->waitForFinished(10000));
+  const std::string text = GbkToUtf8(TextWith(refusal, updater_url.toStdString()));
+  const QString told = QStringLiteral("message accepted: ") + QString::fromStdString(text);
+  QVERIFY2(QString::fromUtf8(output).contains(told), output.constData());
+  QVERIFY(!output.contains(kMessage));
+  QVERIFY(!output.contains("startup updater-started"));
+  // Not run, not put in place, nothing of it left.
+  QVERIFY(!QFile::exists(dir + QStringLiteral("/marker")));
+  QCOMPARE(ReadAll(dir + QStringLiteral("/setup.sh")), QByteArray("an older updater"));
+  const QString names = Names(dir).join(' ');
+  QVERIFY2(!names.contains(QStringLiteral(".part")), qPrintable(names));
+}
+
+void UpdateGuiTest::unsignedUpdaterIsNotRun() {
+  ExpectRefused(QStringLiteral("unsigned"), QStringLiteral("/unsigned/setup.sh"), true,
+                kTextUpdaterUnsigned);
+}
+
+void UpdateGuiTest::badSignatureIsNotRun() {
+  ExpectRefused(QStringLiteral("badsig"), QStringLiteral("/badsig/setup.sh"), true,
+                kTextUpdaterBadSignature);
+}
+
+void UpdateGuiTest::otherKeysSignatureIsNotRun() {
+  ExpectRefused(QStringLiteral("otherkey"), QStringLiteral("/otherkey/setup.sh"), true,
+                kTextUpdaterOtherKey);
+}
+
+void UpdateGuiTest::installationWithoutKeyRunsNothing() {
+  ExpectRefused(QStringLiteral("nokey"), QStringLiteral("/dl/setup.sh"), false,
+                kTextUpdaterNoKey);
+}
+
+// The sample as the maker wrote it: its update.pub, and its updater with the signature beside it
+// (signify-openbsd agrees), named by a page that lists the installed version.
+void UpdateGuiTest::samplesOwnSignedUpdaterRuns() {
+  const QString updater = sample_ + QStringLiteral("/updates/setup.sh");
+  QVERIFY(Signify({QStringLiteral("-V"), QStringLiteral("-q"), QStringLiteral("-p"),
+                   sample_ + QStringLiteral("/update.pub"), QStringLiteral("-m"), updater,
+                   QStringLiteral("-x"), updater + QStringLiteral(".sig")}));
+  const QString file_url = QStringLiteral("file://") + updater;
+  server_.Set("/sample.xml",
+              Reply::Body(200, VersionXml(file_url, {QStringLiteral("4.0.0.1")}), "text/xml"));
+  const QString dir = Installation(QStringLiteral("sample-update"),
+                                   server_.Url(QStringLiteral("/sample.xml")), false);
+  QVERIFY(!dir.isEmpty());
+  QVERIFY(QFile::copy(sample_ + QStringLiteral("/update.pub"),
+                      dir + QStringLiteral("/update.pub")));
+  std::unique_ptr<QProcess> program = Start(dir);
+  QSignalSpy finished(program.get(), &QProcess::finished);
+  QVERIFY(finished.wait(kRunTimeoutMs));
+  const QByteArray output = program->readAllStandardError();
+  QCOMPARE(program->exitCode(), 0);
+  QVERIFY2(output.contains("startup updater-started"), output.constData());
+  QCOMPARE(ReadAll(dir + QStringLiteral("/setup.sh")), ReadAll(updater));
+  // The sample's updater writes its note in the folder it is started in.
+  QDeadlineTimer deadline(10000);
+  while (!QFile::exists(dir + QStringLiteral("/updater-ran.txt")) && !deadline.hasExpired()) {
+    QTest::qWait(100);
+  }
+  QVERIFY(QFile::exists(dir + QStringLiteral("/updater-ran.txt")));
 }
 
 void UpdateGuiTest::unlistedVersionKeepsRunning() {

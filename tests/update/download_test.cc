@@ -1,7 +1,9 @@
 // The updater's download against a local HTTP server: the file arrives whole with its run bits,
-// replacing one of its name; every failure (HTTP error, refused connection, stall, a folder that
-// cannot take the file, a write that fails at any point) answers false, leaves no temporary file
-// and keeps the old file.
+// replacing one of its name; every failure (HTTP error, refused connection, stall, the deadline,
+// a file over the size limit, a refused redirect, a refused certificate, a folder that cannot
+// take the file, a write that fails at any point, a file the caller's check refuses) answers
+// false, leaves no temporary file and keeps the old file. Over https, the certificate is
+// verified and only https redirects are followed.
 #include "platform/download.h"
 
 #include <gtest/gtest.h>
@@ -9,12 +11,18 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslKey>
 #include <cerrno>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "core/base/fault_injection.h"
+#include "core/base/file_tree.h"
 #include "core/base/file_util.h"
 #include "support/temp_dir.h"
 #include "update/http_test_server.h"
@@ -41,6 +49,8 @@ class DownloadTest : public ::testing::Test {
     using Reply = HttpTestServer::Reply;
     server_->Set("/dl/setup.sh", Reply::Body(200, kUpdater));
     server_->Set("/old/setup.sh", Reply::Redirect("/dl/setup.sh"));
+    server_->Set("/moved/setup.sh", Reply::Redirect(server_->Url("/dl/setup.sh").toLatin1()));
+    server_->Set("/to-https/setup.sh", Reply::Redirect("https://127.0.0.1:1/setup.sh"));
     server_->Set("/gone", Reply::Body(404, "not found"));
     server_->Set("/broken", Reply::Body(500, "server error"));
     server_->Set("/silent", Reply::Silent());
@@ -65,10 +75,25 @@ class DownloadTest : public ::testing::Test {
 
 TEST_F(DownloadTest, WritesTheWholeFileWithRunBitsReplacingAnOldOne) {
   const std::string target = dir_ / "setup.sh";
-  for (const char* path : {"/dl/setup.sh", "/old/setup.sh"}) {
-    SCOPED_TRACE(path);
+  for (std::string url : {Url("/dl/setup.sh"), "file://" + dir_ / "source/setup.sh"}) {
+    SCOPED_TRACE(url);
+    ASSERT_TRUE(MakeDirectories(dir_ / "source"));
+    ASSERT_TRUE(ReplaceFileAtomically(dir_ / "source/setup.sh", kUpdater.toStdString()));
     ASSERT_TRUE(ReplaceFileAtomically(target, "old updater"));
-    ASSERT_TRUE(DownloadToFile(Url(path), target));
+    // The check sees the whole file, not yet runnable, and learns it did not come over https.
+    bool checked = false;
+    ASSERT_TRUE(DownloadToFile(url, target, {}, [&](const std::string& part, bool over_https) {
+      checked = true;
+      EXPECT_FALSE(over_https);
+      EXPECT_EQ(Read(part), kUpdater.toStdString());
+      struct stat st;
+      EXPECT_EQ(::stat(part.c_str(), &st), 0);
+      EXPECT_EQ(st.st_mode & 0111, 0u);
+      EXPECT_EQ(Read(target), "old updater");
+      return true;
+    }));
+    EXPECT_TRUE(checked);
+    ASSERT_TRUE(DeleteTree(dir_ / "source") && RemoveDirectory(dir_ / "source"));
     EXPECT_EQ(Read(target), kUpdater.toStdString());
     struct stat st;
     ASSERT_EQ(::stat(target.c_str(), &st), 0);
@@ -98,6 +123,10 @@ TEST_F(DownloadTest, FailuresLeaveNothingAndKeepTheOldFile) {
       {"500", Url("/broken"), dir_ / "setup.sh"},
       {"refused", refused, dir_ / "setup.sh"},
       {"no address", "setup.sh", dir_ / "setup.sh"},
+      {"another scheme", "data:text/plain,echo", dir_ / "setup.sh"},
+      {"http redirect on the same server", Url("/old/setup.sh"), dir_ / "setup.sh"},
+      {"http redirect by full address", Url("/moved/setup.sh"), dir_ / "setup.sh"},
+      {"http redirect to https", Url("/to-https/setup.sh"), dir_ / "setup.sh"},
       {"missing folder", Url("/dl/setup.sh"), dir_ / "no/such/setup.sh"},
       {"folder is a file", Url("/dl/setup.sh"), dir_ / "file/setup.sh"},
       {"target is a folder", Url("/dl/setup.sh"), dir_.path()},
@@ -139,6 +168,138 @@ TEST_F(DownloadTest, AFailedWriteAtAnyPointLeavesNothing) {
     EXPECT_EQ(Read(target), "old");
     EXPECT_EQ(ListDirectory(dir_.path()), std::vector<std::string>{"big"});
   }
+}
+
+// A server cannot hold the start with a trickle, nor fill the disk or memory: the deadline ends
+// a transfer that never stalls, a length announced over the limit is refused at once, and the
+// bytes are counted when no length is announced. A file of exactly the limit
+// still comes.
+TEST_F(DownloadTest, DeadlineAndSizeLimit) {
+  constexpr int kLimit = 1 << 20;
+  using Reply = HttpTestServer::Reply;
+  server_->Set("/trickle", Reply::Trickle(QByteArray(100, 't'), 100));
+  server_->Set("/announced", Reply::Announced(int64_t{2} << 30, "#!/bin/sh\n"));
+  server_->Set("/unsized", Reply::Unsized(QByteArray(kLimit + 1, 'u')));
+  server_->Set("/sized", Reply::Body(200, QByteArray(kLimit + 1, 's')));
+  server_->Set("/limit", Reply::Body(200, QByteArray(kLimit, 'l')));
+  server_->Set("/limit-unsized", Reply::Unsized(QByteArray(kLimit, 'l')));
+  DownloadOptions options;
+  options.stall_timeout_ms = 4000;
+  options.deadline_ms = 1500;
+  options.max_bytes = kLimit;
+  struct Case {
+    const char* path;
+    bool arrives;
+    qint64 min_ms;
+    qint64 max_ms;
+  };
+  const std::vector<Case> cases = {
+      {"/trickle", false, 1400, 3500},  // one byte every 0.1 s never stalls
+      {"/announced", false, 0, 1000},   // refused on its length, before the stall time-out
+      {"/unsized", false, 0, 3500},
+      {"/sized", false, 0, 3500},
+      {"/limit", true, 0, 3500},
+      {"/limit-unsized", true, 0, 3500},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    const std::string target = dir_ / "setup.sh";
+    ASSERT_TRUE(ReplaceFileAtomically(target, "old updater"));
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(DownloadToFile(Url(c.path), target, options), c.arrives);
+    EXPECT_GE(clock.elapsed(), c.min_ms);
+    EXPECT_LT(clock.elapsed(), c.max_ms);
+    EXPECT_EQ(Read(target).size(), c.arrives ? size_t{kLimit} : std::string("old updater").size());
+    EXPECT_EQ(ListDirectory(dir_.path()), std::vector<std::string>{"setup.sh"});
+    // Into memory under the same limits.
+    std::string bytes = "stale";
+    EXPECT_EQ(DownloadToMemory(Url(c.path), &bytes, options), c.arrives);
+    EXPECT_EQ(bytes.size(), c.arrives ? size_t{kLimit} : 0u);
+  }
+}
+
+// A file the caller's check refuses is not put in place, and nothing of it is left.
+TEST_F(DownloadTest, AFileTheCheckRefusesLeavesNothing) {
+  const std::string target = dir_ / "setup.sh";
+  ASSERT_TRUE(ReplaceFileAtomically(target, "old updater"));
+  std::string seen;
+  EXPECT_FALSE(DownloadToFile(Url("/dl/setup.sh"), target, {},
+                              [&](const std::string& part, bool) {
+                                seen = Read(part);
+                                return false;
+                              }));
+  EXPECT_EQ(seen, kUpdater.toStdString());
+  EXPECT_EQ(Read(target), "old updater");
+  EXPECT_EQ(ListDirectory(dir_.path()), std::vector<std::string>{"setup.sh"});
+}
+
+// Over https, against a server of the test's own with a certificate made for 127.0.0.1: not
+// trusted, the certificate is refused; trusted (as a real certificate authority's would be), the
+// file comes and is known to have come over https, also through an https redirect; a redirect
+// from https to http is refused.
+TEST_F(DownloadTest, HttpsVerifiesTheCertificateAndKeepsToHttps) {
+  ASSERT_EQ(::access(TOMEVA_OPENSSL, X_OK), 0) << "openssl is needed (scripts/packages.txt)";
+  const std::string key_pem = dir_ / "key.pem";
+  const std::string cert_pem = dir_ / "cert.pem";
+  const std::string make = std::string(TOMEVA_OPENSSL) +
+                           " req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1"
+                           " -addext subjectAltName=IP:127.0.0.1 -keyout " + key_pem +
+                           " -out " + cert_pem + " >/dev/null 2>&1";
+  ASSERT_EQ(std::system(make.c_str()), 0);
+  QFile cert_file(QString::fromStdString(cert_pem));
+  QFile key_file(QString::fromStdString(key_pem));
+  ASSERT_TRUE(cert_file.open(QIODevice::ReadOnly) && key_file.open(QIODevice::ReadOnly));
+  const QSslCertificate certificate(&cert_file, QSsl::Pem);
+  const QSslKey key(&key_file, QSsl::Rsa, QSsl::Pem);
+  ASSERT_FALSE(certificate.isNull());
+  ASSERT_FALSE(key.isNull());
+  RemoveFile(key_pem);
+  RemoveFile(cert_pem);
+  QSslConfiguration server_tls = QSslConfiguration::defaultConfiguration();
+  server_tls.setLocalCertificate(certificate);
+  server_tls.setPrivateKey(key);
+  server_tls.setPeerVerifyMode(QSslSocket::VerifyNone);
+  HttpTestServer tls(&server_tls);
+  ASSERT_TRUE(tls.listening());
+  using Reply = HttpTestServer::Reply;
+  tls.Set("/dl/setup.sh", Reply::Body(200, kUpdater));
+  tls.Set("/old/setup.sh", Reply::Redirect("/dl/setup.sh"));
+  tls.Set("/to-http/setup.sh", Reply::Redirect(server_->Url("/dl/setup.sh").toLatin1()));
+  const auto url = [&](const char* path) {
+    return tls.Url(QString::fromLatin1(path)).toStdString();
+  };
+  const std::string target = dir_ / "setup.sh";
+
+  // Qt's default verification: a certificate no authority vouches for is refused.
+  EXPECT_FALSE(DownloadToFile(url("/dl/setup.sh"), target));
+  EXPECT_TRUE(ListDirectory(dir_.path()).empty());
+
+  const QSslConfiguration original = QSslConfiguration::defaultConfiguration();
+  QSslConfiguration trusting = original;
+  trusting.addCaCertificate(certificate);
+  QSslConfiguration::setDefaultConfiguration(trusting);
+  struct Case {
+    const char* path;
+    bool arrives;
+  };
+  for (const Case& c : std::vector<Case>{{"/dl/setup.sh", true},
+                                         {"/old/setup.sh", true},
+                                         {"/to-http/setup.sh", false}}) {
+    SCOPED_TRACE(c.path);
+    bool secure = false;
+    EXPECT_EQ(DownloadToFile(url(c.path), target, {},
+                             [&](const std::string&, bool over_https) {
+                               secure = over_https;
+                               return true;
+                             }),
+              c.arrives);
+    EXPECT_EQ(secure, c.arrives);
+    EXPECT_EQ(Read(target), c.arrives ? kUpdater.toStdString() : "");
+    RemoveFile(target);
+    EXPECT_TRUE(ListDirectory(dir_.path()).empty());
+  }
+  QSslConfiguration::setDefaultConfiguration(original);
 }
 
 }  // namespace

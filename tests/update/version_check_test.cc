@@ -6,32 +6,58 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "core/base/gbk.h"
 #include "core/base/texts.h"
 #include "core/platform/command_line.h"
+#include "support/temp_dir.h"
 
 namespace tomeva {
 namespace {
 
-// Spaces and a quote: the updater's path is quoted on its command line.
-constexpr char kAppDir[] = "/opt/lib \"ray\"/";
+// The installation folder, with spaces and a quote (the updater's path is quoted on its command
+// line), holding the installation's public key; made once for the whole test program.
+const std::string& AppDir() {
+  static const testing::TempDir root;
+  static const std::string dir = [] {
+    const std::string d = root / "lib \"ray\"/";
+    MakeDirectories(d);
+    ReplaceFileAtomically(d + "update.pub", "KEY");
+    return d;
+  }();
+  return dir;
+}
 
-// Records every call as one line; downloads answer from `download_results` (then true).
+// Records every call as one line. Downloads answer from `download_results` (then true): a
+// download that arrives asks the acceptor with `over_https` and puts the file in place only
+// when it answers true, as the program's does.
 class FakeServices : public UpdateServices {
  public:
   std::string FetchPageText(const std::string& url) override {
     calls.push_back("fetch " + url);
     return page;
   }
-  bool DownloadToFile(const std::string& url, const std::string& path) override {
+  bool DownloadToFile(const std::string& url, const std::string& path,
+                      const Acceptor& accept) override {
     calls.push_back("download " + url + " -> " + path);
-    if (download_results.empty()) return true;
-    const bool ok = download_results.front();
-    download_results.pop_front();
-    return ok;
+    bool arrives = true;
+    if (!download_results.empty()) {
+      arrives = download_results.front();
+      download_results.pop_front();
+    }
+    return arrives && accept(path + ".part", over_https);
+  }
+  std::optional<std::string> FetchSignature(const std::string& url) override {
+    calls.push_back("signature " + url);
+    return signature;
+  }
+  UpdaterSignature VerifySignature(const std::string& path, const std::string& sig,
+                                   const std::string& public_key) override {
+    calls.push_back("verify " + path + " " + sig + " " + public_key);
+    return verdict;
   }
   void ShowMessage(const std::string& text) override { calls.push_back("message " + text); }
   // The command line is recorded as the words it is split into: the program's path must come
@@ -48,6 +74,9 @@ class FakeServices : public UpdateServices {
 
   std::string page;
   std::deque<bool> download_results;
+  bool over_https = false;
+  std::optional<std::string> signature = "SIG";
+  UpdaterSignature verdict = UpdaterSignature::kGood;
   std::vector<std::string> calls;
 };
 
@@ -58,12 +87,20 @@ std::string Page(const std::string& file_url, const std::vector<std::string>& ve
   return page + "</versions>";
 }
 
-// The calls of an update that goes through with the updater `name` from `url`.
+// The calls of one download of `url` into the installation as `name` whose signature is checked.
+std::vector<std::string> SignedDownloadCalls(const std::string& url, const std::string& name) {
+  const std::string target = AppDir() + name;
+  return {"download " + url + " -> " + target, "signature " + url + ".sig",
+          "verify " + target + ".part SIG KEY"};
+}
+
+// The calls of an update that goes through with the signed updater `name` from `url`.
 std::vector<std::string> UpdateCalls(const std::string& url, const std::string& name,
                                      int failed_downloads = 0) {
   std::vector<std::string> calls = {"fetch http://maker/v.xml"};
-  const std::string target = std::string(kAppDir) + name;
-  for (int i = 0; i <= failed_downloads; ++i) calls.push_back("download " + url + " -> " + target);
+  const std::string target = AppDir() + name;
+  for (int i = 0; i < failed_downloads; ++i) calls.push_back("download " + url + " -> " + target);
+  for (const std::string& call : SignedDownloadCalls(url, name)) calls.push_back(call);
   calls.push_back("message " + Text(kTextNewVersionRestart));
   calls.push_back("wait [" + target + "] 1 3");
   calls.push_back("exit 0");
@@ -105,8 +142,8 @@ TEST(CheckForUpdateTest, FollowsThePage) {
        UpdateCalls(updater, "setup.sh", 1), false, "4.0.0.1"},
       {"every download fails", "4.0.0.1", false, Page(updater, {"4.0.0.1", "4.0.0.1"}),
        {false, false},
-       {"fetch http://maker/v.xml", "download " + updater + " -> " + kAppDir + "setup.sh",
-        "download " + updater + " -> " + kAppDir + "setup.sh"},
+       {"fetch http://maker/v.xml", "download " + updater + " -> " + AppDir() + "setup.sh",
+        "download " + updater + " -> " + AppDir() + "setup.sh"},
        true, "4.0.0.1"},
       {"empty page", "4.0.0.1", false, "", {}, kFetchOnly, true, "4.0.0.1"},
       {"not XML", "4.0.0.1", false, "<html><body>404 Not Found</body></html>", {}, kFetchOnly,
@@ -131,7 +168,7 @@ TEST(CheckForUpdateTest, FollowsThePage) {
     FakeServices services;
     services.page = c.page;
     services.download_results = c.downloads;
-    EXPECT_EQ(CheckForUpdate(registry, kAppDir, "http://maker/v.xml", services), c.goes_on);
+    EXPECT_EQ(CheckForUpdate(registry, AppDir(), "http://maker/v.xml", services), c.goes_on);
     EXPECT_EQ(services.calls, c.calls);
     EXPECT_EQ(registry.ReadRegString(RegRoot::kLocalMachine, "software\\LUMQ", "Version", ""),
               c.version_after);
@@ -145,6 +182,7 @@ TEST(CheckForUpdateTest, RefusedUpdaterNamesNeverDownload) {
       "home.htm",  "Tomeva.htm", "Tomeva.chm",   "VazeZududi.api", "SearchDB",
       "Update",    "tomeva",     "TOMEVA-HELP",  "tomeva-browser",
       "a\tb.sh",   "a\rb",       "a\x7f",        "version.xml",    "Help",
+      "update.pub", "UPDATE.PUB",
   };
   for (const std::string& name : refused) {
     SCOPED_TRACE("name: " + name);
@@ -152,7 +190,7 @@ TEST(CheckForUpdateTest, RefusedUpdaterNamesNeverDownload) {
     MemoryRegistry registry;
     FakeServices services;
     services.page = Page("http://maker/dl/" + name, {"4.0.0.1"});
-    EXPECT_TRUE(CheckForUpdate(registry, kAppDir, "http://maker/v.xml", services));
+    EXPECT_TRUE(CheckForUpdate(registry, AppDir(), "http://maker/v.xml", services));
     EXPECT_EQ(services.calls, kFetchOnly);
   }
   // A second byte 0x5C of a Chinese character is not a separator; look-alikes of own files are
@@ -162,6 +200,93 @@ TEST(CheckForUpdateTest, RefusedUpdaterNamesNeverDownload) {
                                   std::string("a\"b$c.sh")}) {
     SCOPED_TRACE("name: " + name);
     EXPECT_TRUE(IsAcceptableUpdaterName(name));
+  }
+}
+
+// Which downloaded updaters are run: one that came over https from an address an https page
+// named, or one whose signature verifies against the installation's key. Any other is not put in
+// place and not run: the user is told why, once (the page lists the version twice), and the
+// program goes on.
+TEST(CheckForUpdateTest, RunsOnlyAnUpdaterThatCameOverHttpsOrIsSigned) {
+  constexpr char kHttpPage[] = "http://maker/v.xml";
+  constexpr char kHttpsPage[] = "https://maker/v.xml";
+  const std::string http_updater = "http://maker/dl/setup.sh";
+  const std::string https_updater = "https://maker/dl/setup.sh";
+  const std::string file_updater = "file:///srv/maker/setup.sh";
+  struct Case {
+    const char* name;
+    const char* page_url;
+    std::string file_url;
+    bool over_https;
+    std::optional<std::string> signature;
+    UpdaterSignature verdict;
+    const char* key;  // update.pub's text; nullptr: no key file
+    bool verified;    // the signature was checked
+    int refusal;      // the message the user is shown; 0: the updater runs
+  };
+  const std::vector<Case> cases = {
+      {"https page, https updater over https: no signature asked", kHttpsPage, https_updater,
+       true, std::nullopt, UpdaterSignature::kBad, nullptr, false, 0},
+      {"http updater, signed", kHttpPage, http_updater, false, "SIG", UpdaterSignature::kGood,
+       "KEY", true, 0},
+      {"file updater, signed", kHttpPage, file_updater, false, "SIG", UpdaterSignature::kGood,
+       "KEY", true, 0},
+      {"https updater named by an http page must be signed", kHttpPage, https_updater, true,
+       std::nullopt, UpdaterSignature::kGood, "KEY", false, kTextUpdaterUnsigned},
+      {"https address, but the transfer was not all https", kHttpsPage, https_updater, false,
+       std::nullopt, UpdaterSignature::kGood, "KEY", false, kTextUpdaterUnsigned},
+      {"unsigned", kHttpPage, http_updater, false, std::nullopt, UpdaterSignature::kGood, "KEY",
+       false, kTextUpdaterUnsigned},
+      {"signed, no key in the installation", kHttpPage, http_updater, false, "SIG",
+       UpdaterSignature::kGood, nullptr, false, kTextUpdaterNoKey},
+      {"damaged key", kHttpPage, http_updater, false, "SIG", UpdaterSignature::kBadKey, "KEY",
+       true, kTextUpdaterBadKey},
+      {"bad signature", kHttpPage, http_updater, false, "SIG", UpdaterSignature::kBad, "KEY",
+       true, kTextUpdaterBadSignature},
+      {"not a signature file", kHttpPage, http_updater, false, "<html>",
+       UpdaterSignature::kMalformed, "KEY", true, kTextUpdaterBadSignature},
+      {"another key's signature", kHttpPage, http_updater, false, "SIG",
+       UpdaterSignature::kOtherKey, "KEY", true, kTextUpdaterOtherKey},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing::TempDir dir;
+    const std::string app_dir = dir.path() + "/";
+    if (c.key != nullptr) {
+      ASSERT_TRUE(ReplaceFileAtomically(app_dir + "update.pub", c.key));
+    }
+    MemoryRegistry registry;
+    FakeServices services;
+    services.page = Page(c.file_url, {"4.0.0.1", "4.0.0.1"});
+    services.over_https = c.over_https;
+    services.signature = c.signature;
+    services.verdict = c.verdict;
+    const std::string app_target = app_dir + "setup.sh";
+    std::vector<std::string> expected = {std::string("fetch ") + c.page_url,
+                                         "download " + c.file_url + " -> " + app_target};
+    if (!(c.over_https && c.refusal == 0 && !c.verified)) {
+      expected.push_back("signature " + c.file_url + ".sig");
+    }
+    if (c.verified) {
+      expected.push_back("verify " + app_target + ".part " + c.signature.value_or("") + " KEY");
+    }
+    if (c.refusal != 0) {
+      expected.push_back("message " + TextWith(c.refusal, c.file_url));
+    } else {
+      expected.push_back("message " + Text(kTextNewVersionRestart));
+      expected.push_back("wait [" + app_target + "] 1 3");
+      expected.push_back("exit 0");
+    }
+    EXPECT_EQ(CheckForUpdate(registry, app_dir, c.page_url, services), c.refusal != 0);
+    EXPECT_EQ(services.calls, expected);
+  }
+  // Each refusal names its reason in a text of its own, with the updater's address.
+  const std::string reason = TextWith(kTextUpdaterUnsigned, http_updater);
+  EXPECT_NE(reason.find(http_updater), std::string::npos);
+  for (int other : {kTextUpdaterNoKey, kTextUpdaterBadKey, kTextUpdaterBadSignature,
+                    kTextUpdaterOtherKey}) {
+    EXPECT_NE(TextWith(other, http_updater), reason);
+    EXPECT_NE(TextWith(other, http_updater).find(http_updater), std::string::npos);
   }
 }
 

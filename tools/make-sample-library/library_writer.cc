@@ -1,6 +1,7 @@
 #include "tools/make-sample-library/library_writer.h"
 
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -23,6 +24,7 @@
 #include "tools/make-sample-library/library_plan.h"
 #include "tools/make-sample-library/plain_pdf.h"
 #include "tools/make-sample-library/render.h"
+#include "tools/make-sample-library/update_signing.h"
 
 namespace tomeva::sample {
 namespace {
@@ -111,25 +113,65 @@ std::string SystemXml() {
   return x + "</System>";
 }
 
-// The version check reads the sample's own version page, which lists no installed version: the
-// check is made at every start, without a network and without anything to update. The publisher's
-// page is the sample's too. Both are addressed by the sample's absolute path.
-std::string ContactInfoXml(const std::string& out) {
+// The sample's absolute folder, without a trailing "/".
+std::string AbsoluteFolder(const std::string& out) {
   std::error_code ec;
   std::string dir = std::filesystem::absolute(out, ec).lexically_normal().string();
   if (ec) dir = out;
   while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  return dir;
+}
+
+// The version check reads the sample's own version page, which lists no installed version: the
+// check is made at every start, without a network and without anything to update. The publisher's
+// page is the sample's too. Both are addressed by the sample's absolute path.
+std::string ContactInfoXml(const std::string& out) {
+  const std::string dir = AbsoluteFolder(out);
   return kDeclaration + std::string(kCrLf) + "<ContactInfo>\r\n\t<CheckVersionUrl> file://" + dir +
          "/version.xml </CheckVersionUrl>\r\n\t<PublisherUrl>file://" + dir +
          "/publisher.htm</PublisherUrl>\r\n</ContactInfo>";
 }
 
-// The maker's version page (docs/formats/version-page.md): an updater, and only versions that
-// no installation of the sample has.
-std::string VersionPageXml() {
-  return kDeclaration + std::string(kCrLf) +
-         "<versions>\r\n\t<file>http://127.0.0.1:8321/updates/setup.sh</file>\r\n"
-         "\t<update version=\"3.9.0.0\"/>\r\n</versions>";
+// Where the sample keeps the publisher's updater and its signature, standing for the maker's
+// server.
+constexpr char kUpdatesFolder[] = "updates";
+constexpr char kUpdaterName[] = "setup.sh";
+
+// The maker's version page (docs/formats/version-page.md): the sample's signed updater, and only
+// versions that no installation of the sample has.
+std::string VersionPageXml(const std::string& out) {
+  return kDeclaration + std::string(kCrLf) + "<versions>\r\n\t<file>file://" +
+         AbsoluteFolder(out) + "/" + kUpdatesFolder + "/" + kUpdaterName +
+         "</file>\r\n\t<update version=\"3.9.0.0\"/>\r\n</versions>";
+}
+
+// The sample's updater: it installs nothing, and notes in the installation folder (where the
+// program starts it) that it ran.
+constexpr char kSampleUpdater[] =
+    "#!/bin/sh\n"
+    "# The sample library's updater. A publisher's updater installs the new version; this one\n"
+    "# only notes that the program verified its signature and started it.\n"
+    "echo \"sample updater ran\" > updater-ran.txt\n";
+
+// update.pub in the installation, and the updater with its detached signature in the updates
+// folder. The key pair is made for this sample alone; its secret half is never written.
+bool WriteSignedUpdater(const std::string& out, Writer* w) {
+  const std::unique_ptr<UpdateSigningKey> key = UpdateSigningKey::Generate();
+  if (key == nullptr) return w->Fail("cannot make the sample's update key");
+  const std::string public_key = key->PublicKeyFile("sample library update public key");
+  const std::string signature =
+      key->SignatureFile(kSampleUpdater, "verify with update.pub");
+  if (public_key.empty() || signature.empty()) {
+    return w->Fail("cannot sign the sample's updater");
+  }
+  const std::string folder = JoinPath(out, kUpdatesFolder);
+  const std::string updater = JoinPath(folder, kUpdaterName);
+  if (!w->MakeDir(folder) || !w->Write(JoinPath(out, "update.pub"), public_key) ||
+      !w->Write(updater, kSampleUpdater) || !w->Write(updater + ".sig", signature)) {
+    return false;
+  }
+  if (::chmod(updater.c_str(), 0755) != 0) return w->Fail("cannot make " + updater + " runnable");
+  return true;
 }
 
 // The frame mark-up is stored with its angle brackets written as @&lt@ and @&gt@, and @@dir@@
@@ -587,7 +629,8 @@ bool WriteSampleLibrary(const SampleOptions& options, std::string* error) {
   if (!InstallGuide(options.help_dir, out, &w)) return false;
   if (!w.Write(JoinPath(out, "System.xml"), SystemXml()) ||
       !w.Write(JoinPath(out, "ContactInfo.xml"), ContactInfoXml(out)) ||
-      !w.Write(JoinPath(out, "version.xml"), VersionPageXml()) ||
+      !w.Write(JoinPath(out, "version.xml"), VersionPageXml(out)) ||
+      !WriteSignedUpdater(out, &w) ||
       !w.Write(JoinPath(out, "SearchResultConfig.xml"), SearchResultConfigXml()) ||
       !w.Write(JoinPath(out, "home.htm"), HomePage(books)) ||
       !w.Write(JoinPath(out, "Tomeva.htm"), ProductPage()) ||

@@ -6,7 +6,8 @@
 // full-text index. --records N gives the Tang anthology N records (its poems repeated), for
 // benchmarks. --books N makes a library of N books (the sample's four first, then small books
 // made from the same poems), --empty one without books; both for the start-up benchmark. The
-// output is the same byte for byte on every run, except the index.
+// output is the same byte for byte on every run, except the index and the update key with the
+// updater's signature (a key pair is made for each sample and its secret half never written).
 // --register-viewer plays the installer's last step for a sample already made: it writes the
 // absolute path of OUT/viewer/viewer.html into the registry (the platform's registry folder)
 // as the PDF viewer's path, which the program reads at start.

@@ -140,6 +140,22 @@ constexpr Entry kEntries[] = {
     {kTextImportOnIndexServer,
      "本工作站的索引保存在索引服务器%s上，新书要在索引服务器上导入；这里没有导入，"
      "新书仍在Update文件夹中等候。"},
+    // The updater refused: the program goes on with the installed version.
+    {kTextUpdaterUnsigned,
+     "有新版本的更新程序 %s，但它不是经 https 下载的，也没有签名，无法确认它来自出版者，"
+     "所以没有运行。程序继续使用现有版本。"},
+    {kTextUpdaterNoKey,
+     "有新版本的更新程序 %s，但本安装缺少用来验证签名的公钥文件 update.pub，所以没有运行。"
+     "程序继续使用现有版本。"},
+    {kTextUpdaterBadKey,
+     "有新版本的更新程序 %s，但本安装的公钥文件 update.pub 已损坏，无法验证签名，所以没有运行。"
+     "程序继续使用现有版本。"},
+    {kTextUpdaterBadSignature,
+     "有新版本的更新程序 %s，但它的签名验证失败（文件被改动过，或签名已损坏），所以没有运行。"
+     "程序继续使用现有版本。"},
+    {kTextUpdaterOtherKey,
+     "有新版本的更新程序 %s，但它的签名不是用本安装的公钥 update.pub 对应的密钥做的，"
+     "所以没有运行。程序继续使用现有版本。"},
 };
 
 const std::map<int, std::string>& GbkTable() {

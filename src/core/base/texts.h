@@ -108,6 +108,13 @@ enum TextId : int {
   kTextIndexServerUnreachable,    // "索引服务器无法连接：%s" (HOST:PORT): a search's failure
   kTextIndexServerPage,           // page: that failure (%s); the search did not run; next one retries
   kTextImportOnIndexServer,       // import refused: the index is kept on the index server %s
+  // The updater refused (each with its address, %s): not over https and not signed, signed but
+  // no update.pub, update.pub damaged, a signature that does not verify, another key's.
+  kTextUpdaterUnsigned,
+  kTextUpdaterNoKey,
+  kTextUpdaterBadKey,
+  kTextUpdaterBadSignature,
+  kTextUpdaterOtherKey,
 };
 
 // The text as GBK bytes; the empty string for an unknown id. Thread-safe.

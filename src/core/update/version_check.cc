@@ -1,5 +1,6 @@
 #include "core/update/version_check.h"
 
+#include <optional>
 #include <vector>
 
 #include "core/base/file_util.h"
@@ -11,14 +12,15 @@ namespace tomeva {
 namespace {
 
 // What the installation folder holds of its own: the settings and catalogue files, the pages
-// and help the program shows, the files it writes while running, its folders, and the program
-// with its companions. An updater of one of these names would replace the installation itself.
+// and help the program shows, the files it writes while running, its folders, the program
+// with its companions, and the key its updaters are checked against. An updater of one of these
+// names would replace the installation itself.
 constexpr std::string_view kInstallationNames[] = {
     "bookconfig.xml", "System.xml",     "ContactInfo.xml", "SearchResultConfig.xml",
     "version.xml",    "home.htm",       "Tomeva.htm",      "Tomeva.chm",
     "publisher.htm",  "sr.htm",         "temp.xml",        "VazeZududi.api",
     "SearchDB",       "Update",         "help",            "tomeva",
-    "tomeva-help",    "tomeva-browser",
+    "tomeva-help",    "tomeva-browser", kUpdateKeyFile,
 };
 
 bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
@@ -52,6 +54,35 @@ bool ReadPageOnce(BrowserDriver& browser, const std::string& url, const PageFetc
   *text = std::move(*body);
   browser.Stop();
   return true;
+}
+
+bool IsHttps(std::string_view url) {
+  constexpr std::string_view kScheme = "https://";
+  return url.size() >= kScheme.size() &&
+         EqualsIgnoringAsciiCase(url.substr(0, kScheme.size()), kScheme);
+}
+
+// Why the downloaded updater at `part_path`, which did not come over https all the way, is not
+// to be run; nullopt when its signature verifies against the installation's key.
+std::optional<TextId> SignatureRefusal(const std::string& app_dir, const std::string& file_url,
+                                       const std::string& part_path, UpdateServices& services) {
+  const std::optional<std::string> signature =
+      services.FetchSignature(file_url + kSignatureSuffix);
+  if (!signature.has_value()) return kTextUpdaterUnsigned;
+  std::string key;
+  if (!ReadWholeFile(app_dir + kUpdateKeyFile, &key)) return kTextUpdaterNoKey;
+  switch (services.VerifySignature(part_path, *signature, key)) {
+    case UpdaterSignature::kGood:
+      return std::nullopt;
+    case UpdaterSignature::kBadKey:
+      return kTextUpdaterBadKey;
+    case UpdaterSignature::kOtherKey:
+      return kTextUpdaterOtherKey;
+    case UpdaterSignature::kBad:
+    case UpdaterSignature::kMalformed:
+      break;
+  }
+  return kTextUpdaterBadSignature;
 }
 
 }  // namespace
@@ -98,7 +129,22 @@ bool CheckForUpdate(Registry& registry, const std::string& app_dir,
     const std::string name = file_url.substr(slash + 1);
     if (!IsAcceptableUpdaterName(name)) continue;
     const std::string target = app_dir + name;
-    if (!services.DownloadToFile(file_url, target)) continue;
+    // An http page could name any https address: TLS vouches for the updater only when the page
+    // that named it came under TLS as well.
+    const bool https_throughout = IsHttps(check_version_url) && IsHttps(file_url);
+    std::optional<TextId> refusal;
+    auto accept = [&](const std::string& part_path, bool over_https) {
+      if (https_throughout && over_https) return true;
+      refusal = SignatureRefusal(app_dir, file_url, part_path, services);
+      return !refusal.has_value();
+    };
+    if (!services.DownloadToFile(file_url, target, accept)) {
+      if (!refusal.has_value()) continue;
+      // The same address would bring the same file: the user is told once and the program
+      // goes on.
+      services.ShowMessage(TextWith(*refusal, file_url));
+      return true;
+    }
     services.ShowMessage(Text(kTextNewVersionRestart));
     // Quoted: the installation folder may hold spaces, quotes or "$".
     services.Wait(QuoteArgument(target), 1, kUpdaterWaitSeconds);

@@ -13,6 +13,7 @@
 #define TOMEVA_CORE_UPDATE_VERSION_CHECK_H_
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,15 +30,43 @@ inline constexpr char kBuiltInVersion[] = "4.0.0.1";
 // The updater is started shown and waited for at most this long before the program ends.
 inline constexpr uint32_t kUpdaterWaitSeconds = 3;
 
+// The installation's public key, in the installation folder: an updater that did not come over
+// https is run only when its signature verifies against this key.
+inline constexpr char kUpdateKeyFile[] = "update.pub";
+// The updater's detached signature is at the updater's address with this added.
+inline constexpr char kSignatureSuffix[] = ".sig";
+
+// What a check of the updater's signature found.
+enum class UpdaterSignature {
+  kGood,       // made over the updater's bytes with the installation's key
+  kBad,        // made with the installation's key number, but not over these bytes
+  kOtherKey,   // made with another key
+  kMalformed,  // the signature file is not a signature
+  kBadKey,     // the installation's key file is not a key
+};
+
 // What the check asks of the desktop. Texts and paths are GBK.
 class UpdateServices {
  public:
+  // Asked once the whole updater has arrived, before it is put in place (see DownloadToFile).
+  using Acceptor = std::function<bool(const std::string& part_path, bool over_https)>;
+
   virtual ~UpdateServices() = default;
   // The page's text as the browser shows it as the page body; "" when it could not be read.
   virtual std::string FetchPageText(const std::string& url) = 0;
-  // Fetches `url` into `path`, replacing a file of that name. True only when the whole file is
-  // in place; on false nothing of the download is left behind.
-  virtual bool DownloadToFile(const std::string& url, const std::string& path) = 0;
+  // Fetches `url` into a temporary file beside `path`. When the whole file has arrived, `accept`
+  // is called with that file's path and whether the address and every redirect were https with
+  // a verified certificate; only when it answers true is the file made runnable and put at
+  // `path`, replacing a file of that name. True only when the whole file is in place; on false
+  // nothing of the download is left behind and a file at `path` is untouched.
+  virtual bool DownloadToFile(const std::string& url, const std::string& path,
+                              const Acceptor& accept) = 0;
+  // The small file at `url` (the updater's signature); nullopt when it cannot be fetched.
+  virtual std::optional<std::string> FetchSignature(const std::string& url) = 0;
+  // Checks the signify signature `signature` (the .sig file's text) of the file at `path`
+  // against `public_key` (the text of the installation's update.pub).
+  virtual UpdaterSignature VerifySignature(const std::string& path, const std::string& signature,
+                                           const std::string& public_key) = 0;
   // A plain modal message box; returns when the user has answered it.
   virtual void ShowMessage(const std::string& text) = 0;
   // Platform::Wait: starts `command_line` in the installation folder and waits at most
@@ -53,8 +82,8 @@ class UpdateServices {
 // installation folder. Refused: an empty name, "." and "..", a name holding a "\" (which the file
 // helpers would take as a folder separator) or a control character, and the names of the
 // installation's own files and folders (settings, catalogue, pages, help, the program and its
-// companions), compared without regard to ASCII case. A page that could make the download replace the library's files
-// is thereby answered like a failed download.
+// companions, the update key), compared without regard to ASCII case. A page that could make the
+// download replace the library's files is thereby answered like a failed download.
 bool IsAcceptableUpdaterName(std::string_view name);
 
 // The version check against the page at `check_version_url` (GBK), with `app_dir` the
@@ -66,9 +95,16 @@ bool IsAcceptableUpdaterName(std::string_view name);
 //     `version` attribute equals the installed version exactly, in document order, tries once:
 //     an address without "/" or with a refused name (IsAcceptableUpdaterName) goes on with the
 //     next element; otherwise the updater is downloaded to app_dir + name; a failed download
-//     goes on with the next element; a successful one shows the new-version message, starts the
-//     updater (its path quoted as one word) shown and waits kUpdaterWaitSeconds for it, and ends
-//     the process with code 0.
+//     goes on with the next element.
+//  4. The downloaded updater is trusted when the version page's address and the updater's
+//     address are both https and the whole download came over https (the page, read under TLS,
+//     named the updater, and TLS brought it). Otherwise its signature is fetched from the
+//     updater's address + kSignatureSuffix and checked against app_dir + kUpdateKeyFile. An
+//     updater that is not trusted is not put in place and not run: the user is told why (no
+//     signature, no key, a damaged key, a bad signature, another key's signature) and the check
+//     ends with the program going on.
+//  5. A trusted updater shows the new-version message, is started (its path quoted as one word)
+//     shown and waited for kUpdaterWaitSeconds, and the process ends with code 0.
 // Returns true when the program goes on, false when it asked for the process to end.
 bool CheckForUpdate(Registry& registry, const std::string& app_dir,
                     const std::string& check_version_url, UpdateServices& services);

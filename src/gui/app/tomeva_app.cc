@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -38,6 +39,7 @@
 #include "kms/kms.h"
 #include "platform/download.h"
 #include "platform/linux_platform.h"
+#include "platform/signify.h"
 #include "platform/single_instance.h"
 
 namespace tomeva::gui {
@@ -242,8 +244,35 @@ bool CTomevaApp::CheckForUpdate(const std::string& check_version_url) {
     std::string FetchPageText(const std::string& url) override {
       return gui::FetchPageText(url);
     }
-    bool DownloadToFile(const std::string& url, const std::string& path) override {
-      return platform::DownloadToFile(url, path);
+    bool DownloadToFile(const std::string& url, const std::string& path,
+                        const Acceptor& accept) override {
+      return platform::DownloadToFile(url, path, platform::DownloadOptions(), accept);
+    }
+    std::optional<std::string> FetchSignature(const std::string& url) override {
+      // A signature file is two short lines.
+      platform::DownloadOptions options;
+      options.max_bytes = 4096;
+      options.deadline_ms = 30000;
+      std::string bytes;
+      if (!platform::DownloadToMemory(url, &bytes, options)) return std::nullopt;
+      return bytes;
+    }
+    UpdaterSignature VerifySignature(const std::string& path, const std::string& signature,
+                                     const std::string& public_key) override {
+      switch (platform::VerifySignifyFile(path, signature, public_key)) {
+        case platform::SignifyResult::kGood:
+          return UpdaterSignature::kGood;
+        case platform::SignifyResult::kOtherKey:
+          return UpdaterSignature::kOtherKey;
+        case platform::SignifyResult::kMalformedKey:
+          return UpdaterSignature::kBadKey;
+        case platform::SignifyResult::kMalformedSignature:
+          return UpdaterSignature::kMalformed;
+        case platform::SignifyResult::kBadSignature:
+        case platform::SignifyResult::kUnreadableFile:
+          break;
+      }
+      return UpdaterSignature::kBad;
     }
     void ShowMessage(const std::string& text) override {
       // TOMEVA_ACCEPT_MESSAGES: the window tests that run the program as a process of its own
