@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::size_t piece = static_cast<std::size_t>(data[0] % 16) + 1;
   const std::string_view stream(reinterpret_cast<const char*>(data) + 1, size - 1);
   DdeFrameReader reader;
-  std::size_t at = 0;       // bytes taken so far
+  std::size_t at = 0;        // bytes taken so far
   std::size_t frame_at = 0;  // where the frame being read began
   while (at < stream.size()) {
     const std::size_t wanted = reader.Wanted(piece);

@@ -236,7 +236,9 @@ DdeServer::~DdeServer() {
   // The conversations are closed with the server below; none of them may call back into it then.
   for (const std::shared_ptr<Connection>& connection : connections_) {
     connection->open = false;
-    if (!connection->socket.isNull()) QObject::disconnect(connection->socket, nullptr, nullptr, nullptr);
+    if (!connection->socket.isNull()) {
+      QObject::disconnect(connection->socket, nullptr, nullptr, nullptr);
+    }
   }
   connections_.clear();
   if (server_ == nullptr) return;

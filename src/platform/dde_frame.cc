@@ -19,8 +19,8 @@ std::size_t DdeFrameReader::Wanted(std::size_t limit) const {
     case State::kPartial:
       break;
   }
-  const std::size_t left = prefix_have_ < kDdeLengthSize ? kDdeLengthSize - prefix_have_
-                                                          : claimed_ - data_.size();
+  const std::size_t left =
+      prefix_have_ < kDdeLengthSize ? kDdeLengthSize - prefix_have_ : claimed_ - data_.size();
   return std::min(left, limit);
 }
 

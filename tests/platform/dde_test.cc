@@ -1,8 +1,8 @@
 #include "platform/dde.h"
 
+#include <errno.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <errno.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -552,8 +552,7 @@ TEST(DdeFrameReaderTest, ReadsOneFrameAtATimeAndJudgesThePrefixFirst) {
     std::vector<std::string> frames;
     std::size_t at = 0;
     while (at < test.stream.size()) {
-      const std::size_t taken =
-          reader.Feed(std::string_view(test.stream).substr(at, test.piece));
+      const std::size_t taken = reader.Feed(std::string_view(test.stream).substr(at, test.piece));
       if (reader.state() == DdeFrameReader::State::kComplete) frames.push_back(reader.TakeData());
       if (taken == 0 && reader.state() != DdeFrameReader::State::kEmpty &&
           reader.state() != DdeFrameReader::State::kPartial) {

@@ -88,10 +88,10 @@ class FakeProcessTableTest : public ::testing::Test {
 TEST_F(FakeProcessTableTest, EndsOnlyThisUsersProgramsInsideTheOlderFolder) {
   const struct {
     const char* name;
-    std::string exe;      // the exe link's target; "" for none (unreadable)
-    std::string arg0;     // the first argument in cmdline
-    bool other_user;      // the entry belongs to another user (needs root to arrange)
-    std::string folder;   // the older installation's folder as the migration gives it
+    std::string exe;     // the exe link's target; "" for none (unreadable)
+    std::string arg0;    // the first argument in cmdline
+    bool other_user;     // the entry belongs to another user (needs root to arrange)
+    std::string folder;  // the older installation's folder as the migration gives it
     bool ended;
   } cases[] = {
       {"its program inside the folder", root_ / "old/Harbexon.exe", "Harbexon.exe", false,

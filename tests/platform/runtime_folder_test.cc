@@ -59,7 +59,8 @@ std::vector<FolderCase> HostileFolders(const std::string& scratch) {
       {"another user's, mode 0700",
        [](const std::string& run) {
          if (::geteuid() != 0) return false;
-         return ::mkdir(run.c_str(), 0700) == 0 && ::chown(run.c_str(), kOtherUser, kOtherUser) == 0;
+         return ::mkdir(run.c_str(), 0700) == 0 &&
+                ::chown(run.c_str(), kOtherUser, kOtherUser) == 0;
        }},
       {"ours, mode 0777",
        [](const std::string& run) {
@@ -130,7 +131,8 @@ TEST_F(RuntimeFolderTest, AFolderOthersCanUseKeepsNoOneOutAndServesNoConversatio
     ASSERT_EQ(::chmod(real.c_str(), 0700), 0);
     ::setenv("TOMEVA_RUNTIME_DIR", real.c_str(), 1);
     LinuxPlatform other_users;
-    ASSERT_EQ(other_users.AcquireSingleInstance("any Class", [] {}, nullptr),
+    ASSERT_EQ(other_users.AcquireSingleInstance(
+                  "any Class", [] {}, nullptr),
               InstanceGuardResult::kAcquired);
     ASSERT_EQ(::chmod(real.c_str(), was.st_mode & 07777), 0);
     ASSERT_EQ(::chown(real.c_str(), was.st_uid, was.st_gid), 0);
@@ -140,17 +142,20 @@ TEST_F(RuntimeFolderTest, AFolderOthersCanUseKeepsNoOneOutAndServesNoConversatio
 
     LinuxPlatform platform;
     std::string failure;
-    EXPECT_EQ(platform.AcquireSingleInstance("any Class", [] {}, &failure),
+    EXPECT_EQ(platform.AcquireSingleInstance(
+                  "any Class", [] {}, &failure),
               InstanceGuardResult::kFailed);
     const std::string expected = GbkToUtf8(TextWith(kTextGuardUnsafeFolder, run));
     EXPECT_EQ(GbkToUtf8(failure).rfind(expected, 0), 0u) << GbkToUtf8(failure);
     EXPECT_EQ(platform.guard(), nullptr);
     // Nor is a second start told that one is running.
     LinuxPlatform second;
-    EXPECT_EQ(second.AcquireSingleInstance("any Class", [] {}, nullptr),
+    EXPECT_EQ(second.AcquireSingleInstance(
+                  "any Class", [] {}, nullptr),
               InstanceGuardResult::kFailed);
 
-    DdeServer server("HiliteService", "PageNumber", [](const std::string&) { return true; }, run);
+    DdeServer server(
+        "HiliteService", "PageNumber", [](const std::string&) { return true; }, run);
     std::string server_failure;
     EXPECT_FALSE(server.Register(&server_failure));
     EXPECT_NE(server_failure.find(run), std::string::npos) << server_failure;
