@@ -18,6 +18,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -137,6 +138,7 @@ class Library {
     for (const char* var : {"REGISTRY", "RUNTIME", "DESKTOP", "PROGRAMS", "SYSTEM"}) {
       std::string folder = dir_ + ".env/" + var;
       if (!tomeva::MakeDirectories(folder)) Die("cannot create " + folder);
+      ::chmod(folder.c_str(), 0700);  // a runtime folder is used only when private to the user
       platform_env_.push_back(std::string("TOMEVA_") + var + "_DIR=" + folder);
     }
     log_ = dir_ + ".log";

@@ -15,6 +15,7 @@
 #include <QLocalSocket>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -26,6 +27,7 @@
 #include <utility>
 
 #include "core/base/mbstring.h"
+#include "platform/dde_frame.h"
 #include "platform/environment.h"
 
 namespace tomeva::platform {
@@ -33,25 +35,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr std::size_t kLengthSize = 4;
 constexpr char kReplyDone = 0x01;
 constexpr char kReplyRefused = 0x00;
+// What the server reads from a conversation at a time, and lets Qt read ahead for it.
+constexpr std::size_t kReadChunk = 64 * 1024;
 // A server whose backlog is full is retried this often until the time-out.
 constexpr auto kConnectRetry = std::chrono::milliseconds(10);
-
-std::string LengthPrefix(std::size_t size) {
-  std::string prefix(kLengthSize, '\0');
-  for (std::size_t i = 0; i < kLengthSize; ++i) prefix[i] = static_cast<char>(size >> (8 * i));
-  return prefix;
-}
-
-std::uint32_t ReadLength(const char* bytes) {
-  std::uint32_t size = 0;
-  for (std::size_t i = 0; i < kLengthSize; ++i) {
-    size |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i])) << (8 * i);
-  }
-  return size;
-}
 
 // Milliseconds left before `deadline`, never negative, for poll().
 int Remaining(Clock::time_point deadline) {
@@ -116,6 +105,8 @@ std::unique_ptr<DdeConversation> DdeClient::Connect(const std::string& service,
     if (failure != nullptr) *failure = why;
     return nullptr;
   };
+  // In a folder others can write to, whoever answers may be anyone: no server of ours is there.
+  if (!CheckPrivateFolder(runtime_dir_, nullptr)) return fail(DdeResult::kNoServer);
   sockaddr_un address;
   // A path too long for a socket cannot have been registered by any server.
   if (!FillAddress(DdeSocketPath(runtime_dir_, service, topic), &address)) {
@@ -151,7 +142,7 @@ DdeResult DdeConversation::Execute(std::string_view data, int timeout_ms) {
   if (fd_ < 0) return DdeResult::kNoServer;
   if (data.size() > kDdeMaxData) return DdeResult::kRefused;
   const Clock::time_point deadline = DeadlineAfter(timeout_ms);
-  const std::string prefix = LengthPrefix(data.size());
+  const std::string prefix = DdeFramePrefix(data.size());
   iovec parts[2] = {{const_cast<char*>(prefix.data()), prefix.size()},
                     {const_cast<char*>(data.data()), data.size()}};
   std::size_t sent = 0;
@@ -226,6 +217,13 @@ DdeResult DdeExecuteOnce(const DdeClient& client, const std::string& service,
 
 // ---- server ----
 
+struct DdeServer::Connection {
+  QPointer<QLocalSocket> socket;
+  QPointer<QTimer> frame_timer;  // a child of the socket
+  DdeFrameReader reader;
+  bool open = true;  // false once dropped
+};
+
 DdeServer::DdeServer(std::string service, std::string topic, ExecuteHandler on_execute,
                      std::string runtime_dir)
     : socket_path_(DdeSocketPath(runtime_dir, service, topic)),
@@ -235,6 +233,14 @@ DdeServer::DdeServer(std::string service, std::string topic, ExecuteHandler on_e
     : DdeServer(std::move(service), std::move(topic), std::move(on_execute), RuntimeDir()) {}
 
 DdeServer::~DdeServer() {
+  // The conversations are closed with the server below; none of them may call back into it then.
+  for (const std::shared_ptr<Connection>& connection : connections_) {
+    connection->open = false;
+    if (!connection->socket.isNull()) {
+      QObject::disconnect(connection->socket, nullptr, nullptr, nullptr);
+    }
+  }
+  connections_.clear();
   if (server_ == nullptr) return;
   server_->close();  // removes the socket file
   delete server_;    // and the connections, its children
@@ -249,9 +255,10 @@ bool DdeServer::Register(std::string* failure) {
     return false;
   };
   const std::string dir = std::filesystem::path(socket_path_).parent_path().string();
-  std::error_code error;
-  std::filesystem::create_directories(dir, error);
-  if (error) return fail(error.message());
+  std::string why;
+  if (PrepareRuntimeFolder(dir, &why) != RuntimeFolder::kPrivate) {
+    return fail("runtime folder " + dir + ": " + why);
+  }
 
   const QString path = QFile::decodeName(QByteArray::fromStdString(socket_path_));
   struct stat found;
@@ -283,40 +290,112 @@ bool DdeServer::Register(std::string* failure) {
 
 void DdeServer::TakeConnections() {
   while (QLocalSocket* client = server_->nextPendingConnection()) {
-    // What has arrived of the next frame, and whether a frame's callback is running (it may
-    // run an event loop of its own, which must not start the next frame inside it).
-    struct State {
-      QByteArray pending;
-      bool busy = false;
-    };
-    auto state = std::make_shared<State>();
-    QObject::connect(client, &QLocalSocket::readyRead, client, [this, client, state] {
-      if (state->busy) return;
-      state->busy = true;
-      QPointer<QLocalSocket> alive(client);
-      for (;;) {
-        state->pending.append(client->readAll());
-        if (static_cast<std::size_t>(state->pending.size()) < kLengthSize) break;
-        const std::size_t size = ReadLength(state->pending.constData());
-        if (size > kDdeMaxData) {
-          // The rest of the frame is not worth reading: refuse, and end the conversation.
-          client->write(&kReplyRefused, 1);
-          client->disconnectFromServer();
-          break;
-        }
-        if (static_cast<std::size_t>(state->pending.size()) < kLengthSize + size) break;
-        const std::string data(state->pending.constData() + kLengthSize, size);
-        state->pending.remove(0, static_cast<qsizetype>(kLengthSize + size));
-        const bool done = on_execute_ ? on_execute_(data) : false;
-        if (alive.isNull() || client->state() != QLocalSocket::ConnectedState) break;
-        client->write(done ? &kReplyDone : &kReplyRefused, 1);
-        client->flush();
-      }
-      if (!alive.isNull()) state->busy = false;
+    if (connections_.size() >= static_cast<std::size_t>(kDdeMaxConnections)) {
+      // Closed before anything is read: a client that opens conversations without end cannot
+      // make the server hold more than its share of sockets and frames.
+      client->abort();
+      client->deleteLater();
+      continue;
+    }
+    auto connection = std::make_shared<Connection>();
+    connection->socket = client;
+    // Qt reads ahead only this far; the rest waits in the socket until the frame before it has
+    // been answered, so a client that sends frame after frame cannot fill memory.
+    client->setReadBufferSize(kReadChunk);
+    connection->frame_timer = new QTimer(client);
+    connection->frame_timer->setSingleShot(true);
+    connections_.push_back(connection);
+    std::weak_ptr<Connection> weak = connection;
+    QObject::connect(connection->frame_timer, &QTimer::timeout, client, [this, weak] {
+      if (auto late = weak.lock()) Drop(late);
     });
-    QObject::connect(client, &QLocalSocket::disconnected, client, &QObject::deleteLater);
+    QObject::connect(client, &QLocalSocket::readyRead, client, [this, weak] {
+      if (auto ready = weak.lock()) {
+        Drain(ready);
+        Serve();
+      }
+    });
+    QObject::connect(client, &QLocalSocket::disconnected, client, [this, weak] {
+      if (auto gone = weak.lock()) Drop(gone);
+    });
+    connection->frame_timer->start(frame_timeout_ms_);
     // Data may have come with the connection, before readyRead was connected.
-    if (client->bytesAvailable() > 0) emit client->readyRead();
+    Drain(connection);
+  }
+  Serve();
+}
+
+void DdeServer::Drain(const std::shared_ptr<Connection>& connection) {
+  QLocalSocket* socket = connection->socket.data();
+  if (socket == nullptr) return;
+  char buffer[kReadChunk];
+  for (;;) {
+    const std::size_t wanted = connection->reader.Wanted(sizeof(buffer));
+    if (wanted == 0) break;
+    const qint64 got = socket->read(buffer, static_cast<qint64>(wanted));
+    if (got <= 0) break;
+    connection->reader.Feed(std::string_view(buffer, static_cast<std::size_t>(got)));
+  }
+  switch (connection->reader.state()) {
+    case DdeFrameReader::State::kComplete:
+      // Whole: it waits for its turn, however long the frames before it take.
+      if (connection->frame_timer != nullptr) connection->frame_timer->stop();
+      break;
+    case DdeFrameReader::State::kTooLong:
+      // The rest of the frame is not worth reading: refuse, and end the conversation.
+      socket->write(&kReplyRefused, 1);
+      socket->flush();
+      Drop(connection);
+      break;
+    case DdeFrameReader::State::kEmpty:
+    case DdeFrameReader::State::kPartial:
+      break;
+  }
+}
+
+void DdeServer::Serve() {
+  // Called again from inside the callback when it runs an event loop of its own: the frames that
+  // arrive then are read, and handed over once the callback has returned.
+  if (handling_) return;
+  handling_ = true;
+  for (bool served = true; served;) {
+    served = false;
+    // A copy: conversations come and go while the callback runs.
+    const std::vector<std::shared_ptr<Connection>> open = connections_;
+    for (const std::shared_ptr<Connection>& connection : open) {
+      if (!connection->open || connection->reader.state() != DdeFrameReader::State::kComplete) {
+        continue;
+      }
+      const std::string data = connection->reader.TakeData();
+      const bool done = on_execute_ ? on_execute_(data) : false;
+      served = true;
+      QLocalSocket* socket = connection->socket.data();
+      if (socket == nullptr || socket->state() != QLocalSocket::ConnectedState) continue;
+      socket->write(done ? &kReplyDone : &kReplyRefused, 1);
+      socket->flush();
+      if (connection->frame_timer != nullptr) connection->frame_timer->start(frame_timeout_ms_);
+      // The next frame may already wait in the socket, held back while this one was handled.
+      Drain(connection);
+    }
+  }
+  handling_ = false;
+}
+
+void DdeServer::Drop(const std::shared_ptr<Connection>& connection) {
+  const auto found = std::find(connections_.begin(), connections_.end(), connection);
+  if (found == connections_.end()) return;
+  connections_.erase(found);
+  connection->open = false;
+  if (QLocalSocket* socket = connection->socket.data()) {
+    QObject::disconnect(socket, nullptr, nullptr, nullptr);
+    if (connection->frame_timer != nullptr) connection->frame_timer->stop();
+    // A refusal still on its way is let out before the conversation closes.
+    if (socket->bytesToWrite() > 0) {
+      socket->disconnectFromServer();
+    } else {
+      socket->abort();
+    }
+    socket->deleteLater();
   }
 }
 

@@ -11,6 +11,10 @@
 // any thread, with or without a Qt event loop. The server (DdeServer) runs on the Qt event loop of
 // the thread that made it.
 //
+// Both ends use the runtime folder only while it is private to this user (environment.h's
+// CheckPrivateFolder): in a folder another user can write to, that user could register the pair
+// first and pose as the server, so there a client finds no server and a server does not register.
+//
 // Names are plain GBK strings, not handles: a name here only ever becomes a socket path, so a
 // handle would be one more thing to free on every exit without telling anything a string does
 // not.
@@ -22,15 +26,22 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/platform/platform.h"
+#include "platform/dde_frame.h"
 
 class QLocalServer;
+class QLocalSocket;
 
 namespace tomeva::platform {
 
-// The most data one execute transaction carries; a server refuses more, a client does not send it.
-inline constexpr std::size_t kDdeMaxData = 16u << 20;
+// The most conversations a server keeps open at once; one more is closed as soon as it arrives.
+inline constexpr int kDdeMaxConnections = 8;
+// How long a server waits for a whole frame: from the opening of a conversation, or from its last
+// reply, until the frame's last byte. A conversation that is slower is closed. As long as the
+// program's own highlight transaction waits for its answer.
+inline constexpr int kDdeFrameTimeoutMs = 15000;
 
 // The socket path under which (service, topic) is registered in `runtime_dir`.
 std::string DdeSocketPath(const std::string& runtime_dir, const std::string& service,
@@ -48,7 +59,8 @@ class DdeClient {
   DdeClient();
 
   // Connects to the server registered as (service, topic). Null when none answers, with
-  // `*failure` (may be null) set to kNoServer (no server, or one that is gone), or kTimedOut
+  // `*failure` (may be null) set to kNoServer (no server, one that is gone, or a runtime folder
+  // that is not private to this user), or kTimedOut
   // (a server too busy to take the connection within `timeout_ms`).
   std::unique_ptr<DdeConversation> Connect(const std::string& service, const std::string& topic,
                                            int timeout_ms, DdeResult* failure) const;
@@ -96,6 +108,12 @@ DdeResult DdeExecuteOnce(const DdeClient& client, const std::string& service,
 // acknowledges it with what the callback returned (true: done, false: refused) once it has
 // returned. Lives on, and calls back on, the thread that made it, whose Qt event loop must run.
 // The callback must not destroy the server.
+//
+// One frame at a time, server-wide: while the callback runs (even when it spins an event loop of
+// its own) no other frame of any conversation is handed to it; frames that arrive meanwhile are
+// read and wait their turn. At most kDdeMaxConnections conversations are open; a conversation
+// whose frame is not whole within the frame time-out is closed, without an answer; a frame whose
+// prefix claims more than kDdeMaxData is refused at once and its conversation closed.
 class DdeServer {
  public:
   using ExecuteHandler = std::function<bool(const std::string& data)>;
@@ -114,13 +132,27 @@ class DdeServer {
   bool Register(std::string* failure);
   bool registered() const;
   const std::string& socket_path() const { return socket_path_; }
+  // The frame time-out (kDdeFrameTimeoutMs unless set); applies to frames begun after the call.
+  void set_frame_timeout_ms(int ms) { frame_timeout_ms_ = ms; }
+  // Conversations open now.
+  int connection_count() const { return static_cast<int>(connections_.size()); }
 
  private:
+  struct Connection;
+
   void TakeConnections();
+  // Reads what the conversation's current frame still needs from its socket.
+  void Drain(const std::shared_ptr<Connection>& connection);
+  // Hands the waiting frames to the callback, one at a time, unless one is being handled.
+  void Serve();
+  void Drop(const std::shared_ptr<Connection>& connection);
 
   std::string socket_path_;
   ExecuteHandler on_execute_;
   QLocalServer* server_ = nullptr;  // owned; null until registered
+  std::vector<std::shared_ptr<Connection>> connections_;
+  int frame_timeout_ms_ = kDdeFrameTimeoutMs;
+  bool handling_ = false;
 };
 
 }  // namespace tomeva::platform

@@ -1,10 +1,16 @@
 #include "platform/environment.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QStandardPaths>
 #include <QString>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
 
 namespace tomeva::platform {
 namespace {
@@ -75,6 +81,50 @@ std::string OpenerProgram() {
   std::string program;
   if (FromEnv("TOMEVA_OPENER", &program)) return program;
   return "xdg-open";
+}
+
+bool CheckPrivateFolder(const std::string& dir, std::string* why) {
+  auto refuse = [why](std::string reason) {
+    if (why != nullptr) *why = std::move(reason);
+    return false;
+  };
+  struct stat found;
+  if (::lstat(dir.c_str(), &found) != 0) return refuse(std::strerror(errno));
+  if (S_ISLNK(found.st_mode)) return refuse("a symbolic link, not a folder");
+  if (!S_ISDIR(found.st_mode)) return refuse("not a folder");
+  if (found.st_uid != ::geteuid()) {
+    return refuse("owned by user " + std::to_string(found.st_uid) + ", not by this user (" +
+                  std::to_string(::geteuid()) + ")");
+  }
+  if ((found.st_mode & 07777) != 0700) {
+    char mode[8];
+    std::snprintf(mode, sizeof(mode), "%04o", static_cast<unsigned>(found.st_mode & 07777));
+    return refuse(std::string("mode ") + mode + ", not 0700");
+  }
+  return true;
+}
+
+RuntimeFolder PrepareRuntimeFolder(const std::string& dir, std::string* why) {
+  struct stat found;
+  if (::lstat(dir.c_str(), &found) != 0) {
+    if (errno != ENOENT) {
+      if (why != nullptr) *why = std::strerror(errno);
+      return RuntimeFolder::kCannotMake;
+    }
+    std::error_code error;
+    const std::filesystem::path parent = std::filesystem::path(dir).parent_path();
+    if (!parent.empty()) std::filesystem::create_directories(parent, error);
+    // Made with no access for others from the start, so that no one can slip anything in before
+    // it is checked. EEXIST: another start made it meanwhile; it is judged like any found there.
+    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
+      if (why != nullptr) *why = std::strerror(errno);
+      return RuntimeFolder::kCannotMake;
+    }
+  } else if (!S_ISDIR(found.st_mode) && !S_ISLNK(found.st_mode)) {
+    if (why != nullptr) *why = "a file that is not a folder is in the way";
+    return RuntimeFolder::kCannotMake;
+  }
+  return CheckPrivateFolder(dir, why) ? RuntimeFolder::kPrivate : RuntimeFolder::kNotPrivate;
 }
 
 }  // namespace tomeva::platform

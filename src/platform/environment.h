@@ -2,7 +2,8 @@
 // pointed elsewhere with an environment variable, so that tests run in temporary folders:
 //
 //   TOMEVA_REGISTRY_DIR  registry files HKLM.ini, HKCU.ini  ($XDG_CONFIG_HOME/Tomeva/registry)
-//   TOMEVA_RUNTIME_DIR   lock files and local sockets        ($XDG_RUNTIME_DIR/tomeva, else /tmp)
+//   TOMEVA_RUNTIME_DIR   lock files and local sockets        ($XDG_RUNTIME_DIR/tomeva, else
+//                                                            /tmp/tomeva-<uid>)
 //   TOMEVA_DESKTOP_DIR   the user's desktop                  (XDG desktop folder)
 //   TOMEVA_PROGRAMS_DIR  the menu of installed programs      ($XDG_DATA_HOME/applications)
 //   TOMEVA_SYSTEM_DIR    shared engine files                 ($XDG_DATA_HOME/Tomeva/system)
@@ -25,6 +26,27 @@ std::string ProgramsDir();
 std::string SystemDir();
 std::string ProcDir();
 std::string OpenerProgram();
+
+// Whether the runtime folder can hold what only this user may reach (the single-instance lock,
+// the conversations' sockets). A folder another user can write to, or one that is not what it
+// seems (a link to somewhere else), would let that user hold the lock so that no instance starts,
+// or register a conversation's socket first and pose as its server.
+enum class RuntimeFolder {
+  kPrivate,      // a folder of this user's own, not a link, with mode 0700
+  kCannotMake,   // missing and cannot be created, or a file (not a folder or link) in the way
+  kNotPrivate,   // there, but a link, another user's, or open to others
+};
+
+// True when `dir`, as lstat sees it (a symbolic link is not followed), is a folder owned by this
+// process's user with mode 0700: no access for group or others. Otherwise false, with `*why`
+// (may be null; English, one phrase) saying what is wrong. Creates nothing.
+bool CheckPrivateFolder(const std::string& dir, std::string* why);
+
+// Creates `dir` when missing, with mode 0700 (its missing parents with the default mode), then
+// checks it as CheckPrivateFolder does. A folder found already there is judged as it is and never
+// changed: loosened by someone else, it may hold what they put there. `*why` (may be null) is set
+// unless the answer is kPrivate. Any thread.
+RuntimeFolder PrepareRuntimeFolder(const std::string& dir, std::string* why);
 
 }  // namespace tomeva::platform
 

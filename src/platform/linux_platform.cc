@@ -59,7 +59,9 @@ std::string LinuxPlatform::CompanionProgram(std::string_view name) {
   return JoinPath(dir.toStdString(), std::string(name));
 }
 
-void LinuxPlatform::KillProcessByName(std::string_view name) { platform::KillProcessByName(name); }
+void LinuxPlatform::KillProcessByName(std::string_view name, const std::string& folder) {
+  platform::KillProcessByName(name, ResolvePath(folder));
+}
 
 bool LinuxPlatform::OpenDocument(const std::string& path) {
   return StartOpener(QFile::encodeName(QDir::current().absoluteFilePath(LocalPath(path)))

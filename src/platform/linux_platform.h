@@ -32,7 +32,8 @@ class LinuxPlatform : public Platform {
   bool RunCommandLineTitled(const std::string& command_line) override;
   // Beside the executable that is running (QCoreApplication::applicationDirPath()).
   std::string CompanionProgram(std::string_view name) override;
-  void KillProcessByName(std::string_view name) override;
+  // Through processes.h, with `folder` resolved as every file access resolves a GBK path.
+  void KillProcessByName(std::string_view name, const std::string& folder) override;
   // The desktop's handler (OpenerProgram()) with the absolute path.
   bool OpenDocument(const std::string& path) override;
   // CompanionProgram("tomeva-browser") with the address (UTF-8) as its one argument; false while

@@ -8,16 +8,14 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <cerrno>
 #include <ctime>
-#include <filesystem>
-#include <system_error>
 
 #include "core/base/gbk.h"
 #include "core/base/texts.h"
+#include "platform/environment.h"
 
 namespace tomeva::platform {
 namespace {
@@ -90,10 +88,19 @@ InstanceGuardResult SingleInstanceGuard::Acquire(std::string* failure) {
     return InstanceGuardResult::kFailed;
   };
 
-  std::error_code error;
-  std::filesystem::create_directories(QFile::encodeName(dir_).toStdString(), error);
-  if (!QFileInfo(dir_).isDir()) {
-    return fail(kTextGuardNoFolder, QString::fromStdString(error.message()));
+  std::string why;
+  switch (PrepareRuntimeFolder(QFile::encodeName(dir_).toStdString(), &why)) {
+    case RuntimeFolder::kPrivate:
+      break;
+    case RuntimeFolder::kCannotMake:
+      return fail(kTextGuardNoFolder, QString::fromStdString(why));
+    case RuntimeFolder::kNotPrivate:
+      // Another user's lock file here could keep every start out, and their socket could pose
+      // as this instance: nothing in the folder is used.
+      qWarning("runtime folder %s is not private to this user (%s): running without the "
+               "single-instance guard and without conversations",
+               qUtf8Printable(dir_), why.c_str());
+      return fail(kTextGuardUnsafeFolder, QString::fromStdString(why));
   }
 
   lock_ = std::make_unique<QLockFile>(lock_path_);

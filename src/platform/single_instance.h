@@ -19,13 +19,14 @@ class SingleInstanceGuard : public QObject {
   Q_OBJECT
  public:
   // `name` is the guard's name (the title's first line and " Class"); `dir` the runtime folder,
-  // created by Acquire when missing.
+  // created by Acquire when missing (environment.h's PrepareRuntimeFolder).
   SingleInstanceGuard(const QString& name, const QString& dir, QObject* parent = nullptr);
   ~SingleInstanceGuard() override;
 
   // Takes the guard, once. The answers are those of Platform::AcquireSingleInstance: kAcquired;
   // kHeldElsewhere when a live instance holds the lock (it is asked to raise its window); kFailed
-  // with `*failure` (GBK, naming the runtime folder) when the folder cannot be created, no lock
+  // with `*failure` (GBK, naming the runtime folder) when the folder cannot be created, is not
+  // private to this user (then nothing in it is touched, and a log line says so), no lock
   // file can be made there, a dead instance's lock file cannot be removed, or the lock was taken
   // but the local server cannot listen (the lock is then kept: later starts are still refused,
   // they only cannot raise this one). A lock file whose holder is gone is taken over.

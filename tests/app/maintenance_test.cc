@@ -56,7 +56,8 @@ class MigrationTest : public ::testing::Test {
     app_dir_ = app_.path() + "/";
   }
 
-  void CheckCleanedUp() {
+  // `old_dir`: the older folder the migration was given; only programs inside it are ended.
+  void CheckCleanedUp(const std::string& old_dir) {
     EXPECT_FALSE(FileExists(desk_ / "desktop/Lumq数据库系统.lnk"));
     EXPECT_TRUE(FileExists(desk_ / "desktop/other.desktop"));
     EXPECT_FALSE(DirectoryExists(desk_ / "programs/Lumq书局"));
@@ -64,6 +65,7 @@ class MigrationTest : public ::testing::Test {
     EXPECT_FALSE(platform_.registry_.KeyExists(RegRoot::kLocalMachine, kRegOldInstallation));
     EXPECT_FALSE(platform_.registry_.KeyExists(RegRoot::kLocalMachine, kRegOldUninstall));
     EXPECT_EQ(platform_.killed, (std::vector<std::string>{"Harbexon.exe", "start.exe", "end.exe"}));
+    EXPECT_EQ(platform_.killed_in, std::vector<std::string>(3, old_dir));
   }
 
   TempDir old_, app_, desk_;
@@ -105,7 +107,7 @@ TEST_F(MigrationTest, StagesNewBooksOnlyAndRemovesTheOlderInstallation) {
   EXPECT_EQ(update, (std::vector<std::string>{"2", "3", "4", "bookconfig0.xml",
                                               "bookconfig3.xml", "bookconfig4.xml"}));
   EXPECT_FALSE(DirectoryExists(old_.path()));
-  CheckCleanedUp();
+  CheckCleanedUp(old_.path());
 }
 
 TEST_F(MigrationTest, MissingOlderFolderStillCleansUpAndStagesNothing) {
@@ -114,7 +116,7 @@ TEST_F(MigrationTest, MissingOlderFolderStillCleansUpAndStagesNothing) {
   for (const std::string& name : ListDirectory(app_ / "Update")) {
     ADD_FAILURE() << "unexpected " << name;
   }
-  CheckCleanedUp();
+  CheckCleanedUp(missing);
 }
 
 TEST_F(MigrationTest, FolderThatIsNotPlainlyAnInstallationIsKept) {
@@ -124,7 +126,7 @@ TEST_F(MigrationTest, FolderThatIsNotPlainlyAnInstallationIsKept) {
   EXPECT_EQ(ReadUtf8(old_ / "important.doc"), "data");
   ASSERT_EQ(ui_.reports.size(), 1u);
   EXPECT_EQ(ui_.reports[0], GbkToUtf8(TextWith(kTextOldInstallationKept, old_.path())));
-  CheckCleanedUp();
+  CheckCleanedUp(old_.path());
 }
 
 // Every file below `dir`, by its path relative to `dir`, with its bytes. Read without the file

@@ -159,6 +159,9 @@ void DesktopGuiTest::initTestCase() {
   for (const char* var : {"REGISTRY", "RUNTIME", "DESKTOP", "PROGRAMS", "SYSTEM"}) {
     QString dir = temp_.filePath(QString::fromLatin1(var).toLower());
     QDir().mkpath(dir);
+    // The program uses a runtime folder only when it is private to the user.
+    QFile::setPermissions(dir,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     qputenv(QByteArray("TOMEVA_") + var + "_DIR", dir.toLocal8Bit());
   }
   // The companion programs are beside this test, as they are beside the program.

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLineEdit>
@@ -123,6 +124,9 @@ void PdfGuiTest::initTestCase() {
   for (const char* var : {"REGISTRY", "RUNTIME", "DESKTOP", "PROGRAMS", "SYSTEM"}) {
     QString dir = temp_.filePath(QString::fromLatin1(var).toLower());
     QDir().mkpath(dir);
+    // The program uses a runtime folder only when it is private to the user.
+    QFile::setPermissions(dir,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     qputenv(QByteArray("TOMEVA_") + var + "_DIR", dir.toLocal8Bit());
   }
   const QString sample = temp_.filePath(QStringLiteral("sample"));

@@ -92,6 +92,9 @@ void SearchGuiTest::initTestCase() {
   for (const char* var : {"REGISTRY", "RUNTIME", "DESKTOP", "PROGRAMS", "SYSTEM"}) {
     QString dir = temp_.filePath(QString::fromLatin1(var).toLower());
     QDir().mkpath(dir);
+    // The program uses a runtime folder only when it is private to the user.
+    QFile::setPermissions(dir,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     qputenv(QByteArray("TOMEVA_") + var + "_DIR", dir.toLocal8Bit());
   }
   QString sample = temp_.filePath(QStringLiteral("sample"));

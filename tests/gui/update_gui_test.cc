@@ -133,6 +133,9 @@ void UpdateGuiTest::initTestCase() {
   for (const char* var : {"REGISTRY", "RUNTIME", "DESKTOP", "PROGRAMS", "SYSTEM"}) {
     QString dir = temp_.filePath(QString::fromLatin1(var).toLower());
     QDir().mkpath(dir);
+    // The program uses a runtime folder only when it is private to the user.
+    QFile::setPermissions(dir,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     qputenv(QByteArray("TOMEVA_") + var + "_DIR", dir.toLocal8Bit());
   }
   sample_ = temp_.filePath(QStringLiteral("sample"));
@@ -200,6 +203,8 @@ std::unique_ptr<QProcess> UpdateGuiTest::Start(const QString& dir) {
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   const QString run = dir + QStringLiteral(".run");
   QDir().mkpath(run);
+  QFile::setPermissions(run,
+                        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
   env.insert(QStringLiteral("TOMEVA_RUNTIME_DIR"), run);
   env.insert(QStringLiteral("TOMEVA_REGISTRY_DIR"), dir + QStringLiteral(".registry"));
   env.insert(QStringLiteral("TOMEVA_STARTUP_TIMING"), QStringLiteral("1"));

@@ -1,13 +1,17 @@
 #include "platform/dde.h"
 
+#include <errno.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QThread>
+#include <QTimer>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -88,9 +92,12 @@ class DdeTest : public ::testing::Test {
       static char* argv[] = {name, nullptr};
       new QCoreApplication(argc, argv);
     }
-    MakeDirectories(run_);
+    MakePrivateFolder(run_);
   }
   void TearDown() override { ::unsetenv("TOMEVA_RUNTIME_DIR"); }
+
+  // The runtime folder as the program makes it: only this user may use it.
+  static void MakePrivateFolder(const std::string& dir) { ::mkdir(dir.c_str(), 0700); }
 
   // A registered server that writes down what it receives and answers `answer`.
   std::unique_ptr<DdeServer> Serve(const std::string& service, const std::string& topic,
@@ -190,7 +197,7 @@ TEST_F(DdeTest, NoServerIsToldAtOnce) {
   for (const auto& test : cases) {
     SCOPED_TRACE(test.name);
     ::unlink(path.c_str());
-    MakeDirectories(run_);
+    MakePrivateFolder(run_);
     test.arrange();
     const Clock::time_point start = Clock::now();
     EXPECT_EQ(DdeExecuteOnce(DdeClient(run_), kService, kTopic, "data", 5000),
@@ -343,6 +350,8 @@ TEST_F(DdeTest, ServerReadsFramesInPiecesAndRefusesOversizedOnes) {
   } cases[] = {
       {"in pieces", {std::string("\x03\0", 2), std::string("\0\0a", 3), "bc"}, 0x01, {"abc"}},
       {"oversized", {"\xff\xff\xff\x7f"}, 0x00, {}},
+      {"prefix claiming 4 GiB", {"\xff\xff\xff\xff"}, 0x00, {}},
+      {"one byte over the limit", {std::string("\x01\0\0\x01", 4)}, 0x00, {}},
   };
   for (const auto& test : cases) {
     SCOPED_TRACE(test.name);
@@ -386,6 +395,181 @@ TEST_F(DdeTest, PlatformExecutesInTheRuntimeFolderAndRefusesOversizedData) {
             }),
             DdeResult::kRefused);
   EXPECT_EQ(received, std::vector<std::string>{"x"});
+}
+
+// A raw connection to `path`, as another program's client would open it; -1 when refused.
+int ConnectRaw(const std::string& path) {
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
+  if (fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0) {
+    return fd;
+  }
+  if (fd >= 0) ::close(fd);
+  return -1;
+}
+
+constexpr int kClosed = -2;
+constexpr int kNoAnswer = -1;
+
+// What the server sends next on `fd` within `timeout_ms`: its reply byte, kClosed when it closed
+// the connection, kNoAnswer when nothing came.
+int NextFromServer(int fd, int timeout_ms) {
+  timeval wait{timeout_ms / 1000, (timeout_ms % 1000) * 1000};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof(wait));
+  char byte = 0;
+  const ssize_t got = ::recv(fd, &byte, 1, 0);
+  if (got == 1) return static_cast<unsigned char>(byte);
+  if (got == 0 || errno == ECONNRESET) return kClosed;
+  return kNoAnswer;
+}
+
+// A client that sends half a frame and stalls is dropped once the frame time-out has passed; the
+// server goes on serving others, before and after.
+TEST_F(DdeTest, HalfAFrameIsDroppedAfterTheTimeOutAndTheServerServesOn) {
+  std::vector<std::string> received;
+  auto server = Serve(kService, kTopic, &received);
+  server->set_frame_timeout_ms(300);
+  const std::string path = server->socket_path();
+  long long elapsed = 0;
+  int stalled = -1;
+  const int outcome = OnWorker([&] {
+    stalled = ConnectRaw(path);
+    if (stalled < 0) return -100;
+    const Clock::time_point start = Clock::now();
+    ::send(stalled, "\x05\0\0\0ab", 6, MSG_NOSIGNAL);
+    // Meanwhile another client is served as usual.
+    if (DdeExecuteOnce(DdeClient(run_), kService, kTopic, "meanwhile", 2000) != DdeResult::kDone) {
+      return -101;
+    }
+    const int next = NextFromServer(stalled, 3000);
+    elapsed = MsSince(start);
+    return next;
+  });
+  EXPECT_EQ(outcome, kClosed) << "the stalled conversation was not closed";
+  EXPECT_GE(elapsed, 250);
+  EXPECT_LT(elapsed, 2500);
+  if (stalled >= 0) ::close(stalled);
+  EXPECT_EQ(server->connection_count(), 0);
+  EXPECT_EQ(ExecuteOnWorker(kService, kTopic, "after"), DdeResult::kDone);
+  EXPECT_EQ(received, (std::vector<std::string>{"meanwhile", "after"}));
+}
+
+// No more than kDdeMaxConnections conversations are open at once: one more is closed as soon as
+// it arrives, without its frame being handled; once one closes, the next is served again.
+TEST_F(DdeTest, ConversationsBeyondTheCapAreClosedAtOnce) {
+  std::vector<std::string> received;
+  auto server = Serve(kService, kTopic, &received);
+  std::vector<int> held;
+  for (int i = 0; i < kDdeMaxConnections; ++i) {
+    const int fd = ConnectRaw(server->socket_path());
+    ASSERT_GE(fd, 0);
+    held.push_back(fd);
+  }
+  const Clock::time_point start = Clock::now();
+  while (server->connection_count() < kDdeMaxConnections && MsSince(start) < 3000) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+  ASSERT_EQ(server->connection_count(), kDdeMaxConnections);
+
+  const Clock::time_point extra = Clock::now();
+  EXPECT_EQ(ExecuteOnWorker(kService, kTopic, "one too many", 3000), DdeResult::kNoServer);
+  EXPECT_LT(MsSince(extra), 1500);
+  EXPECT_TRUE(received.empty());
+  EXPECT_EQ(server->connection_count(), kDdeMaxConnections);
+
+  ::close(held.back());
+  held.pop_back();
+  while (server->connection_count() == kDdeMaxConnections && MsSince(start) < 6000) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+  EXPECT_EQ(ExecuteOnWorker(kService, kTopic, "welcome"), DdeResult::kDone);
+  EXPECT_EQ(received, std::vector<std::string>{"welcome"});
+  for (int fd : held) ::close(fd);
+}
+
+// A frame that arrives while another is being handled, even while the handler runs an event loop
+// of its own, waits until that handler has returned: handlers never run inside one another.
+TEST_F(DdeTest, AFrameArrivingWhileAnotherIsHandledWaitsItsTurn) {
+  std::vector<std::string> events;
+  std::atomic<bool> first_entered{false};
+  DdeServer server(
+      kService, kTopic,
+      [&](const std::string& data) {
+        events.push_back("enter " + data);
+        if (data == "first") {
+          first_entered = true;
+          // As the viewer host does while the page takes the data.
+          QEventLoop loop;
+          QTimer::singleShot(400, &loop, &QEventLoop::quit);
+          loop.exec();
+        }
+        events.push_back("leave " + data);
+        return true;
+      },
+      run_);
+  ASSERT_TRUE(server.Register(nullptr));
+  const std::vector<DdeResult> results = OnWorker([&] {
+    DdeResult second = DdeResult::kNoServer;
+    std::thread other([&] {
+      while (!first_entered) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      second = DdeExecuteOnce(DdeClient(run_), kService, kTopic, "second", 5000);
+    });
+    const DdeResult first = DdeExecuteOnce(DdeClient(run_), kService, kTopic, "first", 5000);
+    other.join();
+    return std::vector<DdeResult>{first, second};
+  });
+  EXPECT_EQ(results, (std::vector<DdeResult>{DdeResult::kDone, DdeResult::kDone}));
+  EXPECT_EQ(events, (std::vector<std::string>{"enter first", "leave first", "enter second",
+                                              "leave second"}));
+}
+
+// The frame reader takes exactly what one frame needs, from pieces of any size, and judges a
+// length prefix before any of the data it claims.
+TEST(DdeFrameReaderTest, ReadsOneFrameAtATimeAndJudgesThePrefixFirst) {
+  const std::string two_frames = std::string("\x03\0\0\0abc\0\0\0\0", 11);
+  const struct {
+    const char* name;
+    std::string stream;
+    std::size_t piece;                // bytes fed at a time
+    std::vector<std::string> frames;  // taken in order
+    DdeFrameReader::State end;        // the state after the last byte offered
+    std::size_t left;                 // bytes of the stream never taken
+  } cases[] = {
+      {"two frames at once", two_frames, 64, {"abc", ""}, DdeFrameReader::State::kEmpty, 0},
+      {"byte by byte", two_frames, 1, {"abc", ""}, DdeFrameReader::State::kEmpty, 0},
+      {"half a frame", std::string("\x05\0\0\0ab", 6), 4, {}, DdeFrameReader::State::kPartial, 0},
+      {"half a prefix", std::string("\x05\0", 2), 1, {}, DdeFrameReader::State::kPartial, 0},
+      {"4 GiB claimed", std::string("\xff\xff\xff\xffxyz", 7), 64, {},
+       DdeFrameReader::State::kTooLong, 3},
+      {"one byte over the limit", std::string("\x01\0\0\x01z", 5), 1, {},
+       DdeFrameReader::State::kTooLong, 1},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.name);
+    DdeFrameReader reader;
+    std::vector<std::string> frames;
+    std::size_t at = 0;
+    while (at < test.stream.size()) {
+      const std::size_t taken = reader.Feed(std::string_view(test.stream).substr(at, test.piece));
+      if (reader.state() == DdeFrameReader::State::kComplete) frames.push_back(reader.TakeData());
+      if (taken == 0 && reader.state() != DdeFrameReader::State::kEmpty &&
+          reader.state() != DdeFrameReader::State::kPartial) {
+        break;
+      }
+      at += taken;
+    }
+    EXPECT_EQ(frames, test.frames);
+    EXPECT_EQ(reader.state(), test.end);
+    EXPECT_EQ(test.stream.size() - at, test.left);
+  }
+  // A frame claiming the most it may asks for its data a bounded piece at a time.
+  DdeFrameReader largest;
+  EXPECT_EQ(largest.Feed(DdeFramePrefix(kDdeMaxData)), kDdeLengthSize);
+  EXPECT_EQ(largest.state(), DdeFrameReader::State::kPartial);
+  EXPECT_EQ(largest.claimed(), kDdeMaxData);
+  EXPECT_EQ(largest.Wanted(4096), 4096u);
 }
 
 }  // namespace

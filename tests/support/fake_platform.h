@@ -38,7 +38,10 @@ class FakePlatform : public Platform {
   std::string CompanionProgram(std::string_view name) override {
     return "/opt/tomeva/bin/" + std::string(name);
   }
-  void KillProcessByName(std::string_view name) override { killed.emplace_back(name); }
+  void KillProcessByName(std::string_view name, const std::string& folder) override {
+    killed.emplace_back(name);
+    killed_in.push_back(folder);
+  }
   bool OpenDocument(const std::string& path) override {
     documents.push_back(path);
     return start_succeeds;
@@ -97,6 +100,7 @@ class FakePlatform : public Platform {
   std::vector<std::string> documents;
   std::vector<std::string> urls;
   std::vector<std::string> killed;
+  std::vector<std::string> killed_in;  // the folder each of those was to be inside
   std::vector<std::string> guards;
   DdeResult dde_result = DdeResult::kDone;  // what every execute transaction answers
   std::vector<DdeExecuteCall> executes;

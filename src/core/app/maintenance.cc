@@ -217,9 +217,11 @@ int MigrateOlderInstallation(std::string_view app_dir, std::string_view old,
   const std::string old_dir(old);
   ui.ShowMessage(Text(kTextMigrationNotice));
 
-  platform.KillProcessByName("Harbexon.exe");
-  platform.KillProcessByName("start.exe");
-  platform.KillProcessByName("end.exe");
+  // Only the older installation's own programs: a program of the same name elsewhere, or another
+  // user's, keeps running.
+  platform.KillProcessByName("Harbexon.exe", old_dir);
+  platform.KillProcessByName("start.exe", old_dir);
+  platform.KillProcessByName("end.exe", old_dir);
 
   ui.ShowCopyProgress();
   TakeOver take_over;

@@ -100,6 +100,9 @@ constexpr Entry kEntries[] = {
     {kTextGuardStaleLock,
      "运行文件夹“%s”中留有已结束的本程序的锁文件而无法删除，不能阻止同时再运行一个本程序"},
     {kTextGuardNoServer, "无法在运行文件夹“%s”中建立本地连接，再启动本程序时不能唤出这个窗口"},
+    {kTextGuardUnsafeFolder,
+     "运行文件夹“%s”不是只有您本人能使用的文件夹，为安全起见没有使用它：不能阻止同时再运行一个本程序，"
+     "PDF中的检索词也不能标出"},
     {kTextCatalogueNotLoaded,
      "无法读取书目文件“%s”（文件缺失或已损坏），书库目录无法显示，也不能按类别查询。\n"
      "关掉“分类”后仍可在全部书中检索。"},

@@ -89,6 +89,7 @@ enum TextId : int {
   kTextGuardNoLock,               // no lock file can be created in %s: no guard
   kTextGuardStaleLock,            // a dead instance's lock file in %s cannot be removed
   kTextGuardNoServer,             // no local socket in %s: later starts cannot raise this one
+  kTextGuardUnsafeFolder,         // runtime folder %s not private to the user: no guard, no marks
   kTextCatalogueNotLoaded,        // catalogue file %s missing or damaged: what still works
   kTextIndexDamaged,              // page: index %s cannot be opened (%s); browsing still works
   kTextRecordFileMissing,         // page: record file %s does not exist

@@ -58,9 +58,12 @@ class Platform {
   // The path of a program shipped beside this program's own executable (the help viewer
   // "tomeva-help", the browser window "tomeva-browser"), whether or not it exists.
   virtual std::string CompanionProgram(std::string_view name) = 0;
-  // Ends every other process whose executable file name equals `name` exactly (bytes), and gives
-  // the files they held a moment to be released.
-  virtual void KillProcessByName(std::string_view name) = 0;
+  // Ends every other process of this user whose executable file name equals `name` exactly
+  // (bytes) and whose program file lies inside `folder` (a path, GBK; links resolved on both
+  // sides), and gives the files they held a moment to be released. Processes of other users, and
+  // programs of the same name elsewhere, are left alone; nothing is ended when `folder` is not
+  // an existing folder.
+  virtual void KillProcessByName(std::string_view name, const std::string& folder) = 0;
 
   // Opens a file (a help page) with the desktop's handler for it, without waiting. A relative
   // path is taken from the working directory. False when no handler could be started.
