@@ -1,5 +1,6 @@
 #include "platform/environment.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -123,6 +124,21 @@ RuntimeFolder PrepareRuntimeFolder(const std::string& dir, std::string* why) {
   } else if (!S_ISDIR(found.st_mode) && !S_ISLNK(found.st_mode)) {
     if (why != nullptr) *why = "a file that is not a folder is in the way";
     return RuntimeFolder::kCannotMake;
+  } else if (S_ISDIR(found.st_mode) && found.st_uid == ::geteuid() &&
+             (found.st_mode & (S_IWGRP | S_IWOTH)) == 0 && (found.st_mode & 07777) != 0700) {
+    // Older versions made the folder with mode 0755. No one else could put anything into a
+    // folder of ours that only we may write, so it is closed to others and used; a folder that
+    // others could write into is left as it is and refused below. The mode is changed through
+    // the folder itself, so that a link swapped in meanwhile is not followed.
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0) {
+      struct stat opened;
+      if (::fstat(fd, &opened) == 0 && opened.st_ino == found.st_ino &&
+          opened.st_dev == found.st_dev) {
+        ::fchmod(fd, 0700);
+      }
+      ::close(fd);
+    }
   }
   return CheckPrivateFolder(dir, why) ? RuntimeFolder::kPrivate : RuntimeFolder::kNotPrivate;
 }

@@ -43,8 +43,10 @@ enum class RuntimeFolder {
 bool CheckPrivateFolder(const std::string& dir, std::string* why);
 
 // Creates `dir` when missing, with mode 0700 (its missing parents with the default mode), then
-// checks it as CheckPrivateFolder does. A folder found already there is judged as it is and never
-// changed: loosened by someone else, it may hold what they put there. `*why` (may be null) is set
+// checks it as CheckPrivateFolder does. A folder of this user's found there that no one else
+// could write into (mode 0755, as older versions left it) is closed to others (0700) and used;
+// any other folder found there is judged as it is and never changed: loosened by someone else,
+// it may hold what they put there. `*why` (may be null) is set
 // unless the answer is kPrivate. Any thread.
 RuntimeFolder PrepareRuntimeFolder(const std::string& dir, std::string* why);
 

@@ -66,9 +66,9 @@ std::vector<FolderCase> HostileFolders(const std::string& scratch) {
        [](const std::string& run) {
          return ::mkdir(run.c_str(), 0700) == 0 && ::chmod(run.c_str(), 0777) == 0;
        }},
-      {"ours, mode 0755",
+      {"ours, mode 0775 (the group may write)",
        [](const std::string& run) {
-         return ::mkdir(run.c_str(), 0700) == 0 && ::chmod(run.c_str(), 0755) == 0;
+         return ::mkdir(run.c_str(), 0700) == 0 && ::chmod(run.c_str(), 0775) == 0;
        }},
       {"a link to a private folder",
        [scratch](const std::string& run) {
@@ -88,6 +88,15 @@ TEST_F(RuntimeFolderTest, OnlyAPrivateFolderOfThisUserIsUsed) {
   ASSERT_EQ(::lstat(made.c_str(), &found), 0);
   EXPECT_EQ(found.st_mode & 07777, 0700u);
   EXPECT_EQ(PrepareRuntimeFolder(made, &why), RuntimeFolder::kPrivate) << "found again: " << why;
+  // An older version's folder, ours and open to others for reading only, is closed and used.
+  for (mode_t mode : {0755, 0711, 0500}) {
+    const std::string older = dir_ / ("older" + std::to_string(mode));
+    ASSERT_EQ(::mkdir(older.c_str(), 0700), 0);
+    ASSERT_EQ(::chmod(older.c_str(), mode), 0);
+    EXPECT_EQ(PrepareRuntimeFolder(older, &why), RuntimeFolder::kPrivate) << mode << ": " << why;
+    ASSERT_EQ(::lstat(older.c_str(), &found), 0);
+    EXPECT_EQ(found.st_mode & 07777, 0700u) << mode;
+  }
 
   int index = 0;
   for (const FolderCase& c : HostileFolders(dir_.path())) {
