@@ -304,27 +304,53 @@ void DesktopGuiTest::publisherButtonOpensTheBrowserWindowOnThePublishersPage() {
 }
 
 void DesktopGuiTest::browserWindowTellsAPageThatCannotLoad() {
+  // A file other than the installation's publisher.htm, a data: page and a javascript: address
+  // are refused: the window says so (the report's page) and shows nothing of theirs.
+  QVERIFY(QDir().mkpath(Temp("other")));
+  {
+    QFile other(Temp("other/publisher.htm"));
+    QVERIFY(other.open(QIODevice::WriteOnly));
+    other.write("<html><body>other publisher</body></html>");
+  }
   const struct {
     const char* name;
     QString address;
     QString report;
     int exit_code;
+    bool refused;
   } cases[] = {
-      {"page missing", QUrl::fromLocalFile(Temp("none/page.htm")).toString(),
-       Temp("missing-page.txt"), 1},
-      {"report cannot be written", sample_ + "/publisher.htm", Temp("none/report.txt"), 2},
+      {"page missing", QStringLiteral("http://127.0.0.1:1/none.htm"), Temp("missing-page.txt"), 1,
+       false},
+      {"report cannot be written", sample_ + "/publisher.htm", Temp("none/report.txt"), 2, false},
+      {"a file outside", QStringLiteral("file:///etc/passwd"), Temp("file.txt"), 0, true},
+      {"a path outside", QStringLiteral("/etc/passwd"), Temp("path.txt"), 0, true},
+      {"another publisher.htm", Temp("other/publisher.htm"), Temp("other.txt"), 0, true},
+      {"a data: page", QStringLiteral("data:text/html,<title>data</title><p>data page</p>"),
+       Temp("data.txt"), 0, true},
+      {"a javascript: address", QStringLiteral("javascript:while(true){}"), Temp("js.txt"), 0,
+       true},
   };
   for (const auto& c : cases) {
     QProcess browser;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("TOMEVA_BROWSER_REPORT"), c.report);
     browser.setProcessEnvironment(env);
+    browser.setWorkingDirectory(sample_);
     browser.start(QCoreApplication::applicationDirPath() + "/tomeva-browser", {c.address});
     QVERIFY2(browser.waitForFinished(kTimeoutMs), c.name);
     QCOMPARE(browser.exitCode(), c.exit_code);
     if (c.exit_code == 1) {
       QCOMPARE(WaitForReport(c.report).values.value(QStringLiteral("loaded")),
                QStringLiteral("no"));
+    }
+    if (c.refused) {
+      const Report report = WaitForReport(c.report);
+      QCOMPARE(report.values.value(QStringLiteral("title")), U("无法打开此地址"));
+      const QString text = report.values.value(QStringLiteral("text"));
+      QVERIFY2(text.contains(U("浏览器窗口不打开此地址")), c.name);
+      QVERIFY2(!text.contains(QStringLiteral("root:")) && !text.contains(QStringLiteral("data page")) &&
+                   !text.contains(QStringLiteral("other publisher")),
+               c.name);
     }
   }
 }

@@ -182,6 +182,12 @@ void CTomevaApp::AttachPdfViewer() {
   CTomevaView* view = frame_->html_view();
   if (view == nullptr) return;
   view->set_pdf_viewer_path(doc_->settings().pdf_viewer_path);
+  // A web link the user clicks in a book's page opens in the browser window.
+  view->set_web_link_opener([this](const QUrl& url) {
+    if (!platform_->OpenInBrowserWindow(url.toString(QUrl::FullyEncoded).toStdString())) {
+      qWarning("cannot open the browser window for %s", qPrintable(url.toDisplayString()));
+    }
+  });
   viewer_host_ = std::make_unique<PdfViewerHost>(view);
   std::string failure;
   // Without the conversation PDFs are still shown; the highlighter tells the user that the
