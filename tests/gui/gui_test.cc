@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -356,6 +357,15 @@ void GuiTest::showHtmlAppliesBodyAttributeAndStyle() {
   // A settled page: no load of an earlier command may replace what is shown here.
   QVERIFY(LoadAndWait(v, QDir(sample_).filePath(QStringLiteral("first.htm")).toStdString()));
   const std::string page = Utf8ToGbk("<p id='t'>第一段</p>");
+  // A copy left readable by others from before is replaced by one for the user alone.
+  const QString scratch_path = temp_.filePath(QStringLiteral("runtime/sr.htm"));
+  QFile::remove(scratch_path);
+  {
+    QFile old(scratch_path);
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write("old");
+    QVERIFY(old.setPermissions(old.permissions() | QFile::ReadGroup | QFile::ReadOther));
+  }
   QCOMPARE(v->ShowHtml(page), 1);
   QTRY_COMPARE_WITH_TIMEOUT(
       RunJs(v, QStringLiteral("document.getElementById('t') ? "
@@ -363,13 +373,29 @@ void GuiTest::showHtmlAppliesBodyAttributeAndStyle() {
           .toString(),
       U("第一段"), 10000);
   // The scratch copy is the user's alone, in the runtime folder, not in the installation.
-  QFile scratch(temp_.filePath(QStringLiteral("runtime/sr.htm")));
+  QFile scratch(scratch_path);
   QVERIFY(scratch.open(QIODevice::ReadOnly));
   QCOMPARE(scratch.readAll().toStdString(), page);
   QCOMPARE(scratch.permissions() & ~(QFile::ReadUser | QFile::WriteUser | QFile::ReadOwner |
                                      QFile::WriteOwner),
            QFileDevice::Permissions());
   QVERIFY(!QFile::exists(QStringLiteral("sr.htm")));
+  scratch.close();
+  // In a runtime folder others may write to there is no copy, and the page is still shown.
+  QFile::remove(scratch_path);
+  const QString runtime = temp_.filePath(QStringLiteral("runtime"));
+  const QFileDevice::Permissions private_mode = QFileInfo(runtime).permissions();
+  QVERIFY(QFile::setPermissions(runtime, private_mode | QFile::WriteOther | QFile::WriteGroup));
+  QCOMPARE(v->ShowHtml(Utf8ToGbk("<p id='t'>第二段</p>")), 1);
+  QVERIFY(QFile::setPermissions(runtime, private_mode));
+  QTRY_COMPARE_WITH_TIMEOUT(
+      RunJs(v, QStringLiteral("document.getElementById('t') ? "
+                              "document.getElementById('t').textContent : ''"))
+          .toString(),
+      U("第二段"), 10000);
+  QVERIFY(!QFile::exists(scratch_path));
+  QCOMPARE(v->ShowHtml(page), 1);
+  QVERIFY(QFile::exists(scratch_path));
 
   QCOMPARE(v->SetBodyAttribute("BGCOLOR", "#123456"), 1);
   QCOMPARE(v->SetBodyAttribute("BGCOLOR", "#abcdef"), 1);

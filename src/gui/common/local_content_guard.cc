@@ -148,6 +148,7 @@ void LocalContentGuard::interceptRequest(QWebEngineUrlRequestInfo& info) {
 LocalContentGuard* LocalContentGuard::InstallOn(QWebEngineProfile* profile,
                                                 const QString& installation) {
   if (auto* guard = profile->findChild<LocalContentGuard*>(QString(), Qt::FindDirectChildrenOnly)) {
+    guard->roots().SetInstallation(installation);
     return guard;
   }
   auto* guard = new LocalContentGuard(profile);

@@ -80,7 +80,7 @@ class LocalContentGuard : public QWebEngineUrlRequestInterceptor {
   static bool IsAllowedRequest(const QUrl& url, const LocalRoots& roots);
 
   // The guard of `profile`, made, installed and the profile's page defaults set on the first
-  // call; the profile owns it. `installation` is the installation folder (set on the first call).
+  // call; the profile owns it. `installation` is the installation folder (the latest call's).
   static LocalContentGuard* InstallOn(QWebEngineProfile* profile, const QString& installation);
 
  private:
