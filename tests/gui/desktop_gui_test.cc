@@ -25,6 +25,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -127,6 +128,7 @@ class DesktopGuiTest : public QObject {
   void aboutBoxShowsTheWholeTitle();
   void helpStartsTheHelpViewerOnTheGuide();
   void helpViewerTellsAMissingGuide();
+  void helpGuideScriptsReachNothingOutside();
   void publisherButtonOpensTheBrowserWindowOnThePublishersPage();
   void browserWindowTellsAPageThatCannotLoad();
   void printPutsTheShownPageIntoTheFile();
@@ -281,6 +283,46 @@ void DesktopGuiTest::helpViewerTellsAMissingGuide() {
       QVERIFY2(help.readAllStandardError().contains("cannot write"), c.name);
     }
   }
+}
+
+// The guide is a page from the installation: its script runs (the contents show what it found)
+// but can neither read a file outside nor reach a server.
+void DesktopGuiTest::helpGuideScriptsReachNothingOutside() {
+  QTcpServer server;
+  QVERIFY(server.listen(QHostAddress::LocalHost));
+  int contacts = 0;
+  connect(&server, &QTcpServer::newConnection, this, [&] {
+    while (server.nextPendingConnection() != nullptr) ++contacts;
+  });
+  const QString guide = sample_ + "/help/hostile.htm";
+  {
+    QFile file(guide);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QStringLiteral(
+                   "<html><head><meta charset='utf-8'><title>guide</title></head><body>"
+                   "<h1>Guide</h1><script>var r = 'refused';"
+                   "try { var x = new XMLHttpRequest(); x.open('GET', 'file:///etc/passwd', false);"
+                   " x.send(); r = 'leaked ' + x.responseText.length; } catch (e) {}"
+                   "try { new WebSocket('ws://127.0.0.1:%1/help'); } catch (e) {}"
+                   "fetch('http://127.0.0.1:%1/help').catch(function () {});"
+                   "var h = document.createElement('h2'); h.textContent = r;"
+                   " document.body.appendChild(h);</script></body></html>")
+                   .arg(server.serverPort())
+                   .toUtf8());
+  }
+  const QString report_path = Temp("hostile-help.txt");
+  QProcess help;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("TOMEVA_HELP_REPORT"), report_path);
+  help.setProcessEnvironment(env);
+  help.setWorkingDirectory(sample_);
+  help.start(QCoreApplication::applicationDirPath() + "/tomeva-help", {guide});
+  QVERIFY(help.waitForFinished(kTimeoutMs));
+  QCOMPARE(help.exitCode(), 0);
+  const Report report = WaitForReport(report_path);
+  QCOMPARE(report.contents, QStringList({QStringLiteral("Guide"), QStringLiteral("  refused")}));
+  QTest::qWait(300);
+  QCOMPARE(contacts, 0);
 }
 
 void DesktopGuiTest::publisherButtonOpensTheBrowserWindowOnThePublishersPage() {
