@@ -316,6 +316,8 @@ void HostileGuiTest::webLinksOpenInTheBrowserWindowOnlyWhenClicked() {
   const QString page = QDir(book_).filePath(QStringLiteral("links.htm"));
   QVERIFY(WriteBytes(page, "<html><body style='margin:0'><a id='a' href='" + target.toUtf8() +
                                "' style='display:block;width:300px;height:100px'>web</a>"
+                               "<a id='f' href='file:///etc/passwd' "
+                               "style='display:block;width:300px;height:100px'>file</a>"
                                "</body></html>"));
   QVERIFY(ShowAndSettle(page));
   contacts_.clear();
@@ -333,6 +335,18 @@ void HostileGuiTest::webLinksOpenInTheBrowserWindowOnlyWhenClicked() {
   QTest::qWait(kSettleMs);
   QCOMPARE(view()->url(), QUrl::fromLocalFile(page));
   QVERIFY2(contacts_.isEmpty(), qPrintable(contacts_.join(QLatin1Char('\n'))));
+  // A clicked link out of the library is refused, and the user is told.
+  app_->recorded.clear();
+  QTest::mouseClick(input, Qt::LeftButton, {}, QPoint(50, 150));
+  QTRY_COMPARE_WITH_TIMEOUT(app_->recorded.size(), 1, kTimeoutMs);
+  QVERIFY2(app_->recorded.first().contains(U("书库以外")) &&
+               app_->recorded.first().contains(QStringLiteral("/etc/passwd")),
+           qPrintable(app_->recorded.first()));
+  QCOMPARE(opened.size(), 1);
+  QTest::qWait(kSettleMs);
+  QCOMPARE(view()->url(), QUrl::fromLocalFile(page));
+  QVERIFY(!PageText().contains(QStringLiteral("root:")));
+  app_->recorded.clear();
   view()->set_web_link_opener(nullptr);
 }
 

@@ -425,18 +425,27 @@ void CMoreHtmlView::HookPageButtons() {
 bool CMoreHtmlView::OnBeforeNavigate(const QUrl& url, QWebEnginePage::NavigationType type,
                                      bool) {
   const QString scheme = url.scheme().toLower();
-  if (scheme == QLatin1String("file")) {
-    return LocalContentGuard::IsAllowedRequest(url, guard_->roots());
+  if (scheme == QLatin1String("file") &&
+      LocalContentGuard::IsAllowedRequest(url, guard_->roots())) {
+    return true;
   }
-  if (scheme == QLatin1String("about")) {
-    return url.path() == QLatin1String("blank") || url.path() == QLatin1String("srcdoc");
+  if (scheme == QLatin1String("about") &&
+      (url.path() == QLatin1String("blank") || url.path() == QLatin1String("srcdoc"))) {
+    return true;
   }
-  if ((scheme == QLatin1String("http") || scheme == QLatin1String("https")) &&
-      type == QWebEnginePage::NavigationTypeLinkClicked && last_user_input_.isValid() &&
-      last_user_input_.elapsed() <= kUserLinkMs && web_link_opener_) {
+  // What a page's script asks for is refused without a word; what the user clicked is told.
+  const bool by_user = type == QWebEnginePage::NavigationTypeLinkClicked &&
+                       last_user_input_.isValid() && last_user_input_.elapsed() <= kUserLinkMs;
+  if (!by_user) {
+    qWarning("navigation refused: %s", qPrintable(url.toDisplayString().left(200)));
+    return false;
+  }
+  last_user_input_.invalidate();
+  if ((scheme == QLatin1String("http") || scheme == QLatin1String("https")) && web_link_opener_) {
     // The web is shown in the browser window, never in a view that can read library files.
-    last_user_input_.invalidate();
     web_link_opener_(url);
+  } else {
+    emit userLinkRefused(url);
   }
   return false;
 }

@@ -132,6 +132,9 @@ class CMoreHtmlView : public QWebEngineView, public IHtmlView {
   void documentComplete(bool ok);
   // A hooked page button was clicked.
   void pageButtonClicked(const QString& element_id);
+  // A link the user has just clicked was refused: it leads outside the library (a file outside,
+  // data:, javascript:, another scheme), or to the web with no browser window to open it in.
+  void userLinkRefused(const QUrl& url);
 
  protected:
   virtual void OnDocumentComplete(bool ok);
