@@ -76,8 +76,8 @@ QByteArray Type1FontProgram(int* length1, int* length2) {
   // 0 500 hsbw endchar; 0 500 hsbw 100 100 rmoveto 300 0 rlineto 0 300 rlineto
   // -300 0 rlineto closepath endchar
   const QByteArray notdef = Glyph({139, 248, 136, 13, 14});
-  const QByteArray a = Glyph({139, 248, 136, 13, 239, 239, 21, 247, 192, 139, 5, 139, 247, 192, 5,
-                              251, 192, 139, 5, 9, 14});
+  const QByteArray a = Glyph({139, 248, 136, 13, 239, 239, 21,  247, 192, 139, 5,
+                              139, 247, 192, 5,  251, 192, 139, 5,   9,   14});
   QByteArray priv =
       "dup /Private 8 dict dup begin\n"
       "/RD {string currentfile exch readstring pop} executeonly def\n"
@@ -86,8 +86,9 @@ QByteArray Type1FontProgram(int* length1, int* length2) {
       "2 index /CharStrings 2 dict dup begin\n";
   priv += "/.notdef " + QByteArray::number(notdef.size()) + " RD " + notdef + " ND\n";
   priv += "/A " + QByteArray::number(a.size()) + " RD " + a + " ND\n";
-  priv += "end\nend\nreadonly put\nnoaccess put\ndup /FontName get exch definefont pop\n"
-          "mark currentfile closefile\n";
+  priv +=
+      "end\nend\nreadonly put\nnoaccess put\ndup /FontName get exch definefont pop\n"
+      "mark currentfile closefile\n";
   // Leading bytes whose encryption does not look like hexadecimal text, so that the reader
   // takes the section as the binary it is.
   QByteArray eexec;
@@ -118,15 +119,15 @@ QByteArray FontMatrixPdf(const QByteArray& payload) {
       "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
       "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 600 800] /Resources << /Font << /F1 5 0 R >> "
       ">> /Contents 4 0 R >>",
-      "<< /Length " + QByteArray::number(content.size()) + " >>\nstream\n" + content +
-          "endstream",
+      "<< /Length " + QByteArray::number(content.size()) + " >>\nstream\n" + content + "endstream",
       "<< /Type /Font /Subtype /Type1 /BaseFont /Probe /FirstChar 65 /LastChar 65 /Widths [500] "
-      "/FontDescriptor 6 0 R /FontMatrix [1 2 3 4 5 (" + escaped + ")] >>",
+      "/FontDescriptor 6 0 R /FontMatrix [1 2 3 4 5 (" +
+          escaped + ")] >>",
       "<< /Type /FontDescriptor /FontName /Probe /Flags 32 /FontBBox [0 0 1000 1000] "
       "/ItalicAngle 0 /Ascent 1000 /Descent 0 /CapHeight 1000 /StemV 80 /FontFile 7 0 R >>",
-      "<< /Length " + QByteArray::number(font.size()) + " /Length1 " +
-          QByteArray::number(length1) + " /Length2 " + QByteArray::number(length2) +
-          " /Length3 0 >>\nstream\n" + font + "\nendstream",
+      "<< /Length " + QByteArray::number(font.size()) + " /Length1 " + QByteArray::number(length1) +
+          " /Length2 " + QByteArray::number(length2) + " /Length3 0 >>\nstream\n" + font +
+          "\nendstream",
   };
   QByteArray pdf = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
   std::vector<int> offsets;
@@ -137,7 +138,8 @@ QByteArray FontMatrixPdf(const QByteArray& payload) {
   const int xref = static_cast<int>(pdf.size());
   pdf += "xref\n0 " + QByteArray::number(static_cast<int>(objects.size() + 1)) + "\n";
   pdf += "0000000000 65535 f \n";
-  for (int offset : offsets) pdf += QByteArray::number(offset).rightJustified(10, '0') + " 00000 n \n";
+  for (int offset : offsets)
+    pdf += QByteArray::number(offset).rightJustified(10, '0') + " 00000 n \n";
   pdf += "trailer\n<< /Size " + QByteArray::number(static_cast<int>(objects.size() + 1)) +
          " /Root 1 0 R >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
   return pdf;
@@ -164,7 +166,9 @@ class HostileGuiTest : public QObject {
   QString Server() { return QStringLiteral("127.0.0.1:%1").arg(server_.serverPort()); }
   // Loads `path` in the view and waits for its load and then for the page's own doings.
   bool ShowAndSettle(const QString& path);
-  QString PageText() { return RunJs(view(), QStringLiteral("document.documentElement.outerHTML")).toString(); }
+  QString PageText() {
+    return RunJs(view(), QStringLiteral("document.documentElement.outerHTML")).toString();
+  }
 
   QTemporaryDir temp_;
   QString sample_;
@@ -230,13 +234,13 @@ void HostileGuiTest::bookPagesReachNothingOutside() {
        QStringLiteral("try { var x = new XMLHttpRequest(); x.open('GET', 'file:///etc/passwd', "
                       "false); x.send(); window.__got = x.responseText; } catch (e) {}")},
       {"fetch, XHR, WebSocket and image to the local server",
-       QStringLiteral("fetch('http://%1/fetch').catch(function () {});"
-                      "var x = new XMLHttpRequest(); x.open('GET', 'http://%1/xhr'); x.send();"
-                      "try { new WebSocket('ws://%1/socket'); } catch (e) {}"
-                      "var i = new Image(); i.src = 'http://%1/image'; document.body.appendChild(i);")
+       QStringLiteral(
+           "fetch('http://%1/fetch').catch(function () {});"
+           "var x = new XMLHttpRequest(); x.open('GET', 'http://%1/xhr'); x.send();"
+           "try { new WebSocket('ws://%1/socket'); } catch (e) {}"
+           "var i = new Image(); i.src = 'http://%1/image'; document.body.appendChild(i);")
            .arg(server)},
-      {"location to a file outside",
-       QStringLiteral("location.href = 'file:///etc/passwd';")},
+      {"location to a file outside", QStringLiteral("location.href = 'file:///etc/passwd';")},
       {"location to a data: page and a data: frame",
        QStringLiteral("window.addEventListener('message', function (e) { window.__got = "
                       "String(e.data); });"
@@ -255,9 +259,10 @@ void HostileGuiTest::bookPagesReachNothingOutside() {
   int n = 0;
   for (const auto& c : cases) {
     const QString page = QDir(book_).filePath(QStringLiteral("hostile%1.htm").arg(++n));
-    QVERIFY(WriteBytes(page, "<html><head><meta charset='utf-8'><title>hostile</title></head>"
-                             "<body><p>hostile page</p><script>window.__got = '';" +
-                                 c.script.toUtf8() + "window.__ran = true;</script></body></html>"));
+    QVERIFY(WriteBytes(page,
+                       "<html><head><meta charset='utf-8'><title>hostile</title></head>"
+                       "<body><p>hostile page</p><script>window.__got = '';" +
+                           c.script.toUtf8() + "window.__ran = true;</script></body></html>"));
     contacts_.clear();
     QVERIFY2(ShowAndSettle(page), c.name);
     QCOMPARE(view()->url(), QUrl::fromLocalFile(page));
@@ -269,7 +274,8 @@ void HostileGuiTest::bookPagesReachNothingOutside() {
   // The program itself cannot be made to show a file outside either (a chapter's page named
   // with "..").
   const QString shown = view()->url().toString();
-  view()->Navigate(QDir(book_).filePath(QStringLiteral("../../../../../../etc/passwd")).toStdString());
+  view()->Navigate(
+      QDir(book_).filePath(QStringLiteral("../../../../../../etc/passwd")).toStdString());
   QTest::qWait(kSettleMs);
   QCOMPARE(view()->url().toString(), shown);
   QVERIFY(!PageText().contains(QStringLiteral("root:")));
@@ -279,9 +285,10 @@ void HostileGuiTest::bookPagesReachNothingOutside() {
   picture.fill(Qt::darkGreen);
   QVERIFY(picture.save(QDir(book_).filePath(QStringLiteral("benign.png"))));
   const QString benign = QDir(book_).filePath(QStringLiteral("benign.htm"));
-  QVERIFY(WriteBytes(benign, "<html><body><img id='p' src='benign.png'><p id='t'>x</p><script>"
-                             "document.getElementById('t').textContent = 'script ran';"
-                             "</script></body></html>"));
+  QVERIFY(WriteBytes(benign,
+                     "<html><body><img id='p' src='benign.png'><p id='t'>x</p><script>"
+                     "document.getElementById('t').textContent = 'script ran';"
+                     "</script></body></html>"));
   QVERIFY(ShowAndSettle(benign));
   QCOMPARE(RunJs(view(), QStringLiteral("document.getElementById('t').textContent")).toString(),
            QStringLiteral("script ran"));
@@ -353,7 +360,8 @@ void HostileGuiTest::webLinksOpenInTheBrowserWindowOnlyWhenClicked() {
 void HostileGuiTest::fontMatrixPdfRunsNothing() {
   const QString pdf = QDir(book_).filePath(QStringLiteral("fontmatrix.pdf"));
   QVERIFY(WriteBytes(pdf, FontMatrixPdf("window.__pwned = 1; document.title = \"pwned\"; "
-                                        "new WebSocket(\"ws://" + Server().toLatin1() + "/pdf\")")));
+                                        "new WebSocket(\"ws://" +
+                                        Server().toLatin1() + "/pdf\")")));
   contacts_.clear();
   view()->Navigate(pdf.toStdString());
   QTRY_VERIFY_WITH_TIMEOUT(view()->IsShowingPdf(pdf.toStdString()), kTimeoutMs);
@@ -417,17 +425,23 @@ void HostileGuiTest::guardJudgesRealPaths() {
     const char* url;
     bool allowed;
   } requests[] = {
-      {"ws://127.0.0.1:1/", false},  {"wss://example.org/", false}, {"http://127.0.0.1/", false},
-      {"https://example.org/", false}, {"ftp://example.org/", false},
-      {"data:text/html,x", false},   {"blob:http://example.org/1", false},
-      {"blob:file:///1", true},      {"qrc:///qtwebchannel/qwebchannel.js", true},
-      {"about:blank", true},         {"file://otherhost/etc/passwd", false},
+      {"ws://127.0.0.1:1/", false},
+      {"wss://example.org/", false},
+      {"http://127.0.0.1/", false},
+      {"https://example.org/", false},
+      {"ftp://example.org/", false},
+      {"data:text/html,x", false},
+      {"blob:http://example.org/1", false},
+      {"blob:file:///1", true},
+      {"qrc:///qtwebchannel/qwebchannel.js", true},
+      {"about:blank", true},
+      {"file://otherhost/etc/passwd", false},
       {"file:///usr/share/javascript/pdf/build/pdf.js", false},  // not a root of these
   };
   for (const auto& r : requests) {
-    QVERIFY2(LocalContentGuard::IsAllowedRequest(QUrl(QString::fromLatin1(r.url)), roots) ==
-                 r.allowed,
-             r.url);
+    QVERIFY2(
+        LocalContentGuard::IsAllowedRequest(QUrl(QString::fromLatin1(r.url)), roots) == r.allowed,
+        r.url);
   }
 }
 

@@ -81,8 +81,9 @@ void LocalRoots::RebuildLocked() {
   };
   if (!installation_.isEmpty()) {
     add(installation_);
-    const QFileInfoList entries = QDir(installation_).entryInfoList(
-        QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+    const QFileInfoList entries =
+        QDir(installation_)
+            .entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
     for (const QFileInfo& entry : entries) {
       if (entry.isSymLink()) add(entry.absoluteFilePath());
     }

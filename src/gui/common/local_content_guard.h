@@ -60,9 +60,9 @@ class LocalRoots {
   void RebuildLocked();
 
   mutable std::mutex mutex_;
-  QString installation_;    // as given
-  QStringList folders_;     // as given
-  QStringList roots_;       // real paths
+  QString installation_;  // as given
+  QStringList folders_;   // as given
+  QStringList roots_;     // real paths
 };
 
 class LocalContentGuard : public QWebEngineUrlRequestInterceptor {

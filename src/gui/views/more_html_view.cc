@@ -228,17 +228,15 @@ bool CMoreHtmlView::eventFilter(QObject* watched, QEvent* event) {
   switch (event->type()) {
     case QEvent::ChildAdded:
       if (watched == this) {
+        // Installing again only moves the filter to the front of the child's list.
         QObject* child = static_cast<QChildEvent*>(event)->child();
-        if (child->isWidgetType() && child != watched_input_) {
-          watched_input_ = child;
-          child->installEventFilter(this);
-        }
+        if (child->isWidgetType()) child->installEventFilter(this);
       }
       break;
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonRelease:
     case QEvent::KeyPress:
-      if (event->spontaneous() || watched != this) last_user_input_.start();
+      last_user_input_.start();
       break;
     default:
       break;
@@ -323,9 +321,11 @@ int CMoreHtmlView::ShowHtml(const std::string& text) {
   // page may hold what others must not read. Without a private runtime folder there is no copy;
   // the page is still shown.
   const std::string runtime = platform::RuntimeDir();
-  if (!IsPrivateFolder(runtime) || !WritePrivateFile(ScratchPagePath(), text)) {
-    qWarning("no scratch copy of the shown page: %s is not a private folder of the user",
+  if (!IsPrivateFolder(runtime)) {
+    qWarning("no scratch copy of the shown page: %s is not a folder of the user's alone",
              runtime.c_str());
+  } else if (!WritePrivateFile(ScratchPagePath(), text)) {
+    qWarning("no scratch copy of the shown page: %s cannot be written", ScratchPagePath().c_str());
   }
   if (!has_document_) return 0;
   // The page's body is replaced: a PDF that the viewer page showed is gone with it.

@@ -1,8 +1,9 @@
 // CMoreHtmlView: the web view the program puts its own content into. It shows generated pages
-// (also written to "sr.htm" in the user's runtime folder, readable by the user alone), sets the page body's attributes and the
-// page's style sheet, marks keywords in the shown page, and keeps keyword marks asked for while a
-// page loads until that load completes. Page scripts never see the program's helpers: they run
-// in a separate script world, and clicks on paging buttons come back through a web channel.
+// (also written to "sr.htm" in the user's runtime folder, readable by the user alone), sets the
+// page body's attributes and the page's style sheet, marks keywords in the shown page, and keeps
+// keyword marks asked for while a page loads until that load completes. Page scripts never see
+// the program's helpers: they run in a separate script world, and clicks on paging buttons come
+// back through a web channel.
 //
 // A PDF is shown in the PDF viewer page (the installation's viewer path) rather than by the web
 // engine, whose own viewer cannot mark words: navigating to a PDF loads the viewer page with the
@@ -112,8 +113,9 @@ class CMoreHtmlView : public QWebEngineView, public IHtmlView {
   bool viewer_page_shown() const { return !viewer_location_.empty(); }
 
   // Called by the page before every navigation, in every frame; false cancels it. Only a file
-  // inside the guard's roots (and about:blank) goes through; an http(s) link that the user has
-  // just clicked is given to the web link opener and cancelled here.
+  // inside the guard's roots (and about:blank) goes through. A link that the user has just
+  // clicked and that is refused is an http(s) one given to the web link opener, or else told
+  // with userLinkRefused; what a page's script asks for is refused without a word.
   virtual bool OnBeforeNavigate(const QUrl& url, QWebEnginePage::NavigationType type,
                                 bool is_main_frame);
 
@@ -161,7 +163,6 @@ class CMoreHtmlView : public QWebEngineView, public IHtmlView {
   LocalContentGuard* guard_ = nullptr;
   std::function<void(const QUrl&)> web_link_opener_;
   QElapsedTimer last_user_input_;  // the user's last click or key in the page
-  QObject* watched_input_ = nullptr;
 };
 
 }  // namespace tomeva::gui
