@@ -103,22 +103,29 @@ QByteArray Type1FontProgram(int* length1, int* length2) {
 
 // A one-page PDF whose font's FontMatrix holds a string that breaks out of the code a renderer
 // that compiles glyph outlines into functions would build: `payload` runs if it does. The text
-// is drawn in a mode that also adds it to the clip, which asks for the outlines.
+// is drawn in a mode that also adds it to the clip, which asks for the outlines. The document
+// also asks for `payload` as a JavaScript action when it opens, and its page links to that
+// action.
 QByteArray FontMatrixPdf(const QByteArray& payload) {
   QByteArray escaped;
   for (char c : QByteArray("0); ") + payload + "; (0") {
     if (c == '(' || c == ')' || c == '\\') escaped.append('\\');
     escaped.append(c);
   }
+  QByteArray escaped_action;
+  for (char c : payload) {
+    if (c == '(' || c == ')' || c == '\\') escaped_action.append('\\');
+    escaped_action.append(c);
+  }
   int length1 = 0;
   int length2 = 0;
   const QByteArray font = Type1FontProgram(&length1, &length2);
   const QByteArray content = "BT /F1 48 Tf 4 Tr 100 600 Td (AAA) Tj ET\n";
   const std::vector<QByteArray> objects = {
-      "<< /Type /Catalog /Pages 2 0 R >>",
+      "<< /Type /Catalog /Pages 2 0 R /OpenAction 8 0 R >>",
       "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
       "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 600 800] /Resources << /Font << /F1 5 0 R >> "
-      ">> /Contents 4 0 R >>",
+      ">> /Contents 4 0 R /Annots [9 0 R] >>",
       "<< /Length " + QByteArray::number(content.size()) + " >>\nstream\n" + content + "endstream",
       "<< /Type /Font /Subtype /Type1 /BaseFont /Probe /FirstChar 65 /LastChar 65 /Widths [500] "
       "/FontDescriptor 6 0 R /FontMatrix [1 2 3 4 5 (" +
@@ -128,6 +135,8 @@ QByteArray FontMatrixPdf(const QByteArray& payload) {
       "<< /Length " + QByteArray::number(font.size()) + " /Length1 " + QByteArray::number(length1) +
           " /Length2 " + QByteArray::number(length2) + " /Length3 0 >>\nstream\n" + font +
           "\nendstream",
+      "<< /S /JavaScript /JS (" + escaped_action + ") >>",
+      "<< /Type /Annot /Subtype /Link /Rect [0 0 600 800] /A 8 0 R >>",
   };
   QByteArray pdf = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
   std::vector<int> offsets;
