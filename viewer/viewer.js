@@ -243,6 +243,10 @@
       standardFontDataUrl: kStandardFonts,
       // The worker cannot fetch local files here; the page loads the maps and fonts for it.
       useWorkerFetch: false,
+      // A PDF is outside input: its font data must never become code (glyph outlines are drawn
+      // by the interpreter, not compiled into functions), and nothing in it runs script.
+      isEvalSupported: false,
+      enableXfa: false,
     }).promise;
     viewer.pageCount = viewer.pdfDocument.numPages;
     pageNumberBox.max = viewer.pageCount;

@@ -25,6 +25,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -127,6 +128,7 @@ class DesktopGuiTest : public QObject {
   void aboutBoxShowsTheWholeTitle();
   void helpStartsTheHelpViewerOnTheGuide();
   void helpViewerTellsAMissingGuide();
+  void helpGuideScriptsReachNothingOutside();
   void publisherButtonOpensTheBrowserWindowOnThePublishersPage();
   void browserWindowTellsAPageThatCannotLoad();
   void printPutsTheShownPageIntoTheFile();
@@ -286,6 +288,46 @@ void DesktopGuiTest::helpViewerTellsAMissingGuide() {
   }
 }
 
+// The guide is a page from the installation: its script runs (the contents show what it found)
+// but can neither read a file outside nor reach a server.
+void DesktopGuiTest::helpGuideScriptsReachNothingOutside() {
+  QTcpServer server;
+  QVERIFY(server.listen(QHostAddress::LocalHost));
+  int contacts = 0;
+  connect(&server, &QTcpServer::newConnection, this, [&] {
+    while (server.nextPendingConnection() != nullptr) ++contacts;
+  });
+  const QString guide = sample_ + "/help/hostile.htm";
+  {
+    QFile file(guide);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QStringLiteral(
+                   "<html><head><meta charset='utf-8'><title>guide</title></head><body>"
+                   "<h1>Guide</h1><script>var r = 'refused';"
+                   "try { var x = new XMLHttpRequest(); x.open('GET', 'file:///etc/passwd', false);"
+                   " x.send(); r = 'leaked ' + x.responseText.length; } catch (e) {}"
+                   "try { new WebSocket('ws://127.0.0.1:%1/help'); } catch (e) {}"
+                   "fetch('http://127.0.0.1:%1/help').catch(function () {});"
+                   "var h = document.createElement('h2'); h.textContent = r;"
+                   " document.body.appendChild(h);</script></body></html>")
+                   .arg(server.serverPort())
+                   .toUtf8());
+  }
+  const QString report_path = Temp("hostile-help.txt");
+  QProcess help;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("TOMEVA_HELP_REPORT"), report_path);
+  help.setProcessEnvironment(env);
+  help.setWorkingDirectory(sample_);
+  help.start(QCoreApplication::applicationDirPath() + "/tomeva-help", {guide});
+  QVERIFY(help.waitForFinished(kTimeoutMs));
+  QCOMPARE(help.exitCode(), 0);
+  const Report report = WaitForReport(report_path);
+  QCOMPARE(report.contents, QStringList({QStringLiteral("Guide"), QStringLiteral("  refused")}));
+  QTest::qWait(300);
+  QCOMPARE(contacts, 0);
+}
+
 void DesktopGuiTest::publisherButtonOpensTheBrowserWindowOnThePublishersPage() {
   const QString report_path = Temp("browser-report.txt");
   qputenv("TOMEVA_BROWSER_REPORT", report_path.toLocal8Bit());
@@ -307,27 +349,54 @@ void DesktopGuiTest::publisherButtonOpensTheBrowserWindowOnThePublishersPage() {
 }
 
 void DesktopGuiTest::browserWindowTellsAPageThatCannotLoad() {
+  // A file other than the installation's publisher.htm, a data: page and a javascript: address
+  // are refused: the window says so (the report's page) and shows nothing of theirs.
+  QVERIFY(QDir().mkpath(Temp("other")));
+  {
+    QFile other(Temp("other/publisher.htm"));
+    QVERIFY(other.open(QIODevice::WriteOnly));
+    other.write("<html><body>other publisher</body></html>");
+  }
   const struct {
     const char* name;
     QString address;
     QString report;
     int exit_code;
+    bool refused;
   } cases[] = {
-      {"page missing", QUrl::fromLocalFile(Temp("none/page.htm")).toString(),
-       Temp("missing-page.txt"), 1},
-      {"report cannot be written", sample_ + "/publisher.htm", Temp("none/report.txt"), 2},
+      {"page missing", QStringLiteral("http://127.0.0.1:1/none.htm"), Temp("missing-page.txt"), 1,
+       false},
+      {"report cannot be written", sample_ + "/publisher.htm", Temp("none/report.txt"), 2, false},
+      {"a file outside", QStringLiteral("file:///etc/passwd"), Temp("file.txt"), 0, true},
+      {"a path outside", QStringLiteral("/etc/passwd"), Temp("path.txt"), 0, true},
+      {"another publisher.htm", Temp("other/publisher.htm"), Temp("other.txt"), 0, true},
+      // Shown, its text would read "data page"; its address (which the refusal names) does not.
+      {"a data: page", QStringLiteral("data:text/html,<title>data</title><p>data<b></b> page</p>"),
+       Temp("data.txt"), 0, true},
+      {"a javascript: address", QStringLiteral("javascript:while(true){}"), Temp("js.txt"), 0,
+       true},
   };
   for (const auto& c : cases) {
     QProcess browser;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("TOMEVA_BROWSER_REPORT"), c.report);
     browser.setProcessEnvironment(env);
+    browser.setWorkingDirectory(sample_);
     browser.start(QCoreApplication::applicationDirPath() + "/tomeva-browser", {c.address});
     QVERIFY2(browser.waitForFinished(kTimeoutMs), c.name);
     QCOMPARE(browser.exitCode(), c.exit_code);
     if (c.exit_code == 1) {
       QCOMPARE(WaitForReport(c.report).values.value(QStringLiteral("loaded")),
                QStringLiteral("no"));
+    }
+    if (c.refused) {
+      const Report report = WaitForReport(c.report);
+      QCOMPARE(report.values.value(QStringLiteral("title")), U("无法打开此地址"));
+      const QString text = report.values.value(QStringLiteral("text"));
+      QVERIFY2(text.contains(U("浏览器窗口不打开此地址")), c.name);
+      QVERIFY2(!text.contains(QStringLiteral("root:")) && !text.contains(QStringLiteral("data page")) &&
+                   !text.contains(QStringLiteral("other publisher")),
+               c.name);
     }
   }
 }

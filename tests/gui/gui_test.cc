@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -115,10 +116,10 @@ void GuiTest::initTestCase() {
   QCOMPARE(maker.exitCode(), 0);
   QVERIFY(testing::RegisterSampleViewer(sample_));
   QVERIFY(QDir::setCurrent(sample_));
-  WriteFile(temp_.filePath(QStringLiteral("first.htm")),
+  WriteFile(QDir(sample_).filePath(QStringLiteral("first.htm")),
             Utf8ToGbk("<html><head><meta charset='gb2312'></head><body>"
                       "<p>春风 又 春风</p></body></html>"));
-  WriteFile(temp_.filePath(QStringLiteral("second.htm")),
+  WriteFile(QDir(sample_).filePath(QStringLiteral("second.htm")),
             Utf8ToGbk("<html><head><meta charset='gb2312'></head><body>"
                       "<p>春风 再 春风 春风</p></body></html>"));
   QVERIFY(QFile::exists(QStringLiteral("Update/bookconfig3.xml")) ||
@@ -357,17 +358,47 @@ void GuiTest::historyDropDownListsTheNewestQueries() {
 void GuiTest::showHtmlAppliesBodyAttributeAndStyle() {
   CMoreHtmlView* v = view();
   // A settled page: no load of an earlier command may replace what is shown here.
-  QVERIFY(LoadAndWait(v, temp_.filePath(QStringLiteral("first.htm")).toStdString()));
+  QVERIFY(LoadAndWait(v, QDir(sample_).filePath(QStringLiteral("first.htm")).toStdString()));
   const std::string page = Utf8ToGbk("<p id='t'>第一段</p>");
+  // A copy left readable by others from before is replaced by one for the user alone.
+  const QString scratch_path = temp_.filePath(QStringLiteral("runtime/sr.htm"));
+  QFile::remove(scratch_path);
+  {
+    QFile old(scratch_path);
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write("old");
+    QVERIFY(old.setPermissions(old.permissions() | QFile::ReadGroup | QFile::ReadOther));
+  }
   QCOMPARE(v->ShowHtml(page), 1);
   QTRY_COMPARE_WITH_TIMEOUT(
       RunJs(v, QStringLiteral("document.getElementById('t') ? "
                               "document.getElementById('t').textContent : ''"))
           .toString(),
       U("第一段"), 10000);
-  QFile scratch(QStringLiteral("sr.htm"));
+  // The scratch copy is the user's alone, in the runtime folder, not in the installation.
+  QFile scratch(scratch_path);
   QVERIFY(scratch.open(QIODevice::ReadOnly));
   QCOMPARE(scratch.readAll().toStdString(), page);
+  QCOMPARE(scratch.permissions() & ~(QFile::ReadUser | QFile::WriteUser | QFile::ReadOwner |
+                                     QFile::WriteOwner),
+           QFileDevice::Permissions());
+  QVERIFY(!QFile::exists(QStringLiteral("sr.htm")));
+  scratch.close();
+  // In a runtime folder others may write to there is no copy, and the page is still shown.
+  QFile::remove(scratch_path);
+  const QString runtime = temp_.filePath(QStringLiteral("runtime"));
+  const QFileDevice::Permissions private_mode = QFileInfo(runtime).permissions();
+  QVERIFY(QFile::setPermissions(runtime, private_mode | QFile::WriteOther | QFile::WriteGroup));
+  QCOMPARE(v->ShowHtml(Utf8ToGbk("<p id='t'>第二段</p>")), 1);
+  QVERIFY(QFile::setPermissions(runtime, private_mode));
+  QTRY_COMPARE_WITH_TIMEOUT(
+      RunJs(v, QStringLiteral("document.getElementById('t') ? "
+                              "document.getElementById('t').textContent : ''"))
+          .toString(),
+      U("第二段"), 10000);
+  QVERIFY(!QFile::exists(scratch_path));
+  QCOMPARE(v->ShowHtml(page), 1);
+  QVERIFY(QFile::exists(scratch_path));
 
   QCOMPARE(v->SetBodyAttribute("BGCOLOR", "#123456"), 1);
   QCOMPARE(v->SetBodyAttribute("BGCOLOR", "#abcdef"), 1);
@@ -383,7 +414,7 @@ void GuiTest::showHtmlAppliesBodyAttributeAndStyle() {
 
 void GuiTest::everyOccurrenceIsMarked() {
   CMoreHtmlView* v = view();
-  QVERIFY(LoadAndWait(v, temp_.filePath(QStringLiteral("first.htm")).toStdString()));
+  QVERIFY(LoadAndWait(v, QDir(sample_).filePath(QStringLiteral("first.htm")).toStdString()));
   QCOMPARE(v->ShowHtml(Utf8ToGbk("<p>明月 x 明月<b>明月</b> 月明</p>")), 1);
   v->HighlightInPage(Utf8ToGbk("明月"), "red", false);
   QVariant marks = RunJs(
@@ -423,15 +454,15 @@ void GuiTest::everyOccurrenceIsMarked() {
 
 void GuiTest::rememberedMarksApplyAtTheNextLoadOnly() {
   CMoreHtmlView* v = view();
-  const QString first = temp_.filePath(QStringLiteral("first.htm"));
-  const QString second = temp_.filePath(QStringLiteral("second.htm"));
+  const QString first = QDir(sample_).filePath(QStringLiteral("first.htm"));
+  const QString second = QDir(sample_).filePath(QStringLiteral("second.htm"));
   QString count = QStringLiteral("document.getElementsByTagName('font').length");
 
   v->HighlightInPage(Utf8ToGbk("春风"), "green", true);
   QCOMPARE(v->pending_mark_count(), size_t{1});
   // A load that fails does not use the marks up: they wait for a page that arrives.
   QSignalSpy failed(v, &CMoreHtmlView::documentComplete);
-  v->Navigate(temp_.filePath(QStringLiteral("missing.htm")).toStdString());
+  v->Navigate(QDir(sample_).filePath(QStringLiteral("missing.htm")).toStdString());
   QTRY_VERIFY_WITH_TIMEOUT(!failed.isEmpty() && !failed.last().at(0).toBool(), kLoadTimeoutMs);
   QCOMPARE(v->pending_mark_count(), size_t{1});
   QVERIFY(LoadAndWait(v, first.toStdString()));
@@ -443,7 +474,7 @@ void GuiTest::rememberedMarksApplyAtTheNextLoadOnly() {
 
 void GuiTest::pageButtonClicksReachTheView() {
   CMoreHtmlView* v = view();
-  QVERIFY(LoadAndWait(v, temp_.filePath(QStringLiteral("first.htm")).toStdString()));
+  QVERIFY(LoadAndWait(v, QDir(sample_).filePath(QStringLiteral("first.htm")).toStdString()));
   // In search mode a click re-renders the result page in place; in browsing mode it would
   // bring the start page back and take the buttons away.
   CTomevaDoc* doc = app_->document();

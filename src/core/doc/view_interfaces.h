@@ -16,7 +16,7 @@ class IHtmlView {
  public:
   virtual ~IHtmlView() = default;
 
-  // Shows a generated page: remembers it, writes it to "sr.htm" in the working directory and
+  // Shows a generated page: remembers it, writes it to "sr.htm" in the user's runtime folder and
   // puts it into the loaded page's body. 1 when a page was there to take it, else 0.
   virtual int ShowHtml(const std::string& text) = 0;
   // Records a body attribute and applies the recorded ones to the shown page. 1 when applied.

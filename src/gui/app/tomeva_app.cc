@@ -184,6 +184,21 @@ void CTomevaApp::AttachPdfViewer() {
   CTomevaView* view = frame_->html_view();
   if (view == nullptr) return;
   view->set_pdf_viewer_path(doc_->settings().pdf_viewer_path);
+  // A web link the user clicks in a book's page opens in the browser window; a link out of the
+  // library is refused, and the user is told either way when nothing opens. Told after the
+  // click has been handled, as the page's navigation must not wait for a message box.
+  auto tell_later = [this](const QString& text) {
+    QMetaObject::invokeMethod(this, [this, text] { PresentMessage(text); }, Qt::QueuedConnection);
+  };
+  view->set_web_link_opener([this, tell_later](const QUrl& url) {
+    if (!platform_->OpenInBrowserWindow(url.toString(QUrl::FullyEncoded).toStdString())) {
+      tell_later(QString::fromUtf8("无法打开浏览器窗口：") + url.toDisplayString().left(200));
+    }
+  });
+  connect(view, &CMoreHtmlView::userLinkRefused, this, [tell_later](const QUrl& url) {
+    tell_later(QString::fromUtf8("此链接指向书库以外的位置，不能打开：") +
+         url.toDisplayString().left(200));
+  });
   viewer_host_ = std::make_unique<PdfViewerHost>(view);
   std::string failure;
   // Without the conversation PDFs are still shown; the highlighter tells the user that the

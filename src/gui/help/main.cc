@@ -9,13 +9,17 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QWebEngineProfile>
 #include <QWebEngineView>
 #include <cstdio>
 #include <cstdlib>
 
+#include "gui/common/local_content_guard.h"
 #include "gui/common/qt_translations.h"
 #include "gui/common/test_report.h"
 #include "gui/help/help_window.h"
@@ -91,6 +95,10 @@ int main(int argc, char** argv) {
     std::fputs("usage: tomeva-help FILE\n", stderr);
     return 2;
   }
+  // The guide and what it shows come from the installation; its pages reach nothing else.
+  auto* guard = tomeva::gui::LocalContentGuard::InstallOn(QWebEngineProfile::defaultProfile(),
+                                                          QDir::currentPath());
+  guard->roots().AddFolder(QFileInfo(args[1]).absolutePath());
   tomeva::gui::HelpWindow window;
   const QString report = tomeva::gui::TestReportPath(kReportVariable);
   if (!report.isEmpty()) ReportContents(&window, report);

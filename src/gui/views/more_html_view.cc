@@ -1,7 +1,13 @@
 #include "gui/views/more_html_view.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QDir>
+#include <QEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QUrlQuery>
 #include <QWebChannel>
 #include <QWebEngineProfile>
@@ -11,7 +17,9 @@
 #include <cmath>
 
 #include "core/base/file_util.h"
+#include "gui/common/local_content_guard.h"
 #include "gui/frame/gbk_text.h"
+#include "platform/environment.h"
 
 namespace tomeva::gui {
 namespace {
@@ -138,6 +146,31 @@ QString ViewerFilePath(const std::string& viewer_path) {
       QDir::current().absoluteFilePath(QFile::decodeName(ResolvePath(viewer_path).c_str())));
 }
 
+// A link counts as the user's when it is followed this soon after a click or key in the page: a
+// page's script that clicks a link on its own must not open the browser window with whatever it
+// put into the address.
+constexpr qint64 kUserLinkMs = 1000;
+
+// The folder holds only what its owner put there: a folder others can write to could get a
+// link or a file of theirs in place of the page.
+bool IsPrivateFolder(const std::string& dir) {
+  struct stat st;
+  return !dir.empty() && ::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+         st.st_uid == ::geteuid() && (st.st_mode & 022) == 0;
+}
+
+// Writes `bytes` to `path` readable and writable by the user alone, replacing the file whole.
+bool WritePrivateFile(const std::string& path, const std::string& bytes) {
+  std::string temp = path + ".XXXXXX";
+  const int fd = ::mkstemp(temp.data());
+  if (fd < 0) return false;
+  bool ok = ::fchmod(fd, 0600) == 0 && WriteAll(fd, bytes);
+  ok = ::close(fd) == 0 && ok;
+  if (ok) ok = ::rename(temp.c_str(), path.c_str()) == 0;
+  if (!ok) ::unlink(temp.c_str());
+  return ok;
+}
+
 }  // namespace
 
 HookedPage::HookedPage(QWebEngineProfile* profile, CMoreHtmlView* view)
@@ -149,12 +182,20 @@ bool HookedPage::acceptNavigationRequest(const QUrl& url, NavigationType type,
 }
 
 CMoreHtmlView::CMoreHtmlView(QWidget* parent) : QWebEngineView(parent) {
+  // The installation folder is the working directory.
+  guard_ = LocalContentGuard::InstallOn(QWebEngineProfile::defaultProfile(), QDir::currentPath());
   auto* page = new HookedPage(QWebEngineProfile::defaultProfile(), this);
   setPage(page);
   // The engine's own PDF viewer would take over PDFs that the viewer page is to show, and it
   // cannot mark words.
   page->settings()->setAttribute(QWebEngineSettings::PluginsEnabled, false);
   page->settings()->setAttribute(QWebEngineSettings::PdfViewerEnabled, false);
+  // Pages from outside: no windows, no clipboard, nothing remote from a local page.
+  page->settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
+  page->settings()->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
+  page->settings()->setAttribute(QWebEngineSettings::JavascriptCanAccessClipboard, false);
+  // The user's clicks and keys reach the page through a child widget made with the page.
+  installEventFilter(this);
   sink_ = new PageButtonSink(this);
   channel_ = new QWebChannel(this);
   channel_->registerObject(QStringLiteral("sink"), sink_);
@@ -182,6 +223,35 @@ CMoreHtmlView::CMoreHtmlView(QWidget* parent) : QWebEngineView(parent) {
 }
 
 CMoreHtmlView::~CMoreHtmlView() = default;
+
+bool CMoreHtmlView::eventFilter(QObject* watched, QEvent* event) {
+  switch (event->type()) {
+    case QEvent::ChildAdded:
+      if (watched == this) {
+        // Installing again only moves the filter to the front of the child's list.
+        QObject* child = static_cast<QChildEvent*>(event)->child();
+        if (child->isWidgetType()) child->installEventFilter(this);
+      }
+      break;
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::KeyPress:
+      last_user_input_.start();
+      break;
+    default:
+      break;
+  }
+  return QWebEngineView::eventFilter(watched, event);
+}
+
+void CMoreHtmlView::set_pdf_viewer_path(const std::string& path) {
+  pdf_viewer_path_ = path;
+  if (!path.empty() && guard_ != nullptr) {
+    guard_->roots().AddFolder(QFileInfo(ViewerFilePath(path)).absolutePath());
+  }
+}
+
+std::string CMoreHtmlView::ScratchPagePath() { return platform::RuntimeDir() + "/sr.htm"; }
 
 QString CMoreHtmlView::JsString(const QString& text) {
   QString out;
@@ -247,11 +317,15 @@ void CMoreHtmlView::RunInAppWorld(const QString& script) { page()->runJavaScript
 
 int CMoreHtmlView::ShowHtml(const std::string& text) {
   current_html_ = text;
-  // A scratch copy of the shown page, rewritten with every page: no flush to disk is needed.
-  WriteOptions scratch;
-  scratch.sync = false;
-  if (!ReplaceFileAtomically("sr.htm", text, scratch)) {
-    return 0;  // the scratch file cannot be written: the page stays as it is
+  // A scratch copy of the shown page, rewritten with every page, for the user alone: a record
+  // page may hold what others must not read. Without a private runtime folder there is no copy;
+  // the page is still shown.
+  const std::string runtime = platform::RuntimeDir();
+  if (!IsPrivateFolder(runtime)) {
+    qWarning("no scratch copy of the shown page: %s is not a folder of the user's alone",
+             runtime.c_str());
+  } else if (!WritePrivateFile(ScratchPagePath(), text)) {
+    qWarning("no scratch copy of the shown page: %s cannot be written", ScratchPagePath().c_str());
   }
   if (!has_document_) return 0;
   // The page's body is replaced: a PDF that the viewer page showed is gone with it.
@@ -348,8 +422,32 @@ void CMoreHtmlView::HookPageButtons() {
   RunInAppWorld(QString::fromLatin1(kHookScript));
 }
 
-bool CMoreHtmlView::OnBeforeNavigate(const QUrl&, QWebEnginePage::NavigationType, bool) {
-  return true;
+bool CMoreHtmlView::OnBeforeNavigate(const QUrl& url, QWebEnginePage::NavigationType type,
+                                     bool) {
+  const QString scheme = url.scheme().toLower();
+  if (scheme == QLatin1String("file") &&
+      LocalContentGuard::IsAllowedRequest(url, guard_->roots())) {
+    return true;
+  }
+  if (scheme == QLatin1String("about") &&
+      (url.path() == QLatin1String("blank") || url.path() == QLatin1String("srcdoc"))) {
+    return true;
+  }
+  // What a page's script asks for is refused without a word; what the user clicked is told.
+  const bool by_user = type == QWebEnginePage::NavigationTypeLinkClicked &&
+                       last_user_input_.isValid() && last_user_input_.elapsed() <= kUserLinkMs;
+  if (!by_user) {
+    qWarning("navigation refused: %s", qPrintable(url.toDisplayString().left(200)));
+    return false;
+  }
+  last_user_input_.invalidate();
+  if ((scheme == QLatin1String("http") || scheme == QLatin1String("https")) && web_link_opener_) {
+    // The web is shown in the browser window, never in a view that can read library files.
+    web_link_opener_(url);
+  } else {
+    emit userLinkRefused(url);
+  }
+  return false;
 }
 
 void CMoreHtmlView::OnDocumentComplete(bool ok) {

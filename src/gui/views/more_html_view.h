@@ -1,19 +1,29 @@
 // CMoreHtmlView: the web view the program puts its own content into. It shows generated pages
-// (also written to "sr.htm" in the working directory), sets the page body's attributes and the
-// page's style sheet, marks keywords in the shown page, and keeps keyword marks asked for while a
-// page loads until that load completes. Page scripts never see the program's helpers: they run
-// in a separate script world, and clicks on paging buttons come back through a web channel.
+// (also written to "sr.htm" in the user's runtime folder, readable by the user alone), sets the
+// page body's attributes and the page's style sheet, marks keywords in the shown page, and keeps
+// keyword marks asked for while a page loads until that load completes. Page scripts never see
+// the program's helpers: they run in a separate script world, and clicks on paging buttons come
+// back through a web channel.
 //
 // A PDF is shown in the PDF viewer page (the installation's viewer path) rather than by the web
 // engine, whose own viewer cannot mark words: navigating to a PDF loads the viewer page with the
 // PDF's file URL as its `file` parameter. Without a viewer path the PDF is loaded as it is.
+//
+// What is shown comes from outside (book pages, record pages, PDFs), so the view keeps it to the
+// library: its profile's LocalContentGuard refuses every request that is not for a file inside
+// the installation (with its linked book folders), the viewer page's folder or the viewer's system
+// folders, and the navigation hook lets a page go only to such a file. A web address the user
+// clicks is handed to the web link opener (the browser window) instead; every other target
+// (data:, javascript:, a file outside, another scheme) is refused.
 //
 // Threads: the user-interface thread only, except IsShowingPdf.
 #ifndef TOMEVA_GUI_VIEWS_MORE_HTML_VIEW_H_
 #define TOMEVA_GUI_VIEWS_MORE_HTML_VIEW_H_
 
 #include <QWebEnginePage>
+#include <QElapsedTimer>
 #include <QWebEngineView>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -26,6 +36,7 @@ class QWebChannel;
 namespace tomeva::gui {
 
 class CMoreHtmlView;
+class LocalContentGuard;
 
 // Text zoom factors of the levels 0 (smallest) .. 4 (largest).
 inline constexpr double kZoomFactors[5] = {0.75, 0.9, 1.0, 1.2, 1.4};
@@ -86,8 +97,9 @@ class CMoreHtmlView : public QWebEngineView, public IHtmlView {
   // file path relative to the working directory.
   static QUrl LocationUrl(const std::string& location);
 
-  // The viewer page that shows PDFs (GBK path; "" = PDFs are loaded as they are).
-  void set_pdf_viewer_path(const std::string& path) { pdf_viewer_path_ = path; }
+  // The viewer page that shows PDFs (GBK path; "" = PDFs are loaded as they are). Its folder
+  // becomes one the pages may read.
+  void set_pdf_viewer_path(const std::string& path);
   const std::string& pdf_viewer_path() const { return pdf_viewer_path_; }
   // The viewer page's URL showing the PDF at `pdf_url`.
   static QUrl ViewerUrl(const std::string& viewer_path, const QUrl& pdf_url);
@@ -100,15 +112,31 @@ class CMoreHtmlView : public QWebEngineView, public IHtmlView {
   // True while the viewer page is the shown page (loaded or loading).
   bool viewer_page_shown() const { return !viewer_location_.empty(); }
 
-  // Called by the page before every navigation; false cancels it.
+  // Called by the page before every navigation, in every frame; false cancels it. Only a file
+  // inside the guard's roots (and about:blank) goes through. A link that the user has just
+  // clicked and that is refused is an http(s) one given to the web link opener, or else told
+  // with userLinkRefused; what a page's script asks for is refused without a word.
   virtual bool OnBeforeNavigate(const QUrl& url, QWebEnginePage::NavigationType type,
                                 bool is_main_frame);
+
+  // Where web addresses the user clicks are opened (the browser window); unset, they are only
+  // refused.
+  void set_web_link_opener(std::function<void(const QUrl&)> opener) {
+    web_link_opener_ = std::move(opener);
+  }
+  // The guard of the view's profile.
+  LocalContentGuard* guard() const { return guard_; }
+  // The scratch copy of the shown page: "sr.htm" in the runtime folder.
+  static std::string ScratchPagePath();
 
  signals:
   // A page load ended and the view's own handling of it is done.
   void documentComplete(bool ok);
   // A hooked page button was clicked.
   void pageButtonClicked(const QString& element_id);
+  // A link the user has just clicked was refused: it leads outside the library (a file outside,
+  // data:, javascript:, another scheme), or to the web with no browser window to open it in.
+  void userLinkRefused(const QUrl& url);
 
  protected:
   virtual void OnDocumentComplete(bool ok);
@@ -116,6 +144,7 @@ class CMoreHtmlView : public QWebEngineView, public IHtmlView {
 
  private:
   void ApplyBodyAttributes();
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
   std::string current_html_;
   std::string style_sheet_;
@@ -131,6 +160,9 @@ class CMoreHtmlView : public QWebEngineView, public IHtmlView {
   std::string shown_pdf_;  // guarded: the PDF whose viewer page has finished loading
   PageButtonSink* sink_ = nullptr;
   QWebChannel* channel_ = nullptr;
+  LocalContentGuard* guard_ = nullptr;
+  std::function<void(const QUrl&)> web_link_opener_;
+  QElapsedTimer last_user_input_;  // the user's last click or key in the page
 };
 
 }  // namespace tomeva::gui

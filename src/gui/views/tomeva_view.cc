@@ -65,9 +65,9 @@ void CTomevaView::OnClose() {
 
 bool CTomevaView::OnBeforeNavigate(const QUrl& url, QWebEnginePage::NavigationType type,
                                    bool is_main_frame) {
-  if (!is_main_frame || doc_ == nullptr) {
-    return CMoreHtmlView::OnBeforeNavigate(url, type, is_main_frame);
-  }
+  // Only targets inside the library go on to the document; the rest never reach it.
+  if (!CMoreHtmlView::OnBeforeNavigate(url, type, is_main_frame)) return false;
+  if (!is_main_frame || doc_ == nullptr) return true;
   // A file is named by its path, as the program itself names the pages it loads; the viewer
   // page stands for the PDF it shows.
   const QUrl shown = DocumentUrl(pdf_viewer_path(), url);

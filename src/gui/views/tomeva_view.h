@@ -60,8 +60,9 @@ class CTomevaView : public CMoreHtmlView {
 
  protected:
   void OnDocumentComplete(bool ok) override;
-  // Main-frame navigations go to the document first: it records followed links and turns links
-  // to record files into tree selections.
+  // Navigations pass the view's own rule first (files inside the library only); main-frame ones
+  // then go to the document: it records followed links and turns links to record files into
+  // tree selections.
   bool OnBeforeNavigate(const QUrl& url, QWebEnginePage::NavigationType type,
                         bool is_main_frame) override;
 

