@@ -135,7 +135,7 @@ std::optional<std::string> CurrentGeneration(const std::string& index_path,
     if (it != pool.stubs.end() && it->second.first == sig) return it->second.second;
   }
   std::string text;
-  if (!ReadWholeFile(stub, &text)) return std::nullopt;
+  if (!ReadWholeFile(stub, &text, kSmallFileLimit)) return std::nullopt;
   // "backend name" on the first line; the name is relative to the index folder.
   std::string line = Trim(text.substr(0, text.find('\n')));
   size_t space = line.find(' ');
