@@ -231,6 +231,26 @@ TEST(ImportHostileTest, LinksInsideAPackageAreSkippedAndNamed) {
   EXPECT_EQ(ReadUtf8(outside / "secrets/key.txt"), "key");
 }
 
+// Thousands of links would make a message no one reads: the first twenty are named, and the count.
+TEST(ImportHostileTest, ManyLinksAreNamedByTheFirstOnesAndCounted) {
+  Installation app;
+  app.WriteCatalogue("");
+  app.WriteFragment("30", "新书");
+  app.WriteRecord("30", 1, "静夜思", "李白", "床前明月光");
+  for (int i = 10; i < 35; ++i) {
+    const std::string link = app / ("Update/30/l" + std::to_string(i));
+    ASSERT_EQ(::symlink("/etc/passwd", link.c_str()), 0);
+  }
+  RecordingImportSink sink;
+  EXPECT_EQ(RunBookImport(app.dir(), &sink).books_imported, 1);
+  ASSERT_EQ(sink.reports.size(), 1u);
+  const std::string& report = sink.reports[0];
+  EXPECT_NE(report.find("Update/30/l10, "), std::string::npos) << report;
+  EXPECT_NE(report.find("Update/30/l29, ... (25)"), std::string::npos) << report;
+  EXPECT_EQ(report.find("l30"), std::string::npos) << report;
+  EXPECT_EQ(ListDirectory(app / "30"), std::vector<std::string>{"book_1.xml"});
+}
+
 // The folder an interrupted import of this very book made is used again (its marker says so);
 // the same folder without the marker is someone else's and refused.
 TEST(ImportHostileTest, FolderOfAnInterruptedImportOfTheSameBookIsUsedAgain) {

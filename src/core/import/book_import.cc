@@ -467,10 +467,19 @@ BookOutcome ImportOneBook(const std::string& app_dir, const std::vector<std::str
     }
   }
   if (!links.empty()) {
+    // One message for the book; a package of thousands of links is named by its first ones.
+    constexpr size_t kLinksNamed = 20;
+    const std::set<std::string> sorted(links.begin(), links.end());
     std::string list;
-    for (const std::string& link : std::set<std::string>(links.begin(), links.end())) {
-      if (!list.empty()) list += ", ";
+    size_t named = 0;
+    for (const std::string& link : sorted) {
+      if (named > 0) list += ", ";
+      if (named == kLinksNamed) {
+        list += "... (" + std::to_string(sorted.size()) + ")";
+        break;
+      }
       list += "Update/" + Shown(link);
+      ++named;
     }
     reporter->Problem(TextWith(kTextBookLinksSkipped, {name, list}));
   }
