@@ -251,6 +251,29 @@ TEST(ImportHostileTest, ManyLinksAreNamedByTheFirstOnesAndCounted) {
   EXPECT_EQ(ListDirectory(app / "30"), std::vector<std::string>{"book_1.xml"});
 }
 
+// A fragment names one book in a few lines; one past the small-file cap is not read (it could
+// be any size), and waits with the user told.
+TEST(ImportHostileTest, OversizedFragmentIsNotReadAndWaits) {
+  Installation app;
+  app.WriteCatalogue("");
+  app.WriteRecord("30", 1, "静夜思", "李白", "床前明月光");
+  MakeDirectories(app / "Update");
+  const std::string fragment = "<?xml version=\"1.0\" encoding=\"GB2312\"?>\r\n<books version=\"2.0\">"
+                               "<book dir=\"30\" name=\"new\"/></books>";
+  ASSERT_TRUE(WriteScrambledFile(app / "Update/bookconfig30.xml",
+                                 fragment + std::string(kSmallFileLimit, ' ')));
+  const ImportResult result = RunBookImport(app.dir(), nullptr);
+  EXPECT_EQ(result.books_imported, 0);
+  EXPECT_EQ(result.books_failed, 1);
+  ASSERT_EQ(result.messages.size(), 1u);
+  EXPECT_NE(result.messages[0].find("bookconfig30.xml"), std::string::npos);
+  EXPECT_TRUE(FileExists(app / "Update/bookconfig30.xml"));
+  EXPECT_FALSE(DirectoryExists(app / "30"));
+  // The same fragment within the cap goes in.
+  ASSERT_TRUE(WriteScrambledFile(app / "Update/bookconfig30.xml", fragment));
+  EXPECT_EQ(RunBookImport(app.dir(), nullptr).books_imported, 1);
+}
+
 // The folder an interrupted import of this very book made is used again (its marker says so);
 // the same folder without the marker is someone else's and refused.
 TEST(ImportHostileTest, FolderOfAnInterruptedImportOfTheSameBookIsUsedAgain) {

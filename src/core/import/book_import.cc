@@ -100,7 +100,7 @@ bool Overlap(const std::vector<std::string>& a, const std::vector<std::string>& 
 // installation when it lies inside it; empty when it does not or is not named.
 std::vector<std::string> IndexFolderInside(const std::string& app_dir) {
   CXmlDocument system_xml;
-  if (!system_xml.Load(JoinPath(app_dir, "System.xml"))) return {};
+  if (!system_xml.Load(JoinPath(app_dir, "System.xml"), 0, kSmallFileLimit)) return {};
   const std::string value = Trim(system_xml.GetText("SearchDataDir"));
   if (value.empty()) return {};
   const std::string norm = NormalizeSeparators(value);
@@ -567,7 +567,7 @@ void RemoveLeftoverFiles(const std::string& app_dir) {
   bool all_read = true;
   for (const std::string& name : ListPendingCatalogues(app_dir)) {
     CXmlDocument fragment;
-    if (!fragment.Load(JoinPath(update, name), 1)) {
+    if (!fragment.Load(JoinPath(update, name), 1, kSmallFileLimit)) {
       all_read = false;  // its markers cannot be told from stale ones: all are kept this time
       continue;
     }
@@ -636,7 +636,7 @@ ImportResult RunBookImport(std::string_view app_dir_in, ImportStatusSink* sink) 
   for (const std::string& fragment_name : ListPendingCatalogues(app_dir)) {
     const std::string fragment_path = JoinPath(update, fragment_name);
     CXmlDocument fragment;
-    if (!fragment.Load(fragment_path, 1)) {
+    if (!fragment.Load(fragment_path, 1, kSmallFileLimit)) {
       reporter.Problem(TextWith(kTextFragmentUnreadable, fragment_name));
       ++result.books_failed;
       continue;
