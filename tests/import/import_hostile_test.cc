@@ -294,6 +294,29 @@ TEST(ImportHostileTest, FolderOfAnInterruptedImportOfTheSameBookIsUsedAgain) {
   }
 }
 
+// Even in the folder an interrupted import made, a link planted since never takes the copy
+// outside: the book fails, says so, and waits.
+TEST(ImportHostileTest, LinkPlantedInTheBooksOwnFolderIsNotWrittenThrough) {
+  Installation app;
+  TempDir outside;
+  app.WriteCatalogue("");
+  app.WriteFragment("30", "新书");
+  app.WriteRecord("30", 1, "静夜思", "李白", "床前明月光");
+  app.Write("Update/30/pages/p.htm", "<p>1</p>");
+  app.Write("Update/30.imported", "30");
+  MakeDirectories(app / "30");
+  ASSERT_EQ(::symlink(outside.path().c_str(), (app / "30/pages").c_str()), 0);
+  const ImportResult result = RunBookImport(app.dir(), nullptr);
+  EXPECT_EQ(result.books_imported, 0);
+  EXPECT_EQ(result.books_failed, 1);
+  EXPECT_TRUE(ListDirectory(outside.path()).empty());
+  EXPECT_TRUE(app.BooksNamed("新书").empty());
+  EXPECT_LE(app.HitCount("明月"), 0);
+  ASSERT_EQ(result.messages.size(), 1u);
+  EXPECT_NE(GbkToUtf8(result.messages[0]).find("新书“新书”"), std::string::npos);
+  EXPECT_TRUE(FileExists(app / "Update/30/pages/p.htm"));
+}
+
 // An older-format record names its own folder (f15): one of the installation's, or another
 // book's, is refused for that record, so that it cannot overwrite book 1's record file or write
 // into the index folder.
