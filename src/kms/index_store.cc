@@ -169,7 +169,7 @@ std::optional<std::string> CurrentGeneration(const std::string& index_path,
   }
   std::string text;
   if (stub_line != nullptr) stub_line->clear();
-  if (!ReadWholeFile(stub, &text)) return std::nullopt;
+  if (!ReadWholeFile(stub, &text, kSmallFileLimit)) return std::nullopt;
   // Exactly what StubText writes: "glass gen.N", the name relative to the index folder.
   const std::string whole = Trim(text);
   constexpr std::string_view kBackend = "glass ";

@@ -135,7 +135,7 @@ std::optional<std::vector<RemoteEndpoint>> ParseRemoteStub(const std::string& te
 
 std::optional<std::vector<RemoteEndpoint>> ReadRemoteStub(const std::string& index_path) {
   std::string text;
-  if (!ReadWholeFile(JoinPath(index_path, kStubName), &text)) return std::nullopt;
+  if (!ReadWholeFile(JoinPath(index_path, kStubName), &text, kSmallFileLimit)) return std::nullopt;
   return ParseRemoteStub(text);
 }
 

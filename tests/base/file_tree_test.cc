@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "support/temp_dir.h"
 
@@ -94,6 +95,80 @@ TEST(FileTreeTest, CopyTreeReplacesFilesAndLeavesLinksOut) {
   EXPECT_EQ(ReadUtf8(app / "book/pages/deep/p2.htm"), "p2");
   EXPECT_EQ(ReadUtf8(app / "book/keep.txt"), "kept");
   EXPECT_FALSE(FileExists(app / "book/link/secret.txt"));
+}
+
+// Links in the source are named to the caller, at any depth, and never followed.
+TEST(FileTreeTest, CopyTreeNamesTheLinksItLeavesOut) {
+  TempDir src, app, outside;
+  WriteGbk(outside / "passwd", "root:x:0:0");
+  WriteGbk(src / "pages/p1.htm", "p1");
+  ASSERT_EQ(::symlink((outside / "passwd").c_str(), (src / "cover.jpg").c_str()), 0);
+  ASSERT_EQ(::symlink(outside.path().c_str(), (src / "pages/more").c_str()), 0);
+  ASSERT_EQ(::symlink("/nowhere", (src / "pages/dangling").c_str()), 0);
+  std::vector<std::string> links;
+  EXPECT_TRUE(CopyTreeIntoAppDir(app.path(), src.path(), "book", &links));
+  EXPECT_EQ(links, (std::vector<std::string>{"book/cover.jpg", "book/pages/dangling",
+                                             "book/pages/more"}));
+  EXPECT_EQ(ReadUtf8(app / "book/pages/p1.htm"), "p1");
+  EXPECT_EQ(ListDirectory(app / "book"), std::vector<std::string>{"pages"});
+  EXPECT_EQ(ListDirectory(app / "book/pages"), std::vector<std::string>{"p1.htm"});
+}
+
+// A link already in the installation, where the copy would write, never takes the copy outside:
+// a folder reached through one is refused, and a file that is one is replaced, not written
+// through.
+TEST(FileTreeTest, CopyTreeNeverWritesThroughALinkInTheTarget) {
+  struct Case {
+    const char* name;
+    const char* link;      // the link planted in the installation, pointing outside
+    const char* relative;  // the copy's target folder
+    bool copied;
+  } cases[] = {
+      {"the book's folder is a link", "book", "book", false},
+      {"the book's folder differs in case only", "book", "BOOK", false},
+      {"a parent folder is a link", "books", "books/tang", false},
+      {"a sub-folder of the book is a link", "book/pages", "book", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir src, app, outside;
+    WriteGbk(src / "a.htm", "a");
+    WriteGbk(src / "pages/p1.htm", "p1");
+    MakeDirectories(DirName(app / c.link));
+    ASSERT_EQ(::symlink(outside.path().c_str(), (app / c.link).c_str()), 0);
+    EXPECT_EQ(CopyTreeIntoAppDir(app.path(), src.path(), c.relative), c.copied);
+    EXPECT_TRUE(ListDirectory(outside.path()).empty());
+    EXPECT_FALSE(MakeFolderInAppDir(app.path(), c.link));
+    EXPECT_FALSE(HasNoLinkBelow(app.path(), c.link));
+  }
+  // A file of the target that is a link is replaced by the copy; its target is untouched.
+  TempDir src, app, outside;
+  WriteGbk(src / "a.htm", "new");
+  WriteGbk(outside / "a.htm", "outside");
+  MakeDirectories(app / "book");
+  ASSERT_EQ(::symlink((outside / "a.htm").c_str(), (app / "book/a.htm").c_str()), 0);
+  EXPECT_TRUE(CopyTreeIntoAppDir(app.path(), src.path(), "book"));
+  EXPECT_EQ(ReadUtf8(outside / "a.htm"), "outside");
+  EXPECT_EQ(ReadUtf8(app / "book/a.htm"), "new");
+  EXPECT_TRUE(HasNoLinkBelow(app.path(), "book"));
+}
+
+TEST(FileTreeTest, FolderInAppDirIsMadeOnlyThroughRealFolders) {
+  TempDir app;
+  WriteGbk(app / "file", "x");
+  MakeDirectories(app / "Books/Tang");
+  std::string resolved;
+  // Made where missing, found without regard to case where present.
+  ASSERT_TRUE(MakeFolderInAppDir(app.path(), "books\\song", &resolved));
+  EXPECT_EQ(resolved, app / "Books/song");
+  ASSERT_TRUE(MakeFolderInAppDir(app.path(), "BOOKS/tang", &resolved));
+  EXPECT_EQ(resolved, app / "Books/Tang");
+  EXPECT_TRUE(HasNoLinkBelow(app.path(), "books/tang/missing/deeper"));
+  // A file in the way, or a path that is not plain.
+  EXPECT_FALSE(MakeFolderInAppDir(app.path(), "file/sub"));
+  EXPECT_FALSE(HasNoLinkBelow(app.path(), "file/sub"));
+  EXPECT_FALSE(MakeFolderInAppDir(app.path(), "../escape"));
+  EXPECT_FALSE(DirectoryExists(app / "../escape"));
 }
 
 TEST(FileTreeTest, CopyTreeOfASourceThatCannotBeListedFails) {

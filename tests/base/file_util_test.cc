@@ -1,6 +1,10 @@
 #include "core/base/file_util.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <fstream>
@@ -82,6 +86,61 @@ TEST_F(FileUtilTest, ReadWholeFileReadsToTheEndWhateverTheSizeSays) {
   std::string maps;
   ASSERT_TRUE(ReadWholeFile("/proc/self/maps", &maps));
   EXPECT_EQ(maps.back(), '\n');
+}
+
+// Only regular files within the cap are read. Each read runs in a child process with an alarm and
+// a memory limit, so that a read that would wait on a FIFO or read /dev/zero without end fails
+// the case instead of hanging or exhausting the test machine.
+TEST_F(FileUtilTest, ReadWholeFileReadsOnlyRegularFilesWithinTheCap) {
+  Write("ten", "0123456789");
+  ASSERT_EQ(::mkfifo((dir_ + "/fifo").c_str(), 0600), 0);
+  ASSERT_EQ(::symlink("/dev/zero", (dir_ + "/zero").c_str()), 0);
+  ASSERT_EQ(::symlink((dir_ + "/fifo").c_str(), (dir_ + "/to-fifo").c_str()), 0);
+  ASSERT_TRUE(MakeDirectories(dir_ + "/folder"));
+  enum Outcome { kRefused = 10, kRead = 11 };
+  const struct {
+    const char* name;
+    std::string path;
+    size_t cap;
+    int want;
+  } cases[] = {
+      {"fifo without a writer", dir_ + "/fifo", kLargeFileLimit, kRefused},
+      {"link to a fifo", dir_ + "/to-fifo", kLargeFileLimit, kRefused},
+      {"link to /dev/zero", dir_ + "/zero", kLargeFileLimit, kRefused},
+      {"/dev/zero itself", "/dev/zero", kSmallFileLimit, kRefused},
+      {"folder", dir_ + "/folder", kLargeFileLimit, kRefused},
+      {"file one byte past the cap", dir_ + "/ten", 9, kRefused},
+      {"file exactly at the cap", dir_ + "/ten", 10, kRead},
+      {"file under the small cap", dir_ + "/ten", kSmallFileLimit, kRead},
+      // The kernel's files say 0 bytes; their real length is checked while reading.
+      {"size-less file past the cap", "/proc/self/maps", 16, kRefused},
+      {"absent file", dir_ + "/absent", kLargeFileLimit, kRefused},
+  };
+  for (const auto& c : cases) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      ::alarm(5);
+      const rlimit memory = {rlim_t{1} << 30, rlim_t{1} << 30};
+      ::setrlimit(RLIMIT_AS, &memory);
+      std::string bytes = "left over";
+      const bool read = ReadWholeFile(c.path, &bytes, c.cap);
+      // A refused read leaves nothing behind; a read gives the whole file.
+      if (!read) ::_exit(bytes.empty() ? kRefused : 1);
+      ::_exit(bytes == "0123456789" ? kRead : 2);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << c.name << ": ended by signal "
+                                   << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    EXPECT_EQ(WEXITSTATUS(status), c.want) << c.name;
+  }
+  // The same in this process: the cap is what the callers of small files rely on.
+  std::string bytes;
+  EXPECT_FALSE(ReadWholeFile(dir_ + "/ten", &bytes, 9));
+  EXPECT_TRUE(bytes.empty());
+  EXPECT_TRUE(ReadWholeFile(dir_ + "/ten", &bytes, kSmallFileLimit));
+  EXPECT_EQ(bytes, "0123456789");
 }
 
 // An exclusive create never replaces what is there, leaves no temporary behind, and reports a

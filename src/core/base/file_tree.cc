@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <vector>
 
@@ -133,14 +134,77 @@ bool CopyFileNoOverwrite(std::string_view source, std::string_view target) {
   return ok;
 }
 
+bool MakeFolderInAppDir(std::string_view app_dir, std::string_view relative,
+                        std::string* resolved) {
+  if (InjectedFault(FaultSite::kFileWrite)) return false;
+  if (!IsPlainRelativePath(relative)) return false;
+  std::string path = ResolvePath(app_dir);
+  const std::string rel = NormalizeSeparators(relative);
+  for (size_t pos = 0; pos <= rel.size();) {
+    size_t slash = rel.find('/', pos);
+    if (slash == std::string::npos) slash = rel.size();
+    const std::string comp = rel.substr(pos, slash - pos);
+    pos = slash + 1;
+    std::string next = JoinPath(path, comp);
+    struct stat st;
+    if (::lstat(next.c_str(), &st) != 0) {
+      for (const std::string& name : ListDirectory(path)) {
+        if (EqualsNoCase(name, comp)) {
+          next = JoinPath(path, name);
+          break;
+        }
+      }
+    }
+    if (::lstat(next.c_str(), &st) != 0) {
+      // mkdir never follows a link: should one appear meanwhile it fails with EEXIST, and the
+      // lstat below refuses it.
+      if (::mkdir(next.c_str(), 0755) != 0 && errno != EEXIST) return false;
+      if (::lstat(next.c_str(), &st) != 0) return false;
+    }
+    if (!S_ISDIR(st.st_mode)) return false;  // a link, a file, a device
+    path = std::move(next);
+  }
+  if (resolved != nullptr) *resolved = path;
+  return true;
+}
+
+bool HasNoLinkBelow(std::string_view root, std::string_view relative) {
+  std::string path = ResolvePath(root);
+  const std::string rel = NormalizeSeparators(relative);
+  for (size_t pos = 0; pos <= rel.size();) {
+    size_t slash = rel.find('/', pos);
+    if (slash == std::string::npos) slash = rel.size();
+    const std::string comp = rel.substr(pos, slash - pos);
+    pos = slash + 1;
+    if (comp.empty() || comp == ".") continue;
+    std::string next = JoinPath(path, comp);
+    struct stat st;
+    if (::lstat(next.c_str(), &st) != 0) {
+      bool found = false;
+      for (const std::string& name : ListDirectory(path)) {
+        if (EqualsNoCase(name, comp)) {
+          next = JoinPath(path, name);
+          found = true;
+          break;
+        }
+      }
+      if (!found || ::lstat(next.c_str(), &st) != 0) return true;  // the rest does not exist
+    }
+    if (!S_ISDIR(st.st_mode)) return false;
+    path = std::move(next);
+  }
+  return true;
+}
+
 bool CopyTreeIntoAppDir(std::string_view app_dir, std::string_view source,
-                        std::string_view relative_target) {
+                        std::string_view relative_target,
+                        std::vector<std::string>* links_skipped) {
   const std::string src = ResolvePath(source);
-  const std::string target_dir = JoinPath(app_dir, relative_target);
-  if (!MakeDirectories(target_dir)) return false;
-  const std::string resolved_target = ResolvePath(target_dir);
+  std::string resolved_target;
+  if (!MakeFolderInAppDir(app_dir, relative_target, &resolved_target)) return false;
   std::vector<std::string> names;
   bool ok = ListFolder(src, &names);
+  std::sort(names.begin(), names.end());
   for (const std::string& name : names) {
     const std::string from = JoinPath(src, name);
     struct stat st;
@@ -149,11 +213,15 @@ bool CopyTreeIntoAppDir(std::string_view app_dir, std::string_view source,
       continue;
     }
     if (S_ISDIR(st.st_mode)) {
-      ok = CopyTreeIntoAppDir(app_dir, from, JoinPath(relative_target, name)) && ok;
+      ok = CopyTreeIntoAppDir(app_dir, from, JoinPath(relative_target, name), links_skipped) && ok;
     } else if (S_ISREG(st.st_mode)) {
       ok = CopyFileReplacing(from, JoinPath(resolved_target, name)) && ok;
+    } else if (S_ISLNK(st.st_mode)) {
+      // A link in a book package could name any file of this machine: it is not followed, and
+      // the caller tells the user which were left out.
+      if (links_skipped != nullptr) links_skipped->push_back(JoinPath(relative_target, name));
     }
-    // Links, devices and sockets are not part of a book and are left out.
+    // Devices, FIFOs and sockets are not part of a book and are left out.
   }
   return ok;
 }

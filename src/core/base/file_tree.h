@@ -7,6 +7,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tomeva {
 
@@ -24,10 +25,10 @@ bool IsPlainFolderName(std::string_view name);
 // drive) and control bytes anywhere.
 //
 // The check reads the text only, never the disk, so a folder link inside the library is used like
-// any folder: an owner may keep some books on another disk that way, and reading through a link
-// is harmless. Deleting through one is what could harm, and the helpers below never do it: a
-// delete removes a link itself, never its target, and a copy leaves out the links it meets inside
-// its source.
+// any folder for reading: an owner may keep some books on another disk that way. Writing or
+// deleting through one is what could harm, and the helpers below never do it: a delete removes a
+// link itself, never its target, a copy leaves out the links it meets inside its source, and a
+// copy refuses a target folder reached through a link.
 bool IsPlainRelativePath(std::string_view path);
 
 // Copies one file's bytes, replacing the target. The copy goes to a temporary file in the target
@@ -39,12 +40,31 @@ bool CopyFileReplacing(std::string_view source, std::string_view target);
 // meanwhile, is never overwritten). True when the copy was made.
 bool CopyFileNoOverwrite(std::string_view source, std::string_view target);
 
+// Makes sure that app_dir/relative is a folder reached from app_dir through real folders only:
+// each component is looked up as ResolvePath does (ASCII case ignored when the exact name is
+// missing) and created when missing; an existing component that is a symbolic link, a file or
+// anything but a folder is a failure, so that nothing written below the result can land outside
+// the installation. `relative` must be IsPlainRelativePath. On success `*resolved` (may be null)
+// gets the folder's path as it is on disk.
+bool MakeFolderInAppDir(std::string_view app_dir, std::string_view relative,
+                        std::string* resolved = nullptr);
+
+// True when every component of `relative` below `root` that exists is a real folder (no symbolic
+// link, no file): what MakeFolderInAppDir would accept, without creating anything. Components are
+// looked up as ResolvePath does.
+bool HasNoLinkBelow(std::string_view root, std::string_view relative);
+
 // For each entry of `source`: a folder is created as app_dir/relative_target/<name> and copied
-// recursively; a file is copied to app_dir/relative_target/<name>, replacing it. The target folder
-// itself is created when missing. Returns true when every entry was copied; a source folder (at
-// any depth) that cannot be listed is a failure, never an empty folder.
+// recursively; a regular file is copied to app_dir/relative_target/<name>, replacing it. The
+// target folder itself is created when missing (MakeFolderInAppDir: never through a link).
+// Symbolic links in the source, at any depth, are neither followed nor copied; when
+// `links_skipped` is given, each one's path relative_target/<...>/<name> is added to it. Devices,
+// FIFOs and sockets are left out silently. Returns true when every other entry was copied; a
+// source folder (at any depth) that cannot be listed, or a target that passes a link, is a
+// failure, never an empty folder.
 bool CopyTreeIntoAppDir(std::string_view app_dir, std::string_view source,
-                        std::string_view relative_target);
+                        std::string_view relative_target,
+                        std::vector<std::string>* links_skipped = nullptr);
 
 // Removes everything inside `directory` (files, links, folders with their contents); the folder
 // itself stays for the caller to remove. True when it is empty afterwards.

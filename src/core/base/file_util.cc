@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 
 #include "core/base/fault_injection.h"
@@ -120,27 +121,37 @@ bool DirectoryExists(std::string_view path) {
   return ::stat(ResolvePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool ReadWholeFile(std::string_view path, std::string* out) {
-  if (InjectedFault(FaultSite::kFileRead)) {
-    out->clear();
-    return false;
-  }
+bool ReadWholeFile(std::string_view path, std::string* out, size_t max_bytes) {
   out->clear();
+  if (InjectedFault(FaultSite::kFileRead)) return false;
   std::string p = ResolvePath(path);
-  int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
+  // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer for ever. It is
+  // cleared again once the file is known to be a regular one.
+  int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return false;
   struct stat st;
-  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0 ||
+      static_cast<unsigned long long>(st.st_size) > max_bytes) {
+    ::close(fd);
+    return false;
+  }
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
     ::close(fd);
     return false;
   }
   // Read straight into the string: a PDF's text copy runs to megabytes, and a second copy through
   // a buffer would cost as much as the read. The size is only a first guess: a file that grows
-  // or shrinks meanwhile is read to its end all the same.
+  // or shrinks meanwhile is read to its end all the same, up to the cap. One byte more than the
+  // cap is asked for, so that a file grown past it is seen and refused.
+  const size_t want = max_bytes < SIZE_MAX ? max_bytes + 1 : max_bytes;
   size_t size = 0;
-  out->resize(st.st_size > 0 ? static_cast<size_t>(st.st_size) + 1 : 65536);
+  out->resize(std::min(want, st.st_size > 0 ? static_cast<size_t>(st.st_size) + 1 : size_t{65536}));
   for (;;) {
-    if (size == out->size()) out->resize(out->size() * 2);
+    if (size == out->size()) {
+      if (size >= want) break;
+      out->resize(std::min(want, out->size() * 2));
+    }
     ssize_t n = ::read(fd, out->data() + size, out->size() - size);
     if (n < 0) {
       if (errno == EINTR) continue;
@@ -152,6 +163,11 @@ bool ReadWholeFile(std::string_view path, std::string* out) {
     size += static_cast<size_t>(n);
   }
   ::close(fd);
+  if (size > max_bytes) {
+    out->clear();
+    out->shrink_to_fit();
+    return false;
+  }
   out->resize(size);
   return true;
 }

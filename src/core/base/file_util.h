@@ -5,6 +5,7 @@
 #ifndef TOMEVA_CORE_BASE_FILE_UTIL_H_
 #define TOMEVA_CORE_BASE_FILE_UTIL_H_
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,9 +34,18 @@ std::string JoinPath(std::string_view dir, std::string_view name);
 bool FileExists(std::string_view path);       // a regular file (after ResolvePath)
 bool DirectoryExists(std::string_view path);  // a folder (after ResolvePath)
 
-// Reads the whole file into `out` as bytes. Returns false (and leaves `out` empty) when the file
-// cannot be opened or read.
-bool ReadWholeFile(std::string_view path, std::string* out);
+// Size caps for ReadWholeFile. The large one bounds files that legitimately run to many
+// megabytes (record files, a PDF's text copy); the small one is for files that only ever hold a
+// few lines (settings files, an index folder's stub), so that a planted giant costs nothing.
+inline constexpr size_t kLargeFileLimit = size_t{512} << 20;  // 512 MiB
+inline constexpr size_t kSmallFileLimit = size_t{1} << 20;    // 1 MiB
+
+// Reads the whole file into `out` as bytes. Only a regular file is read: a folder, a FIFO, a
+// device or a link to one (say /dev/zero) is refused without waiting for a writer or reading
+// without end. A file of more than `max_bytes` bytes (also one that grows past it while being
+// read) is refused whole, never read in part. Returns false (and leaves `out` empty) when the
+// file cannot be opened or read, or is refused.
+bool ReadWholeFile(std::string_view path, std::string* out, size_t max_bytes = kLargeFileLimit);
 
 struct WriteOptions {
   // Flush the file and its folder to disk before returning. Without it the replacement is still

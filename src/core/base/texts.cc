@@ -159,6 +159,20 @@ constexpr Entry kEntries[] = {
     {kTextUpdaterOtherKey,
      "有新版本的更新程序 %s，但它的签名不是用本安装的公钥 update.pub 对应的密钥做的，"
      "所以没有运行。程序继续使用现有版本。"},
+    {kTextBookDirNotPlain,
+     "新书“%s”的文件夹名“%s”不是书库中一个简单的文件夹名。这本书没有导入，仍在Update文件夹中等候。"},
+    {kTextBookDirReserved,
+     "新书“%s”的文件夹名“%s”是本程序自己的文件或文件夹。这本书没有导入，仍在Update文件夹中等候。"},
+    {kTextBookDirInCatalogue,
+     "新书“%s”的文件夹“%s”与书目中已有的书的文件夹相同或相重叠。这本书没有导入，"
+     "仍在Update文件夹中等候。"},
+    {kTextBookDirExists,
+     "新书“%s”的文件夹“%s”在书库中已经存在。这本书没有导入，仍在Update文件夹中等候。"},
+    {kTextBookDirIsLink,
+     "新书“%s”的文件夹“%s”经过一个符号链接或不是文件夹。这本书没有导入，仍在Update文件夹中等候。"},
+    {kTextBookLinksSkipped, "新书“%s”中的符号链接没有被跟随，也没有复制：%s"},
+    {kTextRecordDirRefused,
+     "新书“%s”的记录文件%s要放进文件夹“%s”，那是本程序自己的或另一本书的文件夹，已跳过这条记录。"},
 };
 
 const std::map<int, std::string>& GbkTable() {

@@ -116,6 +116,14 @@ enum TextId : int {
   kTextUpdaterBadKey,
   kTextUpdaterBadSignature,
   kTextUpdaterOtherKey,
+  // New books whose folder the import refuses; each stays waiting in Update/.
+  kTextBookDirNotPlain,           // new book %s: folder %s is not a plain relative folder path
+  kTextBookDirReserved,           // new book %s: folder %s is one of the installation's own
+  kTextBookDirInCatalogue,        // new book %s: folder %s is (or holds, or is in) a book's folder
+  kTextBookDirExists,             // new book %s: folder %s already exists in the installation
+  kTextBookDirIsLink,             // new book %s: folder %s passes a link, or is not a folder
+  kTextBookLinksSkipped,          // new book %s: symbolic links left out, not copied: %s
+  kTextRecordDirRefused,          // new book %s: record file %s names folder %s, not the book's
 };
 
 // The text as GBK bytes; the empty string for an unknown id. Thread-safe.

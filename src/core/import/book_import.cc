@@ -1,6 +1,9 @@
 #include "core/import/book_import.h"
 
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cstdio>
@@ -42,6 +45,125 @@ std::string FlatName(const std::string& dir) {
 
 bool SameDir(const std::string& a, const std::string& b) {
   return NormalizeSeparators(a) == NormalizeSeparators(b);
+}
+
+// What the installation folder holds of its own: its folders, the settings and catalogue files,
+// the pages and help it shows, the files it writes while running, the viewer with its plug-in
+// folder, and the program with its companions. A new book in a folder of one of these names would
+// write over the installation itself (a book "SearchDB" replaced the index's stub).
+constexpr std::string_view kInstallationNames[] = {
+    "SearchDB",       "Update",          "viewer",          "help",
+    "images",         "plug_ins",        "bookconfig.xml",  "System.xml",
+    "ContactInfo.xml", "SearchResultConfig.xml", "version.xml", "home.htm",
+    "Tomeva.htm",     "Tomeva.chm",      "publisher.htm",   "sr.htm",
+    "temp.xml",       "VazeZududi.api",  "update.pub",      "tomeva",
+    "tomeva-help",    "tomeva-browser",  "tomeva-tool",
+};
+
+// The components of a path, "\" and "/" both separators, ASCII letters folded to lower case
+// (GBK-aware: trail bytes are kept), "." dropped and ".." taken back: books are authored on
+// case-insensitive file systems, where "searchdb\" and "SearchDB" are one folder.
+std::vector<std::string> FoldedComponents(std::string_view path) {
+  std::vector<std::string> parts;
+  std::string part;
+  auto end_part = [&] {
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    part.clear();
+  };
+  for (size_t pos = 0; pos < path.size();) {
+    const size_t len = GbkCharLen(path, pos);
+    const char c = path[pos];
+    if (len == 1 && (c == '/' || c == '\\')) {
+      end_part();
+    } else if (len == 1 && c >= 'A' && c <= 'Z') {
+      part += static_cast<char>(c - 'A' + 'a');
+    } else {
+      part.append(path.substr(pos, len));
+    }
+    pos += len;
+  }
+  end_part();
+  return parts;
+}
+
+// True when one folder is the other or lies inside it.
+bool Overlap(const std::vector<std::string>& a, const std::vector<std::string>& b) {
+  const size_t n = std::min(a.size(), b.size());
+  return n > 0 && std::equal(a.begin(), a.begin() + n, b.begin());
+}
+
+// The index folder System.xml names (SearchDataDir, "." rule applied), relative to the
+// installation when it lies inside it; empty when it does not or is not named.
+std::vector<std::string> IndexFolderInside(const std::string& app_dir) {
+  CXmlDocument system_xml;
+  if (!system_xml.Load(JoinPath(app_dir, "System.xml"), 0, kSmallFileLimit)) return {};
+  const std::string value = Trim(system_xml.GetText("SearchDataDir"));
+  if (value.empty()) return {};
+  const std::string norm = NormalizeSeparators(value);
+  std::string path = norm[0] == '/' ? norm : JoinPath(app_dir, norm);
+  // Through links as well: a SearchDataDir spelt by another way to the same folder.
+  if (char* real = ::realpath(ResolvePath(path).c_str(), nullptr)) {
+    path = real;
+    std::free(real);
+  }
+  const std::vector<std::string> app = FoldedComponents(app_dir);
+  std::vector<std::string> index = FoldedComponents(path);
+  if (index.size() <= app.size() || !std::equal(app.begin(), app.end(), index.begin())) return {};
+  index.erase(index.begin(), index.begin() + static_cast<std::ptrdiff_t>(app.size()));
+  return index;
+}
+
+// The folders a new book may not use: the installation's own and those of the catalogue's books.
+class FolderRules {
+ public:
+  FolderRules(const std::vector<std::string>& index_folder, CXmlDocument& catalogue) {
+    for (std::string_view name : kInstallationNames) reserved_.push_back(FoldedComponents(name));
+    if (!index_folder.empty()) reserved_.push_back(index_folder);
+    std::vector<std::string> raw;
+    catalogue.GetAttributeStrings("book", &raw);
+    for (const std::string& text : raw) {
+      AttributeMap attributes;
+      ParseAttributes(text, &attributes);
+      std::vector<std::string> dir = FoldedComponents(attributes["dir"]);
+      if (!dir.empty()) books_.push_back(std::move(dir));
+    }
+  }
+
+  // The text that says why `dir` (IsPlainRelativePath) is refused, or 0 when it may be used.
+  int Refusal(const std::string& dir) const {
+    const std::vector<std::string> folded = FoldedComponents(dir);
+    for (const auto& r : reserved_) {
+      if (Overlap(folded, r)) return kTextBookDirReserved;
+    }
+    for (const auto& b : books_) {
+      if (Overlap(folded, b)) return kTextBookDirInCatalogue;
+    }
+    return 0;
+  }
+
+ private:
+  std::vector<std::vector<std::string>> reserved_;
+  std::vector<std::vector<std::string>> books_;
+};
+
+// A folder name as it may be shown: control bytes would garble the message.
+std::string Shown(const std::string& text) {
+  std::string out = text;
+  for (char& c : out) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
+  return out;
+}
+
+// What lstat says an entry is; -1 when it cannot be looked at.
+int EntryType(const std::string& path) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) return -1;
+  return static_cast<int>(st.st_mode & S_IFMT);
 }
 
 // Empties Update/<dir> once its book is committed. The folder is renamed aside in one step and an
@@ -124,8 +246,9 @@ class FinishGuard {
 // Fills a record carrier from one record file of the Update folder. Returns false when the record
 // must be left out (no file path can be given to it).
 bool ReadRecord(CXmlDocument& doc, bool newer_format, const std::string& app_dir,
-                const std::string& dir, const std::string& file_name, int category,
-                CBookDef* carrier, std::string* record_dir, Reporter* reporter) {
+                const std::string& dir, const std::string& name, const FolderRules& rules,
+                const std::string& file_name, int category, CBookDef* carrier,
+                std::string* record_dir, Reporter* reporter) {
   std::string f15;
   bool has_f15 = false;
   for (CXmlNode* field = doc.root().first_child(); field != nullptr;
@@ -161,6 +284,12 @@ bool ReadRecord(CXmlDocument& doc, bool newer_format, const std::string& app_dir
       reporter->Problem(TextWith(kTextBadRecordDir, file_name));
       return false;
     }
+    // Its own book's folder is the usual case; any other must be free to take the record, or
+    // the record would overwrite another book's record file or land in the index folder.
+    if (FoldedComponents(folder) != FoldedComponents(dir) && rules.Refusal(folder) != 0) {
+      reporter->Problem(TextWith(kTextRecordDirRefused, {name, file_name, Shown(folder)}));
+      return false;
+    }
     *record_dir = folder;
   }
   carrier->set_record_file_path(JoinPath(JoinPath(app_dir, *record_dir), file_name));
@@ -179,11 +308,12 @@ bool CatalogueHasBook(CXmlDocument& catalogue, const std::string& dir, const std
   return false;
 }
 
-BookOutcome ImportOneBook(const std::string& app_dir, const std::string& dir,
-                          const std::string& name, bool newer_format, Reporter* reporter) {
+BookOutcome ImportOneBook(const std::string& app_dir, const std::vector<std::string>& index_folder,
+                          const std::string& dir, const std::string& name, bool newer_format,
+                          Reporter* reporter) {
   if (!IsPlainRelativePath(dir)) {
-    reporter->Problem(TextWith(kTextBadBookDir, dir));
-    return BookOutcome::kSkipped;
+    reporter->Problem(TextWith(kTextBookDirNotPlain, {name, Shown(dir)}));
+    return BookOutcome::kFailed;
   }
   const std::string update_dir = JoinPath(JoinPath(app_dir, "Update"), dir);
   const std::string marker = JoinPath(JoinPath(app_dir, "Update"), FlatName(dir) + kMarkerSuffix);
@@ -217,6 +347,34 @@ BookOutcome ImportOneBook(const std::string& app_dir, const std::string& dir,
     reporter->Problem(TextWith(kTextCatalogueFull, name));
     return BookOutcome::kFailed;
   }
+
+  // The book's folder must be its own: not one of the installation's, not another book's, and
+  // not one that is already there, unless an earlier run of this very import made it (its
+  // marker, written before any folder is made, says so). The package itself is read only from
+  // real folders: a link in its place could name any folder of this machine.
+  const FolderRules rules(index_folder, catalogue);
+  if (const int refusal = rules.Refusal(dir); refusal != 0) {
+    reporter->Problem(TextWith(refusal, {name, Shown(dir)}));
+    return BookOutcome::kFailed;
+  }
+  if (!HasNoLinkBelow(app_dir, dir)) {
+    reporter->Problem(TextWith(kTextBookDirIsLink, {name, Shown(dir)}));
+    return BookOutcome::kFailed;
+  }
+  if (!HasNoLinkBelow(app_dir, "Update") ||
+      !HasNoLinkBelow(JoinPath(app_dir, "Update"), dir)) {
+    reporter->Problem(TextWith(kTextBookDirIsLink, {name, "Update/" + Shown(dir)}));
+    return BookOutcome::kFailed;
+  }
+  const bool claimed = FileExists(marker);
+  if (!claimed && EntryType(ResolvePath(JoinPath(app_dir, dir))) != -1) {
+    reporter->Problem(TextWith(kTextBookDirExists, {name, Shown(dir)}));
+    return BookOutcome::kFailed;
+  }
+  if (!claimed && !ReplaceFileAtomically(marker, dir)) {
+    reporter->Problem(TextWith(kTextBookCopyFailed, name));
+    return BookOutcome::kFailed;
+  }
   const std::string temp_xml = JoinPath(app_dir, "temp.xml");
   if (!ReplaceFileAtomically(temp_xml, BuildFieldDefinitionText(dir, name))) {
     reporter->Problem(TextWith(kTextBookDefinitionsFailed, name));
@@ -228,10 +386,14 @@ BookOutcome ImportOneBook(const std::string& app_dir, const std::string& dir,
   std::vector<std::unique_ptr<CBookDef>> carriers;
   std::set<std::string> record_dirs = {dir};
   const std::string source = ResolvePath(update_dir);
+  // Links of the package, at any depth: neither read nor copied, and named to the user.
+  std::vector<std::string> links;
   for (const std::string& file_name : ListDirectory(source)) {
     if (!IsRecordFileName(file_name)) continue;
     const std::string path = JoinPath(source, file_name);
-    if (!FileExists(path)) continue;
+    const int type = EntryType(path);
+    if (type == S_IFLNK) links.push_back(JoinPath(dir, file_name));
+    if (type != S_IFREG) continue;
     std::string bytes;
     if (!ReadWholeFile(path, &bytes)) {
       // Left out, a record that only could not be read now would be gone once the Update folder
@@ -248,14 +410,21 @@ BookOutcome ImportOneBook(const std::string& app_dir, const std::string& dir,
     }
     auto carrier = std::make_unique<CBookDef>();
     std::string record_dir;
-    if (!ReadRecord(doc, newer_format, app_dir, dir, file_name, category, carrier.get(),
-                    &record_dir, reporter)) {
+    if (!ReadRecord(doc, newer_format, app_dir, dir, name, rules, file_name, category,
+                    carrier.get(), &record_dir, reporter)) {
       continue;
     }
     record_dirs.insert(record_dir);
     carriers.push_back(std::move(carrier));
   }
-  for (const std::string& d : record_dirs) MakeDirectories(JoinPath(app_dir, d));
+  std::string book_folder;
+  for (const std::string& d : record_dirs) {
+    // Never through a link: the record files written there must stay in the installation.
+    if (!MakeFolderInAppDir(app_dir, d, SameDir(d, dir) ? &book_folder : nullptr)) {
+      reporter->Problem(TextWith(kTextBookCopyFailed, name));
+      return BookOutcome::kFailed;
+    }
+  }
 
   reporter->Status(Text(kTextImportIndexing));
   std::vector<CBookDef*> records;
@@ -288,23 +457,41 @@ BookOutcome ImportOneBook(const std::string& app_dir, const std::string& dir,
   bool copied = true;
   for (const std::string& entry : ListDirectory(source)) {
     const std::string from = JoinPath(source, entry);
-    if (DirectoryExists(from)) {
-      copied = CopyTreeIntoAppDir(app_dir, from, JoinPath(dir, entry)) && copied;
-    } else if (FileExists(from) && !IsRecordFileName(entry)) {
-      copied = CopyFileReplacing(from, JoinPath(JoinPath(app_dir, dir), entry)) && copied;
+    const int type = EntryType(from);
+    if (type == S_IFDIR) {
+      copied = CopyTreeIntoAppDir(app_dir, from, JoinPath(dir, entry), &links) && copied;
+    } else if (type == S_IFREG && !IsRecordFileName(entry)) {
+      copied = CopyFileReplacing(from, JoinPath(book_folder, entry)) && copied;
+    } else if (type == S_IFLNK && !IsRecordFileName(entry)) {
+      links.push_back(JoinPath(dir, entry));
     }
+  }
+  if (!links.empty()) {
+    // One message for the book; a package of thousands of links is named by its first ones.
+    constexpr size_t kLinksNamed = 20;
+    const std::set<std::string> sorted(links.begin(), links.end());
+    std::string list;
+    size_t named = 0;
+    for (const std::string& link : sorted) {
+      if (named > 0) list += ", ";
+      if (named == kLinksNamed) {
+        list += "... (" + std::to_string(sorted.size()) + ")";
+        break;
+      }
+      list += "Update/" + Shown(link);
+      ++named;
+    }
+    reporter->Problem(TextWith(kTextBookLinksSkipped, {name, list}));
   }
   if (!copied) return give_up(TextWith(kTextBookCopyFailed, name));
 
-  // Commit: the book's files are on disk, then the marker, then the catalogue entry. Record files
+  // Commit: the book's files are on disk, then the catalogue entry. Record files
   // are written without a flush each, so the library's file system is flushed once here: after
   // a power cut the catalogue never names a book whose files were still only in memory.
-  if (!FlushFileSystem(app_dir) || !ReplaceFileAtomically(marker, dir)) {
-    return give_up(TextWith(kTextCatalogueWriteFailed, name));
-  }
+  if (!FlushFileSystem(app_dir)) return give_up(TextWith(kTextCatalogueWriteFailed, name));
   std::optional<std::string> updated = AppendBookEntry(plain, dir, category, name);
   if (!updated || !WriteScrambledFile(catalogue_path, *updated)) {
-    RemoveFile(marker);
+    // The marker stays: the folders made for this book are its own when it is tried again.
     return give_up(TextWith(kTextCatalogueWriteFailed, name));
   }
   // Committed. Its records become searchable now; should that fail, the book stays committed
@@ -380,7 +567,7 @@ void RemoveLeftoverFiles(const std::string& app_dir) {
   bool all_read = true;
   for (const std::string& name : ListPendingCatalogues(app_dir)) {
     CXmlDocument fragment;
-    if (!fragment.Load(JoinPath(update, name), 1)) {
+    if (!fragment.Load(JoinPath(update, name), 1, kSmallFileLimit)) {
       all_read = false;  // its markers cannot be told from stale ones: all are kept this time
       continue;
     }
@@ -445,10 +632,11 @@ ImportResult RunBookImport(std::string_view app_dir_in, ImportStatusSink* sink) 
     return result;
   }
 
+  const std::vector<std::string> index_folder = IndexFolderInside(app_dir);
   for (const std::string& fragment_name : ListPendingCatalogues(app_dir)) {
     const std::string fragment_path = JoinPath(update, fragment_name);
     CXmlDocument fragment;
-    if (!fragment.Load(fragment_path, 1)) {
+    if (!fragment.Load(fragment_path, 1, kSmallFileLimit)) {
       reporter.Problem(TextWith(kTextFragmentUnreadable, fragment_name));
       ++result.books_failed;
       continue;
@@ -466,7 +654,7 @@ ImportResult RunBookImport(std::string_view app_dir_in, ImportStatusSink* sink) 
       auto name_it = book->attributes().find("name");
       std::string dir = dir_it == book->attributes().end() ? std::string() : dir_it->second;
       std::string name = name_it == book->attributes().end() ? std::string() : name_it->second;
-      switch (ImportOneBook(app_dir, dir, name, newer_format, &reporter)) {
+      switch (ImportOneBook(app_dir, index_folder, dir, name, newer_format, &reporter)) {
         case BookOutcome::kImported:
           ++result.books_imported;
           imported = true;

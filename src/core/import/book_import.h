@@ -10,9 +10,17 @@
 // when the book fails; a run first publishes or discards the batches an earlier run left. Everything a book needs (record files, index documents,
 // copied files) is in place before its entry is added; indexing a record again replaces its
 // document, so redoing an uncommitted book is harmless; the files in Update/<dir> are removed
-// only after the entry is on disk. A marker file Update/<dir>.imported, written just before the
-// entry and removed with the fragment, lets the next run tell its own committed book (whose
-// Update folder it then empties) from a different book that only shares the name (left alone).
+// only after the entry is on disk. A marker file Update/<dir>.imported, written before the book's
+// first folder is made and removed with the fragment, lets the next run tell its own book (whose
+// folder it may then use again, and whose Update folder it empties once the book is committed)
+// from a different book that only shares the name or the folder (left alone).
+//
+// A book's folder is refused, and the book left waiting with the user told why, when it is not a
+// plain relative path, is one of the installation's own files or folders (the index folder, also
+// the one System.xml names, Update, the viewer, help, the settings files ...), overlaps the folder
+// of a book in the catalogue, already exists (unless its marker is there), or is reached through a
+// symbolic link, in the installation or in Update/. Links inside a book's package are neither
+// followed nor copied; the user is told which were left out.
 #ifndef TOMEVA_CORE_IMPORT_BOOK_IMPORT_H_
 #define TOMEVA_CORE_IMPORT_BOOK_IMPORT_H_
 

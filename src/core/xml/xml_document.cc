@@ -887,13 +887,13 @@ void CXmlNode::FindNodesImpl(std::string_view tag, int kind, std::vector<CXmlNod
 
 CXmlDocument::CXmlDocument(std::string_view path) { Load(path); }
 
-int CXmlDocument::Load(std::string_view path, int scrambled) {
+int CXmlDocument::Load(std::string_view path, int scrambled, size_t max_bytes) {
   root_.Clear();
   path_.assign(path);
   version_.clear();
   encoding_.clear();
   std::string bytes;
-  if (!ReadWholeFile(path, &bytes)) return 0;
+  if (!ReadWholeFile(path, &bytes, max_bytes)) return 0;
   if (scrambled != 0) bytes = UnscrambleCatalogueText(bytes);
   if (size_t nul = bytes.find('\0'); nul != std::string::npos) bytes.resize(nul);
   std::unique_ptr<XmlParseStore> store = TakeStore();

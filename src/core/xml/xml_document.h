@@ -34,6 +34,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/base/file_util.h"
+
 namespace tomeva {
 
 using AttributeMap = std::unordered_map<std::string, std::string>;
@@ -126,8 +128,9 @@ class CXmlDocument {
 
   // Loads a file (plain, or scrambled with the catalogue keys when `scrambled` is non-zero).
   // 1 = read and parsed. The path is recorded even when the file cannot be opened. A NUL byte in
-  // the file ends the text.
-  int Load(std::string_view path, int scrambled = 0);
+  // the file ends the text. Only a regular file of at most `max_bytes` is read (ReadWholeFile);
+  // files that only ever hold a few lines (settings, a one-book fragment) pass kSmallFileLimit.
+  int Load(std::string_view path, int scrambled = 0, size_t max_bytes = kLargeFileLimit);
 
   // Parses a complete document held in memory (declaration, then the root element). As with a
   // file, a NUL byte ends the text.
