@@ -635,7 +635,8 @@ TEST(DocOutsideFilesTest, PagesAndLinksOutsideTheLibraryAreRefused) {
            "<dir name=\"越界\" htm=\"../../../../../../../../etc/passwd\">"
            "<record title=\"甲\">book_2.xml</record></dir>\r\n"
            "<dir name=\"链接\" htm=\"etc/passwd\"><record title=\"乙\">book_2.xml</record></dir>\r\n"
-           "<record title=\"越界页\">book_1.xml</record>\r\n</book>");
+           "<record title=\"越界页\">book_1.xml</record>\r\n"
+           "<record title=\"外记录\">../../outside/book_9.xml</record>\r\n</book>");
   WriteGbk(lib + "/10/book_1.xml",
            "<?xml version=\"1.0\" encoding=\"GB2312\"?>\r\n<record><FdCat>3</FdCat>"
            "<FdHtmlFile>..\\..\\..\\..\\..\\..\\..\\..\\etc\\passwd</FdHtmlFile></record>");
@@ -674,6 +675,10 @@ TEST(DocOutsideFilesTest, PagesAndLinksOutsideTheLibraryAreRefused) {
   }
   select("越界页");
   EXPECT_TRUE(html.navigated.empty());
+  ASSERT_EQ(html.shown.size(), 1u);
+  EXPECT_NE(GbkToUtf8(html.shown[0]).find("不存在"), std::string::npos);
+  // A record file named outside the book is not read: the page names it as missing.
+  select("外记录");
   ASSERT_EQ(html.shown.size(), 1u);
   EXPECT_NE(GbkToUtf8(html.shown[0]).find("不存在"), std::string::npos);
 

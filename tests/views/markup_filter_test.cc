@@ -79,6 +79,9 @@ TEST_F(MarkupFilterTest, HostileMarkupComesOutHarmless) {
       {"<a href=vbscript:msgbox(1)>x</a>", "<a>x</a>"},
       {"<a href=\"data:text/html,<script>alert(1)</script>\">x</a>", "<a>x</a>"},
       {"<img src=\"ws://h/\"><img src=\"ftp://h/x\">", "<img><img>"},
+      // Pictures and backgrounds come from the library, never from the network.
+      {"<img src=\"http://h/t.png\"><img src=\"HTTPS://h/t.png\">", "<img><img>"},
+      {"<td background=\"http://h/b.png\">t</td>", "<td>t</td>"},
       {"<img src=\"file:///etc/passwd\">", "<img>"},
       {"<img src=\"FILE://@lib@/../../../etc/passwd\">", "<img>"},
       {"<img src=\"file://@lib@/%2e%2e/%2e%2e/etc/passwd\">", "<img>"},

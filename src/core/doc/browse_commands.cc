@@ -2,6 +2,7 @@
 // nodes and tree records, record links inside pages, the page-back stack with its command, and
 // the way home from search mode.
 #include <limits>
+#include <optional>
 
 #include "core/base/file_util.h"
 #include "core/base/mbstring.h"
@@ -64,14 +65,18 @@ void CTomevaDoc::RenderBrowsingPage() {
   const auto& record_map = browse_.library.record_map;
   auto it = record_map.find(std::to_string(item_data));
   const std::string file = it != record_map.end() ? it->second : std::string();
-  const std::string path = JoinPath(JoinPath(settings_.ebook_dir, folder), file);
+  const std::string book = JoinPath(settings_.ebook_dir, folder);
+  // The record's file name comes from the book's chapter.xml: one that leads out of the book's
+  // folder is never read, and is reported as a missing record file.
+  const std::optional<std::string> inside = ResolveInside(book, file);
+  const std::string path = inside ? *inside : JoinPath(book, file);
   page_stack_.PushPage(kPageTreeRecord, path, selected);
 
   CXmlDocument record;
   if (!file.empty()) {
     // A record file that is missing or does not parse would render as an empty table, which
     // reads as an empty record; the page says which file it is instead.
-    const bool missing = !FileExists(path);
+    const bool missing = !inside || !FileExists(path);
     if (missing || record.Load(path) != 1) {
       RecordPage problem;
       problem.generated = true;

@@ -399,7 +399,10 @@ class Filter {
       if (IsAddressAttribute(attr) || attr == "style") {
         std::string decoded;
         if (!DecodeReferences(attribute.value, &decoded)) continue;
-        if (attr == "style" ? !IsAllowedStyle(decoded) : !IsAllowedPageAddress(decoded, roots_))
+        // A link may lead to a web site (the browser window opens it); what the page loads
+        // itself comes from the library only.
+        if (attr == "style" ? !IsAllowedStyle(decoded)
+                            : !IsAllowedPageAddress(decoded, roots_, attr == "href"))
           continue;
         AppendAttribute(attribute, decoded, true, &written);
         continue;
@@ -433,7 +436,8 @@ class Filter {
 
 }  // namespace
 
-bool IsAllowedPageAddress(std::string_view address, const std::vector<std::string>& local_roots) {
+bool IsAllowedPageAddress(std::string_view address, const std::vector<std::string>& local_roots,
+                          bool web) {
   // The view drops tabs and line breaks anywhere in an address and spaces and controls around it.
   std::string cleaned;
   for (char c : address) {
@@ -446,7 +450,7 @@ bool IsAllowedPageAddress(std::string_view address, const std::vector<std::strin
   const size_t stop = a.find_first_of(":/?#");
   if (stop != std::string::npos && a[stop] == ':') {
     const std::string scheme = ToLowerAscii(a.substr(0, stop));
-    if (scheme == "http" || scheme == "https") return true;
+    if (scheme == "http" || scheme == "https") return web;
     if (scheme != "file") return false;
     std::string rest = a.substr(stop + 1);
     if (StartsWith(rest, "//")) {

@@ -21,7 +21,7 @@
 //    math, template, noscript, noembed, noframes, xmp, textarea, title, select, plaintext (to
 //    the end of the text);
 //  - dropped attributes: every attribute not on the list (every on* among them), an address whose
-//    scheme is not http, https or file, a file: address or absolute path outside `local_roots`
+//    scheme is not http, https or file (src and background: not file), a file: address or absolute path outside `local_roots`
 //    (IsInsideLibrary of core/base/path_guard.h), a relative address with a ".." step or starting
 //    with "//", a style that could load or run anything (url, expression, import, escapes ...),
 //    an input or button whose type is not "button".
@@ -45,9 +45,11 @@ namespace tomeva {
 // name (the library folder and the installation folder); empty entries are skipped.
 std::string FilterMarkup(std::string_view markup, const std::vector<std::string>& local_roots);
 
-// True when `address` (character references already decoded) may stand in a kept href, src or
-// background: see above.
-bool IsAllowedPageAddress(std::string_view address, const std::vector<std::string>& local_roots);
+// True when `address` (character references already decoded) may stand in a kept href (`web`
+// true: http and https allowed) or src or background (`web` false: a picture or background comes
+// from the library only, never from the network): see above.
+bool IsAllowedPageAddress(std::string_view address, const std::vector<std::string>& local_roots,
+                          bool web);
 
 }  // namespace tomeva
 
