@@ -112,10 +112,11 @@ void GuiTest::initTestCase() {
   QCOMPARE(maker.exitCode(), 0);
   QVERIFY(testing::RegisterSampleViewer(sample_));
   QVERIFY(QDir::setCurrent(sample_));
-  WriteFile(temp_.filePath(QStringLiteral("first.htm")),
+  // Pages of the installation: the view shows no file outside it or the library.
+  WriteFile(QDir(sample_).filePath(QStringLiteral("first.htm")),
             Utf8ToGbk("<html><head><meta charset='gb2312'></head><body>"
                       "<p>春风 又 春风</p></body></html>"));
-  WriteFile(temp_.filePath(QStringLiteral("second.htm")),
+  WriteFile(QDir(sample_).filePath(QStringLiteral("second.htm")),
             Utf8ToGbk("<html><head><meta charset='gb2312'></head><body>"
                       "<p>春风 再 春风 春风</p></body></html>"));
   QVERIFY(QFile::exists(QStringLiteral("Update/bookconfig3.xml")) ||
@@ -354,7 +355,7 @@ void GuiTest::historyDropDownListsTheNewestQueries() {
 void GuiTest::showHtmlAppliesBodyAttributeAndStyle() {
   CMoreHtmlView* v = view();
   // A settled page: no load of an earlier command may replace what is shown here.
-  QVERIFY(LoadAndWait(v, temp_.filePath(QStringLiteral("first.htm")).toStdString()));
+  QVERIFY(LoadAndWait(v, QDir(sample_).filePath(QStringLiteral("first.htm")).toStdString()));
   const std::string page = Utf8ToGbk("<p id='t'>第一段</p>");
   QCOMPARE(v->ShowHtml(page), 1);
   QTRY_COMPARE_WITH_TIMEOUT(
@@ -380,7 +381,7 @@ void GuiTest::showHtmlAppliesBodyAttributeAndStyle() {
 
 void GuiTest::everyOccurrenceIsMarked() {
   CMoreHtmlView* v = view();
-  QVERIFY(LoadAndWait(v, temp_.filePath(QStringLiteral("first.htm")).toStdString()));
+  QVERIFY(LoadAndWait(v, QDir(sample_).filePath(QStringLiteral("first.htm")).toStdString()));
   QCOMPARE(v->ShowHtml(Utf8ToGbk("<p>明月 x 明月<b>明月</b> 月明</p>")), 1);
   v->HighlightInPage(Utf8ToGbk("明月"), "red", false);
   QVariant marks = RunJs(
@@ -420,15 +421,15 @@ void GuiTest::everyOccurrenceIsMarked() {
 
 void GuiTest::rememberedMarksApplyAtTheNextLoadOnly() {
   CMoreHtmlView* v = view();
-  const QString first = temp_.filePath(QStringLiteral("first.htm"));
-  const QString second = temp_.filePath(QStringLiteral("second.htm"));
+  const QString first = QDir(sample_).filePath(QStringLiteral("first.htm"));
+  const QString second = QDir(sample_).filePath(QStringLiteral("second.htm"));
   QString count = QStringLiteral("document.getElementsByTagName('font').length");
 
   v->HighlightInPage(Utf8ToGbk("春风"), "green", true);
   QCOMPARE(v->pending_mark_count(), size_t{1});
   // A load that fails does not use the marks up: they wait for a page that arrives.
   QSignalSpy failed(v, &CMoreHtmlView::documentComplete);
-  v->Navigate(temp_.filePath(QStringLiteral("missing.htm")).toStdString());
+  v->Navigate(QDir(sample_).filePath(QStringLiteral("missing.htm")).toStdString());
   QTRY_VERIFY_WITH_TIMEOUT(!failed.isEmpty() && !failed.last().at(0).toBool(), kLoadTimeoutMs);
   QCOMPARE(v->pending_mark_count(), size_t{1});
   QVERIFY(LoadAndWait(v, first.toStdString()));
@@ -440,7 +441,7 @@ void GuiTest::rememberedMarksApplyAtTheNextLoadOnly() {
 
 void GuiTest::pageButtonClicksReachTheView() {
   CMoreHtmlView* v = view();
-  QVERIFY(LoadAndWait(v, temp_.filePath(QStringLiteral("first.htm")).toStdString()));
+  QVERIFY(LoadAndWait(v, QDir(sample_).filePath(QStringLiteral("first.htm")).toStdString()));
   // In search mode a click re-renders the result page in place; in browsing mode it would
   // bring the start page back and take the buttons away.
   CTomevaDoc* doc = app_->document();
