@@ -49,7 +49,7 @@ TEST_F(PathGuardTest, NamesInsideABookFolder) {
       {"img\\a.png", "img/a.png"},
       {"img/../Page.htm", "Page.htm"},
       {"./img//a.png", "img/a.png"},
-      {"new.htm", "new.htm"},            // missing, lexically inside: allowed
+      {"new.htm", "new.htm"},  // missing, lexically inside: allowed
       {"img/missing/x.htm", "img/missing/x.htm"},
       // Out of the book.
       {"../2/secret.htm", nullptr},
@@ -99,10 +99,12 @@ TEST_F(PathGuardTest, TopLevelLinksOfAStationAreInsideTheLibrary) {
     const char* name;
     bool inside;
   } cases[] = {
-      {"home.htm", true},          {"HOME.HTM", true},        {"1/Page.htm", true},
-      {"2/secret.htm", true},      {"1\\img\\a.png", true},   {"3/new.htm", true},
-      {"1/etc/passwd", false},     {"1/two/secret.htm", false}, {"../outside.htm", false},
-      {"1/../../outside.htm", false}, {"1/out.htm", false},
+      {"home.htm", true},        {"HOME.HTM", true},
+      {"1/Page.htm", true},      {"2/secret.htm", true},
+      {"1\\img\\a.png", true},   {"3/new.htm", true},
+      {"1/etc/passwd", false},   {"1/two/secret.htm", false},
+      {"../outside.htm", false}, {"1/../../outside.htm", false},
+      {"1/out.htm", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

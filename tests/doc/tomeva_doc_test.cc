@@ -630,13 +630,14 @@ TEST(DocOutsideFilesTest, PagesAndLinksOutsideTheLibraryAreRefused) {
   WriteScrambledGbk(lib + "/bookconfig.xml",
                     "<?xml version=\"1.0\" encoding=\"GB2312\"?>\r\n<books>\r\n"
                     "<book dir=\"10\" category=\"3\" name=\"唐诗\"/>\r\n</books>");
-  WriteGbk(lib + "/10/chapter.xml",
-           "<?xml version=\"1.0\" encoding=\"GB2312\"?>\r\n<book>\r\n"
-           "<dir name=\"越界\" htm=\"../../../../../../../../etc/passwd\">"
-           "<record title=\"甲\">book_2.xml</record></dir>\r\n"
-           "<dir name=\"链接\" htm=\"etc/passwd\"><record title=\"乙\">book_2.xml</record></dir>\r\n"
-           "<record title=\"越界页\">book_1.xml</record>\r\n"
-           "<record title=\"外记录\">../../outside/book_9.xml</record>\r\n</book>");
+  WriteGbk(
+      lib + "/10/chapter.xml",
+      "<?xml version=\"1.0\" encoding=\"GB2312\"?>\r\n<book>\r\n"
+      "<dir name=\"越界\" htm=\"../../../../../../../../etc/passwd\">"
+      "<record title=\"甲\">book_2.xml</record></dir>\r\n"
+      "<dir name=\"链接\" htm=\"etc/passwd\"><record title=\"乙\">book_2.xml</record></dir>\r\n"
+      "<record title=\"越界页\">book_1.xml</record>\r\n"
+      "<record title=\"外记录\">../../outside/book_9.xml</record>\r\n</book>");
   WriteGbk(lib + "/10/book_1.xml",
            "<?xml version=\"1.0\" encoding=\"GB2312\"?>\r\n<record><FdCat>3</FdCat>"
            "<FdHtmlFile>..\\..\\..\\..\\..\\..\\..\\..\\etc\\passwd</FdHtmlFile></record>");
@@ -707,8 +708,9 @@ TEST(DocOutsideFilesTest, PagesAndLinksOutsideTheLibraryAreRefused) {
     EXPECT_EQ(doc.IsLibraryLocation(c.location), c.go && c.location[0] == '/') << c.location;
   }
   // A record link to a record file outside the library is not read, even in search mode.
-  doc.set_search_runner([&](const std::string&, const std::string&, const std::string&,
-                            QueryMode) { return std::make_unique<FixedResults>(1); });
+  doc.set_search_runner([&](const std::string&, const std::string&, const std::string&, QueryMode) {
+    return std::make_unique<FixedResults>(1);
+  });
   if (doc.switches().book_search) doc.OnCommand(kCmdBookSearch);
   frame.query = "x";
   doc.OnCommand(kCmdSearch);

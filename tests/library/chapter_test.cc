@@ -44,7 +44,7 @@ TEST(ChapterTest, NodesInheritPageAndPdfFromTheDeepestElementThatNamesThem) {
       {{0}, "7/v1.htm", "7/838.pdf"},
       {{0, 0}, "7/v1.htm", "7/838.pdf"},
       {{0, 1}, "7/p/chun.htm", "7/s/chun.pdf"},  // "\\" read as a separator
-      {{1}, "home.htm", "7/v2.pdf"},  // home.htm in capitals is the library's start page
+      {{1}, "home.htm", "7/v2.pdf"},             // home.htm in capitals is the library's start page
       {{1, 0, 0}, "home.htm", "7/v2.pdf"},
       {{2}, "home.htm", ""},  // no such node
       {{0, 5}, "home.htm", ""},
@@ -86,8 +86,8 @@ TEST(ChapterTest, PagesAndPdfsOutsideTheBookFolderAreRefused) {
     SCOPED_TRACE(c.value);
     WriteGbk(JoinPath(book, "chapter.xml"),
              std::string("<?xml version=\"1.0\" encoding=\"GB2312\"?><book>"
-                         "<dir name=\"x\" htm=\"") + c.value + "\" pdf=\"" + c.value +
-                 "\"/></book>");
+                         "<dir name=\"x\" htm=\"") +
+                 c.value + "\" pdf=\"" + c.value + "\"/></book>");
     const std::string page = GetNodePage(dir.path(), book, {0});
     const std::string pdf = GetNodePdf(book, {0});
     if (c.inside) {

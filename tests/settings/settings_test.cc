@@ -154,7 +154,8 @@ TEST(SettingsTest, PublisherUrlTakesOnlyWebSites) {
     TempDir dir;
     const std::string app = dir.path() + "/";
     std::string value = ReplaceAll(ReplaceAll(c.value, "&", "&amp;"), "<", "&lt;");
-    WriteGbk(dir / "ContactInfo.xml", kDeclared + "<c><PublisherUrl>" + value + "</PublisherUrl></c>");
+    WriteGbk(dir / "ContactInfo.xml",
+             kDeclared + "<c><PublisherUrl>" + value + "</PublisherUrl></c>");
     WriteGbk(dir / "publisher.htm", "<html>出版者</html>");
     EXPECT_EQ(ReadPublisherUrl(app), c.taken ? c.value : "");
     EXPECT_EQ(PublisherSiteAddress(app),

@@ -160,8 +160,8 @@ TEST_F(MarkupFilterTest, HostileRecordRendersWithoutCode) {
   ctx.app_dir = roots_[1];
   for (bool search : {false, true}) {
     ctx.search_mode = search;
-    RecordPage page = search ? RenderSearchRecord(record, 3, "1", ctx)
-                             : RenderBrowseRecord(record, 3, "1", ctx);
+    RecordPage page =
+        search ? RenderSearchRecord(record, 3, "1", ctx) : RenderBrowseRecord(record, 3, "1", ctx);
     ASSERT_TRUE(page.generated);
     const std::string html = ToLowerAscii(page.html);
     for (const char* bad : {"onerror", "<script", "javascript:", "websocket"}) {

@@ -84,8 +84,7 @@ bool Within(const std::string& real, const std::string& base) {
          real[base.size()] == '/';
 }
 
-std::optional<std::string> Resolve(std::string_view root, std::string_view relative,
-                                   bool library) {
+std::optional<std::string> Resolve(std::string_view root, std::string_view relative, bool library) {
   if (HasControlByte(relative) || HasControlByte(root)) return std::nullopt;
   const std::string norm = NormalizeSeparators(relative);
   if (norm.empty() || norm[0] == '/' || norm.find(':') != std::string::npos) return std::nullopt;
@@ -152,7 +151,8 @@ bool IsInsideLibrary(const std::vector<std::string>& roots, std::string_view pat
       if (parts.size() <= prefix->size()) continue;
       if (!std::equal(prefix->begin(), prefix->end(), parts.begin())) continue;
       under_a_root = true;
-      if (ResolveInsideLibrary("/" + JoinComponents(*prefix), JoinComponents(parts, prefix->size())))
+      if (ResolveInsideLibrary("/" + JoinComponents(*prefix),
+                               JoinComponents(parts, prefix->size())))
         return true;
     }
   }

@@ -64,8 +64,8 @@ inline constexpr char kPublisherPageFileName[] = "publisher.htm";
 // publisher's.
 std::string NoPublisherSitePage();
 
-// The address the publisher's-site command opens: ReadPublisherUrl when it gives one; else, when the
-// application directory (absolute, with its trailing separator) holds publisher.htm, that file
+// The address the publisher's-site command opens: ReadPublisherUrl when it gives one; else, when
+// the application directory (absolute, with its trailing separator) holds publisher.htm, that file
 // as a "file://" address; else NoPublisherSitePage(). Never "".
 std::string PublisherSiteAddress(std::string_view app_dir);
 

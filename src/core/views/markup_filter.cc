@@ -17,15 +17,15 @@ using Names = std::set<std::string, std::less<>>;
 // program's own record table use.
 const Names& KeptTags() {
   static const Names tags = {
-      "a",      "abbr",  "address", "b",     "big",    "blockquote", "br",      "button",
-      "caption", "center", "cite",  "code",  "col",    "colgroup",   "dd",      "del",
-      "dfn",    "div",   "dl",      "dt",    "em",     "font",       "h1",      "h2",
-      "h3",     "h4",    "h5",      "h6",    "hr",     "i",          "image",   "img",
-      "input",  "ins",   "kbd",     "label", "li",     "nobr",       "ol",      "p",
-      "pre",    "q",     "rb",      "rp",    "rt",     "ruby",       "s",       "samp",
-      "small",  "span",  "strike",  "strong", "sub",   "sup",        "table",   "tbody",
-      "td",     "tfoot", "th",      "thead", "tr",     "tt",         "u",       "ul",
-      "var",    "wbr",   "weird",
+      "a",       "abbr",   "address", "b",      "big", "blockquote", "br",    "button",
+      "caption", "center", "cite",    "code",   "col", "colgroup",   "dd",    "del",
+      "dfn",     "div",    "dl",      "dt",     "em",  "font",       "h1",    "h2",
+      "h3",      "h4",     "h5",      "h6",     "hr",  "i",          "image", "img",
+      "input",   "ins",    "kbd",     "label",  "li",  "nobr",       "ol",    "p",
+      "pre",     "q",      "rb",      "rp",     "rt",  "ruby",       "s",     "samp",
+      "small",   "span",   "strike",  "strong", "sub", "sup",        "table", "tbody",
+      "td",      "tfoot",  "th",      "thead",  "tr",  "tt",         "u",     "ul",
+      "var",     "wbr",    "weird",
   };
   return tags;
 }
@@ -33,29 +33,65 @@ const Names& KeptTags() {
 // Elements whose content is code, a document of its own or a control: dropped whole.
 const Names& DroppedWithContent() {
   // (embed and frame have no content: like every tag off the list, they are simply left out.)
-  static const Names tags = {"script", "style",   "iframe",   "frameset", "object", "applet",
-                             "svg",    "math",    "template", "noscript", "noembed", "noframes",
-                             "xmp",    "textarea", "title",   "select",   "plaintext"};
+  static const Names tags = {"script", "style",    "iframe",   "frameset", "object",   "applet",
+                             "svg",    "math",     "template", "noscript", "noembed",  "noframes",
+                             "xmp",    "textarea", "title",    "select",   "plaintext"};
   return tags;
 }
 
 // Of those, the ones the web view reads as raw text up to their end tag (no nesting).
 const Names& RawText() {
-  static const Names tags = {"script", "style",    "iframe", "noscript", "noembed",
-                             "noframes", "xmp",    "textarea", "title"};
+  static const Names tags = {"script",   "style", "iframe",   "noscript", "noembed",
+                             "noframes", "xmp",   "textarea", "title"};
   return tags;
 }
 
 const Names& KeptAttributes() {
   static const Names names = {
-      "align",   "alt",         "background",       "bgcolor",         "border",  "bordercolor",
-      "bordercolordark", "bordercolorlight", "cellpadding", "cellspacing", "class", "clear",
-      "color",   "cols",        "colspan",          "dir",             "face",    "frame",
-      "headers", "height",      "href",             "hspace",          "id",      "lang",
-      "name",    "noshade",     "nowrap",           "rows",            "rowspan", "rules",
-      "scope",   "size",        "span",             "src",             "start",   "style",
-      "summary", "target",      "title",            "type",            "valign",  "value",
-      "vspace",  "width",
+      "align",
+      "alt",
+      "background",
+      "bgcolor",
+      "border",
+      "bordercolor",
+      "bordercolordark",
+      "bordercolorlight",
+      "cellpadding",
+      "cellspacing",
+      "class",
+      "clear",
+      "color",
+      "cols",
+      "colspan",
+      "dir",
+      "face",
+      "frame",
+      "headers",
+      "height",
+      "href",
+      "hspace",
+      "id",
+      "lang",
+      "name",
+      "noshade",
+      "nowrap",
+      "rows",
+      "rowspan",
+      "rules",
+      "scope",
+      "size",
+      "span",
+      "src",
+      "start",
+      "style",
+      "summary",
+      "target",
+      "title",
+      "type",
+      "valign",
+      "value",
+      "vspace",
+      "width",
   };
   return names;
 }
@@ -143,12 +179,12 @@ bool ReadTag(std::string_view text, size_t pos, Tag* tag) {
 // The character references a page address or style may hold, by name.
 const char* NamedReference(std::string_view name) {
   static const std::pair<const char*, const char*> kNames[] = {
-      {"amp", "&"},    {"AMP", "&"},     {"lt", "<"},      {"LT", "<"},      {"gt", ">"},
-      {"GT", ">"},     {"quot", "\""},   {"QUOT", "\""},   {"apos", "'"},    {"colon", ":"},
-      {"Tab", "\t"},   {"NewLine", "\n"}, {"sol", "/"},    {"bsol", "\\"},   {"period", "."},
-      {"lpar", "("},   {"rpar", ")"},    {"num", "#"},     {"percnt", "%"},  {"quest", "?"},
-      {"equals", "="}, {"plus", "+"},    {"comma", ","},   {"lowbar", "_"},  {"excl", "!"},
-      {"dollar", "$"}, {"semi", ";"},    {"commat", "@"},  {"ast", "*"},
+      {"amp", "&"},    {"AMP", "&"},      {"lt", "<"},     {"LT", "<"},     {"gt", ">"},
+      {"GT", ">"},     {"quot", "\""},    {"QUOT", "\""},  {"apos", "'"},   {"colon", ":"},
+      {"Tab", "\t"},   {"NewLine", "\n"}, {"sol", "/"},    {"bsol", "\\"},  {"period", "."},
+      {"lpar", "("},   {"rpar", ")"},     {"num", "#"},    {"percnt", "%"}, {"quest", "?"},
+      {"equals", "="}, {"plus", "+"},     {"comma", ","},  {"lowbar", "_"}, {"excl", "!"},
+      {"dollar", "$"}, {"semi", ";"},     {"commat", "@"}, {"ast", "*"},
   };
   for (const auto& [entity, value] : kNames) {
     if (name == entity) return value;
@@ -317,7 +353,8 @@ size_t EndOfDroppedElement(std::string_view text, const std::string& name, size_
 
 class Filter {
  public:
-  Filter(std::string_view text, const std::vector<std::string>& roots) : text_(text), roots_(roots) {}
+  Filter(std::string_view text, const std::vector<std::string>& roots)
+      : text_(text), roots_(roots) {}
 
   std::string Run() {
     const size_t n = text_.size();
@@ -464,7 +501,7 @@ bool IsAllowedPageAddress(std::string_view address, const std::vector<std::strin
     return IsInsideLibrary(local_roots, NormalizeSeparators(path));
   }
   const std::string reference = a.substr(0, a.find_first_of("?#"));
-  if (reference.empty()) return true;  // "#part" or "?query" of the page itself
+  if (reference.empty()) return true;             // "#part" or "?query" of the page itself
   if (StartsWith(reference, "//")) return false;  // another host
   std::string path;
   if (!PercentDecode(reference, &path)) return false;

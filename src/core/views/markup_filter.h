@@ -21,10 +21,10 @@
 //    math, template, noscript, noembed, noframes, xmp, textarea, title, select, plaintext (to
 //    the end of the text);
 //  - dropped attributes: every attribute not on the list (every on* among them), an address whose
-//    scheme is not http, https or file (src and background: not file), a file: address or absolute path outside `local_roots`
-//    (IsInsideLibrary of core/base/path_guard.h), a relative address with a ".." step or starting
-//    with "//", a style that could load or run anything (url, expression, import, escapes ...),
-//    an input or button whose type is not "button".
+//    scheme is not http, https or file (src and background: not file), a file: address or absolute
+//    path outside `local_roots` (IsInsideLibrary of core/base/path_guard.h), a relative address
+//    with a ".." step or starting with "//", a style that could load or run anything (url,
+//    expression, import, escapes ...), an input or button whose type is not "button".
 // The program's frame mark-up (SearchResultConfig.xml's bodytop and bodybottom, with the paging
 // buttons B0..B3 as <input type=button id=B0 ...>) passes the list unchanged and is filtered with
 // the record: a link specification can put a record's text into it.
