@@ -1,5 +1,7 @@
 #include "core/doc/tomeva_doc.h"
 
+#include <unistd.h>
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -617,6 +619,114 @@ TEST(DocExitTest, ExitCommandIsWaitedForShownForAtMost100Seconds) {
     EXPECT_EQ(platform.waits[0].timeout_seconds, 100u);
     EXPECT_EQ(platform.waits[0].dir, "/inst");
   }
+}
+
+// A book package's pages, records and links lead only to files of the library: a table of
+// contents or record naming /etc/passwd shows the start page or says the page cannot be shown,
+// and the view is never let through to a file outside.
+TEST(DocOutsideFilesTest, PagesAndLinksOutsideTheLibraryAreRefused) {
+  TempDir dir;
+  const std::string lib = dir / "EBook";
+  WriteScrambledGbk(lib + "/bookconfig.xml",
+                    "<?xml version=\"1.0\" encoding=\"GB2312\"?>\r\n<books>\r\n"
+                    "<book dir=\"10\" category=\"3\" name=\"唐诗\"/>\r\n</books>");
+  WriteGbk(
+      lib + "/10/chapter.xml",
+      "<?xml version=\"1.0\" encoding=\"GB2312\"?>\r\n<book>\r\n"
+      "<dir name=\"越界\" htm=\"../../../../../../../../etc/passwd\">"
+      "<record title=\"甲\">book_2.xml</record></dir>\r\n"
+      "<dir name=\"链接\" htm=\"etc/passwd\"><record title=\"乙\">book_2.xml</record></dir>\r\n"
+      "<record title=\"越界页\">book_1.xml</record>\r\n"
+      "<record title=\"外记录\">../../outside/book_9.xml</record>\r\n</book>");
+  WriteGbk(lib + "/10/book_1.xml",
+           "<?xml version=\"1.0\" encoding=\"GB2312\"?>\r\n<record><FdCat>3</FdCat>"
+           "<FdHtmlFile>..\\..\\..\\..\\..\\..\\..\\..\\etc\\passwd</FdHtmlFile></record>");
+  WriteGbk(lib + "/10/page.htm", "<html><body>页</body></html>");
+  WriteGbk(lib + "/home.htm", "<html><body>首页</body></html>");
+  WriteGbk(dir / "outside/book_9.xml",
+           "<?xml version=\"1.0\" encoding=\"GB2312\"?>\r\n<record><FdName>外</FdName></record>");
+  ASSERT_EQ(::symlink("/etc", (lib + "/10/etc").c_str()), 0);
+  MakeDirectories(dir / "app");
+  Settings settings;
+  settings.app_dir = dir / "app/";
+  settings.ebook_dir = lib;
+  CTomevaDoc doc(settings);
+  FakeHtmlView html;
+  FakeTreeView tree;
+  FakeFrame frame;
+  doc.AttachHtmlView(&html);
+  doc.AttachTreeView(&tree);
+  doc.AttachFrame(&frame);
+  doc.UpdateAllViews();
+
+  auto select = [&](const char* label) {
+    for (size_t i = 0; i < tree.items.size(); ++i) {
+      if (GbkToUtf8(tree.items[i].label) == label) {
+        html = FakeHtmlView();
+        doc.OnTreeSelectionChanged(static_cast<int>(i), tree.items[i].data);
+        return;
+      }
+    }
+    FAIL() << label;
+  };
+  for (const char* node : {"越界", "链接"}) {
+    SCOPED_TRACE(node);
+    select(node);
+    EXPECT_EQ(html.navigated, std::vector<std::string>{lib + "/home.htm"});
+  }
+  select("越界页");
+  EXPECT_TRUE(html.navigated.empty());
+  ASSERT_EQ(html.shown.size(), 1u);
+  EXPECT_NE(GbkToUtf8(html.shown[0]).find("不存在"), std::string::npos);
+  // A record file named outside the book is not read: the page names it as missing.
+  select("外记录");
+  ASSERT_EQ(html.shown.size(), 1u);
+  EXPECT_NE(GbkToUtf8(html.shown[0]).find("不存在"), std::string::npos);
+
+  const struct {
+    std::string location;
+    bool go;
+  } cases[] = {
+      {lib + "/10/page.htm", true},
+      {lib + "/home.htm", true},
+      {dir / "app/publisher.htm", true},
+      {"http://example.com/x.htm", true},  // the view's to route
+      {"HTTPS://example.com/", true},
+      {"/etc/passwd", false},
+      {lib + "/../outside/book_9.xml", false},
+      {lib + "/10/../../outside/x.htm", false},
+      {lib + "/10/etc/passwd", false},
+      {"file:///etc/passwd", false},
+      {"data:text/html,<script>alert(1)</script>", false},
+      {"javascript:alert(1)", false},
+      {"ws://127.0.0.1:9/", false},
+      {"page.htm", false},
+      {"", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(doc.OnBeforeNavigate(c.location), c.go) << c.location;
+    EXPECT_EQ(doc.IsLibraryLocation(c.location), c.go && c.location[0] == '/') << c.location;
+  }
+  // A record link to a record file outside the library is not read, even in search mode.
+  doc.set_search_runner([&](const std::string&, const std::string&, const std::string&, QueryMode) {
+    return std::make_unique<FixedResults>(1);
+  });
+  if (doc.switches().book_search) doc.OnCommand(kCmdBookSearch);
+  frame.query = "x";
+  doc.OnCommand(kCmdSearch);
+  EXPECT_FALSE(doc.OnBeforeNavigate(dir / "outside/book_9.xml"));
+  EXPECT_EQ(doc.browse().current_record_text, "");
+}
+
+// The System.xml user name and password reach only the full-text server, and only when the
+// program opens the link itself.
+TEST(DocOutsideFilesTest, OpenedFullTextLinksGetTheCredentials) {
+  CTomevaDoc doc{Settings()};
+  doc.set_link_settings({"https://ft.example/get?lib=1", "&doc=", "ann", "pw"});
+  EXPECT_EQ(doc.OpenedAddress("https://ft.example/get?lib=1&doc=7"),
+            "https://ft.example/get?lib=1&username=ann&password=pw&doc=7");
+  EXPECT_EQ(doc.OpenedAddress("https://other.example/get?lib=1&doc=7"),
+            "https://other.example/get?lib=1&doc=7");
 }
 
 }  // namespace

@@ -116,6 +116,7 @@ void GuiTest::initTestCase() {
   QCOMPARE(maker.exitCode(), 0);
   QVERIFY(testing::RegisterSampleViewer(sample_));
   QVERIFY(QDir::setCurrent(sample_));
+  // Pages of the installation: the view shows no file outside it or the library.
   WriteFile(QDir(sample_).filePath(QStringLiteral("first.htm")),
             Utf8ToGbk("<html><head><meta charset='gb2312'></head><body>"
                       "<p>春风 又 春风</p></body></html>"));

@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <string>
 
 #include "core/base/fault_injection.h"
 #include "core/base/gbk.h"
+#include "core/base/mbstring.h"
 #include "support/temp_dir.h"
 
 namespace tomeva {
@@ -40,8 +43,8 @@ TEST(ChapterTest, NodesInheritPageAndPdfFromTheDeepestElementThatNamesThem) {
       {{}, "home.htm", "7/838.pdf"},
       {{0}, "7/v1.htm", "7/838.pdf"},
       {{0, 0}, "7/v1.htm", "7/838.pdf"},
-      {{0, 1}, "7/p\\chun.htm", "7/s\\chun.pdf"},
-      {{1}, "home.htm", "7/v2.pdf"},  // home.htm in capitals is the library's start page
+      {{0, 1}, "7/p/chun.htm", "7/s/chun.pdf"},  // "\\" read as a separator
+      {{1}, "home.htm", "7/v2.pdf"},             // home.htm in capitals is the library's start page
       {{1, 0, 0}, "home.htm", "7/v2.pdf"},
       {{2}, "home.htm", ""},  // no such node
       {{0, 5}, "home.htm", ""},
@@ -51,6 +54,49 @@ TEST(ChapterTest, NodesInheritPageAndPdfFromTheDeepestElementThatNamesThem) {
     std::string where = ::testing::PrintToString(c.path);
     EXPECT_EQ(GetNodePage(dir.path(), book, c.path), dir / c.page) << where;
     EXPECT_EQ(GetNodePdf(book, c.path), c.pdf.empty() ? "" : dir / c.pdf) << where;
+  }
+}
+
+// chapter.xml comes with a book package: a page or PDF it names outside the book's folder is
+// neither shown nor opened. The node falls back to the start page (as for a missing page) and has
+// no PDF.
+TEST(ChapterTest, PagesAndPdfsOutsideTheBookFolderAreRefused) {
+  TempDir dir;
+  const std::string book = dir / "7";
+  WriteGbk(dir / "secret.htm", "secret");
+  WriteGbk(book + "/in/ok.htm", "ok");
+  WriteGbk(book + "/in/ok.pdf", "%PDF");
+  ASSERT_EQ(::symlink("/etc", (book + "/etc").c_str()), 0);
+  struct Case {
+    const char* value;
+    bool inside;
+  } cases[] = {
+      {"in/ok.htm", true},
+      {"IN\\OK.htm", true},
+      {"in/ok.htm#part2", true},
+      {"../../../../etc/passwd", false},
+      {"..\\secret.htm", false},
+      {"in/../../secret.htm", false},
+      {"/etc/passwd", false},
+      {"C:\\boot.ini", false},
+      {"file:///etc/passwd", false},
+      {"etc/passwd", false},  // a link in the book that leads out of it
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value);
+    WriteGbk(JoinPath(book, "chapter.xml"),
+             std::string("<?xml version=\"1.0\" encoding=\"GB2312\"?><book>"
+                         "<dir name=\"x\" htm=\"") +
+                 c.value + "\" pdf=\"" + c.value + "\"/></book>");
+    const std::string page = GetNodePage(dir.path(), book, {0});
+    const std::string pdf = GetNodePdf(book, {0});
+    if (c.inside) {
+      EXPECT_TRUE(StartsWith(page, book + "/")) << page;
+      EXPECT_TRUE(StartsWith(pdf, book + "/")) << pdf;
+    } else {
+      EXPECT_EQ(page, "");
+      EXPECT_EQ(pdf, "");
+    }
   }
 }
 

@@ -90,6 +90,27 @@ TEST_F(RecordPdfTest, FindsTheDeepestPdfOnTheRecordsWay) {
   }
 }
 
+// The table of contents comes with the book: a PDF it names outside the book's folder is never
+// opened, even one inside another book.
+TEST_F(RecordPdfTest, PdfsOutsideTheBookFolderAreNone) {
+  struct Case {
+    const char* value;
+    std::string pdf;  // under the application folder, "" for none
+  } cases[] = {
+      {"s\\j1.pdf", "tang/s/j1.pdf"},
+      {"j1.pdf#page=2", "tang/j1.pdf#page=2"},
+      {"../../../../etc/hostname", ""},
+      {"..\\song\\x.pdf", ""},
+      {"/etc/hostname", ""},
+      {"file:///etc/hostname", ""},
+  };
+  for (const Case& c : cases) {
+    WriteGbk(app_ / "tang/chapter.xml", std::string(kDeclaration) + "<book pdf=\"" + c.value +
+                                            "\"><record>book_1.xml</record></book>");
+    EXPECT_EQ(PdfOf("7", "静夜思"), c.pdf.empty() ? "" : app_ / c.pdf) << c.value;
+  }
+}
+
 TEST_F(RecordPdfTest, MissingCatalogueGivesNoPdf) {
   RemoveFile(app_ / "bookconfig.xml");
   EXPECT_EQ(PdfOf("7", "静夜思"), "");

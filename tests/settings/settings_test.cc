@@ -6,6 +6,7 @@
 
 #include "core/base/file_util.h"
 #include "core/base/gbk.h"
+#include "core/base/mbstring.h"
 #include "support/temp_dir.h"
 
 namespace tomeva {
@@ -118,6 +119,48 @@ TEST(SettingsTest, PublisherSiteAddressFallsBackInOrder) {
   EXPECT_EQ(none.rfind("data:text/html;charset=utf-8,", 0), 0u);
   EXPECT_EQ(none.find_first_of(" <>\"\x80\xff"), std::string::npos);
   EXPECT_NE(none.find("PublisherUrl"), std::string::npos);
+}
+
+// The browser window opens the publisher's address: only a web site's address is taken from
+// ContactInfo.xml; anything else falls back to the installation's own page, as when none is set.
+TEST(SettingsTest, PublisherUrlTakesOnlyWebSites) {
+  struct Case {
+    const char* value;
+    bool taken;
+  } cases[] = {
+      {"http://books.example.org/", true},
+      {"HTTPS://Books.Example.org/about?x=1#y", true},
+      {"hTtP://books.example.org", true},
+      {"file:///etc/passwd", false},
+      {"FILE:///home/user/.ssh/id_rsa", false},
+      {"data:text/html,<script>alert(1)</script>", false},
+      {"javascript:for(;;){}", false},
+      {"JavaScript:alert(1)", false},
+      {"ftp://books.example.org/", false},
+      {"about:blank", false},
+      {"books.example.org", false},
+      {"//books.example.org/", false},
+      {"http://", false},
+      {"http:///etc/passwd", false},
+      {"http:books.example.org", false},
+      {"https://a.example/x y", false},
+      {"https://a.example/\"onload=\"x", false},
+      {"https://a.example/\x01", false},
+      {"garbage", false},
+  };
+  const std::string kDeclared = "<?xml version=\"1.0\" encoding=\"GB2312\"?>\r\n";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value);
+    TempDir dir;
+    const std::string app = dir.path() + "/";
+    std::string value = ReplaceAll(ReplaceAll(c.value, "&", "&amp;"), "<", "&lt;");
+    WriteGbk(dir / "ContactInfo.xml",
+             kDeclared + "<c><PublisherUrl>" + value + "</PublisherUrl></c>");
+    WriteGbk(dir / "publisher.htm", "<html>出版者</html>");
+    EXPECT_EQ(ReadPublisherUrl(app), c.taken ? c.value : "");
+    EXPECT_EQ(PublisherSiteAddress(app),
+              c.taken ? std::string(c.value) : "file://" + dir.path() + "/publisher.htm");
+  }
 }
 
 TEST(SettingsTest, ViewerPathPrefersTheReader) {

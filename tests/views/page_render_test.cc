@@ -11,6 +11,8 @@
 
 #include "core/base/file_util.h"
 #include "core/base/gbk.h"
+#include "core/base/mbstring.h"
+#include "support/temp_dir.h"
 
 namespace tomeva {
 namespace {
@@ -39,21 +41,28 @@ FieldLabels SampleLabels() {
   return LoadFieldLabels(doc);
 }
 
+// A library folder "lib" and an application folder "app" in a temporary folder: pages may name
+// files inside them only. Local() turns the page's paths back into "/lib" and "/app".
 struct Fixture {
+  testing::TempDir tmp;
   ResultPageConfig config;
   FieldLabels labels;
   RenderContext ctx;
   Fixture(bool search_mode, int record_index) {
-    config = LoadResultPageConfig(kData + "SearchResultConfig.xml", "/lib");
+    for (const char* folder : {"lib/1", "lib/2", "lib/12", "lib/x12/y", "app/1", "app/2"}) {
+      MakeDirectories(tmp / folder);
+    }
+    config = LoadResultPageConfig(kData + "SearchResultConfig.xml", tmp / "lib");
     labels = SampleLabels();
     ctx.config = &config;
     ctx.labels = &labels;
     ctx.links = {"http://127.0.0.1:8321/fulltext?lib=sample", "&doc=", "reader", "sample"};
-    ctx.library_dir = "/lib";
-    ctx.app_dir = "/app/";
+    ctx.library_dir = tmp / "lib";
+    ctx.app_dir = tmp / "app/";
     ctx.search_mode = search_mode;
     ctx.record_index = record_index;
   }
+  std::string Local(const std::string& page) const { return ReplaceAll(page, tmp.path(), ""); }
 };
 
 // Compares with the golden file; TOMEVA_UPDATE_GOLDEN=1 writes it instead.
@@ -96,7 +105,7 @@ TEST(PageRenderGolden, SampleRecordsRenderAsStored) {
     RecordPage page = c.search_mode ? RenderSearchRecord(record, c.category, c.folder, f.ctx)
                                     : RenderBrowseRecord(record, c.category, c.folder, f.ctx);
     ASSERT_TRUE(page.generated);
-    ExpectGolden(c.golden, page.html);
+    ExpectGolden(c.golden, f.Local(page.html));
   }
 }
 
@@ -112,7 +121,7 @@ TEST(PageRender, NamedFileIsLoadedInsteadOfAGeneratedPage) {
       // A folder text with a "\": the search page keeps only what lies between the first
       // character and the "\"; the library page uses the whole text.
       {"x12\\y", true, "/lib/12/pdf/juan0001.pdf"},
-      {"x12\\y", false, "/lib/x12\\y/pdf/juan0001.pdf"},
+      {"x12\\y", false, "/lib/x12/y/pdf/juan0001.pdf"},
       {"\\y", true, "/lib/pdf/juan0001.pdf"},
   };
   for (const Case& c : cases) {
@@ -123,7 +132,7 @@ TEST(PageRender, NamedFileIsLoadedInsteadOfAGeneratedPage) {
     RecordPage page = c.search_mode ? RenderSearchRecord(record, 3, c.folder, f.ctx)
                                     : RenderBrowseRecord(record, 3, c.folder, f.ctx);
     EXPECT_FALSE(page.generated);
-    EXPECT_EQ(page.location, c.location);
+    EXPECT_EQ(f.Local(page.location), c.location);
     EXPECT_FALSE(page.is_pdf);  // the file is not there
   }
 }
@@ -232,8 +241,9 @@ TEST(PageRender, OnlineFullTextLinks) {
       {"<URL>u</URL><URL1>v</URL1>", "", with(pdf_link, "B?x=B2u") + with(html_link, "B?x=B2v")},
       {"<PDF>p</PDF><URL>u</URL><URL1>v</URL1>", "",
        with(pdf_link, "B?x=B2p") + with(html_link, "B?x=B2u")},
-      {"<PDF>p</PDF>", "ann", with(pdf_link, "B?x=&username=ann&password=pwB2p")},
-      {"<URL1>v</URL1>", "ann", with(html_link, "B?x=&username=ann&password=pwB2v")},
+      // The page never carries the user name and password (see CredentialedAddress).
+      {"<PDF>p</PDF>", "ann", with(pdf_link, "B?x=B2p")},
+      {"<URL1>v</URL1>", "ann", with(html_link, "B?x=B2v")},
       {"", "ann", ""},
   };
   FieldLabels labels;
@@ -245,6 +255,30 @@ TEST(PageRender, OnlineFullTextLinks) {
     ASSERT_EQ(record.ParseText(Record(c.fields)), 1);
     EXPECT_EQ(BuildRecordRows(record, 3, ctx), c.expected) << c.fields;
   }
+}
+
+// The user name and password go only into an address of the full-text server that the program
+// itself opens, inserted where the page's link used to carry them.
+TEST(PageRender, CredentialsAreAddedOnlyToTheFullTextServersAddresses) {
+  const LinkSettings links = {"http://lib.example:8321/fulltext?lib=s", "&doc=", "ann", "pw"};
+  struct Case {
+    const char* address;
+    const char* opened;
+  } cases[] = {
+      {"http://lib.example:8321/fulltext?lib=s&doc=12",
+       "http://lib.example:8321/fulltext?lib=s&username=ann&password=pw&doc=12"},
+      // Anything else is opened as it is.
+      {"http://lib.example:8321/other?lib=s&doc=12", "http://lib.example:8321/other?lib=s&doc=12"},
+      {"http://evil.example/fulltext?lib=s&doc=1", "http://evil.example/fulltext?lib=s&doc=1"},
+      {"http://lib.example:8321.evil.example/fulltext?lib=s&doc=1",
+       "http://lib.example:8321.evil.example/fulltext?lib=s&doc=1"},
+      {"file:///etc/passwd", "file:///etc/passwd"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(CredentialedAddress(links, c.address), c.opened);
+  // Without a user name there is nothing to add; a base of another scheme never gets them.
+  EXPECT_EQ(CredentialedAddress({links.url_base, "&doc=", "", "pw"}, cases[0].address),
+            cases[0].address);
+  EXPECT_EQ(CredentialedAddress({"ftp://h/x?", "", "ann", "pw"}, "ftp://h/x?1"), "ftp://h/x?1");
 }
 
 TEST(PageRender, FieldRowsByTag) {

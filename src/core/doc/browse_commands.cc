@@ -2,9 +2,11 @@
 // nodes and tree records, record links inside pages, the page-back stack with its command, and
 // the way home from search mode.
 #include <limits>
+#include <optional>
 
 #include "core/base/file_util.h"
 #include "core/base/mbstring.h"
+#include "core/base/path_guard.h"
 #include "core/base/texts.h"
 #include "core/doc/tomeva_doc.h"
 #include "core/views/library_tree.h"
@@ -19,6 +21,14 @@ bool IsRecordFileName(std::string_view name) {
   const std::string lower = ToLowerAscii(name);
   const size_t dot = lower.rfind('.');
   return StartsWith(lower, "book_") && dot != std::string::npos && lower.substr(dot + 1) == "xml";
+}
+
+// "http:" or "https:" at the start of `location` (any case).
+bool IsWebAddress(std::string_view location) {
+  const size_t colon = location.find(':');
+  if (colon == std::string_view::npos) return false;
+  const std::string scheme = ToLowerAscii(location.substr(0, colon));
+  return scheme == "http" || scheme == "https";
 }
 
 // The page was recorded by the caller; the navigation it starts must not be recorded again.
@@ -55,14 +65,18 @@ void CTomevaDoc::RenderBrowsingPage() {
   const auto& record_map = browse_.library.record_map;
   auto it = record_map.find(std::to_string(item_data));
   const std::string file = it != record_map.end() ? it->second : std::string();
-  const std::string path = JoinPath(JoinPath(settings_.ebook_dir, folder), file);
+  const std::string book = JoinPath(settings_.ebook_dir, folder);
+  // The record's file name comes from the book's chapter.xml: one that leads out of the book's
+  // folder is never read, and is reported as a missing record file.
+  const std::optional<std::string> inside = ResolveInside(book, file);
+  const std::string path = inside ? *inside : JoinPath(book, file);
   page_stack_.PushPage(kPageTreeRecord, path, selected);
 
   CXmlDocument record;
   if (!file.empty()) {
     // A record file that is missing or does not parse would render as an empty table, which
     // reads as an empty record; the page says which file it is instead.
-    const bool missing = !FileExists(path);
+    const bool missing = !inside || !FileExists(path);
     if (missing || record.Load(path) != 1) {
       RecordPage problem;
       problem.generated = true;
@@ -125,7 +139,23 @@ void CTomevaDoc::OnTreeClick() {
   UpdateAllViews(false);
 }
 
+bool CTomevaDoc::IsLibraryLocation(std::string_view path) const {
+  return IsInsideLibrary({settings_.app_dir, settings_.ebook_dir}, path);
+}
+
+std::string CTomevaDoc::OpenedAddress(std::string_view address) const {
+  return CredentialedAddress(pages_.links, address);
+}
+
 bool CTomevaDoc::OnBeforeNavigate(const std::string& location) {
+  // A page of a book may name any file; the view shows only the installation's and the
+  // library's. Web addresses are the view's to route (to the browser window); every other kind
+  // of address is no page of the library.
+  if (location.empty() || location[0] != '/') {
+    if (!IsWebAddress(location)) return false;
+  } else if (!IsLibraryLocation(location)) {
+    return false;
+  }
   const std::string name = BaseName(location);
   if (IsRecordFileName(name)) {
     if (switches_.search_mode) {

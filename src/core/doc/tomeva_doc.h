@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -65,9 +66,21 @@ class CTomevaDoc {
   // word). A plain click makes a record shown from a record link give way to the hit's.
   void OnTreeSelectionChanged(int item, long long data);
   void OnTreeClick();
-  // The HTML view is about to load `location` (path or URL, GBK); false cancels. Record files
-  // (book_*.xml) are shown as records instead; a followed link goes on the page-back stack.
+  // The HTML view is about to load `location` (an absolute path for a local file, else the
+  // address, GBK); false cancels. A local path outside the installation and library folders
+  // (IsLibraryLocation) is refused, and so is every address that is neither a local path nor
+  // http(s): those are left to the view, which opens them in the browser window or not at all.
+  // Record files (book_*.xml) are shown as records instead; a followed link goes on the page-back
+  // stack.
   bool OnBeforeNavigate(const std::string& location);
+  // True when the absolute path `path` lies inside the installation folder or the library folder
+  // (IsInsideLibrary of core/base/path_guard.h: links resolved, a station's top-level links
+  // followed, nothing else). The views ask this before any page reaches a local file.
+  bool IsLibraryLocation(std::string_view path) const;
+  // `address` as the program opens it outside the view (in the browser window): a full-text link
+  // of a record page gets the System.xml user name and password (CredentialedAddress of
+  // core/views/page_render.h); every other address comes back unchanged.
+  std::string OpenedAddress(std::string_view address) const;
   // Book list row `position` chosen: its result, if any, becomes current at its first hit.
   void ShowBookResults(int position);
   // The pager cells and keys: moves the cursor and redraws while the current result has hits.

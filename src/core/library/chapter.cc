@@ -3,6 +3,7 @@
 #include "core/base/file_tree.h"
 #include "core/base/file_util.h"
 #include "core/base/mbstring.h"
+#include "core/base/path_guard.h"
 #include "core/base/texts.h"
 
 namespace tomeva {
@@ -59,11 +60,13 @@ bool InheritNodeValues(CXmlNode& root, const NodePath& path, InheritedValues* ou
 std::string NodePageOf(std::string_view library_dir, std::string_view book_folder,
                        const InheritedValues& values) {
   if (EqualsNoCase(values.htm, "home.htm")) return JoinPath(library_dir, "home.htm");
-  return JoinPath(book_folder, values.htm);
+  // chapter.xml comes with the book: a page it names outside the book's folder is no page.
+  return ResolvePageInside(book_folder, values.htm).value_or(std::string());
 }
 
 std::string NodePdfOf(std::string_view book_folder, const InheritedValues& values) {
-  return values.pdf.empty() ? std::string() : JoinPath(book_folder, values.pdf);
+  if (values.pdf.empty()) return std::string();
+  return ResolvePageInside(book_folder, values.pdf).value_or(std::string());
 }
 
 std::string GetNodePage(std::string_view library_dir, std::string_view book_folder,

@@ -28,19 +28,23 @@ struct InheritedValues {
 bool InheritNodeValues(CXmlNode& root, const NodePath& path, InheritedValues* out);
 
 // The page and PDF for inherited values: library_dir/home.htm for an `htm` of "home.htm" (any
-// case), else book_folder/<htm>; book_folder/<pdf>, or "" when there is no `pdf`.
+// case), else book_folder/<htm>; book_folder/<pdf>, or "" when there is no `pdf`. A value is
+// resolved with ResolvePageInside (core/base/path_guard.h): "\" and letter case as the file
+// helpers take them, a "#" or "?" part kept; a value that would lead out of the book's folder
+// (an absolute path, a drive or scheme, a ".." above the folder, a link out of it) gives "", so
+// that no file outside the book is ever shown or opened for it.
 std::string NodePageOf(std::string_view library_dir, std::string_view book_folder,
                        const InheritedValues& values);
 std::string NodePdfOf(std::string_view book_folder, const InheritedValues& values);
 
 // The page a node shows: library_dir/home.htm when the inherited `htm` is "home.htm" (any case),
 // when chapter.xml cannot be loaded or when the path does not exist; otherwise
-// book_folder/<htm>.
+// book_folder/<htm>, or "" when that value leads out of the book's folder (see NodePageOf).
 std::string GetNodePage(std::string_view library_dir, std::string_view book_folder,
                         const NodePath& path);
 
-// The PDF a node opens: book_folder/<pdf>, or "" when no element on its way names one or
-// chapter.xml cannot be loaded.
+// The PDF a node opens: book_folder/<pdf>, or "" when no element on its way names one,
+// chapter.xml cannot be loaded or the value leads out of the book's folder.
 std::string GetNodePdf(std::string_view book_folder, const NodePath& path);
 
 // The label of a table-of-contents element: `name` of a section, `title` of a record, "缺名字"

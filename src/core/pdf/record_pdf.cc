@@ -5,6 +5,7 @@
 #include "core/base/file_tree.h"
 #include "core/base/file_util.h"
 #include "core/base/mbstring.h"
+#include "core/base/path_guard.h"
 
 namespace tomeva {
 namespace {
@@ -76,7 +77,9 @@ std::string GetRecordPdf(CXmlDocument& record, std::string_view app_dir) {
   if (!FindRecordElement(chapter.root(), file, &pdfs)) return std::string();
   auto deepest =
       std::find_if(pdfs.rbegin(), pdfs.rend(), [](const std::string& pdf) { return !pdf.empty(); });
-  return deepest == pdfs.rend() ? std::string() : JoinPath(folder, *deepest);
+  if (deepest == pdfs.rend()) return std::string();
+  // The table of contents comes with the book: a PDF it names outside the book's folder is none.
+  return ResolvePageInside(folder, *deepest).value_or(std::string());
 }
 
 std::string PdfKeywordString(const std::vector<std::string>& keywords) {

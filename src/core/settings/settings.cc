@@ -45,10 +45,31 @@ std::string ReadCheckVersionUrl(std::string_view app_dir) {
   return Trim(doc.GetText("CheckVersionUrl"));
 }
 
+bool IsWebSiteAddress(std::string_view address) {
+  const std::string lower = ToLowerAscii(address.substr(0, 8));
+  size_t host = 0;
+  if (StartsWith(lower, "http://")) {
+    host = 7;
+  } else if (StartsWith(lower, "https://")) {
+    host = 8;
+  } else {
+    return false;
+  }
+  if (host >= address.size() || address[host] == '/') return false;
+  for (unsigned char c : address) {
+    // White space, controls and the characters that end an address in mark-up or escape it.
+    if (c <= 0x20 || c == 0x7F || c == '"' || c == '<' || c == '>' || c == '\\' || c == '`')
+      return false;
+  }
+  return true;
+}
+
 std::string ReadPublisherUrl(std::string_view app_dir) {
   CXmlDocument doc;
   if (!doc.Load(std::string(app_dir) + "ContactInfo.xml")) return std::string();
-  return Trim(doc.GetText("PublisherUrl"));
+  std::string url = Trim(doc.GetText("PublisherUrl"));
+  // The browser window would take a file:, data: or javascript: address as readily as a site.
+  return IsWebSiteAddress(url) ? url : std::string();
 }
 
 std::string PublisherSiteAddress(std::string_view app_dir) {

@@ -48,8 +48,13 @@ std::vector<std::string> ReadKeyFieldNames(CXmlDocument& system_xml);
 // ContactInfo.xml's CheckVersionUrl, trimmed; "" when the file or the element is missing.
 std::string ReadCheckVersionUrl(std::string_view app_dir);
 
+// True when `address` is a web site's address: "http://" or "https://" (any case) and a host,
+// with no white space, control character, quote, "<", ">", backslash or "`" in it.
+bool IsWebSiteAddress(std::string_view address);
+
 // ContactInfo.xml's PublisherUrl (the publisher's site, command 57359), trimmed; "" when the
-// file or the element is missing.
+// file or the element is missing, or when the value is not a web site's address
+// (IsWebSiteAddress): a file:, data: or javascript: address, or anything else, counts as none.
 std::string ReadPublisherUrl(std::string_view app_dir);
 
 // The installation's own page about its publisher, used when ContactInfo.xml names no site.
@@ -59,8 +64,8 @@ inline constexpr char kPublisherPageFileName[] = "publisher.htm";
 // publisher's.
 std::string NoPublisherSitePage();
 
-// The address the publisher's-site command opens: ReadPublisherUrl as written; else, when the
-// application directory (absolute, with its trailing separator) holds publisher.htm, that file
+// The address the publisher's-site command opens: ReadPublisherUrl when it gives one; else, when
+// the application directory (absolute, with its trailing separator) holds publisher.htm, that file
 // as a "file://" address; else NoPublisherSitePage(). Never "".
 std::string PublisherSiteAddress(std::string_view app_dir);
 

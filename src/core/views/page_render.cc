@@ -5,9 +5,11 @@
 #include "core/base/file_util.h"
 #include "core/base/gbk.h"
 #include "core/base/mbstring.h"
+#include "core/base/path_guard.h"
 #include "core/base/texts.h"
 #include "core/library/catalogue.h"
 #include "core/settings/settings.h"
+#include "core/views/markup_filter.h"
 
 namespace tomeva {
 
@@ -144,11 +146,10 @@ std::string BuildRecordRows(CXmlDocument& record, int category, const RenderCont
   } else {
     url1 = record.GetText("URL");
   }
+  // The page carries no user name or password: it is kept in a file and read by whatever script
+  // a page brings. CredentialedAddress puts them in when the program itself opens the link.
   const LinkSettings& l = ctx.links;
-  auto address = [&l](const std::string& x) {
-    if (l.user.empty()) return l.url_base + l.url_base2 + x;
-    return l.url_base + "&username=" + l.user + "&password=" + l.pass + l.url_base2 + x;
-  };
+  auto address = [&l](const std::string& x) { return l.url_base + l.url_base2 + x; };
   if (!pdf.empty()) rows += "<tr><td>" + FormatOne(Text(kTextViewPdf), address(pdf)) + "</td></tr>";
   if (!url1.empty()) {
     rows += "<tr><td>" + FormatOne(Text(kTextViewHtml), address(url1)) + "</td></tr>";
@@ -291,8 +292,34 @@ std::string EscapeHtml(std::string_view text) {
 std::string NoResultPage(bool advanced_bar_shown, std::string_view query_text) {
   // Cut before escaping, so that the cut can never fall inside a character reference.
   std::string_view query = query_text.substr(0, GbkBoundaryAtOrBefore(query_text, 100));
-  return FormatOne(Text(advanced_bar_shown ? kTextNoResultAdvanced : kTextNoResult),
-                   EscapeHtml(query));
+  return FilterMarkup(FormatOne(Text(advanced_bar_shown ? kTextNoResultAdvanced : kTextNoResult),
+                                EscapeHtml(query)),
+                      {});
+}
+
+namespace {
+
+// "scheme://host:port" of an address, "" when it has none.
+std::string_view Origin(std::string_view address) {
+  const size_t colon = address.find("://");
+  if (colon == std::string_view::npos) return {};
+  const size_t end = address.find_first_of("/?#\\", colon + 3);
+  return address.substr(0, end);
+}
+
+}  // namespace
+
+std::string CredentialedAddress(const LinkSettings& links, std::string_view address) {
+  if (links.user.empty() || links.url_base.empty()) return std::string(address);
+  const std::string prefix = links.url_base + links.url_base2;
+  if (!StartsWith(address, prefix)) return std::string(address);
+  const std::string_view origin = Origin(links.url_base);
+  const std::string scheme = ToLowerAscii(origin.substr(0, origin.find(':')));
+  // Only to the full-text server itself, and only where nobody on the way can read them off.
+  if (origin.empty() || Origin(address) != origin || (scheme != "http" && scheme != "https"))
+    return std::string(address);
+  return links.url_base + "&username=" + links.user + "&password=" + links.pass +
+         std::string(address.substr(links.url_base.size()));
 }
 
 std::string IndexFailurePage(std::string_view index_path, std::string_view reason) {
@@ -338,7 +365,27 @@ std::string GeneratedPage(CXmlDocument& record, int category, std::string_view f
   std::string link_spec = record.GetText("FdLink");
   if (!link_spec.empty()) ApplyLinkSpec(&page, link_spec, folder, ctx.app_dir);
   ExpandImageList(&page, folder, ctx.app_dir);
-  return page;
+  // Last, over the whole page: a link specification can put a record's text anywhere in it,
+  // the frame mark-up included.
+  return FilterMarkup(page, {ctx.library_dir, ctx.app_dir});
+}
+
+// The location of a record's named file: inside the book's folder, or the page that says it
+// cannot be shown (as for a missing one) when the name leads elsewhere.
+RecordPage NamedFilePage(std::string_view library_dir, std::string_view folder,
+                         const std::string& html) {
+  RecordPage result;
+  const std::string book = JoinPath(library_dir, folder);
+  // A hit whose folder text gives no folder names a file of the library itself.
+  auto location = ResolvePageInside(book, html, folder.empty());
+  if (!location) {
+    result.generated = true;
+    result.html = RecordFileProblemPage(RecordFileProblem::kPageMissing, JoinPath(book, html));
+    return result;
+  }
+  result.location = std::move(*location);
+  result.is_pdf = EndsWithPdf(result.location) && FileExists(result.location);
+  return result;
 }
 
 }  // namespace
@@ -352,9 +399,7 @@ RecordPage RenderBrowseRecord(CXmlDocument& record, int category, std::string_vi
     result.html = GeneratedPage(record, category, folder, ctx, "<p></p>", "");
     return result;
   }
-  result.location = JoinPath(JoinPath(ctx.library_dir, folder), html);
-  result.is_pdf = EndsWithPdf(result.location) && FileExists(result.location);
-  return result;
+  return NamedFilePage(ctx.library_dir, folder, html);
 }
 
 std::string SearchHitFolder(std::string_view folder) {
@@ -374,9 +419,7 @@ RecordPage RenderSearchRecord(CXmlDocument& record, int category, std::string_vi
     result.html = GeneratedPage(record, category, folder, ctx, "<weird>", "</weird>");
     return result;
   }
-  result.location = JoinPath(JoinPath(ctx.library_dir, SearchHitFolder(folder)), html);
-  result.is_pdf = EndsWithPdf(result.location) && FileExists(result.location);
-  return result;
+  return NamedFilePage(ctx.library_dir, SearchHitFolder(folder), html);
 }
 
 }  // namespace tomeva

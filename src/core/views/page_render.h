@@ -4,9 +4,13 @@
 // search-mode record page and the no-result page. Nothing here touches a window; the document
 // hands the results to its HTML view.
 //
-// All texts are GBK. Paths are built with "/". Record values are put into the page as they are
-// (the pages are the library's own content). Bad input never fails: a record that does not parse
-// gives empty field values and so an empty table.
+// All texts are GBK. Paths are built with "/". Record values are mark-up (a field's "&lt" becomes
+// "<"), but they come with book packages from outside: every generated record page, frame mark-up
+// included, and the no-result page pass through FilterMarkup (core/views/markup_filter.h) before
+// they are handed out, so no record can bring script, frames or addresses outside the library.
+// The row and link builders below give their mark-up unfiltered; the page renderers filter it.
+// Bad input never fails: a record that does not parse gives empty field values and so an empty
+// table.
 #ifndef TOMEVA_CORE_VIEWS_PAGE_RENDER_H_
 #define TOMEVA_CORE_VIEWS_PAGE_RENDER_H_
 
@@ -91,7 +95,10 @@ struct PageResources {
 
 // The table rows of a record of category `category`: in search mode the hit-number heading
 // first, then one row per labelled non-empty field (even label positions coloured), then the
-// online PDF and HTML links. A category outside 0..49 has no labels.
+// online PDF and HTML links, each URLBase + URLBase2 + the record's address. The links never
+// carry the user name and password (the page is kept in a scratch file any page's script might
+// read): CredentialedAddress adds them when the program opens such a link itself. A category
+// outside 0..49 has no labels.
 std::string BuildRecordRows(CXmlDocument& record, int category, const RenderContext& ctx);
 
 // Appends the row of one field to `page` (nothing for an empty value or the tag "f4"; a picture
@@ -112,6 +119,14 @@ void ExpandImageList(std::string* page, std::string_view book_folder, std::strin
 // `text` made safe to stand as text in a page: "&", "<", ">", '"' and "'" become character
 // references, every other byte stays. GBK in and out (no GBK trail byte is one of those five).
 std::string EscapeHtml(std::string_view text);
+
+// `address` as the program opens it when it is a full-text link of BuildRecordRows: when System.xml
+// names a user, an address that starts with URLBase + URLBase2 and has URLBase's own scheme
+// (http or https), host and port gets "&username=" + user + "&password=" + pass after URLBase,
+// as the links used to carry them. Every other address is returned unchanged, so a record's link
+// to another site never receives them. Whoever opens a link of a record page outside the view
+// (the browser window) calls this first.
+std::string CredentialedAddress(const LinkSettings& links, std::string_view address);
 
 // The page shown for a search without hits: string 145 with the advanced-search bar shown,
 // else 144, with the query text (at most 100 bytes, cut at a character boundary) in it as text:
@@ -153,15 +168,19 @@ struct RecordPage {
 // (RecordFileProblemPage). A "#" or "?" part of the location is not part of the file name.
 RecordPage ReplaceMissingPageFile(RecordPage page);
 
-// The library-mode page of a record file: `FdHtmlFile` names a file in the book folder to load;
-// otherwise the record table framed by bodytop + "<p></p>" ... bodybottom with its links and
-// image list. `folder` is the book's folder name as the catalogue writes it.
+// The library-mode page of a record file: `FdHtmlFile` names a file in the book folder to load
+// (resolved with ResolvePageInside of core/base/path_guard.h, a "#" or "?" part kept); a name
+// that leads out of the book's folder gives, like a missing file, the generated page that names
+// it (RecordFileProblemPage, kPageMissing), never a file elsewhere. Otherwise the record table
+// framed by bodytop + "<p></p>" ... bodybottom with its links and image list, filtered.
+// `folder` is the book's folder name as the catalogue writes it.
 RecordPage RenderBrowseRecord(CXmlDocument& record, int category, std::string_view folder,
                               const RenderContext& ctx);
 
 // The search-mode page of a hit: as above, framed by bodytop + "<weird>" ... "</weird>" +
 // bodybottom with the hit-number heading; a named file is looked for in the folder part between
-// the folder text's first character and its first "\" when the folder text holds one.
+// the folder text's first character and its first "\" when the folder text holds one (inside
+// that folder as above; inside the library folder when that part is empty).
 RecordPage RenderSearchRecord(CXmlDocument& record, int category, std::string_view folder,
                               const RenderContext& ctx);
 
