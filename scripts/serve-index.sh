@@ -39,6 +39,14 @@ if grep -Eq '^[[:space:]]*(remote|tcp)[[:space:]]' "$index/XAPIANDB"; then
   echo "serve-index: $index is a station's folder (its stub names a server), not an index" >&2
   exit 1
 fi
+# xapian-tcpsrv follows whatever the stub says, and a stub can name a program to start. Only the
+# one line the program itself writes is served: its current generation, a real folder beside it.
+stub=$(head -c 4096 "$index/XAPIANDB")
+if ! [[ "$stub" =~ ^glass\ (gen\.[0-9]+)$ ]] || [[ -L "$index/${BASH_REMATCH[1]}" ]] ||
+   [[ ! -d "$index/${BASH_REMATCH[1]}" ]] || [[ -e "$index/${BASH_REMATCH[1]}/XAPIANDB" ]]; then
+  echo "serve-index: $index/XAPIANDB is not a stub this program writes (glass gen.N); not served" >&2
+  exit 1
+fi
 if ! [[ "$port" =~ ^[0-9]+$ ]] || ((port < 1 || port > 65535)); then
   echo "serve-index: bad port '$port'" >&2
   exit 1

@@ -38,6 +38,7 @@
 #include "core/base/texts.h"
 #include "core/doc/command_ids.h"
 #include "core/doc/tomeva_doc.h"
+#include "core/settings/settings.h"
 #include "gui/app/tomeva_app.h"
 #include "gui/common/qt_translations.h"
 #include "gui/frame/main_frame.h"
@@ -375,6 +376,9 @@ void DesktopGuiTest::browserWindowTellsAPageThatCannotLoad() {
        Temp("data.txt"), 0, true},
       {"a javascript: address", QStringLiteral("javascript:while(true){}"), Temp("js.txt"), 0,
        true},
+      // The program's own page for an installation without a publisher is shown, not refused.
+      {"the program's no-publisher page", QString::fromStdString(NoPublisherSitePage()),
+       Temp("no-publisher.txt"), 0, false},
   };
   for (const auto& c : cases) {
     QProcess browser;
@@ -388,6 +392,12 @@ void DesktopGuiTest::browserWindowTellsAPageThatCannotLoad() {
     if (c.exit_code == 1) {
       QCOMPARE(WaitForReport(c.report).values.value(QStringLiteral("loaded")),
                QStringLiteral("no"));
+    }
+    if (!c.refused && c.exit_code == 0) {
+      QVERIFY2(WaitForReport(c.report)
+                   .values.value(QStringLiteral("text"))
+                   .contains(U("本书库没有登记出版社的网址")),
+               c.name);
     }
     if (c.refused) {
       const Report report = WaitForReport(c.report);

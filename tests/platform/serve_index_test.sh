@@ -8,7 +8,7 @@ trap 'kill "$server" 2>/dev/null; rm -rf "$work"' EXIT
 server=
 mkdir -p "$work/SearchDB"
 xapian-metadata set "$work/SearchDB/gen.1" made-by serve_index_test >/dev/null || exit 1
-echo "auto gen.1" > "$work/SearchDB/XAPIANDB"
+echo "glass gen.1" > "$work/SearchDB/XAPIANDB"
 
 failures=0
 port=$((40000 + RANDOM % 20000))
@@ -47,5 +47,42 @@ address from INTERFACE|env:127.0.0.3|127.0.0.3
 argument before INTERFACE|arg:127.0.0.4|127.0.0.4
 an option posing as an address|arg:--one-shot|refused
 CASES
+
+# Stubs the program never writes are not served: xapian-tcpsrv would start the program they name.
+mkdir -p "$work/Hostile/gen.1"
+cp -r "$work/SearchDB/gen.1/." "$work/Hostile/gen.1/"
+while IFS='|' read -r name stub; do
+  printf '%s\n' "$stub" > "$work/Hostile/XAPIANDB"
+  rm -f "$work/ran"
+  port=$((port + 1))
+  timeout 10 setsid bash "$script" "$work/Hostile" "$port" >/dev/null 2>&1; status=$?
+  if [[ $status -eq 0 || $status -eq 124 || -e "$work/ran" ]]; then
+    echo "FAIL stub $name: served (exit $status)"; failures=$((failures + 1))
+  fi
+done <<CASES
+a program to start|remote :/bin/touch $work/ran
+prog line|prog /bin/touch $work/ran
+auto naming a folder outside|auto /etc
+glass with a climb|glass gen.1/../..
+CASES
+# A good first line does not carry a second one through.
+printf 'glass gen.1\nremote :/bin/touch %s/ran\n' "$work" > "$work/Hostile/XAPIANDB"
+timeout 10 setsid bash "$script" "$work/Hostile" "$((port + 1))" >/dev/null 2>&1; status=$?
+if [[ $status -eq 0 || $status -eq 124 || -e "$work/ran" ]]; then
+  echo "FAIL stub with a second line: served (exit $status)"; failures=$((failures + 1))
+fi
+# A generation that is itself a stub naming a program, reached through "auto".
+mkdir -p "$work/Nested/gen.1"
+printf 'remote :/bin/touch %s/ran\n' "$work" > "$work/Nested/gen.1/XAPIANDB"
+for stub in "auto gen.1" "glass gen.1"; do
+  echo "$stub" > "$work/Nested/XAPIANDB"
+  rm -f "$work/ran"
+  timeout 10 setsid bash "$script" "$work/Nested" "$((port += 1))" >/dev/null 2>&1; status=$?
+  if [[ $status -eq 0 || $status -eq 124 || -e "$work/ran" ]]; then
+    echo "FAIL nested stub behind '$stub': served (exit $status, program ran: $([[ -e $work/ran ]] && echo yes || echo no))"
+    failures=$((failures + 1))
+  fi
+done
+
 ((failures == 0)) && echo "serve-index: all cases passed"
 exit $((failures > 0))

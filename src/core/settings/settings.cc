@@ -41,7 +41,9 @@ std::vector<std::string> ReadKeyFieldNames(CXmlDocument& system_xml) {
 
 std::string ReadCheckVersionUrl(std::string_view app_dir) {
   CXmlDocument doc;
-  if (!doc.Load(std::string(app_dir) + "ContactInfo.xml")) return std::string();
+  if (!doc.Load(std::string(app_dir) + "ContactInfo.xml", 0, kSmallFileLimit)) {
+    return std::string();
+  }
   return Trim(doc.GetText("CheckVersionUrl"));
 }
 
@@ -66,7 +68,9 @@ bool IsWebSiteAddress(std::string_view address) {
 
 std::string ReadPublisherUrl(std::string_view app_dir) {
   CXmlDocument doc;
-  if (!doc.Load(std::string(app_dir) + "ContactInfo.xml")) return std::string();
+  if (!doc.Load(std::string(app_dir) + "ContactInfo.xml", 0, kSmallFileLimit)) {
+    return std::string();
+  }
   std::string url = Trim(doc.GetText("PublisherUrl"));
   // The browser window would take a file:, data: or javascript: address as readily as a site.
   return IsWebSiteAddress(url) ? url : std::string();

@@ -162,7 +162,7 @@ void CTomevaApp::MoveSpecialBookLast() { tomeva::MoveSpecialBookLast(result_.app
 bool CTomevaApp::CreateMainFrame() {
   // Opened by its relative name: the installation folder is the working directory. A missing
   // System.xml leaves its values empty.
-  system_xml_.Load("System.xml");
+  system_xml_.Load("System.xml", 0, kSmallFileLimit);
   frame_ = std::make_unique<CMainFrame>(ReadKeyFieldNames(system_xml_));
   return true;
 }
@@ -191,7 +191,11 @@ void CTomevaApp::AttachPdfViewer() {
     QMetaObject::invokeMethod(this, [this, text] { PresentMessage(text); }, Qt::QueuedConnection);
   };
   view->set_web_link_opener([this, tell_later](const QUrl& url) {
-    if (!platform_->OpenInBrowserWindow(url.toString(QUrl::FullyEncoded).toStdString())) {
+    // A full-text link of the library gets its user name and password only here, on its way to
+    // the browser window: the page itself never carries them.
+    const std::string address =
+        doc_->OpenedAddress(url.toString(QUrl::FullyEncoded).toStdString());
+    if (!platform_->OpenInBrowserWindow(address)) {
       tell_later(QString::fromUtf8("无法打开浏览器窗口：") + url.toDisplayString().left(200));
     }
   });

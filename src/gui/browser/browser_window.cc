@@ -9,6 +9,8 @@
 #include <QWebEnginePage>
 #include <QWebEngineView>
 
+#include "core/settings/settings.h"
+
 namespace tomeva::gui {
 namespace {
 
@@ -110,6 +112,11 @@ bool BrowserWindow::IsOpenable(const QUrl& url, const QString& installation) {
   if (!url.isValid()) return false;
   const QString scheme = url.scheme().toLower();
   if (IsWebScheme(scheme)) return !url.host().isEmpty();
+  // The program's own page for an installation that names no publisher: a data: address that
+  // only the program builds, compared whole.
+  if (scheme == QLatin1String("data")) {
+    return url == QUrl(QString::fromStdString(NoPublisherSitePage()));
+  }
   if (scheme != QLatin1String("file") || !url.isLocalFile()) return false;
   const QFileInfo file(url.toLocalFile());
   if (file.fileName().compare(QLatin1String("publisher.htm"), Qt::CaseInsensitive) != 0) {
