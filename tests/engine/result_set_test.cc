@@ -214,5 +214,81 @@ TEST_F(ResultSetIndexTest, AQueryPastTheEnginesLimitsIsRefusedWithItsReason) {
   }
 }
 
+// Symbols the engine indexes (①, ⅰ, ℃) are searched in every mode: the natural and automatic
+// modes keep them in their keywords, bound to what they touch, so they find what the exact mode
+// finds for a symbol and its neighbours; punctuation the engine does not index (§, ※, ，。！) is
+// dropped alike in every mode.
+TEST(ResultSetSymbolsTest, EveryModeFindsAndPaintsTheSymbols) {
+  testing::TempDir dir;
+  const std::string index = dir / "SearchDB";
+  KMS_Init();
+  ASSERT_EQ(KMS_Open(index.c_str(), 1), 0);
+  const char* bodies[] = {
+      "第①章 历史",      // 0
+      "第②章 温度30℃以上",  // 1
+      "第三章①",         // 2: 第, 章 and ① but not 第①章
+      "ⅰ 引言",          // 3
+      "见§3说明",        // 4
+      "注※重要",         // 5
+      "温度30度",         // 6: 温度 and 30 without ℃
+      "温度升至30℃",      // 7: 温度 and 30℃ apart
+  };
+  for (int i = 0; i < 8; ++i) {
+    const std::string xml = "<record><FdName>r" + std::to_string(i) + "</FdName></record>";
+    KmsDocument* d = KMS_New_Document();
+    KMS_Add_Field(d, "xml", xml.c_str(), "gb2312", 1, 0, 0);
+    KMS_Add_Field(d, "content", G(bodies[i]).c_str(), "gb2312", 1, 1, 1);
+    ASSERT_EQ(KMS_Insert_Document(index.c_str(), d), 0);
+    KMS_Free_Document(d);
+  }
+  ASSERT_EQ(KMS_Close(index.c_str()), 0);
+
+  using Hits = std::vector<int>;
+  const struct {
+    const char* query;
+    Hits exact, natural, automatic;  // records found
+    std::vector<std::string> natural_keywords;
+  } cases[] = {
+      {"①", {0, 2}, {0, 2}, {0, 2}, {"①"}},
+      {"第①章", {0}, {0}, {0}, {"第①章"}},
+      {"ⅰ", {3}, {3}, {3}, {"ⅰ"}},
+      // Natural reading: 温度 and 30℃ as words, the record holding the run as typed first.
+      {"温度30℃", {1}, {1, 7}, {1, 7}, {"温度", "30℃"}},
+      {"第①章，历史。", {0}, {0}, {0}, {"第①章", "历史"}},
+      {"§3", {4}, {4}, {4}, {"3"}},
+      {"※", {}, {}, {}, {}},
+      {"，。！", {}, {}, {}, {}},
+  };
+  for (const auto& c : cases) {
+    for (const auto& [mode, want] : {std::pair{kQueryExact, c.exact},
+                                     std::pair{kQueryNatural, c.natural},
+                                     std::pair{kQueryAuto, c.automatic}}) {
+      const std::string label = std::string(c.query) + " mode " + std::to_string(mode);
+      CResultSet rs({index}, 1, mode);
+      rs.Search(G(c.query), "content", "");
+      EXPECT_FALSE(rs.failure().failed) << label;
+      EXPECT_EQ(rs.GetTotalCount(), static_cast<int>(want.size())) << label;
+      Hits got;
+      for (int n = 0; n < rs.GetTotalCount(); ++n) {
+        const std::string xml = rs.GetHit(n).xml;
+        const size_t at = xml.find("<FdName>r");
+        ASSERT_NE(at, std::string::npos) << label;
+        got.push_back(xml[at + 9] - '0');
+      }
+      std::sort(got.begin(), got.end());
+      EXPECT_EQ(got, want) << label;
+      if (mode == kQueryNatural) {
+        std::vector<std::string> keywords;
+        for (const std::string& k : rs.keywords()) keywords.push_back(GbkToUtf8(k));
+        EXPECT_EQ(keywords, c.natural_keywords) << label;
+      }
+    }
+  }
+  // Where the natural reading finds more, the record holding the typed text comes first.
+  CResultSet natural({index}, 1, kQueryNatural);
+  natural.Search(G("温度30℃"), "content", "");
+  EXPECT_NE(natural.GetHit(0).xml.find("<FdName>r1<"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace tomeva

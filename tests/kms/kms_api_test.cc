@@ -427,6 +427,37 @@ TEST(KmsKeywordsTest, SegmentsIntoWordsWithoutConnectivesOrPunctuation) {
   KMS_Free_Keywords(k);
 }
 
+// The symbols the engine indexes are words, bound to what they touch as the engine binds them;
+// the punctuation it does not index separates.
+TEST(KmsKeywordsTest, KeepsIndexedSymbolsJoinedToTheirNeighbours) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"①", "①"},
+      {"第①章", "第①章"},
+      {"温度30℃", "温度 30℃"},
+      {"ⅰ", "ⅰ"},
+      {"第ⅰ章", "第ⅰ章"},
+      {"①②", "①②"},
+      {"图① 图②", "图① 图②"},
+      {"中国，①", "中国 ①"},
+      {"① AND ② or ③", "① ② ③"},
+      {"title:①", "①"},
+      {"￥5", "￥5"},
+      {"面积100㎡", "面积 100㎡"},
+      // Not indexed: § and ※ are punctuation, full-width ＄ is read as ASCII $.
+      {"§3", "3"},
+      {"※", ""},
+      {"注※重要", "注 重要"},
+      {"＄5", "5"},
+      {"第①章，历史。", "第①章 历史"},
+  };
+  for (const auto& [in, out] : cases) {
+    char* k = KMS_Get_Keywords(Utf8ToGbk(in).c_str(), "gb2312");
+    ASSERT_NE(k, nullptr);
+    EXPECT_EQ(GbkToUtf8(k), out) << in;
+    KMS_Free_Keywords(k);
+  }
+}
+
 }  // namespace
 }  // namespace tomeva::kms_test
 
