@@ -1,0 +1,33 @@
+// The web engine of a program that shows library pages reaches no network of its own.
+//
+// The request guard (local_content_guard.h) sees every request a page makes for a document, a
+// script, an image, a fetch or a socket, but not the engine's own connections outside that path:
+// a page's peer connection opens UDP and TCP to the STUN and TURN servers its script names, and
+// those never pass the guard. Book pages keep their scripts, so that way out is closed where the
+// engine makes its connections: every connection goes through a proxy on 127.0.0.1 port 1, which
+// nothing listens on (only the administrator could open a port below 1024), with no exception
+// for loopback addresses, and peer connections may not send UDP that bypasses the proxy. So
+// nothing the engine itself would connect to is reached.
+//
+// The program's own transfers (the version page, the updater) go through Qt's network classes,
+// which do not read the engine's flags.
+//
+// Threads: the main thread, before the QApplication is made (the engine reads its flags when it
+// starts).
+#ifndef TOMEVA_GUI_COMMON_ENGINE_NETWORK_H_
+#define TOMEVA_GUI_COMMON_ENGINE_NETWORK_H_
+
+#include <QByteArray>
+
+namespace tomeva::gui {
+
+// `flags` (the engine's flags as the environment gave them, possibly empty) with the flags
+// above appended: flags already there are kept, and a later flag of the same name wins.
+QByteArray WithEngineNetworkClosed(const QByteArray& flags);
+
+// Appends those flags to QTWEBENGINE_CHROMIUM_FLAGS in the environment.
+void CloseEngineNetwork();
+
+}  // namespace tomeva::gui
+
+#endif  // TOMEVA_GUI_COMMON_ENGINE_NETWORK_H_
