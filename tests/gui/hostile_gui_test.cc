@@ -205,6 +205,14 @@ bool HostileGuiTest::ShowAndSettle(const QString& path) {
 }
 
 void HostileGuiTest::initTestCase() {
+  // The engine starts with its network closed; the environment is given back as it was, for
+  // the programs started from this one (the browser window must reach the web).
+  const QByteArray closed = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+  QVERIFY(closed.contains("--proxy-server="));
+  StartEngineAndRestoreEnvironment();
+  const QByteArray given = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+  QVERIFY(!given.contains("--proxy-server="));
+  QCOMPARE(WithEngineNetworkClosed(given), closed);
   QVERIFY(temp_.isValid());
   for (const char* var : {"REGISTRY", "RUNTIME", "DESKTOP", "PROGRAMS", "SYSTEM"}) {
     QString dir = temp_.filePath(QString::fromLatin1(var).toLower());

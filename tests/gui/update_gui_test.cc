@@ -40,8 +40,12 @@ using testing::TestApp;
 using Reply = HttpTestServer::Reply;
 
 constexpr int kRunTimeoutMs = 60000;
-// Marks its start, and its end 8 s later: the program does not wait for it past 3 s.
-const QByteArray kUpdater = "#!/bin/sh\necho ran > marker\nsleep 8\necho done > done\n";
+// Marks its start, and its end 8 s later: the program does not wait for it past 3 s. It also
+// notes the web engine flags it was given: a program started by ours gets the user's, not the
+// closed network of our own engine.
+const QByteArray kUpdater =
+    "#!/bin/sh\necho ran > marker\necho \"$QTWEBENGINE_CHROMIUM_FLAGS\" > engine-flags\n"
+    "sleep 8\necho done > done\n";
 const char kMessage[] = "系统有新版本，需要更新。系统将关闭以运行更新程序。";
 // Other bytes than the updater's, signed with the installation's key.
 const QByteArray kOtherUpdater = "#!/bin/sh\necho substituted > marker\n";
@@ -133,6 +137,7 @@ class UpdateGuiTest : public QObject {
 };
 
 void UpdateGuiTest::initTestCase() {
+  StartEngineAndRestoreEnvironment();
   QVERIFY(temp_.isValid());
   QVERIFY(server_.listening());
   for (const char* var : {"REGISTRY", "RUNTIME", "DESKTOP", "PROGRAMS", "SYSTEM"}) {
@@ -269,6 +274,8 @@ void UpdateGuiTest::listedVersionUpdatesAndEnds() {
   QVERIFY(QFile::exists(dir + QStringLiteral("/marker")));
   QVERIFY(!QFile::exists(dir + QStringLiteral("/done")));
   QVERIFY(!Names(dir).join(' ').contains(QStringLiteral(".part")));
+  QCOMPARE(ReadAll(dir + QStringLiteral("/engine-flags")),
+           qgetenv("QTWEBENGINE_CHROMIUM_FLAGS") + "\n");
 }
 
 void UpdateGuiTest::ExpectRefused(const QString& name, const QString& path, bool with_key,

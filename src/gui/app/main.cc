@@ -59,6 +59,7 @@ int main(int argc, char** argv) {
   tomeva::gui::CloseEngineNetwork();
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
   QApplication qt_app(argc, argv);
+  tomeva::gui::StartEngineAndRestoreEnvironment();
   // Before the first window: the start-up's message boxes already show Chinese buttons.
   if (QString missing; !tomeva::gui::InstallQtChinese(&missing)) {
     std::fprintf(stderr, "Qt's Chinese texts not found (%s): its dialogs stay in English\n",

@@ -8,8 +8,8 @@
 // transfer takes the download's rules: http, https or file addresses only; a redirect only from
 // https to https; given up when no data comes for kPageStallMs or the page is not whole after
 // kPageDeadlineMs; refused when larger than kMaxPageBytes. A transfer that fails leaves the
-// attempt without a document. The page's own scripts run; what else it asks for (images,
-// scripts from elsewhere) is not fetched.
+// attempt without a document. The page's own scripts run; what else it asks for on the network
+// (images, scripts, frames) is not fetched.
 //
 // Every wait runs a local event loop that takes no user input: the main window keeps painting
 // while the page is read, but cannot be used until the check is over.

@@ -1,6 +1,8 @@
 #include "gui/common/engine_network.h"
 
+#include <QWebEngineProfile>
 #include <QtGlobal>
+#include <optional>
 
 namespace tomeva::gui {
 namespace {
@@ -13,6 +15,9 @@ constexpr char kClosedFlags[] =
     "--proxy-server=socks5://127.0.0.1:1 --proxy-bypass-list=<-loopback> "
     "--force-webrtc-ip-handling-policy=disable_non_proxied_udp";
 
+// The variable as it was before CloseEngineNetwork (nullopt: it was not set); unset until then.
+std::optional<std::optional<QByteArray>> saved_flags;
+
 }  // namespace
 
 QByteArray WithEngineNetworkClosed(const QByteArray& flags) {
@@ -21,7 +26,21 @@ QByteArray WithEngineNetworkClosed(const QByteArray& flags) {
 }
 
 void CloseEngineNetwork() {
-  qputenv(kFlagsVariable, WithEngineNetworkClosed(qgetenv(kFlagsVariable)));
+  std::optional<QByteArray> before;
+  if (qEnvironmentVariableIsSet(kFlagsVariable)) before = qgetenv(kFlagsVariable);
+  if (!saved_flags.has_value()) saved_flags = before;
+  qputenv(kFlagsVariable, WithEngineNetworkClosed(before.value_or(QByteArray())));
+}
+
+void StartEngineAndRestoreEnvironment() {
+  if (!saved_flags.has_value()) return;
+  // The engine's context is made, and its flags read, with the first profile.
+  QWebEngineProfile::defaultProfile();
+  if (saved_flags->has_value()) {
+    qputenv(kFlagsVariable, **saved_flags);
+  } else {
+    qunsetenv(kFlagsVariable);
+  }
 }
 
 }  // namespace tomeva::gui

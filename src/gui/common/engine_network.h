@@ -12,8 +12,12 @@
 // The program's own transfers (the version page, the updater) go through Qt's network classes,
 // which do not read the engine's flags.
 //
-// Threads: the main thread, before the QApplication is made (the engine reads its flags when it
-// starts).
+// The engine reads its flags from the environment when it starts, and programs started from
+// this one inherit the environment: the browser window, which must reach the web, would get the
+// closed network too. So the flags are put in before the QApplication is made, the engine is
+// started as soon as it exists, and the environment is then given back as it was.
+//
+// Threads: the main thread.
 #ifndef TOMEVA_GUI_COMMON_ENGINE_NETWORK_H_
 #define TOMEVA_GUI_COMMON_ENGINE_NETWORK_H_
 
@@ -25,8 +29,14 @@ namespace tomeva::gui {
 // above appended: flags already there are kept, and a later flag of the same name wins.
 QByteArray WithEngineNetworkClosed(const QByteArray& flags);
 
-// Appends those flags to QTWEBENGINE_CHROMIUM_FLAGS in the environment.
+// Appends those flags to QTWEBENGINE_CHROMIUM_FLAGS in the environment. Called before the
+// QApplication is made.
 void CloseEngineNetwork();
+
+// Starts the web engine, which reads its flags now, and puts QTWEBENGINE_CHROMIUM_FLAGS back as
+// it was before CloseEngineNetwork (unset when it was unset). Called once the QApplication
+// exists and before any other program is started; does nothing without CloseEngineNetwork.
+void StartEngineAndRestoreEnvironment();
 
 }  // namespace tomeva::gui
 

@@ -92,6 +92,7 @@ int main(int argc, char** argv) {
   tomeva::gui::CloseEngineNetwork();
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
   QApplication app(argc, argv);
+  tomeva::gui::StartEngineAndRestoreEnvironment();
   tomeva::gui::InstallQtChinese();
   const QStringList args = QCoreApplication::arguments();
   if (args.size() != 2 || args[1].isEmpty()) {
