@@ -343,8 +343,9 @@ void HostileGuiTest::recordMarkupCannotOpenASocket() {
 }
 
 // A page's peer connection names STUN and TURN servers on this machine, over UDP and TCP, from the
-// page itself and from a blank frame it makes (which has peer connections of its own). The engine
-// opens those connections itself, past the request guard: nothing may arrive.
+// page itself and from a blank frame it makes (which has peer connections of its own), or is
+// told that the remote peer is at those addresses. The engine opens those connections itself,
+// past the request guard: nothing may arrive.
 void HostileGuiTest::peerConnectionsReachNoServer() {
   QUdpSocket udp;
   QVERIFY(udp.bind(QHostAddress::LocalHost, 0));
@@ -369,9 +370,26 @@ void HostileGuiTest::peerConnectionsReachNoServer() {
           "  pc.createOffer().then(function (o) { return pc.setLocalDescription(o); })"
           "    .then(function () { window.__offered = true; });"
           "  window.__peers = (window.__peers || []).concat([pc]);"
+          "}"
+          // Or the servers are given as the remote peer's own candidates.
+          "function direct(Peer) {"
+          "  var pc = new Peer(), other = new Peer();"
+          "  pc.createDataChannel('d');"
+          "  function add(c) {"
+          "    return pc.addIceCandidate({candidate: c, sdpMid: '0', sdpMLineIndex: 0}); }"
+          "  pc.createOffer().then(function (o) { return pc.setLocalDescription(o); })"
+          "    .then(function () { return other.setRemoteDescription(pc.localDescription); })"
+          "    .then(function () { return other.createAnswer(); })"
+          "    .then(function (a) { return pc.setRemoteDescription(a); })"
+          "    .then(function () { return Promise.all(["
+          "      add('candidate:1 1 udp 2122260223 127.0.0.1 %1 typ host'),"
+          "      add('candidate:2 1 tcp 1518280447 127.0.0.1 %3 typ host tcptype passive')]); })"
+          "    .then(function () { window.__offered = true; });"
+          "  window.__peers = (window.__peers || []).concat([pc, other]);"
           "}")
           .arg(udp.localPort())
-          .arg(Server());
+          .arg(Server())
+          .arg(server_.serverPort());
   const struct {
     const char* name;
     QString script;
@@ -380,6 +398,7 @@ void HostileGuiTest::peerConnectionsReachNoServer() {
       {"a blank frame's peer connection",
        QStringLiteral("var f = document.createElement('iframe'); document.body.appendChild(f);"
                       "gather(f.contentWindow.RTCPeerConnection);")},
+      {"a remote peer's candidates", QStringLiteral("direct(RTCPeerConnection);")},
   };
   int n = 0;
   for (const auto& c : cases) {
