@@ -10,10 +10,14 @@ namespace {
 constexpr char kFlagsVariable[] = "QTWEBENGINE_CHROMIUM_FLAGS";
 
 // "<-loopback>" takes away the engine's implicit exception for localhost and 127.0.0.1, which
-// would otherwise let a page reach a server on this machine directly.
+// would otherwise let a page reach a server on this machine directly. No name is looked up
+// either: a peer connection looks up its TURN server's name itself before it goes through the
+// proxy, and a name that the page makes up carries its data to whoever answers for that domain.
+// (The engine reads the variable's quotes as one argument, so the rule keeps its spaces.)
 constexpr char kClosedFlags[] =
     "--proxy-server=socks5://127.0.0.1:1 --proxy-bypass-list=<-loopback> "
-    "--force-webrtc-ip-handling-policy=disable_non_proxied_udp";
+    "--force-webrtc-ip-handling-policy=disable_non_proxied_udp "
+    "--host-resolver-rules=\"MAP * ~NOTFOUND\"";
 
 // The variable as it was before CloseEngineNetwork (nullopt: it was not set); unset until then.
 std::optional<std::optional<QByteArray>> saved_flags;

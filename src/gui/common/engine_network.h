@@ -6,7 +6,8 @@
 // those never pass the guard. Book pages keep their scripts, so that way out is closed where the
 // engine makes its connections: every connection goes through a proxy on 127.0.0.1 port 1, which
 // nothing listens on (only the administrator could open a port below 1024), with no exception
-// for loopback addresses, and peer connections may not send UDP that bypasses the proxy. So
+// for loopback addresses, peer connections may not send UDP that bypasses the proxy, and no host
+// name is looked up (a made-up name would carry a page's data to that domain's name server). So
 // nothing the engine itself would connect to is reached.
 //
 // The program's own transfers (the version page, the updater) go through Qt's network classes,
