@@ -25,7 +25,9 @@ std::optional<std::optional<QByteArray>> saved_flags;
 }  // namespace
 
 QByteArray WithEngineNetworkClosed(const QByteArray& flags) {
-  const QByteArray kept = flags.trimmed();
+  QByteArray kept = flags.trimmed();
+  // A quote left open would take our flags into the user's last argument.
+  if (kept.count('"') % 2 != 0) kept += '"';
   return kept.isEmpty() ? QByteArray(kClosedFlags) : kept + ' ' + kClosedFlags;
 }
 

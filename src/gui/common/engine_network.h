@@ -27,7 +27,8 @@
 namespace tomeva::gui {
 
 // `flags` (the engine's flags as the environment gave them, possibly empty) with the flags
-// above appended: flags already there are kept, and a later flag of the same name wins.
+// above appended: flags already there are kept (a quote they leave open is closed), and a later
+// flag of the same name wins.
 QByteArray WithEngineNetworkClosed(const QByteArray& flags);
 
 // Appends those flags to QTWEBENGINE_CHROMIUM_FLAGS in the environment. Called before the
