@@ -1,5 +1,6 @@
 // Hostile pages in the real window: book pages, a record page and a PDF that try to read the
-// user's files, reach a server the test runs on 127.0.0.1, or go to a place outside the library.
+// user's files, reach a server the test runs on 127.0.0.1 (also through a peer connection's STUN
+// and TURN servers, which the engine reaches on its own), or go to a place outside the library.
 // Each proves that its script did run and that nothing was read, nothing reached the server and
 // nothing outside was shown; a benign page with a relative image and a script of its own, and an
 // ordinary PDF, still work.
@@ -9,6 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QNetworkDatagram>
 #include <QPainter>
 #include <QProcess>
 #include <QSignalSpy>
@@ -16,6 +18,7 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUdpSocket>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,6 +26,7 @@
 #include "core/base/gbk.h"
 #include "core/doc/tomeva_doc.h"
 #include "gui/app/tomeva_app.h"
+#include "gui/common/engine_network.h"
 #include "gui/common/local_content_guard.h"
 #include "gui/frame/main_frame.h"
 #include "gui/views/tomeva_view.h"
@@ -159,10 +163,15 @@ QByteArray FontMatrixPdf(const QByteArray& payload) {
 class HostileGuiTest : public QObject {
   Q_OBJECT
 
+ public:
+  // Before the application object, as the program does.
+  static void initMain() { CloseEngineNetwork(); }
+
  private slots:
   void initTestCase();
   void bookPagesReachNothingOutside();
   void recordMarkupCannotOpenASocket();
+  void peerConnectionsReachNoServer();
   void webLinksOpenInTheBrowserWindowOnlyWhenClicked();
   void fontMatrixPdfRunsNothing();
   void ordinaryPdfStillShows();
@@ -196,6 +205,14 @@ bool HostileGuiTest::ShowAndSettle(const QString& path) {
 }
 
 void HostileGuiTest::initTestCase() {
+  // The engine starts with its network closed; the environment is given back as it was, for
+  // the programs started from this one (the browser window must reach the web).
+  const QByteArray closed = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+  QVERIFY(closed.contains("--proxy-server="));
+  StartEngineAndRestoreEnvironment();
+  const QByteArray given = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+  QVERIFY(!given.contains("--proxy-server="));
+  QCOMPARE(WithEngineNetworkClosed(given), closed);
   QVERIFY(temp_.isValid());
   for (const char* var : {"REGISTRY", "RUNTIME", "DESKTOP", "PROGRAMS", "SYSTEM"}) {
     QString dir = temp_.filePath(QString::fromLatin1(var).toLower());
@@ -323,6 +340,84 @@ void HostileGuiTest::recordMarkupCannotOpenASocket() {
   QVERIFY2(contacts_.isEmpty(), qPrintable(contacts_.join(QLatin1Char('\n'))));
   // The socket and the file were asked for and refused.
   QVERIFY(view()->guard()->refused() >= refused + 2);
+}
+
+// A page's peer connection names STUN and TURN servers on this machine, over UDP and TCP, from the
+// page itself and from a blank frame it makes (which has peer connections of its own), or is
+// told that the remote peer is at those addresses. The engine opens those connections itself,
+// past the request guard: nothing may arrive.
+void HostileGuiTest::peerConnectionsReachNoServer() {
+  QUdpSocket udp;
+  QVERIFY(udp.bind(QHostAddress::LocalHost, 0));
+  int datagrams = 0;
+  connect(&udp, &QUdpSocket::readyRead, this, [&] {
+    while (udp.hasPendingDatagrams()) {
+      udp.receiveDatagram();
+      ++datagrams;
+    }
+  });
+  // Gathering starts with the local description; each connection counts what it gathered.
+  const QString connect_script =
+      QStringLiteral(
+          "function gather(Peer) {"
+          "  var pc = new Peer({iceServers: ["
+          "    {urls: 'stun:127.0.0.1:%1'},"
+          "    {urls: ['turn:127.0.0.1:%1?transport=udp', 'turn:%2?transport=tcp'],"
+          "     username: 'u', credential: 'p'}]});"
+          "  pc.createDataChannel('d');"
+          "  pc.onicegatheringstatechange = function () {"
+          "    if (pc.iceGatheringState === 'complete') window.__gathered = true; };"
+          "  pc.createOffer().then(function (o) { return pc.setLocalDescription(o); })"
+          "    .then(function () { window.__offered = true; });"
+          "  window.__peers = (window.__peers || []).concat([pc]);"
+          "}"
+          // Or the servers are given as the remote peer's own candidates.
+          "function direct(Peer) {"
+          "  var pc = new Peer(), other = new Peer();"
+          "  pc.createDataChannel('d');"
+          "  function add(c) {"
+          "    return pc.addIceCandidate({candidate: c, sdpMid: '0', sdpMLineIndex: 0}); }"
+          "  pc.createOffer().then(function (o) { return pc.setLocalDescription(o); })"
+          "    .then(function () { return other.setRemoteDescription(pc.localDescription); })"
+          "    .then(function () { return other.createAnswer(); })"
+          "    .then(function (a) { return pc.setRemoteDescription(a); })"
+          "    .then(function () { return Promise.all(["
+          "      add('candidate:1 1 udp 2122260223 127.0.0.1 %1 typ host'),"
+          "      add('candidate:2 1 tcp 1518280447 127.0.0.1 %3 typ host tcptype passive')]); })"
+          "    .then(function () { window.__offered = true; });"
+          "  window.__peers = (window.__peers || []).concat([pc, other]);"
+          "}")
+          .arg(udp.localPort())
+          .arg(Server())
+          .arg(server_.serverPort());
+  const struct {
+    const char* name;
+    QString script;
+  } cases[] = {
+      {"the page's own peer connection", QStringLiteral("gather(RTCPeerConnection);")},
+      {"a blank frame's peer connection",
+       QStringLiteral("var f = document.createElement('iframe'); document.body.appendChild(f);"
+                      "gather(f.contentWindow.RTCPeerConnection);")},
+      {"a remote peer's candidates", QStringLiteral("direct(RTCPeerConnection);")},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    const QString page = QDir(book_).filePath(QStringLiteral("peer%1.htm").arg(++n));
+    QVERIFY(WriteBytes(page, "<html><body><p>peer</p><script>" + connect_script.toUtf8() +
+                                 c.script.toUtf8() + "window.__ran = true;</script></body></html>"));
+    contacts_.clear();
+    datagrams = 0;
+    QVERIFY2(ShowAndSettle(page), c.name);
+    QVERIFY2(RunJs(view(), QStringLiteral("window.__ran === true")).toBool(), c.name);
+    // The offer was made, so the servers were asked for; give them time to be reached.
+    QTRY_VERIFY2_WITH_TIMEOUT(RunJs(view(), QStringLiteral("window.__offered === true")).toBool(),
+                              c.name, kTimeoutMs);
+    QTest::qWait(3 * kSettleMs);
+    QVERIFY2(contacts_.isEmpty(), qPrintable(contacts_.join(QLatin1Char('\n'))));
+    QVERIFY2(datagrams == 0, qPrintable(QStringLiteral("%1: %2 datagrams")
+                                            .arg(QString::fromLatin1(c.name))
+                                            .arg(datagrams)));
+  }
 }
 
 void HostileGuiTest::webLinksOpenInTheBrowserWindowOnlyWhenClicked() {

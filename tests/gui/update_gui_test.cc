@@ -27,6 +27,7 @@
 #include "core/base/texts.h"
 #include "core/xml/xml_document.h"
 #include "gui/app/page_fetcher.h"
+#include "gui/common/engine_network.h"
 #include "gui/frame/main_frame.h"
 #include "gui_test_support.h"
 #include "update/http_test_server.h"
@@ -39,8 +40,12 @@ using testing::TestApp;
 using Reply = HttpTestServer::Reply;
 
 constexpr int kRunTimeoutMs = 60000;
-// Marks its start, and its end 8 s later: the program does not wait for it past 3 s.
-const QByteArray kUpdater = "#!/bin/sh\necho ran > marker\nsleep 8\necho done > done\n";
+// Marks its start, and its end 8 s later: the program does not wait for it past 3 s. It also
+// notes the web engine flags it was given: a program started by ours gets the user's, not the
+// closed network of our own engine.
+const QByteArray kUpdater =
+    "#!/bin/sh\necho ran > marker\necho \"$QTWEBENGINE_CHROMIUM_FLAGS\" > engine-flags\n"
+    "sleep 8\necho done > done\n";
 const char kMessage[] = "系统有新版本，需要更新。系统将关闭以运行更新程序。";
 // Other bytes than the updater's, signed with the installation's key.
 const QByteArray kOtherUpdater = "#!/bin/sh\necho substituted > marker\n";
@@ -83,6 +88,10 @@ bool RunFileTool(const QString& program, const QStringList& arguments) {
 
 class UpdateGuiTest : public QObject {
   Q_OBJECT
+
+ public:
+  // As the program does: the hidden page's engine reaches no network, its page is read anyway.
+  static void initMain() { CloseEngineNetwork(); }
 
  private slots:
   void initTestCase();
@@ -128,6 +137,7 @@ class UpdateGuiTest : public QObject {
 };
 
 void UpdateGuiTest::initTestCase() {
+  StartEngineAndRestoreEnvironment();
   QVERIFY(temp_.isValid());
   QVERIFY(server_.listening());
   for (const char* var : {"REGISTRY", "RUNTIME", "DESKTOP", "PROGRAMS", "SYSTEM"}) {
@@ -264,6 +274,8 @@ void UpdateGuiTest::listedVersionUpdatesAndEnds() {
   QVERIFY(QFile::exists(dir + QStringLiteral("/marker")));
   QVERIFY(!QFile::exists(dir + QStringLiteral("/done")));
   QVERIFY(!Names(dir).join(' ').contains(QStringLiteral(".part")));
+  QCOMPARE(ReadAll(dir + QStringLiteral("/engine-flags")),
+           qgetenv("QTWEBENGINE_CHROMIUM_FLAGS") + "\n");
 }
 
 void UpdateGuiTest::ExpectRefused(const QString& name, const QString& path, bool with_key,
@@ -461,8 +473,9 @@ void UpdateGuiTest::cleanupTestCase() {
 }
 
 // The hidden page itself, with short waits: an XML page gives its source with a declaration, an
-// HTML page its shown text, a page that never loads is stopped at the last busy reading, and a
-// refused connection gives nothing after every attempt.
+// HTML page its shown text, an http page that redirects and a page over the size limit give
+// nothing, a page that never loads is stopped at the last busy reading, and a refused
+// connection gives nothing after every attempt.
 void UpdateGuiTest::hiddenPageReadsXmlAndHtmlAndStopsASilentServer() {
   const QByteArray xml = VersionXml(QStringLiteral("http://h/u.sh"), {QStringLiteral("4.0.0.1")});
   server_.Set("/p.xml", Reply::Body(200, xml, "application/xml"));
@@ -471,6 +484,11 @@ void UpdateGuiTest::hiddenPageReadsXmlAndHtmlAndStopsASilentServer() {
                                          "</body></html>",
                                     "text/html; charset=utf-8"));
   server_.Set("/silent", Reply::Silent());
+  // An http page is not followed elsewhere, and a page is not taken past its size limit.
+  server_.Set("/moved", Reply::Redirect(server_.Url(QStringLiteral("/p.htm")).toLatin1()));
+  server_.Set("/big", Reply::Body(200, "<html><body><pre>" +
+                                           QByteArray(kMaxPageBytes, 'x') + "</pre></body></html>",
+                                  "text/html"));
   quint16 closed_port = 0;
   {
     HttpTestServer gone;
@@ -492,6 +510,8 @@ void UpdateGuiTest::hiddenPageReadsXmlAndHtmlAndStopsASilentServer() {
       {"xml", server_.Url(QStringLiteral("/p.xml")), "", 0},
       {"html", server_.Url(QStringLiteral("/p.htm")),
        Utf8ToGbk("第一行\n\ntwo & three\n\nby script"), 0},
+      {"redirected", server_.Url(QStringLiteral("/moved")), "", 0},
+      {"too large", server_.Url(QStringLiteral("/big")), "", 0},
       {"silent", server_.Url(QStringLiteral("/silent")), "", 2 * 3 * 200},
       {"refused", QStringLiteral("http://127.0.0.1:%1/v.xml").arg(closed_port), "", 2 * 200},
   };

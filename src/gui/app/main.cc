@@ -16,6 +16,7 @@
 
 #include "core/base/file_util.h"
 #include "gui/app/tomeva_app.h"
+#include "gui/common/engine_network.h"
 #include "gui/common/qt_translations.h"
 #include "gui/frame/main_frame.h"
 #include "gui/views/tomeva_view.h"
@@ -54,8 +55,11 @@ int main(int argc, char** argv) {
   if (geteuid() == 0 && std::getenv("QTWEBENGINE_DISABLE_SANDBOX") == nullptr) {
     setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);
   }
+  // Book pages run their own scripts: the engine gets no way to the network of its own.
+  tomeva::gui::CloseEngineNetwork();
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
   QApplication qt_app(argc, argv);
+  tomeva::gui::StartEngineAndRestoreEnvironment();
   // Before the first window: the start-up's message boxes already show Chinese buttons.
   if (QString missing; !tomeva::gui::InstallQtChinese(&missing)) {
     std::fprintf(stderr, "Qt's Chinese texts not found (%s): its dialogs stay in English\n",

@@ -1,6 +1,11 @@
 #include "gui/app/page_fetcher.h"
 
 #include <QEventLoop>
+#include <QMimeDatabase>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QRegularExpression>
 #include <QTimer>
 #include <QUrl>
 #include <QVariant>
@@ -48,6 +53,29 @@ constexpr char kReadScript[] = R"JS(
 })()
 )JS";
 
+// The type of the page as the engine is to read it: the server's type with its character set (the
+// rest of the header could break the data address), else what the address's name and the bytes
+// look like (a file: address has no header).
+QString MimeTypeOf(const QNetworkReply& reply, const QByteArray& body) {
+  static const QRegularExpression kType(
+      QStringLiteral("^[A-Za-z0-9!#$&^_.+-]+/[A-Za-z0-9!#$&^_.+-]+$"));
+  static const QRegularExpression kCharset(QStringLiteral("^[A-Za-z0-9_.:+-]+$"));
+  const QStringList parts =
+      reply.header(QNetworkRequest::ContentTypeHeader).toString().split(QLatin1Char(';'));
+  const QString type = parts.value(0).trimmed().toLower();
+  if (!kType.match(type).hasMatch()) {
+    return QMimeDatabase().mimeTypeForFileNameAndData(reply.url().fileName(), body).name();
+  }
+  for (qsizetype i = 1; i < parts.size(); ++i) {
+    const QString parameter = parts[i].trimmed();
+    if (!parameter.startsWith(QLatin1String("charset="), Qt::CaseInsensitive)) continue;
+    QString charset = parameter.mid(8);
+    charset.remove(QLatin1Char('"'));
+    if (kCharset.match(charset).hasMatch()) return type + QStringLiteral(";charset=") + charset;
+  }
+  return type;
+}
+
 void RunLocalLoop(QEventLoop& loop, int milliseconds) {
   QTimer timer;
   timer.setSingleShot(true);
@@ -58,18 +86,28 @@ void RunLocalLoop(QEventLoop& loop, int milliseconds) {
 
 }  // namespace
 
-PageFetcher::PageFetcher() : profile_(std::make_unique<QWebEngineProfile>()) {
+PageFetcher::PageFetcher()
+    : network_(std::make_unique<QNetworkAccessManager>()),
+      profile_(std::make_unique<QWebEngineProfile>()),
+      deadline_(std::make_unique<QTimer>()) {
   // A profile without a storage name keeps nothing on disk; the cache is off besides, so that
   // every reading asks the server and nothing of it is written.
   profile_->setHttpCacheType(QWebEngineProfile::NoCache);
   profile_->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
+  deadline_->setSingleShot(true);
 }
 
 PageFetcher::~PageFetcher() { Close(); }
 
 bool PageFetcher::Navigate(const std::string& url) {
   const QUrl address(QString::fromStdString(GbkToUtf8(url)));
-  if (profile_ == nullptr || !address.isValid() || address.scheme().isEmpty()) return false;
+  const QString scheme = address.scheme().toLower();
+  if (profile_ == nullptr || !address.isValid() ||
+      (scheme != QLatin1String("http") && scheme != QLatin1String("https") &&
+       scheme != QLatin1String("file"))) {
+    return false;
+  }
+  DropTransfer();
   // A fresh page for each attempt, so that the end of a stopped earlier load cannot be taken
   // for the end of this one. Nothing else of a page is kept between attempts.
   page_ = std::make_unique<SilentPage>(profile_.get());
@@ -81,13 +119,99 @@ bool PageFetcher::Navigate(const std::string& url) {
     busy_ = false;
     loaded_ = ok;
   });
-  page_->load(address);
+
+  QNetworkRequest request(address);
+  // Each redirect is judged below: an http page could be sent anywhere, and an https page must
+  // not leave TLS, since the version check trusts an https page's updater address.
+  request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                       QNetworkRequest::UserVerifiedRedirectPolicy);
+  request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
+                       QNetworkRequest::AlwaysNetwork);
+  request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
+  request.setTransferTimeout(kPageStallMs);
+  scheme_ = scheme;
+  refused_ = false;
+  body_.clear();
+  QNetworkReply* reply = network_->get(request);
+  reply_ = reply;
+  QObject::connect(reply, &QNetworkReply::redirected, reply, [this, reply](const QUrl& target) {
+    if (scheme_ == QLatin1String("https") &&
+        target.scheme().toLower() == QLatin1String("https")) {
+      emit reply->redirectAllowed();
+      return;
+    }
+    refused_ = true;
+    reply->abort();
+  });
+  QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [this, reply] {
+    bool known = false;
+    const qint64 length = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
+    if (known && length > kMaxPageBytes) {
+      refused_ = true;
+      reply->abort();
+    }
+  });
+  QObject::connect(reply, &QNetworkReply::readyRead, reply, [this, reply] {
+    if (refused_) return;
+    body_ += reply->readAll();
+    if (body_.size() > kMaxPageBytes) {
+      refused_ = true;
+      reply->abort();
+    }
+  });
+  QObject::connect(reply, &QNetworkReply::finished, reply, [this] { TransferFinished(); });
+  QObject::connect(deadline_.get(), &QTimer::timeout, reply, [this, reply] {
+    refused_ = true;
+    reply->abort();
+  });
+  deadline_->start(kPageDeadlineMs);
   return true;
+}
+
+void PageFetcher::DropTransfer() {
+  deadline_->stop();
+  if (reply_ == nullptr) return;
+  QNetworkReply* reply = reply_;
+  reply_ = nullptr;
+  // Its end is no longer awaited.
+  QObject::disconnect(reply, nullptr, nullptr, nullptr);
+  QObject::disconnect(deadline_.get(), nullptr, reply, nullptr);
+  reply->abort();
+  reply->deleteLater();
+}
+
+void PageFetcher::TransferFinished() {
+  QNetworkReply* reply = reply_;
+  if (reply == nullptr) return;
+  reply_ = nullptr;
+  deadline_->stop();
+  QObject::disconnect(deadline_.get(), nullptr, reply, nullptr);
+  if (!refused_ && reply->isOpen()) body_ += reply->readAll();
+  const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+  // A redirect not followed, an error page, or a page cut short is not the version page.
+  const bool whole = !refused_ && reply->error() == QNetworkReply::NoError &&
+                     body_.size() <= kMaxPageBytes &&
+                     (!status.isValid() || (status.toInt() >= 200 && status.toInt() <= 299));
+  if (whole && page_ != nullptr) {
+    // The page's own address stays its address: relative links and the page's scripts see it
+    // as the engine would have shown it.
+    page_->setContent(body_, MimeTypeOf(*reply, body_), reply->url());
+  } else {
+    busy_ = false;
+    loaded_ = false;
+  }
+  body_.clear();
+  reply->deleteLater();
 }
 
 bool PageFetcher::IsBusy() { return page_ != nullptr && busy_; }
 
 void PageFetcher::Stop() {
+  if (reply_ != nullptr) {
+    DropTransfer();
+    busy_ = false;
+    loaded_ = false;
+  }
   if (page_ != nullptr) page_->triggerAction(QWebEnginePage::Stop);
 }
 
@@ -126,9 +250,11 @@ void PageFetcher::Sleep(int milliseconds) {
 }
 
 void PageFetcher::Close() {
+  if (deadline_ != nullptr) DropTransfer();
   // The page goes before its profile.
   page_.reset();
   profile_.reset();
+  network_.reset();
 }
 
 std::string FetchPageText(const std::string& url, const PageFetchTiming& timing) {

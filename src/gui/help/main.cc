@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "gui/common/engine_network.h"
 #include "gui/common/local_content_guard.h"
 #include "gui/common/qt_translations.h"
 #include "gui/common/test_report.h"
@@ -87,8 +88,11 @@ int main(int argc, char** argv) {
   if (geteuid() == 0 && std::getenv("QTWEBENGINE_DISABLE_SANDBOX") == nullptr) {
     setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);
   }
+  // The guide's pages may run scripts: the engine gets no way to the network of its own.
+  tomeva::gui::CloseEngineNetwork();
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
   QApplication app(argc, argv);
+  tomeva::gui::StartEngineAndRestoreEnvironment();
   tomeva::gui::InstallQtChinese();
   const QStringList args = QCoreApplication::arguments();
   if (args.size() != 2 || args[1].isEmpty()) {
