@@ -92,6 +92,8 @@ class ViewerTest : public QObject {
   void badDataMarksNothing();
   void wholeBookOfTheSampleLibrary();
   void controlsMoveAndZoom();
+  void cancelledDrawsLogNothing();
+  void failedDrawIsLogged();
   void cleanupTestCase();
 
  private:
@@ -349,6 +351,45 @@ void ViewerTest::controlsMoveAndZoom() {
   Run("document.getElementById('prev').click()");
   QVERIFY(WaitFor("pdfViewer.currentPageNumber === 2"));
   QCOMPARE(Run("document.getElementById('pageCount').textContent").toString(), QString("/ 3"));
+}
+
+// Zooms that come while pages are being drawn cancel those draws: the pages end drawn at the
+// last scale, and the log holds no error (no "Uncaught (in promise)" from a cancelled task).
+void ViewerTest::cancelledDrawsLogNothing() {
+  QVERIFY(Open("book.pdf"));
+  page_->messages.clear();
+  // Zoom steps at once and a few milliseconds apart, so that draws are cut at every stage.
+  Run("window.zoomsDone = false;"
+      "(async () => {"
+      "  const scales = [1, 1.5, 0.75, 2, 0.5, 1.25];"
+      "  for (let i = 0; i < 36; ++i) {"
+      "    pdfViewer.setScale(scales[i % scales.length]);"
+      "    if (i % 3 !== 0) await new Promise((r) => setTimeout(r, i % 7));"
+      "  }"
+      "  window.zoomsDone = true;"
+      "})()");
+  QVERIFY(WaitFor("window.zoomsDone === true"));
+  QVERIFY(WaitFor("!!pdfViewer.textDivs(1) && pdfViewer.scale === 1.25"));
+  QTest::qWait(500);
+  QVERIFY2(page_->messages.isEmpty(), qPrintable(page_->messages.join('\n')));
+}
+
+// A draw that fails for a reason of its own is still logged, once, with its page, even when the
+// draw had already given up waiting for it.
+void ViewerTest::failedDrawIsLogged() {
+  QVERIFY(Open("book.pdf"));
+  // Page 1's canvas drawing fails from now on.
+  Run("(() => { const page = pdfViewer.pages[0];"
+      "  page.pdfPagePromise = page.pdfPagePromise.then((p) => {"
+      "    const broken = Object.create(p);"
+      "    broken.render = () => ({ promise: Promise.reject(new Error('broken canvas')),"
+      "                             cancel() {} });"
+      "    return broken; }); })()");
+  page_->messages.clear();
+  Run("pdfViewer.setScale(1.5)");
+  QVERIFY(WaitFor("!!pdfViewer.textDivs(1)"));
+  QTest::qWait(300);
+  QCOMPARE(page_->messages, QStringList{"page 1: Error: broken canvas"});
 }
 
 // The sample maker's installation: its viewer with the plug-in copied into plug_ins/ as the
