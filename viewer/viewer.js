@@ -100,8 +100,11 @@
   }
 
   function clearPage(page) {
-    if (page.renderTask) page.renderTask.cancel();
-    if (page.textTask) page.textTask.cancel();
+    // Only a task still running is cancelled: cancelling a finished canvas draw makes pdf.js
+    // close its drawing a second time (and warn about it).
+    for (const task of [page.renderTask, page.textTask]) {
+      if (task && !finishedTasks.has(task)) task.cancel();
+    }
     page.renderTask = null;
     page.textTask = null;
     page.div.replaceChildren();
@@ -148,13 +151,20 @@
     console.error('page ' + page.number + ': ' + e);
   }
 
-  // The outcome of a draw task's promise, taken at once so that a task cancelled while nobody
-  // waits for it (the draw gave up after a zoom) never ends as an unhandled rejection: true when
-  // it finished, false when it was cancelled or failed; a failure is logged.
-  function settled(page, promise) {
-    return promise.then(
-        () => true,
+  // Draw tasks (canvas and text layer) that have ended, whichever way.
+  const finishedTasks = new WeakSet();
+
+  // The outcome of a draw task, taken at once so that a task cancelled while nobody waits for it
+  // (the draw gave up after a zoom) never ends as an unhandled rejection: true when it finished,
+  // false when it was cancelled or failed; a failure is logged.
+  function settled(page, task) {
+    return task.promise.then(
+        () => {
+          finishedTasks.add(task);
+          return true;
+        },
         (e) => {
+          finishedTasks.add(task);
           if (!isCancelled(e)) logDrawError(page, e);
           return false;
         });
@@ -181,7 +191,7 @@
         viewport,
         transform: ratio !== 1 ? [ratio, 0, 0, ratio, 0, 0] : null,
       });
-      const canvasDrawn = settled(page, page.renderTask.promise);
+      const canvasDrawn = settled(page, page.renderTask);
       await viewer.getPageItems(page.number);
       if (scale !== viewer.scale || page.state !== 'drawing') return;
       const textDivs = [];
@@ -191,7 +201,7 @@
         viewport,
         textDivs,
       });
-      if (!(await settled(page, page.textTask.promise))) return;
+      if (!(await settled(page, page.textTask))) return;
       if (scale !== viewer.scale || page.state !== 'drawing') return;
       page.textDivs = textDivs;
       page.state = 'drawn';
