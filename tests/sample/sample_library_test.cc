@@ -28,6 +28,7 @@
 #include "core/xml/text_scrambler.h"
 #include "core/xml/xml_document.h"
 #include "kms/kms.h"
+#include "platform/ini_registry.h"
 #include "support/temp_dir.h"
 
 namespace tomeva {
@@ -525,7 +526,7 @@ TEST(SampleLibraryRunScript, SettingsNameFilesOfTheFolderTheSampleIsRenamedTo) {
   const std::string sample = dir / "sample";
   const std::string registry = dir / "registry";
   ASSERT_EQ(setenv("TOMEVA_REGISTRY_DIR", registry.c_str(), 1), 0);
-  const std::string command = std::string("'") + RUN_SAMPLE_SCRIPT + "' '" + TOMEVA_BUILD_DIR +
+  const std::string command = std::string("'") + RUN_SAMPLE_SCRIPT + "' '" + TOMEVA_BINARY_DIR +
                               "' '" + sample + "' --prepare-only >/dev/null 2>&1";
   const int status = std::system(command.c_str());
   unsetenv("TOMEVA_REGISTRY_DIR");
@@ -548,14 +549,10 @@ TEST(SampleLibraryRunScript, SettingsNameFilesOfTheFolderTheSampleIsRenamedTo) {
   }
   EXPECT_EQ(paths.size(), 3u);  // the version page, the publisher's page, the updater
   // The viewer page the installer step wrote into the registry.
-  std::string ini;
-  ASSERT_TRUE(ReadWholeFile(registry + "/HKLM.ini", &ini));
-  size_t viewers = 0;
-  for (size_t at = 0; (at = ini.find("=/", at)) != std::string::npos; ++viewers) {
-    at += 1;
-    paths.push_back(ini.substr(at, ini.find_first_of("\r\n", at) - at));
-  }
-  EXPECT_EQ(viewers, 1u);
+  platform::IniRegistry reg(registry);
+  const std::string viewer = reg.ReadRegString(RegRoot::kLocalMachine, kRegAppPathsReader, "", "");
+  EXPECT_EQ(viewer, sample + "/viewer/viewer.html");
+  paths.push_back(viewer);
   for (const std::string& path : paths) {
     EXPECT_TRUE(StartsWith(path, sample + "/")) << path;
     EXPECT_TRUE(FileExists(path)) << path;
