@@ -16,7 +16,8 @@ if [[ ! -f "$sample/System.xml" || ( -x "$maker" && "$maker" -nt "$sample/System
     exit 1
   fi
   rm -rf "$sample.tmp"
-  "$maker" "$sample.tmp"
+  # Made beside its place and renamed into it: the settings' addresses name the final folder.
+  "$maker" "$sample.tmp" --installed-as "$sample"
   rm -rf "$sample"
   mv "$sample.tmp" "$sample"
 fi

@@ -100,8 +100,11 @@
   }
 
   function clearPage(page) {
-    if (page.renderTask) page.renderTask.cancel();
-    if (page.textTask) page.textTask.cancel();
+    // Only a task still running is cancelled: cancelling a finished canvas draw makes pdf.js
+    // close its drawing a second time (and warn about it).
+    for (const task of [page.renderTask, page.textTask]) {
+      if (task && !finishedTasks.has(task)) task.cancel();
+    }
     page.renderTask = null;
     page.textTask = null;
     page.div.replaceChildren();
@@ -139,6 +142,34 @@
 
   // ---- drawing -----------------------------------------------------------------------------
 
+  // A draw that a zoom or a cleared page cancelled: nothing failed, the page is drawn again.
+  function isCancelled(e) {
+    return !!e && (e.name === 'RenderingCancelledException' || /cancelled/.test(e.message));
+  }
+
+  function logDrawError(page, e) {
+    console.error('page ' + page.number + ': ' + e);
+  }
+
+  // Draw tasks (canvas and text layer) that have ended, whichever way.
+  const finishedTasks = new WeakSet();
+
+  // The outcome of a draw task, taken at once so that a task cancelled while nobody waits for it
+  // (the draw gave up after a zoom) never ends as an unhandled rejection: true when it finished,
+  // false when it was cancelled or failed; a failure is logged.
+  function settled(page, task) {
+    return task.promise.then(
+        () => {
+          finishedTasks.add(task);
+          return true;
+        },
+        (e) => {
+          finishedTasks.add(task);
+          if (!isCancelled(e)) logDrawError(page, e);
+          return false;
+        });
+  }
+
   async function drawPage(page) {
     if (page.state !== 'empty') return;
     page.state = 'drawing';
@@ -160,6 +191,7 @@
         viewport,
         transform: ratio !== 1 ? [ratio, 0, 0, ratio, 0, 0] : null,
       });
+      const canvasDrawn = settled(page, page.renderTask);
       await viewer.getPageItems(page.number);
       if (scale !== viewer.scale || page.state !== 'drawing') return;
       const textDivs = [];
@@ -169,7 +201,7 @@
         viewport,
         textDivs,
       });
-      await page.textTask.promise;
+      if (!(await settled(page, page.textTask))) return;
       if (scale !== viewer.scale || page.state !== 'drawing') return;
       page.textDivs = textDivs;
       page.state = 'drawn';
@@ -178,13 +210,9 @@
         textDivs,
         items: await viewer.getPageItems(page.number),
       });
-      await page.renderTask.promise;
+      await canvasDrawn;
     } catch (e) {
-      // A cancelled draw (zoom while drawing) is no failure: the page is drawn again.
-      if (!(e && e.name === 'RenderingCancelledException') &&
-          !(e && /cancelled/.test(e.message))) {
-        console.error('page ' + page.number + ': ' + e);
-      }
+      if (!isCancelled(e)) logDrawError(page, e);
     }
   }
 
@@ -272,10 +300,12 @@
     }
     // The true sizes, which differ only in documents with mixed page sizes.
     for (const page of viewer.pages.slice(1)) {
-      getPdfPage(page.number).then((p) => {
-        page.baseViewport = p.getViewport({ scale: 1 });
-        if (page.state === 'empty') sizePage(page);
-      });
+      getPdfPage(page.number).then(
+          (p) => {
+            page.baseViewport = p.getViewport({ scale: 1 });
+            if (page.state === 'empty') sizePage(page);
+          },
+          (e) => logDrawError(page, e));
     }
     document.title = viewer.fileUrl.split('/').pop();
     viewer.loaded = true;

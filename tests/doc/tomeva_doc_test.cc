@@ -597,27 +597,41 @@ TEST_F(DocTest, SearchInNoBookSaysToCheckOne) {
   EXPECT_EQ(tree_.messages, std::vector<std::string>{Text(kTextSelectBooksFirst)});
 }
 
+// The exit command runs in the `path` folder, shown, waited for at most 100 seconds; a `path`
+// naming a missing folder does not keep it from running (in the current folder), and without
+// a command nothing runs.
 TEST(DocExitTest, ExitCommandIsWaitedForShownForAtMost100Seconds) {
+  TempDir dir;
+  const std::string folder = dir / "inst";
+  ASSERT_TRUE(MakeDirectories(folder));
   const struct {
     const char* command;
+    std::string path;     // the `path` setting
     size_t waits;
-  } cases[] = {{"end.sh --fade", 1}, {"", 0}};
+    std::string run_in;   // the folder handed to Wait
+  } cases[] = {
+      {"end.sh --fade", folder, 1, folder},
+      {"end.sh --fade", dir / "gone", 1, ""},
+      {"end.sh --fade", "", 1, ""},
+      {"", folder, 0, ""},
+  };
   for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.command) + " in " + c.path);
     FakePlatform platform;
     {
       Settings s;
       s.exit_command = c.command;
-      s.exit_dir = "/inst";
+      s.exit_dir = c.path;
       CTomevaDoc doc(s);
       doc.AttachPlatform(&platform);
     }
-    ASSERT_EQ(platform.waits.size(), c.waits) << c.command;
+    ASSERT_EQ(platform.waits.size(), c.waits);
     EXPECT_TRUE(platform.commands.empty());
     if (c.waits == 0) continue;
     EXPECT_EQ(platform.waits[0].command_line, c.command);
     EXPECT_EQ(platform.waits[0].show, 1);
     EXPECT_EQ(platform.waits[0].timeout_seconds, 100u);
-    EXPECT_EQ(platform.waits[0].dir, "/inst");
+    EXPECT_EQ(platform.waits[0].dir, c.run_in);
   }
 }
 

@@ -28,6 +28,7 @@
 #include "core/xml/text_scrambler.h"
 #include "core/xml/xml_document.h"
 #include "kms/kms.h"
+#include "platform/ini_registry.h"
 #include "support/temp_dir.h"
 
 namespace tomeva {
@@ -513,6 +514,48 @@ TEST(SampleLibraryBooks, BooksOptionMakesCompleteLibrariesOfEverySize) {
     EXPECT_EQ(waiting, c.waiting);
     EXPECT_TRUE(FileExists(lib + "/System.xml"));
     EXPECT_TRUE(FileExists(lib + "/home.htm"));
+  }
+}
+
+// `make run` makes the sample in a folder beside its place and renames it into place: every
+// absolute path its settings give (the version page and the publisher's page, the updater the
+// version page names, the viewer page in the registry) names a file of the folder the program
+// runs in, not of the temporary folder that is gone.
+TEST(SampleLibraryRunScript, SettingsNameFilesOfTheFolderTheSampleIsRenamedTo) {
+  testing::TempDir dir;
+  const std::string sample = dir / "sample";
+  const std::string registry = dir / "registry";
+  ASSERT_EQ(setenv("TOMEVA_REGISTRY_DIR", registry.c_str(), 1), 0);
+  const std::string command = std::string("'") + RUN_SAMPLE_SCRIPT + "' '" + TOMEVA_BINARY_DIR +
+                              "' '" + sample + "' --prepare-only >/dev/null 2>&1";
+  const int status = std::system(command.c_str());
+  unsetenv("TOMEVA_REGISTRY_DIR");
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command;
+  ASSERT_FALSE(fs::exists(sample + ".tmp"));
+
+  // Every element text of the settings that is an absolute path or a file address.
+  std::vector<std::string> paths;
+  for (const char* file : {"ContactInfo.xml", "version.xml", "System.xml"}) {
+    CXmlDocument doc(sample + "/" + file);
+    std::vector<CXmlNode*> nodes;
+    Walk(&doc.root(), &nodes);
+    for (CXmlNode* node : nodes) {
+      std::string text = node->text();
+      text.erase(0, text.find_first_not_of(" \t\r\n"));
+      text.erase(text.find_last_not_of(" \t\r\n") + 1);
+      if (StartsWith(text, "file://")) text.erase(0, 7);
+      if (StartsWith(text, "/")) paths.push_back(text);
+    }
+  }
+  EXPECT_EQ(paths.size(), 3u);  // the version page, the publisher's page, the updater
+  // The viewer page the installer step wrote into the registry.
+  platform::IniRegistry reg(registry);
+  const std::string viewer = reg.ReadRegString(RegRoot::kLocalMachine, kRegAppPathsReader, "", "");
+  EXPECT_EQ(viewer, sample + "/viewer/viewer.html");
+  paths.push_back(viewer);
+  for (const std::string& path : paths) {
+    EXPECT_TRUE(StartsWith(path, sample + "/")) << path;
+    EXPECT_TRUE(FileExists(path)) << path;
   }
 }
 

@@ -92,6 +92,9 @@ class ViewerTest : public QObject {
   void badDataMarksNothing();
   void wholeBookOfTheSampleLibrary();
   void controlsMoveAndZoom();
+  void cancelledDrawsLogNothing_data();
+  void cancelledDrawsLogNothing();
+  void failedDrawIsLogged();
   void cleanupTestCase();
 
  private:
@@ -349,6 +352,72 @@ void ViewerTest::controlsMoveAndZoom() {
   Run("document.getElementById('prev').click()");
   QVERIFY(WaitFor("pdfViewer.currentPageNumber === 2"));
   QCOMPARE(Run("document.getElementById('pageCount').textContent").toString(), QString("/ 3"));
+}
+
+// Script that gives page 1 a canvas draw of its own from now on: `render` is the body of a
+// function returning the draw task ({promise, cancel}).
+QString PageOneRenders(const QString& render) {
+  return "(() => { const page = pdfViewer.pages[0];"
+         "  page.pdfPagePromise = page.pdfPagePromise.then((p) => {"
+         "    const own = Object.create(p);"
+         "    own.render = () => {" + render + "};"
+         "    return own; }); })();";
+}
+
+// Zooms that come while pages are being drawn cancel those draws: the pages end drawn at the
+// last scale, and the log holds nothing (no "Uncaught (in promise)" from a cancelled task, no
+// warning from cancelling a draw that had finished).
+void ViewerTest::cancelledDrawsLogNothing_data() {
+  QTest::addColumn<QString>("zooms");
+  // Zoom steps at once and a few milliseconds apart, so that draws are cut at every stage.
+  QTest::newRow("zooms in a burst")
+      << "const scales = [1, 1.5, 0.75, 2, 0.5, 1.25];"
+         "for (let i = 0; i < 36; ++i) {"
+         "  pdfViewer.setScale(scales[i % scales.length]);"
+         "  if (i % 3 !== 0) await new Promise((r) => setTimeout(r, i % 7));"
+         "}";
+  // A large page: its canvas takes long to draw and its text arrives late. The zoom cancels the
+  // canvas while the draw waits for the text, and the draw then gives up without waiting for
+  // its canvas.
+  QTest::newRow("zoom while a slow page waits for its text")
+      << PageOneRenders(
+             "let cancel;"
+             "const promise = new Promise((resolve, reject) => { cancel = () =>"
+             "  reject(new pdfjsLib.RenderingCancelledException('Rendering cancelled', 'canvas'));"
+             "});"
+             "return { promise, cancel() { cancel(); } };") +
+         "const items = pdfViewer.getPageItems;"
+         "pdfViewer.getPageItems = function (n) {"
+         "  return new Promise((r) => setTimeout(r, 300)).then(() => items.call(this, n));"
+         "};"
+         "pdfViewer.setScale(0.75);"
+         "await new Promise((r) => setTimeout(r, 100));"
+         "pdfViewer.setScale(1.25);"
+         "await new Promise((r) => setTimeout(r, 100));"
+         "pdfViewer.getPageItems = items;";
+}
+
+void ViewerTest::cancelledDrawsLogNothing() {
+  QFETCH(QString, zooms);
+  QVERIFY(Open("book.pdf"));
+  page_->messages.clear();
+  Run("window.zoomsDone = false; (async () => {" + zooms + " window.zoomsDone = true; })()");
+  QVERIFY(WaitFor("window.zoomsDone === true"));
+  QVERIFY(WaitFor("!!pdfViewer.textDivs(1) && pdfViewer.scale === 1.25"));
+  QTest::qWait(500);
+  QVERIFY2(page_->messages.isEmpty(), qPrintable(page_->messages.join('\n')));
+}
+
+// A draw that fails for a reason of its own is still logged, once, with its page.
+void ViewerTest::failedDrawIsLogged() {
+  QVERIFY(Open("book.pdf"));
+  Run(PageOneRenders(
+      "return { promise: Promise.reject(new Error('broken canvas')), cancel() {} };"));
+  page_->messages.clear();
+  Run("pdfViewer.setScale(1.5)");
+  QVERIFY(WaitFor("!!pdfViewer.textDivs(1)"));
+  QTest::qWait(300);
+  QCOMPARE(page_->messages, QStringList{"page 1: Error: broken canvas"});
 }
 
 // The sample maker's installation: its viewer with the plug-in copied into plug_ins/ as the

@@ -124,9 +124,9 @@ std::string AbsoluteFolder(const std::string& out) {
 
 // The version check reads the sample's own version page, which lists no installed version: the
 // check is made at every start, without a network and without anything to update. The publisher's
-// page is the sample's too. Both are addressed by the sample's absolute path.
-std::string ContactInfoXml(const std::string& out) {
-  const std::string dir = AbsoluteFolder(out);
+// page is the sample's too. Both are addressed by the absolute path of the installation folder.
+std::string ContactInfoXml(const std::string& home) {
+  const std::string dir = AbsoluteFolder(home);
   return kDeclaration + std::string(kCrLf) + "<ContactInfo>\r\n\t<CheckVersionUrl> file://" + dir +
          "/version.xml </CheckVersionUrl>\r\n\t<PublisherUrl>file://" + dir +
          "/publisher.htm</PublisherUrl>\r\n</ContactInfo>";
@@ -139,9 +139,9 @@ constexpr char kUpdaterName[] = "setup.sh";
 
 // The maker's version page (docs/formats/version-page.md): the sample's signed updater, and only
 // versions that no installation of the sample has.
-std::string VersionPageXml(const std::string& out) {
+std::string VersionPageXml(const std::string& home) {
   return kDeclaration + std::string(kCrLf) + "<versions>\r\n\t<file>file://" +
-         AbsoluteFolder(out) + "/" + kUpdatesFolder + "/" + kUpdaterName +
+         AbsoluteFolder(home) + "/" + kUpdatesFolder + "/" + kUpdaterName +
          "</file>\r\n\t<update version=\"3.9.0.0\"/>\r\n</versions>";
 }
 
@@ -602,6 +602,9 @@ bool FolderIsEmptyOrMissing(const std::string& path) {
 bool WriteSampleLibrary(const SampleOptions& options, std::string* error) {
   Writer w(error);
   const std::string& out = options.out;
+  // The folder the program will run in: the settings' absolute addresses name it, not a
+  // temporary folder that is renamed into place once the whole sample is made.
+  const std::string& home = options.installed_as.empty() ? out : options.installed_as;
   auto log = [&options](const std::string& message) {
     if (options.verbose) std::fprintf(stderr, "%s\n", message.c_str());
   };
@@ -628,8 +631,8 @@ bool WriteSampleLibrary(const SampleOptions& options, std::string* error) {
   // The guide first: a guide folder given wrongly is told before any library file is written.
   if (!InstallGuide(options.help_dir, out, &w)) return false;
   if (!w.Write(JoinPath(out, "System.xml"), SystemXml()) ||
-      !w.Write(JoinPath(out, "ContactInfo.xml"), ContactInfoXml(out)) ||
-      !w.Write(JoinPath(out, "version.xml"), VersionPageXml(out)) ||
+      !w.Write(JoinPath(out, "ContactInfo.xml"), ContactInfoXml(home)) ||
+      !w.Write(JoinPath(out, "version.xml"), VersionPageXml(home)) ||
       !WriteSignedUpdater(out, &w) ||
       !w.Write(JoinPath(out, "SearchResultConfig.xml"), SearchResultConfigXml()) ||
       !w.Write(JoinPath(out, "home.htm"), HomePage(books)) ||

@@ -11,6 +11,9 @@ namespace tomeva::sample {
 
 struct SampleOptions {
   std::string out;        // installation folder; must not exist or be empty
+  // Where the installation will live when `out` is a folder made to be moved there afterwards
+  // (a maker's temporary folder): the settings' absolute addresses name it. Empty: `out` itself.
+  std::string installed_as;
   int tang_records = -1;  // records of the Tang anthology; -1 = one per poem
   // Records printed in the anthology's whole-book PDF; -1 = its records, at most one per poem.
   // Some 4 records fill a page: 1200 give a PDF of about 300 pages.

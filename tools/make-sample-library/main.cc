@@ -1,4 +1,4 @@
-// make-sample-library OUT [--records N] [--books N | --empty] [--verbose]
+// make-sample-library OUT [--installed-as DIR] [--records N] [--books N | --empty] [--verbose]
 // make-sample-library --register-viewer OUT
 //
 // Builds a complete installation folder with a sample library made of classical Chinese poems:
@@ -8,9 +8,11 @@
 // made from the same poems), --empty one without books; both for the start-up benchmark. The
 // output is the same byte for byte on every run, except the index and the update key with the
 // updater's signature (a key pair is made for each sample and its secret half never written).
-// --register-viewer plays the installer's last step for a sample already made: it writes the
-// absolute path of OUT/viewer/viewer.html into the registry (the platform's registry folder)
-// as the PDF viewer's path, which the program reads at start.
+// --installed-as DIR names the folder OUT is moved to once made (a sample is made in a temporary
+// folder and renamed into place): the settings' absolute addresses name DIR, where the program
+// will find them. --register-viewer plays the installer's last step for a sample already made:
+// it writes the absolute path of OUT/viewer/viewer.html into the registry (the platform's
+// registry folder) as the PDF viewer's path, which the program reads at start.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -29,10 +31,13 @@
 namespace {
 
 constexpr char kUsage[] =
-    "usage: make-sample-library OUT [--records N] [--verbose] [--fortunes DIR] [--font FILE]\n"
+    "usage: make-sample-library OUT [--installed-as DIR] [--records N] [--verbose]\n"
+    "                           [--fortunes DIR] [--font FILE]\n"
     "                           [--viewer DIR] [--whole-pdf-records N] [--books N | --empty]\n"
     "       make-sample-library --register-viewer OUT\n"
     "  OUT        installation folder to create (must not exist or be empty)\n"
+    "  --installed-as  the folder OUT will be moved to: the settings' addresses name it\n"
+    "             (default: OUT)\n"
     "  --records  number of records of the Tang anthology (1 .. 10000000; default: one per poem)\n"
     "  --viewer   the PDF viewer's source folder (default: the project's viewer/)\n"
     "  --guide    the user's guide's source folder (default: the project's help/)\n"
@@ -109,6 +114,8 @@ int main(int argc, char** argv) {
       empty = true;
     } else if (arg == "--fortunes" && has_value) {
       options.fortunes_dir = argv[++i];
+    } else if (arg == "--installed-as" && has_value) {
+      options.installed_as = argv[++i];
     } else if (arg == "--viewer" && has_value) {
       options.viewer_dir = argv[++i];
     } else if (arg == "--guide" && has_value) {

@@ -28,7 +28,10 @@ CTomevaDoc::CTomevaDoc(Settings settings) : settings_(std::move(settings)) {
 CTomevaDoc::~CTomevaDoc() {
   // The installation's exit program (for example a closing animation) runs as the document goes.
   if (platform_ != nullptr && !settings_.exit_command.empty()) {
-    platform_->Wait(settings_.exit_command, 1, 100, settings_.exit_dir);
+    // The `path` folder is where it runs when there is one; a folder that is missing is no
+    // reason to leave the program out, which then runs in the current folder.
+    const std::string& dir = settings_.exit_dir;
+    platform_->Wait(settings_.exit_command, 1, 100, DirectoryExists(dir) ? dir : std::string());
   }
 }
 

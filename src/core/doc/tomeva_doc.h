@@ -32,7 +32,8 @@ namespace tomeva {
 class CTomevaDoc {
  public:
   explicit CTomevaDoc(Settings settings);
-  // Runs the exit command (`EndFlash` in the `path` folder) when set and a platform is attached.
+  // Runs the exit command (`EndFlash` in the `path` folder, in the current folder when that one
+  // is missing) when set and a platform is attached.
   ~CTomevaDoc();
   CTomevaDoc(const CTomevaDoc&) = delete;
   CTomevaDoc& operator=(const CTomevaDoc&) = delete;

@@ -322,8 +322,7 @@ void CMainFrame::ShowAbout() {
   QMessageBox box(QMessageBox::Information, title, QString(), QMessageBox::Ok, this);
   box.setObjectName(QStringLiteral("aboutBox"));
   box.setTextFormat(Qt::RichText);
-  box.setText(QStringLiteral("<p><b>%1</b></p><p>%2 4.0.0.1</p>")
-                  .arg(title.toHtmlEscaped(), QString::fromUtf8("版本")));
+  box.setText(QStringLiteral("<p><b>%1</b></p><p>V4.0.0.1</p>").arg(title.toHtmlEscaped()));
   // A message box is as wide as its text, and the window's title bar then elides the title:
   // the box is made wide enough for the title in the title bar's font, with room for the
   // bar's buttons.
