@@ -70,6 +70,7 @@ class PdfGuiTest : public QObject {
   void initTestCase();
   void pdfCommandShowsTheHitsPdfWithItsWordsMarked();
   void pagerCellShowsItAgainMarked();
+  void secondHighlightReplacesTheFirstAlsoAfterAZoom();
   void pdfCommandWhileTheStartPageLoadsWins();
   void libraryBookPdfIsShownWithoutMarks();
   void cleanupTestCase();
@@ -91,6 +92,9 @@ class PdfGuiTest : public QObject {
   }
   // Waits until the page holds at least one mark and the first is in view; its text then.
   QString WaitForMarkInView();
+  // Sends `words` (UTF-8, as the highlighter takes them) for the PDF shown now, from a worker
+  // as the highlighter sends them, and waits for the plug-in's answer: its status.
+  QString HighlightShownPdf(const char* words);
   bool IsQueryCharacters(const QString& text) {
     if (text.isEmpty()) return false;
     for (QChar c : text) {
@@ -117,6 +121,32 @@ QString PdfGuiTest::WaitForMarkInView() {
              << RunJs(view(), QStringLiteral("window.hiliteService ?"
                                              " JSON.stringify(hiliteService.last) : 'none'"));
   return text;
+}
+
+QString PdfGuiTest::HighlightShownPdf(const char* words) {
+  const std::string pdf = doc()->browse().current_pdf_path;
+  RunJs(view(), QStringLiteral("hiliteService.last = {status: 'sent'}; true"));
+  platform::LinuxPlatform platform;
+  const std::string keywords = Utf8ToGbk(words);
+  std::atomic<int> outcome{-1};
+  std::thread sender([&] {
+    outcome = static_cast<int>(HighlightInViewer(platform, pdf, keywords, nullptr));
+  });
+  QDeadlineTimer deadline(kTimeoutMs);
+  QString status;
+  while (!deadline.hasExpired()) {
+    status = RunJs(view(), QStringLiteral("hiliteService.last.status")).toString();
+    if (outcome.load() >= 0 && status != QLatin1String("sent") &&
+        status != QLatin1String("busy")) {
+      break;
+    }
+    QTest::qWait(50);
+  }
+  sender.join();
+  if (status == QLatin1String("failed")) {
+    qWarning() << "plug-in:" << RunJs(view(), QStringLiteral("hiliteService.last.error"));
+  }
+  return status;
 }
 
 void PdfGuiTest::initTestCase() {
@@ -220,6 +250,50 @@ void PdfGuiTest::pagerCellShowsItAgainMarked() {
   QVERIFY(IsQueryCharacters(WaitForMarkInView()));
   QCOMPARE(view()->url(), ExpectedViewerUrl());
   QCOMPARE(app_->viewer_host()->handed_over(), handed + 1);
+}
+
+// A second highlight on the shown PDF replaces the first: it takes the place of marks that share
+// a text item, and no mark of the first comes back when the pages are drawn again at another
+// size.
+void PdfGuiTest::secondHighlightReplacesTheFirstAlsoAfterAZoom() {
+  QVERIFY(view()->IsShowingPdf(doc()->browse().current_pdf_path));
+  // A text item of the first page with three different characters or more: its first and last
+  // are marked first (two marks in one item, the case that failed), then its middle one alone.
+  const QStringList chars =
+      RunJs(view(), QStringLiteral(
+                        "(function () { var divs = pdfViewer.textDivs(1) || [];"
+                        " for (var d of divs) { var t = Array.from(d.textContent.trim());"
+                        " if (t.length >= 3 && new Set(t).size === t.length &&"
+                        " t.every(c => /[\u4e00-\u9fff]/.test(c)))"
+                        " return [t[0], t[t.length - 1], t[1]]; } return []; })()"))
+          .toStringList();
+  QCOMPARE(chars.size(), 3);
+  const QByteArray both = (chars[0] + QLatin1Char(' ') + chars[1]).toUtf8();
+  QCOMPARE(HighlightShownPdf(both.constData()), QStringLiteral("done"));
+  QTRY_VERIFY_WITH_TIMEOUT(RunJs(view(), QStringLiteral(
+                                             "Array.from(new Set(Array.from(document."
+                                             "querySelectorAll('mark.hilite')).map(m =>"
+                                             " m.parentNode))).some(s =>"
+                                             " s.querySelectorAll('mark.hilite').length >= 2)"))
+                               .toBool(),
+                           kTimeoutMs);
+  const QByteArray middle = chars[2].toUtf8();
+  QCOMPARE(HighlightShownPdf(middle.constData()), QStringLiteral("done"));
+  const QString only_middle =
+      QStringLiteral("document.querySelectorAll('mark.hilite').length > 0 &&"
+                     " Array.from(document.querySelectorAll('mark.hilite')).every(m =>"
+                     " Array.from(m.textContent).every(c => c === %1))")
+          .arg(CMoreHtmlView::JsString(chars[2]));
+  QTRY_VERIFY_WITH_TIMEOUT(RunJs(view(), only_middle).toBool(), kTimeoutMs);
+  // A zoom draws every page again, each with the marks the plug-in keeps for it.
+  const double scale = RunJs(view(), QStringLiteral("pdfViewer.scale")).toDouble();
+  RunJs(view(), QStringLiteral("pdfViewer.setScale(pdfViewer.scale * 1.25); true"));
+  QTRY_VERIFY_WITH_TIMEOUT(RunJs(view(), QStringLiteral("pdfViewer.scale")).toDouble() > scale,
+                           kTimeoutMs);
+  QTRY_VERIFY_WITH_TIMEOUT(RunJs(view(), only_middle).toBool(), kTimeoutMs);
+  QTest::qWait(1000);
+  QVERIFY(RunJs(view(), only_middle).toBool());
+  RunJs(view(), QStringLiteral("pdfViewer.setScale(%1); true").arg(scale));
 }
 
 // The next record leaves the PDF through the start page and renders the record once that has
