@@ -239,31 +239,62 @@ TEST_F(PdfCommandTest, GoingBackToThePdfMarksItsWordsAgain) {
   EXPECT_EQ(platform_.executes[1].data, platform_.executes[0].data);
 }
 
-TEST_F(PdfCommandTest, RecordPagesThatArePdfsNeedTheViewer) {
+// A hit whose page is a PDF is opened like the PDF command's: the hit's words are sent, the PDF
+// is the one the document keeps, and the next hit's page is not put into the viewer page: the
+// view goes to the start page first and the record follows once that has loaded.
+TEST_F(PdfCommandTest, HitWhosePageIsAPdfMarksItsWordsAndLeavesTheNextPageWhole) {
   const std::string pdf_record =
       Utf8ToGbk(std::string(kDeclaration) +
                 "<record><FdCat>7</FdCat><FdName>静夜思</FdName><FdHtmlFile>j1.pdf</FdHtmlFile>"
                 "</record>");
-  for (bool viewer : {true, false}) {
-    SCOPED_TRACE(viewer);
+  const std::string pdf = dir_ / "tang/j1.pdf";
+  struct Case {
+    const char* name;
+    bool viewer;
+    size_t sent;
+    std::vector<std::string> told;
+  } cases[] = {
+      // 中国 and 人民: four double-byte characters, eight values.
+      {"with the viewer: the words are sent", true, 4 + 4 * 8, {}},
+      {"without: the user is told", false, 0, {TextUtf8(kTextViewerMissing)}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     html_ = FakeHtmlView();
+    platform_.executes.clear();
     FakeFrame frame;
     frame.query = "x";
-    auto doc = MakeDoc(viewer);
+    auto doc = MakeDoc(c.viewer);
     doc->AttachFrame(&frame);
     doc->set_search_runner(
         [&](const std::string&, const std::string&, const std::string&, QueryMode) {
-          return std::make_unique<RecordResults>(1, pdf_record);
+          return std::make_unique<RecordResults>(2, pdf_record);
         });
     if (doc->switches().book_search) doc->OnCommand(kCmdBookSearch);
     html_.navigated.clear();
     doc->OnCommand(kCmdSearch);
     highlighter_.WaitForWorkers();
-    EXPECT_EQ(html_.navigated, std::vector<std::string>{dir_ / "tang/j1.pdf"});
-    EXPECT_EQ(Told(), viewer ? std::vector<std::string>{}
-                             : std::vector<std::string>{TextUtf8(kTextViewerMissing)});
+    EXPECT_EQ(html_.navigated, std::vector<std::string>{pdf});
+    EXPECT_EQ(Told(), c.told);
+    EXPECT_TRUE(html_.marks.empty());  // nothing painted into the viewer page
+    EXPECT_TRUE(html_.pdf);
+    EXPECT_EQ(doc->browse().current_pdf_path, pdf);
+    if (c.sent == 0) {
+      EXPECT_TRUE(platform_.executes.empty());
+    } else {
+      ASSERT_EQ(platform_.executes.size(), 1u);
+      EXPECT_EQ(platform_.executes[0].data.size(), c.sent);
+    }
+
+    // The next hit: the start page first, nothing shown or painted into the viewer page.
+    html_.navigated.clear();
+    html_.shown.clear();
+    ASSERT_TRUE(doc->MoveRecordCursor(CursorMove::kNextRecord));
+    EXPECT_EQ(html_.navigated, std::vector<std::string>{dir_ / "home.htm"});
+    EXPECT_TRUE(html_.shown.empty());
+    EXPECT_TRUE(html_.render_after_load);
+    EXPECT_FALSE(html_.pdf);
   }
-  EXPECT_TRUE(platform_.executes.empty());
 }
 
 }  // namespace
