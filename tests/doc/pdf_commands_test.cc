@@ -51,7 +51,8 @@ class PdfCommandTest : public ::testing::Test {
              std::string(kDeclaration) +
                  "<book><dir name=\"卷一\" pdf=\"j1.pdf\"><record title=\"静夜思\">book_1.xml"
                  "</record></dir><dir name=\"卷二\"><record title=\"春晓\">book_2.xml</record>"
-                 "</dir></book>");
+                 "</dir><dir name=\"卷三\" htm=\"j1.pdf\"><record title=\"登高\">book_3.xml"
+                 "</record></dir></book>");
     ReplaceFileAtomically(dir_ / "tang/book_1.xml", record_);
     WriteGbk(dir_ / "tang/j1.pdf", "%PDF");
     WriteGbk(dir_ / "tang/j1.txt", "中国和人民");
@@ -239,31 +240,128 @@ TEST_F(PdfCommandTest, GoingBackToThePdfMarksItsWordsAgain) {
   EXPECT_EQ(platform_.executes[1].data, platform_.executes[0].data);
 }
 
-TEST_F(PdfCommandTest, RecordPagesThatArePdfsNeedTheViewer) {
+// A hit whose page is a PDF is opened like the PDF command's: the hit's words are sent, the PDF
+// is the one the document keeps, and the next hit's page is not put into the viewer page: the
+// view goes to the start page first and the record follows once that has loaded.
+TEST_F(PdfCommandTest, HitWhosePageIsAPdfMarksItsWordsAndLeavesTheNextPageWhole) {
   const std::string pdf_record =
       Utf8ToGbk(std::string(kDeclaration) +
                 "<record><FdCat>7</FdCat><FdName>静夜思</FdName><FdHtmlFile>j1.pdf</FdHtmlFile>"
                 "</record>");
-  for (bool viewer : {true, false}) {
-    SCOPED_TRACE(viewer);
+  const std::string pdf = dir_ / "tang/j1.pdf";
+  struct Case {
+    const char* name;
+    bool viewer;
+    size_t sent;
+    std::vector<std::string> told;
+  } cases[] = {
+      // 中国 and 人民: four double-byte characters, eight values.
+      {"with the viewer: the words are sent", true, 4 + 4 * 8, {}},
+      {"without: the user is told", false, 0, {TextUtf8(kTextViewerMissing)}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     html_ = FakeHtmlView();
+    platform_.executes.clear();
     FakeFrame frame;
     frame.query = "x";
-    auto doc = MakeDoc(viewer);
+    auto doc = MakeDoc(c.viewer);
     doc->AttachFrame(&frame);
     doc->set_search_runner(
         [&](const std::string&, const std::string&, const std::string&, QueryMode) {
-          return std::make_unique<RecordResults>(1, pdf_record);
+          return std::make_unique<RecordResults>(2, pdf_record);
         });
     if (doc->switches().book_search) doc->OnCommand(kCmdBookSearch);
     html_.navigated.clear();
     doc->OnCommand(kCmdSearch);
     highlighter_.WaitForWorkers();
-    EXPECT_EQ(html_.navigated, std::vector<std::string>{dir_ / "tang/j1.pdf"});
+    EXPECT_EQ(html_.navigated, std::vector<std::string>{pdf});
+    EXPECT_EQ(Told(), c.told);
+    EXPECT_TRUE(html_.marks.empty());  // nothing painted into the viewer page
+    EXPECT_TRUE(html_.pdf);
+    EXPECT_EQ(doc->browse().current_pdf_path, pdf);
+    if (c.sent == 0) {
+      EXPECT_TRUE(platform_.executes.empty());
+    } else {
+      ASSERT_EQ(platform_.executes.size(), 1u);
+      EXPECT_EQ(platform_.executes[0].data.size(), c.sent);
+    }
+
+    // The next hit: the start page first, nothing shown or painted into the viewer page.
+    html_.navigated.clear();
+    html_.shown.clear();
+    ASSERT_TRUE(doc->MoveRecordCursor(CursorMove::kNextRecord));
+    EXPECT_EQ(html_.navigated, std::vector<std::string>{dir_ / "home.htm"});
+    EXPECT_TRUE(html_.shown.empty());
+    EXPECT_TRUE(html_.render_after_load);
+    EXPECT_FALSE(html_.pdf);
+  }
+}
+
+// Going back to a library page that is a PDF (a section whose page is one) starts the
+// highlighter again, as going back to a followed link to a PDF does; the library has no words,
+// so without a viewer the user is told that one is needed, and nothing is sent with one.
+TEST_F(PdfCommandTest, GoingBackToALibraryPageThatIsAPdfStartsItsHighlight) {
+  const std::string pdf = dir_ / "tang/j1.pdf";
+  for (bool viewer : {false, true}) {
+    SCOPED_TRACE(viewer);
+    html_ = FakeHtmlView();
+    platform_.executes.clear();
+    auto doc = MakeDoc(viewer);
+    html_.navigated.clear();
+    Select(*doc, "卷三");
+    EXPECT_EQ(html_.navigated, std::vector<std::string>{pdf});
+    EXPECT_TRUE(html_.pdf);
+    EXPECT_EQ(Told(), std::vector<std::string>{});
+    // What the view reports: the PDF loads, then a link inside it is followed.
+    ASSERT_TRUE(doc->OnBeforeNavigate(pdf));
+    ASSERT_TRUE(doc->OnBeforeNavigate(dir_ / "elsewhere.htm"));
+    html_.pdf = false;
+    html_.navigated.clear();
+    doc->OnCommand(kCmdBack);
+    highlighter_.WaitForWorkers();
+    EXPECT_EQ(html_.navigated, std::vector<std::string>{pdf});
+    EXPECT_TRUE(html_.pdf);
     EXPECT_EQ(Told(), viewer ? std::vector<std::string>{}
                              : std::vector<std::string>{TextUtf8(kTextViewerMissing)});
   }
   EXPECT_TRUE(platform_.executes.empty());
+}
+
+// A followed link to a PDF is shown in the viewer with the search's words, recorded once, and
+// becomes the document's PDF; in the library it is shown without words.
+TEST_F(PdfCommandTest, FollowedLinkToAPdfIsShownWithTheSearchsWords) {
+  const std::string pdf = dir_ / "tang/j1.pdf";
+  for (bool search : {true, false}) {
+    SCOPED_TRACE(search);
+    html_ = FakeHtmlView();
+    platform_.executes.clear();
+    FakeFrame frame;
+    frame.query = "x";
+    auto doc = MakeDoc(true);
+    doc->AttachFrame(&frame);
+    doc->set_search_runner([&](const std::string&, const std::string&, const std::string&,
+                               QueryMode) { return std::make_unique<RecordResults>(3, record_); });
+    if (search) {
+      if (doc->switches().book_search) doc->OnCommand(kCmdBookSearch);
+      doc->OnCommand(kCmdSearch);
+    } else {
+      Select(*doc, "卷二");
+    }
+    ASSERT_TRUE(doc->OnBeforeNavigate(dir_ / "page.htm"));  // the shown page loads
+    const int depth = doc->page_stack().size();
+    ASSERT_TRUE(doc->OnBeforeNavigate(pdf));  // the user follows its link
+    EXPECT_EQ(doc->page_stack().size(), depth + 1);
+    html_.navigated.clear();
+    doc->ShowLinkedPdf(pdf);
+    ASSERT_TRUE(doc->OnBeforeNavigate(pdf));  // the viewer page loads for it: not recorded
+    EXPECT_EQ(doc->page_stack().size(), depth + 1);
+    highlighter_.WaitForWorkers();
+    EXPECT_EQ(html_.navigated, std::vector<std::string>{pdf});
+    EXPECT_TRUE(html_.pdf);
+    EXPECT_EQ(doc->browse().current_pdf_path, pdf);
+    EXPECT_EQ(platform_.executes.size(), search ? 1u : 0u);
+  }
 }
 
 }  // namespace

@@ -70,8 +70,10 @@ class PdfGuiTest : public QObject {
   void initTestCase();
   void pdfCommandShowsTheHitsPdfWithItsWordsMarked();
   void pagerCellShowsItAgainMarked();
+  void secondHighlightReplacesTheFirstAlsoAfterAZoom();
   void pdfCommandWhileTheStartPageLoadsWins();
   void libraryBookPdfIsShownWithoutMarks();
+  void everyOpenerMarksTheWordsAndLeavesTheNextPageWhole();
   void cleanupTestCase();
 
  private:
@@ -91,6 +93,20 @@ class PdfGuiTest : public QObject {
   }
   // Waits until the page holds at least one mark and the first is in view; its text then.
   QString WaitForMarkInView();
+  // Types `query` into the query box and runs it.
+  void Search(const QString& query);
+  // Sends `words` (UTF-8, as the highlighter takes them) for the PDF shown now, from a worker
+  // as the highlighter sends them, and waits for the plug-in's answer: its status.
+  QString HighlightShownPdf(const char* words);
+  // Waits until the viewer page has loaded `pdf` and its plug-in has answered the highlight
+  // the opener started (or, with `marked` false, until a while has passed without marks);
+  // the number of marks then, every one holding only characters of `words`.
+  int WaitForViewerMarks(const std::string& pdf, bool marked, const QString& words);
+  // Waits for the page that follows a PDF: a page of its own, with nothing of the viewer page
+  // (its script, its page box) in it, and still so a while later.
+  void WaitForPageOfItsOwn();
+  QTreeWidgetItem* RecordItem(const std::string& file);
+  void Click(QTreeWidgetItem* item);
   bool IsQueryCharacters(const QString& text) {
     if (text.isEmpty()) return false;
     for (QChar c : text) {
@@ -117,6 +133,100 @@ QString PdfGuiTest::WaitForMarkInView() {
              << RunJs(view(), QStringLiteral("window.hiliteService ?"
                                              " JSON.stringify(hiliteService.last) : 'none'"));
   return text;
+}
+
+void PdfGuiTest::Search(const QString& query) {
+  frame()->activateWindow();
+  QLineEdit* box = frame()->query_box();
+  box->setFocus();
+  box->clear();
+  for (QChar c : query) QTest::sendKeyEvent(QTest::Click, box, Qt::Key_unknown, QString(c), {});
+  QTest::keyClick(box, Qt::Key_Return);
+}
+
+QString PdfGuiTest::HighlightShownPdf(const char* words) {
+  const std::string pdf = doc()->browse().current_pdf_path;
+  RunJs(view(), QStringLiteral("hiliteService.last = {status: 'sent'}; true"));
+  platform::LinuxPlatform platform;
+  const std::string keywords = Utf8ToGbk(words);
+  std::atomic<int> outcome{-1};
+  std::thread sender([&] {
+    outcome = static_cast<int>(HighlightInViewer(platform, pdf, keywords, nullptr));
+  });
+  QDeadlineTimer deadline(kTimeoutMs);
+  QString status;
+  while (!deadline.hasExpired()) {
+    status = RunJs(view(), QStringLiteral("hiliteService.last.status")).toString();
+    if (outcome.load() >= 0 && status != QLatin1String("sent") &&
+        status != QLatin1String("busy")) {
+      break;
+    }
+    QTest::qWait(50);
+  }
+  sender.join();
+  if (status == QLatin1String("failed")) {
+    qWarning() << "plug-in:" << RunJs(view(), QStringLiteral("hiliteService.last.error"));
+  }
+  return status;
+}
+
+int PdfGuiTest::WaitForViewerMarks(const std::string& pdf, bool marked, const QString& words) {
+  QDeadlineTimer deadline(kTimeoutMs);
+  while (!deadline.hasExpired() &&
+         !(view()->IsShowingPdf(pdf) &&
+           RunJs(view(), QStringLiteral("!!(window.pdfViewer && pdfViewer.loaded &&"
+                                        " pdfViewer.pluginLoaded)"))
+               .toBool())) {
+    QTest::qWait(50);
+  }
+  if (!view()->IsShowingPdf(pdf)) {
+    qWarning("the viewer does not show %s", pdf.c_str());
+    return -1;
+  }
+  if (marked) {
+    if (WaitForMarkInView().isEmpty()) return 0;
+  } else {
+    QTest::qWait(1000);
+  }
+  const bool only_words =
+      RunJs(view(), QStringLiteral("Array.from(document.querySelectorAll('mark.hilite'))"
+                                   ".every(m => Array.from(m.textContent).every(c => %1.includes(c)))")
+                        .arg(CMoreHtmlView::JsString(words)))
+          .toBool();
+  if (!only_words) return -1;
+  return Marks();
+}
+
+void PdfGuiTest::WaitForPageOfItsOwn() {
+  const QString own = QStringLiteral(
+      "!window.pdfViewer && !window.hiliteService && !document.getElementById('pages') &&"
+      " !!document.body && document.body.innerText.trim().length > 0");
+  auto shown = [&] {
+    return !view()->viewer_page_shown() && !view()->render_after_load() &&
+           !view()->page()->isLoading() && RunJs(view(), own).toBool();
+  };
+  QTRY_VERIFY_WITH_TIMEOUT(shown(), kTimeoutMs);
+  // Long enough for a render that was waiting to put the record into the wrong page.
+  QTest::qWait(800);
+  QVERIFY(shown());
+}
+
+QTreeWidgetItem* PdfGuiTest::RecordItem(const std::string& file) {
+  const auto& items = tree()->items();
+  for (size_t i = 0; i < items.size(); ++i) {
+    auto it = doc()->browse().library.record_map.find(std::to_string(items[i].data));
+    if ((items[i].data & 0xFFFF) == 1 && it != doc()->browse().library.record_map.end() &&
+        it->second == file) {
+      return tree()->ItemOf(static_cast<int>(i));
+    }
+  }
+  return nullptr;
+}
+
+void PdfGuiTest::Click(QTreeWidgetItem* item) {
+  QVERIFY(item != nullptr);
+  tree()->scrollToItem(item);
+  QTest::mouseClick(tree()->viewport(), Qt::LeftButton, {}, tree()->visualItemRect(item).center());
 }
 
 void PdfGuiTest::initTestCase() {
@@ -222,6 +332,50 @@ void PdfGuiTest::pagerCellShowsItAgainMarked() {
   QCOMPARE(app_->viewer_host()->handed_over(), handed + 1);
 }
 
+// A second highlight on the shown PDF replaces the first: it takes the place of marks that share
+// a text item, and no mark of the first comes back when the pages are drawn again at another
+// size.
+void PdfGuiTest::secondHighlightReplacesTheFirstAlsoAfterAZoom() {
+  QVERIFY(view()->IsShowingPdf(doc()->browse().current_pdf_path));
+  // A text item of the first page with three different characters or more: its first and last
+  // are marked first (two marks in one item, the case that failed), then its middle one alone.
+  const QStringList chars =
+      RunJs(view(), QStringLiteral(
+                        "(function () { var divs = pdfViewer.textDivs(1) || [];"
+                        " for (var d of divs) { var t = Array.from(d.textContent.trim());"
+                        " if (t.length >= 3 && new Set(t).size === t.length &&"
+                        " t.every(c => /[\u4e00-\u9fff]/.test(c)))"
+                        " return [t[0], t[t.length - 1], t[1]]; } return []; })()"))
+          .toStringList();
+  QCOMPARE(chars.size(), 3);
+  const QByteArray both = (chars[0] + QLatin1Char(' ') + chars[1]).toUtf8();
+  QCOMPARE(HighlightShownPdf(both.constData()), QStringLiteral("done"));
+  QTRY_VERIFY_WITH_TIMEOUT(RunJs(view(), QStringLiteral(
+                                             "Array.from(new Set(Array.from(document."
+                                             "querySelectorAll('mark.hilite')).map(m =>"
+                                             " m.parentNode))).some(s =>"
+                                             " s.querySelectorAll('mark.hilite').length >= 2)"))
+                               .toBool(),
+                           kTimeoutMs);
+  const QByteArray middle = chars[2].toUtf8();
+  QCOMPARE(HighlightShownPdf(middle.constData()), QStringLiteral("done"));
+  const QString only_middle =
+      QStringLiteral("document.querySelectorAll('mark.hilite').length > 0 &&"
+                     " Array.from(document.querySelectorAll('mark.hilite')).every(m =>"
+                     " Array.from(m.textContent).every(c => c === %1))")
+          .arg(CMoreHtmlView::JsString(chars[2]));
+  QTRY_VERIFY_WITH_TIMEOUT(RunJs(view(), only_middle).toBool(), kTimeoutMs);
+  // A zoom draws every page again, each with the marks the plug-in keeps for it.
+  const double scale = RunJs(view(), QStringLiteral("pdfViewer.scale")).toDouble();
+  RunJs(view(), QStringLiteral("pdfViewer.setScale(pdfViewer.scale * 1.25); true"));
+  QTRY_VERIFY_WITH_TIMEOUT(RunJs(view(), QStringLiteral("pdfViewer.scale")).toDouble() > scale,
+                           kTimeoutMs);
+  QTRY_VERIFY_WITH_TIMEOUT(RunJs(view(), only_middle).toBool(), kTimeoutMs);
+  QTest::qWait(1000);
+  QVERIFY(RunJs(view(), only_middle).toBool());
+  RunJs(view(), QStringLiteral("pdfViewer.setScale(%1); true").arg(scale));
+}
+
 // The next record leaves the PDF through the start page and renders the record once that has
 // loaded; a PDF command given before then is what the user sees, not the record page.
 void PdfGuiTest::pdfCommandWhileTheStartPageLoadsWins() {
@@ -297,6 +451,88 @@ void PdfGuiTest::libraryBookPdfIsShownWithoutMarks() {
   QCOMPARE(outcome.load(), static_cast<int>(HighlightOutcome::kSent));
   QVERIFY2(IsQueryCharacters(first), qPrintable(first));
   qInfo("largest PDF, execute to the first mark in view: %lld ms", elapsed);
+}
+
+// Every way into a PDF, and after each the next page: the words are marked in search mode (the
+// library has none), and the page that follows is a page of its own, never drawn into the
+// viewer page.
+void PdfGuiTest::everyOpenerMarksTheWordsAndLeavesTheNextPageWhole() {
+  const QString words = U("孰云");
+  // A hit whose page is a PDF: 梦李白·其二, whose page is its volume's PDF.
+  Search(words);
+  QVERIFY(doc()->switches().search_mode);
+  QTRY_VERIFY_WITH_TIMEOUT(EndsWith(doc()->browse().current_pdf_path, "pdf/juan0001.pdf"),
+                           kTimeoutMs);
+  const std::string juan = doc()->browse().current_pdf_path;
+  QVERIFY(WaitForViewerMarks(juan, true, words) > 0);
+  QVERIFY(doc()->results().current()->GetTotalCount() >= 2);
+  // The next hit (下一条).
+  doc()->OnPageButtonClick("B2");
+  WaitForPageOfItsOwn();
+
+  // The PDF command and the pager's PDF cell on the first hit (shown again: its page is the
+  // PDF), each followed by the next hit.
+  for (bool pager : {false, true}) {
+    doc()->OnPageButtonClick("B1");
+    QVERIFY(WaitForViewerMarks(juan, true, words) > 0);
+    // Marks of the page before must not pass for the command's.
+    QVERIFY(RunJs(view(), QStringLiteral("window.__before = true; true")).toBool());
+    if (pager) {
+      CPagerStrip* strip = frame()->tree_view()->pager();
+      QTest::mouseClick(strip, Qt::LeftButton, {}, QPoint(16 + 32 * kPdfCell, 16));
+    } else {
+      frame()->action(kCmdPdf)->trigger();
+    }
+    QVERIFY2(messages_.isEmpty(), qPrintable(messages_.join(QLatin1Char('\n'))));
+    const std::string pdf = doc()->browse().current_pdf_path;
+    QVERIFY2(EndsWith(pdf, ".pdf"), pdf.c_str());
+    QTRY_VERIFY_WITH_TIMEOUT(!RunJs(view(), QStringLiteral("!!window.__before")).toBool(),
+                             kTimeoutMs);
+    QVERIFY(WaitForViewerMarks(pdf, true, words) > 0);
+    doc()->OnPageButtonClick("B2");
+    WaitForPageOfItsOwn();
+  }
+
+  // A page linking a PDF: the followed link shows it in the viewer with the search's words.
+  const QString book =
+      QDir::cleanPath(QFileInfo(QFileInfo(QString::fromStdString(juan)).path()).path());
+  const QString linking = QDir(book).filePath(QStringLiteral("links-to-pdf.htm"));
+  {
+    QFile page(linking);
+    QVERIFY(page.open(QIODevice::WriteOnly));
+    page.write("<html><body><p><a id=\"pdf\" href=\"pdf/juan0001.pdf\">PDF</a></p></body></html>");
+  }
+  view()->Navigate(linking.toStdString());
+  QTRY_VERIFY_WITH_TIMEOUT(view()->url() == QUrl::fromLocalFile(linking) &&
+                               !view()->page()->isLoading(),
+                           kTimeoutMs);
+  RunJs(view(), QStringLiteral("document.getElementById('pdf').click(); true"));
+  // Followed links are named by their clean paths.
+  const std::string linked = QDir(book).filePath(QStringLiteral("pdf/juan0001.pdf")).toStdString();
+  QVERIFY(WaitForViewerMarks(linked, true, words) > 0);
+  QCOMPARE(doc()->browse().current_pdf_path, linked);
+
+  // Back: to the page with the link, and on to the hit's PDF, marked again; then the next hit.
+  QVERIFY(doc()->page_stack().can_go_back());
+  frame()->RouteCommand(kCmdBack);
+  QTRY_VERIFY_WITH_TIMEOUT(view()->url() == QUrl::fromLocalFile(linking), kTimeoutMs);
+  WaitForPageOfItsOwn();
+  QVERIFY(doc()->page_stack().can_go_back());
+  frame()->RouteCommand(kCmdBack);
+  QVERIFY(WaitForViewerMarks(linked, true, words) > 0);
+  doc()->OnPageButtonClick("B2");
+  WaitForPageOfItsOwn();
+
+  // The library: a record whose page is a PDF, shown without marks, then the next record.
+  frame()->RouteCommand(kCmdHome);
+  QVERIFY(!doc()->switches().search_mode);
+  WaitForPageOfItsOwn();
+  QTreeWidgetItem* record = nullptr;
+  QTRY_VERIFY_WITH_TIMEOUT((record = RecordItem("book_0002.xml")) != nullptr, kTimeoutMs);
+  Click(record);
+  QCOMPARE(WaitForViewerMarks(juan, false, words), 0);
+  Click(RecordItem("book_0003.xml"));
+  WaitForPageOfItsOwn();
 }
 
 void PdfGuiTest::cleanupTestCase() {

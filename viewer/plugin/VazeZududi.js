@@ -214,15 +214,21 @@
 
   viewer.on('textlayer', ({ pageNumber, textDivs }) => applyMarks(pageNumber, textDivs));
 
+  // Drops every mark: the pages' map first, so that no page drawn later (a zoom draws them all
+  // again) brings an old mark back, then the marks on the pages drawn now. A text item may hold
+  // several marks; it is rewritten once, as its own text, which detaches all of them.
   function clearMarks() {
-    for (const mark of document.querySelectorAll('mark.hilite')) {
-      const span = mark.parentNode;
-      span.textContent = span.textContent;
-    }
     marksByPage = new Map();
     firstMark = null;
     scrollPending = false;
+    const spans = new Set();
+    for (const mark of document.querySelectorAll('mark.hilite')) {
+      if (mark.parentNode) spans.add(mark.parentNode);
+    }
+    for (const span of spans) span.textContent = span.textContent;
   }
+
+  let generation = 0;  // of the newest request: an older one still reading gives way to it
 
   const copies = new Map();  // text copy URL -> promise of the decoded copy
 
@@ -234,6 +240,7 @@
     async execute(data) {
       const result = { status: 'busy', runs: 0, found: 0, error: '' };
       this.last = result;
+      const mine = ++generation;
       try {
         const offsets = parseOffsets(toBytes(data));
         if (!offsets) throw new Error('not highlight data');
@@ -250,6 +257,7 @@
           squeezedAt[i] = s;
           if (i < copy.text.length && !isSpace(copy.text[i])) ++s;
         }
+        if (mine !== generation) throw new Error('replaced by a newer request');
         clearMarks();
         result.runs = runs.length;
         let drift = 0;

@@ -9,6 +9,7 @@
 #include "core/base/path_guard.h"
 #include "core/base/texts.h"
 #include "core/doc/tomeva_doc.h"
+#include "core/pdf/record_pdf.h"
 #include "core/views/library_tree.h"
 #include "core/views/page_render.h"
 #include "core/xml/xml_document.h"
@@ -37,7 +38,41 @@ void NavigateRecorded(PageStack& stack, IHtmlView& html, const std::string& loca
   html.Navigate(location);
 }
 
+// A location that names a PDF: ".pdf" at its end, in any case, after at least one character.
+bool IsPdfLocation(std::string_view location) {
+  return location.size() >= 5 && EqualsNoCase(location.substr(location.size() - 4), ".pdf");
+}
+
 }  // namespace
+
+std::string CTomevaDoc::PdfWordsFor(const std::string& pdf) const {
+  // The library has no words to mark. In search mode the PDF opened last keeps the words it was
+  // opened with; any other gets the current search's.
+  const SearchResults* current = results_.current();
+  if (!switches_.search_mode) return std::string();
+  if (!pdf.empty() && pdf == browse_.current_pdf_path) return browse_.current_pdf_keywords;
+  return current != nullptr ? PdfKeywordString(current->keywords()) : std::string();
+}
+
+void CTomevaDoc::HighlightShownPdf(const std::string& pdf) {
+  // The viewer drops its marks when its document is left, so a PDF shown again gets its words
+  // again; the view leaves the viewer through a page of its own before the next record.
+  html_->set_pdf_shown(true);
+  if (highlighter_ != nullptr) {
+    highlighter_->StartHighlight(settings_.pdf_viewer_path, pdf, PdfWordsFor(pdf));
+  }
+}
+
+void CTomevaDoc::ShowLinkedPdf(const std::string& location) {
+  if (html_ == nullptr) return;
+  // The link was recorded when it was followed; the viewer's load that shows it is not.
+  page_stack_.set_link_recording(false);
+  html_->Navigate(location);
+  const std::string words = PdfWordsFor(location);
+  browse_.current_pdf_path = location;
+  browse_.current_pdf_keywords = words;
+  HighlightShownPdf(location);
+}
 
 void CTomevaDoc::RenderBrowsingPage() {
   const int selected = browse_.selected_item;
@@ -56,6 +91,7 @@ void CTomevaDoc::RenderBrowsingPage() {
     if (!FileExists(page)) page = JoinPath(settings_.ebook_dir, "home.htm");
     page_stack_.PushPage(kPageLibrary, page, selected);
     NavigateRecorded(page_stack_, *html_, page);
+    if (IsPdfLocation(page)) html_->set_pdf_shown(true);
     return;
   }
   const int k = static_cast<int>(item_data & 0xFFFF);
@@ -98,9 +134,12 @@ void CTomevaDoc::RenderBrowsingPage() {
     return;
   }
   NavigateRecorded(page_stack_, *html_, page.location);
-  // Started without words, for its check that a viewer is installed to show the PDF.
-  if (page.is_pdf && highlighter_ != nullptr) {
-    highlighter_->StartHighlight(settings_.pdf_viewer_path, page.location, "");
+  if (page.is_pdf) {
+    html_->set_pdf_shown(true);
+    // Started without words, for its check that a viewer is installed to show the PDF.
+    if (highlighter_ != nullptr) {
+      highlighter_->StartHighlight(settings_.pdf_viewer_path, page.location, "");
+    }
   }
 }
 
@@ -202,14 +241,7 @@ void CTomevaDoc::GoBack() {
   if (entry.kind == kPageLink) {
     page_stack_.set_push_suppressed(false);
     NavigateRecorded(page_stack_, *html_, entry.location);
-    // The viewer drops its marks when its document is left, so going back to a PDF sends the
-    // words again: the path and words of the PDF opened last, the only ones the document keeps.
-    const std::string& location = entry.location;
-    if (highlighter_ != nullptr && location.size() >= 5 &&
-        EqualsNoCase(std::string_view(location).substr(location.size() - 4), ".pdf")) {
-      highlighter_->StartHighlight(settings_.pdf_viewer_path, browse_.current_pdf_path,
-                                   browse_.current_pdf_keywords);
-    }
+    if (IsPdfLocation(entry.location)) HighlightShownPdf(entry.location);
     return;
   }
   if (entry.tree_item != browse_.selected_item) {
@@ -230,6 +262,7 @@ void CTomevaDoc::GoBack() {
   if (entry.kind == kPageLibrary) {
     page_stack_.set_push_suppressed(false);
     NavigateRecorded(page_stack_, *html_, entry.location);
+    if (IsPdfLocation(entry.location)) HighlightShownPdf(entry.location);
     return;
   }
   // The record of the selected item is generated again; its push is the one suppressed. A

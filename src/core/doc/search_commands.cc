@@ -7,6 +7,7 @@
 #include "core/base/texts.h"
 #include "core/doc/command_ids.h"
 #include "core/doc/tomeva_doc.h"
+#include "core/pdf/record_pdf.h"
 #include "core/views/page_render.h"
 #include "core/xml/xml_document.h"
 
@@ -187,15 +188,21 @@ void CTomevaDoc::RenderSearchPage() {
   } else {
     html_->Navigate(page.location);
   }
-  // A PDF carries no page to paint. Its words are not marked either, as on every record page that
-  // is a PDF; the highlighter is started without words for its check that a viewer is installed.
-  if (!page.is_pdf) {
+  if (page.is_pdf) {
+    // A hit whose page is a PDF: the viewer marks the hit's words in it, and the PDF becomes the
+    // one the document keeps, so that going back to it marks them again. The view leaves the
+    // viewer through a page of its own before it shows the next record.
+    browse_.current_pdf_path = page.location;
+    browse_.current_pdf_keywords = PdfKeywordString(current->keywords());
+    html_->set_pdf_shown(true);
+    if (highlighter_ != nullptr) {
+      highlighter_->StartHighlight(settings_.pdf_viewer_path, browse_.current_pdf_path,
+                                   browse_.current_pdf_keywords);
+    }
+  } else {
     std::string text = page.html;
     if (!page.generated && !ReadWholeFile(page.location, &text)) text.clear();
     PaintKeywords(text);
-  }
-  if (page.is_pdf && highlighter_ != nullptr) {
-    highlighter_->StartHighlight(settings_.pdf_viewer_path, page.location, "");
   }
   html_->HookPageButtons();
 }

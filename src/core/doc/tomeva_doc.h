@@ -74,6 +74,10 @@ class CTomevaDoc {
   // Record files (book_*.xml) are shown as records instead; a followed link goes on the page-back
   // stack.
   bool OnBeforeNavigate(const std::string& location);
+  // The user followed a link to the PDF at `location` (recorded by OnBeforeNavigate, which let
+  // it go): it is shown in the viewer and becomes the document's current PDF, marked with the
+  // current search's words in search mode.
+  void ShowLinkedPdf(const std::string& location);
   // True when the absolute path `path` lies inside the installation folder or the library folder
   // (IsInsideLibrary of core/base/path_guard.h: links resolved, a station's top-level links
   // followed, nothing else). The views ask this before any page reaches a local file.
@@ -117,6 +121,11 @@ class CTomevaDoc {
   void GoHome();          // browse_commands.cc
   void GoBack();
   void RenderBrowsingPage();
+  // The words to mark in the PDF `pdf` when it is shown again or from a link (keyword string).
+  std::string PdfWordsFor(const std::string& pdf) const;
+  // `pdf` has been navigated to: the view leaves it through a page of its own, and its words are
+  // marked again.
+  void HighlightShownPdf(const std::string& pdf);
   void SetZoomLevel(int id);  // view_commands.cc
   void ShowHelp();
   void OpenPublisherSite();

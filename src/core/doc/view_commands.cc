@@ -53,7 +53,8 @@ void CTomevaDoc::RenderPage() {
   if (html_ == nullptr) return;
   if (html_->pdf_shown()) {
     // A PDF leaves the view through the start page; the page asked for is rendered once that
-    // has loaded.
+    // has loaded. The start page is only a way through: it is not recorded as a followed link.
+    page_stack_.set_link_recording(false);
     html_->Navigate(JoinPath(settings_.ebook_dir, "home.htm"));
     html_->set_pdf_shown(false);
     html_->set_render_after_load(true);

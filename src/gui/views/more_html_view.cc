@@ -396,6 +396,8 @@ void CMoreHtmlView::Navigate(const std::string& location) {
   if (!pdf_viewer_path_.empty() && url.isLocalFile() &&
       url.path().endsWith(QStringLiteral(".pdf"), Qt::CaseInsensitive)) {
     viewer_location_ = location;
+    // However it was opened, the next generated page must not be put into the viewer page.
+    pdf_shown_ = true;
     load(ViewerUrl(pdf_viewer_path_, url));
     return;
   }

@@ -76,6 +76,16 @@ bool CTomevaView::OnBeforeNavigate(const QUrl& url, QWebEnginePage::NavigationTy
   const bool go = doc_->OnBeforeNavigate(location);
   // A recorded link enables the back command; the frame's buttons follow.
   if (auto* frame = qobject_cast<CMainFrame*>(window())) frame->UpdateCommandUi();
+  if (go && url == shown && url.isLocalFile() && !pdf_viewer_path().empty() &&
+      url.path().endsWith(QStringLiteral(".pdf"), Qt::CaseInsensitive)) {
+    // A followed link to a PDF: the engine would only download it. The document shows it in the
+    // viewer page, once this navigation has been turned down.
+    QPointer<CTomevaView> self(this);
+    QTimer::singleShot(0, this, [self, location] {
+      if (!self.isNull() && self->doc_ != nullptr) self->doc_->ShowLinkedPdf(location);
+    });
+    return false;
+  }
   return go;
 }
 
