@@ -1,5 +1,5 @@
 // Record pages as strings: golden pages of sample-library records, and the rules of rows,
-// colours, online links, link specifications, image lists and the no-result page.
+// colours, online links, link lists (FdLink), image lists and the no-result page.
 #include "core/views/page_render.h"
 
 #include <gtest/gtest.h>

@@ -27,7 +27,7 @@
 //    expression, import, escapes ...), an input or button whose type is not "button".
 // The program's frame mark-up (SearchResultConfig.xml's bodytop and bodybottom, with the paging
 // buttons B0..B3 as <input type=button id=B0 ...>) passes the list unchanged and is filtered with
-// the record: a link specification can put a record's text into it.
+// the record: a record's link list (FdLink) can put a record's text into it.
 //
 // GBK in and out: the bytes that structure mark-up ("<>\"'=/&" and white space) are all below 0x40
 // and so never the trail byte of a double-byte character; text is walked one character at a time.

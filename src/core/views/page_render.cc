@@ -365,8 +365,8 @@ std::string GeneratedPage(CXmlDocument& record, int category, std::string_view f
   std::string link_spec = record.GetText("FdLink");
   if (!link_spec.empty()) ApplyLinkSpec(&page, link_spec, folder, ctx.app_dir);
   ExpandImageList(&page, folder, ctx.app_dir);
-  // Last, over the whole page: a link specification can put a record's text anywhere in it,
-  // the frame mark-up included.
+  // Last, over the whole page: a record's link list (FdLink) can put a record's text anywhere
+  // in it, the frame mark-up included.
   return FilterMarkup(page, {ctx.library_dir, ctx.app_dir});
 }
 

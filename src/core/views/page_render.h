@@ -1,6 +1,6 @@
 // The record pages of the right-hand view, built as strings: the result-page configuration and
 // the field labels loaded at start-up, the record table with its rows, the online full-text
-// links, the link specifications and image lists of a record, the library-mode record page, the
+// links, the link lists (FdLink) and image lists of a record, the library-mode record page, the
 // search-mode record page and the no-result page. Nothing here touches a window; the document
 // hands the results to its HTML view.
 //
