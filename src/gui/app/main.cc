@@ -6,8 +6,6 @@
 // TOMEVA_REPORT_SHOWN=path is the start-up benchmark's hook: the milliseconds from the process's
 // start to the shown main window are written to `path`, and the program ends before the version
 // check (CTomevaApp::ShowMainFrame).
-#include <unistd.h>
-
 #include <QApplication>
 #include <QBuffer>
 #include <QTimer>
@@ -16,8 +14,7 @@
 
 #include "core/base/file_util.h"
 #include "gui/app/tomeva_app.h"
-#include "gui/common/engine_network.h"
-#include "gui/common/qt_translations.h"
+#include "gui/common/web_engine_bootstrap.h"
 #include "gui/frame/main_frame.h"
 #include "gui/views/tomeva_view.h"
 
@@ -51,20 +48,10 @@ void ScheduleScreenshot(tomeva::gui::CTomevaApp& app, const QString& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // The web engine's sandbox refuses to run as root.
-  if (geteuid() == 0 && std::getenv("QTWEBENGINE_DISABLE_SANDBOX") == nullptr) {
-    setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);
-  }
-  // Book pages run their own scripts: the engine gets no way to the network of its own.
-  tomeva::gui::CloseEngineNetwork();
-  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-  QApplication qt_app(argc, argv);
-  tomeva::gui::StartEngineAndRestoreEnvironment();
-  // Before the first window: the start-up's message boxes already show Chinese buttons.
-  if (QString missing; !tomeva::gui::InstallQtChinese(&missing)) {
-    std::fprintf(stderr, "Qt's Chinese texts not found (%s): its dialogs stay in English\n",
-                 qPrintable(missing));
-  }
+  // Book pages run their own scripts: the engine gets no way to the network of its own. Qt's
+  // texts are Chinese before the first window: the start-up's message boxes show Chinese buttons.
+  const auto qt_app =
+      tomeva::gui::MakeWebEngineApplication(argc, argv, tomeva::gui::EngineNetwork::kClosed);
 
   tomeva::gui::CTomevaApp app;
   if (!app.InitInstance()) return app.exit_code();

@@ -6,20 +6,17 @@
 // writes to `path` the lines "url: ...", "title: ...", "loaded: yes|no" and "text: " followed by
 // the page's text on one line, and a picture of the window to `path`.png, and ends: 0 when the
 // page loaded, 1 when it did not, 2 when the report could not be written.
-#include <unistd.h>
-
 #include <QApplication>
 #include <QSaveFile>
 #include <QTimer>
 #include <QDir>
 #include <QWebEngineView>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 
 #include "gui/browser/browser_window.h"
-#include "gui/common/qt_translations.h"
 #include "gui/common/test_report.h"
+#include "gui/common/web_engine_bootstrap.h"
 
 namespace {
 
@@ -61,13 +58,9 @@ void ReportFirstLoad(tomeva::gui::BrowserWindow* window, const QString& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // The web engine's sandbox refuses to run as root.
-  if (geteuid() == 0 && std::getenv("QTWEBENGINE_DISABLE_SANDBOX") == nullptr) {
-    setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);
-  }
-  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-  QApplication app(argc, argv);
-  tomeva::gui::InstallQtChinese();
+  // The browser window shows the web: its engine keeps its own way to the network.
+  const auto app =
+      tomeva::gui::MakeWebEngineApplication(argc, argv, tomeva::gui::EngineNetwork::kOpen);
   const QStringList args = QCoreApplication::arguments();
   if (args.size() != 2 || args[1].isEmpty()) {
     std::fputs("usage: tomeva-browser URL\n", stderr);

@@ -6,8 +6,6 @@
 // "title: ...", "sections: N", "last section in view: yes|no", "contents:" and the contents list
 // (two spaces per level), and a picture of the window to `path`.png, and ends: 0 when the guide
 // was shown with its contents, 1 when it could not be, 2 when the report could not be written.
-#include <unistd.h>
-
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -17,12 +15,10 @@
 #include <QWebEngineProfile>
 #include <QWebEngineView>
 #include <cstdio>
-#include <cstdlib>
 
-#include "gui/common/engine_network.h"
 #include "gui/common/local_content_guard.h"
-#include "gui/common/qt_translations.h"
 #include "gui/common/test_report.h"
+#include "gui/common/web_engine_bootstrap.h"
 #include "gui/help/help_window.h"
 
 namespace {
@@ -84,16 +80,9 @@ void ReportContents(tomeva::gui::HelpWindow* window, const QString& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // The web engine's sandbox refuses to run as root.
-  if (geteuid() == 0 && std::getenv("QTWEBENGINE_DISABLE_SANDBOX") == nullptr) {
-    setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);
-  }
   // The guide's pages may run scripts: the engine gets no way to the network of its own.
-  tomeva::gui::CloseEngineNetwork();
-  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-  QApplication app(argc, argv);
-  tomeva::gui::StartEngineAndRestoreEnvironment();
-  tomeva::gui::InstallQtChinese();
+  const auto app =
+      tomeva::gui::MakeWebEngineApplication(argc, argv, tomeva::gui::EngineNetwork::kClosed);
   const QStringList args = QCoreApplication::arguments();
   if (args.size() != 2 || args[1].isEmpty()) {
     std::fputs("usage: tomeva-help FILE\n", stderr);
