@@ -11,7 +11,6 @@
 #include <QEventLoop>
 #include <QHeaderView>
 #include <QLineEdit>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -84,29 +83,14 @@ class BrowseGuiTest : public QObject {
 
 void BrowseGuiTest::initTestCase() {
   QVERIFY(temp_.isValid());
-  for (const char* var : {"REGISTRY", "RUNTIME", "DESKTOP", "PROGRAMS", "SYSTEM"}) {
-    QString dir = temp_.filePath(QString::fromLatin1(var).toLower());
-    QDir().mkpath(dir);
-    // The program uses a runtime folder only when it is private to the user.
-    QFile::setPermissions(dir,
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    qputenv(QByteArray("TOMEVA_") + var + "_DIR", dir.toLocal8Bit());
-  }
+  QVERIFY(testing::UseFoldersIn(temp_));
   const QString sample = temp_.filePath(QStringLiteral("sample"));
-  QProcess maker;
-  maker.start(QStringLiteral(TOMEVA_SAMPLE_MAKER), {sample});
-  QVERIFY(maker.waitForFinished(600000));
-  QCOMPARE(maker.exitCode(), 0);
-  QVERIFY(testing::RegisterSampleViewer(sample));
-  QVERIFY(QDir::setCurrent(sample));
+  QVERIFY(testing::InstallSample(sample));
   app_ = std::make_unique<TestApp>();
   QVERIFY(app_->InitInstance());
   QVERIFY(frame() != nullptr);
   pane()->set_message_sink([this](const QString& text) { messages_.append(text); });
-  if (!view()->has_document()) {
-    QSignalSpy spy(view(), &CMoreHtmlView::documentComplete);
-    QVERIFY(spy.wait(kTimeoutMs));
-  }
+  QVERIFY(testing::WaitForFirstPage(view()));
 }
 
 QTreeWidgetItem* BrowseGuiTest::Find(const char* label) {

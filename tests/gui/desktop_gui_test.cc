@@ -159,14 +159,7 @@ class DesktopGuiTest : public QObject {
 
 void DesktopGuiTest::initTestCase() {
   QVERIFY(temp_.isValid());
-  for (const char* var : {"REGISTRY", "RUNTIME", "DESKTOP", "PROGRAMS", "SYSTEM"}) {
-    QString dir = temp_.filePath(QString::fromLatin1(var).toLower());
-    QDir().mkpath(dir);
-    // The program uses a runtime folder only when it is private to the user.
-    QFile::setPermissions(dir,
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    qputenv(QByteArray("TOMEVA_") + var + "_DIR", dir.toLocal8Bit());
-  }
+  QVERIFY(testing::UseFoldersIn(temp_));
   // The companion programs are beside this test, as they are beside the program.
   QVERIFY(QFileInfo::exists(QCoreApplication::applicationDirPath() + "/tomeva-help"));
   QVERIFY(QFileInfo::exists(QCoreApplication::applicationDirPath() + "/tomeva-browser"));
@@ -175,20 +168,12 @@ void DesktopGuiTest::initTestCase() {
   QVERIFY2(InstallQtChinese(&missing), qPrintable(missing));
 
   sample_ = temp_.filePath(QStringLiteral("sample"));
-  QProcess maker;
-  maker.start(QStringLiteral(TOMEVA_SAMPLE_MAKER), {sample_});
-  QVERIFY(maker.waitForFinished(600000));
-  QCOMPARE(maker.exitCode(), 0);
-  QVERIFY(testing::RegisterSampleViewer(sample_));
-  QVERIFY(QDir::setCurrent(sample_));
+  QVERIFY(testing::InstallSample(sample_));
   app_ = std::make_unique<TestApp>();
   QVERIFY(app_->InitInstance());
   frame()->set_message_sink([this](const QString& text) { messages_.append(text); });
   frame()->tree_view()->set_message_sink([this](const QString& text) { messages_.append(text); });
-  if (!view()->has_document()) {
-    QSignalSpy spy(view(), &CMoreHtmlView::documentComplete);
-    QVERIFY(spy.wait(kTimeoutMs));
-  }
+  QVERIFY(testing::WaitForFirstPage(view()));
 }
 
 void DesktopGuiTest::qtTextsAreChinese() {

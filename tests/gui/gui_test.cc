@@ -13,7 +13,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -101,21 +100,9 @@ class GuiTest : public QObject {
 
 void GuiTest::initTestCase() {
   QVERIFY(temp_.isValid());
-  for (const char* var : {"REGISTRY", "RUNTIME", "DESKTOP", "PROGRAMS", "SYSTEM"}) {
-    QString dir = temp_.filePath(QString::fromLatin1(var).toLower());
-    QDir().mkpath(dir);
-    // The program uses a runtime folder only when it is private to the user.
-    QFile::setPermissions(dir,
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    qputenv(QByteArray("TOMEVA_") + var + "_DIR", dir.toLocal8Bit());
-  }
+  QVERIFY(testing::UseFoldersIn(temp_));
   sample_ = temp_.filePath(QStringLiteral("sample"));
-  QProcess maker;
-  maker.start(QStringLiteral(TOMEVA_SAMPLE_MAKER), {sample_});
-  QVERIFY(maker.waitForFinished(600000));
-  QCOMPARE(maker.exitCode(), 0);
-  QVERIFY(testing::RegisterSampleViewer(sample_));
-  QVERIFY(QDir::setCurrent(sample_));
+  QVERIFY(testing::InstallSample(sample_));
   // Pages of the installation: the view shows no file outside it or the library.
   WriteFile(QDir(sample_).filePath(QStringLiteral("first.htm")),
             Utf8ToGbk("<html><head><meta charset='gb2312'></head><body>"

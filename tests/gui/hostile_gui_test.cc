@@ -12,7 +12,6 @@
 #include <QImage>
 #include <QNetworkDatagram>
 #include <QPainter>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -214,18 +213,9 @@ void HostileGuiTest::initTestCase() {
   QVERIFY(!given.contains("--proxy-server="));
   QCOMPARE(WithEngineNetworkClosed(given), closed);
   QVERIFY(temp_.isValid());
-  for (const char* var : {"REGISTRY", "RUNTIME", "DESKTOP", "PROGRAMS", "SYSTEM"}) {
-    QString dir = temp_.filePath(QString::fromLatin1(var).toLower());
-    QDir().mkpath(dir);
-    qputenv(QByteArray("TOMEVA_") + var + "_DIR", dir.toLocal8Bit());
-  }
+  QVERIFY(testing::UseFoldersIn(temp_));
   sample_ = temp_.filePath(QStringLiteral("sample"));
-  QProcess maker;
-  maker.start(QStringLiteral(TOMEVA_SAMPLE_MAKER), {sample_});
-  QVERIFY(maker.waitForFinished(600000));
-  QCOMPARE(maker.exitCode(), 0);
-  QVERIFY(testing::RegisterSampleViewer(sample_));
-  QVERIFY(QDir::setCurrent(sample_));
+  QVERIFY(testing::InstallSample(sample_));
   book_ = QDir(sample_).filePath(QStringLiteral("1"));
   QVERIFY(QFileInfo(book_).isDir());
 
@@ -242,10 +232,7 @@ void HostileGuiTest::initTestCase() {
 
   app_ = std::make_unique<TestApp>();
   QVERIFY(app_->InitInstance());
-  if (!view()->has_document()) {
-    QSignalSpy spy(view(), &CMoreHtmlView::documentComplete);
-    QVERIFY(spy.wait(kTimeoutMs));
-  }
+  QVERIFY(testing::WaitForFirstPage(view()));
 }
 
 // Each page's script leaves what it got in window.__got and sets window.__ran last: a page whose

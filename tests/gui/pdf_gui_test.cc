@@ -231,25 +231,12 @@ void PdfGuiTest::Click(QTreeWidgetItem* item) {
 
 void PdfGuiTest::initTestCase() {
   QVERIFY(temp_.isValid());
-  for (const char* var : {"REGISTRY", "RUNTIME", "DESKTOP", "PROGRAMS", "SYSTEM"}) {
-    QString dir = temp_.filePath(QString::fromLatin1(var).toLower());
-    QDir().mkpath(dir);
-    // The program uses a runtime folder only when it is private to the user.
-    QFile::setPermissions(dir,
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    qputenv(QByteArray("TOMEVA_") + var + "_DIR", dir.toLocal8Bit());
-  }
+  QVERIFY(testing::UseFoldersIn(temp_));
   const QString sample = temp_.filePath(QStringLiteral("sample"));
-  QProcess maker;
   // More of the maker's options for timing runs (make pdf-timing asks for a 300-page PDF).
-  QStringList maker_args = {sample};
-  maker_args += QString::fromLocal8Bit(qgetenv("TOMEVA_PDF_TEST_SAMPLE_ARGS"))
-                    .split(QLatin1Char(' '), Qt::SkipEmptyParts);
-  maker.start(QStringLiteral(TOMEVA_SAMPLE_MAKER), maker_args);
-  QVERIFY(maker.waitForFinished(600000));
-  QCOMPARE(maker.exitCode(), 0);
-  QVERIFY(testing::RegisterSampleViewer(sample));
-  QVERIFY(QDir::setCurrent(sample));
+  const QStringList maker_options = QString::fromLocal8Bit(qgetenv("TOMEVA_PDF_TEST_SAMPLE_ARGS"))
+                                        .split(QLatin1Char(' '), Qt::SkipEmptyParts);
+  QVERIFY(testing::InstallSample(sample, maker_options));
   // The maker ships the plug-in beside the viewer, not in it: start-up installs it.
   QVERIFY(!QFileInfo::exists(QStringLiteral("viewer/plug_ins/VazeZududi.api")));
 
@@ -260,10 +247,7 @@ void PdfGuiTest::initTestCase() {
   QVERIFY(QFileInfo::exists(QStringLiteral("viewer/plug_ins/VazeZududi.api")));
   QVERIFY(app_->viewer_host() != nullptr);
   frame()->tree_view()->set_message_sink([this](const QString& text) { messages_.append(text); });
-  if (!view()->has_document()) {
-    QSignalSpy spy(view(), &CMoreHtmlView::documentComplete);
-    QVERIFY(spy.wait(kTimeoutMs));
-  }
+  QVERIFY(testing::WaitForFirstPage(view()));
   // The engine's own PDF viewer stays off: only the viewer page can mark words.
   QVERIFY(!view()->page()->settings()->testAttribute(QWebEngineSettings::PdfViewerEnabled));
   QVERIFY(!view()->page()->settings()->testAttribute(QWebEngineSettings::PluginsEnabled));

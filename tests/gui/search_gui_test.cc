@@ -9,7 +9,6 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QStatusBar>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -89,21 +88,9 @@ class SearchGuiTest : public QObject {
 
 void SearchGuiTest::initTestCase() {
   QVERIFY(temp_.isValid());
-  for (const char* var : {"REGISTRY", "RUNTIME", "DESKTOP", "PROGRAMS", "SYSTEM"}) {
-    QString dir = temp_.filePath(QString::fromLatin1(var).toLower());
-    QDir().mkpath(dir);
-    // The program uses a runtime folder only when it is private to the user.
-    QFile::setPermissions(dir,
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    qputenv(QByteArray("TOMEVA_") + var + "_DIR", dir.toLocal8Bit());
-  }
+  QVERIFY(testing::UseFoldersIn(temp_));
   QString sample = temp_.filePath(QStringLiteral("sample"));
-  QProcess maker;
-  maker.start(QStringLiteral(TOMEVA_SAMPLE_MAKER), {sample});
-  QVERIFY(maker.waitForFinished(600000));
-  QCOMPARE(maker.exitCode(), 0);
-  QVERIFY(testing::RegisterSampleViewer(sample));
-  QVERIFY(QDir::setCurrent(sample));
+  QVERIFY(testing::InstallSample(sample));
   // The result pages of this installation carry the four paging buttons in their top mark-up.
   QFile config(QStringLiteral("SearchResultConfig.xml"));
   QVERIFY(config.open(QIODevice::ReadOnly));
@@ -123,10 +110,7 @@ void SearchGuiTest::initTestCase() {
 
   app_ = std::make_unique<TestApp>();
   QVERIFY(app_->InitInstance());
-  if (!view()->has_document()) {
-    QSignalSpy spy(view(), &CMoreHtmlView::documentComplete);
-    QVERIFY(spy.wait(kTimeoutMs));
-  }
+  QVERIFY(testing::WaitForFirstPage(view()));
   if (doc()->switches().book_search) frame()->RouteCommand(kCmdBookSearch);
   QVERIFY(tree() != nullptr);
 }

@@ -140,19 +140,9 @@ void UpdateGuiTest::initTestCase() {
   StartEngineAndRestoreEnvironment();
   QVERIFY(temp_.isValid());
   QVERIFY(server_.listening());
-  for (const char* var : {"REGISTRY", "RUNTIME", "DESKTOP", "PROGRAMS", "SYSTEM"}) {
-    QString dir = temp_.filePath(QString::fromLatin1(var).toLower());
-    QDir().mkpath(dir);
-    // The program uses a runtime folder only when it is private to the user.
-    QFile::setPermissions(dir,
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    qputenv(QByteArray("TOMEVA_") + var + "_DIR", dir.toLocal8Bit());
-  }
+  QVERIFY(testing::UseFoldersIn(temp_));
   sample_ = temp_.filePath(QStringLiteral("sample"));
-  QProcess maker;
-  maker.start(QStringLiteral(TOMEVA_SAMPLE_MAKER), {sample_});
-  QVERIFY(maker.waitForFinished(600000));
-  QCOMPARE(maker.exitCode(), 0);
+  QVERIFY(testing::MakeSample(sample_));
   // The publisher's key pair, and another.
   QVERIFY2(!QStandardPaths::findExecutable(QStringLiteral("signify-openbsd")).isEmpty(),
            "signify-openbsd is needed (scripts/packages.txt)");
