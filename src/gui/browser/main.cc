@@ -7,7 +7,6 @@
 // the page's text on one line, and a picture of the window to `path`.png, and ends: 0 when the
 // page loaded, 1 when it did not, 2 when the report could not be written.
 #include <QApplication>
-#include <QSaveFile>
 #include <QTimer>
 #include <QDir>
 #include <QWebEngineView>
@@ -19,15 +18,6 @@
 #include "gui/common/web_engine_bootstrap.h"
 
 namespace {
-
-// The window as the report's picture, `report` + ".png"; false when it cannot be written.
-bool SavePicture(QWidget* window, const QString& report) {
-  QSaveFile file(report + QStringLiteral(".png"));
-  const bool ok =
-      file.open(QIODevice::WriteOnly) && window->grab().save(&file, "PNG") && file.commit();
-  if (!ok) std::fprintf(stderr, "cannot write the picture %s.png\n", qPrintable(report));
-  return ok;
-}
 
 constexpr char kReportVariable[] = "TOMEVA_BROWSER_REPORT";
 constexpr int kPaintSettleMs = 500;
@@ -44,11 +34,13 @@ void ReportFirstLoad(tomeva::gui::BrowserWindow* window, const QString& path) {
       view->page()->toPlainText([window, view, path, ok](const QString& text) {
         QString flat = text;
         flat.replace(QLatin1Char('\n'), QLatin1Char(' '));
-        const bool written = SavePicture(window, path) && tomeva::gui::WriteTestReport(
-            path, {QStringLiteral("url: ") + view->url().toString(),
-                   QStringLiteral("title: ") + window->windowTitle(),
-                   QStringLiteral("loaded: ") + (ok ? QStringLiteral("yes") : QStringLiteral("no")),
-                   QStringLiteral("text: ") + flat.simplified()});
+        const QStringList lines = {
+            QStringLiteral("url: ") + view->url().toString(),
+            QStringLiteral("title: ") + window->windowTitle(),
+            QStringLiteral("loaded: ") + (ok ? QStringLiteral("yes") : QStringLiteral("no")),
+            QStringLiteral("text: ") + flat.simplified()};
+        const bool written = tomeva::gui::WriteTestPicture(window, path) &&
+                             tomeva::gui::WriteTestReport(path, lines);
         QCoreApplication::exit(!written ? 2 : ok ? 0 : 1);
       });
     });

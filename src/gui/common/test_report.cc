@@ -1,6 +1,7 @@
 #include "gui/common/test_report.h"
 
 #include <QSaveFile>
+#include <QWidget>
 #include <cstdio>
 #include <cstdlib>
 
@@ -24,6 +25,14 @@ bool WriteTestReport(const QString& path, const QStringList& lines) {
     std::fprintf(stderr, "cannot write the report %s: %s\n", qPrintable(path),
                  qPrintable(file.errorString()));
   }
+  return ok;
+}
+
+bool WriteTestPicture(QWidget* window, const QString& path) {
+  QSaveFile file(path + QStringLiteral(".png"));
+  const bool ok =
+      file.open(QIODevice::WriteOnly) && window->grab().save(&file, "PNG") && file.commit();
+  if (!ok) std::fprintf(stderr, "cannot write the picture %s.png\n", qPrintable(path));
   return ok;
 }
 

@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+class QWidget;
+
 namespace tomeva::gui {
 
 // The path named by the environment variable `variable`, or "" when it is unset or empty.
@@ -15,6 +17,10 @@ QString TestReportPath(const char* variable);
 // Writes `lines` (UTF-8, one per line) to `path`, replacing the file whole. False, with a line on
 // standard error naming the file, when it cannot be written.
 bool WriteTestReport(const QString& path, const QStringList& lines);
+
+// Writes a picture of `window` (PNG) to `path` + ".png", replacing the file whole. False, with a
+// line on standard error naming the file, when it cannot be written.
+bool WriteTestPicture(QWidget* window, const QString& path);
 
 }  // namespace tomeva::gui
 

@@ -9,7 +9,6 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QWebEngineProfile>
@@ -22,15 +21,6 @@
 #include "gui/help/help_window.h"
 
 namespace {
-
-// The window as the report's picture, `report` + ".png"; false when it cannot be written.
-bool SavePicture(QWidget* window, const QString& report) {
-  QSaveFile file(report + QStringLiteral(".png"));
-  const bool ok =
-      file.open(QIODevice::WriteOnly) && window->grab().save(&file, "PNG") && file.commit();
-  if (!ok) std::fprintf(stderr, "cannot write the picture %s.png\n", qPrintable(report));
-  return ok;
-}
 
 constexpr char kReportVariable[] = "TOMEVA_HELP_REPORT";
 // Scrolling is asynchronous in the page: it is looked at after this pause.
@@ -52,7 +42,8 @@ void Finish(tomeva::gui::HelpWindow* window, const QString& path, bool ok, bool 
           (in_view ? QStringLiteral("yes") : QStringLiteral("no")),
       QStringLiteral("contents:")};
   lines << window->ContentsLines();
-  const bool written = SavePicture(window, path) && tomeva::gui::WriteTestReport(path, lines);
+  const bool written = tomeva::gui::WriteTestPicture(window, path) &&
+                       tomeva::gui::WriteTestReport(path, lines);
   QCoreApplication::exit(!written ? 2 : ok ? 0 : 1);
 }
 
