@@ -186,7 +186,7 @@ TEST(TextCopyTest, PageTextConverterJoinsAndReplaces) {
     std::string expected;  // UTF-8
     int replaced;
   } cases[] = {
-      {"blanks around a joined break go with it", u"\u4E2D\u534E  \r\n  \u4EBA\u6C11",
+      {"blanks around a joined break go with it", u"\u4E2D\u534E \u00A0\r\n\u3000 \u4EBA\u6C11",
        "中华人民", 0},
       {"a blank line between CJK lines stays", u"\u4E2D\n\n\u6587", "中\n\n文", 0},
       {"a break after the last character stays", u"\u4E2D\n", "中\n", 0},

@@ -81,7 +81,11 @@ bool IsCjkWordCharacter(char32_t c) {
   }
 }
 
-bool IsBlank(char32_t c) { return c == ' ' || c == '\t'; }
+// Spaces an extractor pads a line with, and the ideographic space that indents a CJK line.
+bool IsBlank(char32_t c) {
+  return c == ' ' || c == '\t' ||
+         (c >= 0x80 && u_charType(static_cast<UChar32>(c)) == U_SPACE_SEPARATOR);
+}
 
 // Line breaks as "\n" only; a break between two CJK word characters dropped with the blanks
 // around it. A blank line (two breaks) is a paragraph's end and stays.
