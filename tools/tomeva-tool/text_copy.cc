@@ -293,8 +293,8 @@ struct PageTextConverter::Cache {
   }
 };
 
-PageTextConverter::PageTextConverter() : cache_(new Cache) {}
-PageTextConverter::~PageTextConverter() { delete cache_; }
+PageTextConverter::PageTextConverter() : cache_(std::make_unique<Cache>()) {}
+PageTextConverter::~PageTextConverter() = default;
 
 std::string PageTextConverter::Convert(std::u16string_view page_text, int* replaced) {
   const std::u32string text = JoinCjkLines(CodePoints(page_text));

@@ -15,6 +15,7 @@
 #define TOMEVA_TOOLS_TOMEVA_TOOL_TEXT_COPY_H_
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -39,7 +40,7 @@ class PageTextConverter {
 
  private:
   struct Cache;
-  Cache* cache_;
+  std::unique_ptr<Cache> cache_;
 };
 
 struct TextCopyResult {
