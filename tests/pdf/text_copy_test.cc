@@ -228,6 +228,7 @@ TEST(TextCopyTest, OutsideInputIsRefusedAndTheOldCopyKept) {
        "not a PDF, or damaged"},
       {"cut off before its first object", "cut.pdf", truncated, "cut.txt",
        "not a PDF, or damaged"},
+      {"without a page", "empty.pdf", MakePdf({}), "empty.txt", "no pages"},
       {"locked by a password", "locked.pdf", MakePdf({{U"机密"}}, kLockedTrailer), "locked.txt",
        "encrypted"},
       {"missing", "none.pdf", "", "none.txt", "no such file"},

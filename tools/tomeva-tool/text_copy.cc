@@ -344,8 +344,13 @@ TextCopyResult MakeTextCopy(std::string_view pdf, TextLayout layout) {
       result.error = "the PDF is encrypted and needs a password to be opened";
       return result;
     }
-    PageTextConverter converter;
     const int pages = doc->pages();
+    // What a viewer shows has at least one page; an empty copy would only replace a good one.
+    if (pages <= 0) {
+      result.error = "the PDF has no pages: damaged";
+      return result;
+    }
+    PageTextConverter converter;
     for (int i = 0; i < pages; ++i) {
       std::unique_ptr<poppler::page> page(doc->create_page(i));
       if (page) {

@@ -53,8 +53,8 @@ struct TextCopyResult {
 };
 
 // Makes the text copy of the PDF whose bytes are `pdf`. Refuses (ok false, error set) data that
-// is not a PDF or is damaged beyond reading, and a PDF that needs a password to be opened; never
-// throws.
+// is not a PDF or is damaged beyond reading, a PDF without a page, and one that needs a password
+// to be opened; never throws. A page that cannot be read is left empty and counted.
 TextCopyResult MakeTextCopy(std::string_view pdf, TextLayout layout = TextLayout::kRaw);
 
 // Reads the PDF at `pdf_path` and replaces `out_path` atomically with its text copy: on any
