@@ -88,11 +88,12 @@ std::string MakePdf(const std::vector<Page>& pages, const std::string& extra_tra
       y -= 30;
     }
     content += "ET\n";
-    objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 600 842]"
-                      " /Resources << /Font << /F1 3 0 R >> >> /Contents " +
-                      std::to_string(page_obj + 1) + " 0 R >>");
-    objects.push_back("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" +
-                      content + "endstream");
+    objects.push_back(
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 600 842]"
+        " /Resources << /Font << /F1 3 0 R >> >> /Contents " +
+        std::to_string(page_obj + 1) + " 0 R >>");
+    objects.push_back("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content +
+                      "endstream");
   }
   objects[1] = "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(n) + " >>";
 
@@ -151,10 +152,7 @@ TEST(TextCopyTest, PagesLinesAndStandIns) {
        {{U"第一句。", U"第二句", U"abc", U"中文", U"def"}},
        {"第一句。\n第二句\nabc\n中文\ndef\n"},
        0},
-      {"kana is joined like Han",
-       {{U"日本語のテキ", U"スト"}},
-       {"日本語のテキスト\n"},
-       0},
+      {"kana is joined like Han", {{U"日本語のテキ", U"スト"}}, {"日本語のテキスト\n"}, 0},
       {"one form feed after each page, an empty page kept",
        {{U"第一页"}, {}, {U"第三页"}},
        {"第一页\n", "", "第三页\n"},
@@ -191,17 +189,19 @@ TEST(TextCopyTest, PageTextConverterJoinsAndReplaces) {
       {"a blank line between CJK lines stays", u"\u4E2D\n\n\u6587", "中\n\n文", 0},
       {"a break after the last character stays", u"\u4E2D\n", "中\n", 0},
       {"a lone carriage return is a break", u"ab\rcd", "ab\ncd", 0},
-      {"a form feed and a NUL would shift the pages or cut the text", std::u16string(u"\u4E0A\f\u4E0B\0x", 5),
-       "上 下 x", 2},
+      {"a form feed and a NUL would shift the pages or cut the text",
+       std::u16string(u"\u4E0A\f\u4E0B\0x", 5), "上 下 x", 2},
       {"the euro sign, which GBK's converter gives as one high byte; a real ? is no stand-in",
        u"?5\u20AC", "?5?", 1},
       {"a lone surrogate is a character GBK lacks", {u'a', char16_t{0xD800}, u'b'}, "a?b", 1},
-      {"a character beyond the first plane is read whole", {char16_t{0xD840}, char16_t{0xDC00}},
-       "?", 1},
-      {"invisible format characters go, accents alone go", u"co\u00ADop\u200B e\u0301",
-       "coop e", 3},
-      {"a simplified form GBK lacks becomes the traditional one it has", u"\u39D1\u8C26",
-       "撝谦", 1},
+      {"a character beyond the first plane is read whole",
+       {char16_t{0xD840}, char16_t{0xDC00}},
+       "?",
+       1},
+      {"invisible format characters go, accents alone go", u"co\u00ADop\u200B e\u0301", "coop e",
+       3},
+      {"a simplified form GBK lacks becomes the traditional one it has", u"\u39D1\u8C26", "撝谦",
+       1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -218,16 +218,15 @@ TEST(TextCopyTest, OutsideInputIsRefusedAndTheOldCopyKept) {
   std::string truncated = good.substr(0, 40);
   struct Case {
     const char* name;
-    std::string pdf_name;   // written into the folder unless `pdf` is empty
+    std::string pdf_name;  // written into the folder unless `pdf` is empty
     std::string pdf;
     std::string out_name;
-    const char* error;      // part of the message
+    const char* error;  // part of the message
     bool write_fails = false;
   } cases[] = {
       {"not a PDF", "junk.pdf", "hello, this is no PDF at all\n", "junk.txt",
        "not a PDF, or damaged"},
-      {"cut off before its first object", "cut.pdf", truncated, "cut.txt",
-       "not a PDF, or damaged"},
+      {"cut off before its first object", "cut.pdf", truncated, "cut.txt", "not a PDF, or damaged"},
       {"without a page", "empty.pdf", MakePdf({}), "empty.txt", "no pages"},
       {"locked by a password", "locked.pdf", MakePdf({{U"机密"}}, kLockedTrailer), "locked.txt",
        "encrypted"},
@@ -314,7 +313,8 @@ TEST(TextCopyTest, ToolPrintsCountsAndRefusesDamage) {
   Page long_page(25, U"\u4E00\u4E8C\u4E09\u56DB\u4E94\u516D\u4E03\u516B\u4E5D\u5341\u3002");
   ASSERT_TRUE(ReplaceFileAtomically(dir / "long.pdf", MakePdf({long_page})));
   ASSERT_TRUE(ReplaceFileAtomically(dir / "long.txt", "old copy\f"));
-  message = RunTool("text-copy '" + (dir / "long.pdf") + "'", &status, "trap '' XFSZ; ulimit -f 1;");
+  message =
+      RunTool("text-copy '" + (dir / "long.pdf") + "'", &status, "trap '' XFSZ; ulimit -f 1;");
   EXPECT_EQ(status, 1);
   EXPECT_NE(message.find("cannot write"), std::string::npos) << message;
   std::string old_copy;

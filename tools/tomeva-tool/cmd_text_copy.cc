@@ -34,8 +34,10 @@ int TextCopyCommand(const std::vector<std::string>& args) {
                      ",\"bytes\":" + std::to_string(result.text.size()) +
                      ",\"replaced\":" + std::to_string(result.replaced);
   if (result.unreadable_pages > 0) {
-    std::fprintf(stderr, "tomeva-tool: text-copy: %d page(s) of %s could not be read and are left "
-                 "empty\n", result.unreadable_pages, pdf.c_str());
+    std::fprintf(stderr,
+                 "tomeva-tool: text-copy: %d page(s) of %s could not be read and are left "
+                 "empty\n",
+                 result.unreadable_pages, pdf.c_str());
     json += ",\"unreadable_pages\":" + std::to_string(result.unreadable_pages);
   }
   std::printf("%s}\n", json.c_str());

@@ -121,17 +121,31 @@ std::u32string JoinCjkLines(const std::u32string& text) {
 // like form that GBK has; nullptr for the others.
 const char* LikeFormOf(char32_t c) {
   switch (c) {
-    case 0x2010: case 0x2011: case 0x2012: case 0x2043: case 0xFE63:
+    case 0x2010:
+    case 0x2011:
+    case 0x2012:
+    case 0x2043:
+    case 0xFE63:
       return "-";
-    case 0x2022: case 0x2219: case 0x2027: case 0x30FB: case 0x25E6: case 0x2024:
+    case 0x2022:
+    case 0x2219:
+    case 0x2027:
+    case 0x30FB:
+    case 0x25E6:
+    case 0x2024:
       return "\u00B7";  // middle dot
-    case 0x2217: case 0x22C6: case 0x204E:
+    case 0x2217:
+    case 0x22C6:
+    case 0x204E:
       return "*";
-    case 0x223C: case 0x301C:
+    case 0x223C:
+    case 0x301C:
       return "~";
-    case 0x27E8: case 0x29FC:
+    case 0x27E8:
+    case 0x29FC:
       return "\u3008";  // left angle bracket
-    case 0x27E9: case 0x29FD:
+    case 0x27E9:
+    case 0x29FD:
       return "\u3009";
     case 0x00AB:
       return "\u300A";  // left double angle bracket
@@ -319,7 +333,8 @@ poppler::page::text_layout_enum PopplerLayout(TextLayout layout) {
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
-  struct stat sa {}, sb {};
+  struct stat sa;
+  struct stat sb;
   return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
          sa.st_ino == sb.st_ino;
 }

@@ -48,7 +48,7 @@ struct TextCopyResult {
   std::string error;  // when !ok: why, in words for the maintainer (UTF-8)
   std::string text;   // when ok: the text copy's GBK bytes
   int pages = 0;
-  int replaced = 0;   // characters replaced by a stand-in or "?"
+  int replaced = 0;          // characters replaced by a stand-in or "?"
   int unreadable_pages = 0;  // pages the PDF holds but that could not be read: left empty
 };
 
