@@ -158,11 +158,11 @@ TEST(TextCopyTest, PagesLinesAndStandIns) {
        {"第一页\n", "", "第三页\n"},
        0},
       {"characters GBK lacks get a stand-in and are counted",
-       // ﬁ (ligature) and ⼈ (Kangxi radical) by compatibility; • by a like sign; é and 丟 are in
-       // GBK and stay; 𠀀 has no stand-in.
-       {{U"\uFB01ne \u2F08 \u2022 caf\u00E9 \u4E1F \U00020000"}},
-       {"fine 人 · café 丟 ?\n"},
-       4},
+       // ﬁ (ligature) and ⼈ (Kangxi radical) by compatibility; • and the minus sign by a like
+       // sign; é and 丟 are in GBK and stay; 𠀀 has no stand-in.
+       {{U"\uFB01ne \u2F08 \u2022 caf\u00E9 \u4E1F \U00020000 x\u22121"}},
+       {"fine 人 · café 丟 ? x-1\n"},
+       5},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -125,6 +125,7 @@ const char* LikeFormOf(char32_t c) {
     case 0x2011:
     case 0x2012:
     case 0x2043:
+    case 0x2212:  // minus sign
     case 0xFE63:
       return "-";
     case 0x2022:
@@ -159,6 +160,10 @@ const char* LikeFormOf(char32_t c) {
       return "<";
     case 0x203A:
       return ">";
+    case 0x00A9:
+      return "(C)";
+    case 0x00AE:
+      return "(R)";
     case 0x0131:
       return "i";
     case 0x0237:
