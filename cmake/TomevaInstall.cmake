@@ -5,7 +5,8 @@
 #                                               system's, named by the page itself)
 #   viewer/plug_ins/VazeZududi.api              the viewer's highlight plug-in, already in place
 #   help/Tomeva.htm, help/tomeva-help.css       the user's guide
-#   icons/tomeva.svg                            the program's icon
+#   icons/tomeva.svg, icons/tomeva.png          the program's icon (the window takes the PNG:
+#                                               Qt reads SVG only with a plug-in)
 # Installed, it is TOMEVA_DATA_DIR (<prefix>/share/tomeva). The build tree gets the same layout in
 # ${PROJECT_BINARY_DIR}/share/tomeva, so that programs run from the build find their files as
 # before; a package build turns that off (TOMEVA_BUILD_TREE_DATA=OFF), so that no build path is
@@ -47,6 +48,8 @@ if(TOMEVA_BUILD_TREE_DATA)
     configure_file(${PROJECT_SOURCE_DIR}/help/${name} ${tomeva_build_data_dir}/help/${name} COPYONLY)
   endforeach()
   configure_file(${tomeva_project_icon} ${tomeva_build_data_dir}/icons/tomeva.svg COPYONLY)
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/icons/tomeva-128.png
+                 ${tomeva_build_data_dir}/icons/tomeva.png COPYONLY)
 endif()
 
 # Install rules: called at the end of the top-level CMakeLists.txt, once every target exists.
@@ -72,8 +75,15 @@ function(tomeva_install_rules)
   install(FILES ${PROJECT_SOURCE_DIR}/help/Tomeva.htm ${PROJECT_SOURCE_DIR}/help/tomeva-help.css
           DESTINATION ${TOMEVA_DATA_DIR}/help)
   install(FILES ${tomeva_project_icon} DESTINATION ${TOMEVA_DATA_DIR}/icons)
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/icons/tomeva-128.png
+          DESTINATION ${TOMEVA_DATA_DIR}/icons RENAME tomeva.png)
   install(FILES ${tomeva_project_icon}
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+  foreach(size 48 128)
+    install(FILES ${PROJECT_SOURCE_DIR}/packaging/icons/tomeva-${size}.png
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
+            RENAME tomeva.png)
+  endforeach()
 
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/org.tomeva.Tomeva.desktop
           DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
