@@ -15,8 +15,10 @@
 include(GNUInstallDirs)
 
 option(TOMEVA_BUILD_TREE_DATA "Let programs run from the build tree find their data files there" ON)
-set(TOMEVA_DATA_DIR "${CMAKE_INSTALL_FULL_DATADIR}/tomeva" CACHE PATH
-    "Folder of the viewer page, plug-in, guide and icons in the installed layout")
+# Installed under the prefix (DESTDIR and `cmake --install --prefix` honoured); the programs are
+# compiled with its absolute form.
+set(TOMEVA_DATA_SUBDIR "${CMAKE_INSTALL_DATADIR}/tomeva")
+set(TOMEVA_DATA_DIR "${CMAKE_INSTALL_PREFIX}/${TOMEVA_DATA_SUBDIR}")
 # The engine library is private to the program: not on the linker's search path, reached through
 # the executables' RUNPATH.
 set(TOMEVA_PRIVATE_LIB_DIR "${CMAKE_INSTALL_LIBDIR}/tomeva")
@@ -69,14 +71,14 @@ function(tomeva_install_rules)
 
   install(FILES ${PROJECT_SOURCE_DIR}/viewer/viewer.html ${PROJECT_SOURCE_DIR}/viewer/viewer.js
                 ${PROJECT_SOURCE_DIR}/viewer/viewer.css
-          DESTINATION ${TOMEVA_DATA_DIR}/viewer)
+          DESTINATION ${TOMEVA_DATA_SUBDIR}/viewer)
   install(FILES ${PROJECT_SOURCE_DIR}/viewer/plugin/VazeZududi.js
-          DESTINATION ${TOMEVA_DATA_DIR}/viewer/plug_ins RENAME VazeZududi.api)
+          DESTINATION ${TOMEVA_DATA_SUBDIR}/viewer/plug_ins RENAME VazeZududi.api)
   install(FILES ${PROJECT_SOURCE_DIR}/help/Tomeva.htm ${PROJECT_SOURCE_DIR}/help/tomeva-help.css
-          DESTINATION ${TOMEVA_DATA_DIR}/help)
-  install(FILES ${tomeva_project_icon} DESTINATION ${TOMEVA_DATA_DIR}/icons)
+          DESTINATION ${TOMEVA_DATA_SUBDIR}/help)
+  install(FILES ${tomeva_project_icon} DESTINATION ${TOMEVA_DATA_SUBDIR}/icons)
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/icons/tomeva-128.png
-          DESTINATION ${TOMEVA_DATA_DIR}/icons RENAME tomeva.png)
+          DESTINATION ${TOMEVA_DATA_SUBDIR}/icons RENAME tomeva.png)
   install(FILES ${tomeva_project_icon}
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
   foreach(size 48 128)
@@ -85,11 +87,17 @@ function(tomeva_install_rules)
             RENAME tomeva.png)
   endforeach()
 
-  install(FILES ${PROJECT_SOURCE_DIR}/packaging/org.tomeva.Tomeva.desktop
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/org.tomeva.tomeva.desktop
           DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-  install(FILES ${PROJECT_SOURCE_DIR}/packaging/org.tomeva.Tomeva.metainfo.xml
+  # The release it describes is the project's version.
+  set(TOMEVA_VERSION ${PROJECT_VERSION})
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/org.tomeva.tomeva.metainfo.xml
+                 ${PROJECT_BINARY_DIR}/packaging/org.tomeva.tomeva.metainfo.xml @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/packaging/org.tomeva.tomeva.metainfo.xml
           DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/man/tomeva.1
                 ${PROJECT_SOURCE_DIR}/packaging/man/tomeva-tool.1
+                ${PROJECT_SOURCE_DIR}/packaging/man/tomeva-help.1
+                ${PROJECT_SOURCE_DIR}/packaging/man/tomeva-browser.1
           DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endfunction()
