@@ -98,8 +98,10 @@ deb: deps deb-deps
 
 # The package installed, started from its menu entry on a library of one's own, and removed
 # (scripts/deb-test.sh; as root it installs on this machine and purges afterwards).
-deb-test: deb
-	scripts/deb-test.sh $(DEBOUT)
+# The sample's books come from the build's sample maker.
+deb-test: deb $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) --target make-sample-library -j $(JOBS)
+	scripts/deb-test.sh $(DEBOUT) $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(NOQT) $(FUZZBUILD) $(BENCHBUILD) $(SANBUILD) $(DEBOUT)
