@@ -54,7 +54,7 @@ void ScheduleScreenshot(tomeva::gui::CTomevaApp& app, const QString& path) {
 
 // The window icon and the menu entry the desktop matches the windows with.
 void SetProgramIcon() {
-  QGuiApplication::setDesktopFileName(QStringLiteral("org.tomeva.Tomeva"));
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.tomeva.tomeva"));
   const QString png =
       QDir(tomeva::gui::ProgramDataFolder()).filePath(QStringLiteral("icons/tomeva.png"));
   QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("tomeva"), QIcon(png)));
