@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -90,6 +91,9 @@ struct Case {
   const char* message;    // part of the message on standard error ("" for success)
   bool library_written;   // the library's files are in DIR afterwards
 };
+
+// Cases are named in test output by their name, not their bytes.
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
 class ToolInitCases : public ToolInitTest, public ::testing::WithParamInterface<Case> {};
 

@@ -120,8 +120,9 @@ std::string Page(const std::string& title, const std::string& body) {
 std::string HomePage() {
   return Page(G("我的书库"),
               "<h2>" + G("我的书库") + "</h2>\r\n<p>" +
-                  G("这个书库还没有书。新书以“书目片段 bookconfig*.xml + 书籍文件夹”的形式发行：把两者"
-                    "一起复制到书库文件夹的 Update 文件夹中，下次启动程序时即被导入，也可以用命令 "
+                  G("左边的树列出书库中的书；在上方输入字词即可全文检索。") + "</p>\r\n<p>" +
+                  G("新书以“书目片段 bookconfig*.xml + 书籍文件夹”的形式发行：把两者一起复制到书库"
+                    "文件夹的 Update 文件夹中，下次启动程序时即被导入，也可以用命令 "
                     "tomeva-tool import 书库文件夹 导入。") +
                   "</p>\r\n");
 }
