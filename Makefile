@@ -10,7 +10,8 @@ SAMPLE    ?= sample
 FUZZ_SECONDS ?= 20
 CMAKE_GEN := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
-.PHONY: deps build test test-noqt sanitize run bench fuzz sample graph stress pdf-timing serve clean
+.PHONY: deps build test test-noqt sanitize run bench fuzz sample graph stress pdf-timing serve clean \
+        deb-deps deb deb-test
 
 deps:
 	@scripts/install-deps.sh
@@ -86,5 +87,21 @@ graph: deps $(BUILD)/CMakeCache.txt
 	cd $(BUILD) && cmake --graphviz=targets.dot . >/dev/null
 	scripts/draw-targets.sh $(BUILD)/targets.dot docs
 
+# The Debian package, built with the Debian tools in $(DEBOUT) (scripts/build-deb.sh) and checked
+# with lintian, desktop-file-validate and appstreamcli. The tools come from their own list.
+DEBOUT ?= out/deb
+deb-deps:
+	@scripts/install-deps.sh scripts/packages-deb.txt
+
+deb: deps deb-deps
+	scripts/build-deb.sh $(DEBOUT)
+
+# The package installed, started from its menu entry on a library of one's own, and removed
+# (scripts/deb-test.sh; as root it installs on this machine and purges afterwards).
+# The sample's books come from the build's sample maker.
+deb-test: deb $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) --target make-sample-library -j $(JOBS)
+	scripts/deb-test.sh $(DEBOUT) $(BUILD)
+
 clean:
-	rm -rf $(BUILD) $(NOQT) $(FUZZBUILD) $(BENCHBUILD) $(SANBUILD)
+	rm -rf $(BUILD) $(NOQT) $(FUZZBUILD) $(BENCHBUILD) $(SANBUILD) $(DEBOUT)

@@ -1,4 +1,5 @@
-// The desktop program. Started with the installation folder as working directory.
+// The desktop program. It runs in its library folder: the working directory when that is a
+// library, else the one found or made as gui/app/library_location.h describes (`tomeva [DIR]`).
 //
 // TOMEVA_SCREENSHOT=path makes the program save a picture of its main window to `path` once the
 // window is shown and its first page has loaded, print the path, and end (used where there is
@@ -8,11 +9,14 @@
 // check (CTomevaApp::ShowMainFrame).
 #include <QApplication>
 #include <QBuffer>
+#include <QDir>
+#include <QIcon>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 
 #include "core/base/file_util.h"
+#include "gui/app/library_location.h"
 #include "gui/app/tomeva_app.h"
 #include "gui/common/web_engine_bootstrap.h"
 #include "gui/frame/main_frame.h"
@@ -45,6 +49,14 @@ void ScheduleScreenshot(tomeva::gui::CTomevaApp& app, const QString& path) {
   QTimer::singleShot(kScreenshotTimeoutMs, frame, shoot);
 }
 
+// The window icon and the menu entry the desktop matches the windows with.
+void SetProgramIcon() {
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.tomeva.tomeva"));
+  const QString png =
+      QDir(tomeva::gui::ProgramDataFolder()).filePath(QStringLiteral("icons/tomeva.png"));
+  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("tomeva"), QIcon(png)));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -52,6 +64,10 @@ int main(int argc, char** argv) {
   // texts are Chinese before the first window: the start-up's message boxes show Chinese buttons.
   const auto qt_app =
       tomeva::gui::MakeWebEngineApplication(argc, argv, tomeva::gui::EngineNetwork::kClosed);
+
+  SetProgramIcon();
+  if (!tomeva::gui::EnterLibrary(QCoreApplication::arguments())) return 1;
+  tomeva::gui::RegisterViewerIfMissing();
 
   tomeva::gui::CTomevaApp app;
   if (!app.InitInstance()) return app.exit_code();

@@ -322,7 +322,9 @@ void CMainFrame::ShowAbout() {
   QMessageBox box(QMessageBox::Information, title, QString(), QMessageBox::Ok, this);
   box.setObjectName(QStringLiteral("aboutBox"));
   box.setTextFormat(Qt::RichText);
-  box.setText(QStringLiteral("<p><b>%1</b></p><p>V4.0.0.1</p>").arg(title.toHtmlEscaped()));
+  // The version is the project's one number (CMakeLists.txt), as the package's is.
+  box.setText(QStringLiteral("<p><b>%1</b></p><p>V%2</p>")
+                  .arg(title.toHtmlEscaped(), QStringLiteral(TOMEVA_VERSION)));
   // A message box is as wide as its text, and the window's title bar then elides the title:
   // the box is made wide enough for the title in the title bar's font, with room for the
   // bar's buttons.
