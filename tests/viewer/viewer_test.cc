@@ -332,6 +332,11 @@ void ViewerTest::initTestCase() {
   QVERIFY(WriteFile(dir.filePath("order.txt"), pages));
   QVERIFY(QFile::copy(dir.filePath("order.pdf"), dir.filePath("jump.pdf")));
   QVERIFY(WriteFile(dir.filePath("jump.txt"), jump));
+  QVERIFY(QFile::copy(dir.filePath("order.pdf"), dir.filePath("tail.pdf")));
+  // Its copy breaks no line but after the last page's break (the one line end sent in full).
+  std::string tail = pages;
+  std::replace(tail.begin(), tail.end(), '\n', ' ');
+  QVERIFY(WriteFile(dir.filePath("tail.txt"), tail + "\n"));
 
   view_ = new QWebEngineView;
   page_ = new RecordingPage(view_);
@@ -651,6 +656,10 @@ void ViewerTest::placementByPage_data() {
       << "order.pdf" << QStringList{"明月", "插图", "索引"} << 14
       << QStringList{"明月|插图|索引", "明月|明月|插图", "插图|插图|明月",
                      "索引|明月|插图|明月|索引", ""};
+  // A line end is matched too, after the last page's break: white space of no page.
+  QTest::newRow("copy ending in a line break after the last page")
+      << "tail.pdf" << QStringList{"明月", "\n"} << 6
+      << QStringList{"明月", "明月|明月", "明月", "明月|明月", ""};
   // The run of the copy's page 2 has no place: the last page's is the last page's run's.
   QTest::newRow("words the copy's page has and the PDF's lacks")
       << "jump.pdf" << QStringList{"黄河"} << 1 << QStringList{"", "", "", "", "黄河"};

@@ -430,8 +430,9 @@
   }
 
   const service = {
-    // What the last request came to: runs asked for, runs found in the PDF, marks placed on
-    // pages already drawn; per run in the copy's order, its own page (0 when the copy has no
+    // What the last request came to: runs asked for (counted page by page as they are read,
+    // when the copy has page breaks), runs found in the PDF, marks placed on pages already
+    // drawn; whether the copy is compared page by page; per run in the copy's order, its own page (0 when the copy has no
     // page breaks), the page it was marked on (0: not found) and its index in the squeezed text
     // it was found in; status 'busy', 'done' or 'failed' (with error).
     last: { status: 'idle', runs: 0, found: 0, error: '' },
@@ -460,6 +461,8 @@
           for (const offset of offsets) {
             if (offset >= copy.bytes.length) continue;
             const n = pageOfOffset(copy, offset);
+            // White space after the last page's break belongs to no page.
+            if (n > viewer.pageCount) continue;
             if (!offsetsByPage.has(n)) offsetsByPage.set(n, []);
             offsetsByPage.get(n).push(offset);
           }
@@ -469,16 +472,15 @@
           if (pageNumbers.length && !viewer.textDivs(pageNumbers[0])) {
             viewer.scrollToPage(pageNumbers[0]);
           }
-          const runsOf = new Map();
+          // Each page of the copy is decoded, and the PDF's page read, only when its runs are
+          // placed, the first page first.
           for (const n of pageNumbers) {
-            runsOf.set(n, characterRuns(copySegment(copy, n), offsetsByPage.get(n)));
-            result.runs += runsOf.get(n).length;
-          }
-          // Each page's text is read only when its runs are placed, the first page first.
-          for (const n of pageNumbers) {
+            const segment = copySegment(copy, n);
+            const runs = characterRuns(segment, offsetsByPage.get(n));
+            result.runs += runs.length;
             const doc = await documentText([n]);
             check();
-            placeRuns(copySegment(copy, n), runsOf.get(n), doc, true, n, result);
+            placeRuns(segment, runs, doc, true, n, result);
             showMarks([n], result);
           }
         } else {
