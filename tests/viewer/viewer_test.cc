@@ -2,7 +2,11 @@
 // writes (a real worker, no fallback), and highlight requests built as the search program builds
 // them (byte offsets and widths in the GBK text copy) become marks in the pages' text layers,
 // also on pages drawn later and across a line that the text copy breaks elsewhere; a text copy
-// of another text gives no marks. A screenshot of marked words goes to
+// of another text gives no marks. A text copy with page breaks has each run marked at its own
+// place on its own page, also where the PDF lists a page's text in another order, and the first
+// run's page marked before the other pages are read. With TOMEVA_REAL_PDF_DIR naming a folder of
+// PDFs made elsewhere (with their text copies), placement and time to the first mark are measured
+// on them too. A screenshot of marked words goes to
 // <build>/screenshots/pdf-highlight.png, one of the PDF without embedded font to
 // pdf-unembedded-font.png.
 #include <QDir>

@@ -432,9 +432,10 @@
   const service = {
     // What the last request came to: runs asked for (counted page by page as they are read,
     // when the copy has page breaks), runs found in the PDF, marks placed on pages already
-    // drawn; whether the copy is compared page by page; per run in the copy's order, its own page (0 when the copy has no
-    // page breaks), the page it was marked on (0: not found) and its index in the squeezed text
-    // it was found in; status 'busy', 'done' or 'failed' (with error).
+    // drawn; whether the copy is compared page by page; per run in the copy's order, its own
+    // page (0 when the copy has no page breaks), the page it was marked on (0: not found) and
+    // its index in the squeezed text it was found in; status 'busy', 'done' or 'failed' (with
+    // error).
     last: { status: 'idle', runs: 0, found: 0, error: '' },
 
     async execute(data) {
