@@ -67,12 +67,22 @@ stress: build
 	  --gtest_filter='ImportKillTest.*' | grep -E '^kills:|PASSED|FAILED'
 
 # The PDF tests on a sample whose anthology PDF has some 300 pages; prints the times from the PDF
-# command to the first mark and to the document shown.
+# command to the first mark and to the document shown. With REAL_PDFS=FOLDER (PDFs made elsewhere
+# with their GBK text copies beside them, page breaks as form feeds: tests/viewer/real-pdfs.sh
+# makes such a folder) also, on the PDFs of 250 pages or more, the time from the execute data to
+# the first mark in view against drawing that page alone, and on every PDF how many of the runs
+# sent for words of its copy are marked at their own place, and how many marks are wrong.
+REAL_PDFS ?=
 pdf-timing: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen QTWEBENGINE_DISABLE_SANDBOX=1 \
 	  QTWEBENGINE_CHROMIUM_FLAGS=--disable-gpu \
 	  TOMEVA_PDF_TEST_SAMPLE_ARGS="--records 1200 --whole-pdf-records 1200" \
 	  tests/gui/pdf_gui_test | grep -E 'QINFO|Totals'
+	@if [ -n "$(REAL_PDFS)" ]; then \
+	  cd $(BUILD) && QT_QPA_PLATFORM=offscreen QTWEBENGINE_DISABLE_SANDBOX=1 \
+	  QTWEBENGINE_CHROMIUM_FLAGS=--disable-gpu TOMEVA_REAL_PDF_DIR="$(abspath $(REAL_PDFS))" \
+	  tests/viewer/viewer_test realPdfTiming realPdfPlacement | \
+	  grep -E 'ViewerTest::realPdf|Totals'; fi
 
 # The sample library's index served to the stations of a reading room (docs/reading-room.md) by
 # Xapian's xapian-tcpsrv on PORT; the sample is made first when it has no index yet. Ctrl-C stops.

@@ -2,7 +2,11 @@
 // writes (a real worker, no fallback), and highlight requests built as the search program builds
 // them (byte offsets and widths in the GBK text copy) become marks in the pages' text layers,
 // also on pages drawn later and across a line that the text copy breaks elsewhere; a text copy
-// of another text gives no marks. A screenshot of marked words goes to
+// of another text gives no marks. A text copy with page breaks has each run marked at its own
+// place on its own page, also where the PDF lists a page's text in another order, and the first
+// run's page marked before the other pages are read. With TOMEVA_REAL_PDF_DIR naming a folder of
+// PDFs made elsewhere (with their text copies), placement and time to the first mark are measured
+// on them too. A screenshot of marked words goes to
 // <build>/screenshots/pdf-highlight.png, one of the PDF without embedded font to
 // pdf-unembedded-font.png.
 #include <QDir>
@@ -10,6 +14,9 @@
 #include <QFile>
 #include <QFont>
 #include <QFontDatabase>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QPainter>
 #include <QPdfWriter>
 #include <QProcess>
@@ -18,6 +25,8 @@
 #include <QWebEnginePage>
 #include <QWebEngineView>
 #include <QtTest>
+#include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -40,6 +49,53 @@ const std::vector<std::vector<QString>> kPages = {
     {"第三页 白日依山尽", "黄河入海流", "欲穷千里目", "更上一层楼"},
 };
 
+// A text drawn on a page of the placement PDF: where (x as a fraction of the width, y as a line
+// number) and what. The PDF's text items come in drawing order, which is not the order of the
+// text copy.
+struct Placed {
+  double x;
+  int line;
+  const char* text;
+};
+
+// The placement PDF: a contents page with dot leaders, running heads with their page numbers
+// drawn before and after the head, a two-column index read row by row, and a last page. Each
+// page's text copy lists the same text in reading order, a form feed after it.
+const std::vector<std::vector<Placed>> kOrderPages = {
+    {{0, 0, "目录"},
+     {0, 1, "第一章 明月"},
+     {0, 2, "第二章 插图"},
+     {0, 3, "第三章 索引"},
+     {0.45, 1, "................"},
+     {0.45, 2, "................"},
+     {0.45, 3, "................"},
+     {0.9, 1, "2"},
+     {0.9, 2, "3"},
+     {0.9, 3, "4"}},
+    {{0.9, 0, "2"},
+     {0, 0, "第一章 明月"},
+     {0, 2, "明月几时有，把酒问青天。"},
+     {0, 3, "插图见下页。"}},
+    {{0.3, 0, "第二章 插图"},
+     {0, 0, "3"},
+     {0, 2, "插图一：明月松间照。"},
+     {0, 3, "清泉石上流。"}},
+    {{0, 0, "第三章 索引"},
+     {0, 1, "明月，2"},
+     {0.5, 1, "插图，3"},
+     {0, 2, "明月光，2"},
+     {0.5, 2, "索引，4"}},
+    {{0, 0, "5"}, {0, 2, "白日依山尽，黄河入海流。"}},
+};
+const char* const kOrderCopy[] = {
+    "目录\n第一章 明月 ................ 2\n第二章 插图 ................ 3\n"
+    "第三章 索引 ................ 4\n",
+    "第一章 明月 2\n明月几时有，把酒问青天。\n插图见下页。\n",
+    "3 第二章 插图\n插图一：明月松间照。\n清泉石上流。\n",
+    "第三章 索引\n明月，2\n明月光，2\n插图，3\n索引，4\n",
+    "5\n白日依山尽，黄河入海流。\n",
+};
+
 class RecordingPage : public QWebEnginePage {
  public:
   using QWebEnginePage::QWebEnginePage;
@@ -52,14 +108,31 @@ class RecordingPage : public QWebEnginePage {
   }
 };
 
-// The execute data for every occurrence of each word in the GBK text: the header, then per
-// character its byte offset and width, cut at one value per byte matched.
+// For each byte of the GBK text, whether a character starts there.
+std::vector<bool> CharacterStarts(const std::string& text) {
+  std::vector<bool> starts(text.size(), false);
+  for (size_t i = 0; i < text.size();) {
+    starts[i] = true;
+    const auto lead = static_cast<unsigned char>(text[i]);
+    i += lead >= 0x81 && lead <= 0xfe && i + 1 < text.size() ? 2 : 1;
+  }
+  return starts;
+}
+
+// The execute data for every occurrence of each word in the GBK text (whole characters only, at
+// most 500 occurrences, as the search program finds them): the header, then per character its
+// byte offset and width, cut at one value per byte matched.
 QByteArray ExecuteData(const std::string& text, const std::vector<QString>& words) {
+  const std::vector<bool> starts = CharacterStarts(text);
   std::vector<quint32> values;
   quint32 count = 0;
+  int matches = 0;
   for (const QString& word : words) {
     const std::string gbk = tomeva::Utf8ToGbk(word.toStdString());
-    for (size_t at = text.find(gbk); at != std::string::npos; at = text.find(gbk, at + 1)) {
+    for (size_t at = text.find(gbk); at != std::string::npos && matches < 500;
+         at = text.find(gbk, at + 1)) {
+      if (!starts[at]) continue;
+      ++matches;
       for (size_t j = 0; j < gbk.size(); ++j) {
         const quint32 width = static_cast<unsigned char>(text[at + j]) >= 0x80 ? 2 : 1;
         values.push_back(static_cast<quint32>(at + j));
@@ -79,6 +152,45 @@ QByteArray ExecuteData(const std::string& text, const std::vector<QString>& word
   return data;
 }
 
+// The script that sends `data` to the plug-in.
+QString ExecuteScript(const QByteArray& data) {
+  QStringList bytes;
+  for (char c : data) bytes << QString::number(static_cast<unsigned char>(c));
+  return "hiliteService.execute(new Uint8Array([" + bytes.join(',') + "]))";
+}
+
+std::string FileBytes(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
+}
+
+// Words of two or three Chinese characters taken from the GBK text at places spread over it,
+// each once.
+std::vector<QString> WordsOf(const std::string& text, size_t wanted) {
+  const std::vector<bool> starts = CharacterStarts(text);
+  auto hanzi = [&](size_t at) {
+    if (at + 1 >= text.size() || !starts[at]) return false;
+    const auto lead = static_cast<unsigned char>(text[at]);
+    const auto trail = static_cast<unsigned char>(text[at + 1]);
+    return lead >= 0xb0 && lead <= 0xf7 && trail >= 0xa1 && trail <= 0xfe;
+  };
+  std::vector<QString> words;
+  quint32 seed = 12345;
+  for (size_t tries = 0; words.size() < wanted && tries < wanted * 200; ++tries) {
+    seed = seed * 1103515245u + 12345u;
+    size_t at = (seed >> 4) % text.size();
+    while (at < text.size() && !starts[at]) ++at;
+    const size_t length = 2 + (tries % 3 == 0 ? 1 : 0);
+    bool ok = true;
+    for (size_t k = 0; k < length && ok; ++k) ok = hanzi(at + 2 * k);
+    if (!ok) continue;
+    const QString word =
+        QString::fromStdString(tomeva::GbkToUtf8(text.substr(at, 2 * length)));
+    if (std::find(words.begin(), words.end(), word) == words.end()) words.push_back(word);
+  }
+  return words;
+}
+
 }  // namespace
 
 class ViewerTest : public QObject {
@@ -95,10 +207,21 @@ class ViewerTest : public QObject {
   void cancelledDrawsLogNothing_data();
   void cancelledDrawsLogNothing();
   void failedDrawIsLogged();
+  void placementByPage_data();
+  void placementByPage();
+  void firstMarkBeforeOtherPagesAreRead_data();
+  void firstMarkBeforeOtherPagesAreRead();
+  void realPdfPlacement();
+  void realPdfTiming();
   void cleanupTestCase();
 
  private:
   bool WritePdf(const QString& path);
+  bool WriteOrderPdf(const QString& path);
+  // The PDFs with a text copy beside them in the folder named by TOMEVA_REAL_PDF_DIR.
+  QStringList RealPdfs();
+  // Runs `script`, an async function body that ends by returning a value, and waits for it.
+  QVariant RunAsync(const QString& body, int ms = 60000);
   bool WriteFile(const QString& path, const std::string& bytes);
   // Opens `pdf` (relative to the test's folder) in the viewer page `viewer` (default: the
   // test's copy of the viewer folder).
@@ -142,6 +265,28 @@ bool ViewerTest::WritePdf(const QString& path) {
   return painter.end();
 }
 
+bool ViewerTest::WriteOrderPdf(const QString& path) {
+  const int id = QFontDatabase::addApplicationFont(kFontFile);
+  if (id < 0) return false;
+  QPdfWriter writer(path);
+  writer.setPageSize(QPageSize(QPageSize::A5));
+  writer.setResolution(300);
+  QPainter painter(&writer);
+  QFont font(QFontDatabase::applicationFontFamilies(id).front());
+  font.setPointSizeF(12);
+  painter.setFont(font);
+  const qreal step = painter.fontMetrics().lineSpacing() * 1.5;
+  const qreal width = painter.viewport().width();
+  for (size_t p = 0; p < kOrderPages.size(); ++p) {
+    if (p > 0) writer.newPage();
+    for (const Placed& placed : kOrderPages[p]) {
+      painter.drawText(QPointF(placed.x * width, step * (placed.line + 1)),
+                       QString::fromUtf8(placed.text));
+    }
+  }
+  return painter.end();
+}
+
 void ViewerTest::initTestCase() {
   QVERIFY(temp_.isValid());
   // The viewer folder as the installation has it: the page, and the plug-in in plug_ins/.
@@ -178,6 +323,25 @@ void ViewerTest::initTestCase() {
   QVERIFY(WriteFile(dir.filePath("other.txt"),
                     tomeva::Utf8ToGbk("江畔何人初见月\r\n江月何年初照人\r\n明月松间照\r\n")));
 
+  // The placement PDF, with its copy page by page; the same PDF whose copy of page 2 also
+  // holds the last page's 黄河 line, which the PDF's page 2 lacks.
+  QVERIFY(WriteOrderPdf(dir.filePath("order.pdf")));
+  std::string pages;
+  std::string jump;
+  for (size_t p = 0; p < std::size(kOrderCopy); ++p) {
+    pages += tomeva::Utf8ToGbk(kOrderCopy[p]) + "\f";
+    jump += tomeva::Utf8ToGbk(kOrderCopy[p]) + (p == 1 ? tomeva::Utf8ToGbk(kOrderCopy[4]) : "") +
+            "\f";
+  }
+  QVERIFY(WriteFile(dir.filePath("order.txt"), pages));
+  QVERIFY(QFile::copy(dir.filePath("order.pdf"), dir.filePath("jump.pdf")));
+  QVERIFY(WriteFile(dir.filePath("jump.txt"), jump));
+  QVERIFY(QFile::copy(dir.filePath("order.pdf"), dir.filePath("tail.pdf")));
+  // Its copy breaks no line but after the last page's break (the one line end sent in full).
+  std::string tail = pages;
+  std::replace(tail.begin(), tail.end(), '\n', ' ');
+  QVERIFY(WriteFile(dir.filePath("tail.txt"), tail + "\n"));
+
   view_ = new QWebEngineView;
   page_ = new RecordingPage(view_);
   view_->setPage(page_);
@@ -207,6 +371,14 @@ bool ViewerTest::WaitFor(const QString& condition, int ms) {
     QTest::qWait(50);
   }
   return false;
+}
+
+QVariant ViewerTest::RunAsync(const QString& body, int ms) {
+  Run("window.__answer = undefined; (async () => {" + body +
+      "})().then((v) => { window.__answer = {v}; },"
+      " (e) => { window.__answer = {v: 'error: ' + e}; }); true");
+  if (!WaitFor("window.__answer !== undefined", ms)) return QVariant();
+  return Run("window.__answer.v");
 }
 
 bool ViewerTest::Open(const QString& pdf, const QString& viewer) {
@@ -465,6 +637,290 @@ void ViewerTest::wholeBookOfTheSampleLibrary() {
   QVERIFY2(WaitFor(marked + " === '" + QString("明月").repeated(occurrences) + "'", 30000),
            qPrintable(Run(marked).toString()));
 #endif
+}
+
+// The placement PDF's text items come in another order than its text copy's lines: each run is
+// marked at its own place, on its own page, and nothing on a page whose text lacks the run, even
+// where another page holds it with the same neighbours.
+void ViewerTest::placementByPage_data() {
+  QTest::addColumn<QString>("pdf");
+  QTest::addColumn<QStringList>("words");
+  QTest::addColumn<int>("found");           // runs placed
+  QTest::addColumn<QStringList>("marked");  // per page, the marks' texts in the page's order
+
+  QTest::newRow("contents, heads and index: 明月")
+      << "order.pdf" << QStringList{"明月"} << 6
+      << QStringList{"明月", "明月|明月", "明月", "明月|明月", ""};
+  QTest::newRow("contents, heads and index: 插图")
+      << "order.pdf" << QStringList{"插图"} << 5
+      << QStringList{"插图", "插图", "插图|插图", "插图", ""};
+  QTest::newRow("contents, heads and index: 索引")
+      << "order.pdf" << QStringList{"索引"} << 3 << QStringList{"索引", "", "", "索引|索引", ""};
+  QTest::newRow("contents, heads and index: three words")
+      << "order.pdf" << QStringList{"明月", "插图", "索引"} << 14
+      << QStringList{"明月|插图|索引", "明月|明月|插图", "插图|插图|明月",
+                     "索引|明月|插图|明月|索引", ""};
+  // A line end is matched too, after the last page's break: white space of no page.
+  QTest::newRow("copy ending in a line break after the last page")
+      << "tail.pdf" << QStringList{"明月", "\n"} << 6
+      << QStringList{"明月", "明月|明月", "明月", "明月|明月", ""};
+  // The run of the copy's page 2 has no place: the last page's is the last page's run's.
+  QTest::newRow("words the copy's page has and the PDF's lacks")
+      << "jump.pdf" << QStringList{"黄河"} << 1 << QStringList{"", "", "", "", "黄河"};
+}
+
+void ViewerTest::placementByPage() {
+  QFETCH(QString, pdf);
+  QFETCH(QStringList, words);
+  QFETCH(int, found);
+  QFETCH(QStringList, marked);
+  QVERIFY(Open(pdf));
+  const std::string copy = FileBytes(QDir(temp_.path()).filePath(pdf.chopped(3) + "txt"));
+  Run(ExecuteScript(ExecuteData(copy, std::vector<QString>(words.begin(), words.end()))));
+  QVERIFY(WaitFor("hiliteService.last.status !== 'busy'"));
+  QCOMPARE(Run("hiliteService.last.status").toString(), QString("done"));
+  QCOMPARE(Run("hiliteService.last.found").toInt(), found);
+  // Every page drawn, each with the marks kept for it.
+  Run("pdfViewer.setScale(0.25)");
+  QVERIFY(WaitFor("pdfViewer.pages.every((p) => p.state === 'drawn')"));
+  QTest::qWait(300);
+  QCOMPARE(Run("pdfViewer.pages.map((p) => [...p.div.querySelectorAll('mark.hilite')]"
+               ".map((m) => m.textContent).join('|'))")
+               .toStringList(),
+           marked);
+}
+
+// With page breaks known, the first run's page is read, marked and shown while the text of the
+// other pages is still to come (here: never comes).
+void ViewerTest::firstMarkBeforeOtherPagesAreRead_data() {
+  QTest::addColumn<QString>("word");
+  QTest::addColumn<QString>("readable");  // the pages whose text can be read, a script array
+  QTest::addColumn<int>("page");          // of the first mark
+  QTest::addColumn<QString>("status");    // of the request once the first mark shows
+
+  QTest::newRow("word on every page, the first drawn") << "插图" << "[1]" << 1 << "busy";
+  QTest::newRow("word on a page not drawn yet") << "松间" << "[3]" << 3 << "done";
+}
+
+void ViewerTest::firstMarkBeforeOtherPagesAreRead() {
+  QFETCH(QString, word);
+  QFETCH(QString, readable);
+  QFETCH(int, page);
+  QFETCH(QString, status);
+  QVERIFY(Open("order.pdf"));
+  Run("{ const items = pdfViewer.getPageItems; const readable = " + readable + ";"
+      "  pdfViewer.getPageItems = function (n) {"
+      "    return readable.includes(n) ? items.call(this, n) : new Promise(() => {}); }; }");
+  const std::string copy = FileBytes(QDir(temp_.path()).filePath("order.txt"));
+  Run(ExecuteScript(ExecuteData(copy, {word})));
+  QVERIFY(WaitFor(
+      "(() => { const m = document.querySelector('mark.hilite'); if (!m) return false;"
+      " const r = m.getBoundingClientRect();"
+      " const b = document.getElementById('pages').getBoundingClientRect();"
+      " return r.height > 0 && r.top >= b.top && r.bottom <= b.bottom; })()"));
+  QCOMPARE(
+      Run("Number(document.querySelector('mark.hilite').closest('.page').dataset.page)").toInt(),
+      page);
+  QCOMPARE(Run("document.querySelector('mark.hilite').textContent").toString(), word);
+  QCOMPARE(Run("hiliteService.last.status").toString(), status);
+}
+
+QStringList ViewerTest::RealPdfs() {
+  const QString dir = qEnvironmentVariable("TOMEVA_REAL_PDF_DIR");
+  QStringList pdfs;
+  if (dir.isEmpty()) return pdfs;
+  for (const QFileInfo& info : QDir(dir).entryInfoList({"*.pdf"}, QDir::Files, QDir::Name)) {
+    if (QFileInfo::exists(info.absoluteFilePath().chopped(3) + "txt")) {
+      pdfs << info.absoluteFilePath();
+    }
+  }
+  return pdfs;
+}
+
+// Checks the marks of the last request for one word on a PDF whose text copy has page breaks;
+// `expected` gives, per page, the word's occurrences that the copy's page holds. Counted from the
+// marks themselves and the pages' own text: runs marked on a page that holds them in the copy (at
+// most as many as it holds there), runs missed while the PDF's page holds the word more often
+// than it got marks, and wrong marks (on a page whose copy holds fewer, or holding other text).
+constexpr char kCheckMarks[] = R"JS(
+const length = [...word].length;
+const chars = new Map();
+const odd = [];
+let wrong = 0;
+for (const m of hiliteService.marks()) {
+  const text = (await pdfViewer.getPageItems(m.page))[m.item].substring(m.start, m.end);
+  const letters = [...text].filter((c) => !/\s/.test(c));
+  if (!letters.every((c) => word.includes(c))) {
+    ++wrong;
+    odd.push(m.page + ': ' + text);
+  }
+  chars.set(m.page, (chars.get(m.page) || 0) + letters.length);
+}
+let own = 0, placing = 0;
+const missed = [];
+const pages = new Set([...chars.keys(), ...Object.keys(expected).map(Number)]);
+for (const n of pages) {
+  const placed = Math.ceil((chars.get(n) || 0) / length);
+  const wanted = expected[n] || 0;
+  own += Math.min(placed, wanted);
+  wrong += Math.max(0, placed - wanted);
+  if (placed < wanted) {
+    const text = (await pdfViewer.getPageItems(n)).join('').replace(/\s/g, '');
+    let held = 0;
+    for (let i = text.indexOf(word); i >= 0; i = text.indexOf(word, i + length)) ++held;
+    const short = Math.min(wanted, held) - placed;
+    if (short > 0) {
+      placing += short;
+      missed.push(n);
+    }
+  }
+}
+return JSON.stringify({own, wrong, placing, missed, odd});
+)JS";
+
+// Per page of the GBK text copy, how many of the word's occurrences it holds (whole characters,
+// at most 500 in all, as ExecuteData sends them).
+QJsonObject PagesOf(const std::string& copy, const QString& word) {
+  const std::vector<bool> starts = CharacterStarts(copy);
+  const std::string gbk = tomeva::Utf8ToGbk(word.toStdString());
+  std::map<int, int> pages;
+  int page = 1;
+  size_t counted = 0;  // form feeds counted up to here
+  int matches = 0;
+  for (size_t at = copy.find(gbk); at != std::string::npos && matches < 500;
+       at = copy.find(gbk, at + 1)) {
+    if (!starts[at]) continue;
+    ++matches;
+    page += static_cast<int>(std::count(copy.begin() + counted, copy.begin() + at, '\f'));
+    counted = at;
+    ++pages[page];
+  }
+  QJsonObject object;
+  for (const auto& [n, count] : pages) object[QString::number(n)] = count;
+  return object;
+}
+
+QString JsString(const QString& text) {
+  return QString::fromUtf8(QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact))
+      .mid(1)
+      .chopped(1);
+}
+
+// PDFs made elsewhere (TOMEVA_REAL_PDF_DIR: PDFs with their text copies beside them, page breaks
+// as form feeds): for words taken from each copy, every occurrence sent as the search program
+// sends it, and the marks checked (kCheckMarks). There must be no wrong mark.
+void ViewerTest::realPdfPlacement() {
+  const QStringList pdfs = RealPdfs();
+  if (pdfs.isEmpty()) QSKIP("TOMEVA_REAL_PDF_DIR names no folder of PDFs with text copies");
+  const int wanted = qEnvironmentVariableIsSet("TOMEVA_REAL_PDF_WORDS")
+                         ? qEnvironmentVariableIntValue("TOMEVA_REAL_PDF_WORDS")
+                         : 60;
+  qint64 sent_all = 0, own_all = 0, placing_all = 0, wrong_all = 0;
+  for (const QString& pdf : pdfs) {
+    QVERIFY2(Open(pdf), qPrintable(pdf));
+    const std::string copy = FileBytes(pdf.chopped(3) + "txt");
+    const std::vector<QString> words = WordsOf(copy, static_cast<size_t>(wanted));
+    qint64 sent = 0, own = 0, placing = 0, wrong = 0;
+    for (const QString& word : words) {
+      const QJsonObject expected = PagesOf(copy, word);
+      for (const QJsonValue count : expected) sent += count.toInt();
+      Run(ExecuteScript(ExecuteData(copy, {word})));
+      QVERIFY(WaitFor("hiliteService.last.status !== 'busy'", 120000));
+      QCOMPARE(Run("hiliteService.last.status").toString(), QString("done"));
+      const QString answer =
+          RunAsync("const word = " + JsString(word) + "; const expected = " +
+                   QString::fromUtf8(QJsonDocument(expected).toJson(QJsonDocument::Compact)) +
+                   ";" + QString::fromUtf8(kCheckMarks))
+              .toString();
+      const QJsonObject figures = QJsonDocument::fromJson(answer.toUtf8()).object();
+      QVERIFY2(!figures.isEmpty(), qPrintable(answer));
+      own += figures["own"].toInt();
+      wrong += figures["wrong"].toInt();
+      placing += figures["placing"].toInt();
+      if (figures["placing"].toInt() > 0 || figures["wrong"].toInt() > 0) {
+        qInfo("  %s: %s: missed on pages %s; marks of other text %s",
+              qPrintable(QFileInfo(pdf).fileName()), qPrintable(word),
+              QJsonDocument(figures["missed"].toArray()).toJson(QJsonDocument::Compact).data(),
+              QJsonDocument(figures["odd"].toArray()).toJson(QJsonDocument::Compact).data());
+      }
+    }
+    qInfo("%s: %d pages, %zu words, %lld runs sent, %lld at their own place (%.2f %%), "
+          "%lld missed with the text on the page, %lld wrong marks",
+          qPrintable(QFileInfo(pdf).fileName()), Run("pdfViewer.pageCount").toInt(),
+          words.size(), sent, own, sent ? 100.0 * own / sent : 0.0, placing, wrong);
+    sent_all += sent;
+    own_all += own;
+    placing_all += placing;
+    wrong_all += wrong;
+  }
+  qInfo("all: %lld runs sent, %lld at their own place (%.2f %%), %lld missed with the text on "
+        "the page, %lld wrong marks",
+        sent_all, own_all, sent_all ? 100.0 * own_all / sent_all : 0.0, placing_all, wrong_all);
+  QCOMPARE(wrong_all, 0);
+}
+
+// On the long PDFs of TOMEVA_REAL_PDF_DIR (250 pages or more): the time from the execute data to
+// the first mark in view, against the time to draw that page alone (scrolled to, until its text
+// layer is there), each in a freshly opened viewer.
+void ViewerTest::realPdfTiming() {
+  const QStringList pdfs = RealPdfs();
+  if (pdfs.isEmpty()) QSKIP("TOMEVA_REAL_PDF_DIR names no folder of PDFs with text copies");
+  // Each measure starts in a freshly opened viewer once it has done its own work (the pages'
+  // sizes, the first page).
+  const QString start =
+      "const inView = () => { const m = document.querySelector('mark.hilite');"
+      " if (!m) return false; const r = m.getBoundingClientRect();"
+      " const b = document.getElementById('pages').getBoundingClientRect();"
+      " return r.height > 0 && r.top >= b.top && r.bottom <= b.bottom; };"
+      "const tick = () => new Promise((r) => setTimeout(r, 1));"
+      "await Promise.all(pdfViewer.pages.map((p) => p.pdfPagePromise));"
+      "while (!pdfViewer.textDivs(1)) await tick();"
+      "await new Promise((r) => setTimeout(r, 300));";
+  int measured = 0;
+  for (const QString& pdf : pdfs) {
+    QVERIFY(Open(pdf));
+    const int pages = Run("pdfViewer.pageCount").toInt();
+    if (pages < 250) continue;
+    const std::string copy = FileBytes(pdf.chopped(3) + "txt");
+    std::vector<double> ratios;
+    for (const QString& word : WordsOf(copy, 40)) {
+      if (ratios.size() == 7) break;
+      const size_t at = copy.find(tomeva::Utf8ToGbk(word.toStdString()));
+      const int page = 1 + static_cast<int>(std::count(copy.begin(), copy.begin() + at, '\f'));
+      if (page < 5) continue;  // not drawn at the start
+      QVERIFY(Open(pdf));
+      const double alone = RunAsync(start + QString("const t0 = performance.now();"
+                                                    "pdfViewer.scrollToPage(%1);"
+                                                    "while (!pdfViewer.textDivs(%1)) await tick();"
+                                                    "return performance.now() - t0;")
+                                                .arg(page))
+                               .toDouble();
+      QVERIFY(Open(pdf));
+      const QString times =
+          RunAsync(start +
+                   QString("let text = 0; pdfViewer.on('textlayer', (e) => {"
+                           "  if (e.pageNumber === %1 && !text) text = performance.now(); });")
+                       .arg(page) +
+                   "const t0 = performance.now();" + ExecuteScript(ExecuteData(copy, {word})) +
+                   "; while (!inView()) await tick();"
+                   "return (performance.now() - t0) + ' ' + (text - t0);")
+              .toString();
+      const double first = times.section(' ', 0, 0).toDouble();
+      QVERIFY2(alone > 0 && first > 0, qPrintable(times));
+      ratios.push_back(first / alone);
+      qInfo("%s (%d pages), %s on page %d: page drawn alone %.0f ms, execute to the first mark "
+            "in view %.0f ms (its text layer at %.0f ms), %.2fx",
+            qPrintable(QFileInfo(pdf).fileName()), pages, qPrintable(word), page, alone, first,
+            times.section(' ', 1, 1).toDouble(), first / alone);
+    }
+    std::sort(ratios.begin(), ratios.end());
+    if (!ratios.empty()) {
+      qInfo("%s: median %.2fx over %zu words", qPrintable(QFileInfo(pdf).fileName()),
+            ratios[ratios.size() / 2], ratios.size());
+      ++measured;
+    }
+  }
+  if (measured == 0) QSKIP("no PDF of 250 pages or more");
 }
 
 QTEST_MAIN(ViewerTest)
