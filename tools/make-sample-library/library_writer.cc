@@ -423,7 +423,9 @@ class BookWriter {
     return true;
   }
 
-  // The PDF and, beside it, its text copy: the drawn lines in GBK, each ended by CR LF.
+  // The PDF and, beside it, its text copy: the drawn lines in GBK, each ended by CR LF, and a
+  // form feed after each page's lines, as text extractors write page breaks; the viewer's
+  // plug-in then looks for each run on its own page.
   bool WriteOnePdf(const std::string& relative, const std::string& heading,
                    const std::vector<int>& records) {
     std::vector<std::string> lines = {heading, ""};
@@ -431,11 +433,14 @@ class BookWriter {
       lines.insert(lines.end(), book_.records[r].lines.begin(), book_.records[r].lines.end());
       lines.emplace_back();
     }
-    std::vector<std::string> drawn;
+    std::vector<std::vector<std::string>> drawn;
     std::string path = JoinPath(folder_, relative);
     if (!WritePdf(path, heading, lines, &drawn)) return w_->Fail("cannot write " + path);
     std::string text;
-    for (const std::string& line : drawn) text += line + kCrLf;
+    for (const std::vector<std::string>& page : drawn) {
+      for (const std::string& line : page) text += line + kCrLf;
+      text += '\f';
+    }
     ++*pdf_count_;
     return w_->Write(path.substr(0, path.size() - 3) + "txt", text);
   }
@@ -500,6 +505,7 @@ bool WriteUnembeddedFontPdf(const std::string& out, Writer* w) {
     shown << QString::fromStdString(line);
     text += G(line) + kCrLf;
   }
+  text += '\f';  // its one page's end
   const QByteArray pdf = UnembeddedFontPdf(shown);
   const std::string folder = JoinPath(out, "pdf");
   return w->MakeDir(folder) &&

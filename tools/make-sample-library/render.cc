@@ -102,8 +102,9 @@ bool InitRenderer(const std::string& font_path, std::string* error) {
 }
 
 bool WritePdf(const std::string& path, const std::string& title,
-              const std::vector<std::string>& lines, std::vector<std::string>* drawn) {
-  drawn->clear();
+              const std::vector<std::string>& lines,
+              std::vector<std::vector<std::string>>* drawn) {
+  drawn->assign(1, {});
   QByteArray bytes;
   {
     QBuffer buffer(&bytes);
@@ -130,10 +131,11 @@ bool WritePdf(const std::string& path, const std::string& title,
       for (const QString& piece : Wrap(FromGbk(line), metrics, width)) {
         if (y + step > height) {
           writer.newPage();
+          drawn->emplace_back();
           y = 0;
         }
         painter.drawText(QPointF(0, y + metrics.ascent()), piece);
-        drawn->push_back(ToGbk(piece));
+        drawn->back().push_back(ToGbk(piece));
         y += step;
       }
     }

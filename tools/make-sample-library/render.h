@@ -12,10 +12,12 @@ namespace tomeva::sample {
 bool InitRenderer(const std::string& font_path, std::string* error);
 
 // Draws `lines` (GBK) top to bottom on A5 pages, a line too wide for the page broken at a
-// character boundary, and fills `drawn` with the lines exactly as drawn (GBK). The PDF carries no
-// time stamp or random identifier, so the same lines give the same bytes. False on failure.
+// character boundary, and fills `drawn` with the pages as drawn: for each page its lines exactly
+// as drawn (GBK). The PDF carries no time stamp or random identifier, so the same lines give the
+// same bytes. False on failure.
 bool WritePdf(const std::string& path, const std::string& title,
-              const std::vector<std::string>& lines, std::vector<std::string>* drawn);
+              const std::vector<std::string>& lines,
+              std::vector<std::vector<std::string>>* drawn);
 
 // Draws a 160 x 120 picture with a colour band chosen by `seed` and `label` (GBK) on it.
 bool WritePicture(const std::string& path, int seed, const std::string& label);
