@@ -14,6 +14,7 @@
 #include "core/base/gbk.h"
 #include "core/engine/result_set.h"
 #include "corpus.h"
+#include "engine_kms/kms_engine.h"
 #include "kms/kms.h"
 
 namespace {
@@ -72,6 +73,7 @@ int main() {
   }
   KMS_Close(index.c_str());
 
+  tomeva::KmsEngine engine;
   const char* words[] = {"明月", "春风", "故乡", "山", "天下", "白云", "江南", "不知", "人生", "花"};
   std::vector<double> ours, direct;
   long long checksum = 0;
@@ -83,7 +85,7 @@ int main() {
         // Alternate which side goes first, so that neither always meets the colder caches.
         auto run_ours = [&] {
           auto t0 = Clock::now();
-          tomeva::CResultSet rs({index}, 1, tomeva::kQueryExact);
+          tomeva::CResultSet rs(engine, {index}, 1, tomeva::kQueryExact);
           rs.Search(q, "content", "");
           if (page) rs.FetchPage(page);
           checksum += static_cast<long long>(rs.hits().size());

@@ -16,8 +16,8 @@
 
 #include "core/base/gbk.h"
 #include "core/doc/command_ids.h"
-#include "core/doc/search_results.h"
 #include "core/doc/tomeva_doc.h"
+#include "engine_kms/kms_engine.h"
 #include "kms/kms.h"
 
 namespace {
@@ -115,7 +115,7 @@ int main() {
     return 1;
   }
   const double make_s = std::chrono::duration<double>(Clock::now() - t_make).count();
-  KMS_Init();
+  tomeva::KmsEngine kms_engine;  // initialises the engine library for both sides
 
   tomeva::Settings settings;
   settings.app_dir = dir + "/";
@@ -129,7 +129,7 @@ int main() {
   std::vector<double> ours, engine;
   {
     tomeva::CTomevaDoc doc(settings);
-    doc.set_search_runner(tomeva::MakeEngineSearchRunner({settings.index_dir}));
+    doc.AttachEngine(&kms_engine);
     doc.AttachHtmlView(&html);
     doc.AttachTreeView(&tree);
     doc.AttachFrame(&bar);

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "core/doc/search_results.h"
+#include "core/engine/engine.h"
 #include "core/library/catalogue.h"
 
 namespace tomeva {

@@ -7,6 +7,7 @@
 #include "core/base/mbstring.h"
 #include "core/base/texts.h"
 #include "core/engine/highlight.h"
+#include "core/engine/keyword_forms.h"
 
 namespace tomeva {
 namespace {
@@ -89,13 +90,13 @@ PdfHighlightData ComputeHighlightDataInPlace(std::string* text, std::string_view
 
 bool PrepareHighlight(const std::string& pdf_path, const std::string& keywords,
                       const HighlightMessageSink& tell, PdfHighlightData* data,
-                      HighlightOutcome* outcome, const KeywordExpander& expand) {
+                      HighlightOutcome* outcome, Engine* engine) {
   std::string text;
   if (!ReadWholeFile(PdfCompanionPath(pdf_path, "txt"), &text)) {
     *outcome = HighlightOutcome::kNoText;
     return false;
   }
-  const std::string wanted = expand ? expand(keywords, text) : keywords;
+  const std::string wanted = WidenKeywords(engine, keywords, text);
   *data = ComputeHighlightDataInPlace(&text, wanted);
   if (data->matches == 0) {
     *outcome = HighlightOutcome::kNoMatch;
@@ -118,10 +119,10 @@ bool PrepareHighlight(const std::string& pdf_path, const std::string& keywords,
 
 HighlightOutcome HighlightInViewer(Platform& platform, const std::string& pdf_path,
                                    const std::string& keywords, const HighlightMessageSink& tell,
-                                   const KeywordExpander& expand) {
+                                   Engine* engine) {
   PdfHighlightData data;
   HighlightOutcome outcome = HighlightOutcome::kNoText;
-  if (!PrepareHighlight(pdf_path, keywords, tell, &data, &outcome, expand)) return outcome;
+  if (!PrepareHighlight(pdf_path, keywords, tell, &data, &outcome, engine)) return outcome;
   switch (platform.DdeExecute(kHighlightService, kHighlightTopic, data.ExecuteData(),
                               kHighlightTimeoutMs)) {
     case DdeResult::kDone:
@@ -177,7 +178,7 @@ void PdfHighlighter::Run(const std::string& pdf_path, const std::string& keyword
     if (stop_.wait_for(lock, wait_.poll, [this] { return stopping_; })) return;
   }
   if (!shown || keywords.empty() || platform_ == nullptr) return;
-  HighlightInViewer(*platform_, pdf_path, keywords, tell_, expand_);
+  HighlightInViewer(*platform_, pdf_path, keywords, tell_, engine_);
 }
 
 void PdfHighlighter::JoinFinished() {

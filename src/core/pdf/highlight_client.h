@@ -30,6 +30,8 @@
 
 namespace tomeva {
 
+class Engine;
+
 inline constexpr int32_t kHighlightHeader = 0x8080;
 inline constexpr char kHighlightService[] = "HiliteService";
 inline constexpr char kHighlightTopic[] = "PageNumber";
@@ -75,20 +77,15 @@ enum class HighlightOutcome {
 // message over to the user-interface thread, never show it there and then.
 using HighlightMessageSink = std::function<void(const std::string& message)>;
 
-// Widens a keyword string (keywords apart by spaces) with the other forms of each keyword that
-// the text copy holds (traditional or simplified, full width), so that the viewer marks every
-// form the PDF shows. Called on the highlight worker; must be safe on any thread.
-using KeywordExpander =
-    std::function<std::string(const std::string& keywords, std::string_view text)>;
-
 // HighlightInViewer's steps before the conversation: reads the text copy beside `pdf_path`,
 // matches `keywords` and writes the position file. True when `*data` is ready to be sent;
 // otherwise `*outcome` says why not (kNoText, kNoMatch, or kPositionFileFailed, which is told
-// through `tell`, may be null). The keywords are first widened by `expand` when it is set. Any
-// thread.
+// through `tell`, may be null). With an engine, the keywords are first widened by the other
+// forms of each that the text copy holds (traditional or simplified, full width), so that the
+// viewer marks every form the PDF shows. Any thread.
 bool PrepareHighlight(const std::string& pdf_path, const std::string& keywords,
                       const HighlightMessageSink& tell, PdfHighlightData* data,
-                      HighlightOutcome* outcome, const KeywordExpander& expand = nullptr);
+                      HighlightOutcome* outcome, Engine* engine = nullptr);
 
 // Highlights `keywords` in the viewer showing `pdf_path`: reads the text copy, writes the
 // position file (replaced atomically) and sends the execute data through `platform`. A position
@@ -97,7 +94,7 @@ bool PrepareHighlight(const std::string& pdf_path, const std::string& keywords,
 // reply worth showing. Any thread.
 HighlightOutcome HighlightInViewer(Platform& platform, const std::string& pdf_path,
                                    const std::string& keywords, const HighlightMessageSink& tell,
-                                   const KeywordExpander& expand = nullptr);
+                                   Engine* engine = nullptr);
 
 // Starts and owns the highlight workers, one per opened PDF. Workers are joined, not detached: a
 // worker uses the platform and the callbacks, which must not be destroyed under it, so the
@@ -131,9 +128,10 @@ class PdfHighlighter {
 
   // Waits until every worker started so far has ended (their documents shown or given up).
   void WaitForWorkers();
-  // The expander the workers widen their keywords with (none: the keywords as given). Set it
-  // before the first StartHighlight: the workers read it without a lock.
-  void set_keyword_expander(KeywordExpander expand) { expand_ = std::move(expand); }
+  // The engine whose folding the workers widen their keywords with (null: the keywords as
+  // given). Attach it before the first StartHighlight: the workers read it without a lock. It
+  // must outlive this object.
+  void AttachEngine(Engine* engine) { engine_ = engine; }
 
  private:
   struct Worker {
@@ -147,7 +145,7 @@ class PdfHighlighter {
   DocumentShown shown_;
   HighlightMessageSink tell_;
   Wait wait_;
-  KeywordExpander expand_;
+  Engine* engine_ = nullptr;
   std::mutex mutex_;
   std::condition_variable stop_;
   bool stopping_ = false;
