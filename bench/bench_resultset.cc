@@ -28,14 +28,14 @@ double Median(std::vector<double> v) {
 
 // The page fetch made directly on the engine, as a caller without the result set would write it.
 int DirectPage(const std::string& index, const std::string& expr, int page) {
-  KmsSearch* s = KMS_Search(index.c_str(), expr.c_str(), "gb2312", "content");
+  KmsSearch* s = KMS_Search(index.c_str(), expr.c_str(), "GBK", "content");
   int got = 0;
   if (s) {
     int n = KMS_HitCount(s);
     for (int j = page * 10; j < n && j < page * 10 + 10; ++j) {
       KmsHit* h = KMS_Hit(s, j);
-      char* xml = KMS_Get_Field(h, "xml", "gb2312");
-      char* cat = KMS_Get_Field(h, "f15", "gb2312");
+      char* xml = KMS_Get_Field(h, "xml", "GBK");
+      char* cat = KMS_Get_Field(h, "f15", "GBK");
       if (xml) ++got;
       KMS_Free_Field(xml);
       KMS_Free_Field(cat);
@@ -64,10 +64,10 @@ int main() {
     std::string xml = "<?xml version=\"1.0\" encoding=\"GB2312\"?>\n<record>\n\t<FdName>" + r.title +
                       "</FdName>\n\t<FdContent>" + r.body + "</FdContent>\n</record>\n";
     KmsDocument* d = KMS_New_Document();
-    KMS_Add_Field(d, "xml", xml.c_str(), "gb2312", 1, 0, 0);
-    KMS_Add_Field(d, "content", (r.title + "\n" + r.author + "\n" + r.body).c_str(), "gb2312", 1,
+    KMS_Add_Field(d, "xml", xml.c_str(), "GBK", 1, 0, 0);
+    KMS_Add_Field(d, "content", (r.title + "\n" + r.author + "\n" + r.body).c_str(), "GBK", 1,
                   1, 1);
-    KMS_Add_Field(d, "f15", r.category.c_str(), "gb2312", 1, 1, 1);
+    KMS_Add_Field(d, "f15", r.category.c_str(), "GBK", 1, 1, 1);
     KMS_Insert_Document(index.c_str(), d);
     KMS_Free_Document(d);
   }

@@ -82,14 +82,14 @@ class QueryBar : public tomeva::IFrameControls {
 
 // The engine's page fetch alone, as a caller without the program would write it.
 int EnginePage(const std::string& index, const std::string& expr) {
-  KmsSearch* s = KMS_Search(index.c_str(), expr.c_str(), "gb2312", "content");
+  KmsSearch* s = KMS_Search(index.c_str(), expr.c_str(), "GBK", "content");
   int got = 0;
   if (s) {
     int n = KMS_HitCount(s);
     for (int j = 0; j < n && j < 10; ++j) {
       KmsHit* h = KMS_Hit(s, j);
-      char* xml = KMS_Get_Field(h, "xml", "gb2312");
-      char* cat = KMS_Get_Field(h, "f15", "gb2312");
+      char* xml = KMS_Get_Field(h, "xml", "GBK");
+      char* cat = KMS_Get_Field(h, "f15", "GBK");
       if (xml) ++got;
       KMS_Free_Field(xml);
       KMS_Free_Field(cat);

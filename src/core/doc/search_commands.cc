@@ -197,7 +197,7 @@ void CTomevaDoc::RenderSearchPage() {
     // one the document keeps, so that going back to it marks them again. The view leaves the
     // viewer through a page of its own before it shows the next record.
     browse_.current_pdf_path = page.location;
-    browse_.current_pdf_keywords = PdfKeywordString(current->keywords());
+    browse_.current_pdf_keywords = PdfKeywords(current->keywords());
     html_->set_pdf_shown(true);
     if (highlighter_ != nullptr) {
       highlighter_->StartHighlight(settings_.pdf_viewer_path, browse_.current_pdf_path,

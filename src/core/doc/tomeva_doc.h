@@ -123,8 +123,8 @@ class CTomevaDoc {
   void GoHome();          // browse_commands.cc
   void GoBack();
   void RenderBrowsingPage();
-  // The words to mark in the PDF `pdf` when it is shown again or from a link (keyword string).
-  std::string PdfWordsFor(const std::string& pdf) const;
+  // The words to mark in the PDF `pdf` when it is shown again or from a link.
+  std::vector<std::string> PdfWordsFor(const std::string& pdf) const;
   // `pdf` has been navigated to: the view leaves it through a page of its own, and its words are
   // marked again.
   void HighlightShownPdf(const std::string& pdf);

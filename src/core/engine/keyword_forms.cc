@@ -104,18 +104,16 @@ std::vector<std::vector<std::string>> KeywordFormsIn(Engine* engine,
   return forms;
 }
 
-std::string WidenKeywords(Engine* engine, const std::string& keywords, std::string_view text) {
+std::vector<std::string> WidenKeywords(Engine* engine, const std::vector<std::string>& keywords,
+                                       std::string_view text) {
   std::vector<std::string> words;
-  for (size_t start = 0; start < keywords.size();) {
-    size_t end = keywords.find(' ', start);
-    if (end == std::string::npos) end = keywords.size();
-    if (end > start) words.push_back(keywords.substr(start, end - start));
-    start = end + 1;
+  for (const std::string& word : keywords) {
+    if (!word.empty()) words.push_back(word);
   }
   if (words.empty() || engine == nullptr) return keywords;
-  std::string widened;
-  for (const std::vector<std::string>& forms : KeywordFormsIn(engine, words, text, false)) {
-    for (const std::string& form : forms) widened += (widened.empty() ? "" : " ") + form;
+  std::vector<std::string> widened;
+  for (std::vector<std::string>& forms : KeywordFormsIn(engine, words, text, false)) {
+    for (std::string& form : forms) widened.push_back(std::move(form));
   }
   return widened;
 }

@@ -24,10 +24,11 @@ std::vector<std::vector<std::string>> KeywordFormsIn(Engine* engine,
                                                      const std::vector<std::string>& keywords,
                                                      std::string_view text, bool markup);
 
-// `keywords` (apart by single spaces) with, after each, the other forms of it that the plain text
-// `text` holds, apart by spaces: the keyword string for the PDF highlight, widened over the PDF's
-// text copy. `keywords` as they are without an engine.
-std::string WidenKeywords(Engine* engine, const std::string& keywords, std::string_view text);
+// The words of `keywords` that are not empty, each followed by the other forms of it that the
+// plain text `text` holds: the words of the PDF highlight, widened over the PDF's text copy.
+// `keywords` as they are without an engine, or when none of them has a byte.
+std::vector<std::string> WidenKeywords(Engine* engine, const std::vector<std::string>& keywords,
+                                       std::string_view text);
 
 }  // namespace tomeva
 

@@ -45,16 +45,24 @@ std::string PdfHighlightData::ExecuteData() const {
   return data;
 }
 
-PdfHighlightData ComputeHighlightData(std::string_view text, std::string_view keywords) {
+PdfHighlightData ComputeHighlightData(std::string_view text,
+                                      const std::vector<std::string>& keywords) {
   std::string body(text);
   return ComputeHighlightDataInPlace(&body, keywords);
 }
 
-PdfHighlightData ComputeHighlightDataInPlace(std::string* text, std::string_view keywords) {
+PdfHighlightData ComputeHighlightDataInPlace(std::string* text,
+                                             const std::vector<std::string>& keywords) {
   PdfHighlightData data;
   // The marking function works on writable NUL-terminated texts and a fixed keyword table, as
   // the plug-in's positions were always computed.
-  std::string keyword_text(keywords.substr(0, keywords.find('\0')));
+  // The table is filled as the plug-in's keyword string always was: the words apart by spaces.
+  std::string keyword_text;
+  for (size_t k = 0; k < keywords.size(); ++k) {
+    if (k > 0) keyword_text += ' ';
+    keyword_text += keywords[k];
+  }
+  keyword_text.resize(std::min(keyword_text.size(), keyword_text.find('\0')));
   auto table = std::make_unique<char[][kKeywordEntrySize]>(kMaxKeywords);
   const int keyword_count = getKeywords(keyword_text.data(), table.get());
   if (keyword_count == 0) return data;
@@ -88,7 +96,7 @@ PdfHighlightData ComputeHighlightDataInPlace(std::string* text, std::string_view
   return data;
 }
 
-bool PrepareHighlight(const std::string& pdf_path, const std::string& keywords,
+bool PrepareHighlight(const std::string& pdf_path, const std::vector<std::string>& keywords,
                       const HighlightMessageSink& tell, PdfHighlightData* data,
                       HighlightOutcome* outcome, Engine* engine) {
   std::string text;
@@ -96,7 +104,7 @@ bool PrepareHighlight(const std::string& pdf_path, const std::string& keywords,
     *outcome = HighlightOutcome::kNoText;
     return false;
   }
-  const std::string wanted = WidenKeywords(engine, keywords, text);
+  const std::vector<std::string> wanted = WidenKeywords(engine, keywords, text);
   *data = ComputeHighlightDataInPlace(&text, wanted);
   if (data->matches == 0) {
     *outcome = HighlightOutcome::kNoMatch;
@@ -118,7 +126,8 @@ bool PrepareHighlight(const std::string& pdf_path, const std::string& keywords,
 }
 
 HighlightOutcome HighlightInViewer(Platform& platform, const std::string& pdf_path,
-                                   const std::string& keywords, const HighlightMessageSink& tell,
+                                   const std::vector<std::string>& keywords,
+                                   const HighlightMessageSink& tell,
                                    Engine* engine) {
   PdfHighlightData data;
   HighlightOutcome outcome = HighlightOutcome::kNoText;
@@ -152,7 +161,7 @@ PdfHighlighter::~PdfHighlighter() {
 }
 
 bool PdfHighlighter::StartHighlight(const std::string& viewer_path, const std::string& pdf_path,
-                                    const std::string& keywords) {
+                                    const std::vector<std::string>& keywords) {
   if (!FileExists(viewer_path)) {
     if (tell_) tell_(Text(kTextViewerMissing));
     return false;
@@ -167,7 +176,7 @@ bool PdfHighlighter::StartHighlight(const std::string& viewer_path, const std::s
   return true;
 }
 
-void PdfHighlighter::Run(const std::string& pdf_path, const std::string& keywords) {
+void PdfHighlighter::Run(const std::string& pdf_path, const std::vector<std::string>& keywords) {
   bool shown = false;
   for (int poll = 0; poll < wait_.max_polls; ++poll) {
     if (!shown_ || shown_(pdf_path)) {
@@ -177,7 +186,9 @@ void PdfHighlighter::Run(const std::string& pdf_path, const std::string& keyword
     std::unique_lock<std::mutex> lock(mutex_);
     if (stop_.wait_for(lock, wait_.poll, [this] { return stopping_; })) return;
   }
-  if (!shown || keywords.empty() || platform_ == nullptr) return;
+  const bool no_words = std::all_of(keywords.begin(), keywords.end(),
+                                    [](const std::string& word) { return word.empty(); });
+  if (!shown || no_words || platform_ == nullptr) return;
   HighlightInViewer(*platform_, pdf_path, keywords, tell_, engine_);
 }
 

@@ -54,13 +54,16 @@ struct PdfHighlightData {
   std::string ExecuteData() const;
 };
 
-// Locates the keywords of `keywords` (split at spaces, "&" and "|") in `text` (taken up to its
-// first NUL byte) as the result pages' marking does in positions mode, and computes the values.
-// No keyword or no match gives matches == 0 and nothing to send.
-PdfHighlightData ComputeHighlightData(std::string_view text, std::string_view keywords);
+// Locates `keywords` in `text` (taken up to its first NUL byte) as the result pages' marking does
+// in positions mode, and computes the values. The words go into the plug-in's keyword table as
+// it always took them: split further at "&" and "|", each cut to 100 bytes, at most 100. No
+// keyword or no match gives matches == 0 and nothing to send.
+PdfHighlightData ComputeHighlightData(std::string_view text,
+                                      const std::vector<std::string>& keywords);
 // The same on `*text` itself, which is cut at its first NUL byte: a text copy runs to megabytes,
 // and the client reads it only to match it.
-PdfHighlightData ComputeHighlightDataInPlace(std::string* text, std::string_view keywords);
+PdfHighlightData ComputeHighlightDataInPlace(std::string* text,
+                                             const std::vector<std::string>& keywords);
 
 // How one highlight in the viewer ended.
 enum class HighlightOutcome {
@@ -83,7 +86,7 @@ using HighlightMessageSink = std::function<void(const std::string& message)>;
 // through `tell`, may be null). With an engine, the keywords are first widened by the other
 // forms of each that the text copy holds (traditional or simplified, full width), so that the
 // viewer marks every form the PDF shows. Any thread.
-bool PrepareHighlight(const std::string& pdf_path, const std::string& keywords,
+bool PrepareHighlight(const std::string& pdf_path, const std::vector<std::string>& keywords,
                       const HighlightMessageSink& tell, PdfHighlightData* data,
                       HighlightOutcome* outcome, Engine* engine = nullptr);
 
@@ -93,7 +96,8 @@ bool PrepareHighlight(const std::string& pdf_path, const std::string& keywords,
 // be null); a refused or unanswered transaction is only returned, since the plug-in keeps no
 // reply worth showing. Any thread.
 HighlightOutcome HighlightInViewer(Platform& platform, const std::string& pdf_path,
-                                   const std::string& keywords, const HighlightMessageSink& tell,
+                                   const std::vector<std::string>& keywords,
+                                   const HighlightMessageSink& tell,
                                    Engine* engine = nullptr);
 
 // Starts and owns the highlight workers, one per opened PDF. Workers are joined, not detached: a
@@ -122,9 +126,10 @@ class PdfHighlighter {
 
   // When no file exists at `viewer_path`, tells string 125 (the viewer is not installed) and
   // returns false. Otherwise starts a worker that waits until the viewer shows `pdf_path` and
-  // then, for a non-empty `keywords`, runs HighlightInViewer; returns true at once.
+  // then, when `keywords` holds a word that is not empty, runs HighlightInViewer; returns true
+  // at once.
   bool StartHighlight(const std::string& viewer_path, const std::string& pdf_path,
-                      const std::string& keywords);
+                      const std::vector<std::string>& keywords);
 
   // Waits until every worker started so far has ended (their documents shown or given up).
   void WaitForWorkers();
@@ -138,7 +143,7 @@ class PdfHighlighter {
     std::thread thread;
     std::shared_ptr<std::atomic<bool>> done;
   };
-  void Run(const std::string& pdf_path, const std::string& keywords);
+  void Run(const std::string& pdf_path, const std::vector<std::string>& keywords);
   void JoinFinished();
 
   Platform* platform_;
