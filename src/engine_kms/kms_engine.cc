@@ -30,23 +30,57 @@ bool Checked(int status, std::string* reason) {
   return false;
 }
 
-// The hits of one KMS_Search, cleared with it.
+// The hits of one KMS_Search, cleared with it. A hit the engine cannot give while the search
+// says it has it means the search lost its index (an index server restarted or closed the
+// connection while the reader read a page): the query is searched again, once for each such
+// loss, as the next page's search always was.
 class KmsIndexSearch : public IndexSearch {
  public:
-  explicit KmsIndexSearch(KmsSearch* search) : search_(search) {}
+  KmsIndexSearch(KmsSearch* search, std::string index, std::string expression,
+                 std::string default_field)
+      : search_(search),
+        index_(std::move(index)),
+        expression_(std::move(expression)),
+        default_field_(std::move(default_field)) {}
   ~KmsIndexSearch() override { KMS_ClearSearch(search_); }
   KmsIndexSearch(const KmsIndexSearch&) = delete;
   KmsIndexSearch& operator=(const KmsIndexSearch&) = delete;
 
   int HitCount() const override { return KMS_HitCount(search_); }
   std::optional<std::string> Field(int n, const std::string& name) override {
+    if (search_ == nullptr || n < 0 || n >= HitCount()) return std::nullopt;
     KmsHit* hit = KMS_Hit(search_, n);
+    if (hit == nullptr && search_again_) {
+      if (!SearchAgain()) return std::nullopt;
+      hit = KMS_Hit(search_, n);
+      // Still nothing: not a lost connection; the next failure does not search again either.
+      search_again_ = hit != nullptr;
+    } else if (hit != nullptr) {
+      search_again_ = true;
+    }
     if (hit == nullptr) return std::nullopt;
     return TakeField(KMS_Get_Field(hit, name.c_str(), kCharset));
   }
+  std::optional<std::string> Lost() const override { return lost_; }
 
  private:
-  KmsSearch* search_;
+  bool SearchAgain() {
+    KmsSearch* fresh =
+        KMS_Search(index_.c_str(), expression_.c_str(), kCharset, default_field_.c_str());
+    KMS_ClearSearch(search_);
+    search_ = fresh;
+    if (fresh == nullptr) {
+      const char* why = KMS_Last_Error();
+      lost_ = why != nullptr ? why : "";
+      return false;
+    }
+    return true;
+  }
+
+  KmsSearch* search_;  // null once lost
+  std::string index_, expression_, default_field_;
+  bool search_again_ = true;
+  std::optional<std::string> lost_;
 };
 
 std::vector<std::string> SplitAt(const std::string& text, const std::string& separator) {
@@ -127,7 +161,7 @@ std::unique_ptr<IndexSearch> KmsEngine::SearchIndex(const std::string& index,
     }
     return nullptr;
   }
-  return std::make_unique<KmsIndexSearch>(search);
+  return std::make_unique<KmsIndexSearch>(search, index, expression, default_field);
 }
 
 std::optional<std::vector<std::string>> KmsEngine::QueryWords(std::string_view query) {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -90,15 +91,29 @@ TEST(KmsEngineTest, ReadsTheQueryOnTheFirstIndexAndNothingWithoutOne) {
 // index is empty, not a failure.
 TEST(KmsEngineTest, WritesGiveTheEnginesReason) {
   testing::TempDir dir;
+  testing::WriteGbk(dir / "file", "not a folder");
+  const std::string unwritable = dir / "file/index";
   KmsEngine engine;
-  std::string reason;
-  EXPECT_FALSE(engine.CloseIndex(dir / "never-opened", &reason));
-  EXPECT_FALSE(reason.empty());
-  reason.clear();
   IndexDocument doc;
   doc.fields.push_back({"content", "x"});
-  EXPECT_FALSE(engine.InsertDocument(dir / "never-opened/x", doc, &reason));
-  EXPECT_FALSE(reason.empty());
+  const struct {
+    const char* name;
+    std::function<bool(std::string*)> write;
+  } cases[] = {
+      {"close of an index never opened",
+       [&](std::string* r) { return engine.CloseIndex(dir / "never-opened", r); }},
+      {"open under a file", [&](std::string* r) { return engine.OpenIndex(unwritable, 1, r); }},
+      {"insert under a file",
+       [&](std::string* r) { return engine.InsertDocument(unwritable, doc, r); }},
+      {"optimise of no index", [&](std::string* r) { return engine.OptimizeIndex(unwritable, r); }},
+  };
+  for (const auto& c : cases) {
+    std::string reason;
+    EXPECT_FALSE(c.write(&reason)) << c.name;
+    EXPECT_FALSE(reason.empty()) << c.name;
+    EXPECT_FALSE(c.write(nullptr)) << c.name;  // no room for a reason: still a failure
+  }
+  std::string reason;
   const std::optional<std::vector<std::string>> batches = engine.ListBatches(dir / "none", &reason);
   ASSERT_TRUE(batches.has_value());
   EXPECT_TRUE(batches->empty());

@@ -91,24 +91,27 @@ TEST(KeywordFormsTest, FindsExactlyTheSpellingsPutIntoRandomTexts) {
   }
 }
 
-// The PDF's keyword string widened over its text copy: plain text, so "<" is a character.
+// The PDF's words widened over its text copy: plain text, so "<" is a character.
 TEST(KeywordFormsTest, WidenKeywordsAddsTheFormsOfTheTextCopy) {
+  using V = std::vector<std::string>;
   const struct {
-    const char* keywords;
+    V keywords;
     const char* text;
-    const char* widened;
+    V widened;
   } cases[] = {
-      {"宜尔 子孙", "宜爾子孫，振振兮", "宜尔 宜爾 子孙 子孫"},
-      {"门", "<門>", "门 門"},
-      {"明月", "床前明月光", "明月"},
-      {"", "文字", ""},
+      {{"宜尔", "子孙"}, "宜爾子孫，振振兮", {"宜尔", "宜爾", "子孙", "子孫"}},
+      {{"门"}, "<門>", {"门", "門"}},
+      {{"明月", ""}, "床前明月光", {"明月"}},  // an empty word has no forms
+      {{""}, "文字", {""}},                     // nothing to widen: as it was
+      {{}, "文字", {}},
   };
+  KmsEngine engine;
   for (const auto& c : cases) {
-    KmsEngine engine;
-    EXPECT_EQ(GbkToUtf8(WidenKeywords(&engine, G(c.keywords), G(c.text))), c.widened)
-        << c.keywords;
-    // Without an engine the keywords go as they are.
-    EXPECT_EQ(WidenKeywords(nullptr, G(c.keywords), G(c.text)), G(c.keywords));
+    V keywords;
+    for (const std::string& k : c.keywords) keywords.push_back(G(k));
+    EXPECT_EQ(Utf8(WidenKeywords(&engine, keywords, G(c.text))), c.widened) << c.text;
+    // Without an engine the words go as they are.
+    EXPECT_EQ(WidenKeywords(nullptr, keywords, G(c.text)), keywords);
   }
 }
 

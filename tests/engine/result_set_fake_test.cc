@@ -102,6 +102,24 @@ TEST(ResultSetOverAnEngine, AnIndexThatCannotBeSearchedIsNamed) {
   }
 }
 
+// An index that stops answering after the search ran adds nothing to the next page and becomes
+// the result's failure; the others still count.
+TEST(ResultSetOverAnEngine, AnIndexLostBetweenPagesIsTheFailure) {
+  FakeEngine engine;
+  engine.indexes = {{"a", Records(0, 7, "1")}, {"c", Records(7, 8, "1")}};
+  CResultSet rs(engine, {"a", "c"}, 1, kQueryExact);
+  rs.Search("w", "content", "");
+  EXPECT_EQ(rs.GetTotalCount(), 15);
+  EXPECT_FALSE(rs.failure().failed);
+  engine.lost = {"c"};
+  rs.FetchPage(0);
+  EXPECT_EQ(rs.GetTotalCount(), 7);
+  EXPECT_EQ(rs.hits().size(), 7u);
+  EXPECT_TRUE(rs.failure().failed);
+  EXPECT_EQ(rs.failure().index_path, "c");
+  EXPECT_EQ(rs.failure().reason, "lost c");
+}
+
 // A query the engine has no words for (past its limits) is searched as typed, so that the
 // engine refuses it with its reason instead of running an empty query.
 TEST(ResultSetOverAnEngine, AQueryWithoutWordsIsSearchedAsTyped) {

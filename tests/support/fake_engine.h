@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -39,6 +40,8 @@ class FakeEngine : public Engine {
   std::map<char, char> folds;
   // A query longer than this has no words (QueryWords refuses it).
   size_t max_query = 65536;
+  // Indexes that stop answering the searches already run on them ("lost <index>" their reason).
+  std::set<std::string> lost;
 
   // What was asked: the expressions searched ("index|expression|field"), the texts folded.
   std::vector<std::string> searched;
@@ -69,7 +72,7 @@ class FakeEngine : public Engine {
       *reason = "no index " + index;
       return nullptr;
     }
-    return std::make_unique<Hits>(found->second);
+    return std::make_unique<Hits>(this, index, found->second);
   }
 
   std::optional<std::vector<std::string>> QueryWords(std::string_view query) override {
@@ -147,8 +150,13 @@ class FakeEngine : public Engine {
  private:
   class Hits : public IndexSearch {
    public:
-    explicit Hits(std::vector<Record> records) : records_(std::move(records)) {}
-    int HitCount() const override { return static_cast<int>(records_.size()); }
+    Hits(const FakeEngine* engine, std::string index, std::vector<Record> records)
+        : engine_(engine), index_(std::move(index)), records_(std::move(records)) {}
+    int HitCount() const override { return Lost() ? 0 : static_cast<int>(records_.size()); }
+    std::optional<std::string> Lost() const override {
+      if (engine_->lost.count(index_) == 0) return std::nullopt;
+      return "lost " + index_;
+    }
     std::optional<std::string> Field(int n, const std::string& name) override {
       if (n < 0 || n >= HitCount()) return std::nullopt;
       auto found = records_[n].find(name);
@@ -157,6 +165,8 @@ class FakeEngine : public Engine {
     }
 
    private:
+    const FakeEngine* engine_;
+    std::string index_;
     std::vector<Record> records_;
   };
 

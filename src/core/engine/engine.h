@@ -88,15 +88,20 @@ struct IndexDocument {
 };
 
 // The hits of one query on one index, ranked once when the search ran; reading hits does not
-// search again. Not shared between threads.
+// search again, unless the index stopped answering this search (an index server restarted, or
+// its connection was closed while the reader read a page), when it is searched again once, as
+// a new search would be. Not shared between threads.
 class IndexSearch {
  public:
   virtual ~IndexSearch() = default;
-  // Exact number of hits.
+  // Exact number of hits; 0 once the search is lost.
   virtual int HitCount() const = 0;
   // The stored value of field `name` of hit `n` (from 0, in ranking order); nothing when `n` is
-  // out of range or the hit has no such field.
+  // out of range, the hit has no such field, or the search is lost.
   virtual std::optional<std::string> Field(int n, const std::string& name) = 0;
+  // Why the index could not be searched again after it stopped answering (one line, may be
+  // empty); nothing while the search answers.
+  virtual std::optional<std::string> Lost() const { return std::nullopt; }
 };
 
 // The results of one search as the document uses them: hits over all of its indexes, 10 a page.

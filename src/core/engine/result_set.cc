@@ -108,15 +108,8 @@ bool CResultSet::Search(std::string_view query, std::string_view field,
   for (const std::string& index : index_paths_) {
     std::string reason;
     searches_.push_back(engine_.SearchIndex(index, expression_, default_field_, &reason));
-    if (searches_.back() == nullptr && !failure_.failed) {
-      // Kept apart from an empty result, so that a damaged index is never told as "nothing found".
-      failure_ = {true, index, reason, engine_.IndexServer(index)};
-      // A station's index is kept on an index server: the reader is told which one to check.
-      if (!failure_.server.empty()) {
-        failure_.reason =
-            TextWith(kTextIndexServerUnreachable, failure_.server) + " (" + failure_.reason + ")";
-      }
-    }
+    // Kept apart from an empty result, so that a damaged index is never told as "nothing found".
+    if (searches_.back() == nullptr && !failure_.failed) Fail(index, std::move(reason));
   }
   reading_.reset();
   FetchPage(0);
@@ -133,6 +126,7 @@ bool CResultSet::FetchPage(int page) {
     hit_counts_[i] = 0;
     IndexSearch* search = searches_[i].get();
     if (search == nullptr) continue;
+    const size_t page_hits = hits_.size();
     const int n = search->HitCount();
     int skipped = 0;
     if (window_begin < total + n && total < window_end) {
@@ -147,10 +141,26 @@ bool CResultSet::FetchPage(int page) {
         hits_.push_back({std::move(*xml), ParseCategory(category ? category->c_str() : nullptr)});
       }
     }
+    if (std::optional<std::string> reason = search->Lost()) {
+      // The index stopped answering since the search ran: it adds nothing, as an index that
+      // could not be searched at all, and the reader is told why.
+      hits_.resize(page_hits);
+      if (!failure_.failed) Fail(index_paths_[i], std::move(*reason));
+      continue;
+    }
     hit_counts_[i] = n - skipped;
     total += hit_counts_[i];
   }
   return true;
+}
+
+void CResultSet::Fail(const std::string& index, std::string reason) {
+  failure_ = {true, index, std::move(reason), engine_.IndexServer(index)};
+  // A station's index is kept on an index server: the reader is told which one to check.
+  if (!failure_.server.empty()) {
+    failure_.reason =
+        TextWith(kTextIndexServerUnreachable, failure_.server) + " (" + failure_.reason + ")";
+  }
 }
 
 const QueryReading& CResultSet::reading() const {

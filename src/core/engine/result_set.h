@@ -38,8 +38,9 @@ class CResultSet : public SearchResults {
 
   int GetTotalCount() const override;
 
-  // The first index the search could not run on (failed = false when it searched them all).
-  // The hits and the total then count only the indexes that answered.
+  // The first index the search could not run on, or that stopped answering before a page was
+  // read (failed = false when every index answered). The hits and the total then count only the
+  // indexes that answered.
   const SearchFailure& failure() const override { return failure_; }
   // How the first index reads the query, asked of the engine the first time it is wanted (a
   // page fetch does not need it).
@@ -60,6 +61,9 @@ class CResultSet : public SearchResults {
   const std::vector<std::string>& index_paths() const { return index_paths_; }
 
  private:
+  // Records the failure of `index` with the engine's `reason`.
+  void Fail(const std::string& index, std::string reason);
+
   Engine& engine_;
   std::vector<std::string> keywords_;
   int multi_index_;
