@@ -14,6 +14,7 @@
 #include "core/base/gbk.h"
 #include "core/engine/result_set.h"
 #include "corpus.h"
+#include "engine_kms/kms_engine.h"
 #include "kms/kms.h"
 
 namespace {
@@ -27,14 +28,14 @@ double Median(std::vector<double> v) {
 
 // The page fetch made directly on the engine, as a caller without the result set would write it.
 int DirectPage(const std::string& index, const std::string& expr, int page) {
-  KmsSearch* s = KMS_Search(index.c_str(), expr.c_str(), "gb2312", "content");
+  KmsSearch* s = KMS_Search(index.c_str(), expr.c_str(), "GBK", "content");
   int got = 0;
   if (s) {
     int n = KMS_HitCount(s);
     for (int j = page * 10; j < n && j < page * 10 + 10; ++j) {
       KmsHit* h = KMS_Hit(s, j);
-      char* xml = KMS_Get_Field(h, "xml", "gb2312");
-      char* cat = KMS_Get_Field(h, "f15", "gb2312");
+      char* xml = KMS_Get_Field(h, "xml", "GBK");
+      char* cat = KMS_Get_Field(h, "f15", "GBK");
       if (xml) ++got;
       KMS_Free_Field(xml);
       KMS_Free_Field(cat);
@@ -63,15 +64,16 @@ int main() {
     std::string xml = "<?xml version=\"1.0\" encoding=\"GB2312\"?>\n<record>\n\t<FdName>" + r.title +
                       "</FdName>\n\t<FdContent>" + r.body + "</FdContent>\n</record>\n";
     KmsDocument* d = KMS_New_Document();
-    KMS_Add_Field(d, "xml", xml.c_str(), "gb2312", 1, 0, 0);
-    KMS_Add_Field(d, "content", (r.title + "\n" + r.author + "\n" + r.body).c_str(), "gb2312", 1,
+    KMS_Add_Field(d, "xml", xml.c_str(), "GBK", 1, 0, 0);
+    KMS_Add_Field(d, "content", (r.title + "\n" + r.author + "\n" + r.body).c_str(), "GBK", 1,
                   1, 1);
-    KMS_Add_Field(d, "f15", r.category.c_str(), "gb2312", 1, 1, 1);
+    KMS_Add_Field(d, "f15", r.category.c_str(), "GBK", 1, 1, 1);
     KMS_Insert_Document(index.c_str(), d);
     KMS_Free_Document(d);
   }
   KMS_Close(index.c_str());
 
+  tomeva::KmsEngine engine;
   const char* words[] = {"明月", "春风", "故乡", "山", "天下", "白云", "江南", "不知", "人生", "花"};
   std::vector<double> ours, direct;
   long long checksum = 0;
@@ -83,7 +85,7 @@ int main() {
         // Alternate which side goes first, so that neither always meets the colder caches.
         auto run_ours = [&] {
           auto t0 = Clock::now();
-          tomeva::CResultSet rs({index}, 1, tomeva::kQueryExact);
+          tomeva::CResultSet rs(engine, {index}, 1, tomeva::kQueryExact);
           rs.Search(q, "content", "");
           if (page) rs.FetchPage(page);
           checksum += static_cast<long long>(rs.hits().size());

@@ -16,8 +16,8 @@
 
 #include "core/base/gbk.h"
 #include "core/doc/command_ids.h"
-#include "core/doc/search_results.h"
 #include "core/doc/tomeva_doc.h"
+#include "engine_kms/kms_engine.h"
 #include "kms/kms.h"
 
 namespace {
@@ -82,14 +82,14 @@ class QueryBar : public tomeva::IFrameControls {
 
 // The engine's page fetch alone, as a caller without the program would write it.
 int EnginePage(const std::string& index, const std::string& expr) {
-  KmsSearch* s = KMS_Search(index.c_str(), expr.c_str(), "gb2312", "content");
+  KmsSearch* s = KMS_Search(index.c_str(), expr.c_str(), "GBK", "content");
   int got = 0;
   if (s) {
     int n = KMS_HitCount(s);
     for (int j = 0; j < n && j < 10; ++j) {
       KmsHit* h = KMS_Hit(s, j);
-      char* xml = KMS_Get_Field(h, "xml", "gb2312");
-      char* cat = KMS_Get_Field(h, "f15", "gb2312");
+      char* xml = KMS_Get_Field(h, "xml", "GBK");
+      char* cat = KMS_Get_Field(h, "f15", "GBK");
       if (xml) ++got;
       KMS_Free_Field(xml);
       KMS_Free_Field(cat);
@@ -115,7 +115,7 @@ int main() {
     return 1;
   }
   const double make_s = std::chrono::duration<double>(Clock::now() - t_make).count();
-  KMS_Init();
+  tomeva::KmsEngine kms_engine;  // initialises the engine library for both sides
 
   tomeva::Settings settings;
   settings.app_dir = dir + "/";
@@ -129,7 +129,7 @@ int main() {
   std::vector<double> ours, engine;
   {
     tomeva::CTomevaDoc doc(settings);
-    doc.set_search_runner(tomeva::MakeEngineSearchRunner({settings.index_dir}));
+    doc.AttachEngine(&kms_engine);
     doc.AttachHtmlView(&html);
     doc.AttachTreeView(&tree);
     doc.AttachFrame(&bar);

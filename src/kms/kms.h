@@ -1,6 +1,7 @@
 // The interface to the full-text engine library (built from src/kms). Strings are NUL-terminated
-// GBK; the charset argument is accepted for compatibility and should be "gb2312". Handles are
-// opaque. An index is named by its folder path, passed as the same string to every call on it.
+// GBK; the charset argument is accepted for compatibility and ignored (callers pass "GBK").
+// Handles are opaque. An index is named by its folder path, passed as the same string to every
+// call on it.
 //
 // Calling orders:
 //   building:   KMS_Init; KMS_Open(path, 1); per record KMS_New_Document, KMS_Add_Field...,

@@ -10,6 +10,7 @@
 #include "core/doc/command_ids.h"
 #include "core/doc/tomeva_doc.h"
 #include "fakes.h"
+#include "support/fake_engine.h"
 #include "support/fake_platform.h"
 #include "support/temp_dir.h"
 
@@ -68,6 +69,7 @@ class PdfCommandTest : public ::testing::Test {
     doc->AttachHtmlView(&html_);
     doc->AttachTreeView(&tree_);
     doc->AttachHighlighter(&highlighter_);
+    doc->AttachEngine(&engine_);
     doc->UpdateAllViews();
     return doc;
   }
@@ -100,6 +102,7 @@ class PdfCommandTest : public ::testing::Test {
   FakeHtmlView html_;
   FakeTreeView tree_;
   FakePlatform platform_;
+  testing::FakeEngine engine_;
   std::mutex mutex_;
   std::vector<std::string> highlighter_told_;
   PdfHighlighter highlighter_{&platform_, nullptr, [this](const std::string& message) {
@@ -189,7 +192,7 @@ TEST_F(PdfCommandTest, SearchModeOpensTheHitsPdfWithItsWords) {
     auto doc = MakeDoc(true);
     doc->AttachFrame(&frame);
     if (!c.tree) doc->AttachTreeView(nullptr);
-    doc->set_search_runner(
+    engine_.SetResults(
         [&](const std::string&, const std::string&, const std::string&, QueryMode) {
           return std::make_unique<RecordResults>(c.hits, c.xml);
         });
@@ -222,7 +225,7 @@ TEST_F(PdfCommandTest, GoingBackToThePdfMarksItsWordsAgain) {
   frame.query = "x";
   auto doc = MakeDoc(true);
   doc->AttachFrame(&frame);
-  doc->set_search_runner([&](const std::string&, const std::string&, const std::string&,
+  engine_.SetResults([&](const std::string&, const std::string&, const std::string&,
                              QueryMode) { return std::make_unique<RecordResults>(3, record_); });
   if (doc->switches().book_search) doc->OnCommand(kCmdBookSearch);
   doc->OnCommand(kCmdSearch);
@@ -267,7 +270,7 @@ TEST_F(PdfCommandTest, HitWhosePageIsAPdfMarksItsWordsAndLeavesTheNextPageWhole)
     frame.query = "x";
     auto doc = MakeDoc(c.viewer);
     doc->AttachFrame(&frame);
-    doc->set_search_runner(
+    engine_.SetResults(
         [&](const std::string&, const std::string&, const std::string&, QueryMode) {
           return std::make_unique<RecordResults>(2, pdf_record);
         });
@@ -340,7 +343,7 @@ TEST_F(PdfCommandTest, FollowedLinkToAPdfIsShownWithTheSearchsWords) {
     frame.query = "x";
     auto doc = MakeDoc(true);
     doc->AttachFrame(&frame);
-    doc->set_search_runner([&](const std::string&, const std::string&, const std::string&,
+    engine_.SetResults([&](const std::string&, const std::string&, const std::string&,
                                QueryMode) { return std::make_unique<RecordResults>(3, record_); });
     if (search) {
       if (doc->switches().book_search) doc->OnCommand(kCmdBookSearch);

@@ -19,13 +19,13 @@
 #include "core/base/gbk.h"
 #include "core/base/mbstring.h"
 #include "core/doc/command_ids.h"
-#include "core/doc/search_results.h"
 #include "core/doc/tomeva_doc.h"
 #include "core/import/book_import.h"
 #include "core/views/result_tree.h"
 #include "core/xml/xml_document.h"
+#include "engine_kms/kms_engine.h"
 #include "fakes.h"
-#include "kms/kms.h"
+#include "support/fake_engine.h"
 
 namespace tomeva {
 namespace {
@@ -104,7 +104,8 @@ class SampleLibrary {
     int status = std::system(command.c_str());
     ok_ = status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
     if (!ok_) return;
-    ImportResult result = RunBookImport(dir_, nullptr);
+    KmsEngine engine;
+    ImportResult result = RunBookImport(engine, dir_, nullptr);
     (void)result;
     Catalogue catalogue;
     ok_ = catalogue.LoadCatalogue(dir_) && catalogue.book_count() == 4;
@@ -158,7 +159,6 @@ SampleLibrary* sample = nullptr;
 class SearchTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    KMS_Init();
     if (sample == nullptr) sample = new SampleLibrary();
   }
   static void TearDownTestSuite() {
@@ -170,7 +170,7 @@ class SearchTest : public ::testing::Test {
     ASSERT_TRUE(sample->ok()) << "the sample library could not be made";
     Settings settings = sample->MakeSettings();
     doc_ = std::make_unique<CTomevaDoc>(settings);
-    doc_->set_search_runner(MakeEngineSearchRunner({settings.index_dir}));
+    doc_->AttachEngine(&engine_);
     doc_->AttachHtmlView(&html_);
     doc_->AttachTreeView(&tree_);
     doc_->AttachFrame(&frame_);
@@ -212,6 +212,9 @@ class SearchTest : public ::testing::Test {
   PaintingHtmlView html_;
   SearchTreeView tree_;
   FakeFrame frame_;
+  // The sample library's engine, and one whose searches give results of a test's making.
+  KmsEngine engine_;
+  testing::FakeEngine canned_;
   std::unique_ptr<CTomevaDoc> doc_;
 };
 
@@ -529,7 +532,8 @@ class CountedResults : public SearchResults {
 
 TEST_F(SearchTest, CursorWalksThirtyFiveAndFiveHundredHits) {
   int total = 0;
-  doc_->set_search_runner([&total](const std::string&, const std::string&, const std::string&,
+  doc_->AttachEngine(&canned_);
+  canned_.SetResults([&total](const std::string&, const std::string&, const std::string&,
                                    int) { return std::make_unique<CountedResults>(total); });
   using M = CursorMove;
   const struct {
@@ -615,7 +619,8 @@ TEST_F(SearchTest, OnlyTheFirstThirteenKeywordsArePaintedEachInItsColour) {
   for (const auto& c : cases) {
     std::vector<std::string> keywords;
     for (int k = 0; k < c.keywords; ++k) keywords.push_back("k" + std::to_string(k));
-    doc_->set_search_runner([&](const std::string&, const std::string&, const std::string&, int) {
+    doc_->AttachEngine(&canned_);
+    canned_.SetResults([&](const std::string&, const std::string&, const std::string&, int) {
       return std::make_unique<CountedResults>(c.hits, keywords);
     });
     Search("x");

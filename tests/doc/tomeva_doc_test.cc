@@ -15,6 +15,7 @@
 #include "core/doc/command_ids.h"
 #include "core/views/page_render.h"
 #include "fakes.h"
+#include "support/fake_engine.h"
 #include "support/fake_platform.h"
 #include "support/temp_dir.h"
 
@@ -22,6 +23,7 @@ namespace tomeva {
 namespace {
 
 using testing::FakeFrame;
+using testing::FakeEngine;
 using testing::FakeHtmlView;
 using testing::FakePlatform;
 using testing::FakeTreeView;
@@ -52,6 +54,7 @@ class DocTest : public ::testing::Test {
     doc_.AttachTreeView(&tree_);
     doc_.AttachFrame(&frame_);
     doc_.AttachPlatform(&platform_);
+    doc_.AttachEngine(&engine_);
   }
 
   static Settings MakeSettings() {
@@ -78,6 +81,7 @@ class DocTest : public ::testing::Test {
   FakeTreeView tree_;
   FakeFrame frame_;
   FakePlatform platform_;
+  FakeEngine engine_;
   CTomevaDoc doc_;
 };
 
@@ -246,7 +250,7 @@ TEST_F(DocTest, PageButtonsMoveByExactIdAndAlwaysRedraw) {
     const char* id;
     int record;
   } cases[] = {{"B2", 6}, {"B1", 4}, {"B3", 15}, {"B0", 0}, {"B1x", 5}, {"xB2", 5}, {"", 5}};
-  doc_.set_search_runner([](const std::string&, const std::string&, const std::string&, QueryMode) {
+  engine_.SetResults([](const std::string&, const std::string&, const std::string&, QueryMode) {
     return std::make_unique<FixedResults>(50);
   });
   for (const auto& c : cases) {
@@ -322,6 +326,8 @@ TEST(DocSearchFailureTest, ADamagedIndexIsNotTakenForNoHits) {
     Settings settings;
     settings.ebook_dir = dir / "EBook";
     CTomevaDoc doc(settings);
+    FakeEngine engine;
+    doc.AttachEngine(&engine);
     FakeHtmlView html;
     FakeTreeView tree;
     FakeFrame frame;
@@ -329,7 +335,7 @@ TEST(DocSearchFailureTest, ADamagedIndexIsNotTakenForNoHits) {
     doc.AttachTreeView(&tree);
     doc.AttachFrame(&frame);
     int searches = 0;
-    doc.set_search_runner(
+    engine.SetResults(
         [&](const std::string&, const std::string&, const std::string&, QueryMode) {
           ++searches;
           return std::make_unique<FixedResults>(0, c.failure);
@@ -500,6 +506,8 @@ TEST(DocRecordPageTest, MissingPageFileIsNamedAndGeneratedHitsStartAtTheTop) {
       Settings settings;
       settings.ebook_dir = lib;
       CTomevaDoc doc(settings);
+      FakeEngine engine;
+      doc.AttachEngine(&engine);
       FakeHtmlView html;
       FakeTreeView tree;
       FakeFrame frame;
@@ -509,7 +517,7 @@ TEST(DocRecordPageTest, MissingPageFileIsNamedAndGeneratedHitsStartAtTheTop) {
       doc.UpdateAllViews();
       html = FakeHtmlView();
       if (search) {
-        doc.set_search_runner([&](const std::string&, const std::string&, const std::string&,
+        engine.SetResults([&](const std::string&, const std::string&, const std::string&,
                                   QueryMode) { return std::make_unique<RecordResults>(
                                                    Utf8ToGbk(c.record)); });
         if (doc.switches().book_search) doc.OnCommand(kCmdBookSearch);
@@ -540,45 +548,42 @@ TEST(DocRecordPageTest, MissingPageFileIsNamedAndGeneratedHitsStartAtTheTop) {
   }
 }
 
-// Results that read the query and find other forms of a keyword in the page: "x" is also
-// spelled "X" in a page that holds the hit's number.
+// Results that read the query. The page shows the hit's number, "1. ", and the test's engine
+// folds "1" as "x": the page holds the form "1" of "x".
 class ReadResults : public SearchResults {
  public:
   int GetTotalCount() const override { return 2; }
-  SearchHit GetHit(int) override { return {"<record><FdName>x y X</FdName></record>", 3}; }
+  SearchHit GetHit(int) override { return {"<record><FdName>x y</FdName></record>", 3}; }
   const std::vector<std::string>& keywords() const override { return keywords_; }
-  std::vector<std::string> FormsIn(const std::string& keyword,
-                                   const std::string& text) const override {
-    std::vector<std::string> forms = {keyword};
-    if (keyword == "x" && text.find("1. ") != std::string::npos) forms.push_back("X");
-    return forms;
-  }
-  const std::string& reading() const override { return reading_; }
-  std::string typed_run() const override { return run_; }
+  const QueryReading& reading() const override { return reading_; }
 
   std::vector<std::string> keywords_ = {"x", "y"};
-  std::string reading_ = "line one\nline two\n";
-  std::string run_;
+  QueryReading reading_;
 };
 
 // Each keyword is painted in every form the page holds, in its own colour; the typed run last,
-// in the first keyword's colour; the status bar tells how the query was read, on one line.
+// in the first keyword's colour; the status bar tells how the query was read, on one line. The
+// page is folded once for all the words (and each word once).
 TEST_F(DocTest, EveryFormIsPaintedAndTheReadingShown) {
+  engine_.folds = {{'1', 'x'}};
   for (const std::string run : {"", "x y"}) {
     SCOPED_TRACE(run);
-    doc_.set_search_runner([&](const std::string&, const std::string&, const std::string&,
-                               QueryMode) {
+    engine_.SetResults([&](const std::string&, const std::string&, const std::string&,
+                           QueryMode) {
       auto results = std::make_unique<ReadResults>();
-      results->run_ = run;
+      results->reading_.text = "line one\nline two\n";
+      results->reading_.typed_run = run;
       return results;
     });
     html_.marks.clear();
     frame_.statuses.clear();
+    engine_.fold_calls = 0;
     Search("x y");
     std::vector<std::string> want = {std::string("y@") + kKeywordColours[1],
                                      std::string("x@") + kKeywordColours[0],
-                                     std::string("X@") + kKeywordColours[0]};
+                                     std::string("1@") + kKeywordColours[0]};
     if (!run.empty()) want.push_back(run + "@" + kKeywordColours[0]);
+    EXPECT_EQ(engine_.fold_calls, run.empty() ? 3 : 4);
     EXPECT_EQ(html_.marks, want);
     EXPECT_EQ(frame_.statuses, std::vector<std::string>{"line one  line two"});
   }
@@ -586,7 +591,7 @@ TEST_F(DocTest, EveryFormIsPaintedAndTheReadingShown) {
 
 // A search restricted to books with none checked does not run, and says so.
 TEST_F(DocTest, SearchInNoBookSaysToCheckOne) {
-  doc_.set_search_runner([](const std::string&, const std::string&, const std::string&, QueryMode) {
+  engine_.SetResults([](const std::string&, const std::string&, const std::string&, QueryMode) {
     return std::make_unique<FixedResults>(5);
   });
   if (!doc_.switches().book_search) doc_.OnCommand(kCmdBookSearch);
@@ -665,6 +670,8 @@ TEST(DocOutsideFilesTest, PagesAndLinksOutsideTheLibraryAreRefused) {
   settings.app_dir = dir / "app/";
   settings.ebook_dir = lib;
   CTomevaDoc doc(settings);
+  FakeEngine engine;
+  doc.AttachEngine(&engine);
   FakeHtmlView html;
   FakeTreeView tree;
   FakeFrame frame;
@@ -722,7 +729,7 @@ TEST(DocOutsideFilesTest, PagesAndLinksOutsideTheLibraryAreRefused) {
     EXPECT_EQ(doc.IsLibraryLocation(c.location), c.go && c.location[0] == '/') << c.location;
   }
   // A record link to a record file outside the library is not read, even in search mode.
-  doc.set_search_runner([&](const std::string&, const std::string&, const std::string&, QueryMode) {
+  engine.SetResults([&](const std::string&, const std::string&, const std::string&, QueryMode) {
     return std::make_unique<FixedResults>(1);
   });
   if (doc.switches().book_search) doc.OnCommand(kCmdBookSearch);

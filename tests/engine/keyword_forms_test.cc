@@ -2,19 +2,26 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <random>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "core/base/gbk.h"
-#include "kms/kms.h"
-#include "support/temp_dir.h"
+#include "engine_kms/kms_engine.h"
+#include "support/fake_engine.h"
 
 namespace tomeva {
 namespace {
 
 std::string G(const std::string& utf8) { return Utf8ToGbk(utf8); }
+
+// The forms of one keyword in a page, as the engine folds them.
+std::vector<std::string> KeywordFormsIn(const std::string& keyword, const std::string& page) {
+  static KmsEngine engine;
+  return tomeva::KeywordFormsIn(&engine, {keyword}, page, /*markup=*/true).front();
+}
 
 std::vector<std::string> Utf8(const std::vector<std::string>& gbk) {
   std::vector<std::string> out;
@@ -84,55 +91,44 @@ TEST(KeywordFormsTest, FindsExactlyTheSpellingsPutIntoRandomTexts) {
   }
 }
 
-// The PDF's keyword string widened over its text copy: plain text, so "<" is a character.
+// The PDF's words widened over its text copy: plain text, so "<" is a character.
 TEST(KeywordFormsTest, WidenKeywordsAddsTheFormsOfTheTextCopy) {
+  using V = std::vector<std::string>;
   const struct {
-    const char* keywords;
+    V keywords;
     const char* text;
-    const char* widened;
+    V widened;
   } cases[] = {
-      {"宜尔 子孙", "宜爾子孫，振振兮", "宜尔 宜爾 子孙 子孫"},
-      {"门", "<門>", "门 門"},
-      {"明月", "床前明月光", "明月"},
-      {"", "文字", ""},
+      {{"宜尔", "子孙"}, "宜爾子孫，振振兮", {"宜尔", "宜爾", "子孙", "子孫"}},
+      {{"门"}, "<門>", {"门", "門"}},
+      {{"明月", ""}, "床前明月光", {"明月"}},  // an empty word has no forms
+      {{""}, "文字", {""}},                     // nothing to widen: as it was
+      {{}, "文字", {}},
   };
+  KmsEngine engine;
   for (const auto& c : cases) {
-    EXPECT_EQ(GbkToUtf8(WidenKeywords(G(c.keywords), G(c.text))), c.widened) << c.keywords;
+    V keywords;
+    for (const std::string& k : c.keywords) keywords.push_back(G(k));
+    EXPECT_EQ(Utf8(WidenKeywords(&engine, keywords, G(c.text))), c.widened) << c.text;
+    // Without an engine the words go as they are.
+    EXPECT_EQ(WidenKeywords(nullptr, keywords, G(c.text)), keywords);
   }
 }
 
-TEST(TypedRunTest, IsTheQuotedRunOfTheFirstLine) {
-  const struct {
-    const char* reading;
-    const char* run;
-  } cases[] = {
-      {"表达式：content:白 AND content:日\n优先：content:\"白日依山\"\n", "白日依山"},
-      {"优先：content:\"python 编程\"", "python 编程"},
-      {"表达式：content:\"明月\"\n短语：content:\"明月\"\n", ""},
-      {"优先：没有引号", ""},
-      {"", ""},
-  };
-  for (const auto& c : cases) EXPECT_EQ(GbkToUtf8(TypedRunOf(G(c.reading))), c.run) << c.reading;
-}
-
-// The reading comes from the first index; without one, or from one that cannot be opened, there
-// is none (and no crash).
-TEST(QueryReadingTest, TellsTheWordsOfTheFirstIndexAndNothingWithoutOne) {
-  testing::TempDir dir;
-  const std::string index = dir / "index";
-  KMS_Init();
-  ASSERT_EQ(KMS_Open(index.c_str(), 1), 0);
-  KmsDocument* doc = KMS_New_Document();
-  ASSERT_EQ(KMS_Add_Field(doc, "content", G("宜爾子孫").c_str(), "GBK", 1, 1, 1), 0);
-  ASSERT_EQ(KMS_Insert_Document(index.c_str(), doc), 0);
-  KMS_Free_Document(doc);
-  ASSERT_EQ(KMS_Close(index.c_str()), 0);
-
-  const std::string reading = GbkToUtf8(QueryReading({index}, G("content:宜尔子孙"), "content"));
-  EXPECT_NE(reading.find("表达式："), std::string::npos) << reading;
-  EXPECT_NE(reading.find("繁简通查"), std::string::npos) << reading;
-  EXPECT_EQ(QueryReading({}, "x", "content"), "");
-  EXPECT_EQ(QueryReading({dir / "no-index-here/x"}, "x", "content"), "");
+// Several keywords are looked for in one fold of the page, each keyword folded once; an empty
+// keyword has no forms, and without an engine each keyword is its only form.
+TEST(KeywordFormsTest, OneFoldOfThePageServesEveryKeyword) {
+  testing::FakeEngine engine;
+  engine.folds = {{'z', 'x'}, {'w', 'y'}};
+  const std::vector<std::string> keywords = {"x", "", "y", "q"};
+  const std::string page = "<p title=\"z\">x z</p> Y w";
+  const std::vector<std::vector<std::string>> forms =
+      tomeva::KeywordFormsIn(&engine, keywords, page, /*markup=*/true);
+  const std::vector<std::vector<std::string>> want = {{"x", "z"}, {}, {"y", "w"}, {"q"}};
+  EXPECT_EQ(forms, want);
+  EXPECT_EQ(engine.fold_calls, 4);  // the page, then x, y and q
+  const std::vector<std::vector<std::string>> as_typed = {{"x"}, {}, {"y"}, {"q"}};
+  EXPECT_EQ(tomeva::KeywordFormsIn(nullptr, keywords, page, true), as_typed);
 }
 
 }  // namespace

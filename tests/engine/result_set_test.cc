@@ -11,13 +11,30 @@
 
 #include "core/base/file_util.h"
 #include "core/base/gbk.h"
-#include "kms/kms.h"
+#include "engine_kms/kms_engine.h"
 #include "support/temp_dir.h"
 
 namespace tomeva {
 namespace {
 
 std::string G(const char* utf8) { return Utf8ToGbk(utf8); }
+
+KmsEngine& TheEngine() {
+  static KmsEngine engine;
+  return engine;
+}
+
+// Inserts a document of `fields` (stored, searchable, split into words; "xml" only stored) into
+// the open writer of `index`.
+bool Insert(const std::string& index, const std::vector<std::pair<std::string, std::string>>& fields) {
+  IndexDocument doc;
+  for (const auto& [name, value] : fields) {
+    const bool text = name == "xml";
+    doc.fields.push_back({name, value, true, !text, !text});
+  }
+  std::string reason;
+  return TheEngine().InsertDocument(index, doc, &reason);
+}
 
 TEST(PrepareQuery, RewritesByMode) {
   struct Case {
@@ -38,7 +55,7 @@ TEST(PrepareQuery, RewritesByMode) {
       {kQueryAuto, "", "", false},
   };
   for (const Case& c : cases) {
-    CResultSet rs({}, 1, c.mode);
+    CResultSet rs(TheEngine(), {}, 1, c.mode);
     bool rewritten = !c.rewritten;
     EXPECT_EQ(rs.PrepareQuery(c.query, &rewritten), c.want) << GbkToUtf8(c.query);
     EXPECT_EQ(rewritten, c.rewritten) << GbkToUtf8(c.query);
@@ -46,7 +63,7 @@ TEST(PrepareQuery, RewritesByMode) {
 }
 
 TEST(ExtractKeywords, RewrittenQueriesSplitLocallyWithTheConnective) {
-  CResultSet rs({}, 1, kQueryExact);
+  CResultSet rs(TheEngine(), {}, 1, kQueryExact);
   bool rewritten = false;
   std::string q = rs.PrepareQuery(G("  中国  历史 "), &rewritten);
   rs.ExtractKeywords(&q, rewritten);
@@ -69,24 +86,19 @@ class ResultSetIndexTest : public ::testing::Test {
   static void SetUpTestSuite() {
     dir_ = new testing::TempDir();
     index_ = new std::string(*dir_ / "SearchDB");
-    KMS_Init();
-    KMS_Open(index_->c_str(), 1);
+    TheEngine().OpenIndex(*index_, 1, nullptr);
     for (int i = 0; i < 25; ++i) {
       std::string title = G("第") + std::to_string(i) + G("首");
       std::string body = G(i < 7 ? "举头望明月，低头思故乡" : "明月几时有");
       std::string cat = i % 2 ? "13" : "3";
       std::string xml = "<?xml version=\"1.0\" encoding=\"GB2312\"?>\n<record>\n\t<FdName>" +
                         title + "</FdName>\n</record>\n";
-      KmsDocument* d = KMS_New_Document();
-      KMS_Add_Field(d, "xml", xml.c_str(), "gb2312", 1, 0, 0);
-      KMS_Add_Field(d, "content", (title + "\n" + body + "\n" + cat + "\n").c_str(), "gb2312", 1,
-                    1, 1);
-      KMS_Add_Field(d, "title", title.c_str(), "gb2312", 1, 1, 1);
-      KMS_Add_Field(d, "f15", cat.c_str(), "gb2312", 1, 1, 1);
-      ASSERT_EQ(KMS_Insert_Document(index_->c_str(), d), 0);
-      KMS_Free_Document(d);
+      ASSERT_TRUE(Insert(*index_, {{"xml", xml},
+                                   {"content", title + "\n" + body + "\n" + cat + "\n"},
+                                   {"title", title},
+                                   {"f15", cat}}));
     }
-    KMS_Close(index_->c_str());
+    TheEngine().CloseIndex(*index_, nullptr);
   }
   static void TearDownTestSuite() {
     delete dir_;
@@ -99,7 +111,7 @@ testing::TempDir* ResultSetIndexTest::dir_ = nullptr;
 std::string* ResultSetIndexTest::index_ = nullptr;
 
 TEST_F(ResultSetIndexTest, PagesAreFetchedOnDemandAndTotalsAreExact) {
-  CResultSet rs({*index_}, 1, kQueryAuto);
+  CResultSet rs(TheEngine(), {*index_}, 1, kQueryAuto);
   rs.Search(G("明月"), "content", "");
   EXPECT_EQ(rs.expression(), G("content:\"明月\""));
   EXPECT_EQ(rs.keywords(), std::vector<std::string>{G("明月")});
@@ -121,7 +133,7 @@ TEST_F(ResultSetIndexTest, PagesAreFetchedOnDemandAndTotalsAreExact) {
 }
 
 TEST_F(ResultSetIndexTest, ConditionRestrictsToTheExactCategory) {
-  CResultSet rs({*index_}, 1, kQueryExact);
+  CResultSet rs(TheEngine(), {*index_}, 1, kQueryExact);
   rs.Search(G("故乡"), "content", "f15:\"3\"");
   EXPECT_EQ(rs.expression(), G("f15:\"3\" AND content:\"故乡\""));
   EXPECT_EQ(rs.GetTotalCount(), 4);  // records 0, 2, 4, 6
@@ -129,13 +141,13 @@ TEST_F(ResultSetIndexTest, ConditionRestrictsToTheExactCategory) {
 }
 
 TEST_F(ResultSetIndexTest, SeveralIndexesAreSummedAndMissingOnesCountZero) {
-  CResultSet rs({*index_, *dir_ / "absent", *index_}, 1, kQueryAuto);
+  CResultSet rs(TheEngine(), {*index_, *dir_ / "absent", *index_}, 1, kQueryAuto);
   rs.Search(G("故乡"), "content", "");
   EXPECT_EQ(rs.GetTotalCount(), 14);
   // Page 1 spans the end of the first index and the start of the third.
   rs.FetchPage(1);
   EXPECT_EQ(rs.hits().size(), 4u);
-  CResultSet none({*index_}, 1, kQueryAuto);
+  CResultSet none(TheEngine(), {*index_}, 1, kQueryAuto);
   none.Search(G("长江"), "content", "");
   EXPECT_EQ(none.GetTotalCount(), 0);
   EXPECT_TRUE(none.hits().empty());
@@ -147,12 +159,9 @@ TEST_F(ResultSetIndexTest, SeveralIndexesAreSummedAndMissingOnesCountZero) {
 TEST_F(ResultSetIndexTest, AnIndexThatCannotBeOpenedIsAFailureNotZeroHits) {
   // A real index whose every file is then overwritten with garbage.
   const std::string damaged = *dir_ / "Damaged";
-  ASSERT_EQ(KMS_Open(damaged.c_str(), 1), 0);
-  KmsDocument* d = KMS_New_Document();
-  KMS_Add_Field(d, "content", G("明月").c_str(), "gb2312", 1, 1, 1);
-  ASSERT_EQ(KMS_Insert_Document(damaged.c_str(), d), 0);
-  KMS_Free_Document(d);
-  ASSERT_EQ(KMS_Close(damaged.c_str()), 0);
+  ASSERT_TRUE(TheEngine().OpenIndex(damaged, 1, nullptr));
+  ASSERT_TRUE(Insert(damaged, {{"content", G("明月")}}));
+  ASSERT_TRUE(TheEngine().CloseIndex(damaged, nullptr));
   int overwritten = 0;
   for (const auto& entry : std::filesystem::recursive_directory_iterator(damaged)) {
     if (!entry.is_regular_file()) continue;
@@ -174,27 +183,27 @@ TEST_F(ResultSetIndexTest, AnIndexThatCannotBeOpenedIsAFailureNotZeroHits) {
       {"damaged beside a sound one", {damaged, *index_}, damaged, 25},
   };
   for (const auto& c : cases) {
-    CResultSet rs(c.indexes, 1, kQueryAuto);
+    CResultSet rs(TheEngine(), c.indexes, 1, kQueryAuto);
     rs.Search(G("明月"), "content", "");
     EXPECT_EQ(rs.GetTotalCount(), c.total) << c.name;
     EXPECT_EQ(rs.failure().failed, !c.failed.empty()) << c.name;
     EXPECT_EQ(rs.failure().index_path, c.failed) << c.name;
     EXPECT_EQ(rs.failure().reason.empty(), c.failed.empty())
         << c.name << ": " << GbkToUtf8(rs.failure().reason);
-    // Every fetch searches again and reports again.
+    // The failure stays with the result's later pages.
     rs.FetchPage(1);
     EXPECT_EQ(rs.failure().index_path, c.failed) << c.name;
   }
 }
 
 TEST_F(ResultSetIndexTest, NaturalQueriesBecomeTheKeywordConjunction) {
-  CResultSet rs({*index_}, 1, kQueryNatural);
+  CResultSet rs(TheEngine(), {*index_}, 1, kQueryNatural);
   rs.Search(G("明月故乡"), "content", "");
   EXPECT_EQ(rs.GetTotalCount(), 7);
   EXPECT_EQ(rs.expression(), G("content:明月 AND 故乡"));
   EXPECT_EQ(rs.keywords(), (std::vector<std::string>{G("明月"), G("故乡")}));
   // With OR the query goes to the engine unchanged, keywords still come from it.
-  CResultSet with_or({*index_}, 1, kQueryNatural);
+  CResultSet with_or(TheEngine(), {*index_}, 1, kQueryNatural);
   with_or.Search(G("故乡 OR 几时"), "content", "");
   EXPECT_EQ(with_or.expression(), G("content:故乡 OR 几时"));
   EXPECT_EQ(with_or.GetTotalCount(), 25);
@@ -206,7 +215,7 @@ TEST_F(ResultSetIndexTest, AQueryPastTheEnginesLimitsIsRefusedWithItsReason) {
   std::string endless;
   while (endless.size() < 70000) endless += G("明月 ");
   for (int mode : {kQueryNatural, kQueryAuto}) {
-    CResultSet rs({*index_}, 1, mode);
+    CResultSet rs(TheEngine(), {*index_}, 1, mode);
     rs.Search(endless, "content", "");
     EXPECT_TRUE(rs.failure().failed) << mode;
     EXPECT_FALSE(rs.failure().reason.empty()) << mode;
@@ -221,8 +230,7 @@ TEST_F(ResultSetIndexTest, AQueryPastTheEnginesLimitsIsRefusedWithItsReason) {
 TEST(ResultSetSymbolsTest, EveryModeFindsAndPaintsTheSymbols) {
   testing::TempDir dir;
   const std::string index = dir / "SearchDB";
-  KMS_Init();
-  ASSERT_EQ(KMS_Open(index.c_str(), 1), 0);
+  ASSERT_TRUE(TheEngine().OpenIndex(index, 1, nullptr));
   const char* bodies[] = {
       "第①章 历史",      // 0
       "第②章 温度30℃以上",  // 1
@@ -235,13 +243,9 @@ TEST(ResultSetSymbolsTest, EveryModeFindsAndPaintsTheSymbols) {
   };
   for (int i = 0; i < 8; ++i) {
     const std::string xml = "<record><FdName>r" + std::to_string(i) + "</FdName></record>";
-    KmsDocument* d = KMS_New_Document();
-    KMS_Add_Field(d, "xml", xml.c_str(), "gb2312", 1, 0, 0);
-    KMS_Add_Field(d, "content", G(bodies[i]).c_str(), "gb2312", 1, 1, 1);
-    ASSERT_EQ(KMS_Insert_Document(index.c_str(), d), 0);
-    KMS_Free_Document(d);
+    ASSERT_TRUE(Insert(index, {{"xml", xml}, {"content", G(bodies[i])}}));
   }
-  ASSERT_EQ(KMS_Close(index.c_str()), 0);
+  ASSERT_TRUE(TheEngine().CloseIndex(index, nullptr));
 
   using Hits = std::vector<int>;
   const struct {
@@ -264,7 +268,7 @@ TEST(ResultSetSymbolsTest, EveryModeFindsAndPaintsTheSymbols) {
                                      std::pair{kQueryNatural, c.natural},
                                      std::pair{kQueryAuto, c.automatic}}) {
       const std::string label = std::string(c.query) + " mode " + std::to_string(mode);
-      CResultSet rs({index}, 1, mode);
+      CResultSet rs(TheEngine(), {index}, 1, mode);
       rs.Search(G(c.query), "content", "");
       EXPECT_FALSE(rs.failure().failed) << label;
       EXPECT_EQ(rs.GetTotalCount(), static_cast<int>(want.size())) << label;
@@ -286,7 +290,7 @@ TEST(ResultSetSymbolsTest, EveryModeFindsAndPaintsTheSymbols) {
     }
   }
   // Where the natural reading finds more, the record holding the typed text comes first.
-  CResultSet natural({index}, 1, kQueryNatural);
+  CResultSet natural(TheEngine(), {index}, 1, kQueryNatural);
   natural.Search(G("温度30℃"), "content", "");
   EXPECT_NE(natural.GetHit(0).xml.find("<FdName>r1<"), std::string::npos);
 }

@@ -25,6 +25,7 @@
 #include "core/base/mbstring.h"
 #include "core/doc/command_ids.h"
 #include "core/doc/tomeva_doc.h"
+#include "core/engine/highlight.h"
 #include "core/pdf/highlight_client.h"
 #include "gui/app/tomeva_app.h"
 #include "gui/frame/main_frame.h"
@@ -148,7 +149,7 @@ QString PdfGuiTest::HighlightShownPdf(const char* words) {
   const std::string pdf = doc()->browse().current_pdf_path;
   RunJs(view(), QStringLiteral("hiliteService.last = {status: 'sent'}; true"));
   platform::LinuxPlatform platform;
-  const std::string keywords = Utf8ToGbk(words);
+  const std::vector<std::string> keywords = SplitKeywords(Utf8ToGbk(words));
   std::atomic<int> outcome{-1};
   std::thread sender([&] {
     outcome = static_cast<int>(HighlightInViewer(platform, pdf, keywords, nullptr));
@@ -421,7 +422,7 @@ void PdfGuiTest::libraryBookPdfIsShownWithoutMarks() {
   // The same highlight the command sends for a hit, now on this largest PDF, from a worker
   // through the conversation as the highlighter sends it: how long until the first mark shows.
   platform::LinuxPlatform platform;
-  const std::string keywords = Utf8ToGbk("明月");
+  const std::vector<std::string> keywords = {Utf8ToGbk("明月")};
   std::atomic<int> outcome{-1};
   QElapsedTimer clock;
   clock.start();

@@ -13,6 +13,7 @@ namespace tomeva {
 namespace {
 
 using testing::Installation;
+using testing::LibraryEngine;
 using testing::RecordingImportSink;
 
 constexpr char kThreeBooks[] =
@@ -35,7 +36,7 @@ TEST(BookImportTest, NewBookIsIndexedCopiedAndAddedWithTheFirstFreeCategory) {
   app.Write("Update/30/book_bad.xml", "not a record");
 
   RecordingImportSink sink;
-  ImportResult result = RunBookImport(app.dir(), &sink);
+  ImportResult result = RunBookImport(LibraryEngine(), app.dir(), &sink);
 
   EXPECT_EQ(result.books_imported, 1);
   EXPECT_TRUE(result.library_changed);
@@ -90,7 +91,7 @@ TEST(BookImportTest, OlderRecordFormatUsesItsOwnFieldsAndFolder) {
   app.Write("Update/8/book_3.xml", head + "<f0>坏目录</f0><f15>../x</f15></record>");
 
   RecordingImportSink sink;
-  ImportResult result = RunBookImport(app.dir(), &sink);
+  ImportResult result = RunBookImport(LibraryEngine(), app.dir(), &sink);
   EXPECT_EQ(result.books_imported, 1);
   EXPECT_EQ(app.Read("9/book_1.xml"),
             "<?xml version=\"1.0\" encoding=\"GB2312\"?>\n<record>\n\t<FdName>旧题</FdName>\n"
@@ -112,7 +113,7 @@ TEST(BookImportTest, TwoFragmentsGetConsecutiveCategories) {
   app.WriteFragment("32", "二");
   app.WriteRecord("32", 1, "d", "e", "f");
   app.WriteRecord("32", 2, "g", "h", "i");
-  ImportResult result = RunBookImport(app.dir(), nullptr);
+  ImportResult result = RunBookImport(LibraryEngine(), app.dir(), nullptr);
   EXPECT_EQ(result.books_imported, 2);
   EXPECT_EQ(app.BooksNamed("一"), (std::vector<std::pair<std::string, std::string>>{{"31", "3"}}));
   EXPECT_EQ(app.BooksNamed("二"), (std::vector<std::pair<std::string, std::string>>{{"32", "5"}}));
@@ -162,7 +163,7 @@ TEST(BookImportTest, RefusedBooksChangeNothing) {
     const std::vector<std::string> outside_before = ListDirectory(app.parent());
 
     RecordingImportSink sink;
-    ImportResult result = RunBookImport(app.dir(), &sink);
+    ImportResult result = RunBookImport(LibraryEngine(), app.dir(), &sink);
 
     std::string after;
     ReadWholeFile(app / "bookconfig.xml", &after);
@@ -192,7 +193,7 @@ TEST(BookImportTest, BookInASubFolderGoesInThere) {
   app.WriteRecord("books/tang", 1, "静夜思", "李白", "床前明月光");
   app.Write("Update/books/tang/838.pdf", "%PDF");
 
-  const ImportResult result = RunBookImport(app.dir(), nullptr);
+  const ImportResult result = RunBookImport(LibraryEngine(), app.dir(), nullptr);
   EXPECT_EQ(result.books_imported, 1);
   EXPECT_TRUE(result.messages.empty()) << GbkToUtf8(result.messages.front());
   const auto entries = app.BooksNamed("唐诗");
@@ -204,7 +205,7 @@ TEST(BookImportTest, BookInASubFolderGoesInThere) {
   EXPECT_FALSE(FileExists(app / "Update/bookconfig_tang.xml"));
   EXPECT_TRUE(ListDirectory(app / "Update/books/tang").empty());
   // A second run finds nothing left to do and leaves the book once.
-  EXPECT_EQ(RunBookImport(app.dir(), nullptr).books_imported, 0);
+  EXPECT_EQ(RunBookImport(LibraryEngine(), app.dir(), nullptr).books_imported, 0);
   EXPECT_EQ(app.BooksNamed("唐诗").size(), 1u);
 }
 
@@ -222,7 +223,7 @@ TEST(BookImportTest, AnImportAlreadyRunningKeepsTheNextOneOut) {
   FileLock other;
   ASSERT_TRUE(other.TryLock(app / "Update"));
   RecordingImportSink sink;
-  ImportResult result = RunBookImport(app.dir(), &sink);
+  ImportResult result = RunBookImport(LibraryEngine(), app.dir(), &sink);
   EXPECT_EQ(result.books_imported, 0);
   EXPECT_EQ(sink.finished, 1);
   ASSERT_EQ(sink.reports.size(), 1u);
@@ -235,7 +236,7 @@ TEST(BookImportTest, AnImportAlreadyRunningKeepsTheNextOneOut) {
   EXPECT_TRUE(DirectoryExists(app / "Update/.cleared-9"));
 
   other.Unlock();
-  EXPECT_EQ(RunBookImport(app.dir(), nullptr).books_imported, 1);
+  EXPECT_EQ(RunBookImport(LibraryEngine(), app.dir(), nullptr).books_imported, 1);
   EXPECT_EQ(app.BooksNamed("一").size(), 1u);
   EXPECT_EQ(ClearImportLeftovers(app.dir()), 2);  // ours, and the one the import left
 }
@@ -244,7 +245,7 @@ TEST(BookImportTest, NothingPendingFinishesAtOnce) {
   Installation app;
   app.WriteCatalogue(kThreeBooks);
   RecordingImportSink sink;
-  ImportResult result = RunBookImport(app.dir(), &sink);
+  ImportResult result = RunBookImport(LibraryEngine(), app.dir(), &sink);
   EXPECT_EQ(sink.finished, 1);
   EXPECT_TRUE(sink.statuses.empty());
   EXPECT_FALSE(result.library_changed);

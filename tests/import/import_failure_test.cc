@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,12 +16,14 @@
 #include "core/base/texts.h"
 #include "core/import/book_import.h"
 #include "import_fixture.h"
-#include "kms/kms.h"
+#include "support/fake_engine.h"
 
 namespace tomeva {
 namespace {
 
+using testing::FaultyEngine;
 using testing::Installation;
+using testing::LibraryEngine;
 
 struct NewBook {
   std::string dir;
@@ -108,11 +111,11 @@ class LockHolder {
       // Only the parent may hold the write end: the child waits for it to be closed.
       ::close(release_[1]);
       ::close(ready[0]);
-      const char ok = KMS_Open(index.c_str(), 1) == 0 ? 'y' : 'n';
+      const char ok = LibraryEngine().OpenIndex(index, 1, nullptr) ? 'y' : 'n';
       ::write(ready[1], &ok, 1);
       char c;
       ::read(release_[0], &c, 1);
-      KMS_Close(index.c_str());
+      LibraryEngine().CloseIndex(index, nullptr);
       ::_exit(0);
     }
     ::close(ready[1]);
@@ -139,7 +142,7 @@ TEST(ImportFailureTest, IndexLockedByAnotherProgramCommitsNothingAndSaysWhy) {
   {
     LockHolder other(app / "SearchDB");
     ASSERT_TRUE(other.held());
-    const ImportResult result = RunBookImport(app.dir(), nullptr);
+    const ImportResult result = RunBookImport(LibraryEngine(), app.dir(), nullptr);
     EXPECT_EQ(result.books_imported, 0);
     EXPECT_EQ(result.books_failed, 2);
     EXPECT_EQ(app.CatalogueText(), before);
@@ -149,7 +152,7 @@ TEST(ImportFailureTest, IndexLockedByAnotherProgramCommitsNothingAndSaysWhy) {
     }
   }
   // With the other program gone the books go in at the next start.
-  const ImportResult again = RunBookImport(app.dir(), nullptr);
+  const ImportResult again = RunBookImport(LibraryEngine(), app.dir(), nullptr);
   EXPECT_EQ(again.books_imported, 2);
   EXPECT_TRUE(again.messages.empty());
   ExpectComplete(app);
@@ -162,10 +165,11 @@ TEST(ImportFailureTest, FailedBooksRecordsNeverShowUnderTheNextBooksCategory) {
     SCOPED_TRACE(discard_fails_too ? "the discard fails too" : "the discard works");
     Installation app;
     Populate(app);
+    FaultyEngine engine(LibraryEngine());
     // Open, one insert per record, then the commit of the first book.
-    ArmFault(FaultSite::kEngineWrite, kBooks[0].records + 2, EIO, discard_fails_too);
-    const ImportResult result = RunBookImport(app.dir(), nullptr);
-    ClearFaults();
+    engine.FailWrite(kBooks[0].records + 2, discard_fails_too);
+    const ImportResult result = RunBookImport(engine, app.dir(), nullptr);
+    engine.FailWrite(0);
     EXPECT_TRUE(app.BooksNamed(kBooks[0].name).empty());
     EXPECT_EQ(app.HitCount(kBooks[0].word), 0);
     ExpectWholeOrWaiting(app, result, false);
@@ -175,7 +179,7 @@ TEST(ImportFailureTest, FailedBooksRecordsNeverShowUnderTheNextBooksCategory) {
       EXPECT_EQ(second[0].second, "2");
       EXPECT_EQ(app.HitCount("f15:2"), kBooks[1].records);
     }
-    RunBookImport(app.dir(), nullptr);
+    RunBookImport(engine, app.dir(), nullptr);
     ExpectComplete(app);
   }
 }
@@ -184,24 +188,38 @@ TEST(ImportFailureTest, FailedBooksRecordsNeverShowUnderTheNextBooksCategory) {
 // full disk), in the file helpers and in the engine: after each the library holds every book
 // whole or as it was, the user is told, and the next run finishes the import.
 TEST(ImportFailureTest, EveryFailurePointLeavesEachBookWholeOrWaiting) {
+  FaultyEngine engine(LibraryEngine());
+  // The engine's writes fail through the engine the import is given, the file helpers' through
+  // the fault seam.
+  auto file_site = [](FaultSite site, int error) {
+    return [site, error](int nth, bool sticky) { ArmFault(site, nth, error, sticky); };
+  };
   struct Site {
-    FaultSite site;
-    int error;
+    std::function<void(int nth, bool sticky)> arm;
+    std::function<int()> calls;
     const char* name;
   };
-  const Site sites[] = {{FaultSite::kFileWrite, ENOSPC, "file write"},
-                        {FaultSite::kEngineWrite, EIO, "engine write"},
-                        {FaultSite::kFileRead, EIO, "file read"}};
+  const Site sites[] = {
+      {file_site(FaultSite::kFileWrite, ENOSPC), [] { return FaultSiteCalls(FaultSite::kFileWrite); },
+       "file write"},
+      {[&engine](int nth, bool sticky) { engine.FailWrite(nth, sticky); },
+       [&engine] { return engine.write_calls(); }, "engine write"},
+      {file_site(FaultSite::kFileRead, EIO), [] { return FaultSiteCalls(FaultSite::kFileRead); },
+       "file read"}};
+  auto clear = [&engine] {
+    ClearFaults();
+    engine.FailWrite(0);
+  };
   bool definitions_message_seen = false;
   for (const Site& s : sites) {
     int calls = 0;
     {
       Installation probe;
       Populate(probe);
-      ArmFault(s.site, 0, 0);
-      RunBookImport(probe.dir(), nullptr);
-      calls = FaultSiteCalls(s.site);
-      ClearFaults();
+      s.arm(0, false);
+      RunBookImport(engine, probe.dir(), nullptr);
+      calls = s.calls();
+      clear();
       ExpectComplete(probe);
     }
     ASSERT_GT(calls, 0) << s.name;
@@ -211,13 +229,13 @@ TEST(ImportFailureTest, EveryFailurePointLeavesEachBookWholeOrWaiting) {
                      std::to_string(calls) + (sticky ? " and every one after" : ""));
         Installation app;
         Populate(app);
-        ArmFault(s.site, n, s.error, sticky);
-        const ImportResult result = RunBookImport(app.dir(), nullptr);
-        ClearFaults();
+        s.arm(n, sticky);
+        const ImportResult result = RunBookImport(engine, app.dir(), nullptr);
+        clear();
         ExpectWholeOrWaiting(app, result, true);
         definitions_message_seen =
             definitions_message_seen || Mentions(result, "的字段定义文件temp.xml无法写入或读取");
-        const ImportResult again = RunBookImport(app.dir(), nullptr);
+        const ImportResult again = RunBookImport(engine, app.dir(), nullptr);
         EXPECT_TRUE(again.messages.empty()) << GbkToUtf8(again.messages.front());
         ExpectComplete(app);
         if (HasFailure()) return;

@@ -4,6 +4,7 @@
 #define TOMEVA_TESTS_IMPORT_IMPORT_FIXTURE_H_
 
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,10 +12,16 @@
 #include "core/base/gbk.h"
 #include "core/xml/text_scrambler.h"
 #include "core/xml/xml_document.h"
-#include "kms/kms.h"
+#include "engine_kms/kms_engine.h"
 #include "support/temp_dir.h"
 
 namespace tomeva::testing {
+
+// The engine the imports write with and the checks search with.
+inline Engine& LibraryEngine() {
+  static KmsEngine engine;
+  return engine;
+}
 
 class Installation {
  public:
@@ -87,11 +94,10 @@ class Installation {
   int HitCount(const std::string& query_utf8) const {
     const std::string index = *this / "SearchDB";
     const std::string query = Utf8ToGbk(query_utf8);
-    KmsSearch* search = KMS_Search(index.c_str(), query.c_str(), "gb2312", nullptr);
-    if (search == nullptr) return -1;
-    int n = KMS_HitCount(search);
-    KMS_ClearSearch(search);
-    return n;
+    std::string reason;
+    std::unique_ptr<IndexSearch> search =
+        LibraryEngine().SearchIndex(index, query, "content", &reason);
+    return search != nullptr ? search->HitCount() : -1;
   }
 
  private:

@@ -19,6 +19,7 @@ namespace tomeva {
 namespace {
 
 using testing::Installation;
+using testing::LibraryEngine;
 using testing::RecordingImportSink;
 using testing::ReadUtf8;
 using testing::TempDir;
@@ -73,7 +74,7 @@ void Populate(Installation& app, const std::string& outside) {
   app.WriteFragment("1", "甲");
   app.WriteRecord("1", 1, "静夜思", "李白", "床前明月光");
   app.WriteRecord("1", 2, "春晓", "孟浩然", "春眠不觉晓");
-  ASSERT_EQ(RunBookImport(app.dir(), nullptr).books_imported, 1);
+  ASSERT_EQ(RunBookImport(LibraryEngine(), app.dir(), nullptr).books_imported, 1);
   ASSERT_EQ(ClearImportLeftovers(app.dir()), 1);
   std::string catalogue = app.CatalogueText();
   catalogue.replace(catalogue.find("</books>"), 8,
@@ -138,7 +139,7 @@ TEST(ImportHostileTest, RefusedFoldersLeaveEverythingAsItWasAndSayWhy) {
     const auto outside_before = Snapshot(outside.path());
 
     RecordingImportSink sink;
-    const ImportResult result = RunBookImport(app.dir(), &sink);
+    const ImportResult result = RunBookImport(LibraryEngine(), app.dir(), &sink);
 
     EXPECT_EQ(result.books_imported, 0);
     EXPECT_EQ(result.books_failed, 1);
@@ -174,7 +175,7 @@ TEST(ImportHostileTest, PackageFolderThatIsALinkIsNotRead) {
   std::string catalogue_before;
   ReadWholeFile(app / "bookconfig.xml", &catalogue_before);
 
-  const ImportResult result = RunBookImport(app.dir(), nullptr);
+  const ImportResult result = RunBookImport(LibraryEngine(), app.dir(), nullptr);
   EXPECT_EQ(result.books_imported, 0);
   EXPECT_EQ(result.books_failed, 1);
   std::string catalogue_after;
@@ -210,7 +211,7 @@ TEST(ImportHostileTest, LinksInsideAPackageAreSkippedAndNamed) {
   ASSERT_EQ(::symlink((outside / "secrets").c_str(), (app / "Update/30/folder").c_str()), 0);
 
   RecordingImportSink sink;
-  const ImportResult result = RunBookImport(app.dir(), &sink);
+  const ImportResult result = RunBookImport(LibraryEngine(), app.dir(), &sink);
 
   EXPECT_EQ(result.books_imported, 1);
   EXPECT_EQ(app.HitCount("明月"), 1);
@@ -242,7 +243,7 @@ TEST(ImportHostileTest, ManyLinksAreNamedByTheFirstOnesAndCounted) {
     ASSERT_EQ(::symlink("/etc/passwd", link.c_str()), 0);
   }
   RecordingImportSink sink;
-  EXPECT_EQ(RunBookImport(app.dir(), &sink).books_imported, 1);
+  EXPECT_EQ(RunBookImport(LibraryEngine(), app.dir(), &sink).books_imported, 1);
   ASSERT_EQ(sink.reports.size(), 1u);
   const std::string& report = sink.reports[0];
   EXPECT_NE(report.find("Update/30/l10, "), std::string::npos) << report;
@@ -262,7 +263,7 @@ TEST(ImportHostileTest, OversizedFragmentIsNotReadAndWaits) {
                                "<book dir=\"30\" name=\"new\"/></books>";
   ASSERT_TRUE(WriteScrambledFile(app / "Update/bookconfig30.xml",
                                  fragment + std::string(kSmallFileLimit, ' ')));
-  const ImportResult result = RunBookImport(app.dir(), nullptr);
+  const ImportResult result = RunBookImport(LibraryEngine(), app.dir(), nullptr);
   EXPECT_EQ(result.books_imported, 0);
   EXPECT_EQ(result.books_failed, 1);
   ASSERT_EQ(result.messages.size(), 1u);
@@ -271,7 +272,7 @@ TEST(ImportHostileTest, OversizedFragmentIsNotReadAndWaits) {
   EXPECT_FALSE(DirectoryExists(app / "30"));
   // The same fragment within the cap goes in.
   ASSERT_TRUE(WriteScrambledFile(app / "Update/bookconfig30.xml", fragment));
-  EXPECT_EQ(RunBookImport(app.dir(), nullptr).books_imported, 1);
+  EXPECT_EQ(RunBookImport(LibraryEngine(), app.dir(), nullptr).books_imported, 1);
 }
 
 // The folder an interrupted import of this very book made is used again (its marker says so);
@@ -285,7 +286,7 @@ TEST(ImportHostileTest, FolderOfAnInterruptedImportOfTheSameBookIsUsedAgain) {
     app.WriteRecord("30", 1, "静夜思", "李白", "床前明月光");
     app.Write("30/book_1.xml", "half written");
     if (marker) app.Write("Update/30.imported", "30");
-    const ImportResult result = RunBookImport(app.dir(), nullptr);
+    const ImportResult result = RunBookImport(LibraryEngine(), app.dir(), nullptr);
     EXPECT_EQ(result.books_imported, marker ? 1 : 0);
     EXPECT_EQ(app.HitCount("明月") > 0, marker);
     EXPECT_EQ(app.BooksNamed("新书").size(), marker ? 1u : 0u);
@@ -306,7 +307,7 @@ TEST(ImportHostileTest, LinkPlantedInTheBooksOwnFolderIsNotWrittenThrough) {
   app.Write("Update/30.imported", "30");
   MakeDirectories(app / "30");
   ASSERT_EQ(::symlink(outside.path().c_str(), (app / "30/pages").c_str()), 0);
-  const ImportResult result = RunBookImport(app.dir(), nullptr);
+  const ImportResult result = RunBookImport(LibraryEngine(), app.dir(), nullptr);
   EXPECT_EQ(result.books_imported, 0);
   EXPECT_EQ(result.books_failed, 1);
   EXPECT_TRUE(ListDirectory(outside.path()).empty());
@@ -332,7 +333,7 @@ TEST(ImportHostileTest, OlderRecordCannotNameAnotherBooksFolder) {
   app.Write("Update/8/book_3.xml", head + "<f0>好</f0><f5>好的正文</f5><f15>8</f15></record>");
 
   RecordingImportSink sink;
-  const ImportResult result = RunBookImport(app.dir(), &sink);
+  const ImportResult result = RunBookImport(LibraryEngine(), app.dir(), &sink);
   EXPECT_EQ(result.books_imported, 1);
   EXPECT_EQ(app.Read("1/book_1.xml"), book1_record);
   EXPECT_FALSE(FileExists(app / "SearchDB/book_2.xml"));

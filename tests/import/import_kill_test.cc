@@ -22,6 +22,7 @@ namespace tomeva {
 namespace {
 
 using testing::Installation;
+using testing::LibraryEngine;
 
 struct NewBook {
   std::string dir;
@@ -128,7 +129,7 @@ void ExpectNothingLost(const Installation& app) {
 pid_t StartImport(const std::string& dir) {
   pid_t pid = ::fork();
   if (pid == 0) {
-    RunBookImport(dir, nullptr);
+    RunBookImport(LibraryEngine(), dir, nullptr);
     ::_exit(0);
   }
   return pid;
@@ -176,7 +177,7 @@ TEST(ImportKillTest, KilledImportFinishesAtTheNextRun) {
       ExpectSearchesSeeCommittedBooksOnly(app);
       if (rng() % 2) ClearImportLeftovers(app.dir());
     }
-    RunBookImport(app.dir(), nullptr);
+    RunBookImport(LibraryEngine(), app.dir(), nullptr);
     ExpectComplete(app, &tally);
     ClearImportLeftovers(app.dir());
     for (const NewBook& b : NewBooks()) EXPECT_TRUE(DirectoryExists(app / ("Update/" + b.dir)));

@@ -17,6 +17,7 @@
 #include "core/engine/result_set.h"
 #include "core/import/book_import.h"
 #include "core/views/page_render.h"
+#include "engine_kms/kms_engine.h"
 #include "kms/kms.h"
 #include "kms_test_util.h"
 #include "remote_test_server.h"
@@ -50,12 +51,13 @@ class RemoteFailureTest : public ::testing::Test {
 
   // The result set's search of "人", its total and failure.
   SearchFailure SearchFails(int* total) {
-    CResultSet rs({station_}, 1, kQueryNatural);
+    CResultSet rs(engine_, {station_}, 1, kQueryNatural);
     rs.Search(G("人"), "content", "");
     *total = rs.GetTotalCount();
     return rs.failure();
   }
 
+  KmsEngine engine_;
   testing::TempDir dir_;
   std::string served_, station_;
   std::unique_ptr<IndexServer> server_;
@@ -111,6 +113,35 @@ TEST_F(RemoteFailureTest, AServerGoneBetweenTheSearchAndItsPagesFailsThePagesOnl
   ASSERT_NE(s, nullptr) << LastErrorU();
   EXPECT_NE(KMS_Hit(s, 65), nullptr) << LastErrorU();
   KMS_ClearSearch(s);
+}
+
+// A result set keeps its search between pages: a server restarted meanwhile is searched again for
+// the next page, which finds its hits as before; a server gone by then makes the page the
+// failure that names it, not a page without hits.
+TEST_F(RemoteFailureTest, AResultsNextPageSurvivesARestartAndToldWhenTheServerIsGone) {
+  for (const bool back : {true, false}) {
+    SCOPED_TRACE(back ? "restarted" : "gone");
+    CResultSet rs(engine_, {station_}, 1, kQueryNatural);
+    rs.Search(G("人"), "content", "");
+    const int total = rs.GetTotalCount();
+    ASSERT_GT(total, 70);
+    server_->Kill();
+    if (back) {
+      ASSERT_TRUE(server_->Start());
+    }
+    rs.FetchPage(7);  // past the engine's first window of 60 hits
+    if (back) {
+      EXPECT_FALSE(rs.failure().failed) << GbkToUtf8(rs.failure().reason);
+      EXPECT_EQ(rs.GetTotalCount(), total);
+      EXPECT_EQ(rs.hits().size(), 10u);
+    } else {
+      EXPECT_TRUE(rs.failure().failed);
+      EXPECT_EQ(rs.failure().server, server_->Name());
+      EXPECT_EQ(rs.GetTotalCount(), 0);
+      EXPECT_TRUE(rs.hits().empty());
+      ASSERT_TRUE(server_->Start());
+    }
+  }
 }
 
 TEST_F(RemoteFailureTest, AServerThatAcceptsButNeverAnswersTimesOut) {
@@ -177,7 +208,7 @@ TEST_F(RemoteFailureTest, AStationsImportLeavesTheNewBooksWaiting) {
   testing::WriteGbk(fragment, "<books><book dir=\"5\" name=\"新书\"/></books>");
   testing::WriteGbk(app + "/Update/5/book_1.xml", "<record/>");
 
-  const ImportResult result = RunBookImport(app, nullptr);
+  const ImportResult result = RunBookImport(engine_, app, nullptr);
   EXPECT_EQ(result.books_imported, 0);
   EXPECT_EQ(result.books_failed, 1);
   ASSERT_EQ(result.messages.size(), 1u);

@@ -11,6 +11,7 @@
 
 #include "core/base/gbk.h"
 #include "core/engine/result_set.h"
+#include "engine_kms/kms_engine.h"
 #include "kms/kms.h"
 #include "kms_test_util.h"
 #include "remote_test_server.h"
@@ -31,7 +32,8 @@ struct Pages {
 Pages AllPages(const std::vector<std::string>& indexes, int mode, const std::string& query,
                const std::string& field, const std::string& condition) {
   Pages pages;
-  CResultSet rs(indexes, 1, mode);
+  KmsEngine engine;
+  CResultSet rs(engine, indexes, 1, mode);
   rs.Search(query, field, condition);
   const int total = rs.GetTotalCount();
   const int last = total == 0 ? 0 : (total - 1) / CResultSet::kPageSize;

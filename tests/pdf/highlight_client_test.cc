@@ -11,6 +11,8 @@
 #include "core/base/fault_injection.h"
 #include "core/base/gbk.h"
 #include "core/base/texts.h"
+#include "core/engine/highlight.h"
+#include "support/fake_engine.h"
 #include "support/fake_platform.h"
 #include "support/temp_dir.h"
 
@@ -19,6 +21,9 @@ namespace {
 
 using testing::FakePlatform;
 using testing::TempDir;
+
+// A keyword string as the plug-in reads one (UTF-8 here), as words.
+std::vector<std::string> Words(const std::string& utf8) { return SplitKeywords(Utf8ToGbk(utf8)); }
 using testing::WriteGbk;
 
 std::string LittleEndian(const std::vector<int32_t>& values) {
@@ -57,7 +62,7 @@ TEST(HighlightDataTest, PositionsAndExecuteData) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const PdfHighlightData data = ComputeHighlightData(Utf8ToGbk(c.text), Utf8ToGbk(c.keywords));
+    const PdfHighlightData data = ComputeHighlightData(Utf8ToGbk(c.text), Words(c.keywords));
     EXPECT_EQ(data.matches, c.matches);
     EXPECT_EQ(data.values, c.values);
     EXPECT_EQ(data.count, c.count);
@@ -68,9 +73,21 @@ TEST(HighlightDataTest, PositionsAndExecuteData) {
   }
 }
 
+// The words fill the plug-in's keyword table as its keyword string always did: a word holding
+// "&" or "|" is two keywords there, and an empty word matches nothing.
+TEST(HighlightDataTest, WordsFillTheKeywordTableAsTheKeywordStringDid) {
+  const struct {
+    std::vector<std::string> words;
+    int matches;
+  } cases[] = {{{"ab&cd"}, 2}, {{"ab|cd", "ef"}, 3}, {{"", "ef"}, 1}, {{""}, 0}, {{}, 0}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(ComputeHighlightData("ab cd ef", c.words).matches, c.matches) << c.words.size();
+  }
+}
+
 TEST(HighlightDataTest, CountIsCutToThePluginsBuffer) {
   // One merged match of 200 single bytes: 200 values would be due, 99 fit in 1 x 400 + 1 bytes.
-  const PdfHighlightData data = ComputeHighlightData(std::string(200, 'a'), "aa");
+  const PdfHighlightData data = ComputeHighlightData(std::string(200, 'a'), {"aa"});
   EXPECT_EQ(data.matches, 1);
   EXPECT_EQ(data.values.size(), 400u);
   EXPECT_EQ(data.count, 99);
@@ -99,7 +116,7 @@ class HighlightInViewerTest : public ::testing::Test {
   void TearDown() override { ClearFaults(); }
 
   HighlightOutcome Run(const std::string& keywords) {
-    return HighlightInViewer(platform_, dir_ / "whole.pdf", Utf8ToGbk(keywords),
+    return HighlightInViewer(platform_, dir_ / "whole.pdf", Words(keywords),
                              [this](const std::string& m) { told_.push_back(GbkToUtf8(m)); });
   }
 
@@ -193,27 +210,32 @@ class PdfHighlighterTest : public ::testing::Test {
 
 TEST_F(PdfHighlighterTest, WorkerSendsOnceTheDocumentIsShown) {
   PdfHighlighter highlighter(&platform_, ShownAfter(2), Tell(), {std::chrono::milliseconds(1), 10});
-  EXPECT_TRUE(highlighter.StartHighlight(dir_ / "viewer", dir_ / "whole.pdf", Utf8ToGbk("中国")));
+  EXPECT_TRUE(highlighter.StartHighlight(dir_ / "viewer", dir_ / "whole.pdf", Words("中国")));
   highlighter.WaitForWorkers();
   EXPECT_EQ(polls_, 3);
   EXPECT_EQ(platform_.executes.size(), 1u);
   EXPECT_TRUE(told_.empty());
 }
 
-// The worker's expander sees the keyword string and the text copy, and what it gives is matched:
-// here "中国" widened with "人民" marks both words' four characters.
-TEST_F(PdfHighlighterTest, WorkerMatchesTheKeywordsAsTheExpanderWidensThem) {
-  PdfHighlighter highlighter(&platform_, nullptr, Tell(), {std::chrono::milliseconds(1), 10});
-  std::vector<std::string> seen;
-  highlighter.set_keyword_expander([&seen](const std::string& keywords, std::string_view text) {
-    seen = {GbkToUtf8(keywords), GbkToUtf8(std::string(text))};
-    return keywords + " " + Utf8ToGbk("人民");
-  });
-  EXPECT_TRUE(highlighter.StartHighlight(dir_ / "viewer", dir_ / "whole.pdf", Utf8ToGbk("中国")));
-  highlighter.WaitForWorkers();
-  EXPECT_EQ(seen, (std::vector<std::string>{"中国", "中国和人民"}));
-  ASSERT_EQ(platform_.executes.size(), 1u);
-  EXPECT_EQ(platform_.executes[0].data.size(), 4u + 4 * 8);
+// The worker widens the words with the forms the engine finds in the text copy, folding it
+// once: with "x" folded as "a", the copy's "xb" is a form of "ab", and both are marked. Without
+// an engine only "ab" is.
+TEST_F(PdfHighlighterTest, WorkerMatchesEveryFormTheEngineFindsInTheCopy) {
+  WriteGbk(dir_ / "whole.txt", "ab and xb");
+  for (const bool with_engine : {true, false}) {
+    SCOPED_TRACE(with_engine);
+    platform_.executes.clear();
+    testing::FakeEngine engine;
+    engine.folds = {{'x', 'a'}};
+    PdfHighlighter highlighter(&platform_, nullptr, Tell(), {std::chrono::milliseconds(1), 10});
+    if (with_engine) highlighter.AttachEngine(&engine);
+    EXPECT_TRUE(highlighter.StartHighlight(dir_ / "viewer", dir_ / "whole.pdf", {"ab"}));
+    highlighter.WaitForWorkers();
+    ASSERT_EQ(platform_.executes.size(), 1u);
+    // Header, then offset and width of each character marked: two of each match.
+    EXPECT_EQ(platform_.executes[0].data.size(), 4u + 4 * (with_engine ? 4 : 2));
+    EXPECT_EQ(engine.fold_calls, with_engine ? 2 : 0);  // the copy, then "ab"
+  }
 }
 
 TEST_F(PdfHighlighterTest, NothingIsSentWithoutKeywordsViewerOrShownDocument) {
@@ -237,7 +259,7 @@ TEST_F(PdfHighlighterTest, NothingIsSentWithoutKeywordsViewerOrShownDocument) {
     PdfHighlighter highlighter(&platform_, ShownAfter(c.polls_until_shown), Tell(),
                                {std::chrono::milliseconds(1), 3});
     EXPECT_EQ(
-        highlighter.StartHighlight(dir_ / c.viewer, dir_ / "whole.pdf", Utf8ToGbk(c.keywords)),
+        highlighter.StartHighlight(dir_ / c.viewer, dir_ / "whole.pdf", Words(c.keywords)),
         c.started);
     highlighter.WaitForWorkers();
     EXPECT_EQ(polls_, c.polls);
@@ -251,7 +273,7 @@ TEST_F(PdfHighlighterTest, DestructionStopsAWaitingWorkerAtOnce) {
   {
     PdfHighlighter highlighter(&platform_, ShownAfter(1000), Tell(),
                                {std::chrono::seconds(10), 100});
-    EXPECT_TRUE(highlighter.StartHighlight(dir_ / "viewer", dir_ / "whole.pdf", "x"));
+    EXPECT_TRUE(highlighter.StartHighlight(dir_ / "viewer", dir_ / "whole.pdf", {"x"}));
   }
   EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(5));
   EXPECT_TRUE(platform_.executes.empty());

@@ -116,13 +116,15 @@ TEST_F(RecordPdfTest, MissingCatalogueGivesNoPdf) {
   EXPECT_EQ(PdfOf("7", "静夜思"), "");
 }
 
-TEST(PdfKeywordStringTest, TakesTheFirstThirteenInReverseOrder) {
-  std::vector<std::string> twenty;
+TEST(PdfKeywordsTest, TakesTheFirstThirteenInReverseOrder) {
+  using V = std::vector<std::string>;
+  V twenty;
   for (int i = 1; i <= 20; ++i) twenty.push_back("k" + std::to_string(i));
-  EXPECT_EQ(PdfKeywordString(twenty), "k13 k12 k11 k10 k9 k8 k7 k6 k5 k4 k3 k2 k1");
-  EXPECT_EQ(PdfKeywordString({"a", "b", "c"}), "c b a");
-  EXPECT_EQ(PdfKeywordString({"a"}), "a");
-  EXPECT_EQ(PdfKeywordString({}), "");
+  EXPECT_EQ(PdfKeywords(twenty),
+            (V{"k13", "k12", "k11", "k10", "k9", "k8", "k7", "k6", "k5", "k4", "k3", "k2", "k1"}));
+  EXPECT_EQ(PdfKeywords({"a", "", "c"}), (V{"c", "", "a"}));
+  EXPECT_EQ(PdfKeywords({"a"}), V{"a"});
+  EXPECT_EQ(PdfKeywords({}), V{});
 }
 
 }  // namespace

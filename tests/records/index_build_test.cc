@@ -8,7 +8,7 @@
 #include "core/base/file_util.h"
 #include "core/base/gbk.h"
 #include "core/records/index_config.h"
-#include "kms/kms.h"
+#include "engine_kms/kms_engine.h"
 #include "support/recording_sinks.h"
 #include "support/temp_dir.h"
 
@@ -37,29 +37,26 @@ class IndexBuildTest : public ::testing::Test {
     for (auto& c : carriers_) records.push_back(c.get());
     CIndexConfig config;
     config.Set(defs.empty() ? defs_ : defs, index_);
-    return config.Build(records, progress);
+    return config.Build(engine_, records, progress);
   }
   // Count of hits and the stored fields of hit 0.
   int Count(const std::string& query, std::string* xml = nullptr, std::string* content = nullptr,
             std::string* author = nullptr) {
-    KmsSearch* s = KMS_Search(index_.c_str(), query.c_str(), "gb2312", "content");
+    std::string reason;
+    std::unique_ptr<IndexSearch> s = engine_.SearchIndex(index_, query, "content", &reason);
     if (s == nullptr) return -1;
-    int n = KMS_HitCount(s);
+    int n = s->HitCount();
     if (n > 0) {
-      KmsHit* h = KMS_Hit(s, 0);
-      auto take = [h](const char* name, std::string* out) {
-        if (!out) return;
-        char* v = KMS_Get_Field(h, name, "gb2312");
-        *out = v ? v : "<null>";
-        KMS_Free_Field(v);
+      auto take = [&s](const char* name, std::string* out) {
+        if (out) *out = s->Field(0, name).value_or("<null>");
       };
       take("xml", xml);
       take("content", content);
       take("author", author);
     }
-    KMS_ClearSearch(s);
     return n;
   }
+  KmsEngine engine_;
   testing::TempDir dir_;
   const std::string defs_ = dir_ / "temp.xml";
   const std::string index_ = dir_ / "SearchDB";

@@ -27,7 +27,7 @@
 #include "core/settings/settings.h"
 #include "core/xml/text_scrambler.h"
 #include "core/xml/xml_document.h"
-#include "kms/kms.h"
+#include "engine_kms/kms_engine.h"
 #include "platform/ini_registry.h"
 #include "support/temp_dir.h"
 
@@ -387,15 +387,12 @@ int CountRecordsHolding(const std::string& root, const std::string& word,
 }
 
 int HitCount(const std::string& index, const std::string& query) {
-  KmsSearch* search = KMS_Search(index.c_str(), query.c_str(), "gb2312", nullptr);
-  if (search == nullptr) return -1;
-  int hits = KMS_HitCount(search);
-  KMS_ClearSearch(search);
-  return hits;
+  std::string reason;
+  std::unique_ptr<IndexSearch> search = KmsEngine().SearchIndex(index, query, "content", &reason);
+  return search != nullptr ? search->HitCount() : -1;
 }
 
 TEST_F(SampleLibraryTest, IndexAnswersSearchesWithTheRecordFilesCounts) {
-  KMS_Init();
   const std::string index = Path("SearchDB");
   for (const char* utf8 : {"明月", "长安", "春风", "故人", "李白", "杜甫"}) {
     std::string word = G(utf8);
@@ -466,7 +463,6 @@ TEST(SampleLibraryScaling, RecordsOptionScalesTheTangAnthology) {
   }
   EXPECT_EQ(repetitions["（2）"], 313);
   EXPECT_EQ(repetitions["（3）"], 750 - 2 * 313);
-  KMS_Init();
   EXPECT_EQ(HitCount(temp + "/lib/SearchDB", "f15:3"), 750);
   // Section PDFs stop after the first volumes; the rest inherit the whole-book PDF.
   EXPECT_EQ(RecordFiles(temp + "/lib/2").size(), 96u);
@@ -479,7 +475,6 @@ TEST(SampleLibraryScaling, RecordsOptionScalesTheTangAnthology) {
 // and an empty index.
 TEST(SampleLibraryBooks, BooksOptionMakesCompleteLibrariesOfEverySize) {
   testing::TempDir dir;
-  KMS_Init();
   const struct {
     const char* args;
     std::vector<std::string> installed;  // folders, in catalogue order

@@ -19,7 +19,7 @@
 #include "core/records/index_config.h"
 #include "core/settings/settings.h"
 #include "core/xml/text_scrambler.h"
-#include "kms/kms.h"
+#include "engine_kms/kms_engine.h"
 #include "tools/make-sample-library/corpus.h"
 #include "tools/make-sample-library/library_plan.h"
 #include "tools/make-sample-library/plain_pdf.h"
@@ -548,7 +548,7 @@ class StagingFolder {
 
 // Indexes the book's records through core's index build, which also writes the record files.
 // Batches keep the carriers of a scaled book from all being in memory at once.
-bool IndexBook(const BookPlan& book, const std::string& out, const std::string& index_dir,
+bool IndexBook(Engine& engine, const BookPlan& book, const std::string& out, const std::string& index_dir,
                Writer* w, bool verbose) {
   const std::string temp = JoinPath(out, "temp.xml");
   if (!w->Write(temp, BuildFieldDefinitionText(book.dir, book.name))) return false;
@@ -576,7 +576,7 @@ bool IndexBook(const BookPlan& book, const std::string& out, const std::string& 
     }
     CIndexConfig config;
     config.Set(temp, index_dir);
-    ok = config.Build(list, &progress) == 1 || w->Fail("the index build could not load " + temp);
+    ok = config.Build(engine, list, &progress) == 1 || w->Fail("the index build could not load " + temp);
     for (size_t i = start; ok && i < end && build_folder != folder; ++i) {
       std::string from = JoinPath(build_folder, book.records[i].file), bytes;
       ok = (ReadWholeFile(from, &bytes) &&
@@ -675,25 +675,26 @@ bool WriteSampleLibrary(const SampleOptions& options, std::string* error) {
         " ms");
   }
 
-  KMS_Init();
+  KmsEngine engine;
   bool indexed = false;
   for (const BookPlan& book : books) {
     if (book.waiting) continue;
     log("indexing book " + book.dir);
-    if (!IndexBook(book, out, index_dir, &w, options.verbose)) return false;
+    if (!IndexBook(engine, book, out, index_dir, &w, options.verbose)) return false;
     indexed = true;
   }
   log("optimising the index");
   // Without an installed book the index is created here, empty.
-  if (KMS_Open(index_dir.c_str(), indexed ? 0 : 1) != 0) {
-    return w.Fail("cannot open the index: " + GbkToUtf8(KMS_Last_Error()));
+  std::string reason;
+  if (!engine.OpenIndex(index_dir, indexed ? 0 : 1, &reason)) {
+    return w.Fail("cannot open the index: " + GbkToUtf8(reason));
   }
-  const bool optimized = KMS_Optimize(index_dir.c_str()) == 0;
-  const std::string reason = GbkToUtf8(KMS_Last_Error());
-  if (KMS_Close(index_dir.c_str()) != 0) {
-    return w.Fail("cannot commit the index: " + GbkToUtf8(KMS_Last_Error()));
+  const bool optimized = engine.OptimizeIndex(index_dir, &reason);
+  std::string close_reason;
+  if (!engine.CloseIndex(index_dir, &close_reason)) {
+    return w.Fail("cannot commit the index: " + GbkToUtf8(close_reason));
   }
-  return optimized || w.Fail("cannot optimise the index: " + reason);
+  return optimized || w.Fail("cannot optimise the index: " + GbkToUtf8(reason));
 }
 
 }  // namespace tomeva::sample

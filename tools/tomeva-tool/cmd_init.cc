@@ -20,7 +20,7 @@
 #include "core/base/gbk.h"
 #include "core/settings/settings.h"
 #include "core/xml/text_scrambler.h"
-#include "kms/kms.h"
+#include "engine_kms/kms_engine.h"
 #include "platform/ini_registry.h"
 #include "tool_io.h"
 
@@ -174,13 +174,14 @@ bool WriteLibrary(const std::string& dir, const std::string& guide_dir, std::str
   }
   // The empty index: opened for writing (which creates it) and committed.
   const std::string index = JoinPath(dir, "SearchDB");
-  KMS_Init();
-  if (KMS_Open(index.c_str(), 1) != 0) {
-    *error = "cannot create the index " + index + ": " + GbkToUtf8(KMS_Last_Error());
+  KmsEngine engine;
+  std::string reason;
+  if (!engine.OpenIndex(index, 1, &reason)) {
+    *error = "cannot create the index " + index + ": " + GbkToUtf8(reason);
     return false;
   }
-  if (KMS_Close(index.c_str()) != 0) {
-    *error = "cannot commit the index " + index + ": " + GbkToUtf8(KMS_Last_Error());
+  if (!engine.CloseIndex(index, &reason)) {
+    *error = "cannot commit the index " + index + ": " + GbkToUtf8(reason);
     return false;
   }
   return true;

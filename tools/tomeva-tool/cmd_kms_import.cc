@@ -9,6 +9,7 @@
 
 #include "core/base/gbk.h"
 #include "core/import/book_import.h"
+#include "engine_kms/kms_engine.h"
 #include "tool_io.h"
 
 namespace tomeva::tool {
@@ -61,7 +62,8 @@ int RunImport(const std::vector<std::string>& args) {
   if (!a.error.empty()) return UsageError(a.error);
   if (a.positional.size() != 1) return UsageError("usage: import DIR");
   TerminalSink sink;
-  ImportResult result = RunBookImport(a.positional[0], &sink);
+  KmsEngine engine;
+  ImportResult result = RunBookImport(engine, a.positional[0], &sink);
   ClearImportLeftovers(a.positional[0]);
   std::printf("{\"imported\":%d,\"failed\":%d,\"changed\":%s,\"messages\":[",
               result.books_imported, result.books_failed,

@@ -8,6 +8,7 @@
 #include "core/base/mbstring.h"
 #include "core/records/index_config.h"
 #include "core/xml/xml_document.h"
+#include "engine_kms/kms_engine.h"
 #include "tool_io.h"
 
 namespace tomeva::tool {
@@ -75,7 +76,8 @@ int RunIndex(const std::vector<std::string>& args) {
   CIndexConfig config;
   config.Set(defs, index_dir);
   StderrProgress progress;
-  if (!config.Build(records, &progress)) return Failure("cannot load field definitions");
+  KmsEngine engine;
+  if (!config.Build(engine, records, &progress)) return Failure("cannot load field definitions");
   std::printf("{\"records\":%zu,\"skipped\":%d,\"index\":%s}\n", records.size(), unreadable,
               JsonUtf8(index_dir).c_str());
   return 0;

@@ -6,6 +6,7 @@
 
 #include "core/base/gbk.h"
 #include "core/engine/result_set.h"
+#include "engine_kms/kms_engine.h"
 #include "tool_io.h"
 
 namespace tomeva::tool {
@@ -31,7 +32,8 @@ int RunSearch(const std::vector<std::string>& args) {
   if (!ParseInt(a.Get("--hit", "0"), &hit) || hit < 0 || hit > 1000000000) {
     return UsageError("--hit must be a hit number from 0");
   }
-  CResultSet results({a.positional[0]}, 1, static_cast<int>(mode));
+  KmsEngine engine;
+  CResultSet results(engine, {a.positional[0]}, 1, static_cast<int>(mode));
   results.Search(query, ArgToGbk(a.Get("--field", "content")), ArgToGbk(a.Get("--cond", "")));
   if (results.failure().failed) {
     // A search that did not run is not one without hits: no "total":0 for it.

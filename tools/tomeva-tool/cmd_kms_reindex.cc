@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "core/base/gbk.h"
-#include "kms/kms.h"
+#include "engine_kms/kms_engine.h"
 #include "tool_io.h"
 
 namespace tomeva::tool {
@@ -18,9 +18,10 @@ int RunReindex(const std::vector<std::string>& args) {
   if (!a.error.empty()) return UsageError(a.error);
   if (a.positional.size() != 1) return UsageError("usage: reindex INDEX");
   const std::string& index = a.positional[0];
-  KMS_Init();
-  if (KMS_Reindex(index.c_str()) != 0) {
-    return Failure("cannot reindex " + index + ": " + GbkToUtf8(KMS_Last_Error()));
+  KmsEngine engine;
+  std::string reason;
+  if (!engine.ReindexIndex(index, &reason)) {
+    return Failure("cannot reindex " + index + ": " + GbkToUtf8(reason));
   }
   std::printf("{\"reindexed\":%s}\n", JsonUtf8(index).c_str());
   return 0;

@@ -2,21 +2,20 @@
 // index and prints {"count":…,"hits":[{"xml":…,"f15":…},…]}; `kms-keywords QUERY` prints the
 // engine's keywords of a query text; `optimize INDEX` compacts an index in place.
 #include <cstdio>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "core/base/gbk.h"
-#include "kms/kms.h"
+#include "engine_kms/kms_engine.h"
 #include "tool_io.h"
 
 namespace tomeva::tool {
 namespace {
 
-std::string FieldJson(KmsHit* hit, const char* name) {
-  char* value = KMS_Get_Field(hit, name, "gb2312");
-  std::string out = value ? JsonGbk(value) : "null";
-  KMS_Free_Field(value);
-  return out;
+std::string FieldJson(const std::optional<std::string>& value) {
+  return value ? JsonGbk(*value) : "null";
 }
 
 int RunSearch(const std::vector<std::string>& args) {
@@ -42,24 +41,25 @@ int RunSearch(const std::vector<std::string>& args) {
     return UsageError("--count needs a number >= 0");
   }
   std::string field = ArgToGbk(a.Get("--field", "content"));
-  KMS_Init();
-  KmsSearch* s = KMS_Search(a.positional[0].c_str(), expr.c_str(), "gb2312", field.c_str());
+  KmsEngine engine;
+  std::string reason;
+  std::unique_ptr<IndexSearch> s = engine.SearchIndex(a.positional[0], expr, field, &reason);
   if (s == nullptr) {
     // Kept apart from a search without hits: a damaged index must not read as "count 0".
-    const char* reason = KMS_Last_Error();
     return Failure("cannot search the index " + a.positional[0] + ": " +
-                   GbkToUtf8(reason != nullptr && *reason != '\0' ? reason : "no reason given"));
+                   GbkToUtf8(!reason.empty() ? reason : "no reason given"));
   }
-  int total = KMS_HitCount(s);
+  int total = s->HitCount();
   std::string out = "{\"count\":" + std::to_string(total) + ",\"hits\":[";
   for (long long i = first; i < total && i < first + count; ++i) {
-    KmsHit* hit = KMS_Hit(s, static_cast<int>(i));
-    if (hit == nullptr) break;
+    std::optional<std::string> xml = s->Field(static_cast<int>(i), "xml");
+    std::optional<std::string> f15 = s->Field(static_cast<int>(i), "f15");
+    // Every record stores its text: a hit with neither field could not be read at all.
+    if (!xml && !f15) break;
     if (i > first) out += ",";
-    out += "{\"xml\":" + FieldJson(hit, "xml") + ",\"f15\":" + FieldJson(hit, "f15") + "}";
+    out += "{\"xml\":" + FieldJson(xml) + ",\"f15\":" + FieldJson(f15) + "}";
   }
   out += "]}\n";
-  KMS_ClearSearch(s);
   std::fputs(out.c_str(), stdout);
   return 0;
 }
@@ -77,9 +77,11 @@ int RunKeywords(const std::vector<std::string>& args) {
   } else {
     return UsageError("usage: kms-keywords QUERY|--query-file F");
   }
-  char* words = KMS_Get_Keywords(query.c_str(), "gb2312");
-  std::printf("{\"keywords\":%s}\n", JsonGbk(words ? words : "").c_str());
-  KMS_Free_Keywords(words);
+  std::string words;
+  for (const std::string& word : KmsEngine().QueryWords(query).value_or(std::vector<std::string>())) {
+    words += (words.empty() ? "" : " ") + word;
+  }
+  std::printf("{\"keywords\":%s}\n", JsonGbk(words).c_str());
   return 0;
 }
 
@@ -87,19 +89,18 @@ int RunOptimize(const std::vector<std::string>& args) {
   ParsedArgs a = ParseArgs(args, {}, {});
   if (!a.error.empty()) return UsageError(a.error);
   if (a.positional.size() != 1) return UsageError("usage: optimize INDEX");
-  const char* index = a.positional[0].c_str();
-  KMS_Init();
+  const std::string& index = a.positional[0];
+  KmsEngine engine;
+  std::string reason;
   // An index that does not open is reported rather than created empty by the optimiser.
-  KmsSearch* probe = KMS_Search(index, "", "gb2312", nullptr);
-  if (probe == nullptr) {
-    return Failure(std::string("no index at ") + index + ": " + GbkToUtf8(KMS_Last_Error()));
+  if (engine.SearchIndex(index, "", "content", &reason) == nullptr) {
+    return Failure("no index at " + index + ": " + GbkToUtf8(reason));
   }
-  KMS_ClearSearch(probe);
-  if (KMS_Open(index, 0) != 0) return Failure(GbkToUtf8(KMS_Last_Error()));
-  const bool optimized = KMS_Optimize(index) == 0;
-  const std::string reason = GbkToUtf8(KMS_Last_Error());
-  if (KMS_Close(index) != 0) return Failure(GbkToUtf8(KMS_Last_Error()));
-  return optimized ? 0 : Failure(reason);
+  if (!engine.OpenIndex(index, 0, &reason)) return Failure(GbkToUtf8(reason));
+  const bool optimized = engine.OptimizeIndex(index, &reason);
+  std::string close_reason;
+  if (!engine.CloseIndex(index, &close_reason)) return Failure(GbkToUtf8(close_reason));
+  return optimized ? 0 : Failure(GbkToUtf8(reason));
 }
 
 CommandRegistrar search_reg("kms-search",

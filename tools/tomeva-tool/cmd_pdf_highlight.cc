@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/engine/highlight.h"
 #include "core/pdf/highlight_client.h"
 #include "pdf_send.h"
 #include "tool_io.h"
@@ -36,7 +37,10 @@ int PdfHighlightCommand(const std::vector<std::string>& args) {
 
   PdfHighlightData data;
   HighlightOutcome outcome = HighlightOutcome::kNoMatch;
-  const bool ready = PrepareHighlight(pdf, ArgToGbk(parsed.positional[1]), tell, &data, &outcome);
+  // The keyword string is read as the plug-in's keyword table reads it: words apart by spaces,
+  // "&" and "|".
+  const bool ready =
+      PrepareHighlight(pdf, SplitKeywords(ArgToGbk(parsed.positional[1])), tell, &data, &outcome);
   if (!ready && outcome == HighlightOutcome::kNoText) {
     std::fprintf(stderr, "cannot read %s\n", PdfCompanionPath(parsed.positional[0], "txt").c_str());
     return 1;

@@ -49,7 +49,7 @@ class IStartupHost {
   // The version check against `check_version_url`. False when it started an updater and the
   // program must end now.
   virtual bool CheckForUpdate(const std::string& check_version_url) = 0;
-  // KMS_Init; its result is not examined.
+  // Readies the engine for the searches to come; its result is not examined.
   virtual void InitIndexLibrary() = 0;
 };
 

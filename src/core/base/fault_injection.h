@@ -1,6 +1,7 @@
-// Fault injection: tests tell the file helpers and the engine calls that write to fail their Nth
-// call, so that every failure point of a multi-step operation (the import, the migration, a
-// chapter.xml rewrite) can be driven in turn, not only the ones a test can provoke for real.
+// Fault injection: tests tell the file helpers to fail their Nth call, so that every failure
+// point of a multi-step operation (the import, the migration, a chapter.xml rewrite) can be
+// driven in turn, not only the ones a test can provoke for real. The engine's writes fail
+// through the engine a test hands the operation instead (tests/support/fake_engine.h).
 // Until a test arms a site, every check is one relaxed atomic load and never fails.
 //
 // Each site counts its calls from the last ArmFault or ClearFaults; the armed call fails with the
@@ -15,7 +16,6 @@ enum class FaultSite : int {
   kFileWrite,    // creating, replacing, copying, renaming files and folders; flushing
   kFileRead,     // reading a whole file
   kLock,         // taking a file lock (refused as if another process held it)
-  kEngineWrite,  // an engine call that changes an index: open for writing, insert, commit, ...
   kCount
 };
 

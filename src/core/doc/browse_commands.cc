@@ -45,13 +45,13 @@ bool IsPdfLocation(std::string_view location) {
 
 }  // namespace
 
-std::string CTomevaDoc::PdfWordsFor(const std::string& pdf) const {
+std::vector<std::string> CTomevaDoc::PdfWordsFor(const std::string& pdf) const {
   // The library has no words to mark. In search mode the PDF opened last keeps the words it was
   // opened with; any other gets the current search's.
   const SearchResults* current = results_.current();
-  if (!switches_.search_mode) return std::string();
+  if (!switches_.search_mode) return {};
   if (!pdf.empty() && pdf == browse_.current_pdf_path) return browse_.current_pdf_keywords;
-  return current != nullptr ? PdfKeywordString(current->keywords()) : std::string();
+  return current != nullptr ? PdfKeywords(current->keywords()) : std::vector<std::string>();
 }
 
 void CTomevaDoc::HighlightShownPdf(const std::string& pdf) {
@@ -68,9 +68,9 @@ void CTomevaDoc::ShowLinkedPdf(const std::string& location) {
   // The link was recorded when it was followed; the viewer's load that shows it is not.
   page_stack_.set_link_recording(false);
   html_->Navigate(location);
-  const std::string words = PdfWordsFor(location);
+  std::vector<std::string> words = PdfWordsFor(location);
   browse_.current_pdf_path = location;
-  browse_.current_pdf_keywords = words;
+  browse_.current_pdf_keywords = std::move(words);
   HighlightShownPdf(location);
 }
 
@@ -138,7 +138,7 @@ void CTomevaDoc::RenderBrowsingPage() {
     html_->set_pdf_shown(true);
     // Started without words, for its check that a viewer is installed to show the PDF.
     if (highlighter_ != nullptr) {
-      highlighter_->StartHighlight(settings_.pdf_viewer_path, page.location, "");
+      highlighter_->StartHighlight(settings_.pdf_viewer_path, page.location, {});
     }
   }
 }

@@ -20,10 +20,10 @@ struct BrowseState {
   bool show_home = true;            // the start page (or the product page) rather than a node's
   bool product_page = false;        // with show_home: the product page
   std::string current_record_text;  // "" = none
-  // The PDF last resolved for opening ("" when none was found) and the words to mark in it ("" in
-  // the library); going back to a PDF marks them again.
+  // The PDF last resolved for opening ("" when none was found) and the words to mark in it (none
+  // in the library); going back to a PDF marks them again.
   std::string current_pdf_path;
-  std::string current_pdf_keywords;
+  std::vector<std::string> current_pdf_keywords;
 
   // The library tree built again from `catalogue`, with no selection and the start page to show:
   // the user (or a posted selection) makes the next selection.

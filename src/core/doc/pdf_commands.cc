@@ -16,7 +16,7 @@ void CTomevaDoc::OnShowPdf(bool from_pager) {
   };
   const std::string& viewer = settings_.pdf_viewer_path;
   if (!from_pager && viewer.empty()) return;
-  std::string keywords;
+  std::vector<std::string> keywords;
   if (switches_.search_mode) {
     SearchResults* current = results_.current();
     if (!from_pager) {
@@ -31,7 +31,7 @@ void CTomevaDoc::OnShowPdf(bool from_pager) {
     const std::string xml = current != nullptr ? current->GetHit(cursor_.record_index()).xml : "";
     if (record.ParseText(xml) != 1 && !from_pager) return;
     browse_.current_pdf_path = GetRecordPdf(record, settings_.app_dir);
-    if (current != nullptr) keywords = PdfKeywordString(current->keywords());
+    if (current != nullptr) keywords = PdfKeywords(current->keywords());
   } else {
     if (!from_pager && browse_.selected_item < 0) return tell(kTextSelectNodeFirst);
     const int k = static_cast<int>(browse_.current_node_data & 0xFFFF);

@@ -1,5 +1,5 @@
-// The results the document owns between searches. Holding results needs no engine: the
-// engine's runner lives apart, in search_results.cc.
+// The results the document owns between searches. Holding results needs no engine: they come
+// from the Engine the document is given (core/engine/engine.h).
 //
 // Threads: the user-interface thread only.
 #ifndef TOMEVA_CORE_DOC_RESULT_PLACES_H_
@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "core/doc/search_results.h"
+#include "core/engine/engine.h"
 #include "core/library/catalogue.h"
 
 namespace tomeva {

@@ -7,6 +7,7 @@
 #include "core/base/texts.h"
 #include "core/doc/command_ids.h"
 #include "core/doc/tomeva_doc.h"
+#include "core/engine/keyword_forms.h"
 #include "core/pdf/record_pdf.h"
 #include "core/views/page_render.h"
 #include "core/xml/xml_document.h"
@@ -66,8 +67,9 @@ void CTomevaDoc::RunSearch() {
   results_.Release();
 
   auto search = [&](const std::string& condition) -> std::shared_ptr<SearchResults> {
-    if (!search_runner_) return nullptr;
-    return search_runner_(entry.query, field, condition, switches_.query_mode);
+    if (engine_ == nullptr) return nullptr;
+    return engine_->Search({settings_.index_dir},
+                           {entry.query, field, condition, switches_.query_mode});
   };
   if (entry.book_flag) {
     // The book list's rows, the places and the history's checks all stop at kBookPlaces.
@@ -87,7 +89,9 @@ void CTomevaDoc::RunSearch() {
     SetCurrentResult(search(""));
   }
   // How the query was read, on one line: the reader sees which words, fields and phrases ran.
-  if (results_.current() != nullptr) frame_->ShowStatusText(OneLine(results_.current()->reading()));
+  if (results_.current() != nullptr) {
+    frame_->ShowStatusText(OneLine(results_.current()->reading().text));
+  }
 }
 
 void CTomevaDoc::ResetHitMarker() {
@@ -193,7 +197,7 @@ void CTomevaDoc::RenderSearchPage() {
     // one the document keeps, so that going back to it marks them again. The view leaves the
     // viewer through a page of its own before it shows the next record.
     browse_.current_pdf_path = page.location;
-    browse_.current_pdf_keywords = PdfKeywordString(current->keywords());
+    browse_.current_pdf_keywords = PdfKeywords(current->keywords());
     html_->set_pdf_shown(true);
     if (highlighter_ != nullptr) {
       highlighter_->StartHighlight(settings_.pdf_viewer_path, browse_.current_pdf_path,
@@ -211,21 +215,23 @@ void CTomevaDoc::PaintKeywords(const std::string& page_text) {
   SearchResults* current = results_.current();
   if (html_ == nullptr || current == nullptr) return;
   const std::vector<std::string>& keywords = current->keywords();
-  const int n = std::min(static_cast<int>(keywords.size()), kPaintedKeywords);
+  const size_t n = std::min(keywords.size(), static_cast<size_t>(kPaintedKeywords));
+  if (n == 0) return;
+  // The painted keywords and the typed run last, their forms found with one fold of the page.
+  std::vector<std::string> words(keywords.begin(), keywords.begin() + n);
+  words.push_back(current->reading().typed_run);
+  const std::vector<std::vector<std::string>> forms =
+      KeywordFormsIn(engine_, words, page_text, /*markup=*/true);
   // From the last painted keyword back to the first, as the marks are laid on the page; each in
   // every form the page holds, since a traditional or full-width form is as much a hit.
-  for (int k = n - 1; k >= 0; --k) {
-    for (const std::string& form : current->FormsIn(keywords[k], page_text)) {
+  for (size_t k = n; k-- > 0;) {
+    for (const std::string& form : forms[k]) {
       html_->HighlightInPage(form, kKeywordColours[k], true);
     }
   }
   // The words as typed, where they stand together, are laid over their marks last, in the first
   // keyword's colour: the run reads as one mark, the words elsewhere keep theirs.
-  const std::string run = current->typed_run();
-  if (n == 0 || run.empty()) return;
-  for (const std::string& form : current->FormsIn(run, page_text)) {
-    html_->HighlightInPage(form, kKeywordColours[0], true);
-  }
+  for (const std::string& form : forms[n]) html_->HighlightInPage(form, kKeywordColours[0], true);
 }
 
 }  // namespace tomeva

@@ -18,8 +18,8 @@
 #include "core/doc/query_history.h"
 #include "core/doc/record_cursor.h"
 #include "core/doc/result_places.h"
-#include "core/doc/search_results.h"
 #include "core/doc/view_interfaces.h"
+#include "core/engine/engine.h"
 #include "core/library/catalogue.h"
 #include "core/pdf/highlight_client.h"
 #include "core/platform/platform.h"
@@ -43,7 +43,9 @@ class CTomevaDoc {
   void AttachFrame(IFrameControls* frame) { frame_ = frame; }
   void AttachPlatform(Platform* platform) { platform_ = platform; }
   void AttachHighlighter(PdfHighlighter* highlighter) { highlighter_ = highlighter; }
-  void set_search_runner(SearchRunner runner) { search_runner_ = std::move(runner); }
+  // The engine every search runs on and whose folding finds the other forms of the marked words
+  // (null: searches find nothing and words are marked as typed). Must outlive the document.
+  void AttachEngine(Engine* engine) { engine_ = engine; }
   void set_link_settings(LinkSettings links) { pages_.links = std::move(links); }
 
   // True when the document owns `id` (even if it then does nothing); false for the frame's and
@@ -121,8 +123,8 @@ class CTomevaDoc {
   void GoHome();          // browse_commands.cc
   void GoBack();
   void RenderBrowsingPage();
-  // The words to mark in the PDF `pdf` when it is shown again or from a link (keyword string).
-  std::string PdfWordsFor(const std::string& pdf) const;
+  // The words to mark in the PDF `pdf` when it is shown again or from a link.
+  std::vector<std::string> PdfWordsFor(const std::string& pdf) const;
   // `pdf` has been navigated to: the view leaves it through a page of its own, and its words are
   // marked again.
   void HighlightShownPdf(const std::string& pdf);
@@ -137,7 +139,7 @@ class CTomevaDoc {
   IFrameControls* frame_ = nullptr;
   Platform* platform_ = nullptr;           // null: no exit command, help or web site
   PdfHighlighter* highlighter_ = nullptr;  // null: PDFs are shown without their words marked
-  SearchRunner search_runner_;
+  Engine* engine_ = nullptr;
   Catalogue catalogue_;
   PageResources pages_;  // what every record page is rendered with
   DocSwitches switches_;

@@ -27,7 +27,7 @@ ResultTreeSource HitListSource(IFrameControls* frame, SearchResults* result,
     int position = catalogue.FindBookByCategory(category);
     return position >= 0 ? catalogue.BookName(position + 1) : std::string();
   };
-  if (result != nullptr) source.reading = result->reading();
+  if (result != nullptr) source.reading = result->reading().text;
   source.page_index = cursor.page_index();
   source.record_index = cursor.record_index();
   return source;

@@ -1,15 +1,14 @@
 #include "core/engine/keyword_forms.h"
 
 #include <algorithm>
+#include <optional>
+#include <utility>
 
-#include "core/base/gbk.h"
 #include "core/base/mbstring.h"
-#include "kms/kms.h"
+#include "core/engine/engine.h"
 
 namespace tomeva {
 namespace {
-
-constexpr char kCharset[] = "GBK";
 
 // `text` without its mark-up.
 std::string WithoutTags(std::string_view text) {
@@ -34,51 +33,47 @@ std::string WithoutTags(std::string_view text) {
   return plain;
 }
 
-// The engine's folded form of `text`, with the offset in `text` of each folded byte (and last
-// text.size()). False when the engine could not fold it.
-bool Fold(const std::string& text, std::string* folded, std::vector<int>* offsets) {
-  int* raw_offsets = nullptr;
-  char* raw = KMS_Fold_Text(text.c_str(), kCharset, offsets != nullptr ? &raw_offsets : nullptr);
-  if (raw == nullptr) return false;
-  folded->assign(raw);
-  if (offsets != nullptr && raw_offsets != nullptr) {
-    offsets->assign(raw_offsets, raw_offsets + folded->size() + 1);
-  }
-  KMS_Free_Field(raw);
-  if (raw_offsets != nullptr) KMS_Free_Offsets(raw_offsets);
-  return offsets == nullptr || offsets->size() == folded->size() + 1;
-}
-
 // A text (without its mark-up, for a page), folded by the engine, with the map back.
-struct FoldedText {
+struct FoldedPage {
   std::string plain;
-  std::string folded;
-  std::vector<int> offsets;
+  FoldedText text;
   bool ok = false;
 };
 
-FoldedText FoldText(std::string_view text, bool markup) {
-  FoldedText page;
+// The engine's folded form of `text`; false when it could not fold or its map back is not one
+// offset per folded byte and one more.
+bool Fold(Engine& engine, std::string_view text, FoldedText* folded) {
+  std::optional<FoldedText> result = engine.Fold(text);
+  if (!result || result->offsets.size() != result->folded.size() + 1) return false;
+  *folded = std::move(*result);
+  return true;
+}
+
+FoldedPage FoldPage(Engine& engine, std::string_view text, bool markup) {
+  FoldedPage page;
   // The engine folds up to a NUL byte; a record never holds one, but a page file might.
   text = text.substr(0, text.find('\0'));
   page.plain = markup ? WithoutTags(text) : std::string(text);
-  page.ok = Fold(page.plain, &page.folded, &page.offsets);
+  page.ok = Fold(engine, page.plain, &page.text);
   return page;
 }
 
-std::vector<std::string> FormsOn(const FoldedText& page, const std::string& key) {
+std::vector<std::string> FormsOn(Engine& engine, const FoldedPage& page, const std::string& key) {
   if (key.empty()) return {};
-  std::string folded_key;
-  if (!page.ok || !Fold(key, &folded_key, nullptr) || folded_key.empty()) return {key};
+  FoldedText key_text;
+  if (!page.ok || !Fold(engine, key, &key_text) || key_text.folded.empty()) return {key};
+  const std::string& folded_key = key_text.folded;
   // The keyword itself comes first, as the pages always marked it; a form that differs from one
   // already listed only in the case of its letters is left out, since the page's marking
   // ignores that case.
   std::vector<std::string> forms = {key};
   std::vector<std::string> seen = {ToLowerAscii(key)};
-  for (size_t at = MbFind(page.folded, folded_key, 0); at != std::string::npos;
-       at = MbFind(page.folded, folded_key, at + folded_key.size())) {
-    const size_t begin = static_cast<size_t>(page.offsets[at]);
-    const size_t end = static_cast<size_t>(page.offsets[at + folded_key.size()]);
+  const std::string& folded = page.text.folded;
+  const std::vector<int>& offsets = page.text.offsets;
+  for (size_t at = MbFind(folded, folded_key, 0); at != std::string::npos;
+       at = MbFind(folded, folded_key, at + folded_key.size())) {
+    const size_t begin = static_cast<size_t>(offsets[at]);
+    const size_t end = static_cast<size_t>(offsets[at + folded_key.size()]);
     if (begin >= end || end > page.plain.size()) continue;
     // The page marks text, which holds the form without the mark-up that may split it.
     std::string form = page.plain.substr(begin, end - begin);
@@ -92,55 +87,35 @@ std::vector<std::string> FormsOn(const FoldedText& page, const std::string& key)
 
 }  // namespace
 
-std::vector<std::string> KeywordFormsIn(std::string_view keyword, std::string_view text) {
-  if (keyword.empty()) return {};
-  return FormsOn(FoldText(text, /*markup=*/true), std::string(keyword));
+std::vector<std::vector<std::string>> KeywordFormsIn(Engine* engine,
+                                                     const std::vector<std::string>& keywords,
+                                                     std::string_view text, bool markup) {
+  std::vector<std::vector<std::string>> forms;
+  forms.reserve(keywords.size());
+  if (engine == nullptr) {
+    for (const std::string& key : keywords) {
+      forms.push_back(key.empty() ? std::vector<std::string>{} : std::vector<std::string>{key});
+    }
+    return forms;
+  }
+  // Folded once for all the keywords: a page or a text copy may run to megabytes.
+  const FoldedPage page = FoldPage(*engine, text, markup);
+  for (const std::string& key : keywords) forms.push_back(FormsOn(*engine, page, key));
+  return forms;
 }
 
-std::string WidenKeywords(const std::string& keywords, std::string_view text) {
+std::vector<std::string> WidenKeywords(Engine* engine, const std::vector<std::string>& keywords,
+                                       std::string_view text) {
   std::vector<std::string> words;
-  for (size_t start = 0; start < keywords.size();) {
-    size_t end = keywords.find(' ', start);
-    if (end == std::string::npos) end = keywords.size();
-    if (end > start) words.push_back(keywords.substr(start, end - start));
-    start = end + 1;
+  for (const std::string& word : keywords) {
+    if (!word.empty()) words.push_back(word);
   }
-  if (words.empty()) return keywords;
-  // Folded once for all the words: a text copy may run to megabytes.
-  const FoldedText page = FoldText(text, /*markup=*/false);
-  std::string widened;
-  for (const std::string& word : words) {
-    for (const std::string& form : FormsOn(page, word)) {
-      widened += (widened.empty() ? "" : " ") + form;
-    }
+  if (words.empty() || engine == nullptr) return keywords;
+  std::vector<std::string> widened;
+  for (std::vector<std::string>& forms : KeywordFormsIn(engine, words, text, false)) {
+    for (std::string& form : forms) widened.push_back(std::move(form));
   }
   return widened;
-}
-
-std::string QueryReading(const std::vector<std::string>& index_paths, std::string_view expression,
-                         std::string_view default_field) {
-  if (index_paths.empty()) return std::string();
-  const std::string query(expression), field(default_field);
-  char* raw = KMS_Query_Reading(index_paths.front().c_str(), query.c_str(), kCharset,
-                                field.c_str());
-  if (raw == nullptr) return std::string();
-  std::string reading(raw);
-  KMS_Free_Field(raw);
-  return reading;
-}
-
-std::string TypedRunOf(std::string_view reading) {
-  const std::string label = Utf8ToGbk("优先：");
-  size_t at = reading.find(label);
-  if (at == std::string_view::npos) return std::string();
-  const size_t line_end = reading.find('\n', at);
-  const std::string_view line = reading.substr(at, line_end == std::string_view::npos
-                                                       ? std::string_view::npos
-                                                       : line_end - at);
-  const size_t open = line.find('"');
-  const size_t close = line.rfind('"');
-  if (open == std::string_view::npos || close <= open) return std::string();
-  return std::string(line.substr(open + 1, close - open - 1));
 }
 
 }  // namespace tomeva

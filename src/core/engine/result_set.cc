@@ -2,16 +2,14 @@
 
 #include <algorithm>
 #include <climits>
+#include <optional>
 
 #include "core/base/mbstring.h"
 #include "core/base/texts.h"
 #include "core/engine/highlight.h"
-#include "kms/kms.h"
 
 namespace tomeva {
 namespace {
-
-constexpr char kCharset[] = "gb2312";
 
 // Strips every leading and trailing double quote.
 std::string StripQuotes(std::string_view s) {
@@ -33,8 +31,19 @@ int ParseCategory(const char* value) {
   return static_cast<int>(n);
 }
 
-CResultSet::CResultSet(std::vector<std::string> index_paths, int multi_index, int query_mode)
-    : multi_index_(multi_index), query_mode_(query_mode), index_paths_(std::move(index_paths)) {
+std::unique_ptr<SearchResults> Engine::Search(const std::vector<std::string>& index_paths,
+                                              const SearchRequest& request) {
+  auto results = std::make_unique<CResultSet>(*this, index_paths, 1, request.mode);
+  results->Search(request.query, request.field, request.condition);
+  return results;
+}
+
+CResultSet::CResultSet(Engine& engine, std::vector<std::string> index_paths, int multi_index,
+                       int query_mode)
+    : engine_(engine),
+      multi_index_(multi_index),
+      query_mode_(query_mode),
+      index_paths_(std::move(index_paths)) {
   if (index_paths_.size() > static_cast<size_t>(kMaxIndexes)) index_paths_.resize(kMaxIndexes);
 }
 
@@ -70,16 +79,16 @@ void CResultSet::ExtractKeywords(std::string* query, bool rewritten) {
     }
     return;
   }
-  char* engine = KMS_Get_Keywords(query->c_str(), kCharset);
+  std::optional<std::vector<std::string>> engine = engine_.QueryWords(*query);
   // The engine refuses a text past its limits: the query is then searched as typed, so that the
   // search itself is refused with the engine's reason instead of running as an empty query.
-  if (engine == nullptr) return;
-  std::string words = engine;
-  KMS_Free_Keywords(engine);
+  if (!engine) return;
+  std::string words;
+  for (const std::string& word : *engine) words += (words.empty() ? "" : " ") + word;
   // Character-aware, so that the trail byte of a Chinese character never reads as "O" or "r".
   if (MbFind(*query, "OR") == kNpos && MbFind(*query, "or") == kNpos &&
       MbFindChar(*query, '"') == kNpos) {
-    *query = ReplaceAll(Trim(words), " ", " AND ");
+    *query = ReplaceAll(words, " ", " AND ");
   }
   keywords_ = SplitKeywords(words);
 }
@@ -94,6 +103,15 @@ bool CResultSet::Search(std::string_view query, std::string_view field,
   expression_ = std::string(field) + ":" + prepared;
   if (!condition.empty()) expression_ = std::string(condition) + " AND " + expression_;
   default_field_ = std::string(field);
+  searches_.clear();
+  failure_ = SearchFailure();
+  for (const std::string& index : index_paths_) {
+    std::string reason;
+    searches_.push_back(engine_.SearchIndex(index, expression_, default_field_, &reason));
+    // Kept apart from an empty result, so that a damaged index is never told as "nothing found".
+    if (searches_.back() == nullptr && !failure_.failed) Fail(index, std::move(reason));
+  }
+  reading_.reset();
   FetchPage(0);
   return true;
 }
@@ -104,47 +122,55 @@ bool CResultSet::FetchPage(int page) {
   const long long window_begin = static_cast<long long>(page) * page_size_;
   const long long window_end = window_begin + page_size_;
   long long total = 0;
-  failure_ = SearchFailure();
-  for (size_t i = 0; i < index_paths_.size(); ++i) {
+  for (size_t i = 0; i < searches_.size(); ++i) {
     hit_counts_[i] = 0;
-    KmsSearch* h = KMS_Search(index_paths_[i].c_str(), expression_.c_str(), kCharset,
-                              default_field_.c_str());
-    if (h == nullptr && !failure_.failed) {
-      // Kept apart from an empty result, so that a damaged index is never told as "nothing found".
-      const char* reason = KMS_Last_Error();
-      failure_ = {true, index_paths_[i], reason != nullptr ? reason : "", ""};
-      // A station's index is kept on an index server: the reader is told which one to check.
-      if (char* server = KMS_Index_Server(index_paths_[i].c_str())) {
-        failure_.server = server;
-        KMS_Free_Field(server);
-        failure_.reason =
-            TextWith(kTextIndexServerUnreachable, failure_.server) + " (" + failure_.reason + ")";
-      }
-    }
-    if (h != nullptr) {
-      const int n = KMS_HitCount(h);
-      int skipped = 0;
-      if (window_begin < total + n && total < window_end) {
-        long long j = std::max<long long>(window_begin - total, 0);
-        for (; j < n && static_cast<long long>(hits_.size()) + window_begin < window_end; ++j) {
-          KmsHit* hit = KMS_Hit(h, static_cast<int>(j));
-          char* xml = hit ? KMS_Get_Field(hit, "xml", kCharset) : nullptr;
-          if (xml == nullptr) {
-            ++skipped;
-            continue;
-          }
-          char* cat = KMS_Get_Field(hit, "f15", kCharset);
-          hits_.push_back({xml, ParseCategory(cat)});
-          KMS_Free_Field(xml);
-          KMS_Free_Field(cat);
+    IndexSearch* search = searches_[i].get();
+    if (search == nullptr) continue;
+    const size_t page_hits = hits_.size();
+    const int n = search->HitCount();
+    int skipped = 0;
+    if (window_begin < total + n && total < window_end) {
+      long long j = std::max<long long>(window_begin - total, 0);
+      for (; j < n && static_cast<long long>(hits_.size()) + window_begin < window_end; ++j) {
+        std::optional<std::string> xml = search->Field(static_cast<int>(j), "xml");
+        if (!xml) {
+          ++skipped;
+          continue;
         }
+        std::optional<std::string> category = search->Field(static_cast<int>(j), "f15");
+        hits_.push_back({std::move(*xml), ParseCategory(category ? category->c_str() : nullptr)});
       }
-      hit_counts_[i] = n - skipped;
-      total += hit_counts_[i];
     }
-    KMS_ClearSearch(h);
+    if (std::optional<std::string> reason = search->Lost()) {
+      // The index stopped answering since the search ran: it adds nothing, as an index that
+      // could not be searched at all, and the reader is told why.
+      hits_.resize(page_hits);
+      if (!failure_.failed) Fail(index_paths_[i], std::move(*reason));
+      continue;
+    }
+    hit_counts_[i] = n - skipped;
+    total += hit_counts_[i];
   }
   return true;
+}
+
+void CResultSet::Fail(const std::string& index, std::string reason) {
+  failure_ = {true, index, std::move(reason), engine_.IndexServer(index)};
+  // A station's index is kept on an index server: the reader is told which one to check.
+  if (!failure_.server.empty()) {
+    failure_.reason =
+        TextWith(kTextIndexServerUnreachable, failure_.server) + " (" + failure_.reason + ")";
+  }
+}
+
+const QueryReading& CResultSet::reading() const {
+  if (!reading_) {
+    reading_ = index_paths_.empty()
+                   ? QueryReading()
+                   : engine_.ReadQuery(index_paths_.front(), expression_, default_field_)
+                         .value_or(QueryReading());
+  }
+  return *reading_;
 }
 
 SearchHit CResultSet::GetHit(int n) {

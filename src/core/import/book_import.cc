@@ -15,10 +15,10 @@
 #include "core/base/file_util.h"
 #include "core/base/mbstring.h"
 #include "core/base/texts.h"
+#include "core/engine/engine.h"
 #include "core/library/catalogue.h"
 #include "core/library/catalogue_edit.h"
 #include "core/records/index_config.h"
-#include "core/records/index_writes.h"
 #include "core/xml/text_scrambler.h"
 #include "core/xml/xml_document.h"
 
@@ -308,7 +308,7 @@ bool CatalogueHasBook(CXmlDocument& catalogue, const std::string& dir, const std
   return false;
 }
 
-BookOutcome ImportOneBook(const std::string& app_dir, const std::vector<std::string>& index_folder,
+BookOutcome ImportOneBook(Engine& engine, const std::string& app_dir, const std::vector<std::string>& index_folder,
                           const std::string& dir, const std::string& name, bool newer_format,
                           Reporter* reporter) {
   if (!IsPlainRelativePath(dir)) {
@@ -438,7 +438,7 @@ BookOutcome ImportOneBook(const std::string& app_dir, const std::vector<std::str
   // never found, and never under the category the next book is given.
   auto give_up = [&](std::string message) {
     std::string reason;
-    if (!DiscardBatch(index, dir, &reason)) {
+    if (!engine.DiscardBatch(index, dir, &reason)) {
       // Left hidden; the next run's recovery discards it before any category is given out.
       message += " " + reason;
     }
@@ -446,7 +446,7 @@ BookOutcome ImportOneBook(const std::string& app_dir, const std::vector<std::str
     return BookOutcome::kFailed;
   };
   BuildFailure failure;
-  if (!config.Build(records, reporter->sink(), dir, &failure)) {
+  if (!config.Build(engine, records, reporter->sink(), dir, &failure)) {
     if (failure.kind == BuildFailure::kDefinitions) {
       return give_up(TextWith(kTextBookDefinitionsFailed, name));
     }
@@ -497,7 +497,7 @@ BookOutcome ImportOneBook(const std::string& app_dir, const std::vector<std::str
   // Committed. Its records become searchable now; should that fail, the book stays committed
   // and its Update folder and fragment stay too, so that the next run publishes the batch.
   std::string reason;
-  if (!PublishBatch(index, dir, &reason)) {
+  if (!engine.PublishBatch(index, dir, &reason)) {
     reporter->Problem(TextWith(kTextBookPublishFailed, {name, reason}));
     return BookOutcome::kHidden;
   }
@@ -508,10 +508,10 @@ BookOutcome ImportOneBook(const std::string& app_dir, const std::vector<std::str
 // Batches left in the index by a run that stopped (or failed to take them out) before a book
 // was finished: a batch whose book the catalogue names was committed and is published; any other
 // is discarded, before a category is given to a new book. False when that could not be done.
-bool FinishUnfinishedBooks(const std::string& app_dir, Reporter* reporter) {
+bool FinishUnfinishedBooks(Engine& engine, const std::string& app_dir, Reporter* reporter) {
   const std::string index = JoinPath(app_dir, "SearchDB");
   std::string reason;
-  std::optional<std::vector<std::string>> batches = ListBatches(index, &reason);
+  std::optional<std::vector<std::string>> batches = engine.ListBatches(index, &reason);
   if (!batches) {
     reporter->Problem(TextWith(kTextUnfinishedBooksKept, reason));
     return false;
@@ -528,8 +528,9 @@ bool FinishUnfinishedBooks(const std::string& app_dir, Reporter* reporter) {
     committed.insert(NormalizeSeparators(attributes["dir"]));
   }
   for (const std::string& batch : *batches) {
-    const bool ok = committed.count(NormalizeSeparators(batch)) ? PublishBatch(index, batch, &reason)
-                                           : DiscardBatch(index, batch, &reason);
+    const bool ok = committed.count(NormalizeSeparators(batch))
+                        ? engine.PublishBatch(index, batch, &reason)
+                        : engine.DiscardBatch(index, batch, &reason);
     if (!ok) {
       reporter->Problem(TextWith(kTextUnfinishedBooksKept, reason));
       return false;
@@ -602,7 +603,7 @@ int ClearImportLeftovers(std::string_view app_dir) {
   return removed;
 }
 
-ImportResult RunBookImport(std::string_view app_dir_in, ImportStatusSink* sink) {
+ImportResult RunBookImport(Engine& engine, std::string_view app_dir_in, ImportStatusSink* sink) {
   ImportResult result;
   FinishGuard finish(sink, &result);
   Reporter reporter(sink, &result);
@@ -611,9 +612,9 @@ ImportResult RunBookImport(std::string_view app_dir_in, ImportStatusSink* sink) 
   // A station of a reading room searches the index kept on an index server: books are imported
   // there, where the index is written, and wait here untouched.
   if (const size_t waiting = ListPendingCatalogues(app_dir).size(); waiting > 0) {
-    if (char* server = KMS_Index_Server(JoinPath(app_dir, "SearchDB").c_str())) {
+    if (const std::string server = engine.IndexServer(JoinPath(app_dir, "SearchDB"));
+        !server.empty()) {
       reporter.Problem(TextWith(kTextImportOnIndexServer, server));
-      KMS_Free_Field(server);
       result.books_failed = static_cast<int>(waiting);
       return result;
     }
@@ -627,7 +628,7 @@ ImportResult RunBookImport(std::string_view app_dir_in, ImportStatusSink* sink) 
     return result;
   }
 
-  if (!ListPendingCatalogues(app_dir).empty() && !FinishUnfinishedBooks(app_dir, &reporter)) {
+  if (!ListPendingCatalogues(app_dir).empty() && !FinishUnfinishedBooks(engine, app_dir, &reporter)) {
     // A category could still be held by an unfinished book's records: nothing is imported.
     return result;
   }
@@ -654,7 +655,7 @@ ImportResult RunBookImport(std::string_view app_dir_in, ImportStatusSink* sink) 
       auto name_it = book->attributes().find("name");
       std::string dir = dir_it == book->attributes().end() ? std::string() : dir_it->second;
       std::string name = name_it == book->attributes().end() ? std::string() : name_it->second;
-      switch (ImportOneBook(app_dir, index_folder, dir, name, newer_format, &reporter)) {
+      switch (ImportOneBook(engine, app_dir, index_folder, dir, name, newer_format, &reporter)) {
         case BookOutcome::kImported:
           ++result.books_imported;
           imported = true;
@@ -694,11 +695,11 @@ ImportResult RunBookImport(std::string_view app_dir_in, ImportStatusSink* sink) 
     const std::string index = JoinPath(app_dir, "SearchDB");
     std::string reason;
     // Optimising only makes searches faster: the books are in whether or not it succeeds.
-    bool optimised = OpenIndex(index, 0, &reason);
+    bool optimised = engine.OpenIndex(index, 0, &reason);
     if (optimised) {
-      optimised = OptimizeIndex(index, &reason);
+      optimised = engine.OptimizeIndex(index, &reason);
       std::string close_reason;
-      if (!CloseIndex(index, &close_reason) && optimised) {
+      if (!engine.CloseIndex(index, &close_reason) && optimised) {
         optimised = false;
         reason = close_reason;
       }

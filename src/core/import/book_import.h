@@ -32,6 +32,8 @@
 
 namespace tomeva {
 
+class Engine;
+
 struct ImportResult {
   int books_imported = 0;             // books added to the catalogue by this run
   int books_failed = 0;               // books not imported now; they stay waiting in Update/
@@ -53,12 +55,13 @@ class ImportStatusSink : public ProgressSink {
   virtual void Finished(const ImportResult& result) = 0;
 };
 
-// Runs the import in `app_dir` (made absolute first). `sink` may be null. Never throws. One
+// Runs the import in `app_dir` (made absolute first), writing the index through `engine`.
+// `sink` may be null. Never throws. One
 // import runs per library at a time (a lock on the Update folder): when another process is
 // importing, this one reports kTextImportBusy and leaves the new books waiting.
 // The emptied Update/<dir> folders' former contents are left in Update/.cleared-<dir> folders
 // for ClearImportLeftovers.
-ImportResult RunBookImport(std::string_view app_dir, ImportStatusSink* sink);
+ImportResult RunBookImport(Engine& engine, std::string_view app_dir, ImportStatusSink* sink);
 
 // Deletes the Update/.cleared-* folders an import left behind (also those of an import that was
 // interrupted). Start-up runs it on a background thread once the main window is up; while an

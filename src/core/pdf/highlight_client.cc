@@ -7,6 +7,7 @@
 #include "core/base/mbstring.h"
 #include "core/base/texts.h"
 #include "core/engine/highlight.h"
+#include "core/engine/keyword_forms.h"
 
 namespace tomeva {
 namespace {
@@ -44,16 +45,24 @@ std::string PdfHighlightData::ExecuteData() const {
   return data;
 }
 
-PdfHighlightData ComputeHighlightData(std::string_view text, std::string_view keywords) {
+PdfHighlightData ComputeHighlightData(std::string_view text,
+                                      const std::vector<std::string>& keywords) {
   std::string body(text);
   return ComputeHighlightDataInPlace(&body, keywords);
 }
 
-PdfHighlightData ComputeHighlightDataInPlace(std::string* text, std::string_view keywords) {
+PdfHighlightData ComputeHighlightDataInPlace(std::string* text,
+                                             const std::vector<std::string>& keywords) {
   PdfHighlightData data;
   // The marking function works on writable NUL-terminated texts and a fixed keyword table, as
   // the plug-in's positions were always computed.
-  std::string keyword_text(keywords.substr(0, keywords.find('\0')));
+  // The table is filled as the plug-in's keyword string always was: the words apart by spaces.
+  std::string keyword_text;
+  for (size_t k = 0; k < keywords.size(); ++k) {
+    if (k > 0) keyword_text += ' ';
+    keyword_text += keywords[k];
+  }
+  keyword_text.resize(std::min(keyword_text.size(), keyword_text.find('\0')));
   auto table = std::make_unique<char[][kKeywordEntrySize]>(kMaxKeywords);
   const int keyword_count = getKeywords(keyword_text.data(), table.get());
   if (keyword_count == 0) return data;
@@ -87,15 +96,15 @@ PdfHighlightData ComputeHighlightDataInPlace(std::string* text, std::string_view
   return data;
 }
 
-bool PrepareHighlight(const std::string& pdf_path, const std::string& keywords,
+bool PrepareHighlight(const std::string& pdf_path, const std::vector<std::string>& keywords,
                       const HighlightMessageSink& tell, PdfHighlightData* data,
-                      HighlightOutcome* outcome, const KeywordExpander& expand) {
+                      HighlightOutcome* outcome, Engine* engine) {
   std::string text;
   if (!ReadWholeFile(PdfCompanionPath(pdf_path, "txt"), &text)) {
     *outcome = HighlightOutcome::kNoText;
     return false;
   }
-  const std::string wanted = expand ? expand(keywords, text) : keywords;
+  const std::vector<std::string> wanted = WidenKeywords(engine, keywords, text);
   *data = ComputeHighlightDataInPlace(&text, wanted);
   if (data->matches == 0) {
     *outcome = HighlightOutcome::kNoMatch;
@@ -117,11 +126,12 @@ bool PrepareHighlight(const std::string& pdf_path, const std::string& keywords,
 }
 
 HighlightOutcome HighlightInViewer(Platform& platform, const std::string& pdf_path,
-                                   const std::string& keywords, const HighlightMessageSink& tell,
-                                   const KeywordExpander& expand) {
+                                   const std::vector<std::string>& keywords,
+                                   const HighlightMessageSink& tell,
+                                   Engine* engine) {
   PdfHighlightData data;
   HighlightOutcome outcome = HighlightOutcome::kNoText;
-  if (!PrepareHighlight(pdf_path, keywords, tell, &data, &outcome, expand)) return outcome;
+  if (!PrepareHighlight(pdf_path, keywords, tell, &data, &outcome, engine)) return outcome;
   switch (platform.DdeExecute(kHighlightService, kHighlightTopic, data.ExecuteData(),
                               kHighlightTimeoutMs)) {
     case DdeResult::kDone:
@@ -151,7 +161,7 @@ PdfHighlighter::~PdfHighlighter() {
 }
 
 bool PdfHighlighter::StartHighlight(const std::string& viewer_path, const std::string& pdf_path,
-                                    const std::string& keywords) {
+                                    const std::vector<std::string>& keywords) {
   if (!FileExists(viewer_path)) {
     if (tell_) tell_(Text(kTextViewerMissing));
     return false;
@@ -166,7 +176,7 @@ bool PdfHighlighter::StartHighlight(const std::string& viewer_path, const std::s
   return true;
 }
 
-void PdfHighlighter::Run(const std::string& pdf_path, const std::string& keywords) {
+void PdfHighlighter::Run(const std::string& pdf_path, const std::vector<std::string>& keywords) {
   bool shown = false;
   for (int poll = 0; poll < wait_.max_polls; ++poll) {
     if (!shown_ || shown_(pdf_path)) {
@@ -176,8 +186,10 @@ void PdfHighlighter::Run(const std::string& pdf_path, const std::string& keyword
     std::unique_lock<std::mutex> lock(mutex_);
     if (stop_.wait_for(lock, wait_.poll, [this] { return stopping_; })) return;
   }
-  if (!shown || keywords.empty() || platform_ == nullptr) return;
-  HighlightInViewer(*platform_, pdf_path, keywords, tell_, expand_);
+  const bool no_words = std::all_of(keywords.begin(), keywords.end(),
+                                    [](const std::string& word) { return word.empty(); });
+  if (!shown || no_words || platform_ == nullptr) return;
+  HighlightInViewer(*platform_, pdf_path, keywords, tell_, engine_);
 }
 
 void PdfHighlighter::JoinFinished() {

@@ -30,6 +30,8 @@
 
 namespace tomeva {
 
+class Engine;
+
 inline constexpr int32_t kHighlightHeader = 0x8080;
 inline constexpr char kHighlightService[] = "HiliteService";
 inline constexpr char kHighlightTopic[] = "PageNumber";
@@ -52,13 +54,16 @@ struct PdfHighlightData {
   std::string ExecuteData() const;
 };
 
-// Locates the keywords of `keywords` (split at spaces, "&" and "|") in `text` (taken up to its
-// first NUL byte) as the result pages' marking does in positions mode, and computes the values.
-// No keyword or no match gives matches == 0 and nothing to send.
-PdfHighlightData ComputeHighlightData(std::string_view text, std::string_view keywords);
+// Locates `keywords` in `text` (taken up to its first NUL byte) as the result pages' marking does
+// in positions mode, and computes the values. The words go into the plug-in's keyword table as
+// it always took them: split further at "&" and "|", each cut to 100 bytes, at most 100. No
+// keyword or no match gives matches == 0 and nothing to send.
+PdfHighlightData ComputeHighlightData(std::string_view text,
+                                      const std::vector<std::string>& keywords);
 // The same on `*text` itself, which is cut at its first NUL byte: a text copy runs to megabytes,
 // and the client reads it only to match it.
-PdfHighlightData ComputeHighlightDataInPlace(std::string* text, std::string_view keywords);
+PdfHighlightData ComputeHighlightDataInPlace(std::string* text,
+                                             const std::vector<std::string>& keywords);
 
 // How one highlight in the viewer ended.
 enum class HighlightOutcome {
@@ -75,20 +80,15 @@ enum class HighlightOutcome {
 // message over to the user-interface thread, never show it there and then.
 using HighlightMessageSink = std::function<void(const std::string& message)>;
 
-// Widens a keyword string (keywords apart by spaces) with the other forms of each keyword that
-// the text copy holds (traditional or simplified, full width), so that the viewer marks every
-// form the PDF shows. Called on the highlight worker; must be safe on any thread.
-using KeywordExpander =
-    std::function<std::string(const std::string& keywords, std::string_view text)>;
-
 // HighlightInViewer's steps before the conversation: reads the text copy beside `pdf_path`,
 // matches `keywords` and writes the position file. True when `*data` is ready to be sent;
 // otherwise `*outcome` says why not (kNoText, kNoMatch, or kPositionFileFailed, which is told
-// through `tell`, may be null). The keywords are first widened by `expand` when it is set. Any
-// thread.
-bool PrepareHighlight(const std::string& pdf_path, const std::string& keywords,
+// through `tell`, may be null). With an engine, the keywords are first widened by the other
+// forms of each that the text copy holds (traditional or simplified, full width), so that the
+// viewer marks every form the PDF shows. Any thread.
+bool PrepareHighlight(const std::string& pdf_path, const std::vector<std::string>& keywords,
                       const HighlightMessageSink& tell, PdfHighlightData* data,
-                      HighlightOutcome* outcome, const KeywordExpander& expand = nullptr);
+                      HighlightOutcome* outcome, Engine* engine = nullptr);
 
 // Highlights `keywords` in the viewer showing `pdf_path`: reads the text copy, writes the
 // position file (replaced atomically) and sends the execute data through `platform`. A position
@@ -96,8 +96,9 @@ bool PrepareHighlight(const std::string& pdf_path, const std::string& keywords,
 // be null); a refused or unanswered transaction is only returned, since the plug-in keeps no
 // reply worth showing. Any thread.
 HighlightOutcome HighlightInViewer(Platform& platform, const std::string& pdf_path,
-                                   const std::string& keywords, const HighlightMessageSink& tell,
-                                   const KeywordExpander& expand = nullptr);
+                                   const std::vector<std::string>& keywords,
+                                   const HighlightMessageSink& tell,
+                                   Engine* engine = nullptr);
 
 // Starts and owns the highlight workers, one per opened PDF. Workers are joined, not detached: a
 // worker uses the platform and the callbacks, which must not be destroyed under it, so the
@@ -125,29 +126,31 @@ class PdfHighlighter {
 
   // When no file exists at `viewer_path`, tells string 125 (the viewer is not installed) and
   // returns false. Otherwise starts a worker that waits until the viewer shows `pdf_path` and
-  // then, for a non-empty `keywords`, runs HighlightInViewer; returns true at once.
+  // then, when `keywords` holds a word that is not empty, runs HighlightInViewer; returns true
+  // at once.
   bool StartHighlight(const std::string& viewer_path, const std::string& pdf_path,
-                      const std::string& keywords);
+                      const std::vector<std::string>& keywords);
 
   // Waits until every worker started so far has ended (their documents shown or given up).
   void WaitForWorkers();
-  // The expander the workers widen their keywords with (none: the keywords as given). Set it
-  // before the first StartHighlight: the workers read it without a lock.
-  void set_keyword_expander(KeywordExpander expand) { expand_ = std::move(expand); }
+  // The engine whose folding the workers widen their keywords with (null: the keywords as
+  // given). Attach it before the first StartHighlight: the workers read it without a lock. It
+  // must outlive this object.
+  void AttachEngine(Engine* engine) { engine_ = engine; }
 
  private:
   struct Worker {
     std::thread thread;
     std::shared_ptr<std::atomic<bool>> done;
   };
-  void Run(const std::string& pdf_path, const std::string& keywords);
+  void Run(const std::string& pdf_path, const std::vector<std::string>& keywords);
   void JoinFinished();
 
   Platform* platform_;
   DocumentShown shown_;
   HighlightMessageSink tell_;
   Wait wait_;
-  KeywordExpander expand_;
+  Engine* engine_ = nullptr;
   std::mutex mutex_;
   std::condition_variable stop_;
   bool stopping_ = false;

@@ -82,14 +82,9 @@ std::string GetRecordPdf(CXmlDocument& record, std::string_view app_dir) {
   return ResolvePageInside(folder, *deepest).value_or(std::string());
 }
 
-std::string PdfKeywordString(const std::vector<std::string>& keywords) {
-  const int taken = std::min(static_cast<int>(keywords.size()), kPdfKeywordCount);
-  std::string joined;
-  for (int k = taken - 1; k >= 0; --k) {
-    if (k != taken - 1) joined += ' ';
-    joined += keywords[k];
-  }
-  return joined;
+std::vector<std::string> PdfKeywords(const std::vector<std::string>& keywords) {
+  const size_t taken = std::min(keywords.size(), static_cast<size_t>(kPdfKeywordCount));
+  return std::vector<std::string>(keywords.rend() - taken, keywords.rend());
 }
 
 }  // namespace tomeva

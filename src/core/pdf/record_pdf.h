@@ -31,9 +31,9 @@ inline constexpr int kPdfKeywordCount = 13;
 // so does a table of contents that no longer names the file: no guessed PDF is ever opened.
 std::string GetRecordPdf(CXmlDocument& record, std::string_view app_dir);
 
-// The keyword string of a result set's keywords: the first kPdfKeywordCount of them written in
-// reverse order (the last taken first) and joined by single spaces; "" for none.
-std::string PdfKeywordString(const std::vector<std::string>& keywords);
+// The words a PDF of a result set's hit is marked with: the first kPdfKeywordCount keywords in
+// reverse order (the last taken first).
+std::vector<std::string> PdfKeywords(const std::vector<std::string>& keywords);
 
 }  // namespace tomeva
 

@@ -13,6 +13,8 @@
 
 namespace tomeva {
 
+class Engine;
+
 // Receives the progress of a long operation: the range 0 .. `upper`, then positions. Called on
 // the thread doing the work.
 class ProgressSink {
@@ -50,18 +52,21 @@ class CBookDef {
   CFieldDef& field(int i) { return *fields_[i]; }
   const CFieldDef& field(int i) const { return *fields_[i]; }
 
-  // Indexes every record of `records` into the index folder (see index_build.cc) and commits.
-  // With a `batch` name every document goes into that uncommitted batch of the engine (kms.h):
+  // Indexes every record of `records` into the index folder through `engine` (see
+  // index_build.cc) and commits. With a `batch` name every document goes into that uncommitted
+  // batch of the engine (IndexDocument::batch):
   // no search finds the records until the caller publishes the batch, and a caller whose build
   // failed can discard it. 1 when every record's file was written and its document inserted and
   // committed; 0 at the first failure, described in `failure` when given. The writer is released
   // either way.
-  int BuildIndex(const std::string& index_directory, const std::vector<CBookDef*>& records,
+  int BuildIndex(Engine& engine, const std::string& index_directory,
+                 const std::vector<CBookDef*>& records,
                  ProgressSink* progress, const std::string& batch = {},
                  BuildFailure* failure = nullptr);
   // Writes the current record's file and inserts its engine document into the open writer,
   // in `batch` when not empty. 1 = inserted; 0 with `failure` filled otherwise.
-  int IndexRecord(const std::string& index_directory, const std::string& batch = {},
+  int IndexRecord(Engine& engine, const std::string& index_directory,
+                  const std::string& batch = {},
                   BuildFailure* failure = nullptr);
 
   // --- record carrier role ---

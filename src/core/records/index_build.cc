@@ -1,27 +1,24 @@
 // Index building: turns record carriers into engine documents and record files. Kept apart from
-// the definition loading so that programs which only read definitions need not link the engine.
+// the definition loading, which reads files only.
 #include <cerrno>
 #include <cstring>
 #include <string>
 
 #include "core/base/file_util.h"
 #include "core/base/mbstring.h"
+#include "core/engine/engine.h"
 #include "core/records/book_def.h"
 #include "core/records/index_config.h"
-#include "core/records/index_writes.h"
-#include "kms/kms.h"
 
 namespace tomeva {
 namespace {
-
-constexpr char kCharset[] = "gb2312";
 // The content field holds at most this many bytes; longer content is cut on a character
 // boundary so that the engine never sees half a character.
 constexpr size_t kMaxContentBytes = 51199;
 
 }  // namespace
 
-int CIndexConfig::Build(const std::vector<CBookDef*>& records, ProgressSink* progress,
+int CIndexConfig::Build(Engine& engine, const std::vector<CBookDef*>& records, ProgressSink* progress,
                         const std::string& batch, BuildFailure* failure) {
   if (!LoadDefinitions()) {
     if (failure != nullptr) {
@@ -31,17 +28,16 @@ int CIndexConfig::Build(const std::vector<CBookDef*>& records, ProgressSink* pro
     return 0;
   }
   for (auto& book : books_) {
-    if (!book->BuildIndex(index_directory_, records, progress, batch, failure)) return 0;
+    if (!book->BuildIndex(engine, index_directory_, records, progress, batch, failure)) return 0;
   }
   return 1;
 }
 
-int CBookDef::BuildIndex(const std::string& index_directory,
+int CBookDef::BuildIndex(Engine& engine, const std::string& index_directory,
                          const std::vector<CBookDef*>& records, ProgressSink* progress,
                          const std::string& batch, BuildFailure* failure) {
-  KMS_Init();
   std::string reason;
-  if (!OpenIndex(index_directory, 1, &reason)) {
+  if (!engine.OpenIndex(index_directory, 1, &reason)) {
     if (failure != nullptr) *failure = {BuildFailure::kIndex, reason};
     return 0;
   }
@@ -60,22 +56,23 @@ int CBookDef::BuildIndex(const std::string& index_directory,
       if (!value.empty()) fields_[j]->SetValue(value);
     }
     record_file_path_ = record.record_file_path();
-    if (!IndexRecord(index_directory, batch, failure)) {
+    if (!IndexRecord(engine, index_directory, batch, failure)) {
       // The writer is let go without keeping its half of the book: the caller discards the
       // batch, and an index that is not left locked lets the next book or run go on.
-      CloseIndex(index_directory, nullptr);
+      engine.CloseIndex(index_directory, nullptr);
       return 0;
     }
     if (progress) progress->SetPosition(i + 1);
   }
-  if (!CloseIndex(index_directory, &reason)) {
+  if (!engine.CloseIndex(index_directory, &reason)) {
     if (failure != nullptr) *failure = {BuildFailure::kIndex, reason};
     return 0;
   }
   return 1;
 }
 
-int CBookDef::IndexRecord(const std::string& index_directory, const std::string& batch,
+int CBookDef::IndexRecord(Engine& engine, const std::string& index_directory,
+                          const std::string& batch,
                           BuildFailure* failure) {
   auto fail = [failure](BuildFailure::Kind kind, std::string reason) {
     if (failure != nullptr) *failure = {kind, std::move(reason)};
@@ -91,9 +88,8 @@ int CBookDef::IndexRecord(const std::string& index_directory, const std::string&
     return fail(BuildFailure::kRecordFile, record_file_path_ + ": " + std::strerror(errno));
   }
 
-  KmsDocument* doc = KMS_New_Document();
-  if (doc == nullptr) return fail(BuildFailure::kIndex, "out of memory");
-  bool ok = KMS_Add_Field(doc, "xml", text.c_str(), kCharset, 1, 0, 0) == 0;
+  IndexDocument doc;
+  doc.fields.push_back({"xml", text, /*stored=*/true, /*indexed=*/false, /*tokenized=*/false});
   std::string content;
   for (const auto& f : fields_) {
     if (!f->IsForSearch()) continue;
@@ -103,27 +99,24 @@ int CBookDef::IndexRecord(const std::string& index_directory, const std::string&
   if (content.size() > kMaxContentBytes) {
     content.resize(GbkBoundaryAtOrBefore(content, kMaxContentBytes));
   }
-  ok = ok && KMS_Add_Field(doc, "content", content.c_str(), kCharset, 1, 1, 1) == 0;
+  doc.fields.push_back({"content", std::move(content)});
   for (const auto& f : fields_) {
-    if (!ok) break;
     if (f->GetColumn().empty()) continue;
     if (f->IsDate()) {
-      ok = KMS_Add_Field(doc, "date", Trim(f->GetDateValue()).c_str(), kCharset, 1, 1, 1) == 0;
+      doc.fields.push_back({"date", Trim(f->GetDateValue())});
     } else {
-      ok = KMS_Add_Field(doc, Trim(f->GetColumnTag()).c_str(), Trim(f->GetValue()).c_str(),
-                         kCharset, 1, 1, 1) == 0;
+      doc.fields.push_back({Trim(f->GetColumnTag()), Trim(f->GetValue())});
     }
   }
   // Re-indexing the same record file replaces its document, so an interrupted import can simply
   // be run again.
-  if (ok && !record_file_path_.empty()) {
-    ok = KMS_Set_Key(doc, record_file_path_.c_str()) == 0;
+  doc.key = record_file_path_;
+  doc.batch = batch;
+  std::string reason;
+  if (!engine.InsertDocument(index_directory, doc, &reason)) {
+    return fail(BuildFailure::kIndex, reason);
   }
-  if (ok && !batch.empty()) ok = KMS_Set_Batch(doc, batch.c_str()) == 0;
-  std::string reason = "a field of " + record_file_path_ + " was refused";
-  if (ok) ok = InsertDocument(index_directory, doc, &reason);
-  KMS_Free_Document(doc);
-  return ok ? 1 : fail(BuildFailure::kIndex, reason);
+  return 1;
 }
 
 }  // namespace tomeva

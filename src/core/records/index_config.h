@@ -30,8 +30,9 @@ class CIndexConfig {
   int LoadDefinitions();
   // Loads the definitions and indexes `records` once per book definition. 1 when all went in
   // and were committed; 0 when the definitions cannot be loaded (kDefinitions) or a build
-  // failed, as `failure` tells when given. `batch` as for CBookDef::BuildIndex. Defined in index_build.cc (needs the engine).
-  int Build(const std::vector<CBookDef*>& records, ProgressSink* progress,
+  // failed, as `failure` tells when given. `batch` as for CBookDef::BuildIndex. Defined in
+  // index_build.cc.
+  int Build(Engine& engine, const std::vector<CBookDef*>& records, ProgressSink* progress,
             const std::string& batch = {}, BuildFailure* failure = nullptr);
 
   const std::string& config_path() const { return config_path_; }

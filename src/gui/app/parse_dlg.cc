@@ -29,8 +29,10 @@ class CParseDlg::Sink : public ImportStatusSink {
   CParseDlg* dlg_;
 };
 
-CParseDlg::CParseDlg(std::string app_dir, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), app_dir_(std::move(app_dir)) {
+CParseDlg::CParseDlg(std::string app_dir, Engine* engine, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint),
+      app_dir_(std::move(app_dir)),
+      engine_(engine) {
   setObjectName(QStringLiteral("CParseDlg"));
   setModal(true);
   // 254 x 84 dialog units of the dialog's font.
@@ -91,7 +93,7 @@ void CParseDlg::reject() {
 
 void CParseDlg::StartWorker() {
   sink_ = std::make_unique<Sink>(this);
-  worker_ = std::thread([this] { RunBookImport(app_dir_, sink_.get()); });
+  worker_ = std::thread([this] { RunBookImport(*engine_, app_dir_, sink_.get()); });
 }
 
 void CParseDlg::Wait() {

@@ -23,7 +23,8 @@ namespace tomeva::gui {
 class CParseDlg : public QDialog {
   Q_OBJECT
  public:
-  explicit CParseDlg(std::string app_dir, QWidget* parent = nullptr);
+  // Imports into `app_dir` through `engine`, which must outlive the dialog.
+  CParseDlg(std::string app_dir, Engine* engine, QWidget* parent = nullptr);
   ~CParseDlg() override;
 
   // Blocks until the worker has ended (the completion event). Returns at once when no worker
@@ -55,6 +56,7 @@ class CParseDlg : public QDialog {
   void StartWorker();
 
   std::string app_dir_;
+  Engine* engine_;
   QLabel* status_;
   QLabel* detail_;
   QProgressBar* progress_;

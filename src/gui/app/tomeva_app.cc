@@ -21,9 +21,7 @@
 #include "core/app/maintenance.h"
 #include "core/base/file_util.h"
 #include "core/base/texts.h"
-#include "core/doc/search_results.h"
 #include "core/doc/tomeva_doc.h"
-#include "core/engine/keyword_forms.h"
 #include "core/import/book_import.h"
 #include "core/pdf/highlight_client.h"
 #include "core/settings/settings.h"
@@ -36,7 +34,7 @@
 #include "gui/frame/main_frame.h"
 #include "gui/views/pdf_viewer_host.h"
 #include "gui/views/tomeva_view.h"
-#include "kms/kms.h"
+#include "engine_kms/kms_engine.h"
 #include "platform/download.h"
 #include "platform/linux_platform.h"
 #include "platform/signify.h"
@@ -81,7 +79,9 @@ long long MillisecondsSinceProcessStart() {
 
 }  // namespace
 
-CTomevaApp::CTomevaApp() : platform_(std::make_unique<platform::LinuxPlatform>()) {
+CTomevaApp::CTomevaApp()
+    : platform_(std::make_unique<platform::LinuxPlatform>()),
+      engine_(std::make_unique<KmsEngine>()) {
   clock_.start();
 }
 
@@ -149,7 +149,7 @@ void CTomevaApp::MigrateOlderInstallation(const std::string& old_folder) {
 bool CTomevaApp::HasPendingCatalogue() { return tomeva::HasPendingCatalogue(result_.app_dir); }
 
 void CTomevaApp::ImportPendingBooks() {
-  CParseDlg dialog(result_.app_dir);
+  CParseDlg dialog(result_.app_dir, engine_.get());
   Log(QStringLiteral("import-dialog-shown"));
   dialog.exec();
   dialog.Wait();
@@ -173,7 +173,7 @@ bool CTomevaApp::CreateDocument() {
   doc_->AttachPlatform(platform_.get());
   // The searches run on the installation's index; the hit pages link to the online full text
   // named in System.xml.
-  doc_->set_search_runner(MakeEngineSearchRunner({doc_->settings().index_dir}));
+  doc_->AttachEngine(engine_.get());
   doc_->set_link_settings(ReadLinkSettings(system_xml_));
   frame_->SetDocument(doc_.get());
   AttachPdfViewer();
@@ -224,7 +224,7 @@ void CTomevaApp::AttachPdfViewer() {
   wait.max_polls = 300;
   highlighter_ = std::make_unique<PdfHighlighter>(platform_.get(), shown, tell, wait);
   // The PDF is marked in every form of the words its text copy holds, as the pages are.
-  highlighter_->set_keyword_expander(&WidenKeywords);
+  highlighter_->AttachEngine(engine_.get());
   doc_->AttachHighlighter(highlighter_.get());
 }
 
@@ -335,6 +335,7 @@ bool CTomevaApp::CheckForUpdate(const std::string& check_version_url) {
                                 check_version_url, services);
 }
 
-void CTomevaApp::InitIndexLibrary() { KMS_Init(); }
+// The engine library was initialised when the application made its engine (KmsEngine).
+void CTomevaApp::InitIndexLibrary() {}
 
 }  // namespace tomeva::gui

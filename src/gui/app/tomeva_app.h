@@ -23,6 +23,7 @@
 
 namespace tomeva {
 class CTomevaDoc;
+class Engine;
 class PdfHighlighter;
 namespace platform {
 class LinuxPlatform;
@@ -92,6 +93,9 @@ class CTomevaApp : public QObject, public IStartupHost {
   QElapsedTimer clock_;
   StartupResult result_;
   std::unique_ptr<platform::LinuxPlatform> platform_;
+  // The engine the document searches, the highlighter folds and the import writes with; made
+  // with the application, as the document is created before the engine's start-up step.
+  std::unique_ptr<Engine> engine_;
   // System.xml of the installation, loaded with the main frame; the document's settings, the
   // field box and the hit pages' online links are read from it.
   CXmlDocument system_xml_;
