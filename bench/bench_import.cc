@@ -5,8 +5,10 @@
 // TOMEVA_BENCH_RECORDS sets the number of records (default 20,000), TOMEVA_BENCH_ROUNDS the
 // number of rounds (default 3; the fastest of each is compared).
 #include <benchmark/benchmark.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -66,25 +68,63 @@ class Workspace {
   std::string dir_;
 };
 
-// Notes when the import's indexing starts and ends.
+// The process's CPU time (user and system), in seconds: on a machine whose disk and cores are
+// shared, wall times move by a factor of two from run to run, CPU times far less.
+double CpuSeconds() {
+  rusage u;
+  getrusage(RUSAGE_SELF, &u);
+  return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// CPU and wall seconds of one phase.
+struct Phase {
+  double cpu = 0, wall = 0;
+};
+
+// Notes when the import's indexing starts and ends, and the CPU time of each phase: reading the
+// records (up to the indexing), indexing, the rest of the book (copying, flushing, the catalogue,
+// publishing the batch), and optimising.
 class PhaseSink : public ImportStatusSink {
  public:
   using Clock = std::chrono::steady_clock;
+  PhaseSink() : start_(Clock::now()), start_cpu_(CpuSeconds()) {}
   void SetStatus(const std::string& text) override {
-    if (text == Text(kTextImportIndexing)) index_start_ = Clock::now();
+    if (text == Text(kTextImportIndexing)) {
+      index_start_ = Clock::now();
+      Mark(0);
+    } else if (text == Text(kTextImportOptimising)) {
+      Mark(2);
+    } else if (text == Text(kTextImportDone)) {
+      Mark(3);
+    }
   }
   void SetDetail(const std::string&) override {}
   void Report(const std::string&) override {}
   void SetRange(int upper) override { upper_ = upper; }
   void SetPosition(int position) override {
-    if (position == upper_) index_end_ = Clock::now();
+    if (position == upper_ && upper_ > 0) {
+      index_end_ = Clock::now();
+      Mark(1);
+    }
   }
   void Finished(const ImportResult&) override {}
   double indexing_seconds() const {
     return std::chrono::duration<double>(index_end_ - index_start_).count();
   }
+  const Phase* phases() const { return phases_; }
 
  private:
+  // Ends phase `i`, which began where the last one ended.
+  void Mark(int i) {
+    const Clock::time_point now = Clock::now();
+    const double cpu = CpuSeconds();
+    phases_[i] = {cpu - start_cpu_, std::chrono::duration<double>(now - start_).count()};
+    start_ = now;
+    start_cpu_ = cpu;
+  }
+  Clock::time_point start_;
+  double start_cpu_;
+  Phase phases_[4];
   int upper_ = 0;
   Clock::time_point index_start_, index_end_;
 };
@@ -115,6 +155,8 @@ void WriteRecordFiles(const std::string& app, int n) {
 
 struct Round {
   double import_s = 0, indexing_s = 0, cleanup_s = 0, build_s = 0;
+  double import_cpu = 0, cleanup_cpu = 0, build_cpu = 0;
+  Phase phases[4];
 };
 
 // One round: the whole import of the book from Update/, then the index build alone on the same
@@ -127,15 +169,20 @@ Round RunRound(int n, benchmark::State& state) {
     ::sync();
     PhaseSink phases;
     auto start = std::chrono::steady_clock::now();
+    double cpu = CpuSeconds();
     ImportResult result = RunBookImport(ws.dir(), &phases);
     r.import_s = SecondsSince(start);
+    r.import_cpu = CpuSeconds() - cpu;
     r.indexing_s = phases.indexing_seconds();
+    std::copy(phases.phases(), phases.phases() + 4, r.phases);
     if (result.books_imported != 1) state.SkipWithError("the book was not imported");
     // The Update folder's old files are deleted after the import (start-up does it in the
     // background once the window is up); timed on its own.
     start = std::chrono::steady_clock::now();
+    cpu = CpuSeconds();
     ClearImportLeftovers(ws.dir());
     r.cleanup_s = SecondsSince(start);
+    r.cleanup_cpu = CpuSeconds() - cpu;
   }
   {
     Workspace ws;
@@ -159,10 +206,12 @@ Round RunRound(int n, benchmark::State& state) {
     }
     ::sync();
     auto start = std::chrono::steady_clock::now();
+    const double cpu = CpuSeconds();
     CIndexConfig config;
     config.Set(defs, JoinPath(app, "SearchDB"));
     if (!config.Build(records, nullptr)) state.SkipWithError("definitions did not load");
     r.build_s = SecondsSince(start);
+    r.build_cpu = CpuSeconds() - cpu;
   }
   ::sync();
   return r;
@@ -179,6 +228,15 @@ void BM_ImportAgainstBuild(benchmark::State& state) {
   for (auto _ : state) {
     for (int i = 0; i < rounds; ++i) {
       Round r = RunRound(n, state);
+      std::printf("round %d: import %.2f s (cpu %.2f: reading %.2f, indexing %.2f, book %.2f, "
+                  "optimising %.2f), clearing %.2f s (cpu %.2f), build %.2f s (cpu %.2f); cpu "
+                  "ratio %.2f, with clearing %.2f\n",
+                  i + 1, r.import_s, r.import_cpu, r.phases[0].cpu, r.phases[1].cpu,
+                  r.phases[2].cpu, r.phases[3].cpu, r.cleanup_s, r.cleanup_cpu, r.build_s,
+                  r.build_cpu, r.import_cpu / r.build_cpu,
+                  (r.import_cpu + r.cleanup_cpu) / r.build_cpu);
+      std::printf("         wall: reading %.2f, indexing %.2f, book %.2f, optimising %.2f\n",
+                  r.phases[0].wall, r.phases[1].wall, r.phases[2].wall, r.phases[3].wall);
       if (i == 0 || r.import_s < g_best.import_s) {
         g_best.import_s = r.import_s;
         g_best.indexing_s = r.indexing_s;
