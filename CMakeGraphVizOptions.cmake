@@ -8,4 +8,4 @@ set(GRAPHVIZ_GENERATE_PER_TARGET FALSE)
 set(GRAPHVIZ_GENERATE_DEPENDERS FALSE)
 set(GRAPHVIZ_IGNORE_TARGETS
   ".*_test$" "^bench_.*" "^fuzz_.*" "^tomeva_warnings$" "^tomeva_core$" "^tomeva_bench_corpus$"
-  "^tomeva_test_support$" "^tomeva_registry_contract$" "^wait_caller_module$" "^GTest::.*" "^Qt6::.*" "^PkgConfig::.*")
+  "^tomeva_test_support$" "^tomeva_gui_test_support$" "^tomeva_registry_contract$" "^wait_caller_module$" "^GTest::.*" "^Qt6::.*" "^PkgConfig::.*")

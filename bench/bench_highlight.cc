@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "core/base/file_util.h"
-#include "core/base/gbk.h"
-#include "core/base/mbstring.h"
+#include "base/file_util.h"
+#include "base/gbk.h"
+#include "base/mbstring.h"
 #include "core/engine/highlight.h"
 
 namespace {

@@ -16,10 +16,10 @@
 #include <string>
 #include <vector>
 
-#include "core/base/file_tree.h"
-#include "core/base/file_util.h"
-#include "core/base/gbk.h"
-#include "core/base/texts.h"
+#include "base/file_tree.h"
+#include "base/file_util.h"
+#include "base/gbk.h"
+#include "base/texts.h"
 #include "core/import/book_import.h"
 #include "core/records/index_config.h"
 #include "core/xml/text_scrambler.h"

@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/base/gbk.h"
+#include "base/gbk.h"
 #include "corpus.h"
 #include "kms/field_registry.h"
 #include "kms/index_store.h"

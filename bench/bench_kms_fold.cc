@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "core/base/gbk.h"
+#include "base/gbk.h"
 #include "corpus.h"
 #include "kms/kms.h"
 

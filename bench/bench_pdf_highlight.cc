@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "core/base/file_tree.h"
-#include "core/base/file_util.h"
-#include "core/base/gbk.h"
-#include "core/base/mbstring.h"
+#include "base/file_tree.h"
+#include "base/file_util.h"
+#include "base/gbk.h"
+#include "base/mbstring.h"
 #include "core/engine/highlight.h"
 #include "core/pdf/highlight_client.h"
 

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "core/base/gbk.h"
+#include "base/gbk.h"
 #include "corpus.h"
 #include "kms/kms.h"
 #include "kms/remote_test_server.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "core/base/gbk.h"
+#include "base/gbk.h"
 #include "core/engine/result_set.h"
 #include "corpus.h"
 #include "engine_kms/kms_engine.h"

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "core/base/gbk.h"
+#include "base/gbk.h"
 #include "core/doc/command_ids.h"
 #include "core/doc/tomeva_doc.h"
 #include "engine_kms/kms_engine.h"

@@ -32,8 +32,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/file_util.h"
 #include "core/app/startup_sequence.h"
-#include "core/base/file_util.h"
 #include "core/library/catalogue.h"
 
 extern char** environ;

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "core/base/gbk.h"
+#include "base/gbk.h"
 #include "core/xml/xml_document.h"
 
 namespace {

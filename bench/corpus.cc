@@ -3,9 +3,9 @@
 #include <cstdlib>
 #include <random>
 
-#include "core/base/file_util.h"
-#include "core/base/gbk.h"
-#include "core/base/mbstring.h"
+#include "base/file_util.h"
+#include "base/gbk.h"
+#include "base/mbstring.h"
 
 namespace tomeva::bench {
 namespace {

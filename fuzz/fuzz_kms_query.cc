@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "core/base/gbk.h"
+#include "base/gbk.h"
 #include "kms/field_registry.h"
 #include "kms/fold.h"
 #include "kms/keywords.h"

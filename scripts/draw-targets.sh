@@ -22,10 +22,12 @@ def layer(name):
     if name in ("tomeva_platform", "tomeva_command_runner", "tomeva_wait_exports"): return "platform"
     if name.startswith("tomeva_kms"): return "kms"
     if name == "tomeva_engine_kms": return "adapter"
-    if name in ("tomeva-tool", "make-sample-library"): return "tools"
+    if name == "tomeva_base": return "base"
+    if name in ("tomeva-tool", "make-sample-library", "tomeva_text_copy", "tomeva_data_dirs"):
+        return "tools"
     return "core"
 colour = {"gui": "#f6d6ad", "platform": "#d5e8d4", "core": "#dae8fc", "kms": "#e1d5e7",
-          "adapter": "#fff2cc", "tools": "#eeeeee"}
+          "adapter": "#fff2cc", "tools": "#eeeeee", "base": "#f8cecc"}
 out = ['digraph tomeva_targets {', '  rankdir=LR;', '  node [shape=box, style="rounded,filled", fontname="Helvetica"];']
 for node in sorted(names.values()):
     out.append(f'  "{node}" [fillcolor="{colour[layer(node)]}"];')

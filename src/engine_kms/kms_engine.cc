@@ -1,8 +1,8 @@
 #include "engine_kms/kms_engine.h"
 
-#include "core/base/file_util.h"
-#include "core/base/gbk.h"
-#include "core/base/mbstring.h"
+#include "base/file_util.h"
+#include "base/gbk.h"
+#include "base/mbstring.h"
 #include "kms/kms.h"
 
 namespace tomeva {

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <map>
 
-#include "core/base/gbk.h"
-#include "core/base/mbstring.h"
+#include "base/gbk.h"
+#include "base/mbstring.h"
 #include "kms/batch.h"
 #include "kms/terms.h"
 

@@ -5,7 +5,7 @@
 #include <exception>
 #include <new>
 
-#include "core/base/gbk.h"
+#include "base/gbk.h"
 #include "kms/index_store.h"
 #include "kms/query_parser.h"
 #include "kms/remote.h"

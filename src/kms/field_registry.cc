@@ -1,6 +1,6 @@
 #include "kms/field_registry.h"
 
-#include "core/base/mbstring.h"
+#include "base/mbstring.h"
 
 namespace tomeva::kms {
 

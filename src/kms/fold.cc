@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <array>
 
-#include "core/base/gbk.h"
+#include "base/gbk.h"
 
 namespace tomeva::kms {
 namespace {

@@ -11,8 +11,8 @@
 #include <map>
 #include <vector>
 
-#include "core/base/file_util.h"
-#include "core/base/mbstring.h"
+#include "base/file_util.h"
+#include "base/mbstring.h"
 #include "kms/batch.h"
 #include "kms/remote.h"
 

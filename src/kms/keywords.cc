@@ -7,7 +7,7 @@
 #include <mutex>
 #include <vector>
 
-#include "core/base/mbstring.h"
+#include "base/mbstring.h"
 #include "kms/terms.h"
 
 namespace tomeva::kms {

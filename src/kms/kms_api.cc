@@ -10,8 +10,8 @@
 #include <mutex>
 #include <string>
 
-#include "core/base/file_util.h"
-#include "core/base/gbk.h"
+#include "base/file_util.h"
+#include "base/gbk.h"
 #include "kms/batch.h"
 #include "kms/document.h"
 #include "kms/failure.h"

@@ -7,7 +7,7 @@
 
 #include <unicode/unistr.h>
 
-#include "core/base/mbstring.h"
+#include "base/mbstring.h"
 #include "kms/fold.h"
 #include "kms/terms.h"
 

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "core/base/gbk.h"
+#include "base/gbk.h"
 #include "kms/document.h"
 #include "kms/index_store.h"
 #include "kms/terms.h"

@@ -6,8 +6,8 @@
 #include <mutex>
 #include <utility>
 
-#include "core/base/file_util.h"
-#include "core/base/mbstring.h"
+#include "base/file_util.h"
+#include "base/mbstring.h"
 #include "kms/index_store.h"
 
 namespace tomeva::kms {

@@ -18,7 +18,7 @@
 #include <thread>
 #include <utility>
 
-#include "core/base/file_util.h"
+#include "base/file_util.h"
 #include "core/platform/command_line.h"
 
 extern char** environ;

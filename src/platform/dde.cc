@@ -26,7 +26,7 @@
 #include <thread>
 #include <utility>
 
-#include "core/base/mbstring.h"
+#include "base/mbstring.h"
 #include "platform/dde_frame.h"
 #include "platform/environment.h"
 

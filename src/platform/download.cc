@@ -16,9 +16,9 @@
 #include <string_view>
 #include <vector>
 
-#include "core/base/fault_injection.h"
-#include "core/base/file_util.h"
-#include "core/base/gbk.h"
+#include "base/fault_injection.h"
+#include "base/file_util.h"
+#include "base/gbk.h"
 
 namespace tomeva::platform {
 namespace {

@@ -5,8 +5,8 @@
 #include <QString>
 #include <QVariant>
 
-#include "core/base/gbk.h"
-#include "core/base/mbstring.h"
+#include "base/gbk.h"
+#include "base/mbstring.h"
 #include "platform/environment.h"
 
 namespace tomeva::platform {

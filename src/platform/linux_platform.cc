@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "core/base/file_util.h"
-#include "core/base/gbk.h"
+#include "base/file_util.h"
+#include "base/gbk.h"
 #include "core/platform/command_line.h"
 #include "platform/command_runner.h"
 #include "platform/dde.h"

@@ -13,8 +13,8 @@
 #include <cerrno>
 #include <ctime>
 
-#include "core/base/gbk.h"
-#include "core/base/texts.h"
+#include "base/gbk.h"
+#include "base/texts.h"
 #include "platform/environment.h"
 
 namespace tomeva::platform {

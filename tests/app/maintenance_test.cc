@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "core/base/fault_injection.h"
-#include "core/base/gbk.h"
-#include "core/base/mbstring.h"
-#include "core/base/texts.h"
+#include "base/fault_injection.h"
+#include "base/gbk.h"
+#include "base/mbstring.h"
+#include "base/texts.h"
 #include "core/xml/xml_document.h"
 #include "support/fake_platform.h"
 #include "support/temp_dir.h"

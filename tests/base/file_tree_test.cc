@@ -1,4 +1,4 @@
-#include "core/base/file_tree.h"
+#include "base/file_tree.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "core/base/file_util.h"
+#include "base/file_util.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "core/base/fault_injection.h"
+#include "base/fault_injection.h"
 #include "support/temp_dir.h"
 
 namespace tomeva {

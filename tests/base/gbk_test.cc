@@ -1,8 +1,8 @@
-#include "core/base/gbk.h"
+#include "base/gbk.h"
 
 #include <gtest/gtest.h>
 
-#include "core/base/texts.h"
+#include "base/texts.h"
 
 namespace tomeva {
 namespace {

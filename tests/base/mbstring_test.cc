@@ -1,8 +1,8 @@
-#include "core/base/mbstring.h"
+#include "base/mbstring.h"
 
 #include <gtest/gtest.h>
 
-#include "core/base/gbk.h"
+#include "base/gbk.h"
 
 namespace tomeva {
 namespace {

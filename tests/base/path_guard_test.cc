@@ -1,4 +1,4 @@
-#include "core/base/path_guard.h"
+#include "base/path_guard.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

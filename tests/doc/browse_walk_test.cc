@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "core/base/file_tree.h"
-#include "core/base/file_util.h"
-#include "core/base/gbk.h"
-#include "core/base/texts.h"
+#include "base/file_tree.h"
+#include "base/file_util.h"
+#include "base/gbk.h"
+#include "base/texts.h"
 #include "core/doc/command_ids.h"
 #include "core/doc/tomeva_doc.h"
 #include "core/settings/settings.h"

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "core/base/gbk.h"
-#include "core/base/texts.h"
+#include "base/gbk.h"
+#include "base/texts.h"
 #include "core/doc/command_ids.h"
 #include "core/doc/tomeva_doc.h"
 #include "fakes.h"

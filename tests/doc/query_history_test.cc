@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/base/gbk.h"
+#include "base/gbk.h"
 #include "core/doc/command_ids.h"
 
 namespace tomeva {

@@ -14,10 +14,9 @@
 
 #include <gtest/gtest.h>
 
-#include "support/temp_dir.h"
-#include "core/base/file_util.h"
-#include "core/base/gbk.h"
-#include "core/base/mbstring.h"
+#include "base/file_util.h"
+#include "base/gbk.h"
+#include "base/mbstring.h"
 #include "core/doc/command_ids.h"
 #include "core/doc/tomeva_doc.h"
 #include "core/import/book_import.h"
@@ -26,6 +25,7 @@
 #include "engine_kms/kms_engine.h"
 #include "fakes.h"
 #include "support/fake_engine.h"
+#include "support/temp_dir.h"
 
 namespace tomeva {
 namespace {

@@ -9,9 +9,9 @@
 
 #include <gtest/gtest.h>
 
-#include "core/base/file_util.h"
-#include "core/base/gbk.h"
-#include "core/base/texts.h"
+#include "base/file_util.h"
+#include "base/gbk.h"
+#include "base/texts.h"
 #include "core/doc/command_ids.h"
 #include "core/views/page_render.h"
 #include "fakes.h"

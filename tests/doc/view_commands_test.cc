@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "core/base/file_util.h"
-#include "core/base/gbk.h"
+#include "base/file_util.h"
+#include "base/gbk.h"
 #include "core/doc/command_ids.h"
 #include "core/doc/tomeva_doc.h"
 #include "core/platform/command_line.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "core/base/gbk.h"
+#include "base/gbk.h"
 #include "core/engine/result_set.h"
 #include "support/temp_dir.h"
 

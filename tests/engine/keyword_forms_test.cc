@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "core/base/gbk.h"
+#include "base/gbk.h"
 #include "engine_kms/kms_engine.h"
 #include "support/fake_engine.h"
 

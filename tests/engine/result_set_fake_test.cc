@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "core/base/gbk.h"
-#include "core/base/texts.h"
+#include "base/gbk.h"
+#include "base/texts.h"
 #include "core/engine/result_set.h"
 #include "support/fake_engine.h"
 

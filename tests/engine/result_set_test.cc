@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "core/base/file_util.h"
-#include "core/base/gbk.h"
+#include "base/file_util.h"
+#include "base/gbk.h"
 #include "engine_kms/kms_engine.h"
 #include "support/temp_dir.h"
 

@@ -18,7 +18,7 @@
 #include <QTimer>
 #include <memory>
 
-#include "core/base/file_util.h"
+#include "base/file_util.h"
 #include "core/doc/command_ids.h"
 #include "core/doc/tomeva_doc.h"
 #include "gui/app/tomeva_app.h"

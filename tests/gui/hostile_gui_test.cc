@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "core/base/gbk.h"
+#include "base/gbk.h"
 #include "core/doc/tomeva_doc.h"
 #include "gui/app/tomeva_app.h"
 #include "gui/common/engine_network.h"

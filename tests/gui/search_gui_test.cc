@@ -16,7 +16,7 @@
 #include <QTreeWidget>
 #include <memory>
 
-#include "core/base/gbk.h"
+#include "base/gbk.h"
 #include "core/doc/command_ids.h"
 #include "core/doc/tomeva_doc.h"
 #include "gui/app/tomeva_app.h"

@@ -23,8 +23,8 @@
 #include <string_view>
 #include <vector>
 
-#include "core/base/gbk.h"
-#include "core/base/texts.h"
+#include "base/gbk.h"
+#include "base/texts.h"
 #include "core/xml/xml_document.h"
 #include "gui/app/page_fetcher.h"
 #include "gui/common/engine_network.h"

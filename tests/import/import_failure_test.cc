@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "core/base/fault_injection.h"
-#include "core/base/gbk.h"
-#include "core/base/texts.h"
+#include "base/fault_injection.h"
+#include "base/gbk.h"
+#include "base/texts.h"
 #include "core/import/book_import.h"
 #include "import_fixture.h"
 #include "support/fake_engine.h"

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "core/base/file_util.h"
-#include "core/base/gbk.h"
+#include "base/file_util.h"
+#include "base/gbk.h"
 #include "core/xml/text_scrambler.h"
 #include "core/xml/xml_document.h"
 #include "engine_kms/kms_engine.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "core/base/gbk.h"
+#include "base/gbk.h"
 #include "core/import/book_import.h"
 #include "import_fixture.h"
 #include "support/recording_sinks.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "core/base/gbk.h"
+#include "base/gbk.h"
 #include "kms/document.h"
 #include "kms/fold.h"
 #include "kms/query_parser.h"

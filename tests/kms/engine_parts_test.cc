@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "core/base/gbk.h"
+#include "base/gbk.h"
 #include "kms/document.h"
-#include "kms/index_store.h"
 #include "kms/field_registry.h"
+#include "kms/index_store.h"
 #include "kms/query_parser.h"
 #include "kms/terms.h"
 #include "support/temp_dir.h"

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/base/gbk.h"
+#include "base/gbk.h"
 #include "kms/kms.h"
 #include "kms_test_util.h"
 #include "support/temp_dir.h"

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "core/base/gbk.h"
+#include "base/gbk.h"
 #include "kms/fold.h"
 #include "kms/kms.h"
 #include "kms_test_util.h"

@@ -1,6 +1,6 @@
 #include "kms_test_util.h"
 
-#include "core/base/gbk.h"
+#include "base/gbk.h"
 #include "kms/kms.h"
 
 namespace tomeva::kms_test {

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "core/base/gbk.h"
-#include "core/base/texts.h"
+#include "base/gbk.h"
+#include "base/texts.h"
 #include "core/engine/result_set.h"
 #include "core/import/book_import.h"
 #include "core/views/page_render.h"

@@ -11,7 +11,7 @@
 #include <chrono>
 #include <thread>
 
-#include "core/base/file_util.h"
+#include "base/file_util.h"
 
 namespace tomeva::kms_test {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "core/base/gbk.h"
+#include "base/gbk.h"
 #include "core/library/catalogue_edit.h"
 #include "support/temp_dir.h"
 

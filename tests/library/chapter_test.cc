@@ -7,9 +7,9 @@
 #include <cerrno>
 #include <string>
 
-#include "core/base/fault_injection.h"
-#include "core/base/gbk.h"
-#include "core/base/mbstring.h"
+#include "base/fault_injection.h"
+#include "base/gbk.h"
+#include "base/mbstring.h"
 #include "support/temp_dir.h"
 
 namespace tomeva {

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "core/base/fault_injection.h"
-#include "core/base/gbk.h"
-#include "core/base/texts.h"
+#include "base/fault_injection.h"
+#include "base/gbk.h"
+#include "base/texts.h"
 #include "core/engine/highlight.h"
 #include "support/fake_engine.h"
 #include "support/fake_platform.h"

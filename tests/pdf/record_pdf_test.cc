@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "core/base/gbk.h"
+#include "base/gbk.h"
 #include "support/temp_dir.h"
 
 namespace tomeva {

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "core/base/fault_injection.h"
-#include "core/base/file_util.h"
-#include "core/base/gbk.h"
+#include "base/fault_injection.h"
+#include "base/file_util.h"
+#include "base/gbk.h"
 #include "support/temp_dir.h"
 
 namespace tomeva::tool {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "core/base/file_util.h"
+#include "base/file_util.h"
 #include "core/pdf/highlight_client.h"
 #include "platform/dde.h"
 #include "support/temp_dir.h"

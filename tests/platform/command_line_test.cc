@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "core/base/gbk.h"
+#include "base/gbk.h"
 
 namespace tomeva {
 namespace {

@@ -17,8 +17,8 @@
 #include <thread>
 #include <vector>
 
-#include "core/base/file_util.h"
-#include "core/base/gbk.h"
+#include "base/file_util.h"
+#include "base/gbk.h"
 #include "core/platform/command_line.h"
 #include "platform/exported_wait.h"
 #include "support/temp_dir.h"

@@ -22,8 +22,8 @@
 #include <thread>
 #include <vector>
 
-#include "core/base/file_util.h"
-#include "core/base/gbk.h"
+#include "base/file_util.h"
+#include "base/gbk.h"
 #include "platform/linux_platform.h"
 #include "support/temp_dir.h"
 

@@ -8,8 +8,8 @@
 #include <memory>
 #include <string>
 
-#include "core/base/file_util.h"
-#include "core/base/gbk.h"
+#include "base/file_util.h"
+#include "base/gbk.h"
 #include "platform/environment.h"
 #include "support/registry_contract.h"
 #include "support/temp_dir.h"

@@ -18,8 +18,8 @@
 #include <memory>
 #include <string>
 
-#include "core/base/file_util.h"
-#include "core/base/gbk.h"
+#include "base/file_util.h"
+#include "base/gbk.h"
 #include "support/temp_dir.h"
 
 namespace tomeva::platform {

@@ -8,8 +8,8 @@
 
 #include <string>
 
-#include "core/base/file_tree.h"
-#include "core/base/file_util.h"
+#include "base/file_tree.h"
+#include "base/file_util.h"
 #include "support/temp_dir.h"
 
 namespace tomeva::platform {

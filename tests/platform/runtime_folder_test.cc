@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "core/base/file_util.h"
-#include "core/base/gbk.h"
-#include "core/base/texts.h"
+#include "base/file_util.h"
+#include "base/gbk.h"
+#include "base/texts.h"
 #include "platform/dde.h"
 #include "platform/environment.h"
 #include "platform/linux_platform.h"

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <fstream>
 
-#include "core/base/gbk.h"
+#include "base/gbk.h"
 #include "core/records/index_config.h"
 #include "support/temp_dir.h"
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/base/gbk.h"
+#include "base/gbk.h"
 
 namespace tomeva {
 namespace {

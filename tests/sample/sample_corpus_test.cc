@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/base/gbk.h"
+#include "base/gbk.h"
 #include "tools/make-sample-library/corpus.h"
 #include "tools/make-sample-library/library_plan.h"
 

@@ -20,9 +20,9 @@
 #include <QPdfSelection>
 #include <QString>
 
-#include "core/base/file_util.h"
-#include "core/base/gbk.h"
-#include "core/base/mbstring.h"
+#include "base/file_util.h"
+#include "base/gbk.h"
+#include "base/mbstring.h"
 #include "core/library/catalogue.h"
 #include "core/settings/settings.h"
 #include "core/xml/text_scrambler.h"

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/base/file_util.h"
+#include "base/file_util.h"
 #include "core/platform/platform.h"
 #include "core/settings/registry.h"
 

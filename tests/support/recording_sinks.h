@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "core/base/gbk.h"
+#include "base/gbk.h"
 #include "core/import/book_import.h"
 #include "core/records/book_def.h"
 

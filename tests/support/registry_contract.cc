@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "core/base/gbk.h"
+#include "base/gbk.h"
 
 namespace tomeva::testing {
 namespace {

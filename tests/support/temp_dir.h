@@ -6,9 +6,9 @@
 #include <string>
 #include <string_view>
 
-#include "core/base/file_tree.h"
-#include "core/base/file_util.h"
-#include "core/base/gbk.h"
+#include "base/file_tree.h"
+#include "base/file_util.h"
+#include "base/gbk.h"
 #include "core/xml/text_scrambler.h"
 
 namespace tomeva::testing {

@@ -16,7 +16,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/base/file_util.h"
+#include "base/file_util.h"
 #include "core/xml/text_scrambler.h"
 #include "core/xml/xml_document.h"
 #include "support/temp_dir.h"

@@ -21,9 +21,9 @@
 #include <string>
 #include <vector>
 
-#include "core/base/fault_injection.h"
-#include "core/base/file_tree.h"
-#include "core/base/file_util.h"
+#include "base/fault_injection.h"
+#include "base/file_tree.h"
+#include "base/file_util.h"
 #include "support/temp_dir.h"
 #include "update/http_test_server.h"
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "core/base/file_util.h"
+#include "base/file_util.h"
 #include "support/temp_dir.h"
 
 namespace tomeva::platform {

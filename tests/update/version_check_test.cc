@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "core/base/gbk.h"
-#include "core/base/texts.h"
+#include "base/gbk.h"
+#include "base/texts.h"
 #include "core/platform/command_line.h"
 #include "support/temp_dir.h"
 

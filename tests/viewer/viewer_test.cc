@@ -30,7 +30,7 @@
 #include <string>
 #include <vector>
 
-#include "core/base/gbk.h"
+#include "base/gbk.h"
 #include "tools/make-sample-library/plain_pdf.h"
 
 namespace {

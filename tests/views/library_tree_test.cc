@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "support/temp_dir.h"
-#include "core/base/gbk.h"
+#include "base/gbk.h"
 #include "core/library/catalogue.h"
+#include "support/temp_dir.h"
 
 namespace tomeva {
 namespace {

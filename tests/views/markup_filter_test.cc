@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "core/base/gbk.h"
-#include "core/base/mbstring.h"
+#include "base/gbk.h"
+#include "base/mbstring.h"
 #include "core/views/page_render.h"
 #include "support/temp_dir.h"
 

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <string>
 
-#include "core/base/gbk.h"
-#include "core/base/mbstring.h"
+#include "base/gbk.h"
+#include "base/mbstring.h"
 
 namespace tomeva::sample {
 namespace {

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "core/base/file_util.h"
-#include "core/base/gbk.h"
-#include "core/base/mbstring.h"
+#include "base/file_util.h"
+#include "base/gbk.h"
+#include "base/mbstring.h"
 #include "core/library/catalogue_edit.h"
 #include "core/records/book_def.h"
 #include "core/records/index_config.h"

@@ -16,8 +16,8 @@
 #include <QString>
 #include <QStringList>
 
-#include "core/base/file_util.h"
-#include "core/base/gbk.h"
+#include "base/file_util.h"
+#include "base/gbk.h"
 
 namespace tomeva::sample {
 namespace {

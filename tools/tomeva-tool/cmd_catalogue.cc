@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "core/base/file_util.h"
-#include "core/base/mbstring.h"
+#include "base/file_util.h"
+#include "base/mbstring.h"
 #include "core/library/catalogue.h"
 #include "core/library/chapter.h"
 #include "core/settings/settings.h"

@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "core/base/file_util.h"
-#include "core/base/gbk.h"
+#include "base/file_util.h"
+#include "base/gbk.h"
 #include "core/settings/settings.h"
 #include "core/xml/text_scrambler.h"
 #include "engine_kms/kms_engine.h"

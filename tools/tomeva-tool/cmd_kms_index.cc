@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "core/base/file_util.h"
-#include "core/base/mbstring.h"
+#include "base/file_util.h"
+#include "base/mbstring.h"
 #include "core/records/index_config.h"
 #include "core/xml/xml_document.h"
 #include "engine_kms/kms_engine.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "core/base/gbk.h"
+#include "base/gbk.h"
 #include "engine_kms/kms_engine.h"
 #include "tool_io.h"
 

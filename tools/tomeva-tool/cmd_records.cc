@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "core/base/gbk.h"
+#include "base/gbk.h"
 #include "core/records/field_def.h"
 #include "core/records/index_config.h"
 #include "json_value.h"

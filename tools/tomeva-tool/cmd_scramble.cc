@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "core/base/file_util.h"
+#include "base/file_util.h"
 #include "core/xml/text_scrambler.h"
 #include "tool_io.h"
 

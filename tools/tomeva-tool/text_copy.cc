@@ -18,8 +18,8 @@
 #include <unicode/unistr.h>
 #include <unicode/uscript.h>
 
-#include "core/base/file_util.h"
-#include "core/base/gbk.h"
+#include "base/file_util.h"
+#include "base/gbk.h"
 
 namespace tomeva::tool {
 namespace {

@@ -4,8 +4,8 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "core/base/file_util.h"
-#include "core/base/gbk.h"
+#include "base/file_util.h"
+#include "base/gbk.h"
 
 namespace tomeva::tool {
 

@@ -6,10 +6,10 @@
 #include <cstdlib>
 #include <set>
 
-#include "core/base/file_tree.h"
-#include "core/base/file_util.h"
-#include "core/base/mbstring.h"
-#include "core/base/texts.h"
+#include "base/file_tree.h"
+#include "base/file_util.h"
+#include "base/mbstring.h"
+#include "base/texts.h"
 #include "core/import/book_import.h"
 #include "core/library/catalogue_edit.h"
 #include "core/xml/text_scrambler.h"

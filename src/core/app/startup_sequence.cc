@@ -1,7 +1,7 @@
 #include "core/app/startup_sequence.h"
 
-#include "core/base/gbk.h"
-#include "core/base/texts.h"
+#include "base/gbk.h"
+#include "base/texts.h"
 #include "core/settings/settings.h"
 
 namespace tomeva {

@@ -4,10 +4,10 @@
 #include <limits>
 #include <optional>
 
-#include "core/base/file_util.h"
-#include "core/base/mbstring.h"
-#include "core/base/path_guard.h"
-#include "core/base/texts.h"
+#include "base/file_util.h"
+#include "base/mbstring.h"
+#include "base/path_guard.h"
+#include "base/texts.h"
 #include "core/doc/tomeva_doc.h"
 #include "core/pdf/record_pdf.h"
 #include "core/views/library_tree.h"

@@ -1,6 +1,6 @@
 #include "core/doc/command_table.h"
 
-#include "core/base/texts.h"
+#include "base/texts.h"
 #include "core/doc/command_ids.h"
 
 namespace tomeva {

@@ -1,7 +1,7 @@
 // Opening the PDF of what is selected: the hit's record in search mode, the tree node in the
 // library. The PDF is shown in the HTML view; its words are marked by the highlighter's worker.
-#include "core/base/file_util.h"
-#include "core/base/texts.h"
+#include "base/file_util.h"
+#include "base/texts.h"
 #include "core/doc/tomeva_doc.h"
 #include "core/pdf/record_pdf.h"
 #include "core/xml/xml_document.h"

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "core/base/gbk.h"
+#include "base/gbk.h"
 
 namespace tomeva {
 

@@ -3,8 +3,8 @@
 // moves from the tree.
 #include <algorithm>
 
-#include "core/base/file_util.h"
-#include "core/base/texts.h"
+#include "base/file_util.h"
+#include "base/texts.h"
 #include "core/doc/command_ids.h"
 #include "core/doc/tomeva_doc.h"
 #include "core/engine/keyword_forms.h"

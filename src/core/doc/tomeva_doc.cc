@@ -2,8 +2,8 @@
 // commands of every group share.
 #include "core/doc/tomeva_doc.h"
 
-#include "core/base/file_util.h"
-#include "core/base/texts.h"
+#include "base/file_util.h"
+#include "base/texts.h"
 #include "core/doc/command_ids.h"
 
 namespace tomeva {

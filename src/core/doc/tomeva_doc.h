@@ -81,7 +81,7 @@ class CTomevaDoc {
   // current search's words in search mode.
   void ShowLinkedPdf(const std::string& location);
   // True when the absolute path `path` lies inside the installation folder or the library folder
-  // (IsInsideLibrary of core/base/path_guard.h: links resolved, a station's top-level links
+  // (IsInsideLibrary of base/path_guard.h: links resolved, a station's top-level links
   // followed, nothing else). The views ask this before any page reaches a local file.
   bool IsLibraryLocation(std::string_view path) const;
   // `address` as the program opens it outside the view (in the browser window): a full-text link

@@ -2,7 +2,7 @@
 // generated pages, the help and the publisher's site.
 #include <algorithm>
 
-#include "core/base/file_util.h"
+#include "base/file_util.h"
 #include "core/doc/command_ids.h"
 #include "core/doc/tomeva_doc.h"
 #include "core/platform/command_line.h"

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <memory>
 
-#include "core/base/mbstring.h"
+#include "base/mbstring.h"
 
 namespace tomeva {
 namespace {

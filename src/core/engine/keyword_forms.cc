@@ -4,7 +4,7 @@
 #include <optional>
 #include <utility>
 
-#include "core/base/mbstring.h"
+#include "base/mbstring.h"
 #include "core/engine/engine.h"
 
 namespace tomeva {

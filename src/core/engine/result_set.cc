@@ -4,8 +4,8 @@
 #include <climits>
 #include <optional>
 
-#include "core/base/mbstring.h"
-#include "core/base/texts.h"
+#include "base/mbstring.h"
+#include "base/texts.h"
 #include "core/engine/highlight.h"
 
 namespace tomeva {

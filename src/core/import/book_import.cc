@@ -11,10 +11,10 @@
 #include <memory>
 #include <set>
 
-#include "core/base/file_tree.h"
-#include "core/base/file_util.h"
-#include "core/base/mbstring.h"
-#include "core/base/texts.h"
+#include "base/file_tree.h"
+#include "base/file_util.h"
+#include "base/mbstring.h"
+#include "base/texts.h"
 #include "core/engine/engine.h"
 #include "core/library/catalogue.h"
 #include "core/library/catalogue_edit.h"

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "core/base/file_util.h"
-#include "core/base/mbstring.h"
+#include "base/file_util.h"
+#include "base/mbstring.h"
 #include "core/import/book_import.h"
 
 namespace tomeva {

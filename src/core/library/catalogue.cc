@@ -4,10 +4,10 @@
 #include <climits>
 #include <cstdio>
 
-#include "core/base/file_tree.h"
-#include "core/base/file_util.h"
-#include "core/base/mbstring.h"
-#include "core/base/texts.h"
+#include "base/file_tree.h"
+#include "base/file_util.h"
+#include "base/mbstring.h"
+#include "base/texts.h"
 #include "core/library/chapter.h"
 
 namespace tomeva {

@@ -2,8 +2,8 @@
 
 #include <set>
 
-#include "core/base/gbk.h"
-#include "core/base/mbstring.h"
+#include "base/gbk.h"
+#include "base/mbstring.h"
 #include "core/library/catalogue.h"
 
 namespace tomeva {

@@ -1,10 +1,10 @@
 #include "core/library/chapter.h"
 
-#include "core/base/file_tree.h"
-#include "core/base/file_util.h"
-#include "core/base/mbstring.h"
-#include "core/base/path_guard.h"
-#include "core/base/texts.h"
+#include "base/file_tree.h"
+#include "base/file_util.h"
+#include "base/mbstring.h"
+#include "base/path_guard.h"
+#include "base/texts.h"
 
 namespace tomeva {
 namespace {

@@ -29,7 +29,7 @@ bool InheritNodeValues(CXmlNode& root, const NodePath& path, InheritedValues* ou
 
 // The page and PDF for inherited values: library_dir/home.htm for an `htm` of "home.htm" (any
 // case), else book_folder/<htm>; book_folder/<pdf>, or "" when there is no `pdf`. A value is
-// resolved with ResolvePageInside (core/base/path_guard.h): "\" and letter case as the file
+// resolved with ResolvePageInside (base/path_guard.h): "\" and letter case as the file
 // helpers take them, a "#" or "?" part kept; a value that would lead out of the book's folder
 // (an absolute path, a drive or scheme, a ".." above the folder, a link out of it) gives "", so
 // that no file outside the book is ever shown or opened for it.

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <memory>
 
-#include "core/base/file_util.h"
-#include "core/base/mbstring.h"
-#include "core/base/texts.h"
+#include "base/file_util.h"
+#include "base/mbstring.h"
+#include "base/texts.h"
 #include "core/engine/highlight.h"
 #include "core/engine/keyword_forms.h"
 

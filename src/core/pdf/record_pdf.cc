@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
-#include "core/base/file_tree.h"
-#include "core/base/file_util.h"
-#include "core/base/mbstring.h"
-#include "core/base/path_guard.h"
+#include "base/file_tree.h"
+#include "base/file_util.h"
+#include "base/mbstring.h"
+#include "base/path_guard.h"
 
 namespace tomeva {
 namespace {

@@ -25,7 +25,7 @@ inline constexpr int kPdfKeywordCount = 13;
 //  3. in the folder's chapter.xml, the first `Record` element (depth first, document order, tag
 //     and text compared without regard to ASCII case) naming that file gives the PDF: the `pdf`
 //     of the deepest element on its way from the root (itself included) that has a non-empty
-//     one, resolved inside the book folder (ResolvePageInside of core/base/path_guard.h); a
+//     one, resolved inside the book folder (ResolvePageInside of base/path_guard.h); a
 //     value that leads out of the book's folder gives "".
 // A catalogue, record file or chapter.xml that is missing or does not load gives "" as well, and
 // so does a table of contents that no longer names the file: no guessed PDF is ever opened.

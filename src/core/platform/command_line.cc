@@ -1,6 +1,6 @@
 #include "core/platform/command_line.h"
 
-#include "core/base/mbstring.h"
+#include "base/mbstring.h"
 
 namespace tomeva {
 namespace {

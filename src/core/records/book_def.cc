@@ -1,6 +1,6 @@
 #include "core/records/book_def.h"
 
-#include "core/base/mbstring.h"
+#include "base/mbstring.h"
 
 namespace tomeva {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "core/base/mbstring.h"
+#include "base/mbstring.h"
 
 namespace tomeva {
 namespace {

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string>
 
-#include "core/base/file_util.h"
-#include "core/base/mbstring.h"
+#include "base/file_util.h"
+#include "base/mbstring.h"
 #include "core/engine/engine.h"
 #include "core/records/book_def.h"
 #include "core/records/index_config.h"

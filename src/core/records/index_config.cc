@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "core/base/gbk.h"
-#include "core/base/texts.h"
+#include "base/gbk.h"
+#include "base/texts.h"
 
 namespace tomeva {
 

@@ -1,6 +1,6 @@
 #include "core/settings/registry.h"
 
-#include "core/base/mbstring.h"
+#include "base/mbstring.h"
 
 namespace tomeva {
 

@@ -4,11 +4,11 @@
 
 #include <vector>
 
-#include "core/base/file_tree.h"
-#include "core/base/file_util.h"
-#include "core/base/gbk.h"
-#include "core/base/mbstring.h"
-#include "core/base/texts.h"
+#include "base/file_tree.h"
+#include "base/file_util.h"
+#include "base/gbk.h"
+#include "base/mbstring.h"
+#include "base/texts.h"
 
 namespace tomeva {
 

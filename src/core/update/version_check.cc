@@ -3,8 +3,8 @@
 #include <optional>
 #include <vector>
 
-#include "core/base/file_util.h"
-#include "core/base/texts.h"
+#include "base/file_util.h"
+#include "base/texts.h"
 #include "core/platform/command_line.h"
 #include "core/xml/xml_document.h"
 

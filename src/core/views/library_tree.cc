@@ -2,9 +2,9 @@
 
 #include <atomic>
 
-#include "core/base/file_util.h"
-#include "core/base/mbstring.h"
-#include "core/base/texts.h"
+#include "base/file_util.h"
+#include "base/mbstring.h"
+#include "base/texts.h"
 #include "core/library/catalogue.h"
 #include "core/library/chapter.h"
 #include "core/xml/xml_document.h"

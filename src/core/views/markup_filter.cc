@@ -4,9 +4,9 @@
 #include <set>
 #include <utility>
 
-#include "core/base/file_util.h"
-#include "core/base/mbstring.h"
-#include "core/base/path_guard.h"
+#include "base/file_util.h"
+#include "base/mbstring.h"
+#include "base/path_guard.h"
 
 namespace tomeva {
 namespace {

@@ -22,7 +22,7 @@
 //    the end of the text);
 //  - dropped attributes: every attribute not on the list (every on* among them), an address whose
 //    scheme is not http, https or file (src and background: not file), a file: address or absolute
-//    path outside `local_roots` (IsInsideLibrary of core/base/path_guard.h), a relative address
+//    path outside `local_roots` (IsInsideLibrary of base/path_guard.h), a relative address
 //    with a ".." step or starting with "//", a style that could load or run anything (url,
 //    expression, import, escapes ...), an input or button whose type is not "button".
 // The program's frame mark-up (SearchResultConfig.xml's bodytop and bodybottom, with the paging

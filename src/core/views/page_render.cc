@@ -2,11 +2,11 @@
 
 #include <cstdio>
 
-#include "core/base/file_util.h"
-#include "core/base/gbk.h"
-#include "core/base/mbstring.h"
-#include "core/base/path_guard.h"
-#include "core/base/texts.h"
+#include "base/file_util.h"
+#include "base/gbk.h"
+#include "base/mbstring.h"
+#include "base/path_guard.h"
+#include "base/texts.h"
 #include "core/library/catalogue.h"
 #include "core/settings/settings.h"
 #include "core/views/markup_filter.h"

@@ -169,7 +169,7 @@ struct RecordPage {
 RecordPage ReplaceMissingPageFile(RecordPage page);
 
 // The library-mode page of a record file: `FdHtmlFile` names a file in the book folder to load
-// (resolved with ResolvePageInside of core/base/path_guard.h, a "#" or "?" part kept); a name
+// (resolved with ResolvePageInside of base/path_guard.h, a "#" or "?" part kept); a name
 // that leads out of the book's folder gives, like a missing file, the generated page that names
 // it (RecordFileProblemPage, kPageMissing), never a file elsewhere. Otherwise the record table
 // framed by bodytop + "<p></p>" ... bodybottom with its links and image list, filtered.

@@ -5,8 +5,8 @@
 #include <utility>
 #include <vector>
 
-#include "core/base/mbstring.h"
-#include "core/base/texts.h"
+#include "base/mbstring.h"
+#include "base/texts.h"
 #include "core/xml/xml_document.h"
 
 namespace tomeva {

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "core/base/file_util.h"
-#include "core/base/gbk.h"
+#include "base/file_util.h"
+#include "base/gbk.h"
 
 namespace tomeva {
 namespace {

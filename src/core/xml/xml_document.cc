@@ -11,8 +11,8 @@
 #include <emmintrin.h>
 #endif
 
-#include "core/base/file_util.h"
-#include "core/base/mbstring.h"
+#include "base/file_util.h"
+#include "base/mbstring.h"
 #include "core/xml/text_scrambler.h"
 
 namespace tomeva {

@@ -34,7 +34,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "core/base/file_util.h"
+#include "base/file_util.h"
 
 namespace tomeva {
 

@@ -15,7 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "core/base/file_util.h"
+#include "base/file_util.h"
 #include "gui/app/library_location.h"
 #include "gui/app/tomeva_app.h"
 #include "gui/common/web_engine_bootstrap.h"

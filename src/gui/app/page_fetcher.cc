@@ -15,7 +15,7 @@
 #include <QWebEngineSettings>
 #include <memory>
 
-#include "core/base/gbk.h"
+#include "base/gbk.h"
 
 namespace tomeva::gui {
 namespace {

@@ -18,15 +18,16 @@
 #include <string>
 #include <thread>
 
+#include "base/file_util.h"
+#include "base/texts.h"
 #include "core/app/maintenance.h"
-#include "core/base/file_util.h"
-#include "core/base/texts.h"
 #include "core/doc/tomeva_doc.h"
 #include "core/import/book_import.h"
 #include "core/pdf/highlight_client.h"
 #include "core/settings/settings.h"
 #include "core/update/version_check.h"
 #include "core/views/page_render.h"
+#include "engine_kms/kms_engine.h"
 #include "gui/app/copy_dlg.h"
 #include "gui/app/page_fetcher.h"
 #include "gui/app/parse_dlg.h"
@@ -34,7 +35,6 @@
 #include "gui/frame/main_frame.h"
 #include "gui/views/pdf_viewer_host.h"
 #include "gui/views/tomeva_view.h"
-#include "engine_kms/kms_engine.h"
 #include "platform/download.h"
 #include "platform/linux_platform.h"
 #include "platform/signify.h"

@@ -5,7 +5,7 @@
 #include <QString>
 #include <string>
 
-#include "core/base/gbk.h"
+#include "base/gbk.h"
 
 namespace tomeva::gui {
 

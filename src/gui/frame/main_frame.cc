@@ -20,7 +20,7 @@
 #include <QToolButton>
 #include <cstdlib>
 
-#include "core/base/texts.h"
+#include "base/texts.h"
 #include "core/doc/command_ids.h"
 #include "core/doc/tomeva_doc.h"
 #include "gui/frame/child_frame.h"

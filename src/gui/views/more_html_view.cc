@@ -16,7 +16,7 @@
 #include <QWebEngineSettings>
 #include <cmath>
 
-#include "core/base/file_util.h"
+#include "base/file_util.h"
 #include "gui/common/local_content_guard.h"
 #include "gui/frame/gbk_text.h"
 #include "platform/environment.h"

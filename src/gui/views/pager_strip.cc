@@ -4,7 +4,7 @@
 #include <QPainter>
 #include <QPainterPath>
 
-#include "core/base/texts.h"
+#include "base/texts.h"
 
 namespace tomeva::gui {
 namespace {

@@ -8,7 +8,7 @@
 #include <QTimer>
 #include <algorithm>
 
-#include "core/base/file_util.h"
+#include "base/file_util.h"
 #include "core/doc/tomeva_doc.h"
 #include "gui/frame/gbk_text.h"
 #include "gui/frame/main_frame.h"

@@ -1,8 +1,8 @@
-#include "core/base/texts.h"
+#include "base/texts.h"
 
 #include <map>
 
-#include "core/base/gbk.h"
+#include "base/gbk.h"
 
 namespace tomeva {
 namespace {

@@ -1,7 +1,7 @@
 // The system's fixed texts: string resources, menu items and message texts. They are written
 // once, here, as UTF-8 and handed out as GBK byte strings, the form every text inside core has.
-#ifndef TOMEVA_CORE_BASE_TEXTS_H_
-#define TOMEVA_CORE_BASE_TEXTS_H_
+#ifndef TOMEVA_BASE_TEXTS_H_
+#define TOMEVA_BASE_TEXTS_H_
 
 #include <initializer_list>
 #include <string>
@@ -140,4 +140,4 @@ std::string TextWith(int id, std::initializer_list<std::string_view> arguments);
 
 }  // namespace tomeva
 
-#endif  // TOMEVA_CORE_BASE_TEXTS_H_
+#endif  // TOMEVA_BASE_TEXTS_H_

@@ -2,8 +2,8 @@
 // library's files hold them; "\" is accepted as a separator (data written on Windows), and a path
 // that does not exist exactly is resolved component by component without regard to ASCII case,
 // because libraries are authored on case-insensitive file systems.
-#ifndef TOMEVA_CORE_BASE_FILE_UTIL_H_
-#define TOMEVA_CORE_BASE_FILE_UTIL_H_
+#ifndef TOMEVA_BASE_FILE_UTIL_H_
+#define TOMEVA_BASE_FILE_UTIL_H_
 
 #include <cstddef>
 #include <string>
@@ -109,4 +109,4 @@ class FileLock {
 
 }  // namespace tomeva
 
-#endif  // TOMEVA_CORE_BASE_FILE_UTIL_H_
+#endif  // TOMEVA_BASE_FILE_UTIL_H_

@@ -1,4 +1,4 @@
-#include "core/base/gbk.h"
+#include "base/gbk.h"
 
 #include <iconv.h>
 

@@ -2,8 +2,8 @@
 // byte 0x81..0xFE followed by a trail byte; its trail byte may equal an ASCII letter or "\", so
 // every search here steps over whole characters and never matches inside one. Every parser of
 // the system uses these instead of raw std::string searches.
-#ifndef TOMEVA_CORE_BASE_MBSTRING_H_
-#define TOMEVA_CORE_BASE_MBSTRING_H_
+#ifndef TOMEVA_BASE_MBSTRING_H_
+#define TOMEVA_BASE_MBSTRING_H_
 
 #include <cstddef>
 #include <string>
@@ -73,4 +73,4 @@ inline bool StartsWith(std::string_view text, std::string_view prefix) {
 
 }  // namespace tomeva
 
-#endif  // TOMEVA_CORE_BASE_MBSTRING_H_
+#endif  // TOMEVA_BASE_MBSTRING_H_

@@ -1,7 +1,7 @@
 // The one GBK (code page 936) codec of the system. Every text inside core is a GBK byte string;
 // conversion to and from UTF-8 happens only at the borders (the GUI, the engine, the tools).
-#ifndef TOMEVA_CORE_BASE_GBK_H_
-#define TOMEVA_CORE_BASE_GBK_H_
+#ifndef TOMEVA_BASE_GBK_H_
+#define TOMEVA_BASE_GBK_H_
 
 #include <string>
 #include <string_view>
@@ -21,4 +21,4 @@ bool IsValidUtf8(std::string_view utf8);
 
 }  // namespace tomeva
 
-#endif  // TOMEVA_CORE_BASE_GBK_H_
+#endif  // TOMEVA_BASE_GBK_H_

@@ -1,4 +1,4 @@
-#include "core/base/path_guard.h"
+#include "base/path_guard.h"
 
 #include <sys/stat.h>
 
@@ -6,7 +6,7 @@
 #include <climits>
 #include <cstdlib>
 
-#include "core/base/file_util.h"
+#include "base/file_util.h"
 
 namespace tomeva {
 namespace {

@@ -1,4 +1,4 @@
-#include "core/base/mbstring.h"
+#include "base/mbstring.h"
 
 #include <cstring>
 

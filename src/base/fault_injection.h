@@ -7,8 +7,8 @@
 // Each site counts its calls from the last ArmFault or ClearFaults; the armed call fails with the
 // armed errno (left in errno for the caller's message) and, when `sticky`, so does every later
 // call at that site, as on a full disk. Thread-safe; meant for one test at a time per process.
-#ifndef TOMEVA_CORE_BASE_FAULT_INJECTION_H_
-#define TOMEVA_CORE_BASE_FAULT_INJECTION_H_
+#ifndef TOMEVA_BASE_FAULT_INJECTION_H_
+#define TOMEVA_BASE_FAULT_INJECTION_H_
 
 namespace tomeva {
 
@@ -32,4 +32,4 @@ bool InjectedFault(FaultSite site);
 
 }  // namespace tomeva
 
-#endif  // TOMEVA_CORE_BASE_FAULT_INJECTION_H_
+#endif  // TOMEVA_BASE_FAULT_INJECTION_H_

@@ -1,4 +1,4 @@
-#include "core/base/file_util.h"
+#include "base/file_util.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -11,8 +11,8 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "core/base/fault_injection.h"
-#include "core/base/mbstring.h"
+#include "base/fault_injection.h"
+#include "base/mbstring.h"
 
 namespace tomeva {
 namespace {

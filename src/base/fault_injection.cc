@@ -1,4 +1,4 @@
-#include "core/base/fault_injection.h"
+#include "base/fault_injection.h"
 
 #include <atomic>
 #include <cerrno>

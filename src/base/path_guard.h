@@ -19,8 +19,8 @@
 // Missing files: a name that is lexically inside and whose deepest existing folder is really
 // inside is accepted even when the file itself does not exist, so that callers can still say
 // "this page is missing" for it. A root that does not exist accepts nothing.
-#ifndef TOMEVA_CORE_BASE_PATH_GUARD_H_
-#define TOMEVA_CORE_BASE_PATH_GUARD_H_
+#ifndef TOMEVA_BASE_PATH_GUARD_H_
+#define TOMEVA_BASE_PATH_GUARD_H_
 
 #include <optional>
 #include <string>
@@ -63,4 +63,4 @@ bool IsInsideLibrary(const std::vector<std::string>& roots, std::string_view pat
 
 }  // namespace tomeva
 
-#endif  // TOMEVA_CORE_BASE_PATH_GUARD_H_
+#endif  // TOMEVA_BASE_PATH_GUARD_H_

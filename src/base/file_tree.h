@@ -1,9 +1,9 @@
 // File-tree operations of the application: copying a book's folder into the installation and
 // emptying folders. Paths are GBK byte strings; "\" is accepted as a separator and paths are
-// resolved as core/base/file_util resolves them. Symbolic links are never followed: a link met
+// resolved as base/file_util resolves them. Symbolic links are never followed: a link met
 // while copying is left out, a link met while deleting is removed itself, never its target.
-#ifndef TOMEVA_CORE_BASE_FILE_TREE_H_
-#define TOMEVA_CORE_BASE_FILE_TREE_H_
+#ifndef TOMEVA_BASE_FILE_TREE_H_
+#define TOMEVA_BASE_FILE_TREE_H_
 
 #include <string>
 #include <string_view>
@@ -78,4 +78,4 @@ bool RemoveFile(std::string_view path);
 
 }  // namespace tomeva
 
-#endif  // TOMEVA_CORE_BASE_FILE_TREE_H_
+#endif  // TOMEVA_BASE_FILE_TREE_H_

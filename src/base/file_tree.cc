@@ -1,4 +1,4 @@
-#include "core/base/file_tree.h"
+#include "base/file_tree.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -9,9 +9,9 @@
 #include <cerrno>
 #include <vector>
 
-#include "core/base/fault_injection.h"
-#include "core/base/file_util.h"
-#include "core/base/mbstring.h"
+#include "base/fault_injection.h"
+#include "base/file_util.h"
+#include "base/mbstring.h"
 
 namespace tomeva {
 namespace {
