@@ -62,6 +62,12 @@ class KmsIndexSearch : public IndexSearch {
     return TakeField(KMS_Get_Field(hit, name.c_str(), kCharset));
   }
   std::optional<std::string> Lost() const override { return lost_; }
+  std::optional<QueryReading> Reading() const override {
+    if (search_ == nullptr) return std::nullopt;
+    std::optional<std::string> text = TakeField(KMS_Search_Reading(search_));
+    if (!text) return std::nullopt;
+    return ParseQueryReading(*text);
+  }
 
  private:
   bool SearchAgain() {

@@ -166,6 +166,11 @@ int KMS_Reindex(const char* index_path);
 char* KMS_Query_Reading(const char* index_path, const char* query, const char* charset,
                         const char* default_field);
 
+// The same lines for a search already run: how its expression was read when it was ranked (on
+// the index as it was then), without reading the expression again. NULL for a NULL search; the
+// caller frees the text with KMS_Free_Field.
+char* KMS_Search_Reading(KmsSearch* search);
+
 // A GBK text folded as the current term scheme reads it — traditional characters as simplified,
 // full-width letters and digits as ASCII, letters in lower case — so that a caller can find every
 // form of a keyword in a record: fold both, search the folded text, and map a match back through

@@ -44,6 +44,7 @@ struct KmsSearch {
   Xapian::MSet window;
   int window_first = 0;
   std::map<int, std::unique_ptr<KmsHit>> hits;
+  std::string reading;  // how the query was read when it was run, as KMS_Query_Reading's lines
 };
 
 namespace {
@@ -138,11 +139,31 @@ char* CopyOut(const std::string& s) {
   return out;
 }
 
+// The lines KMS_Query_Reading gives for a parsed query (UTF-8).
+std::string ReadingLines(const tomeva::kms::ParsedQuery& parsed) {
+  auto list = [](const std::vector<std::string>& items, const char* none) {
+    std::string out;
+    for (const std::string& item : items) out += (out.empty() ? "" : "，") + item;
+    return out.empty() ? std::string(none) : out;
+  };
+  std::string text = "表达式：" +
+                     (parsed.expression.empty() ? "（无检索词）" : parsed.expression) +
+                     "\n字段：" + list(parsed.fields, "无") + "\n短语：" +
+                     list(parsed.phrases, "无") + "\n";
+  if (!parsed.typed_run.empty()) text += "优先：" + parsed.typed_run + "\n";
+  if (!parsed.widened.empty()) text += "繁简通查：" + list(parsed.widened, "") + "\n";
+  if (parsed.unindexable) text += "不能检索：有的词含索引不收的字符，该词无结果\n";
+  return text;
+}
+
 // (Re)builds the enquire on the search's reader and ranks the first window with an exact count.
 void Run(KmsSearch* s) {
   Xapian::Database& db = s->reader->db();
-  Xapian::Query query = tomeva::kms::VisibleOnly(
-      tomeva::kms::ParseQuery(s->query_utf8, s->default_field, s->reader->fields()));
+  // One parse gives both what is run and how it reads, which the search keeps for its reader.
+  const tomeva::kms::ParsedQuery parsed =
+      tomeva::kms::ParseQueryFull(s->query_utf8, s->default_field, s->reader->fields());
+  s->reading = ReadingLines(parsed);
+  Xapian::Query query = tomeva::kms::VisibleOnly(parsed.query);
   s->enquire = std::make_unique<Xapian::Enquire>(db);
   s->enquire->set_query(query);
   s->enquire->set_weighting_scheme(Xapian::BM25Weight());
@@ -521,17 +542,7 @@ char* KMS_Query_Reading(const char* index_path, const char* query, const char* c
     tomeva::kms::ParsedQuery parsed = tomeva::kms::ParseQueryFull(
         tomeva::GbkToUtf8(query ? query : ""),
         default_field && *default_field ? default_field : "content", fields);
-    auto list = [](const std::vector<std::string>& items, const char* none) {
-      std::string out;
-      for (const std::string& item : items) out += (out.empty() ? "" : "，") + item;
-      return out.empty() ? std::string(none) : out;
-    };
-    std::string text =
-        "表达式：" + (parsed.expression.empty() ? "（无检索词）" : parsed.expression) + "\n字段：" +
-        list(parsed.fields, "无") + "\n短语：" + list(parsed.phrases, "无") + "\n";
-    if (!parsed.typed_run.empty()) text += "优先：" + parsed.typed_run + "\n";
-    if (!parsed.widened.empty()) text += "繁简通查：" + list(parsed.widened, "") + "\n";
-    if (parsed.unindexable) text += "不能检索：有的词含索引不收的字符，该词无结果\n";
+    const std::string text = ReadingLines(parsed);
     char* out = CopyOut(tomeva::Utf8ToGbk(text));
     if (out == nullptr) throw std::bad_alloc();
     return out;
@@ -564,6 +575,15 @@ char* KMS_Fold_Text(const char* text, const char* charset, int** source_offsets)
 }
 
 void KMS_Free_Offsets(int* offsets) { std::free(offsets); }
+
+char* KMS_Search_Reading(KmsSearch* search) {
+  if (search == nullptr || search->reading.empty()) return nullptr;
+  try {
+    return CopyOut(tomeva::Utf8ToGbk(search->reading));
+  } catch (...) {
+    return nullptr;
+  }
+}
 
 char* KMS_Get_Keywords(const char* query, const char* charset) {
   try {

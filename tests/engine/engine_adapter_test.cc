@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -85,6 +87,53 @@ TEST(KmsEngineTest, ReadsTheQueryOnTheFirstIndexAndNothingWithoutOne) {
   CResultSet none(engine, {}, 1, kQueryNatural);
   none.Search(G("白日"), "content", "");
   EXPECT_TRUE(none.reading().text.empty());
+}
+
+// A search that ran carries how its expression was read: the same lines as reading the
+// expression again, for every kind of expression, and a result set shows it without asking the
+// engine for a second reading.
+TEST(KmsEngineTest, ASearchCarriesItsReading) {
+  struct CountingEngine : KmsEngine {
+    std::optional<QueryReading> ReadQuery(const std::string& index, const std::string& expression,
+                                          const std::string& default_field) override {
+      ++readings;
+      return KmsEngine::ReadQuery(index, expression, default_field);
+    }
+    int readings = 0;
+  };
+  testing::TempDir dir;
+  const std::string index = dir / "index";
+  CountingEngine engine;
+  ASSERT_TRUE(engine.OpenIndex(index, 1, nullptr));
+  IndexDocument doc;
+  doc.fields.push_back({"xml", "<record/>", true, false, false});
+  doc.fields.push_back({"title", G("静夜思")});
+  doc.fields.push_back({"content", G("宜爾子孫，白日依山盡 temperature 30℃")});
+  ASSERT_TRUE(engine.InsertDocument(index, doc, nullptr));
+  ASSERT_TRUE(engine.CloseIndex(index, nullptr));
+
+  for (const char* expression :
+       {"content:白日依山", "content:\"宜尔子孙\"", "content:白日 OR title:静夜思",
+        "title:静夜思 AND NOT content:月", "content:30℃", "content:(白日 AND 依山) OR 子孙",
+        "content:"}) {
+    std::string reason;
+    std::unique_ptr<IndexSearch> search =
+        engine.SearchIndex(index, G(expression), "content", &reason);
+    ASSERT_NE(search, nullptr) << expression << ": " << reason;
+    const std::optional<QueryReading> held = search->Reading();
+    const std::optional<QueryReading> again = engine.ReadQuery(index, G(expression), "content");
+    ASSERT_TRUE(held.has_value()) << expression;
+    ASSERT_TRUE(again.has_value()) << expression;
+    EXPECT_EQ(GbkToUtf8(held->text), GbkToUtf8(again->text)) << expression;
+    EXPECT_EQ(held->typed_run, again->typed_run) << expression;
+    EXPECT_EQ(held->widened, again->widened) << expression;
+  }
+
+  engine.readings = 0;
+  CResultSet natural(engine, {index}, 1, kQueryNatural);
+  natural.Search(G("白日依山"), "content", "");
+  EXPECT_EQ(GbkToUtf8(natural.reading().typed_run), "白日依山");
+  EXPECT_EQ(engine.readings, 0);
 }
 
 // An index write the engine refuses gives its reason; a batch listing of a folder without an

@@ -102,6 +102,10 @@ class IndexSearch {
   // Why the index could not be searched again after it stopped answering (one line, may be
   // empty); nothing while the search answers.
   virtual std::optional<std::string> Lost() const { return std::nullopt; }
+  // How the engine read the expression when it ran this search, so that the reader is shown it
+  // without the expression being read again; nothing when the engine cannot tell (ask
+  // Engine::ReadQuery then).
+  virtual std::optional<QueryReading> Reading() const { return std::nullopt; }
 };
 
 // The results of one search as the document uses them: hits over all of its indexes, 10 a page.

@@ -164,6 +164,10 @@ void CResultSet::Fail(const std::string& index, std::string reason) {
 }
 
 const QueryReading& CResultSet::reading() const {
+  if (!reading_ && !searches_.empty() && searches_.front() != nullptr) {
+    // The first index's search read the expression when it ran: no second reading.
+    reading_ = searches_.front()->Reading();
+  }
   if (!reading_) {
     reading_ = index_paths_.empty()
                    ? QueryReading()
