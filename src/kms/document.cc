@@ -6,7 +6,6 @@
 
 #include "base/gbk.h"
 #include "base/mbstring.h"
-#include "kms/batch.h"
 #include "kms/terms.h"
 
 namespace tomeva::kms {
@@ -60,11 +59,6 @@ std::string KeyTerm(std::string_view key) {
   return kKeyPrefix + std::string("\x01") + HashHex(key) + std::to_string(key.size());
 }
 
-std::string ReplacedTerm(const PendingDocument& pending) {
-  if (pending.key.empty()) return "";
-  return pending.batch.empty() ? KeyTerm(pending.key) : PendingKeyTerm(pending.key);
-}
-
 Xapian::Document BuildDocument(const PendingDocument& pending, FieldRegistry* registry,
                                bool* changed) {
   Xapian::Document doc;
@@ -90,11 +84,7 @@ Xapian::Document BuildDocument(const PendingDocument& pending, FieldRegistry* re
       if (term.size() > info.prefix.size()) doc.add_term(term);
     }
   }
-  if (!pending.key.empty()) doc.add_boolean_term(ReplacedTerm(pending));
-  if (!pending.batch.empty()) {
-    doc.add_boolean_term(kHiddenTerm);
-    doc.add_boolean_term(BatchTerm(pending.batch));
-  }
+  if (!pending.key.empty()) doc.add_boolean_term(KeyTerm(pending.key));
   doc.set_data(data);
   return doc;
 }

@@ -36,12 +36,8 @@ inline constexpr char kKeyPrefix[] = "Q";
 // The term that identifies a document by its key ("Q" + key; long keys are hashed to fit).
 std::string KeyTerm(std::string_view key);
 
-// The term whose document the insert of `pending` replaces: the key term, or for a batch document
-// its pending key term; empty when the document has no key.
-std::string ReplacedTerm(const PendingDocument& pending);
-
-// Builds the Xapian document, with the batch terms when it belongs to a batch; new field names are
-// entered into `registry` (setting `*changed`).
+// Builds the Xapian document with its key term (the writer adds its batch's term); new field names
+// are entered into `registry` (setting `*changed`).
 Xapian::Document BuildDocument(const PendingDocument& pending, FieldRegistry* registry,
                                bool* changed);
 

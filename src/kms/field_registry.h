@@ -12,6 +12,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "kms/terms.h"
@@ -52,9 +53,15 @@ class FieldRegistry {
   TermScheme scheme() const { return scheme_; }
   void set_scheme(TermScheme scheme) { scheme_ = scheme; }
 
+  // The terms of the batches that wait for publication as of the revision the table was read
+  // from: a search excludes their documents. Not part of the table's text.
+  const std::vector<std::string>& hidden_terms() const { return hidden_terms_; }
+  void set_hidden_terms(std::vector<std::string> terms) { hidden_terms_ = std::move(terms); }
+
  private:
   std::vector<FieldInfo> fields_;
   TermScheme scheme_ = kCurrentTermScheme;
+  std::vector<std::string> hidden_terms_;
 };
 
 }  // namespace tomeva::kms

@@ -14,6 +14,7 @@
 #include "base/file_util.h"
 #include "base/mbstring.h"
 #include "kms/batch.h"
+#include "kms/document.h"
 #include "kms/remote.h"
 
 namespace tomeva::kms {
@@ -208,6 +209,7 @@ FieldRegistry LoadFieldRegistry(const Xapian::Database& db) {
   } else if (scheme == "2") {
     registry.set_scheme(TermScheme::kPairPositions);
   }
+  registry.set_hidden_terms(PendingBatches::Load(db).Terms());
   return registry;
 }
 
@@ -236,6 +238,8 @@ IndexWriter::IndexWriter(const std::string& index_path) : index_path_(index_path
   }
   OpenCurrent();
   fields_ = LoadFieldRegistry(*db_);
+  batches_ = PendingBatches::Load(*db_);
+  earlier_batches_ = db_->term_exists(kHiddenTerm);
   // A new index records the scheme it is written in with its first commit.
   if (db_->get_metadata(kTermSchemeKey).empty() && db_->get_doccount() == 0) {
     fields_changed_ = true;
@@ -296,14 +300,60 @@ void IndexWriter::RemoveOtherGenerations() {
   }
 }
 
-void IndexWriter::Insert(const Xapian::Document& doc, const std::string& key_term) {
+void IndexWriter::Insert(Xapian::Document doc, std::string_view key, std::string_view batch) {
   if (!db_) throw Xapian::InvalidOperationError("index writer lost");
-  if (key_term.empty()) {
+  if (!batch.empty() && batches_.TermOf(batch).empty()) {
+    // Listed before its first document is added, so that no commit holds a document of a batch
+    // that the list does not name.
+    PendingBatches listed = batches_;
+    listed.Add(batch, *db_);
+    StoreBatches(listed);
+    batches_ = std::move(listed);
+  }
+  if (!batch.empty()) doc.add_boolean_term(batches_.TermOf(batch));
+  std::vector<Xapian::docid> replaced;
+  if (!key.empty()) {
+    if (!batch.empty() && earlier_batches_) {
+      const std::string earlier = PendingKeyTerm(key);
+      if (db_->term_exists(earlier)) db_->delete_document(earlier);
+    }
+    replaced = KeyHolders(KeyTerm(key), !batch.empty());
+  }
+  if (replaced.empty()) {
     db_->add_document(doc);
   } else {
-    db_->replace_document(key_term, doc);
+    db_->replace_document(replaced.front(), doc);
+    for (size_t i = 1; i < replaced.size(); ++i) db_->delete_document(replaced[i]);
   }
   if (++pending_ >= CommitInterval()) Commit();
+}
+
+bool IndexWriter::IsWaiting(Xapian::docid id) const {
+  return batches_.HoldsAny(db_->termlist_begin(id), db_->termlist_end(id));
+}
+
+std::vector<Xapian::docid> IndexWriter::KeyHolders(const std::string& key_term,
+                                                   bool waiting) const {
+  std::vector<Xapian::docid> ids;
+  for (auto p = db_->postlist_begin(key_term); p != db_->postlist_end(key_term); ++p) {
+    if (IsWaiting(*p) == waiting) ids.push_back(*p);
+  }
+  return ids;
+}
+
+void IndexWriter::StoreBatches(const PendingBatches& batches) {
+  db_->set_metadata(kPendingBatchesKey, batches.Serialize());
+}
+
+PendingBatches IndexWriter::BatchesWithout(std::string_view name) const {
+  PendingBatches rest = batches_;
+  rest.Remove(name);
+  // A batch whose documents were all replaced by another batch's is listed no longer. Called
+  // after a commit, so that a batch listed by this writer has its documents in the index.
+  for (const auto& [other, term] : batches_.by_name()) {
+    if (!db_->term_exists(term)) rest.Remove(other);
+  }
+  return rest;
 }
 
 void IndexWriter::Commit() {
@@ -348,39 +398,19 @@ void IndexWriter::SwapTo(const std::string& next) {
   RemoveTree(old);
 }
 
-void IndexWriter::PublishBatch(std::string_view name) {
-  if (!db_) throw Xapian::InvalidOperationError("index writer lost");
-  Commit();
-  const std::string batch = BatchTerm(name);
-  // The ids first: the documents are replaced while their list would be walked.
-  std::vector<Xapian::docid> ids(db_->postlist_begin(batch), db_->postlist_end(batch));
-  if (ids.empty()) return;
-  db_->begin_transaction();
+namespace {
+
+// Runs `work` as one Xapian transaction: Xapian's own flush after many changes cannot commit half
+// of it, and a failure leaves the index as it was.
+template <typename Work>
+void InTransaction(Xapian::WritableDatabase& db, Work work) {
+  db.begin_transaction();
   try {
-    for (Xapian::docid id : ids) {
-      Xapian::Document doc = db_->get_document(id);
-      doc.remove_term(kHiddenTerm);
-      doc.remove_term(batch);
-      Xapian::TermIterator t = doc.termlist_begin();
-      t.skip_to(kPendingKeyPrefix);
-      if (t != doc.termlist_end() && StartsWith(*t, kPendingKeyPrefix)) {
-        std::string pending = *t;
-        std::string key = PublishedKeyTerm(pending);
-        doc.remove_term(pending);
-        doc.add_boolean_term(key);
-        if (db_->term_exists(key)) {
-          // Takes the visible document's id, and so its place among equal scores.
-          db_->replace_document(key, Detached(doc));
-          db_->delete_document(id);
-          continue;
-        }
-      }
-      db_->replace_document(id, doc);
-    }
-    db_->commit_transaction();
+    work();
+    db.commit_transaction();
   } catch (...) {
     try {
-      db_->cancel_transaction();
+      db.cancel_transaction();
     } catch (const Xapian::Error&) {
       // The transaction's own failure is the one worth reporting.
     }
@@ -388,23 +418,89 @@ void IndexWriter::PublishBatch(std::string_view name) {
   }
 }
 
+// The key term of the document `id`, or "" when it has none.
+std::string KeyTermOf(const Xapian::Database& db, Xapian::docid id) {
+  Xapian::TermIterator t = db.termlist_begin(id);
+  t.skip_to(kKeyPrefix);
+  return t != db.termlist_end(id) && StartsWith(*t, kKeyPrefix) ? *t : std::string();
+}
+
+}  // namespace
+
+void IndexWriter::PublishBatch(std::string_view name) {
+  if (!db_) throw Xapian::InvalidOperationError("index writer lost");
+  Commit();
+  if (earlier_batches_) PublishEarlierBatch(name);
+  const std::string term = batches_.TermOf(name);
+  if (term.empty()) return;
+  PendingBatches rest = BatchesWithout(name);
+  // The ids first: documents are replaced while their list would be walked.
+  const std::vector<Xapian::docid> ids(db_->postlist_begin(term), db_->postlist_end(term));
+  InTransaction(*db_, [&] {
+    for (Xapian::docid id : ids) {
+      const std::string key_term = KeyTermOf(*db_, id);
+      if (key_term.empty()) continue;
+      std::vector<Xapian::docid> visible = KeyHolders(key_term, false);
+      if (visible.empty()) continue;
+      // Takes the visible document's id, and so its place among equal scores.
+      db_->replace_document(visible.front(), Detached(db_->get_document(id)));
+      db_->delete_document(id);
+      for (size_t i = 1; i < visible.size(); ++i) db_->delete_document(visible[i]);
+    }
+    StoreBatches(rest);
+  });
+  batches_ = std::move(rest);
+}
+
 void IndexWriter::DiscardBatch(std::string_view name) {
   if (!db_) throw Xapian::InvalidOperationError("index writer lost");
   Commit();
+  if (earlier_batches_) DiscardEarlierBatch(name);
+  const std::string term = batches_.TermOf(name);
+  if (term.empty()) return;
+  PendingBatches rest = BatchesWithout(name);
+  InTransaction(*db_, [&] {
+    if (db_->term_exists(term)) db_->delete_document(term);
+    StoreBatches(rest);
+  });
+  batches_ = std::move(rest);
+}
+
+void IndexWriter::PublishEarlierBatch(std::string_view name) {
+  const std::string batch = BatchTerm(name);
+  const std::vector<Xapian::docid> ids(db_->postlist_begin(batch), db_->postlist_end(batch));
+  if (ids.empty()) return;
+  InTransaction(*db_, [&] {
+    for (Xapian::docid id : ids) {
+      Xapian::Document doc = db_->get_document(id);
+      doc.remove_term(kHiddenTerm);
+      doc.remove_term(batch);
+      Xapian::TermIterator t = doc.termlist_begin();
+      t.skip_to(kPendingKeyPrefix);
+      if (t != doc.termlist_end() && StartsWith(*t, kPendingKeyPrefix)) {
+        const std::string pending = *t;
+        const std::string key = kKeyPrefix + pending.substr(1);
+        doc.remove_term(pending);
+        doc.add_boolean_term(key);
+        const std::vector<Xapian::docid> visible = KeyHolders(key, false);
+        if (!visible.empty()) {
+          db_->replace_document(visible.front(), Detached(doc));
+          db_->delete_document(id);
+          for (size_t i = 1; i < visible.size(); ++i) db_->delete_document(visible[i]);
+          continue;
+        }
+      }
+      db_->replace_document(id, doc);
+    }
+  });
+  earlier_batches_ = db_->term_exists(kHiddenTerm);
+}
+
+void IndexWriter::DiscardEarlierBatch(std::string_view name) {
   const std::string batch = BatchTerm(name);
   if (!db_->term_exists(batch)) return;
-  // In a transaction, so that Xapian's own flush after many changes cannot commit half of it.
-  db_->begin_transaction();
-  try {
-    db_->delete_document(batch);
-    db_->commit_transaction();
-  } catch (...) {
-    try {
-      db_->cancel_transaction();
-    } catch (const Xapian::Error&) {
-    }
-    throw;
-  }
+  InTransaction(*db_, [&] { db_->delete_document(batch); });
+  earlier_batches_ = db_->term_exists(kHiddenTerm);
 }
 
 std::unique_ptr<PooledReader> PooledReader::Acquire(const std::string& index_path) {

@@ -25,6 +25,7 @@
 #include <string_view>
 #include <vector>
 
+#include "kms/batch.h"
 #include "kms/field_registry.h"
 
 namespace tomeva::kms {
@@ -91,9 +92,11 @@ class IndexWriter {
   explicit IndexWriter(const std::string& index_path);
   ~IndexWriter();
 
-  // Adds, or replaces the document holding `key_term` when it is not empty. Commits every
-  // CommitInterval() documents so that a long build that is killed keeps what went before.
-  void Insert(const Xapian::Document& doc, const std::string& key_term);
+  // Adds `doc` (which holds KeyTerm(key) when `key` is not empty). Without a batch it replaces the
+  // visible document of its key; in the batch `batch` it replaces the waiting document of its key,
+  // whatever its batch, and leaves the visible one (see batch.h). Commits every CommitInterval()
+  // documents so that a long build that is killed keeps what went before.
+  void Insert(Xapian::Document doc, std::string_view key = {}, std::string_view batch = {});
 
   // Commits inserted documents (and the field table).
   void Commit();
@@ -110,11 +113,15 @@ class IndexWriter {
 
   // Commit what was inserted, then make every document of the batch `name` visible (see batch.h),
   // and commit again. The publication is one Xapian transaction: after a crash either all of the
-  // batch is visible or none of it. A batch document with a key replaces the visible document of
-  // that key, keeping its document id; one without takes its own id.
+  // batch is visible or none of it. Documents are not written again, except that a batch document
+  // whose key has a visible document takes that document's place (its id, and so its place among
+  // equal scores).
   void PublishBatch(std::string_view name);
   // Commit what was inserted, then delete every document of the batch `name` in one transaction.
   void DiscardBatch(std::string_view name);
+
+  // The batches waiting for publication, as this writer has them.
+  const PendingBatches& pending_batches() const { return batches_; }
 
   FieldRegistry& fields() { return fields_; }
   void MarkFieldsChanged() { fields_changed_ = true; }
@@ -128,6 +135,17 @@ class IndexWriter {
   void RemoveOtherGenerations();
   // The folder of the next generation (not created).
   std::string NextGeneration() const;
+  // True when the document `id` is in a waiting batch.
+  bool IsWaiting(Xapian::docid id) const;
+  // The documents holding `key_term` that wait (`waiting`) or are visible.
+  std::vector<Xapian::docid> KeyHolders(const std::string& key_term, bool waiting) const;
+  // Stores the list of waiting batches with the next commit.
+  void StoreBatches(const PendingBatches& batches);
+  // The waiting batches without `name` and without those that have no document left.
+  PendingBatches BatchesWithout(std::string_view name) const;
+  // Publication and discard of batches written by earlier versions (batch.h).
+  void PublishEarlierBatch(std::string_view name);
+  void DiscardEarlierBatch(std::string_view name);
   // Makes generation folder `next` current (stub replaced atomically), writing there from now on.
   void SwapTo(const std::string& next);
 
@@ -136,6 +154,9 @@ class IndexWriter {
   std::unique_ptr<Xapian::WritableDatabase> db_;
   FieldRegistry fields_;
   bool fields_changed_ = false;
+  PendingBatches batches_;
+  // True when the index holds waiting documents of an earlier version's batches.
+  bool earlier_batches_ = false;
   int pending_ = 0;
   std::mutex mutex_;
 };

@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 
 #include "base/file_util.h"
@@ -163,7 +164,8 @@ void Run(KmsSearch* s) {
   const tomeva::kms::ParsedQuery parsed =
       tomeva::kms::ParseQueryFull(s->query_utf8, s->default_field, s->reader->fields());
   s->reading = ReadingLines(parsed);
-  Xapian::Query query = tomeva::kms::VisibleOnly(parsed.query);
+  Xapian::Query query =
+      tomeva::kms::VisibleOnly(parsed.query, s->reader->fields().hidden_terms());
   s->enquire = std::make_unique<Xapian::Enquire>(db);
   s->enquire->set_query(query);
   s->enquire->set_weighting_scheme(Xapian::BM25Weight());
@@ -335,16 +337,29 @@ char* KMS_Get_Batches(const char* index_path) {
       if (!reader) return CopyOut("");  // no index yet, so no batches
       try {
         Xapian::Database& db = reader->db();
-        std::string names;
-        const std::string prefix = tomeva::kms::kBatchPrefix;
-        for (auto t = db.allterms_begin(prefix); t != db.allterms_end(prefix); ++t) {
-          if (t.get_termfreq() > 0) names += (*t).substr(prefix.size()) + "\n";
-          if (names.size() > tomeva::kms::kMaxBatchListBytes) {
+        std::set<std::string> listed;
+        size_t bytes = 0;
+        auto list = [&](const std::string& name) {
+          if (listed.insert(name).second) bytes += name.size() + 1;
+          if (bytes > tomeva::kms::kMaxBatchListBytes) {
             throw Xapian::DatabaseCorruptError("the list of batches is longer than " +
                                                std::to_string(tomeva::kms::kMaxBatchListBytes) +
                                                " bytes");
           }
+        };
+        const auto pending = tomeva::kms::PendingBatches::Load(db);
+        for (const auto& [name, term] : pending.by_name()) {
+          if (db.term_exists(term)) list(name);
         }
+        // Batches of earlier versions, named by their terms.
+        if (db.term_exists(tomeva::kms::kHiddenTerm)) {
+          const std::string prefix = tomeva::kms::kBatchPrefix;
+          for (auto t = db.allterms_begin(prefix); t != db.allterms_end(prefix); ++t) {
+            if (t.get_termfreq() > 0) list((*t).substr(prefix.size()));
+          }
+        }
+        std::string names;
+        for (const std::string& name : listed) names += name + "\n";
         char* out = CopyOut(names);
         if (out == nullptr) throw std::bad_alloc();
         return out;
@@ -404,7 +419,7 @@ int KMS_Insert_Document(const char* index_path, KmsDocument* doc) {
       bool changed = false;
       Xapian::Document xdoc = tomeva::kms::BuildDocument(doc->pending, &writer.fields(), &changed);
       if (changed) writer.MarkFieldsChanged();
-      writer.Insert(xdoc, tomeva::kms::ReplacedTerm(doc->pending));
+      writer.Insert(std::move(xdoc), doc->pending.key, doc->pending.batch);
       if (own) writer.Commit();
     });
     return 0;

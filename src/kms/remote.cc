@@ -91,10 +91,13 @@ RemoteConnection Connect(const std::vector<RemoteEndpoint>& servers) {
   connection.servers = servers;
   connection.db = std::make_unique<Xapian::Database>();
   std::string first_table;
+  std::vector<std::string> hidden;
   for (size_t i = 0; i < servers.size(); ++i) {
     Xapian::Database part = Xapian::Remote::open(servers[i].host, servers[i].port,
                                                  timeouts.operation_ms, timeouts.connect_ms);
     if (servers.size() > 1) {
+      // Each part lists the batches waiting in it; a search over all parts excludes them all.
+      for (std::string& term : PendingBatches::Load(part).Terms()) hidden.push_back(std::move(term));
       std::string table = part.get_metadata(kFieldsKey) + "\n" + part.get_metadata(kTermSchemeKey);
       if (i == 0) {
         first_table = std::move(table);
@@ -105,7 +108,9 @@ RemoteConnection Connect(const std::vector<RemoteEndpoint>& servers) {
     }
     connection.db->add_database(part);
   }
-  connection.fields = std::make_shared<const FieldRegistry>(LoadFieldRegistry(*connection.db));
+  FieldRegistry fields = LoadFieldRegistry(*connection.db);
+  if (servers.size() > 1) fields.set_hidden_terms(std::move(hidden));
+  connection.fields = std::make_shared<const FieldRegistry>(std::move(fields));
   return connection;
 }
 

@@ -40,6 +40,7 @@
 #include <utility>
 #include <vector>
 
+#include "kms/batch.h"
 #include "kms/field_registry.h"
 
 namespace tomeva::kms {
@@ -47,7 +48,6 @@ namespace tomeva::kms {
 inline constexpr size_t kMaxServers = 16;
 // The stored fields of one record are its text and a few columns: a few megabytes at most.
 inline constexpr size_t kMaxRemoteDocumentBytes = 8 * 1024 * 1024;
-inline constexpr size_t kMaxBatchListBytes = 1024 * 1024;
 
 // One server of a remote index.
 struct RemoteEndpoint {

@@ -4,8 +4,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <xapian.h>
+
 #include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <set>
 #include <string>
 #include <thread>
@@ -167,6 +170,29 @@ TEST_P(KmsBatchTest, AKeyKeepsOneVisibleDocumentAcrossBatches) {
   EXPECT_EQ(Batches(index_), "");
 }
 
+// A book imported again under the name of its batch: the records published under that name
+// before are neither hidden nor discarded with the new try.
+TEST_P(KmsBatchTest, ABatchNameUsedAgainLeavesWhatWasPublishedUnderIt) {
+  MaybeOpen();
+  ASSERT_EQ(Insert(index_, 0, "book", "k0"), 0) << Reason();
+  ASSERT_EQ(Insert(index_, 1, "book", "k1"), 0) << Reason();
+  ASSERT_EQ(KMS_Publish_Batch(index_.c_str(), "book"), 0) << Reason();
+  ASSERT_EQ(Insert(index_, 10, "book", "k0"), 0) << Reason();
+  ASSERT_EQ(Insert(index_, 12, "book"), 0) << Reason();
+  MaybeClose();
+  EXPECT_EQ(Found(index_), Xml({0, 1}));
+  EXPECT_EQ(Batches(index_), "book\n");
+  MaybeOpen();
+  ASSERT_EQ(KMS_Discard_Batch(index_.c_str(), "book"), 0) << Reason();
+  EXPECT_EQ(Found(index_), Xml({0, 1}));
+  EXPECT_EQ(CountU(index_, "\"every rec1\""), 1);
+  ASSERT_EQ(Insert(index_, 20, "book", "k1"), 0) << Reason();
+  ASSERT_EQ(KMS_Publish_Batch(index_.c_str(), "book"), 0) << Reason();
+  MaybeClose();
+  EXPECT_EQ(Found(index_), Xml({0, 20}));
+  EXPECT_EQ(Batches(index_), "");
+}
+
 INSTANTIATE_TEST_SUITE_P(Writers, KmsBatchTest, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "OpenWriter" : "OwnWriter"; });
 
@@ -201,6 +227,86 @@ TEST(KmsBatchNamesTest, NamesAreCheckedAndAMissingIndexHasNone) {
   EXPECT_EQ(Batches(index), "A\n" + longest + "\n~\n" + gbk + "\n");
   ASSERT_EQ(KMS_Publish_Batch(index.c_str(), gbk.c_str()), 0) << Reason();
   EXPECT_EQ(Batches(index), "A\n" + longest + "\n~\n");
+}
+
+// The current generation of an index, opened with Xapian itself.
+Xapian::WritableDatabase OpenGeneration(const std::string& index) {
+  std::ifstream stub(index + "/XAPIANDB");
+  std::string backend, generation;
+  stub >> backend >> generation;
+  return Xapian::WritableDatabase(index + "/" + generation, Xapian::DB_OPEN);
+}
+
+// Indexes written by earlier versions marked a waiting record with "H", named its batch by "B" and
+// its name, and held its key as "K" and the key: such records are hidden, listed, published and
+// discarded as before, and a new batch replaces the waiting record of a key as it would its own.
+TEST(KmsBatchLayoutTest, EarlierVersionsBatchesAreKeptTheirMeaning) {
+  TempDir dir;
+  const std::string index = dir / "SearchDB";
+  ASSERT_EQ(Insert(index, 0, nullptr, "a"), 0) << Reason();
+  ASSERT_EQ(Insert(index, 1, nullptr, "b"), 0) << Reason();
+  ASSERT_EQ(Insert(index, 2), 0) << Reason();
+  for (int n : {10, 11, 12, 13}) ASSERT_EQ(Insert(index, n), 0) << Reason();
+  {
+    // Records 10 to 13 (ids 4 to 7) as an earlier version left them waiting.
+    Xapian::WritableDatabase db = OpenGeneration(index);
+    const std::vector<std::vector<std::string>> marks = {
+        {"Bold", "Ka"}, {"Bold"}, {"Bgone", "Kb"}, {"Bgone"}};
+    for (Xapian::docid id = 4; id <= 7; ++id) {
+      Xapian::Document doc = db.get_document(id);
+      doc.add_boolean_term("H");
+      for (const std::string& term : marks[id - 4]) doc.add_boolean_term(term);
+      db.replace_document(id, doc);
+    }
+    db.commit();
+  }
+  EXPECT_EQ(Found(index), Xml({0, 1, 2}));
+  EXPECT_EQ(Batches(index), "gone\nold\n");
+  ASSERT_EQ(KMS_Open(index.c_str(), 1), 0) << Reason();
+  // The new try of key "b" takes the place of the earlier waiting record of that key.
+  ASSERT_EQ(Insert(index, 20, "new", "b"), 0) << Reason();
+  ASSERT_EQ(KMS_Discard_Batch(index.c_str(), "gone"), 0) << Reason();
+  ASSERT_EQ(KMS_Publish_Batch(index.c_str(), "old"), 0) << Reason();
+  EXPECT_EQ(Found(index), Xml({10, 1, 2, 11}));
+  EXPECT_EQ(Batches(index), "new\n");
+  ASSERT_EQ(KMS_Publish_Batch(index.c_str(), "new"), 0) << Reason();
+  ASSERT_EQ(KMS_Close(index.c_str()), 0) << Reason();
+  EXPECT_EQ(Found(index), Xml({10, 20, 2, 11}));
+  EXPECT_EQ(CountU(index, "rec12 OR rec13"), 0);
+  EXPECT_EQ(Batches(index), "");
+}
+
+// The list of waiting batches sits in the index folder, where book packages are copied: one that
+// cannot be read fails every search and write, naming the index, rather than letting a waiting
+// batch be found.
+TEST(KmsBatchLayoutTest, AListOfBatchesThatCannotBeReadIsRefused) {
+  const std::string tag = "0123456789abcdef";
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"not a line of the list", "garbage\n"},
+      {"a tag that is not one", "Sxyz\tbook\n"},
+      {"no name", "S" + tag + "\n"},
+      {"no line break at the end", "S" + tag + "\tbook"},
+      {"one name twice", "S" + tag + "\tbook\nSfedcba9876543210\tbook\n"},
+      {"too long", std::string(1024 * 1024 + 1, 'S')},
+  };
+  TempDir dir;
+  int n = 0;
+  for (const auto& [what, list] : cases) {
+    SCOPED_TRACE(what);
+    const std::string index = dir / ("Index" + std::to_string(++n));
+    ASSERT_EQ(Insert(index, 0), 0) << Reason();
+    ASSERT_EQ(Insert(index, 1, "book"), 0) << Reason();
+    {
+      Xapian::WritableDatabase db = OpenGeneration(index);
+      db.set_metadata("tomeva.batches", list);
+      db.commit();
+    }
+    EXPECT_EQ(Count(index, "every"), -1);
+    EXPECT_NE(Reason().find(index), std::string::npos) << Reason();
+    EXPECT_EQ(Batches(index), "<null>");
+    EXPECT_NE(Insert(index, 2), 0);
+    EXPECT_NE(KMS_Publish_Batch(index.c_str(), "book"), 0);
+  }
 }
 
 // A batch committed by a process that ends without publishing stays hidden and listed, through

@@ -152,6 +152,35 @@ TEST_F(RemoteSearchTest, AStubListingPartsSearchesThemAsOne) {
   EXPECT_EQ(CountU(parts, "明月"), 2 * one);
 }
 
+// Each part of a station lists its own waiting batches: a search over the parts finds none of
+// them, and a batch published in one part is found through the station at its next search.
+TEST_F(RemoteSearchTest, WaitingBatchesOfEveryPartStayHidden) {
+  auto insert = [](const std::string& index, const char* text, const char* batch) {
+    KmsDocument* d = KMS_New_Document();
+    int rc = KMS_Add_Field(d, "content", G(text).c_str(), "gb2312", 1, 1, 1);
+    if (rc == 0 && batch != nullptr) rc = KMS_Set_Batch(d, batch);
+    if (rc == 0) rc = KMS_Insert_Document(index.c_str(), d);
+    KMS_Free_Document(d);
+    return rc;
+  };
+  const std::string one = dir_ / "one";
+  const std::string two = dir_ / "two";
+  for (const std::string& part : {one, two}) {
+    ASSERT_EQ(insert(part, "松间明月", nullptr), 0) << KMS_Last_Error();
+    ASSERT_EQ(insert(part, "明月清泉", "book"), 0) << KMS_Last_Error();
+  }
+  ASSERT_EQ(insert(two, "明月几时有", "other"), 0) << KMS_Last_Error();
+  IndexServer first(one), second(two);
+  ASSERT_TRUE(first.Start());
+  ASSERT_TRUE(second.Start());
+  const std::string parts = dir_ / "parts";
+  ASSERT_TRUE(MakeStation(parts, first.StubLine() + second.StubLine()));
+  EXPECT_EQ(CountU(parts, "明月"), 2);
+  ASSERT_EQ(KMS_Publish_Batch(two.c_str(), "book"), 0) << KMS_Last_Error();
+  EXPECT_EQ(CountU(parts, "明月"), 3);
+  EXPECT_EQ(CountU(parts, "几时"), 0);
+}
+
 TEST_F(RemoteSearchTest, PartsWithDifferentFieldTablesAreRefused) {
   // The same fields met in another order get other prefixes: one query cannot serve both.
   const std::string other = dir_ / "other";
