@@ -23,6 +23,7 @@
 #include "core/import/book_import.h"
 #include "core/records/index_config.h"
 #include "core/xml/text_scrambler.h"
+#include "engine_kms/kms_engine.h"
 
 namespace {
 
@@ -168,9 +169,10 @@ Round RunRound(int n, benchmark::State& state) {
     WriteRecordFiles(ws.dir(), n);
     ::sync();
     PhaseSink phases;
+    KmsEngine engine;
     auto start = std::chrono::steady_clock::now();
     double cpu = CpuSeconds();
-    ImportResult result = RunBookImport(ws.dir(), &phases);
+    ImportResult result = RunBookImport(engine, ws.dir(), &phases);
     r.import_s = SecondsSince(start);
     r.import_cpu = CpuSeconds() - cpu;
     r.indexing_s = phases.indexing_seconds();
@@ -204,12 +206,13 @@ Round RunRound(int n, benchmark::State& state) {
       records.push_back(c.get());
       carriers.push_back(std::move(c));
     }
+    KmsEngine engine;
     ::sync();
     auto start = std::chrono::steady_clock::now();
     const double cpu = CpuSeconds();
     CIndexConfig config;
     config.Set(defs, JoinPath(app, "SearchDB"));
-    if (!config.Build(records, nullptr)) state.SkipWithError("definitions did not load");
+    if (!config.Build(engine, records, nullptr)) state.SkipWithError("definitions did not load");
     r.build_s = SecondsSince(start);
     r.build_cpu = CpuSeconds() - cpu;
   }
