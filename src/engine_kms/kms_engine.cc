@@ -223,7 +223,7 @@ bool KmsEngine::InsertDocument(const std::string& index, const IndexDocument& do
   if (ok && !doc.key.empty()) ok = KMS_Set_Key(document, doc.key.c_str()) == 0;
   if (ok && !doc.batch.empty()) ok = KMS_Set_Batch(document, doc.batch.c_str()) == 0;
   if (!ok) {
-    if (reason != nullptr) *reason = "a field of " + doc.key + " was refused";
+    if (reason != nullptr) *reason = "a field of " + doc.key + " was refused: " + LastError();
   } else {
     ok = Checked(KMS_Insert_Document(index.c_str(), document), reason);
   }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/file_util.h"
+#include "base/gbk.h"
 #include "base/mbstring.h"
 #include "core/records/index_config.h"
 #include "core/xml/xml_document.h"
@@ -77,7 +78,17 @@ int RunIndex(const std::vector<std::string>& args) {
   config.Set(defs, index_dir);
   StderrProgress progress;
   KmsEngine engine;
-  if (!config.Build(engine, records, &progress)) return Failure("cannot load field definitions");
+  BuildFailure failure;
+  if (!config.Build(engine, records, &progress, {}, &failure)) {
+    switch (failure.kind) {
+      case BuildFailure::kDefinitions:
+        return Failure("cannot load field definitions from " + defs);
+      case BuildFailure::kRecordFile:
+        return Failure("cannot read a record file: " + GbkToUtf8(failure.reason));
+      default:
+        return Failure("cannot write the index " + index_dir + ": " + GbkToUtf8(failure.reason));
+    }
+  }
   std::printf("{\"records\":%zu,\"skipped\":%d,\"index\":%s}\n", records.size(), unreadable,
               JsonUtf8(index_dir).c_str());
   return 0;
