@@ -21,6 +21,7 @@
 #include "kms/keywords.h"
 #include "kms/kms.h"
 #include "kms/query_parser.h"
+#include "kms/ranking.h"
 #include "kms/remote.h"
 
 using tomeva::kms::Action;
@@ -40,9 +41,11 @@ struct KmsSearch {
   std::string query_utf8;
   std::string default_field;
   std::unique_ptr<PooledReader> reader;
-  std::unique_ptr<Xapian::Enquire> enquire;
+  // Handles of the reader's revision for the other parts of a ranking on several threads.
+  std::vector<std::unique_ptr<PooledReader>> part_readers;
+  std::unique_ptr<tomeva::kms::Ranking> ranking;
   int count = 0;
-  Xapian::MSet window;
+  std::vector<Xapian::docid> window;
   int window_first = 0;
   std::map<int, std::unique_ptr<KmsHit>> hits;
   std::string reading;  // how the query was read when it was run, as KMS_Query_Reading's lines
@@ -157,7 +160,35 @@ std::string ReadingLines(const tomeva::kms::ParsedQuery& parsed) {
   return text;
 }
 
-// (Re)builds the enquire on the search's reader and ranks the first window with an exact count.
+// Returns the parts' handles to the pool, or (after a failure) closes them.
+void DropPartReaders(KmsSearch* s, bool failed) {
+  s->ranking.reset();
+  if (failed) {
+    for (auto& part : s->part_readers) part->Discard();
+  }
+  s->part_readers.clear();
+}
+
+// Gives the search handles for the other parts of a ranking on several threads: a local index
+// large enough, and handles of exactly the reader's revision (a commit between taking them makes
+// this search rank on one thread).
+void TakePartReaders(KmsSearch* s) {
+  DropPartReaders(s, false);
+  if (s->reader->remote()) return;  // an index server ranks where the index is kept
+  const Xapian::Database& db = s->reader->db();
+  const unsigned parts = tomeva::kms::PartsFor(db.get_doccount());
+  for (unsigned k = 1; k < parts; ++k) {
+    std::unique_ptr<PooledReader> part = PooledReader::Acquire(s->index_path);
+    if (!part || part->generation() != s->reader->generation() ||
+        part->db().get_revision() != db.get_revision()) {
+      DropPartReaders(s, false);
+      return;
+    }
+    s->part_readers.push_back(std::move(part));
+  }
+}
+
+// (Re)builds the ranking on the search's reader and ranks the first window with an exact count.
 void Run(KmsSearch* s) {
   Xapian::Database& db = s->reader->db();
   // One parse gives both what is run and how it reads, which the search keeps for its reader.
@@ -166,16 +197,15 @@ void Run(KmsSearch* s) {
   s->reading = ReadingLines(parsed);
   Xapian::Query query =
       tomeva::kms::VisibleOnly(parsed.query, s->reader->fields().hidden_terms());
-  s->enquire = std::make_unique<Xapian::Enquire>(db);
-  s->enquire->set_query(query);
-  s->enquire->set_weighting_scheme(Xapian::BM25Weight());
-  s->enquire->set_docid_order(Xapian::Enquire::ASCENDING);  // equal scores keep document order
-  // Checking every document makes the count exact rather than an estimate.
-  s->window = s->enquire->get_mset(0, kWindow, db.get_doccount());
+  TakePartReaders(s);
+  std::vector<Xapian::Database*> dbs{&db};
+  for (auto& part : s->part_readers) dbs.push_back(&part->db());
+  s->ranking = std::make_unique<tomeva::kms::Ranking>(dbs, query);
+  tomeva::kms::Ranking::Window window = s->ranking->Rank(0, kWindow, true);
+  s->window = std::move(window.ids);
   s->window_first = 0;
   // An index server says what count it likes: kept within what an int and the index can hold.
-  const Xapian::doccount count = std::min(s->window.get_matches_estimated(), db.get_doccount());
-  s->count = static_cast<int>(std::min<Xapian::doccount>(count, INT_MAX));
+  s->count = static_cast<int>(std::min<Xapian::doccount>(window.count, INT_MAX));
 }
 
 // Runs `step` on the search's reader; when a writer's commits have overtaken the reader, or a
@@ -199,7 +229,7 @@ bool WithRetry(KmsSearch* s, bool run_first, Step step) {
       s->reader->Discard();
       throw;
     }
-    s->enquire.reset();
+    DropPartReaders(s, true);
     s->reader->Discard();
     s->reader.reset();
     s->reader = PooledReader::Acquire(s->index_path);
@@ -479,14 +509,14 @@ KmsHit* KMS_Hit(KmsSearch* search, int n) {
       int size = static_cast<int>(search->window.size());
       if (n < search->window_first || n >= search->window_first + size) {
         int first = n - n % kWindow;
-        search->window = search->enquire->get_mset(first, kWindow);
+        search->window = search->ranking->Rank(first, kWindow, false).ids;
         search->window_first = first;
         size = static_cast<int>(search->window.size());
       }
       have = n - search->window_first < size;
       if (have) {
-        Xapian::MSetIterator it = search->window[n - search->window_first];
-        hit->data = it.get_document().get_data();
+        const Xapian::docid id = search->window[n - search->window_first];
+        hit->data = search->reader->db().get_document(id).get_data();
         // A record of the library is never this big; a server sending one is not to be copied
         // on into the pages.
         if (search->reader->remote() && hit->data.size() > tomeva::kms::kMaxRemoteDocumentBytes) {

@@ -3,6 +3,7 @@
 // index paths, local and remote, sum as one; the server's new records and optimised generations
 // are seen without restarting anything.
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <filesystem>
 #include <memory>
@@ -69,22 +70,30 @@ class RemoteSearchTest : public ::testing::Test {
   std::unique_ptr<IndexServer> server_;
 };
 
-TEST_F(RemoteSearchTest, EveryModeFieldAndBookGivesTheSamePagesAsTheLocalIndex) {
-  struct Query {
-    std::string text, field, condition;  // GBK
-  };
-  const std::vector<Query> queries = {
+struct Query {
+  std::string text, field, condition;  // GBK
+};
+
+// One query of each kind: characters, words, phrases, AND, OR, NOT, fields and books.
+std::vector<Query> EveryKindOfQuery(const std::vector<bench::CorpusRecord>& records) {
+  return {
       {G("人"), "content", ""},
       {G("不"), "content", "f15:\"3\""},
       {G("春风"), "content", ""},
       {G("明月"), "content", ""},
       {G("天下"), "content", "f15:\"12\" OR f15:\"13\""},
-      {records_[5].author, "author", ""},
+      {records[5].author, "author", ""},
       {G("一 OR 二"), "content", ""},
       {G("山 水"), "content", ""},
       {G("人 NOT 天"), "content", ""},
       {G("人"), "title", ""},
+      {G("\"明月\" OR 春风"), "content", ""},
+      {G("人间 OR 天上"), "content", ""},
   };
+}
+
+TEST_F(RemoteSearchTest, EveryModeFieldAndBookGivesTheSamePagesAsTheLocalIndex) {
+  const std::vector<Query> queries = EveryKindOfQuery(records_);
   int searched_with_hits = 0;
   int paged_beyond_the_first_window = 0;
   for (const Query& q : queries) {
@@ -103,6 +112,36 @@ TEST_F(RemoteSearchTest, EveryModeFieldAndBookGivesTheSamePagesAsTheLocalIndex) 
   // The comparison means something only when the queries find records, many pages of some.
   EXPECT_GE(searched_with_hits, 26);
   EXPECT_GE(paged_beyond_the_first_window, 8);
+}
+
+// A local index ranked in parts on several threads gives exactly the pages, counts and order of
+// one ranking, for every kind of query and mode, however many parts.
+TEST_F(RemoteSearchTest, RankingOnEveryCoreGivesThePagesOfOneRanking) {
+  struct Env {
+    ~Env() {
+      ::unsetenv("TOMEVA_KMS_SEARCH_THREADS");
+      ::unsetenv("TOMEVA_KMS_SEARCH_PART_DOCS");
+    }
+  } restore;
+  ::setenv("TOMEVA_KMS_SEARCH_PART_DOCS", "1", 1);
+  int compared = 0;
+  for (const Query& q : EveryKindOfQuery(records_)) {
+    for (int mode : {kQueryExact, kQueryNatural}) {
+      SCOPED_TRACE(GbkToUtf8(q.text) + " mode " + std::to_string(mode));
+      ::setenv("TOMEVA_KMS_SEARCH_THREADS", "1", 1);
+      const Pages one = AllPages({local_}, mode, q.text, q.field, q.condition);
+      ASSERT_FALSE(one.failed);
+      for (const char* threads : {"2", "3", "7"}) {
+        ::setenv("TOMEVA_KMS_SEARCH_THREADS", threads, 1);
+        const Pages parts = AllPages({local_}, mode, q.text, q.field, q.condition);
+        EXPECT_FALSE(parts.failed) << threads;
+        EXPECT_EQ(parts.totals, one.totals) << threads;
+        EXPECT_EQ(parts.hits, one.hits) << threads;
+      }
+      if (one.hits.size() > 60) ++compared;
+    }
+  }
+  EXPECT_GE(compared, 6);  // the comparison means something only with pages past the first window
 }
 
 TEST_F(RemoteSearchTest, FieldTableBatchesAndQueryReadingComeFromTheServer) {
