@@ -170,13 +170,13 @@ void DropPartReaders(KmsSearch* s, bool failed) {
 }
 
 // Gives the search handles for the other parts of a ranking on several threads: a local index
-// large enough, and handles of exactly the reader's revision (a commit between taking them makes
+// and a query long enough to rank, and handles of exactly the reader's revision (a commit between taking them makes
 // this search rank on one thread).
-void TakePartReaders(KmsSearch* s) {
+void TakePartReaders(KmsSearch* s, const Xapian::Query& query) {
   DropPartReaders(s, false);
   if (s->reader->remote()) return;  // an index server ranks where the index is kept
   const Xapian::Database& db = s->reader->db();
-  const unsigned parts = tomeva::kms::PartsFor(db.get_doccount());
+  const unsigned parts = tomeva::kms::PartsFor(query, db);
   for (unsigned k = 1; k < parts; ++k) {
     std::unique_ptr<PooledReader> part = PooledReader::Acquire(s->index_path);
     if (!part || part->generation() != s->reader->generation() ||
@@ -197,7 +197,7 @@ void Run(KmsSearch* s) {
   s->reading = ReadingLines(parsed);
   Xapian::Query query =
       tomeva::kms::VisibleOnly(parsed.query, s->reader->fields().hidden_terms());
-  TakePartReaders(s);
+  TakePartReaders(s, query);
   std::vector<Xapian::Database*> dbs{&db};
   for (auto& part : s->part_readers) dbs.push_back(&part->db());
   s->ranking = std::make_unique<tomeva::kms::Ranking>(dbs, query);

@@ -53,12 +53,50 @@ unsigned SearchThreads() {
   return std::min(16u, EnvNumber("TOMEVA_KMS_SEARCH_THREADS", cores));
 }
 
-Xapian::doccount MinDocsPerPart() { return EnvNumber("TOMEVA_KMS_SEARCH_PART_DOCS", 20000); }
+Xapian::doccount MinPostingsPerPart() {
+  return EnvNumber("TOMEVA_KMS_SEARCH_PART_POSTINGS", 20000);
+}
 
-unsigned PartsFor(Xapian::doccount doccount) {
-  const Xapian::doccount by_size = doccount / MinDocsPerPart();
+Xapian::doccount PostingsWalked(const Xapian::Query& query, const Xapian::Database& db) {
+  const Xapian::doccount all = db.get_doccount();
+  const size_t n = query.get_num_subqueries();
+  switch (query.get_type()) {
+    case Xapian::Query::LEAF_TERM:
+      return query.get_terms_begin() == query.get_terms_end()
+                 ? all
+                 : db.get_termfreq(*query.get_terms_begin());
+    case Xapian::Query::LEAF_MATCH_NOTHING:
+      return 0;
+    case Xapian::Query::OP_AND:
+    case Xapian::Query::OP_PHRASE:
+    case Xapian::Query::OP_NEAR: {
+      Xapian::doccount least = all;
+      for (size_t i = 0; i < n; ++i) least = std::min(least, PostingsWalked(query.get_subquery(i), db));
+      return least;
+    }
+    case Xapian::Query::OP_OR:
+    case Xapian::Query::OP_XOR:
+    case Xapian::Query::OP_SYNONYM:
+    case Xapian::Query::OP_ELITE_SET:
+    case Xapian::Query::OP_MAX: {
+      Xapian::doccount sum = 0;
+      for (size_t i = 0; i < n && sum < all; ++i) sum += PostingsWalked(query.get_subquery(i), db);
+      return std::min(sum, all);
+    }
+    case Xapian::Query::OP_AND_NOT:
+    case Xapian::Query::OP_FILTER:
+    case Xapian::Query::OP_AND_MAYBE:
+    case Xapian::Query::OP_SCALE_WEIGHT:
+      return n == 0 ? all : PostingsWalked(query.get_subquery(0), db);
+    default:
+      return all;
+  }
+}
+
+unsigned PartsFor(const Xapian::Query& query, const Xapian::Database& db) {
+  const Xapian::doccount by_work = PostingsWalked(query, db) / MinPostingsPerPart();
   return static_cast<unsigned>(std::max<Xapian::doccount>(
-      1, std::min<Xapian::doccount>(SearchThreads(), by_size)));
+      1, std::min<Xapian::doccount>(SearchThreads(), by_work)));
 }
 
 struct Ranking::Part {

@@ -18,12 +18,18 @@ namespace tomeva::kms {
 // (1 ranks on the calling thread only); at most 16.
 unsigned SearchThreads();
 
-// Documents below which an index is ranked in one part: a thread costs more than it saves on a
-// short ranking. TOMEVA_KMS_SEARCH_PART_DOCS changes it, for tests.
-Xapian::doccount MinDocsPerPart();
+// Postings a part is to walk at least: a thread costs more than it saves on a short ranking.
+// TOMEVA_KMS_SEARCH_PART_POSTINGS changes it, for tests.
+Xapian::doccount MinPostingsPerPart();
 
-// How many parts an index of `doccount` documents is ranked in.
-unsigned PartsFor(Xapian::doccount doccount);
+// Roughly how many postings a ranking of `query` on `db` walks: a term's list, the shortest list
+// of an AND or a phrase (the others are skipped through), the sum of an OR's, the left side of
+// AND_NOT, FILTER and AND_MAYBE; any other kind counts as every document.
+Xapian::doccount PostingsWalked(const Xapian::Query& query, const Xapian::Database& db);
+
+// How many parts a ranking of `query` on the local `db` takes: one per thread, as long as each
+// part walks MinPostingsPerPart() postings.
+unsigned PartsFor(const Xapian::Query& query, const Xapian::Database& db);
 
 class Ranking {
  public:

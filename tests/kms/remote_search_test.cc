@@ -120,10 +120,10 @@ TEST_F(RemoteSearchTest, RankingOnEveryCoreGivesThePagesOfOneRanking) {
   struct Env {
     ~Env() {
       ::unsetenv("TOMEVA_KMS_SEARCH_THREADS");
-      ::unsetenv("TOMEVA_KMS_SEARCH_PART_DOCS");
+      ::unsetenv("TOMEVA_KMS_SEARCH_PART_POSTINGS");
     }
   } restore;
-  ::setenv("TOMEVA_KMS_SEARCH_PART_DOCS", "1", 1);
+  ::setenv("TOMEVA_KMS_SEARCH_PART_POSTINGS", "1", 1);
   int compared = 0;
   for (const Query& q : EveryKindOfQuery(records_)) {
     for (int mode : {kQueryExact, kQueryNatural}) {
