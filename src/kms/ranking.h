@@ -22,9 +22,10 @@ unsigned SearchThreads();
 // TOMEVA_KMS_SEARCH_PART_POSTINGS changes it, for tests.
 Xapian::doccount MinPostingsPerPart();
 
-// Roughly how many postings a ranking of `query` on `db` walks: a term's list, the shortest list
-// of an AND or a phrase (the others are skipped through), the sum of an OR's, the left side of
-// AND_NOT, FILTER and AND_MAYBE; any other kind counts as every document.
+// Roughly how many postings' work a ranking of `query` on `db` is: a term's list, the shortest
+// list of an AND (the others are skipped through), four times that of a phrase (its candidates'
+// positions are read), the sum of an OR's, the left side of AND_NOT, FILTER and AND_MAYBE; any
+// other kind counts as every document.
 Xapian::doccount PostingsWalked(const Xapian::Query& query, const Xapian::Database& db);
 
 // How many parts a ranking of `query` on the local `db` takes: one per thread, as long as each
