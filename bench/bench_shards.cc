@@ -12,6 +12,9 @@
 //            shard: Xapian sends the query to every server before it waits for any, so the shards
 //            match at the same time, each server on its own core
 //   shards   Xapian used directly on one database made of the K shard folders (one thread)
+//   xap-srv  Xapian used directly on the K servers joined into one database, connections kept
+//            open, the page's records asked for all at once (MSet::fetch): what the station's
+//            round trips could come down to
 //   threads  K threads, each ranking its own shard with that shard's own statistics, merged by
 //            weight and document number: a bound on what a local parallel match could take, not a
 //            way of searching (BM25 reads the collection's statistics, and Xapian gives a match
@@ -240,13 +243,16 @@ long IdOfData(const std::string& data) {
   return xml ? RecordId(*xml) : -1;
 }
 
+// `prefetch`: the records of the page are asked for at once, before the first is read (on
+// servers, one round trip for all rather than one each).
 Answer XapianSearch(Xapian::Database& db, const tomeva::kms::FieldRegistry& fields,
-                    const std::string& utf8, int hits, Timing* t) {
+                    const std::string& utf8, int hits, Timing* t, bool prefetch = false) {
   Answer a;
   const auto t0 = Clock::now();
   Xapian::MSet m = RankingOn(db, fields, utf8).get_mset(0, hits, db.get_doccount());
   a.count = m.get_matches_estimated();
   const auto t1 = Clock::now();
+  if (prefetch) m.fetch();
   for (auto it = m.begin(); it != m.end(); ++it) a.ids.push_back(IdOfData(it.get_document().get_data()));
   if (t) *t = {Ms(t1 - t0), Ms(Clock::now() - t1)};
   return a;
@@ -301,26 +307,37 @@ class ShardPool {
   bool stop_ = false;
 };
 
+double ThreadCpuMs() {
+  timespec ts;
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
+}
+
+// The match of the shard that took longest, wall and CPU milliseconds.
+struct ShardWork {
+  double wall = 0, cpu = 0;
+};
+
 // Each shard ranked by its own thread on its own statistics, merged by weight, then by the
-// document number the shards would have joined in order. `busiest_ms` gets the longest shard's
-// match.
+// document number the shards would have joined in order.
 Answer ThreadsSearch(ShardPool& pool, std::vector<Xapian::Database>& shards,
                      const tomeva::kms::FieldRegistry& fields, const std::string& utf8, int hits,
-                     Timing* t, double* busiest_ms) {
+                     Timing* t, ShardWork* busiest) {
   const size_t k = shards.size();
   std::vector<Xapian::MSet> msets(k);
-  std::vector<double> match_ms(k);
+  std::vector<ShardWork> work(k);
   std::vector<std::string> errors(k);
   const auto t0 = Clock::now();
   pool.RunAll([&](size_t s) {
     const auto m0 = Clock::now();
+    const double c0 = ThreadCpuMs();
     try {
       // Queries are parsed in each thread: Xapian's query objects are not shared between threads.
       msets[s] = RankingOn(shards[s], fields, utf8).get_mset(0, hits, shards[s].get_doccount());
     } catch (const Xapian::Error& e) {
       errors[s] = e.get_description();
     }
-    match_ms[s] = Ms(Clock::now() - m0);
+    work[s] = {Ms(Clock::now() - m0), ThreadCpuMs() - c0};
   });
   Answer a;
   for (const std::string& e : errors) {
@@ -348,7 +365,11 @@ Answer ThreadsSearch(ShardPool& pool, std::vector<Xapian::Database>& shards,
   const auto t1 = Clock::now();
   for (const Hit& h : merged) a.ids.push_back(IdOfData(h.it.get_document().get_data()));
   if (t) *t = {Ms(t1 - t0), Ms(Clock::now() - t1)};
-  if (busiest_ms) *busiest_ms = *std::max_element(match_ms.begin(), match_ms.end());
+  if (busiest) {
+    *busiest = *std::max_element(work.begin(), work.end(), [](const ShardWork& x, const ShardWork& y) {
+      return x.cpu < y.cpu;
+    });
+  }
   return a;
 }
 
@@ -360,9 +381,9 @@ double ProcessCpuMs() {
   return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
 }
 
-// Milliseconds on a CPU of the index servers this process started and of the processes they
-// forked for connections (each kept connection is one), from the scheduler's own accounting.
-double ServersCpuMs() {
+// Milliseconds on a CPU of each index server this process started, with the processes it forked
+// for connections (each kept connection is one), from the scheduler's own accounting; by server.
+std::map<pid_t, double> ServersCpuMs() {
   std::map<pid_t, pid_t> parent;
   std::set<pid_t> servers;
   std::error_code ec;
@@ -384,12 +405,13 @@ double ServersCpuMs() {
       servers.insert(pid);
     }
   }
-  double ms = 0;
+  std::map<pid_t, double> ms;
   for (const auto& [pid, ppid] : parent) {
-    if (!servers.count(pid) && !servers.count(ppid)) continue;
+    const pid_t server = servers.count(pid) ? pid : servers.count(ppid) ? ppid : 0;
+    if (server == 0) continue;
     std::ifstream in("/proc/" + std::to_string(pid) + "/schedstat");
     double ns = 0;
-    if (in >> ns) ms += ns / 1e6;
+    if (in >> ns) ms[server] += ns / 1e6;
   }
   return ms;
 }
@@ -416,13 +438,26 @@ std::string LoadAverage() {
 
 // ---- the ways and their figures ----
 
-enum Way { kOne, kXapian, kStation, kShards, kThreads, kWays };
-const char* const kWayNames[kWays] = {"one", "xapian", "station", "shards", "threads"};
+enum Way { kOne, kXapian, kStation, kShards, kServers, kThreads, kWays };
+const char* const kWayNames[kWays] = {"one", "xapian", "station", "shards", "xap-srv", "threads"};
 
 struct WayStats {
   std::map<std::string, std::vector<double>> total;  // by kind
   std::vector<double> search, fetch;
-  double wall_ms = 0, own_cpu_ms = 0, servers_cpu_ms = 0, machine_busy = 0, machine_total = 0;
+  std::vector<double> cpu;  // the calling thread's, per search
+  std::map<pid_t, double> server_cpu_ms;
+  size_t runs = 0;
+  double wall_ms = 0, own_cpu_ms = 0, machine_busy = 0, machine_total = 0;
+  double ServersMs() const {
+    double sum = 0;
+    for (const auto& [pid, ms] : server_cpu_ms) sum += ms;
+    return sum;
+  }
+  double BusiestServerMs() const {
+    double most = 0;
+    for (const auto& [pid, ms] : server_cpu_ms) most = std::max(most, ms);
+    return most;
+  }
 };
 
 std::vector<double> AllKinds(const WayStats& w) {
@@ -532,16 +567,19 @@ int main(int argc, char** argv) {
                  joined.get_doccount(), one_db.get_doccount());
     return 1;
   }
+  Xapian::Database on_servers;
+  for (const auto& server : servers) on_servers.add_database(Xapian::Remote::open("127.0.0.1", server->port()));
   ShardPool pool(k);
 
   const std::vector<BenchQuery> mix = QueryMix(recs);
   // One search of a way, page 0 or the compared window.
-  auto search = [&](Way w, const BenchQuery& q, int hits, Timing* t, double* busiest) {
+  auto search = [&](Way w, const BenchQuery& q, int hits, Timing* t, ShardWork* busiest) {
     switch (w) {
       case kOne: return EngineSearch(one_dir, q.gbk, hits, t);
       case kXapian: return XapianSearch(one_db, fields, q.utf8, hits, t);
       case kStation: return EngineSearch(station_dir, q.gbk, hits, t);
       case kShards: return XapianSearch(joined, fields, q.utf8, hits, t);
+      case kServers: return XapianSearch(on_servers, fields, q.utf8, hits, t, true);
       default: return ThreadsSearch(pool, shard_dbs, fields, q.utf8, hits, t, busiest);
     }
   };
@@ -555,7 +593,7 @@ int main(int argc, char** argv) {
       ++differ[kOne];
       continue;
     }
-    for (Way w : {kXapian, kStation, kShards, kThreads}) {
+    for (Way w : {kXapian, kStation, kShards, kServers, kThreads}) {
       const Answer a = search(w, q, kCompared, nullptr, nullptr);
       if (a == base_answer) continue;
       ++differ[w];
@@ -569,18 +607,19 @@ int main(int argc, char** argv) {
                   a.error.empty() ? "" : ": ", a.error.c_str());
     }
   }
-  const int exact_failures = differ[kOne] + differ[kXapian] + differ[kStation] + differ[kShards];
+  const int exact_failures =
+      differ[kOne] + differ[kXapian] + differ[kStation] + differ[kShards] + differ[kServers];
   std::printf(
       "exactness over %zu queries (count and first %d records in order, against the one index): "
-      "xapian %d, station %d, shards %d differ%s; threads on their shards' own statistics %d "
-      "differ (not exact, timed as a bound only)\n",
-      mix.size(), kCompared, differ[kXapian], differ[kStation], differ[kShards],
+      "xapian %d, station %d, shards %d, xap-srv %d differ%s; threads on their shards' own "
+      "statistics %d differ (not exact, timed as a bound only)\n",
+      mix.size(), kCompared, differ[kXapian], differ[kStation], differ[kShards], differ[kServers],
       differ[kOne] ? " (the one index itself failed some)" : "", differ[kThreads]);
 
   // Timed: two passes; in each, every query by every way in turn (who goes first moves along),
   // one untimed run then `reps` timed ones, page 0 with its exact count.
   WayStats stats[kWays];
-  std::vector<double> busiest_ms;
+  std::vector<double> busiest_ms, busiest_cpu;
   for (int pass = 0; pass < 2; ++pass) {
     for (size_t qi = 0; qi < mix.size(); ++qi) {
       const BenchQuery& q = mix[qi];
@@ -588,25 +627,37 @@ int main(int argc, char** argv) {
         const Way w = static_cast<Way>((n + qi + pass) % kWays);
         WayStats& st = stats[w];
         search(w, q, kPage, nullptr, nullptr);
-        const double servers0 = w == kStation ? ServersCpuMs() : 0;
+        const bool remote = w == kStation || w == kServers;
+        const std::map<pid_t, double> servers0 = remote ? ServersCpuMs() : std::map<pid_t, double>();
         const auto [busy0, total0] = MachineJiffies();
         const double cpu0 = ProcessCpuMs();
         const auto w0 = Clock::now();
         for (int r = 0; r < reps; ++r) {
           Timing t;
-          double busiest = 0;
+          ShardWork busiest;
+          const double c0 = ThreadCpuMs();
           search(w, q, kPage, &t, &busiest);
+          st.cpu.push_back(ThreadCpuMs() - c0);
+          ++st.runs;
           st.total[q.kind].push_back(t.search + t.fetch);
           st.search.push_back(t.search);
           st.fetch.push_back(t.fetch);
-          if (w == kThreads) busiest_ms.push_back(busiest);
+          if (w == kThreads) {
+            busiest_ms.push_back(busiest.wall);
+            busiest_cpu.push_back(busiest.cpu);
+          }
         }
         st.wall_ms += Ms(Clock::now() - w0);
         st.own_cpu_ms += ProcessCpuMs() - cpu0;
         const auto [busy1, total1] = MachineJiffies();
         st.machine_busy += busy1 - busy0;
         st.machine_total += total1 - total0;
-        if (w == kStation) st.servers_cpu_ms += ServersCpuMs() - servers0;
+        if (remote) {
+          for (const auto& [pid, ms] : ServersCpuMs()) {
+            auto before = servers0.find(pid);
+            st.server_cpu_ms[pid] += ms - (before == servers0.end() ? 0 : before->second);
+          }
+        }
       }
     }
   }
@@ -615,12 +666,12 @@ int main(int argc, char** argv) {
               "runs x 2 passes; load average %s\n",
               mix.size(), reps, LoadAverage().c_str());
   std::printf("%-8s", "query");
-  for (int w = 0; w < kWays; ++w) std::printf(" %15s", kWayNames[w]);
+  for (int w = 0; w < kWays; ++w) std::printf(" %13s", kWayNames[w]);
   std::printf(" %13s %13s\n", "station/xap", "station/one");
   auto row = [&](const std::string& label, const std::vector<double>* v) {
     std::printf("%-8s", label.c_str());
     for (int w = 0; w < kWays; ++w) {
-      std::printf(" %7.2f/%7.2f", Percentile(v[w], .5), Percentile(v[w], .99));
+      std::printf(" %6.2f/%6.2f", Percentile(v[w], .5), Percentile(v[w], .99));
     }
     std::printf("  %5.2f/%5.2fx  %5.2f/%5.2fx\n",
                 Percentile(v[kStation], .5) / Percentile(v[kXapian], .5),
@@ -644,8 +695,12 @@ int main(int argc, char** argv) {
                 Percentile(stats[w].search, .5), Percentile(stats[w].search, .99),
                 Percentile(stats[w].fetch, .5), Percentile(stats[w].fetch, .99));
   }
-  std::printf("  the busier shard's own match (threads): %.2f/%.2f\n", Percentile(busiest_ms, .5),
-              Percentile(busiest_ms, .99));
+  std::printf(
+      "  the busier shard's own match (threads): wall %.2f/%.2f, CPU %.2f/%.2f; one database's "
+      "whole search (xapian), CPU %.2f/%.2f\n",
+      Percentile(busiest_ms, .5), Percentile(busiest_ms, .99), Percentile(busiest_cpu, .5),
+      Percentile(busiest_cpu, .99), Percentile(stats[kXapian].cpu, .5),
+      Percentile(stats[kXapian].cpu, .99));
   {
     // Fixed costs of the station: one round trip to a server (reopen, and one record), and a
     // search that finds nothing (every round trip of a search, no matching).
@@ -671,15 +726,18 @@ int main(int argc, char** argv) {
         Percentile(reopen, .5), Percentile(record, .5), Percentile(empty_one, .5),
         Percentile(empty_station, .5));
   }
-  std::printf("\ncores busy while timed (this process + its servers | whole machine, of %u):\n",
-              std::thread::hardware_concurrency());
+  std::printf(
+      "\ncores busy while timed: this process + its servers | whole machine, of %u; CPU ms per "
+      "search: this process + all servers (the busiest)\n",
+      std::thread::hardware_concurrency());
   for (int w = 0; w < kWays; ++w) {
     const WayStats& st = stats[w];
-    std::printf("  %-8s %.2f + %.2f | %.2f\n", kWayNames[w], st.own_cpu_ms / st.wall_ms,
-                st.servers_cpu_ms / st.wall_ms,
+    std::printf("  %-8s %.2f + %.2f | %.2f;  %.3f + %.3f (%.3f)\n", kWayNames[w],
+                st.own_cpu_ms / st.wall_ms, st.ServersMs() / st.wall_ms,
                 st.machine_total > 0
                     ? st.machine_busy / st.machine_total * std::thread::hardware_concurrency()
-                    : 0.0);
+                    : 0.0,
+                st.own_cpu_ms / st.runs, st.ServersMs() / st.runs, st.BusiestServerMs() / st.runs);
   }
 
   if (loop_seconds > 0) {
