@@ -20,7 +20,9 @@
 //            way of searching (BM25 reads the collection's statistics, and Xapian gives a match
 //            on one shard only that shard's; the scores differ, and so does the order)
 // Every way but the last must give the one index's count and first 60 records in the same order
-// for every query; the program prints each difference and exits with 2 on any.
+// for every query; the program prints each difference and exits with 2 on any. So that a check
+// that passes means something, a station naming the same servers in reverse order (the same
+// counts, documents numbered otherwise, so equal scores in another order) must be caught too.
 //
 // Latency is wall time (the station's work happens in the servers), page 0 with its exact count
 // and its records' "xml" fields, median and p99 by kind of query, with the ratios station/xapian
@@ -499,7 +501,8 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  const std::string one_dir = base + "/one", station_dir = base + "/station";
+  const std::string one_dir = base + "/one", station_dir = base + "/station",
+                    reversed_dir = base + "/station-reversed";
   std::vector<std::string> shard_dirs;
   for (unsigned s = 0; s < k; ++s) shard_dirs.push_back(base + "/shard" + std::to_string(s));
   // A kept folder is used again only when a whole build of this size and shard count finished.
@@ -535,7 +538,7 @@ int main(int argc, char** argv) {
 
   // The servers, one per shard, and the station that names them all.
   std::vector<std::unique_ptr<tomeva::kms_test::IndexServer>> servers;
-  std::string stub;
+  std::string stub, reversed_stub;
   for (const std::string& d : shard_dirs) {
     servers.push_back(std::make_unique<tomeva::kms_test::IndexServer>(d));
     if (!servers.back()->Start()) {
@@ -543,10 +546,15 @@ int main(int argc, char** argv) {
       return 1;
     }
     stub += servers.back()->StubLine();
+    reversed_stub = servers.back()->StubLine() + reversed_stub;
   }
   std::error_code ec;
   std::filesystem::remove_all(station_dir, ec);
-  if (!tomeva::kms_test::MakeStation(station_dir, stub)) return 1;
+  std::filesystem::remove_all(reversed_dir, ec);
+  if (!tomeva::kms_test::MakeStation(station_dir, stub) ||
+      !tomeva::kms_test::MakeStation(reversed_dir, reversed_stub)) {
+    return 1;
+  }
 
   Xapian::Database one_db = OpenGeneration(one_dir);
   const tomeva::kms::FieldRegistry fields = tomeva::kms::LoadFieldRegistry(one_db);
@@ -586,6 +594,7 @@ int main(int argc, char** argv) {
 
   // Exactness: every way against the one index, count and the first 60 records in order.
   int differ[kWays] = {};
+  int reversed_differ = 0;
   for (const BenchQuery& q : mix) {
     const Answer base_answer = search(kOne, q, kCompared, nullptr, nullptr);
     if (base_answer.count < 0) {
@@ -593,6 +602,7 @@ int main(int argc, char** argv) {
       ++differ[kOne];
       continue;
     }
+    reversed_differ += !(EngineSearch(reversed_dir, q.gbk, kCompared, nullptr) == base_answer);
     for (Way w : {kXapian, kStation, kShards, kServers, kThreads}) {
       const Answer a = search(w, q, kCompared, nullptr, nullptr);
       if (a == base_answer) continue;
@@ -607,7 +617,7 @@ int main(int argc, char** argv) {
                   a.error.empty() ? "" : ": ", a.error.c_str());
     }
   }
-  const int exact_failures =
+  int exact_failures =
       differ[kOne] + differ[kXapian] + differ[kStation] + differ[kShards] + differ[kServers];
   std::printf(
       "exactness over %zu queries (count and first %d records in order, against the one index): "
@@ -615,6 +625,9 @@ int main(int argc, char** argv) {
       "statistics %d differ (not exact, timed as a bound only)\n",
       mix.size(), kCompared, differ[kXapian], differ[kStation], differ[kShards], differ[kServers],
       differ[kOne] ? " (the one index itself failed some)" : "", differ[kThreads]);
+  std::printf("the servers named in reverse order: %d differ%s\n", reversed_differ,
+              k > 1 && reversed_differ == 0 ? ": the check cannot see shards out of order" : "");
+  if (k > 1 && reversed_differ == 0) ++exact_failures;
 
   // Timed: two passes; in each, every query by every way in turn (who goes first moves along),
   // one untimed run then `reps` timed ones, page 0 with its exact count.
