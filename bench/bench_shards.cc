@@ -131,8 +131,8 @@ struct BenchQuery {
   std::string utf8, gbk;
 };
 
-const std::vector<std::string> kKinds = {"1ch", "2ch",   "3ch",   "4ch",   "phrase",
-                                         "and", "or",    "field", "cat+and"};
+const std::vector<std::string> kKinds = {"1ch", "2ch", "3ch",   "4ch",    "phrase",
+                                         "and", "or",  "field", "cat+and"};
 
 // Sixteen queries of each kind, drawn from the records' own texts.
 std::vector<BenchQuery> QueryMix(const std::vector<CorpusRecord>& recs) {
@@ -186,7 +186,8 @@ bool BuildIndex(const std::string& dir, const std::vector<CorpusRecord>& recs, s
   ok = KMS_Close(dir.c_str()) == 0 && ok;
   ok = ok && KMS_Open(dir.c_str(), 0) == 0 && KMS_Optimize(dir.c_str()) == 0 &&
        KMS_Close(dir.c_str()) == 0;
-  if (!ok) std::fprintf(stderr, "building %s: %s\n", dir.c_str(), GbkToUtf8(KMS_Last_Error()).c_str());
+  if (!ok)
+    std::fprintf(stderr, "building %s: %s\n", dir.c_str(), GbkToUtf8(KMS_Last_Error()).c_str());
   return ok;
 }
 
@@ -255,7 +256,8 @@ Answer XapianSearch(Xapian::Database& db, const tomeva::kms::FieldRegistry& fiel
   a.count = m.get_matches_estimated();
   const auto t1 = Clock::now();
   if (prefetch) m.fetch();
-  for (auto it = m.begin(); it != m.end(); ++it) a.ids.push_back(IdOfData(it.get_document().get_data()));
+  for (auto it = m.begin(); it != m.end(); ++it)
+    a.ids.push_back(IdOfData(it.get_document().get_data()));
   if (t) *t = {Ms(t1 - t0), Ms(Clock::now() - t1)};
   return a;
 }
@@ -368,9 +370,9 @@ Answer ThreadsSearch(ShardPool& pool, std::vector<Xapian::Database>& shards,
   for (const Hit& h : merged) a.ids.push_back(IdOfData(h.it.get_document().get_data()));
   if (t) *t = {Ms(t1 - t0), Ms(Clock::now() - t1)};
   if (busiest) {
-    *busiest = *std::max_element(work.begin(), work.end(), [](const ShardWork& x, const ShardWork& y) {
-      return x.cpu < y.cpu;
-    });
+    *busiest =
+        *std::max_element(work.begin(), work.end(),
+                          [](const ShardWork& x, const ShardWork& y) { return x.cpu < y.cpu; });
   }
   return a;
 }
@@ -481,7 +483,8 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[i], "--records") == 0 && i + 1 < argc) records = std::atoll(argv[++i]);
     if (std::strcmp(argv[i], "--dir") == 0 && i + 1 < argc) keep_dir = argv[++i];
     if (std::strcmp(argv[i], "--loop") == 0 && i + 1 < argc) loop_seconds = std::atoi(argv[++i]);
-    if (std::strcmp(argv[i], "--reps") == 0 && i + 1 < argc) reps = std::max(1, std::atoi(argv[++i]));
+    if (std::strcmp(argv[i], "--reps") == 0 && i + 1 < argc)
+      reps = std::max(1, std::atoi(argv[++i]));
   }
   const unsigned k = ShardCount();
   std::string base = keep_dir;
@@ -506,8 +509,8 @@ int main(int argc, char** argv) {
   std::vector<std::string> shard_dirs;
   for (unsigned s = 0; s < k; ++s) shard_dirs.push_back(base + "/shard" + std::to_string(s));
   // A kept folder is used again only when a whole build of this size and shard count finished.
-  const std::string ready_file = base + "/ready", ready = std::to_string(records) + " " +
-                                                          std::to_string(k) + "\n";
+  const std::string ready_file = base + "/ready",
+                    ready = std::to_string(records) + " " + std::to_string(k) + "\n";
   std::string found;
   if (!tomeva::ReadWholeFile(ready_file, &found) || found != ready) {
     std::error_code ec;
@@ -571,24 +574,31 @@ int main(int argc, char** argv) {
     }
   }
   if (joined.get_doccount() != one_db.get_doccount()) {
-    std::fprintf(stderr, "the shards hold %u documents, the one index %u\n",
-                 joined.get_doccount(), one_db.get_doccount());
+    std::fprintf(stderr, "the shards hold %u documents, the one index %u\n", joined.get_doccount(),
+                 one_db.get_doccount());
     return 1;
   }
   Xapian::Database on_servers;
-  for (const auto& server : servers) on_servers.add_database(Xapian::Remote::open("127.0.0.1", server->port()));
+  for (const auto& server : servers)
+    on_servers.add_database(Xapian::Remote::open("127.0.0.1", server->port()));
   ShardPool pool(k);
 
   const std::vector<BenchQuery> mix = QueryMix(recs);
   // One search of a way, page 0 or the compared window.
   auto search = [&](Way w, const BenchQuery& q, int hits, Timing* t, ShardWork* busiest) {
     switch (w) {
-      case kOne: return EngineSearch(one_dir, q.gbk, hits, t);
-      case kXapian: return XapianSearch(one_db, fields, q.utf8, hits, t);
-      case kStation: return EngineSearch(station_dir, q.gbk, hits, t);
-      case kShards: return XapianSearch(joined, fields, q.utf8, hits, t);
-      case kServers: return XapianSearch(on_servers, fields, q.utf8, hits, t, true);
-      default: return ThreadsSearch(pool, shard_dbs, fields, q.utf8, hits, t, busiest);
+      case kOne:
+        return EngineSearch(one_dir, q.gbk, hits, t);
+      case kXapian:
+        return XapianSearch(one_db, fields, q.utf8, hits, t);
+      case kStation:
+        return EngineSearch(station_dir, q.gbk, hits, t);
+      case kShards:
+        return XapianSearch(joined, fields, q.utf8, hits, t);
+      case kServers:
+        return XapianSearch(on_servers, fields, q.utf8, hits, t, true);
+      default:
+        return ThreadsSearch(pool, shard_dbs, fields, q.utf8, hits, t, busiest);
     }
   };
 
@@ -609,12 +619,14 @@ int main(int argc, char** argv) {
       ++differ[w];
       if (w == kThreads) continue;  // expected: reported as a count only
       size_t at = 0;
-      while (at < std::min(a.ids.size(), base_answer.ids.size()) && a.ids[at] == base_answer.ids[at]) {
+      while (at < std::min(a.ids.size(), base_answer.ids.size()) &&
+             a.ids[at] == base_answer.ids[at]) {
         ++at;
       }
-      std::printf("%s differs from one index for %s: count %ld against %ld, first other hit at %zu%s%s\n",
-                  kWayNames[w], q.utf8.c_str(), a.count, base_answer.count, at,
-                  a.error.empty() ? "" : ": ", a.error.c_str());
+      std::printf(
+          "%s differs from one index for %s: count %ld against %ld, first other hit at %zu%s%s\n",
+          kWayNames[w], q.utf8.c_str(), a.count, base_answer.count, at, a.error.empty() ? "" : ": ",
+          a.error.c_str());
     }
   }
   int exact_failures =
@@ -641,7 +653,8 @@ int main(int argc, char** argv) {
         WayStats& st = stats[w];
         search(w, q, kPage, nullptr, nullptr);
         const bool remote = w == kStation || w == kServers;
-        const std::map<pid_t, double> servers0 = remote ? ServersCpuMs() : std::map<pid_t, double>();
+        const std::map<pid_t, double> servers0 =
+            remote ? ServersCpuMs() : std::map<pid_t, double>();
         const auto [busy0, total0] = MachineJiffies();
         const double cpu0 = ProcessCpuMs();
         const auto w0 = Clock::now();
@@ -675,9 +688,10 @@ int main(int argc, char** argv) {
     }
   }
 
-  std::printf("\nlatency in ms (wall), median / p99, page 0 with exact count; %zu queries x %d "
-              "runs x 2 passes; load average %s\n",
-              mix.size(), reps, LoadAverage().c_str());
+  std::printf(
+      "\nlatency in ms (wall), median / p99, page 0 with exact count; %zu queries x %d "
+      "runs x 2 passes; load average %s\n",
+      mix.size(), reps, LoadAverage().c_str());
   std::printf("%-8s", "query");
   for (int w = 0; w < kWays; ++w) std::printf(" %13s", kWayNames[w]);
   std::printf(" %13s %13s\n", "station/xap", "station/one");
@@ -704,9 +718,9 @@ int main(int argc, char** argv) {
   // Where the time goes.
   std::printf("\nsplit, median / p99 ms: ranking with exact count | reading the page's records\n");
   for (int w = 0; w < kWays; ++w) {
-    std::printf("  %-8s %6.2f/%7.2f | %5.2f/%6.2f\n", kWayNames[w],
-                Percentile(stats[w].search, .5), Percentile(stats[w].search, .99),
-                Percentile(stats[w].fetch, .5), Percentile(stats[w].fetch, .99));
+    std::printf("  %-8s %6.2f/%7.2f | %5.2f/%6.2f\n", kWayNames[w], Percentile(stats[w].search, .5),
+                Percentile(stats[w].search, .99), Percentile(stats[w].fetch, .5),
+                Percentile(stats[w].fetch, .99));
   }
   std::printf(
       "  the busier shard's own match (threads): wall %.2f/%.2f, CPU %.2f/%.2f; one database's "
@@ -762,12 +776,13 @@ int main(int argc, char** argv) {
   }
 
   for (auto& s : servers) s->Kill();
-  std::printf("\nstation/xapian median %.2fx, p99 %.2fx; station/one median %.2fx, p99 %.2fx; "
-              "exactness failures %d\n",
-              Percentile(all[kStation], .5) / Percentile(all[kXapian], .5),
-              Percentile(all[kStation], .99) / Percentile(all[kXapian], .99),
-              Percentile(all[kStation], .5) / Percentile(all[kOne], .5),
-              Percentile(all[kStation], .99) / Percentile(all[kOne], .99), exact_failures);
+  std::printf(
+      "\nstation/xapian median %.2fx, p99 %.2fx; station/one median %.2fx, p99 %.2fx; "
+      "exactness failures %d\n",
+      Percentile(all[kStation], .5) / Percentile(all[kXapian], .5),
+      Percentile(all[kStation], .99) / Percentile(all[kXapian], .99),
+      Percentile(all[kStation], .5) / Percentile(all[kOne], .5),
+      Percentile(all[kStation], .99) / Percentile(all[kOne], .99), exact_failures);
   if (keep_dir.empty() && !std::getenv("TOMEVA_BENCH_KEEP")) std::filesystem::remove_all(base, ec);
   return exact_failures == 0 ? 0 : 2;
 }
