@@ -85,6 +85,12 @@ double Percentile(std::vector<double> v, double p) {
   return v[std::min(v.size() - 1, static_cast<size_t>(p * (v.size() - 1) + 0.5))];
 }
 
+double Mean(const std::vector<double>& v) {
+  double sum = 0;
+  for (double x : v) sum += x;
+  return v.empty() ? 0 : sum / v.size();
+}
+
 unsigned ShardCount() {
   if (const char* env = std::getenv("TOMEVA_KMS_THREADS"); env != nullptr && std::atoi(env) > 0) {
     return static_cast<unsigned>(std::atoi(env));
@@ -723,11 +729,11 @@ int main(int argc, char** argv) {
                 Percentile(stats[w].fetch, .99));
   }
   std::printf(
-      "  the busier shard's own match (threads): wall %.2f/%.2f, CPU %.2f/%.2f; one database's "
-      "whole search (xapian), CPU %.2f/%.2f\n",
+      "  the busier shard's own match (threads): wall %.2f/%.2f, CPU %.2f/%.2f (mean %.3f); one "
+      "database's whole search (xapian), CPU %.2f/%.2f (mean %.3f)\n",
       Percentile(busiest_ms, .5), Percentile(busiest_ms, .99), Percentile(busiest_cpu, .5),
-      Percentile(busiest_cpu, .99), Percentile(stats[kXapian].cpu, .5),
-      Percentile(stats[kXapian].cpu, .99));
+      Percentile(busiest_cpu, .99), Mean(busiest_cpu), Percentile(stats[kXapian].cpu, .5),
+      Percentile(stats[kXapian].cpu, .99), Mean(stats[kXapian].cpu));
   {
     // Fixed costs of the station: one round trip to a server (reopen, and one record), and a
     // search that finds nothing (every round trip of a search, no matching).
