@@ -13,8 +13,9 @@
 //            match at the same time, each server on its own core
 //   shards   Xapian used directly on one database made of the K shard folders (one thread)
 //   xap-srv  Xapian used directly on the K servers joined into one database, connections kept
-//            open, the page's records asked for all at once (MSet::fetch): what the station's
-//            round trips could come down to
+//            open and not reopened, the page's records asked for at once (MSet::fetch): Xapian's
+//            own remote search without the engine's reopen before each search (its remote
+//            backend still reads the records one round trip each)
 //   threads  K threads, each ranking its own shard with that shard's own statistics, merged by
 //            weight and document number: a bound on what a local parallel match could take, not a
 //            way of searching (BM25 reads the collection's statistics, and Xapian gives a match
@@ -32,8 +33,9 @@
 //
 // Records: env TOMEVA_BENCH_RECORDS, or --records N, or --large (1,000,000); default 200,000.
 // --dir DIR keeps the indexes in DIR and uses them again in a later run of the same size and
-// shard count. --loop SECONDS: after the figures, searches the station for that long (to profile
-// the servers from outside).
+// shard count. --reps N: timed runs of each query by each way in a pass (default 5). --loop
+// SECONDS: after the figures, searches the station for that long (to profile the servers from
+// outside).
 #include <stdlib.h>
 #include <time.h>
 #include <unistd.h>
