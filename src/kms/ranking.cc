@@ -97,6 +97,7 @@ Xapian::doccount PostingsWalked(const Xapian::Query& query, const Xapian::Databa
 }
 
 unsigned PartsFor(const Xapian::Query& query, const Xapian::Database& db) {
+  if (SearchThreads() == 1) return 1;
   const Xapian::doccount by_work = PostingsWalked(query, db) / MinPostingsPerPart();
   return static_cast<unsigned>(std::max<Xapian::doccount>(
       1, std::min<Xapian::doccount>(SearchThreads(), by_work)));
