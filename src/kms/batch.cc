@@ -65,8 +65,8 @@ PendingBatches PendingBatches::Load(const Xapian::Database& db) {
     const std::string_view name =
         tab == std::string_view::npos ? std::string_view() : line.substr(tab + 1);
     // A line that cannot be read would leave a batch's documents in every search.
-    if (!IsBatchTerm(term) || !IsValidBatchName(name) || batches.by_term_.count(std::string(term)) ||
-        batches.by_name_.count(std::string(name))) {
+    if (!IsBatchTerm(term) || !IsValidBatchName(name) ||
+        batches.by_term_.count(std::string(term)) || batches.by_name_.count(std::string(name))) {
       throw Xapian::DatabaseCorruptError("the list of batches holds a line that is not a batch");
     }
     batches.by_name_.emplace(name, term);

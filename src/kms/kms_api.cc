@@ -170,8 +170,8 @@ void DropPartReaders(KmsSearch* s, bool failed) {
 }
 
 // Gives the search handles for the other parts of a ranking on several threads: a local index
-// and a query long enough to rank, and handles of exactly the reader's revision (a commit between taking them makes
-// this search rank on one thread).
+// and a query long enough to rank, and handles of exactly the reader's revision (a commit between
+// taking them makes this search rank on one thread).
 void TakePartReaders(KmsSearch* s, const Xapian::Query& query) {
   DropPartReaders(s, false);
   if (s->reader->remote()) return;  // an index server ranks where the index is kept
@@ -195,8 +195,7 @@ void Run(KmsSearch* s) {
   const tomeva::kms::ParsedQuery parsed =
       tomeva::kms::ParseQueryFull(s->query_utf8, s->default_field, s->reader->fields());
   s->reading = ReadingLines(parsed);
-  Xapian::Query query =
-      tomeva::kms::VisibleOnly(parsed.query, s->reader->fields().hidden_terms());
+  Xapian::Query query = tomeva::kms::VisibleOnly(parsed.query, s->reader->fields().hidden_terms());
   TakePartReaders(s, query);
   std::vector<Xapian::Database*> dbs{&db};
   for (auto& part : s->part_readers) dbs.push_back(&part->db());

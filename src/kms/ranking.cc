@@ -25,9 +25,7 @@ class IdRange : public Xapian::PostingSource {
   Xapian::doccount get_termfreq_est() const override { return size_; }
   Xapian::doccount get_termfreq_max() const override { return size_; }
   void next(double) override { current_ = current_ < first_ ? first_ : current_ + 1; }
-  void skip_to(Xapian::docid id, double) override {
-    current_ = std::max({current_, id, first_});
-  }
+  void skip_to(Xapian::docid id, double) override { current_ = std::max({current_, id, first_}); }
   bool at_end() const override { return current_ > last_; }
   Xapian::docid get_docid() const override { return current_; }
   Xapian::PostingSource* clone() const override { return new IdRange(first_, last_); }
@@ -54,9 +52,7 @@ unsigned SearchThreads() {
   return std::min(16u, EnvNumber("TOMEVA_KMS_SEARCH_THREADS", cores));
 }
 
-Xapian::doccount MinPostingsPerPart() {
-  return EnvNumber("TOMEVA_KMS_SEARCH_PART_POSTINGS", 2500);
-}
+Xapian::doccount MinPostingsPerPart() { return EnvNumber("TOMEVA_KMS_SEARCH_PART_POSTINGS", 2500); }
 
 Xapian::doccount PostingsWalked(const Xapian::Query& query, const Xapian::Database& db) {
   const Xapian::doccount all = db.get_doccount();
@@ -72,7 +68,8 @@ Xapian::doccount PostingsWalked(const Xapian::Query& query, const Xapian::Databa
     case Xapian::Query::OP_PHRASE:
     case Xapian::Query::OP_NEAR: {
       Xapian::doccount least = all;
-      for (size_t i = 0; i < n; ++i) least = std::min(least, PostingsWalked(query.get_subquery(i), db));
+      for (size_t i = 0; i < n; ++i)
+        least = std::min(least, PostingsWalked(query.get_subquery(i), db));
       if (query.get_type() == Xapian::Query::OP_AND) return least;
       // Each candidate's positions are read from a table of their own: about four postings' work.
       return static_cast<Xapian::doccount>(std::min<uint64_t>(uint64_t{least} * 4, all));
@@ -99,8 +96,8 @@ Xapian::doccount PostingsWalked(const Xapian::Query& query, const Xapian::Databa
 unsigned PartsFor(const Xapian::Query& query, const Xapian::Database& db) {
   if (SearchThreads() == 1) return 1;
   const Xapian::doccount by_work = PostingsWalked(query, db) / MinPostingsPerPart();
-  return static_cast<unsigned>(std::max<Xapian::doccount>(
-      1, std::min<Xapian::doccount>(SearchThreads(), by_work)));
+  return static_cast<unsigned>(
+      std::max<Xapian::doccount>(1, std::min<Xapian::doccount>(SearchThreads(), by_work)));
 }
 
 struct Ranking::Part {

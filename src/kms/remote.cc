@@ -97,7 +97,8 @@ RemoteConnection Connect(const std::vector<RemoteEndpoint>& servers) {
                                                  timeouts.operation_ms, timeouts.connect_ms);
     if (servers.size() > 1) {
       // Each part lists the batches waiting in it; a search over all parts excludes them all.
-      for (std::string& term : PendingBatches::Load(part).Terms()) hidden.push_back(std::move(term));
+      for (std::string& term : PendingBatches::Load(part).Terms())
+        hidden.push_back(std::move(term));
       std::string table = part.get_metadata(kFieldsKey) + "\n" + part.get_metadata(kTermSchemeKey);
       if (i == 0) {
         first_table = std::move(table);
