@@ -206,14 +206,16 @@ bool HostileGuiTest::ShowAndSettle(const QString& path) {
 void HostileGuiTest::initTestCase() {
   // The engine starts with its network closed; the environment is given back as it was, for
   // the programs started from this one (the browser window must reach the web).
+  // The private folders' variables are added before the engine starts its threads: adding a
+  // variable may move the environment while one of them reads it.
+  QVERIFY(temp_.isValid());
+  QVERIFY(testing::UseFoldersIn(temp_));
   const QByteArray closed = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
   QVERIFY(closed.contains("--proxy-server="));
   StartEngineAndRestoreEnvironment();
   const QByteArray given = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
   QVERIFY(!given.contains("--proxy-server="));
   QCOMPARE(WithEngineNetworkClosed(given), closed);
-  QVERIFY(temp_.isValid());
-  QVERIFY(testing::UseFoldersIn(temp_));
   sample_ = temp_.filePath(QStringLiteral("sample"));
   QVERIFY(testing::InstallSample(sample_));
   book_ = QDir(sample_).filePath(QStringLiteral("1"));

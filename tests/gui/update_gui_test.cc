@@ -137,10 +137,12 @@ class UpdateGuiTest : public QObject {
 };
 
 void UpdateGuiTest::initTestCase() {
-  StartEngineAndRestoreEnvironment();
+  // The private folders' variables are added before the engine starts its threads: adding a
+  // variable may move the environment while one of them reads it.
   QVERIFY(temp_.isValid());
-  QVERIFY(server_.listening());
   QVERIFY(testing::UseFoldersIn(temp_));
+  StartEngineAndRestoreEnvironment();
+  QVERIFY(server_.listening());
   sample_ = temp_.filePath(QStringLiteral("sample"));
   QVERIFY(testing::MakeSample(sample_));
   // The publisher's key pair, and another.
