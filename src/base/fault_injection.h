@@ -10,6 +10,9 @@
 #ifndef TOMEVA_BASE_FAULT_INJECTION_H_
 #define TOMEVA_BASE_FAULT_INJECTION_H_
 
+#include <functional>
+#include <string_view>
+
 namespace tomeva {
 
 enum class FaultSite : int {
@@ -27,8 +30,18 @@ void ClearFaults();
 // Tests: calls seen at `site` since the last ArmFault of that site or ClearFaults.
 int FaultSiteCalls(FaultSite site);
 
+// Tests: `action` runs at every later call at `site`, first thing in the call (before an armed
+// failure of it), with what the call is about where the caller names it (the file name of a read
+// below a folder, of a copy; "" otherwise). A test puts the file system into the state another
+// process racing the caller could leave, at the very point it chooses: a book's record file
+// swapped for a link between the import's look at it and its read. One action per site; an
+// empty one, or ClearFaults, removes it. It runs on the calling thread.
+void SetFaultAction(FaultSite site, std::function<void(std::string_view what)> action);
+
 // Production code: counts one call at `site`; true (with errno set) when this call must fail.
 bool InjectedFault(FaultSite site);
+// The same, naming what the call is about for a test's action.
+bool InjectedFault(FaultSite site, std::string_view what);
 
 }  // namespace tomeva
 

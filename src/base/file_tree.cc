@@ -11,6 +11,7 @@
 
 #include "base/fault_injection.h"
 #include "base/file_util.h"
+#include "base/gbk.h"
 #include "base/mbstring.h"
 
 namespace tomeva {
@@ -30,71 +31,25 @@ bool CopyStream(int in, int out) {
   }
 }
 
-// The entries of a folder, without "." and ".."; false when it cannot be opened or read to the
-// end. Unlike ListDirectory this tells an unreadable folder from an empty one, so that a copy
-// that could not see a folder's files does not count as a whole copy.
-bool ListFolder(const std::string& path, std::vector<std::string>* names) {
-  names->clear();
-  DIR* dir = ::opendir(path.c_str());
-  if (dir == nullptr) return false;
-  errno = 0;
-  while (dirent* entry = ::readdir(dir)) {
-    const std::string_view name = entry->d_name;
-    if (name != "." && name != "..") names->emplace_back(name);
-    errno = 0;
-  }
-  const bool ok = errno == 0;
-  ::closedir(dir);
-  return ok;
-}
-
-int OpenSource(std::string_view source) {
-  std::string p = ResolvePath(source);
-  int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+// Opens a regular file to copy from, never through a link: `name` below the open folder `dir_fd`
+// (AT_FDCWD: a path). O_NONBLOCK so that a FIFO put in its place does not wait for a writer; -1
+// for anything but a regular file.
+int OpenSourceAt(int dir_fd, const std::string& name) {
+  int fd = ::openat(dir_fd, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   if (fd < 0) return -1;
   struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 ||
+      ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
     ::close(fd);
     return -1;
   }
   return fd;
 }
 
-}  // namespace
-
-bool IsPlainFolderName(std::string_view name) {
-  if (name.empty() || name == ".") return false;
-  if (name.find("..") != std::string_view::npos) return false;
-  for (size_t pos = 0; pos < name.size();) {
-    size_t len = GbkCharLen(name, pos);
-    if (len == 1) {
-      unsigned char c = static_cast<unsigned char>(name[pos]);
-      if (c < 0x20 || c == 0x7F || c == '/' || c == '\\' || c == ':') return false;
-    }
-    pos += len;
-  }
-  return true;
-}
-
-bool IsPlainRelativePath(std::string_view path) {
-  size_t start = 0;
-  for (size_t pos = 0; pos <= path.size();) {
-    const bool end = pos == path.size();
-    const size_t len = end ? 1 : GbkCharLen(path, pos);
-    if (end || (len == 1 && (path[pos] == '/' || path[pos] == '\\'))) {
-      // An empty component (leading, trailing or doubled separator) fails here too.
-      if (!IsPlainFolderName(path.substr(start, pos - start))) return false;
-      start = pos + 1;
-    }
-    pos += len;
-  }
-  return true;
-}
-
-bool CopyFileReplacing(std::string_view source, std::string_view target) {
-  if (InjectedFault(FaultSite::kFileWrite)) return false;
-  int in = OpenSource(source);
-  if (in < 0) return false;
+// Copies the open file `in` (closed here) to `target` through a flushed temporary file renamed
+// over it.
+bool CopyOpenedFile(int in, std::string_view target) {
   const std::string to = ResolvePath(target);
   const std::string dir = DirName(to);
   std::string tmpl = JoinPath(dir.empty() ? "." : dir, "." + BaseName(to) + ".copyXXXXXX");
@@ -116,9 +71,60 @@ bool CopyFileReplacing(std::string_view source, std::string_view target) {
   return false;
 }
 
+}  // namespace
+
+bool IsPlainFolderName(std::string_view name) {
+  if (name.empty() || name == ".") return false;
+  if (name.find("..") != std::string_view::npos) return false;
+  if (!IsValidGbk(name)) return false;
+  for (size_t pos = 0; pos < name.size();) {
+    size_t len = GbkCharLen(name, pos);
+    if (len == 1) {
+      unsigned char c = static_cast<unsigned char>(name[pos]);
+      if (c < 0x20 || c == 0x7F || c == '/' || c == '\\' || c == ':' || c == kGbkStandIn) {
+        return false;
+      }
+    }
+    pos += len;
+  }
+  return true;
+}
+
+bool IsPlainRelativePath(std::string_view path) {
+  // Checked first: the walk below takes a lone lead byte and a "/" after it for one character.
+  if (!IsValidGbk(path)) return false;
+  size_t start = 0;
+  for (size_t pos = 0; pos <= path.size();) {
+    const bool end = pos == path.size();
+    const size_t len = end ? 1 : GbkCharLen(path, pos);
+    if (end || (len == 1 && (path[pos] == '/' || path[pos] == '\\'))) {
+      // An empty component (leading, trailing or doubled separator) fails here too.
+      if (!IsPlainFolderName(path.substr(start, pos - start))) return false;
+      start = pos + 1;
+    }
+    pos += len;
+  }
+  return true;
+}
+
+bool CopyFileReplacing(std::string_view source, std::string_view target) {
+  if (InjectedFault(FaultSite::kFileWrite)) return false;
+  int in = OpenSourceAt(AT_FDCWD, ResolvePath(source));
+  if (in < 0) return false;
+  return CopyOpenedFile(in, target);
+}
+
+bool CopyFileReplacing(const OpenFolder& folder, std::string_view name, std::string_view target) {
+  if (InjectedFault(FaultSite::kFileWrite, name)) return false;
+  if (!folder.is_open() || name.empty() || name.find('/') != std::string_view::npos) return false;
+  int in = OpenSourceAt(folder.fd(), std::string(name));
+  if (in < 0) return false;
+  return CopyOpenedFile(in, target);
+}
+
 bool CopyFileNoOverwrite(std::string_view source, std::string_view target) {
   if (InjectedFault(FaultSite::kFileWrite)) return false;
-  int in = OpenSource(source);
+  int in = OpenSourceAt(AT_FDCWD, ResolvePath(source));
   if (in < 0) return false;
   const std::string to = ResolvePath(target);
   // O_EXCL: a file that appears between the caller's check and this open is still kept.
@@ -199,24 +205,32 @@ bool HasNoLinkBelow(std::string_view root, std::string_view relative) {
 bool CopyTreeIntoAppDir(std::string_view app_dir, std::string_view source,
                         std::string_view relative_target,
                         std::vector<std::string>* links_skipped) {
-  const std::string src = ResolvePath(source);
+  // A source that cannot be opened as a folder fails the copy below, after the target folder is
+  // made, as a source that cannot be listed always has.
+  OpenFolder folder;
+  folder.Open(source);
+  return CopyTreeIntoAppDir(app_dir, folder, relative_target, links_skipped);
+}
+
+bool CopyTreeIntoAppDir(std::string_view app_dir, const OpenFolder& source,
+                        std::string_view relative_target, std::vector<std::string>* links_skipped) {
   std::string resolved_target;
   if (!MakeFolderInAppDir(app_dir, relative_target, &resolved_target)) return false;
   std::vector<std::string> names;
-  bool ok = ListFolder(src, &names);
-  std::sort(names.begin(), names.end());
+  bool ok = ListOpenFolder(source, &names);
   for (const std::string& name : names) {
-    const std::string from = JoinPath(src, name);
-    struct stat st;
-    if (::lstat(from.c_str(), &st) != 0) {
+    const int type = EntryTypeAt(source, name);
+    if (type < 0) {
       ok = false;
-      continue;
-    }
-    if (S_ISDIR(st.st_mode)) {
-      ok = CopyTreeIntoAppDir(app_dir, from, JoinPath(relative_target, name), links_skipped) && ok;
-    } else if (S_ISREG(st.st_mode)) {
-      ok = CopyFileReplacing(from, JoinPath(resolved_target, name)) && ok;
-    } else if (S_ISLNK(st.st_mode)) {
+    } else if (type == S_IFDIR) {
+      // Opened from the folder just listed and not through a link: one swapped in since the look
+      // above fails the copy.
+      OpenFolder child;
+      ok = child.OpenChild(source, name) &&
+           CopyTreeIntoAppDir(app_dir, child, JoinPath(relative_target, name), links_skipped) && ok;
+    } else if (type == S_IFREG) {
+      ok = CopyFileReplacing(source, name, JoinPath(resolved_target, name)) && ok;
+    } else if (type == S_IFLNK) {
       // A link in a book package could name any file of this machine: it is not followed, and
       // the caller tells the user which were left out.
       if (links_skipped != nullptr) links_skipped->push_back(JoinPath(relative_target, name));

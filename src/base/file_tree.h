@@ -9,20 +9,25 @@
 #include <string_view>
 #include <vector>
 
+#include "base/file_util.h"
+
 namespace tomeva {
 
-// True when `name` can be used as one folder inside the library: not empty, no "/" or "\", no
-// ":" (a drive), no "..", no control byte. Every `dir` value read from a fragment in Update/ is
-// checked with this (a catalogue's with IsPlainRelativePath) before it is joined to a path, so
-// that no such value can make the system copy, write or delete outside the library.
+// True when `name` can be used as one folder inside the library: valid GBK (base/gbk.h), not
+// empty, no "/" or "\", no ":" (a drive), no "?", no "..", no control byte. Every `dir` value
+// read from a fragment in Update/ is checked with this (a catalogue's with IsPlainRelativePath)
+// before it is joined to a path, so that no such value can make the system copy, write or delete
+// outside the library. A byte that is not GBK could hide a separator after it from this check;
+// "?" is what the XML reader puts in place of such a byte (and no file name written on Windows
+// holds one), so a name it repaired is refused here, never used as repaired.
 bool IsPlainFolderName(std::string_view name);
 
 // True when `path` leads to a folder inside the library through plain folder names only: one or
 // more components, each IsPlainFolderName, joined by single "/" or "\" (GBK-aware: a "\" that is
 // the trail byte of a character is part of that character). Libraries written on Windows keep
-// books in sub-folders such as "books\tang". Refused: the empty path, a leading separator (an
-// absolute path), an empty component (a trailing or doubled separator), "." and "..", ":" (a
-// drive) and control bytes anywhere.
+// books in sub-folders such as "books\tang". Refused: a path that is not valid GBK, the empty
+// path, a leading separator (an absolute path), an empty component (a trailing or doubled
+// separator), "." and "..", ":" (a drive), "?" and control bytes anywhere.
 //
 // The check reads the text only, never the disk, so a folder link inside the library is used like
 // any folder for reading: an owner may keep some books on another disk that way. Writing or
@@ -35,6 +40,10 @@ bool IsPlainRelativePath(std::string_view path);
 // folder that is flushed to disk and renamed over the target, so a target is never left
 // half-written. True on success.
 bool CopyFileReplacing(std::string_view source, std::string_view target);
+// The same for the entry `name` of an open folder, opened from it without following a link (a
+// link put in place of the file after the caller looked at it fails the copy). A fault point of
+// the writes (FaultSite::kFileWrite, named by `name`).
+bool CopyFileReplacing(const OpenFolder& folder, std::string_view name, std::string_view target);
 
 // Copies one file only when the target does not exist (an existing file, even one created
 // meanwhile, is never overwritten). True when the copy was made.
@@ -63,6 +72,12 @@ bool HasNoLinkBelow(std::string_view root, std::string_view relative);
 // source folder (at any depth) that cannot be listed, or a target that passes a link, is a
 // failure, never an empty folder.
 bool CopyTreeIntoAppDir(std::string_view app_dir, std::string_view source,
+                        std::string_view relative_target,
+                        std::vector<std::string>* links_skipped = nullptr);
+// The same from an open folder (base/file_util.h): every entry, at any depth, is looked at and
+// opened from the folder it lies in, never by its path again, so a file or folder swapped for a
+// link after it was looked at fails the copy instead of bringing in what the link names.
+bool CopyTreeIntoAppDir(std::string_view app_dir, const OpenFolder& source,
                         std::string_view relative_target,
                         std::vector<std::string>* links_skipped = nullptr);
 

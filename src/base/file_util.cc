@@ -121,25 +121,28 @@ bool DirectoryExists(std::string_view path) {
   return ::stat(ResolvePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool ReadWholeFile(std::string_view path, std::string* out, size_t max_bytes) {
-  out->clear();
-  if (InjectedFault(FaultSite::kFileRead)) return false;
-  std::string p = ResolvePath(path);
-  // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer for ever. It is
-  // cleared again once the file is known to be a regular one.
-  int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return false;
+namespace {
+
+// Reads the open descriptor `fd` (closed here) as ReadWholeFile promises: a regular file only, up
+// to `max_bytes`, else nothing. errno says why on failure.
+bool ReadOpenedFile(int fd, std::string* out, size_t max_bytes) {
+  auto fail = [fd, out](int error) {
+    ::close(fd);
+    out->clear();
+    out->shrink_to_fit();
+    errno = error;
+    return false;
+  };
   struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0 ||
-      static_cast<unsigned long long>(st.st_size) > max_bytes) {
-    ::close(fd);
-    return false;
+  if (::fstat(fd, &st) != 0) return fail(errno);
+  if (!S_ISREG(st.st_mode)) return fail(S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
+  if (st.st_size < 0 || static_cast<unsigned long long>(st.st_size) > max_bytes) {
+    return fail(EFBIG);
   }
+  // The file was opened with O_NONBLOCK, so that a FIFO did not wait for a writer; a regular
+  // file is read as usual.
   const int flags = ::fcntl(fd, F_GETFL);
-  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-    ::close(fd);
-    return false;
-  }
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return fail(errno);
   // Read straight into the string: a PDF's text copy runs to megabytes, and a second copy through
   // a buffer would cost as much as the read. The size is only a first guess: a file that grows
   // or shrinks meanwhile is read to its end all the same, up to the cap. One byte more than the
@@ -155,21 +158,164 @@ bool ReadWholeFile(std::string_view path, std::string* out, size_t max_bytes) {
     ssize_t n = ::read(fd, out->data() + size, out->size() - size);
     if (n < 0) {
       if (errno == EINTR) continue;
-      ::close(fd);
-      out->clear();
-      return false;
+      return fail(errno);
     }
     if (n == 0) break;
     size += static_cast<size_t>(n);
   }
+  if (size > max_bytes) return fail(EFBIG);
   ::close(fd);
-  if (size > max_bytes) {
-    out->clear();
-    out->shrink_to_fit();
-    return false;
-  }
   out->resize(size);
   return true;
+}
+
+// One entry name, as openat takes it below a folder: no separator, not "." or "..".
+bool IsEntryName(std::string_view name) {
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos &&
+         name.find('\0') == std::string_view::npos;
+}
+
+// Opens the folder `name` below the open folder `dir_fd` without following a link; when the exact
+// name is missing, an entry of that name in another ASCII case. -1 with errno on failure.
+int OpenFolderEntry(int dir_fd, const std::string& name) {
+  const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+  int fd = ::openat(dir_fd, name.c_str(), flags);
+  if (fd >= 0 || errno != ENOENT) return fd;
+  const int listing = ::openat(dir_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (listing < 0) return -1;
+  DIR* d = ::fdopendir(listing);
+  if (d == nullptr) {
+    ::close(listing);
+    return -1;
+  }
+  std::string match;
+  while (dirent* e = ::readdir(d)) {
+    if (EqualsNoCase(e->d_name, name)) {
+      match = e->d_name;
+      break;
+    }
+  }
+  ::closedir(d);
+  if (match.empty()) {
+    errno = ENOENT;
+    return -1;
+  }
+  return ::openat(dir_fd, match.c_str(), flags);
+}
+
+}  // namespace
+
+bool ReadWholeFile(std::string_view path, std::string* out, size_t max_bytes) {
+  out->clear();
+  if (InjectedFault(FaultSite::kFileRead)) return false;
+  std::string p = ResolvePath(path);
+  // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer for ever. It is
+  // cleared again once the file is known to be a regular one.
+  int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  return ReadOpenedFile(fd, out, max_bytes);
+}
+
+bool ReadWholeFileNoFollow(std::string_view path, std::string* out, size_t max_bytes) {
+  out->clear();
+  if (InjectedFault(FaultSite::kFileRead, BaseName(path))) return false;
+  std::string p = ResolvePath(path);
+  int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+  if (fd < 0) return false;
+  return ReadOpenedFile(fd, out, max_bytes);
+}
+
+bool OpenFolder::Open(std::string_view root, std::string_view relative) {
+  Close();
+  const std::string r = ResolvePath(root.empty() ? std::string_view(".") : root);
+  int fd = ::open(r.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const std::string rel = NormalizeSeparators(relative);
+  for (size_t pos = 0; pos <= rel.size();) {
+    size_t slash = rel.find('/', pos);
+    if (slash == std::string::npos) slash = rel.size();
+    const std::string comp = rel.substr(pos, slash - pos);
+    pos = slash + 1;
+    if (comp.empty() || comp == ".") continue;
+    int next = -1;
+    if (comp == "..") {
+      errno = EINVAL;
+    } else {
+      next = OpenFolderEntry(fd, comp);
+    }
+    const int error = errno;
+    ::close(fd);
+    if (next < 0) {
+      errno = error;
+      return false;
+    }
+    fd = next;
+  }
+  fd_ = fd;
+  return true;
+}
+
+bool OpenFolder::OpenChild(const OpenFolder& parent, std::string_view name) {
+  Close();
+  if (!parent.is_open() || !IsEntryName(name)) {
+    errno = EINVAL;
+    return false;
+  }
+  fd_ = ::openat(parent.fd(), std::string(name).c_str(),
+                 O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  return fd_ >= 0;
+}
+
+void OpenFolder::Close() {
+  if (fd_ < 0) return;
+  ::close(fd_);
+  fd_ = -1;
+}
+
+bool ListOpenFolder(const OpenFolder& folder, std::vector<std::string>* names) {
+  names->clear();
+  if (!folder.is_open()) return false;
+  // A descriptor of its own: a listing never shares its position with another one.
+  const int fd = ::openat(folder.fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  DIR* d = ::fdopendir(fd);
+  if (d == nullptr) {
+    ::close(fd);
+    return false;
+  }
+  errno = 0;
+  while (dirent* e = ::readdir(d)) {
+    const std::string_view n = e->d_name;
+    if (n != "." && n != "..") names->emplace_back(n);
+    errno = 0;
+  }
+  const bool ok = errno == 0;
+  ::closedir(d);
+  std::sort(names->begin(), names->end());
+  return ok;
+}
+
+int EntryTypeAt(const OpenFolder& folder, std::string_view name) {
+  struct stat st;
+  if (!folder.is_open() || !IsEntryName(name) ||
+      ::fstatat(folder.fd(), std::string(name).c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    return -1;
+  }
+  return static_cast<int>(st.st_mode & S_IFMT);
+}
+
+bool ReadWholeFileAt(const OpenFolder& folder, std::string_view name, std::string* out,
+                     size_t max_bytes) {
+  out->clear();
+  if (InjectedFault(FaultSite::kFileRead, name)) return false;
+  if (!folder.is_open() || !IsEntryName(name)) {
+    errno = EINVAL;
+    return false;
+  }
+  int fd = ::openat(folder.fd(), std::string(name).c_str(),
+                    O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+  if (fd < 0) return false;
+  return ReadOpenedFile(fd, out, max_bytes);
 }
 
 bool ReplaceFileAtomically(std::string_view path, std::string_view bytes,

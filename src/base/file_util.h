@@ -47,6 +47,58 @@ inline constexpr size_t kSmallFileLimit = size_t{1} << 20;    // 1 MiB
 // file cannot be opened or read, or is refused.
 bool ReadWholeFile(std::string_view path, std::string* out, size_t max_bytes = kLargeFileLimit);
 
+// As ReadWholeFile, but a symbolic link as the file itself is refused (errno ELOOP) rather than
+// followed: for files a caller has looked at with lstat and must not read from elsewhere. The
+// folders on the way are looked up as ReadWholeFile looks them up.
+bool ReadWholeFileNoFollow(std::string_view path, std::string* out,
+                           size_t max_bytes = kLargeFileLimit);
+
+// A folder held open, so that what is read below it comes from the folder that was checked: a
+// link or another folder put in its place by its path afterwards (a rename, a swap) changes
+// nothing for the reads through it, and the entries are opened from it without following a
+// link. Book packages in Update/ are read this way. Not copyable; closed by the destructor.
+class OpenFolder {
+ public:
+  OpenFolder() = default;
+  ~OpenFolder() { Close(); }
+  OpenFolder(const OpenFolder&) = delete;
+  OpenFolder& operator=(const OpenFolder&) = delete;
+
+  // Opens `root` (resolved as ResolvePath does; a link there is followed: it is the caller's own
+  // folder), then each component of `relative` ("/" or "" between them, looked up without
+  // regard to ASCII case when the exact name is missing) without following a link. False, with
+  // errno ELOOP or ENOTDIR for a component that is a link or no folder and ENOENT for a missing
+  // one, when the folder could not be opened so; EINVAL for a ".." component.
+  bool Open(std::string_view root, std::string_view relative = {});
+  // Opens the entry `name` (one name, no separator) of `parent` as a folder, not following a
+  // link. False as Open.
+  bool OpenChild(const OpenFolder& parent, std::string_view name);
+  void Close();
+
+  bool is_open() const { return fd_ >= 0; }
+  int fd() const { return fd_; }
+
+ private:
+  int fd_ = -1;
+};
+
+// The names of the entries of an open folder (without "." and ".."), sorted by byte value. False
+// when the folder cannot be read to its end, so that an unreadable folder is not taken for an
+// empty one.
+bool ListOpenFolder(const OpenFolder& folder, std::vector<std::string>* names);
+
+// What lstat says the entry `name` of `folder` is (S_IFREG, S_IFDIR, S_IFLNK ...), or -1 when it
+// cannot be looked at.
+int EntryTypeAt(const OpenFolder& folder, std::string_view name);
+
+// ReadWholeFile of the entry `name` (one name, no separator) of `folder`, opened from the open
+// folder and never through a link: a link there, also one put in place of the file after the
+// caller looked at it, is refused with errno ELOOP. The guarantees of ReadWholeFile hold: only a
+// regular file, refused whole past `max_bytes`. A fault point of the reads (FaultSite::kFileRead,
+// named by `name`).
+bool ReadWholeFileAt(const OpenFolder& folder, std::string_view name, std::string* out,
+                     size_t max_bytes = kLargeFileLimit);
+
 struct WriteOptions {
   // Flush the file and its folder to disk before returning. Without it the replacement is still
   // atomic for every reader and against a killed process, only not against a power loss; bulk

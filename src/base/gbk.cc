@@ -73,4 +73,64 @@ bool IsValidUtf8(std::string_view s) {
   return true;
 }
 
+namespace {
+
+inline bool IsTrail(unsigned char c) {
+  return (c >= 0x40 && c <= 0x7E) || (c >= 0x80 && c <= 0xFE);
+}
+
+// Length of the valid character at `i`, or 0 when the byte there is invalid.
+inline size_t ValidCharLen(std::string_view s, size_t i) {
+  const unsigned char c = static_cast<unsigned char>(s[i]);
+  if (c <= 0x80) return 1;
+  if (c == 0xFF) return 0;
+  return (i + 1 < s.size() && IsTrail(static_cast<unsigned char>(s[i + 1]))) ? 2 : 0;
+}
+
+}  // namespace
+
+size_t FindInvalidGbk(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size()) {
+    const size_t n = ValidCharLen(text, i);
+    if (n == 0) return i;
+    i += n;
+  }
+  return std::string_view::npos;
+}
+
+namespace {
+
+size_t Repair(std::string* text, std::vector<size_t>* positions) {
+  size_t i = FindInvalidGbk(*text);
+  if (i == std::string_view::npos) return 0;
+  size_t replaced = 0;
+  while (i < text->size()) {
+    const size_t n = ValidCharLen(*text, i);
+    if (n == 0) {
+      (*text)[i] = kGbkStandIn;
+      if (positions != nullptr) positions->push_back(i);
+      ++replaced;
+      ++i;
+    } else {
+      i += n;
+    }
+  }
+  return replaced;
+}
+
+}  // namespace
+
+size_t RepairGbk(std::string* text) { return Repair(text, nullptr); }
+
+size_t RepairGbk(std::string* text, std::vector<size_t>* positions) {
+  return Repair(text, positions);
+}
+
+std::string ValidGbk(std::string_view text) {
+  std::string out(text);
+  RepairGbk(&out);
+  return out;
+}
+
 }  // namespace tomeva

@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tomeva {
 
@@ -18,6 +19,41 @@ std::string Utf8ToGbk(std::string_view utf8);
 
 // True when `utf8` is well-formed UTF-8.
 bool IsValidUtf8(std::string_view utf8);
+
+// The validation of GBK text from outside. A GBK text is single bytes 0x00..0x80 and pairs of a
+// lead byte 0x81..0xFE and a trail byte 0x40..0x7E or 0x80..0xFE. (0x80 alone is the euro sign
+// of code page 936: the codec writes it for U+20AC and the web view's decoder reads it as one
+// character, as every parser here does.) Every other byte (a lead byte followed by anything else
+// or by nothing, a lone 0xFF) is invalid: the web view's decoder would turn it into a
+// replacement character and keep the byte after it, so a "<" or a quote behind a lone lead byte
+// would end the character for the browser but not for our parsers.
+//
+// The byte put in place of each invalid byte: an ASCII character that mark-up gives no meaning,
+// that every decoder reads alike, and that cannot join the byte after it into a character.
+// (Names and paths with an invalid byte are refused rather than repaired: "?" means something in
+// an address.)
+inline constexpr char kGbkStandIn = '?';
+
+// The offset of the first invalid byte of `text`, or npos when the whole text is valid GBK.
+size_t FindInvalidGbk(std::string_view text);
+inline bool IsValidGbk(std::string_view text) {
+  return FindInvalidGbk(text) == std::string_view::npos;
+}
+
+// Replaces every invalid byte of `text` with kGbkStandIn, in place; a valid pair is never split
+// and the byte after an invalid lead byte is judged afresh (so "\x81<" becomes "?<", whose "<"
+// the mark-up filter then sees). Returns the number of bytes replaced. Runs in one pass, without
+// allocating when nothing is invalid. Every text that comes from outside (record files,
+// catalogue fragments, chapter.xml, settings files, text copies, remote records) passes here
+// before any parser sees it.
+size_t RepairGbk(std::string* text);
+// As above; `positions` (not null) gets the offset of each byte replaced, ascending, appended to
+// what it holds. A reader that must refuse a name holding a replaced byte, rather than use it as
+// repaired, keeps them.
+size_t RepairGbk(std::string* text, std::vector<size_t>* positions);
+
+// As RepairGbk, on a copy.
+std::string ValidGbk(std::string_view text);
 
 }  // namespace tomeva
 

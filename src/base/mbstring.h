@@ -18,7 +18,10 @@ inline constexpr size_t kNpos = std::string_view::npos;
 inline bool IsGbkLead(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
 
 // Length in bytes of the character starting at `pos`: 2 for a lead byte followed by a byte,
-// otherwise 1 (a lead byte at the very end counts as one byte).
+// otherwise 1 (a lead byte at the very end counts as one byte). It expects valid GBK (gbk.h,
+// RepairGbk): on a lone lead byte it takes the next byte, even a "<" or a quote, into the
+// character, where the web view's decoder keeps that byte as itself. Text from outside is
+// repaired where it enters, so no parser sees such a byte.
 inline size_t GbkCharLen(std::string_view text, size_t pos) {
   return (IsGbkLead(static_cast<unsigned char>(text[pos])) && pos + 1 < text.size()) ? 2 : 1;
 }

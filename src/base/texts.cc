@@ -128,6 +128,12 @@ constexpr Entry kEntries[] = {
     {kTextPositionFileFailed,
      "PDF的位置文件“%s”无法写入，这次没有在PDF中标出检索词。"
      "PDF照常显示；请检查该文件夹是否可写。"},
+    {kTextHighlightTimedOut,
+     "PDF阅读器在%s秒内没有回答，这次没有在PDF中标出检索词。PDF照常显示；可以再打开一次这个PDF重试。"},
+    {kTextHighlightRefused, "PDF阅读器没有接受这次的标记数据，这次没有在PDF中标出检索词。PDF照常显示。"},
+    {kTextHighlightBusy,
+     "PDF阅读器同时打开的连接太多，拒绝了这次的标记数据，这次没有在PDF中标出检索词。"
+     "若一再出现，可能有别的程序占着阅读器的连接；请重新启动本程序。"},
     {kTextSelectRecordFirst, "请先选择一条记录！"},
     {kTextSelectNodeFirst, "请先在左边的树中选择一个节点！"},
     {kTextSelectBookFirst, "请先指定您要打开的书籍！"},
@@ -145,19 +151,35 @@ constexpr Entry kEntries[] = {
      "新书仍在Update文件夹中等候。"},
     // The updater refused: the program goes on with the installed version.
     {kTextUpdaterUnsigned,
-     "有新版本的更新程序 %s，但它不是经 https 下载的，也没有签名，无法确认它来自出版者，"
-     "所以没有运行。程序继续使用现有版本。"},
+     "有新版本的更新程序 %s，但它不是经 https 下载的，出版者也没有为它提供签名的更新说明"
+     "（.manifest 及其签名 .manifest.sig），无法确认它来自出版者，所以没有运行。程序继续使用现有版本。"},
     {kTextUpdaterNoKey,
-     "有新版本的更新程序 %s，但本安装缺少用来验证签名的公钥文件 update.pub，所以没有运行。"
-     "程序继续使用现有版本。"},
+     "有新版本的更新程序 %s，但本机没有安装用来验证签名的出版者公钥 update.pub"
+     "（应由软件包、系统管理员或用户放在 /usr/share/tomeva、/etc/tomeva 或 ~/.config/tomeva 中；"
+     "书库文件夹中的公钥不被采用），所以没有运行。程序继续使用现有版本。"},
     {kTextUpdaterBadKey,
-     "有新版本的更新程序 %s，但本安装的公钥文件 update.pub 已损坏，无法验证签名，所以没有运行。"
+     "有新版本的更新程序 %s，但本机安装的出版者公钥 update.pub 已损坏，无法验证签名，所以没有运行。"
      "程序继续使用现有版本。"},
     {kTextUpdaterBadSignature,
-     "有新版本的更新程序 %s，但它的签名验证失败（文件被改动过，或签名已损坏），所以没有运行。"
+     "有新版本的更新程序 %s，但它的更新说明的签名验证失败（文件被改动过，或签名已损坏），所以没有运行。"
      "程序继续使用现有版本。"},
     {kTextUpdaterOtherKey,
-     "有新版本的更新程序 %s，但它的签名不是用本安装的公钥 update.pub 对应的密钥做的，"
+     "有新版本的更新程序 %s，但它的更新说明不是用本机安装的出版者公钥 update.pub 对应的密钥签名的，"
+     "所以没有运行。程序继续使用现有版本。"},
+    {kTextUpdaterNoManifest,
+     "有新版本的更新程序 %s，但出版者没有在它旁边提供更新说明（.manifest），无法确认它的版本，"
+     "所以没有运行。程序继续使用现有版本。"},
+    {kTextUpdaterBadManifest,
+     "有新版本的更新程序 %s，但它的更新说明格式不对，读不出它的文件名、版本和校验值，所以没有运行。"
+     "程序继续使用现有版本。"},
+    {kTextUpdaterNotMatching,
+     "有新版本的更新程序 %s，但下载到的文件与出版者的更新说明不符（文件名或内容不同，可能被替换过），"
+     "所以没有运行，也没有保留。程序继续使用现有版本。"},
+    {kTextUpdaterNotNewer,
+     "版本页列出的更新程序 %s 没有运行：出版者的更新说明写明它的版本是 %s，并不比已安装的版本 %s 新"
+     "（可能是旧的更新程序被重新发布）。程序继续使用现有版本。"},
+    {kTextUpdaterVersionUnknown,
+     "有新版本的更新程序 %s，但已安装的版本号“%s”不是用点分隔的数字，无法确认更新程序比它新，"
      "所以没有运行。程序继续使用现有版本。"},
     {kTextBookDirNotPlain,
      "新书“%s”的文件夹名“%s”不是书库中一个简单的文件夹名。这本书没有导入，仍在Update文件夹中等候。"},
@@ -173,6 +195,14 @@ constexpr Entry kEntries[] = {
     {kTextBookLinksSkipped, "新书“%s”中的符号链接没有被跟随，也没有复制：%s"},
     {kTextRecordDirRefused,
      "新书“%s”的记录文件%s要放进文件夹“%s”，那是本程序自己的或另一本书的文件夹，已跳过这条记录。"},
+    {kTextBookNameNotGbk,
+     "新书“%s”（文件夹“%s”）的书名或文件夹名中有不是GBK文字的字节，已显示为“?”。"
+     "这本书没有导入，仍在Update文件夹中等候。"},
+    {kTextRecordNameNotGbk,
+     "新书“%s”的记录文件%s的文件名或其中的页面文件名有不是GBK文字的字节，已跳过这条记录。"},
+    {kTextRecordBecameLink,
+     "新书“%s”的记录文件%s在导入过程中被换成了符号链接，没有读取。"
+     "这本书没有导入，仍在Update文件夹中等候。"},
 };
 
 const std::map<int, std::string>& GbkTable() {

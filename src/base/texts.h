@@ -99,6 +99,9 @@ enum TextId : int {
   kTextNoPublisherSite,           // page: the installation names no publisher's site
   kTextHighlightNoServer,         // "DdeClient: Failed to connect to server."
   kTextPositionFileFailed,        // position file %s cannot be written: PDF words not marked
+  kTextHighlightTimedOut,         // the viewer gave no answer within %s seconds: words not marked
+  kTextHighlightRefused,          // the viewer declined the marks
+  kTextHighlightBusy,             // the viewer turned the marks away: too many conversations
   kTextSelectRecordFirst,         // "请先选择一条记录！"
   kTextSelectNodeFirst,           // "请先在左边的树中选择一个节点！"
   kTextSelectBookFirst,           // "请先指定您要打开的书籍！"
@@ -109,13 +112,21 @@ enum TextId : int {
   kTextIndexServerUnreachable,    // "索引服务器无法连接：%s" (HOST:PORT): a search's failure
   kTextIndexServerPage,           // page: that failure (%s); the search did not run; next one retries
   kTextImportOnIndexServer,       // import refused: the index is kept on the index server %s
-  // The updater refused (each with its address, %s): not over https and not signed, signed but
-  // no update.pub, update.pub damaged, a signature that does not verify, another key's.
+  // The updater refused (each with its address, %s): not over https and its manifest not signed,
+  // signed but no update key installed, an installed key damaged, a manifest signature that does
+  // not verify, another key's, no manifest at all, a malformed manifest, a manifest of other
+  // bytes or another name, a version not newer (%s the manifest's, %s the installed one), an
+  // installed version that is not a dotted number (%s).
   kTextUpdaterUnsigned,
   kTextUpdaterNoKey,
   kTextUpdaterBadKey,
   kTextUpdaterBadSignature,
   kTextUpdaterOtherKey,
+  kTextUpdaterNoManifest,
+  kTextUpdaterBadManifest,
+  kTextUpdaterNotMatching,
+  kTextUpdaterNotNewer,
+  kTextUpdaterVersionUnknown,
   // New books whose folder the import refuses; each stays waiting in Update/.
   kTextBookDirNotPlain,           // new book %s: folder %s is not a plain relative folder path
   kTextBookDirReserved,           // new book %s: folder %s is one of the installation's own
@@ -124,6 +135,9 @@ enum TextId : int {
   kTextBookDirIsLink,             // new book %s: folder %s passes a link, or is not a folder
   kTextBookLinksSkipped,          // new book %s: symbolic links left out, not copied: %s
   kTextRecordDirRefused,          // new book %s: record file %s names folder %s, not the book's
+  kTextBookNameNotGbk,            // new book %s (folder %s): a name with bytes that are not GBK
+  kTextRecordNameNotGbk,          // new book %s: record file %s names a file with non-GBK bytes
+  kTextRecordBecameLink,          // new book %s: record file %s became a link while imported
 };
 
 // The text as GBK bytes; the empty string for an unknown id. Thread-safe.

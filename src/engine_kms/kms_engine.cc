@@ -11,11 +11,14 @@ namespace {
 // The one name the engine library is given for the GBK texts of core.
 constexpr char kCharset[] = "GBK";
 
-// A KMS_ string, owned by the engine until KMS_Free_Field, as a string; nothing for NULL.
+// A KMS_ string, owned by the engine until KMS_Free_Field, as a string; nothing for NULL. A
+// record's stored text may come from an index server of a reading room, outside this machine:
+// it reaches core as valid GBK, each invalid byte replaced (base/gbk.h).
 std::optional<std::string> TakeField(char* value) {
   if (value == nullptr) return std::nullopt;
   std::string text(value);
   KMS_Free_Field(value);
+  RepairGbk(&text);
   return text;
 }
 

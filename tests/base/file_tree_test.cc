@@ -30,6 +30,14 @@ TEST(FileTreeTest, PlainFolderNames) {
   }
   // A GBK character whose trail byte is "\" is one character, not a separator.
   EXPECT_TRUE(IsPlainFolderName("\xD5\x5C"));
+  // "?" is what the XML reader puts in place of a byte that is not GBK.
+  EXPECT_FALSE(IsPlainFolderName("a?b"));
+  // Bytes that are not GBK: a lone lead byte would hide the byte after it from the walk.
+  for (const std::string name : {"A\x81", "A\x81/x", "\xFF", "\x81\x30", "A\xD6"}) {
+    EXPECT_FALSE(IsPlainFolderName(name)) << name;
+    EXPECT_FALSE(IsPlainRelativePath(name)) << name;
+    EXPECT_FALSE(IsPlainRelativePath("books/" + name)) << name;
+  }
 }
 
 TEST(FileTreeTest, PlainRelativePaths) {

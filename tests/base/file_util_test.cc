@@ -199,6 +199,88 @@ TEST_F(FileUtilTest, CaseLookupOnWriteIsOptionalButTheFolderIsAlwaysResolved) {
   EXPECT_EQ(bytes, "new");
 }
 
+// A book package is read through its folder opened once: its entries are opened from there and
+// never through a link, and a folder or link put in its place by its path afterwards changes
+// nothing for those reads. A test's action runs at the read, named by the entry.
+TEST_F(FileUtilTest, ReadsBelowAnOpenFolderNeverFollowALink) {
+  ASSERT_TRUE(MakeDirectories(dir_ + "/Update/Pkg/sub"));
+  ASSERT_TRUE(MakeDirectories(dir_ + "/elsewhere"));
+  Write("Update/Pkg/book_1.xml", "inside");
+  Write("outside.xml", "outside");
+  Write("elsewhere/book_1.xml", "outside");
+  ASSERT_EQ(::symlink((dir_ + "/outside.xml").c_str(), (dir_ + "/Update/Pkg/link.xml").c_str()), 0);
+  ASSERT_EQ(::mkfifo((dir_ + "/Update/Pkg/fifo").c_str(), 0600), 0);
+  ASSERT_EQ(::symlink((dir_ + "/elsewhere").c_str(), (dir_ + "/Update/Lnk").c_str()), 0);
+
+  const struct {
+    const char* relative;
+    int error;  // 0: opens
+  } opens[] = {{"update\\pkg", 0},
+               {"Update/Pkg/sub", 0},
+               {"Update/Lnk", ELOOP},
+               {"Update/missing", ENOENT},
+               {"Update/../Update/Pkg", EINVAL},
+               {"outside.xml", ENOTDIR}};
+  for (const auto& c : opens) {
+    OpenFolder folder;
+    errno = 0;
+    EXPECT_EQ(folder.Open(dir_, c.relative), c.error == 0) << c.relative;
+    // A link opened with O_NOFOLLOW | O_DIRECTORY is reported as either.
+    if (c.error == ELOOP) {
+      EXPECT_TRUE(errno == ELOOP || errno == ENOTDIR) << c.relative;
+    } else if (c.error != 0) {
+      EXPECT_EQ(errno, c.error) << c.relative;
+    }
+  }
+
+  OpenFolder package;
+  ASSERT_TRUE(package.Open(dir_, "Update/Pkg"));
+  std::vector<std::string> seen;
+  SetFaultAction(FaultSite::kFileRead, [&seen](std::string_view what) { seen.emplace_back(what); });
+  const struct {
+    const char* name;
+    int type;
+    int error;  // 0: read, giving "inside"
+  } reads[] = {{"book_1.xml", S_IFREG, 0}, {"link.xml", S_IFLNK, ELOOP},
+               {"sub", S_IFDIR, EISDIR},   {"fifo", S_IFIFO, EINVAL},
+               {"missing", -1, ENOENT},    {"../outside.xml", -1, EINVAL}};
+  for (const auto& c : reads) {
+    std::string bytes = "left over";
+    errno = 0;
+    EXPECT_EQ(ReadWholeFileAt(package, c.name, &bytes), c.error == 0) << c.name;
+    EXPECT_EQ(bytes, c.error == 0 ? "inside" : "") << c.name;
+    if (c.error != 0) {
+      EXPECT_EQ(errno, c.error) << c.name;
+    }
+    EXPECT_EQ(EntryTypeAt(package, c.name), c.type) << c.name;
+  }
+  EXPECT_EQ(seen, (std::vector<std::string>{"book_1.xml", "link.xml", "sub", "fifo", "missing",
+                                            "../outside.xml"}));
+  ClearFaults();
+  std::string bytes;
+  EXPECT_FALSE(ReadWholeFileAt(package, "book_1.xml", &bytes, 5));  // past the cap
+  EXPECT_EQ(seen.size(), 6u);  // the action went with ClearFaults
+
+  // The package swapped for a link to another folder after it was opened: the reads and the
+  // listing still see the folder that was opened.
+  ASSERT_TRUE(RenamePath(dir_ + "/Update/Pkg", dir_ + "/Update/Pkg.moved"));
+  ASSERT_EQ(::symlink((dir_ + "/elsewhere").c_str(), (dir_ + "/Update/Pkg").c_str()), 0);
+  ASSERT_TRUE(ReadWholeFileAt(package, "book_1.xml", &bytes));
+  EXPECT_EQ(bytes, "inside");
+  std::vector<std::string> names;
+  ASSERT_TRUE(ListOpenFolder(package, &names));
+  EXPECT_EQ(names, (std::vector<std::string>{"book_1.xml", "fifo", "link.xml", "sub"}));
+  OpenFolder sub;
+  EXPECT_TRUE(sub.OpenChild(package, "sub"));
+  EXPECT_FALSE(sub.OpenChild(package, "link.xml"));
+
+  // By path: a link as the file itself is refused, a file is read.
+  EXPECT_FALSE(ReadWholeFileNoFollow(dir_ + "/Update/Pkg.moved/link.xml", &bytes));
+  EXPECT_EQ(errno, ELOOP);
+  ASSERT_TRUE(ReadWholeFileNoFollow(dir_ + "/update/pkg.moved/BOOK_1.xml", &bytes));
+  EXPECT_EQ(bytes, "inside");
+}
+
 TEST(PathParts, SplitAtEitherSeparator) {
   EXPECT_EQ(BaseName("a\\b/c.pdf"), "c.pdf");
   EXPECT_EQ(DirName("a/b\\c.pdf"), "a/b");

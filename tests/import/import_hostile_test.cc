@@ -6,10 +6,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "base/fault_injection.h"
 #include "base/gbk.h"
 #include "core/import/book_import.h"
 #include "import_fixture.h"
@@ -344,6 +346,172 @@ TEST(ImportHostileTest, OlderRecordCannotNameAnotherBooksFolder) {
   EXPECT_NE(sink.reports[0].find("book_1.xml要放进文件夹“1”"), std::string::npos) << sink.reports[0];
   EXPECT_NE(sink.reports[1].find("book_2.xml要放进文件夹“SearchDB”"), std::string::npos)
       << sink.reports[1];
+}
+
+// A byte that is not GBK in a fragment's folder or book name: a lone lead byte took the quote or
+// the "/" after it into its character for the reader of old, so a folder such as `A\x81" name=`
+// went into the catalogue with a raw quote, or a "/" slipped past the plain-name check. The
+// reader now replaces the byte; the name is refused, the book waits, nothing changes.
+TEST(ImportHostileTest, FolderOrBookNameWithBytesThatAreNotGbkIsRefusedAndWaits) {
+  const struct {
+    const char* what;
+    std::string dir;
+    std::string name;
+  } cases[] = {
+      {"before the folder's closing quote", "A\x81", Utf8ToGbk("敌书")},
+      {"hiding a slash in the folder", "A\x81/x", Utf8ToGbk("敌书")},
+      {"before the name's closing quote", "30", Utf8ToGbk("敌书") + "\xD6"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Installation app;
+    TempDir outside;
+    Populate(app, outside.path());
+    if (HasFatalFailure()) return;
+    MakeDirectories(app / "Update");
+    ASSERT_TRUE(WriteScrambledFile(
+        app / "Update/bookconfig_hostile.xml",
+        "<?xml version=\"1.0\" encoding=\"GB2312\"?>\r\n<books version=\"2.0\">\r\n<book dir=\"" +
+            c.dir + "\" name=\"" + c.name + "\"/>\r\n</books>"));
+    app.WriteRecord(c.dir, 1, "敌", "某", "敌书正文");
+    const auto before = Snapshot(app.parent());
+
+    RecordingImportSink sink;
+    const ImportResult result = RunBookImport(LibraryEngine(), app.dir(), &sink);
+
+    EXPECT_EQ(result.books_imported, 0);
+    EXPECT_EQ(result.books_failed, 1);
+    EXPECT_FALSE(result.library_changed);
+    EXPECT_EQ(Snapshot(app.parent()), before);  // the catalogue among the rest
+    EXPECT_EQ(app.HitCount("敌书"), 0);
+    ASSERT_EQ(sink.reports.size(), 1u);
+    EXPECT_NE(sink.reports[0].find("新书“敌书"), std::string::npos) << sink.reports[0];
+    EXPECT_NE(sink.reports[0].find("不是GBK文字的字节"), std::string::npos) << sink.reports[0];
+  }
+}
+
+// Inside a package: a record whose own file name, or whose page file (FdHtmlFile), holds a byte
+// that is not GBK is left out with the user told; a record text with one goes in repaired.
+TEST(ImportHostileTest, RecordNamesWithBytesThatAreNotGbkAreLeftOutTextsRepaired) {
+  Installation app;
+  app.WriteCatalogue("");
+  app.WriteFragment("30", "新书");
+  app.WriteRecord("30", 1, "静夜思", "李白", "床前明月光");
+  const std::string head =
+      Utf8ToGbk("<?xml version=\"1.0\" encoding=\"GB2312\"?>\n<record><FdName>题</FdName>");
+  ASSERT_TRUE(ReplaceFileAtomically(app / "Update/30/book_2.xml",
+                                    head + Utf8ToGbk("<FdContent>页面正文</FdContent>") +
+                                        "<FdHtmlFile>p\x81.htm</FdHtmlFile></record>"));
+  ASSERT_TRUE(ReplaceFileAtomically(app / "Update/30/book_\x81.xml",
+                                    head + Utf8ToGbk("<FdContent>怪名正文</FdContent></record>")));
+  ASSERT_TRUE(ReplaceFileAtomically(app / "Update/30/book_3.xml",
+                                    head + "<FdContent>" + Utf8ToGbk("春眠") + " \x81 " +
+                                        Utf8ToGbk("不觉晓") + "</FdContent></record>"));
+
+  RecordingImportSink sink;
+  const ImportResult result = RunBookImport(LibraryEngine(), app.dir(), &sink);
+
+  EXPECT_EQ(result.books_imported, 1);
+  EXPECT_EQ(app.HitCount("明月"), 1);
+  EXPECT_EQ(app.HitCount("页面正文"), 0);
+  EXPECT_EQ(app.HitCount("怪名正文"), 0);
+  EXPECT_EQ(app.HitCount("不觉晓"), 1);
+  EXPECT_EQ(ListDirectory(app / "30"), (std::vector<std::string>{"book_1.xml", "book_3.xml"}));
+  std::string record;
+  ASSERT_TRUE(ReadWholeFile(app / "30/book_3.xml", &record));
+  EXPECT_TRUE(IsValidGbk(record));
+  EXPECT_NE(record.find(" ? "), std::string::npos);
+  ASSERT_EQ(sink.reports.size(), 2u);
+  EXPECT_NE(sink.reports[0].find("book_2.xml"), std::string::npos) << sink.reports[0];
+  EXPECT_NE(sink.reports[1].find("book_?.xml"), std::string::npos) << sink.reports[1];
+  for (const std::string& report : sink.reports) {
+    EXPECT_NE(report.find("不是GBK文字的字节，已跳过这条记录"), std::string::npos) << report;
+  }
+}
+
+// Someone who can write into Update/ renames a link over a file, or over the package folder,
+// while the import runs: after the import looked at it and before it reads it (the fault seam's
+// action does it at exactly that point). The import reads only what it looked at: a file that
+// became a link fails the book, which waits; the folder it opened is read whatever now stands
+// under its name. The outside text is in neither the index nor the book's folder.
+TEST(ImportHostileTest, FileSwappedForALinkAfterItWasLookedAtIsNeverRead) {
+  enum Swap { kRecord, kPage, kFolder };
+  const struct {
+    const char* what;
+    FaultSite site;
+    const char* at;  // the entry the swap waits for
+    Swap swap;
+    const char* reason;  // nullptr: the book goes in, from the folder that was looked at
+  } cases[] = {
+      {"a record, between the look and the read", FaultSite::kFileRead, "book_1.xml", kRecord,
+       "在导入过程中被换成了符号链接"},
+      {"a page, between the look and the copy", FaultSite::kFileWrite, "p.htm", kPage,
+       "的文件没有全部复制成功"},
+      {"the package folder, between the look and the read", FaultSite::kFileRead, "book_1.xml",
+       kFolder, nullptr},
+  };
+  const std::string leaked = Utf8ToGbk("外泄");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Installation app;
+    TempDir outside;
+    app.WriteCatalogue("");
+    app.WriteFragment("30", "新书");
+    app.WriteRecord("30", 1, "静夜思", "李白", "床前明月光");
+    app.Write("Update/30/p.htm", "<p>书页</p>");
+    const std::string secret =
+        "<?xml version=\"1.0\" encoding=\"GB2312\"?>\n<record><FdName>外</FdName>"
+        "<FdContent>外泄正文</FdContent></record>\n";
+    WriteGbk(outside / "book_1.xml", secret);
+    WriteGbk(outside / "p.htm", "外泄正文");
+    WriteGbk(outside / "pkg/book_1.xml", secret);
+    WriteGbk(outside / "pkg/p.htm", "外泄正文");
+    std::string catalogue_before;
+    ReadWholeFile(app / "bookconfig.xml", &catalogue_before);
+
+    const std::string package = app / "Update/30";
+    bool swapped = false;
+    SetFaultAction(c.site, [&](std::string_view what) {
+      if (swapped || what != c.at) return;
+      swapped = true;
+      bool done = false;
+      if (c.swap == kFolder) {
+        done = ::rename(package.c_str(), (package + ".moved").c_str()) == 0 &&
+               ::symlink((outside / "pkg").c_str(), package.c_str()) == 0;
+      } else {
+        // A link made beside the file and renamed over it: the file is replaced in one step.
+        const std::string link = JoinPath(package, ".swap");
+        done = ::symlink((outside / c.at).c_str(), link.c_str()) == 0 &&
+               ::rename(link.c_str(), JoinPath(package, c.at).c_str()) == 0;
+      }
+      if (!done) ADD_FAILURE() << "the swap failed";
+    });
+    const ImportResult result = RunBookImport(LibraryEngine(), app.dir(), nullptr);
+    ClearFaults();
+
+    EXPECT_TRUE(swapped);
+    EXPECT_LE(app.HitCount("外泄"), 0);  // -1: no index was made
+    for (const auto& [entry, content] : Snapshot(app / "30")) {
+      EXPECT_EQ(content.find(leaked), std::string::npos) << entry;
+    }
+    std::string catalogue_after;
+    ReadWholeFile(app / "bookconfig.xml", &catalogue_after);
+    if (c.reason == nullptr) {
+      EXPECT_EQ(result.books_imported, 1);
+      EXPECT_EQ(app.HitCount("明月"), 1);
+      EXPECT_EQ(app.Read("30/p.htm"), "<p>书页</p>");
+    } else {
+      EXPECT_EQ(result.books_imported, 0);
+      EXPECT_EQ(result.books_failed, 1);
+      EXPECT_EQ(catalogue_after, catalogue_before);
+      EXPECT_LE(app.HitCount("明月"), 0);
+      EXPECT_TRUE(FileExists(app / "Update/bookconfig30.xml"));
+      ASSERT_EQ(result.messages.size(), 1u);
+      EXPECT_NE(GbkToUtf8(result.messages[0]).find(c.reason), std::string::npos)
+          << GbkToUtf8(result.messages[0]);
+    }
+    EXPECT_EQ(ReadUtf8(outside / "pkg/p.htm"), "外泄正文");
+  }
 }
 
 }  // namespace

@@ -100,6 +100,44 @@ TEST(ChapterTest, PagesAndPdfsOutsideTheBookFolderAreRefused) {
   }
 }
 
+// A page or PDF name holding a byte that is not GBK is refused, not used as the reader repaired
+// it ("in\x81/ok.htm" would be "in?/ok.htm": the page "in" with a query); it hides the values
+// above it. Other values of the element stay usable, and so does a "?" that was written.
+TEST(ChapterTest, PageAndPdfNamesWithBytesThatAreNotGbkAreRefused) {
+  TempDir dir;
+  const std::string book = dir / "7";
+  WriteGbk(book + "/in/ok.htm", "ok");
+  WriteGbk(book + "/in/ok.pdf", "%PDF");
+  WriteGbk(book + "/v1", "a page the repaired name would lead to");
+  struct Case {
+    const char* what;
+    std::string element;
+    std::string page;  // "" = none; else relative to the book
+    std::string pdf;
+  } cases[] = {
+      {"valid names", "<dir name=\"x\" htm=\"in/ok.htm\" pdf=\"in/ok.pdf\"/>", "in/ok.htm",
+       "in/ok.pdf"},
+      {"a lone lead byte hiding a slash", "<dir name=\"x\" htm=\"in\x81/ok.htm\"/>", "", "838.pdf"},
+      {"a lone lead byte before the extension", "<dir name=\"x\" htm=\"v1\x81.htm\"/>", "",
+       "838.pdf"},
+      {"a lone lead byte before the end of the value",
+       "<dir name=\"x\" htm=\"in/ok.htm\" pdf=\"in/ok\x81\"/>", "in/ok.htm", ""},
+      {"a repaired label leaves the names usable",
+       "<dir name=\"x\x81\" htm=\"in/ok.htm\" pdf=\"in/ok.pdf\"/>", "in/ok.htm", "in/ok.pdf"},
+      {"a written question mark is a query", "<dir name=\"x\" htm=\"in/ok.htm?p=1\"/>",
+       "in/ok.htm?p=1", "838.pdf"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(
+        ReplaceFileAtomically(JoinPath(book, "chapter.xml"),
+                              "<?xml version=\"1.0\" encoding=\"GB2312\"?><book pdf=\"838.pdf\">" +
+                                  c.element + "</book>"));
+    EXPECT_EQ(GetNodePage(dir.path(), book, {0}), c.page.empty() ? "" : JoinPath(book, c.page));
+    EXPECT_EQ(GetNodePdf(book, {0}), c.pdf.empty() ? "" : JoinPath(book, c.pdf));
+  }
+}
+
 TEST(ChapterTest, LabelsFallBackToMissingName) {
   CXmlDocument doc;
   ASSERT_EQ(doc.ParseText(Utf8ToGbk(kToc)), 1);

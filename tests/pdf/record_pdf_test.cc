@@ -111,6 +111,18 @@ TEST_F(RecordPdfTest, PdfsOutsideTheBookFolderAreNone) {
   }
 }
 
+// A PDF name holding a byte that is not GBK is refused, not opened as the reader repaired it,
+// and the record does not fall back to the PDF an element further up names.
+TEST_F(RecordPdfTest, PdfNameWithAByteThatIsNotGbkIsNone) {
+  for (const std::string& value : {std::string("d\x81.pdf"), std::string("s\x81/d.pdf")}) {
+    ASSERT_TRUE(ReplaceFileAtomically(app_ / "tang/chapter.xml",
+                                      std::string(kDeclaration) +
+                                          "<book pdf=\"whole.pdf\"><record pdf=\"" + value +
+                                          "\">book_1.xml</record></book>"));
+    EXPECT_EQ(PdfOf("7", "静夜思"), "") << value;
+  }
+}
+
 TEST_F(RecordPdfTest, MissingCatalogueGivesNoPdf) {
   RemoveFile(app_ / "bookconfig.xml");
   EXPECT_EQ(PdfOf("7", "静夜思"), "");

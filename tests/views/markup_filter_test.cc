@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/gbk.h"
@@ -215,6 +218,139 @@ TEST_F(MarkupFilterTest, OutputIsCanonicalForMixedPieces) {
     }
   }
   EXPECT_GT(elements, 1000);  // the pieces do make kept elements
+}
+
+// The attribute names of every start tag of `html` as the web view reads the page: its decoder
+// makes a character of a lead byte and the next byte only when that is a trail byte (a "<" or a
+// quote after a lone lead byte stays itself), its tokenizer reads tags and attribute values as
+// the HTML standard says.
+std::vector<std::string> BrowserAttributeNames(std::string_view html) {
+  auto len = [&html](size_t i) {
+    const unsigned char c = static_cast<unsigned char>(html[i]);
+    const unsigned char t = i + 1 < html.size() ? static_cast<unsigned char>(html[i + 1]) : 0;
+    return c >= 0x81 && c <= 0xFE && ((t >= 0x40 && t <= 0x7E) || (t >= 0x80 && t <= 0xFE)) ? 2 : 1;
+  };
+  auto space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; };
+  std::vector<std::string> names;
+  const size_t n = html.size();
+  size_t p = 0;
+  while (p < n) {
+    if (html[p] != '<' || p + 1 >= n || !std::isalpha(static_cast<unsigned char>(html[p + 1]))) {
+      p += len(p);
+      continue;
+    }
+    ++p;
+    while (p < n && !space(html[p]) && html[p] != '/' && html[p] != '>') p += len(p);
+    while (p < n && html[p] != '>') {
+      if (space(html[p]) || html[p] == '/') {
+        ++p;
+        continue;
+      }
+      const size_t start = p;
+      p += len(p);
+      while (p < n && !space(html[p]) && html[p] != '/' && html[p] != '>' && html[p] != '=') {
+        p += len(p);
+      }
+      names.push_back(ToLowerAscii(html.substr(start, p - start)));
+      while (p < n && space(html[p])) ++p;
+      if (p >= n || html[p] != '=') continue;
+      for (++p; p < n && space(html[p]);) ++p;
+      if (p < n && (html[p] == '"' || html[p] == '\'')) {
+        const char quote = html[p++];
+        while (p < n && html[p] != quote) p += len(p);
+        if (p < n) ++p;
+      } else {
+        while (p < n && !space(html[p]) && html[p] != '>') p += len(p);
+      }
+    }
+  }
+  return names;
+}
+
+bool HasEventAttribute(const std::string& html) {
+  for (const std::string& name : BrowserAttributeNames(html)) {
+    if (StartsWith(name, "on")) return true;
+  }
+  return false;
+}
+
+// A lone lead byte used to take the "<" or the quote after it into its character for the filter,
+// which then let the tag or the attribute through as text, while the web view read it as mark-up.
+TEST_F(MarkupFilterTest, LoneLeadBytesHideNoMarkupFromTheFilter) {
+  const struct {
+    const char* what;
+    std::string in;
+    std::string out;
+  } cases[] = {
+      {"before a tag", "PWNTEST \x81<img src=nope.png onerror=\"alert(1)\"></p>",
+       "PWNTEST ?<img src=nope.png></p>"},
+      {"before a quote in an unquoted value", "<span title=x\x81\"onerror=1>t</span>",
+       "<span title=\"x?&quot;onerror=1\">t</span>"},
+      {"before the closing quote", "<span title=\"x\x81\" onerror=\"1\">t</span>",
+       "<span title=\"x?\">t</span>"},
+      {"before an end tag", "a\xD6</b><img src=x onerror=1>", "a?</b><img src=x>"},
+      {"lone 0xFF", "\xFF<b>x</b>", "?<b>x</b>"},
+      {"valid pairs and the euro sign stay as they are", Utf8ToGbk("<b>中文\xE2\x82\xAC</b>"),
+       Utf8ToGbk("<b>中文\xE2\x82\xAC</b>")},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string out = FilterMarkup(c.in, roots_);
+    EXPECT_EQ(out, c.out);
+    EXPECT_TRUE(IsValidGbk(out));
+    EXPECT_FALSE(HasEventAttribute(out)) << out;
+  }
+  // The escaper: what it gives stands as text, also at the end of a text put before mark-up.
+  EXPECT_EQ(EscapeHtml("a\x81"), "a?");
+  EXPECT_EQ(EscapeHtml("\x81<img src=x onerror=1>"), "?&lt;img src=x onerror=1&gt;");
+  EXPECT_EQ(EscapeHtml(Utf8ToGbk("中\"")), Utf8ToGbk("中&quot;"));
+}
+
+// The same bytes in record files, as a book package brings them: the record page the view gets
+// has no tag the web view would read out of the record's text, and no event attribute.
+TEST_F(MarkupFilterTest, RecordTextWithLoneLeadBytesRendersWithoutCode) {
+  const struct {
+    const char* what;
+    std::string field;  // the FdContent element as the record file holds it
+    int pictures;       // <img> elements the page may show
+    std::string shown;  // part of the page
+  } cases[] = {
+      {"a tag behind a lone lead byte",
+       "<FdContent>PWNTEST \x81<img src=nope.png onerror=\"alert(1)\"/></FdContent>", 0,
+       "PWNTEST ?</td>"},
+      {"record mark-up behind a lone lead byte",
+       "<FdContent>PWNTEST \x81&amp;ltimg src=nope.png onerror=alert(1)&amp;gt</FdContent>", 1,
+       "PWNTEST ?<img src=nope.png></td>"},
+      {"a quote behind a lone lead byte in an attribute",
+       "<FdContent>t&amp;ltspan title=x\x81\"onerror=alert(1)&amp;gtu</FdContent>", 0,
+       "t<span title=\"x?&quot;onerror=alert(1)\">u</td>"},
+  };
+  FieldLabels labels;
+  labels[3].emplace_back("FdContent", "L");
+  ResultPageConfig config;
+  RenderContext ctx;
+  ctx.config = &config;
+  ctx.labels = &labels;
+  ctx.library_dir = roots_[0];
+  ctx.app_dir = roots_[1];
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    CXmlDocument record;
+    ASSERT_EQ(record.ParseText("<?xml version=\"1.0\" encoding=\"GB2312\"?><record>" + c.field +
+                               "</record>"),
+              1);
+    for (bool search : {false, true}) {
+      ctx.search_mode = search;
+      const RecordPage page = search ? RenderSearchRecord(record, 3, "1", ctx)
+                                     : RenderBrowseRecord(record, 3, "1", ctx);
+      ASSERT_TRUE(page.generated);
+      EXPECT_TRUE(IsValidGbk(page.html));
+      EXPECT_FALSE(HasEventAttribute(page.html)) << page.html;
+      const std::vector<std::string> elements = ElementNames(page.html);
+      EXPECT_EQ(std::count(elements.begin(), elements.end(), "img"), c.pictures) << page.html;
+      EXPECT_NE(page.html.find(c.shown), std::string::npos) << page.html;
+    }
+  }
 }
 
 TEST_F(MarkupFilterTest, NoResultPageShowsMarkupOfTheQueryAsText) {

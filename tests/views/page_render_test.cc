@@ -137,6 +137,40 @@ TEST(PageRender, NamedFileIsLoadedInsteadOfAGeneratedPage) {
   }
 }
 
+// A page file name holding a byte that is not GBK is refused like one leading out of the book:
+// repaired, "v1\x81.htm" would read as the page "v1" with a query, another file of the book.
+TEST(PageRender, PageFileNameWithAByteThatIsNotGbkIsRefused) {
+  const struct {
+    std::string name;
+    bool search_mode;
+    const char* location;  // nullptr: the page that says the file cannot be shown
+  } cases[] = {
+      {"v1\x81.htm", false, nullptr},
+      {"v1\x81.htm", true, nullptr},
+      {"pdf\x81/juan0001.pdf", false, nullptr},
+      {"v1?part=2", false, "/lib/1/v1?part=2"},  // a question mark written as such is a query
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Fixture f(c.search_mode, 0);
+    ASSERT_TRUE(ReplaceFileAtomically(f.tmp / "lib/1/v1", "<p>another page</p>"));
+    CXmlDocument record;
+    ASSERT_EQ(record.ParseText("<?xml version=\"1.0\"?><record><FdHtmlFile>" + c.name +
+                               "</FdHtmlFile></record>"),
+              1);
+    const RecordPage page = c.search_mode ? RenderSearchRecord(record, 3, "1", f.ctx)
+                                          : RenderBrowseRecord(record, 3, "1", f.ctx);
+    if (c.location == nullptr) {
+      ASSERT_TRUE(page.generated);
+      EXPECT_EQ(page.html.find("another page"), std::string::npos);
+      EXPECT_TRUE(IsValidGbk(page.html));
+    } else {
+      EXPECT_FALSE(page.generated);
+      EXPECT_EQ(f.Local(page.location), c.location);
+    }
+  }
+}
+
 TEST(PageRender, ConfigurationReplacesMarkersAndMissingFileLeavesItEmpty) {
   ResultPageConfig config = LoadResultPageConfig(kData + "SearchResultConfig.xml", "/lib");
   EXPECT_EQ(config.bodybkcolor, "#fdfaf2");

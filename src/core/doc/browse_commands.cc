@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "base/file_util.h"
+#include "base/gbk.h"
 #include "base/mbstring.h"
 #include "base/path_guard.h"
 #include "base/texts.h"
@@ -201,6 +202,7 @@ bool CTomevaDoc::OnBeforeNavigate(const std::string& location) {
       // The linked record replaces the hit's own until the tree is clicked.
       std::string text;
       ReadWholeFile(location, &text);
+      RepairGbk(&text);  // a record file of a book: outside text
       browse_.current_record_text = std::move(text);
       UpdateAllViews();
     } else if (tree_ != nullptr) {

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "base/file_util.h"
+#include "base/gbk.h"
 #include "base/texts.h"
 #include "core/doc/command_ids.h"
 #include "core/doc/tomeva_doc.h"
@@ -206,6 +207,8 @@ void CTomevaDoc::RenderSearchPage() {
   } else {
     std::string text = page.html;
     if (!page.generated && !ReadWholeFile(page.location, &text)) text.clear();
+    // A book's own page is outside text; the keyword forms are looked for in valid GBK only.
+    RepairGbk(&text);
     PaintKeywords(text);
   }
   html_->HookPageButtons();

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 
 #include "base/file_tree.h"
 #include "base/file_util.h"
+#include "base/gbk.h"
 #include "base/mbstring.h"
 #include "base/texts.h"
 #include "core/engine/engine.h"
@@ -150,13 +152,26 @@ class FolderRules {
   std::vector<std::vector<std::string>> books_;
 };
 
-// A folder name as it may be shown: control bytes would garble the message.
+// A folder or file name as it may be shown: control bytes would garble the message, and a byte
+// that is not GBK the whole text in the window.
 std::string Shown(const std::string& text) {
-  std::string out = text;
+  std::string out = ValidGbk(text);
   for (char& c : out) {
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
   }
   return out;
+}
+
+// Reads a fragment of Update/ (scrambled, at most kSmallFileLimit). A fragment is part of a
+// package: one that is a link is not read, as a link could pass any file of this machine off as
+// one. False when it cannot be read or does not parse.
+bool LoadFragment(const std::string& path, CXmlDocument* fragment) {
+  std::string bytes;
+  if (!ReadWholeFileNoFollow(path, &bytes, kSmallFileLimit)) {
+    fragment->root().Clear();
+    return false;
+  }
+  return fragment->ParseText(UnscrambleCatalogueText(bytes)) == 1;
 }
 
 // What lstat says an entry is; -1 when it cannot be looked at.
@@ -251,6 +266,7 @@ bool ReadRecord(CXmlDocument& doc, bool newer_format, const std::string& app_dir
                 std::string* record_dir, Reporter* reporter) {
   std::string f15;
   bool has_f15 = false;
+  const CXmlNode* page_file = nullptr;  // the last FdHtmlFile
   for (CXmlNode* field = doc.root().first_child(); field != nullptr;
        field = field->next_sibling()) {
     const std::string& tag = field->tag();
@@ -261,7 +277,7 @@ bool ReadRecord(CXmlDocument& doc, bool newer_format, const std::string& app_dir
       else if (tag == "FdContent") carrier->SetValueAt(2, text);
       else if (tag == "KeyWords") carrier->SetValueAt(3, text);
       else if (tag == "FdImgInfo") carrier->SetValueAt(4, text);
-      else if (tag == "FdHtmlFile") carrier->SetValueAt(6, text);
+      else if (tag == "FdHtmlFile") page_file = field;
       else if (tag == "FdLink") carrier->SetValueAt(7, text);
     } else {
       if (tag == "f0") carrier->SetValueAt(0, text);
@@ -272,6 +288,15 @@ bool ReadRecord(CXmlDocument& doc, bool newer_format, const std::string& app_dir
         has_f15 = true;
       }
     }
+  }
+  if (page_file != nullptr) {
+    // The page file's name is refused rather than used with a byte the reader replaced.
+    const std::optional<std::string> page = NameText(*page_file);
+    if (!page) {
+      reporter->Problem(TextWith(kTextRecordNameNotGbk, {name, Shown(file_name)}));
+      return false;
+    }
+    carrier->SetValueAt(6, *page);
   }
   carrier->SetValueAt(5, std::to_string(category));
   if (newer_format) {
@@ -315,7 +340,6 @@ BookOutcome ImportOneBook(Engine& engine, const std::string& app_dir, const std:
     reporter->Problem(TextWith(kTextBookDirNotPlain, {name, Shown(dir)}));
     return BookOutcome::kFailed;
   }
-  const std::string update_dir = JoinPath(JoinPath(app_dir, "Update"), dir);
   const std::string marker = JoinPath(JoinPath(app_dir, "Update"), FlatName(dir) + kMarkerSuffix);
   const std::string catalogue_path = JoinPath(app_dir, "bookconfig.xml");
 
@@ -366,6 +390,20 @@ BookOutcome ImportOneBook(Engine& engine, const std::string& app_dir, const std:
     reporter->Problem(TextWith(kTextBookDirIsLink, {name, "Update/" + Shown(dir)}));
     return BookOutcome::kFailed;
   }
+  // From here on the package is read only through its folder opened here, each component not a
+  // link: whatever is renamed or linked into Update/ meanwhile, the import reads the folder it
+  // checked, and a file in it swapped for a link is never followed (the book fails and waits).
+  // A book without a folder in Update/ has no files to bring.
+  OpenFolder package;
+  if (!package.Open(app_dir, JoinPath("Update", dir)) && errno != ENOENT) {
+    reporter->Problem(TextWith(kTextBookDirIsLink, {name, "Update/" + Shown(dir)}));
+    return BookOutcome::kFailed;
+  }
+  std::vector<std::string> entries;
+  if (package.is_open() && !ListOpenFolder(package, &entries)) {
+    reporter->Problem(TextWith(kTextBookCopyFailed, name));
+    return BookOutcome::kFailed;
+  }
   const bool claimed = FileExists(marker);
   if (!claimed && EntryType(ResolvePath(JoinPath(app_dir, dir))) != -1) {
     reporter->Problem(TextWith(kTextBookDirExists, {name, Shown(dir)}));
@@ -385,20 +423,26 @@ BookOutcome ImportOneBook(Engine& engine, const std::string& app_dir, const std:
   reporter->Status(Text(kTextImportAnalysing));
   std::vector<std::unique_ptr<CBookDef>> carriers;
   std::set<std::string> record_dirs = {dir};
-  const std::string source = ResolvePath(update_dir);
   // Links of the package, at any depth: neither read nor copied, and named to the user.
   std::vector<std::string> links;
-  for (const std::string& file_name : ListDirectory(source)) {
+  for (const std::string& file_name : entries) {
     if (!IsRecordFileName(file_name)) continue;
-    const std::string path = JoinPath(source, file_name);
-    const int type = EntryType(path);
+    const int type = EntryTypeAt(package, file_name);
     if (type == S_IFLNK) links.push_back(JoinPath(dir, file_name));
     if (type != S_IFREG) continue;
+    if (!IsValidGbk(file_name)) {
+      // The name becomes the record's path in the index and in chapter.xml: refused, not
+      // repaired into the name of another file.
+      reporter->Problem(TextWith(kTextRecordNameNotGbk, {name, Shown(file_name)}));
+      continue;
+    }
     std::string bytes;
-    if (!ReadWholeFile(path, &bytes)) {
+    if (!ReadWholeFileAt(package, file_name, &bytes)) {
       // Left out, a record that only could not be read now would be gone once the Update folder
-      // is emptied: the book waits for the next run instead.
-      reporter->Problem(TextWith(kTextRecordUnreadable, {name, file_name}));
+      // is emptied: the book waits for the next run instead. A record that turned into a link
+      // since it was looked at above is someone's attempt to bring in another file.
+      reporter->Problem(TextWith(errno == ELOOP ? kTextRecordBecameLink : kTextRecordUnreadable,
+                                 {name, file_name}));
       return BookOutcome::kFailed;
     }
     CXmlDocument doc;
@@ -455,13 +499,15 @@ BookOutcome ImportOneBook(Engine& engine, const std::string& app_dir, const std:
   carriers.clear();
 
   bool copied = true;
-  for (const std::string& entry : ListDirectory(source)) {
-    const std::string from = JoinPath(source, entry);
-    const int type = EntryType(from);
+  for (const std::string& entry : entries) {
+    const int type = EntryTypeAt(package, entry);
     if (type == S_IFDIR) {
-      copied = CopyTreeIntoAppDir(app_dir, from, JoinPath(dir, entry), &links) && copied;
+      // Opened from the package, not through a link that took the folder's place since.
+      OpenFolder folder;
+      copied = folder.OpenChild(package, entry) &&
+               CopyTreeIntoAppDir(app_dir, folder, JoinPath(dir, entry), &links) && copied;
     } else if (type == S_IFREG && !IsRecordFileName(entry)) {
-      copied = CopyFileReplacing(from, JoinPath(book_folder, entry)) && copied;
+      copied = CopyFileReplacing(package, entry, JoinPath(book_folder, entry)) && copied;
     } else if (type == S_IFLNK && !IsRecordFileName(entry)) {
       links.push_back(JoinPath(dir, entry));
     }
@@ -568,7 +614,7 @@ void RemoveLeftoverFiles(const std::string& app_dir) {
   bool all_read = true;
   for (const std::string& name : ListPendingCatalogues(app_dir)) {
     CXmlDocument fragment;
-    if (!fragment.Load(JoinPath(update, name), 1, kSmallFileLimit)) {
+    if (!LoadFragment(JoinPath(update, name), &fragment)) {
       all_read = false;  // its markers cannot be told from stale ones: all are kept this time
       continue;
     }
@@ -637,7 +683,7 @@ ImportResult RunBookImport(Engine& engine, std::string_view app_dir_in, ImportSt
   for (const std::string& fragment_name : ListPendingCatalogues(app_dir)) {
     const std::string fragment_path = JoinPath(update, fragment_name);
     CXmlDocument fragment;
-    if (!fragment.Load(fragment_path, 1, kSmallFileLimit)) {
+    if (!LoadFragment(fragment_path, &fragment)) {
       reporter.Problem(TextWith(kTextFragmentUnreadable, fragment_name));
       ++result.books_failed;
       continue;
@@ -655,6 +701,15 @@ ImportResult RunBookImport(Engine& engine, std::string_view app_dir_in, ImportSt
       auto name_it = book->attributes().find("name");
       std::string dir = dir_it == book->attributes().end() ? std::string() : dir_it->second;
       std::string name = name_it == book->attributes().end() ? std::string() : name_it->second;
+      // The reader replaced a byte of the folder or book name that was not GBK: a lone lead
+      // byte could have hidden a quote or a separator after it. Such a book is refused, never
+      // imported under a repaired name, and waits.
+      if (!NameAttribute(*book, "dir") || !NameAttribute(*book, "name")) {
+        reporter.Problem(TextWith(kTextBookNameNotGbk, {Shown(name), Shown(dir)}));
+        ++result.books_failed;
+        failed = true;
+        continue;
+      }
       switch (ImportOneBook(engine, app_dir, index_folder, dir, name, newer_format, &reporter)) {
         case BookOutcome::kImported:
           ++result.books_imported;

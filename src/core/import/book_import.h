@@ -20,7 +20,15 @@
 // the one System.xml names, Update, the viewer, help, the settings files ...), overlaps the folder
 // of a book in the catalogue, already exists (unless its marker is there), or is reached through a
 // symbolic link, in the installation or in Update/. Links inside a book's package are neither
-// followed nor copied; the user is told which were left out.
+// followed nor copied; the user is told which were left out. The package is read through its
+// folder, opened once with no link on the way, and every file of it is opened from there without
+// following a link: a file or folder swapped for a link after the import looked at it fails the
+// book, which waits, and nothing outside the package is read.
+//
+// Texts are repaired as the XML reader repairs them (base/gbk.h): a byte that is not GBK becomes
+// "?". Names are refused instead: a fragment's book whose folder or name held such a byte waits
+// with the user told; a record whose file name, or whose page file (FdHtmlFile), held one is left
+// out with the user told.
 #ifndef TOMEVA_CORE_IMPORT_BOOK_IMPORT_H_
 #define TOMEVA_CORE_IMPORT_BOOK_IMPORT_H_
 

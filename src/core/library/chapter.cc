@@ -2,6 +2,7 @@
 
 #include "base/file_tree.h"
 #include "base/file_util.h"
+#include "base/gbk.h"
 #include "base/mbstring.h"
 #include "base/path_guard.h"
 #include "base/texts.h"
@@ -38,10 +39,25 @@ CXmlNode* FindChapterNode(CXmlNode& root, const NodePath& path) {
   return node;
 }
 
+namespace {
+
+// Takes the node's value of a file-naming attribute when it has a non-empty one; a refused one
+// (a byte that was not GBK) is taken too, marked, so that it hides the values above it.
+void InheritName(const CXmlNode& node, const char* name, std::string* value, bool* refused) {
+  const std::optional<std::string> own = NameAttribute(node, name);
+  const std::string shown = own ? *own : AttributeOf(node, name);
+  if (shown.empty()) return;
+  *value = shown;
+  *refused = !own;
+}
+
+}  // namespace
+
 bool InheritNodeValues(CXmlNode& root, const NodePath& path, InheritedValues* out) {
-  out->htm = AttributeOf(root, "htm");
+  *out = InheritedValues();
+  InheritName(root, "htm", &out->htm, &out->htm_refused);
   if (out->htm.empty()) out->htm = "home.htm";
-  out->pdf = AttributeOf(root, "pdf");
+  InheritName(root, "pdf", &out->pdf, &out->pdf_refused);
   CXmlNode* node = &root;
   for (int position : path) {
     if (position < 0) return false;
@@ -49,23 +65,22 @@ bool InheritNodeValues(CXmlNode& root, const NodePath& path, InheritedValues* ou
     for (int i = 0; child != nullptr && i < position; ++i) child = child->next_sibling();
     if (child == nullptr) return false;
     node = child;
-    std::string htm = AttributeOf(*node, "htm");
-    if (!htm.empty()) out->htm = std::move(htm);
-    std::string pdf = AttributeOf(*node, "pdf");
-    if (!pdf.empty()) out->pdf = std::move(pdf);
+    InheritName(*node, "htm", &out->htm, &out->htm_refused);
+    InheritName(*node, "pdf", &out->pdf, &out->pdf_refused);
   }
   return true;
 }
 
 std::string NodePageOf(std::string_view library_dir, std::string_view book_folder,
                        const InheritedValues& values) {
+  if (values.htm_refused) return std::string();
   if (EqualsNoCase(values.htm, "home.htm")) return JoinPath(library_dir, "home.htm");
   // chapter.xml comes with the book: a page it names outside the book's folder is no page.
   return ResolvePageInside(book_folder, values.htm).value_or(std::string());
 }
 
 std::string NodePdfOf(std::string_view book_folder, const InheritedValues& values) {
-  if (values.pdf.empty()) return std::string();
+  if (values.pdf.empty() || values.pdf_refused) return std::string();
   return ResolvePageInside(book_folder, values.pdf).value_or(std::string());
 }
 
@@ -109,7 +124,9 @@ std::string BuildChapterXmlText(std::string_view book_folder) {
   }
   text += ">\r\n";
   for (const std::string& name : names) {
-    if (!IsRecordFileName(name)) continue;
+    // A file name that is not GBK could only be written into the table repaired, as the name
+    // of another file.
+    if (!IsRecordFileName(name) || !IsValidGbk(name)) continue;
     const std::string path = JoinPath(folder, name);
     if (!FileExists(path)) continue;
     CXmlDocument record;

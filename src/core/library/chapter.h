@@ -20,15 +20,20 @@ CXmlNode* FindChapterNode(CXmlNode& root, const NodePath& path);
 
 // The `htm` / `pdf` value that the node inherits: the value of the deepest element on the way
 // from the root to the node (the node included) where it is non-empty. `htm` starts from
-// "home.htm" when the root has none; `pdf` from "". Null when the path does not exist.
+// "home.htm" when the root has none; `pdf` from "". Null when the path does not exist. A value
+// that held a byte that was not GBK (NameAttribute of core/xml) is refused: it still hides the
+// values above it, and gives no page and no PDF.
 struct InheritedValues {
   std::string htm;
   std::string pdf;
+  bool htm_refused = false;
+  bool pdf_refused = false;
 };
 bool InheritNodeValues(CXmlNode& root, const NodePath& path, InheritedValues* out);
 
 // The page and PDF for inherited values: library_dir/home.htm for an `htm` of "home.htm" (any
-// case), else book_folder/<htm>; book_folder/<pdf>, or "" when there is no `pdf`. A value is
+// case), else book_folder/<htm>; book_folder/<pdf>, or "" when there is no `pdf` or it is
+// refused (a refused `htm` gives "" as well). A value is
 // resolved with ResolvePageInside (base/path_guard.h): "\" and letter case as the file
 // helpers take them, a "#" or "?" part kept; a value that would lead out of the book's folder
 // (an absolute path, a drive or scheme, a ".." above the folder, a link out of it) gives "", so

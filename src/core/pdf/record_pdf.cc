@@ -1,6 +1,7 @@
 #include "core/pdf/record_pdf.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "base/file_tree.h"
 #include "base/file_util.h"
@@ -49,10 +50,11 @@ std::string RecordFileOfTitle(const std::string& folder, const std::string& titl
 }
 
 // Depth-first search for the `Record` element naming `file`; `pdfs` holds the `pdf` values of the
-// elements on the way, the found one last.
+// elements on the way, the found one last; a value that held a byte that was not GBK is there as
+// nullopt (refused).
 bool FindRecordElement(const CXmlNode& node, const std::string& file,
-                       std::vector<std::string>* pdfs) {
-  pdfs->push_back(AttributeOf(node, "pdf"));
+                       std::vector<std::optional<std::string>>* pdfs) {
+  pdfs->push_back(NameAttribute(node, "pdf"));
   if (EqualsNoCase(node.tag(), "Record") && EqualsNoCase(node.text(), file)) return true;
   for (const CXmlNode* child = node.first_child(); child != nullptr;
        child = child->next_sibling()) {
@@ -73,13 +75,14 @@ std::string GetRecordPdf(CXmlDocument& record, std::string_view app_dir) {
   if (file.empty()) return std::string();
   CXmlDocument chapter;
   if (chapter.Load(JoinPath(folder, "chapter.xml")) != 1) return std::string();
-  std::vector<std::string> pdfs;
+  std::vector<std::optional<std::string>> pdfs;
   if (!FindRecordElement(chapter.root(), file, &pdfs)) return std::string();
-  auto deepest =
-      std::find_if(pdfs.rbegin(), pdfs.rend(), [](const std::string& pdf) { return !pdf.empty(); });
-  if (deepest == pdfs.rend()) return std::string();
+  auto deepest = std::find_if(pdfs.rbegin(), pdfs.rend(),
+                              [](const auto& pdf) { return !pdf || !pdf->empty(); });
+  // A refused name is no PDF; it does not fall back to one named further up either.
+  if (deepest == pdfs.rend() || !*deepest) return std::string();
   // The table of contents comes with the book: a PDF it names outside the book's folder is none.
-  return ResolvePageInside(folder, *deepest).value_or(std::string());
+  return ResolvePageInside(folder, **deepest).value_or(std::string());
 }
 
 std::vector<std::string> PdfKeywords(const std::vector<std::string>& keywords) {

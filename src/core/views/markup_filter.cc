@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "base/file_util.h"
+#include "base/gbk.h"
 #include "base/mbstring.h"
 #include "base/path_guard.h"
 
@@ -515,7 +516,12 @@ bool IsAllowedPageAddress(std::string_view address, const std::vector<std::strin
 }
 
 std::string FilterMarkup(std::string_view markup, const std::vector<std::string>& local_roots) {
-  return Filter(markup, local_roots).Run();
+  // The text is walked a character at a time: a lone lead byte would take the "<" or the quote
+  // after it into its character, where the web view keeps that byte as itself. Texts from outside
+  // are repaired where they are read; this is the last line, and costs no copy for valid text.
+  if (IsValidGbk(markup)) return Filter(markup, local_roots).Run();
+  const std::string valid = ValidGbk(markup);
+  return Filter(valid, local_roots).Run();
 }
 
 }  // namespace tomeva

@@ -31,6 +31,9 @@
 //
 // GBK in and out: the bytes that structure mark-up ("<>\"'=/&" and white space) are all below 0x40
 // and so never the trail byte of a double-byte character; text is walked one character at a time.
+// A byte that is not GBK (base/gbk.h) is replaced by "?" before the walk, as the web view's
+// decoder would see it: one character, the byte after it judged on its own. The output is valid
+// GBK.
 // Never fails; any input gives a page. Thread-safe (no state).
 #ifndef TOMEVA_CORE_VIEWS_MARKUP_FILTER_H_
 #define TOMEVA_CORE_VIEWS_MARKUP_FILTER_H_

@@ -263,6 +263,13 @@ void ExpandImageList(std::string* page, std::string_view book_folder, std::strin
 }
 
 std::string EscapeHtml(std::string_view text) {
+  // A byte that is not GBK becomes the stand-in: a lone lead byte at the end of the text would
+  // otherwise take the first byte of whatever mark-up follows it into its character.
+  std::string repaired;
+  if (!IsValidGbk(text)) {
+    repaired = ValidGbk(text);
+    text = repaired;
+  }
   std::string out;
   out.reserve(text.size());
   for (char c : text) {
@@ -370,14 +377,27 @@ std::string GeneratedPage(CXmlDocument& record, int category, std::string_view f
   return FilterMarkup(page, {ctx.library_dir, ctx.app_dir});
 }
 
+// The page file a record names (its first FdHtmlFile), "" for none. `refused`: the name held a
+// byte that was not GBK; the text returned is then only fit to be shown.
+std::string NamedFileOf(CXmlDocument& record, bool* refused) {
+  *refused = false;
+  std::vector<CXmlNode*> nodes;
+  record.root().FindNodes("FdHtmlFile", 2, &nodes);
+  if (nodes.empty()) return std::string();
+  const std::optional<std::string> name = NameText(*nodes.front());
+  *refused = !name;
+  return StripChildElements(name ? *name : nodes.front()->text());
+}
+
 // The location of a record's named file: inside the book's folder, or the page that says it
-// cannot be shown (as for a missing one) when the name leads elsewhere.
+// cannot be shown (as for a missing one) when the name leads elsewhere or was `refused`.
 RecordPage NamedFilePage(std::string_view library_dir, std::string_view folder,
-                         const std::string& html) {
+                         const std::string& html, bool refused) {
   RecordPage result;
   const std::string book = JoinPath(library_dir, folder);
   // A hit whose folder text gives no folder names a file of the library itself.
-  auto location = ResolvePageInside(book, html, folder.empty());
+  std::optional<std::string> location;
+  if (!refused) location = ResolvePageInside(book, html, folder.empty());
   if (!location) {
     result.generated = true;
     result.html = RecordFileProblemPage(RecordFileProblem::kPageMissing, JoinPath(book, html));
@@ -393,13 +413,14 @@ RecordPage NamedFilePage(std::string_view library_dir, std::string_view folder,
 RecordPage RenderBrowseRecord(CXmlDocument& record, int category, std::string_view folder,
                               const RenderContext& ctx) {
   RecordPage result;
-  std::string html = StripChildElements(record.GetText("FdHtmlFile"));
+  bool refused = false;
+  const std::string html = NamedFileOf(record, &refused);
   if (html.empty()) {
     result.generated = true;
     result.html = GeneratedPage(record, category, folder, ctx, "<p></p>", "");
     return result;
   }
-  return NamedFilePage(ctx.library_dir, folder, html);
+  return NamedFilePage(ctx.library_dir, folder, html, refused);
 }
 
 std::string SearchHitFolder(std::string_view folder) {
@@ -413,13 +434,14 @@ std::string SearchHitFolder(std::string_view folder) {
 RecordPage RenderSearchRecord(CXmlDocument& record, int category, std::string_view folder,
                               const RenderContext& ctx) {
   RecordPage result;
-  std::string html = StripChildElements(record.GetText("FdHtmlFile"));
+  bool refused = false;
+  const std::string html = NamedFileOf(record, &refused);
   if (html.empty()) {
     result.generated = true;
     result.html = GeneratedPage(record, category, folder, ctx, "<weird>", "</weird>");
     return result;
   }
-  return NamedFilePage(ctx.library_dir, SearchHitFolder(folder), html);
+  return NamedFilePage(ctx.library_dir, SearchHitFolder(folder), html, refused);
 }
 
 }  // namespace tomeva

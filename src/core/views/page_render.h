@@ -117,7 +117,8 @@ void ApplyLinkSpec(std::string* page, std::string_view link_spec, std::string_vi
 void ExpandImageList(std::string* page, std::string_view book_folder, std::string_view app_dir);
 
 // `text` made safe to stand as text in a page: "&", "<", ">", '"' and "'" become character
-// references, every other byte stays. GBK in and out (no GBK trail byte is one of those five).
+// references, a byte that is not GBK becomes "?" (base/gbk.h), every other byte stays. GBK in
+// and out (no GBK trail byte is one of those five).
 std::string EscapeHtml(std::string_view text);
 
 // `address` as the program opens it when it is a full-text link of BuildRecordRows: when System.xml
@@ -170,8 +171,9 @@ RecordPage ReplaceMissingPageFile(RecordPage page);
 
 // The library-mode page of a record file: `FdHtmlFile` names a file in the book folder to load
 // (resolved with ResolvePageInside of base/path_guard.h, a "#" or "?" part kept); a name
-// that leads out of the book's folder gives, like a missing file, the generated page that names
-// it (RecordFileProblemPage, kPageMissing), never a file elsewhere. Otherwise the record table
+// that leads out of the book's folder, or that held a byte that was not GBK (NameText of
+// core/xml), gives, like a missing file, the generated page that names it
+// (RecordFileProblemPage, kPageMissing), never a file elsewhere. Otherwise the record table
 // framed by bodytop + "<p></p>" ... bodybottom with its links and image list, filtered.
 // `folder` is the book's folder name as the catalogue writes it.
 RecordPage RenderBrowseRecord(CXmlDocument& record, int category, std::string_view folder,

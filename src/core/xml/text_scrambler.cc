@@ -81,6 +81,9 @@ bool ReadScrambledFile(std::string_view path, std::string* plain) {
     return false;
   }
   *plain = UnscrambleCatalogueText(bytes);
+  // The catalogue's text is edited as text (an entry added before "</books>", one moved) and
+  // written back: the edits find their marks as the reader does, on valid GBK only.
+  RepairGbk(plain);
   return true;
 }
 

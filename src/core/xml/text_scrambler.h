@@ -49,7 +49,9 @@ std::string ScrambleCatalogueText(std::string_view bytes);
 std::string UnscrambleCatalogueText(std::string_view bytes);
 
 // Reads and unscrambles a catalogue file; false (and `plain` empty) when it cannot be read. All
-// bytes are returned, a NUL included (a parse of the text stops there; an edit keeps the rest).
+// bytes are returned, a NUL included (a parse of the text stops there; an edit keeps the rest),
+// each byte that is not GBK replaced by "?" as the XML reader replaces it (base/gbk.h RepairGbk),
+// so that an edit finds "</books>" or an entry where the reader does.
 bool ReadScrambledFile(std::string_view path, std::string* plain);
 // Scrambles `plain` and replaces the file atomically; false (old file intact) on failure.
 bool WriteScrambledFile(std::string_view path, std::string_view plain);

@@ -12,6 +12,7 @@
 #endif
 
 #include "base/file_util.h"
+#include "base/gbk.h"
 #include "base/mbstring.h"
 #include "core/xml/text_scrambler.h"
 
@@ -219,22 +220,35 @@ struct XmlParseStore {
   size_t Footprint() const { return buffer.capacity() + blocks.size() * sizeof(Block); }
 
   // The text to parse, followed in `buffer` by kTextPadding zero bytes so that the tag scan can
-  // read whole blocks without checking for the end first.
+  // read whole blocks without checking for the end first. The text comes from outside: every byte
+  // that is not GBK is replaced first (RepairGbk), so that no scan below takes a "<", ">", quote
+  // or separator after a lone lead byte for part of a character where the web view sees it.
   static constexpr size_t kTextPadding = 16;
   void SetText(std::string_view text) {
     buffer.reserve(text.size() + kTextPadding);
     buffer.assign(text);
-    buffer.append(kTextPadding, '\0');
+    Repair();
   }
   void SetText(std::string&& text) {
     buffer = std::move(text);
+    Repair();
+  }
+  void Repair() {
+    repaired.clear();
+    RepairGbk(&buffer, &repaired);
     buffer.append(kTextPadding, '\0');
+  }
+  // True when a byte in [begin, end) of the text was put in by the repair.
+  bool RepairedIn(size_t begin, size_t end) const {
+    auto it = std::lower_bound(repaired.begin(), repaired.end(), begin);
+    return it != repaired.end() && *it < end;
   }
   std::string_view text() const {
     return std::string_view(buffer).substr(0, buffer.size() - kTextPadding);
   }
 
   std::string buffer;
+  std::vector<size_t> repaired;  // offsets of the bytes the repair replaced, ascending
   std::vector<std::unique_ptr<Block>> blocks;
   size_t block = 0;  // the block the next node goes into
   size_t used = 0;   // nodes made in that block
@@ -267,6 +281,7 @@ std::unique_ptr<XmlParseStore> TakeStore() {
 void GiveBackStore(std::unique_ptr<XmlParseStore> store) {
   if (store == nullptr || t_store_pool_gone || store->Footprint() > kKeptStoreBytes) return;
   store->buffer.clear();
+  store->repaired.clear();
   store->block = store->used = 0;
   for (std::unique_ptr<XmlParseStore>& kept : t_store_pool.stores) {
     if (kept == nullptr) {
@@ -674,12 +689,19 @@ int XmlTreeBuilder::ParseElement(CXmlNode* node, size_t begin, size_t end, size_
   if (tag_text.empty()) return 1;
   node->tag_view_ = tag;
   if (tag.size() < tag_text.size()) node->attribute_view_ = tag_text.substr(tag.size() + 1);
+  const bool repairs = !store_->repaired.empty();
+  if (repairs && store_->RepairedIn(start.lt, start.gt)) {
+    node->repaired_ |= CXmlNode::kRepairedStartTag;
+  }
   if (EndsWithSlash(tag_text)) return 1;
 
   size_t close = CloseTagPos(start, tag, end, /*own=*/true);
   if (close == kNone) return 0;
   const size_t content_begin = start.gt + 1;
   node->text_view_ = src_.substr(content_begin, close - content_begin);
+  if (repairs && store_->RepairedIn(content_begin, close)) {
+    node->repaired_ |= CXmlNode::kRepairedText;
+  }
   // The first "<" after a listed tag starts the next listed tag, if there is one.
   const bool has_markup =
       start.tok != kNone
@@ -784,6 +806,7 @@ void CXmlNode::Clear() {
   tag_view_ = text_view_ = attribute_view_ = {};
   strings_.reset();
   leaf_ = 1;
+  repaired_ = 0;
   DeleteChildren();
   previous_sibling_ = next_sibling_ = nullptr;
   GiveBackStore(std::move(store_));  // after the children: they live in it
@@ -957,6 +980,23 @@ void CXmlDocument::GetAttributeStrings(std::string_view tag, std::vector<std::st
 }
 
 // ---------------------------------------------------------------------------------------------
+
+std::optional<std::string> NameAttribute(const CXmlNode& node, std::string_view name) {
+  const AttributeMap& attributes = node.attributes();
+  auto it = attributes.find(std::string(name));
+  if (it == attributes.end()) return std::string();
+  // Only a stand-in can mark a replaced byte; a value without one was not touched.
+  if (node.start_tag_repaired() && it->second.find(kGbkStandIn) != std::string::npos) {
+    return std::nullopt;
+  }
+  return it->second;
+}
+
+std::optional<std::string> NameText(const CXmlNode& node) {
+  const std::string& text = node.text();
+  if (node.text_repaired() && text.find(kGbkStandIn) != std::string::npos) return std::nullopt;
+  return text;
+}
 
 void ParseAttributes(std::string_view attribute_text, AttributeMap* map) {
   map->clear();

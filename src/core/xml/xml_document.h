@@ -8,6 +8,13 @@
 // does not load; <br/> has the tag "br/"; a comment before the root element fails the load; the
 // text of an element with child elements is its raw inner mark-up.
 //
+// Text from outside is made valid GBK before it is parsed: every byte that is not (base/gbk.h) is
+// replaced by the stand-in "?" (RepairGbk), so that no scan takes a "<", a quote or a separator
+// after a lone lead byte for the second byte of a character, where the web view sees it as
+// itself. Valid text is never changed. A node remembers whether a byte of its start tag or of its
+// content was replaced: a value that names a file or folder is then refused (NameAttribute,
+// NameText), never used as repaired.
+//
 // Bad input never crashes, hangs or exhausts the stack: parsing is bounded in time and depth.
 //  - Depth: at most kMaxXmlDepth levels of nested elements (the root is level 1). An element
 //    deeper than that fails the parse (result 0) and is not linked; the part built before it
@@ -29,6 +36,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -79,6 +87,10 @@ class CXmlNode {
   const std::string& attribute_text() const;
   int leaf() const { return leaf_; }
   const AttributeMap& attributes() const;
+  // True when the parse replaced a byte that was not GBK in the start tag / in the content (the
+  // raw content of an element with children includes theirs) of this element.
+  bool start_tag_repaired() const { return (repaired_ & kRepairedStartTag) != 0; }
+  bool text_repaired() const { return (repaired_ & kRepairedText) != 0; }
   CXmlNode* first_child() const { return first_child_; }
   CXmlNode* previous_sibling() const { return previous_sibling_; }
   CXmlNode* next_sibling() const { return next_sibling_; }
@@ -108,8 +120,10 @@ class CXmlNode {
   std::string_view attribute_view_;
   std::unique_ptr<XmlParseStore> store_;  // set on the node where the parse started
   mutable std::unique_ptr<Strings> strings_;
+  enum : uint8_t { kRepairedStartTag = 1, kRepairedText = 2 };
   int leaf_ = 1;
   bool pooled_ = false;  // lives in an XmlParseStore: destroyed in place, never freed alone
+  uint8_t repaired_ = 0;  // kRepaired* bits
   CXmlNode* first_child_ = nullptr;
   CXmlNode* last_child_ = nullptr;
   CXmlNode* previous_sibling_ = nullptr;
@@ -160,6 +174,14 @@ class CXmlDocument {
   std::string encoding_;
   CXmlNode root_;
 };
+
+// The value of attribute `name` of `node` ("" when it has none), or of its text, for a caller
+// that makes a file or folder name or a path of it: nullopt when it is refused because the parse
+// replaced a byte of it that was not GBK (the start tag, or the content, was repaired and the
+// value holds the stand-in "?"). Such a name is never used as repaired: it could name another
+// file than the one meant.
+std::optional<std::string> NameAttribute(const CXmlNode& node, std::string_view name);
+std::optional<std::string> NameText(const CXmlNode& node);
 
 // Fills `map` (emptied first) from an attribute text such as name="a" dir="3"/. Only name="value"
 // with the quote right after "=" is recognised; values are taken as they stand.
