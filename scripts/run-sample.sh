@@ -6,6 +6,13 @@ build=$1
 sample=$2
 prepare_only=${3:-}
 tool="$build/tools/tomeva-tool/tomeva-tool"
+# The sample's update key is the sample publisher's, made afresh with each sample: it goes into a
+# configuration folder of the build's, never over the key of the user's own installation.
+if [[ -z "${TOMEVA_USER_CONFIG_DIR:-}" ]]; then
+  mkdir -p "$build/sample-config"
+  TOMEVA_USER_CONFIG_DIR=$(cd "$build/sample-config" && pwd)
+  export TOMEVA_USER_CONFIG_DIR
+fi
 maker="$build/tools/make-sample-library/make-sample-library"
 
 # A sample made by an older maker lacks what the program now expects of an installation (the
@@ -21,10 +28,13 @@ if [[ ! -f "$sample/System.xml" || ( -x "$maker" && "$maker" -nt "$sample/System
   rm -rf "$sample"
   mv "$sample.tmp" "$sample"
 fi
-# The installer's last step: the sample's viewer page becomes the PDF viewer in the registry
-# (the platform's registry folder), so that PDFs open in it with their words marked.
+# The installer's last steps: the sample's viewer page becomes the PDF viewer in the registry
+# (the platform's registry folder), so that PDFs open in it with their words marked; and the
+# sample publisher's update key is installed (update.pub in the configuration folder above), so
+# that the sample's signed updater verifies. A key inside a library is never read.
 if [[ -x "$maker" ]]; then
   "$maker" --register-viewer "$sample"
+  "$maker" --install-update-key "$sample"
 fi
 [[ "$prepare_only" == "--prepare-only" ]] && exit 0
 

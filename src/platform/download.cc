@@ -6,13 +6,16 @@
 
 #include <QByteArray>
 #include <QEventLoop>
+#include <QFile>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QTimer>
 #include <QUrl>
 #include <cerrno>
+#include <cstdlib>
 #include <functional>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -77,6 +80,18 @@ bool Transfer(const QUrl& address, const DownloadOptions& options,
                              scheme != QLatin1String("https") &&
                              scheme != QLatin1String("file"))) {
     return false;
+  }
+  if (scheme == QLatin1String("file") && !options.file_folder.empty()) {
+    const QString host = address.host();
+    if (!host.isEmpty() && host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) != 0) {
+      return false;
+    }
+    std::string bytes;
+    if (!ReadFileInside(QFile::encodeName(address.toLocalFile()).toStdString(),
+                        options.file_folder, options.max_bytes, &bytes)) {
+      return false;
+    }
+    return sink(QByteArray::fromStdString(bytes));
   }
   QNetworkAccessManager network;
   QNetworkRequest request(address);
@@ -149,7 +164,75 @@ QUrl AddressOf(const std::string& url) {
   return QUrl(QString::fromStdString(GbkToUtf8(url)));
 }
 
+// `path` with trailing "/" removed (but "/" itself kept).
+std::string WithoutTrailingSlash(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+// Whether `path` is `folder` or lies below it, comparing whole components.
+bool IsAtOrBelow(std::string_view path, std::string_view folder) {
+  if (folder == "/") return !path.empty() && path.front() == '/';
+  return path == folder || (path.size() > folder.size() &&
+                            path.substr(0, folder.size()) == folder && path[folder.size()] == '/');
+}
+
+std::optional<std::string> RealPath(const std::string& path) {
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (resolved == nullptr) return std::nullopt;
+  std::string result(resolved);
+  std::free(resolved);
+  return result;
+}
+
 }  // namespace
+
+bool ReadFileInside(const std::string& path, const std::string& folder, int64_t max_bytes,
+                    std::string* bytes) {
+  bytes->clear();
+  if (path.empty() || path.front() != '/' || path.back() == '/') return false;
+  for (size_t start = 1; start <= path.size();) {
+    size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    const std::string_view part = std::string_view(path).substr(start, end - start);
+    if (part == "." || part == "..") return false;
+    start = end + 1;
+  }
+  const std::optional<std::string> root = RealPath(folder);
+  if (!root.has_value()) return false;
+  const std::string written = WithoutTrailingSlash(folder);
+  const size_t slash = path.rfind('/');
+  const std::string parent = slash == 0 ? "/" : path.substr(0, slash);
+  // As written, so that an address through some link to the library (/proc/self/cwd/...) is not
+  // taken for one in it; and as resolved, so that a link in the library leads nowhere else.
+  if (!IsAtOrBelow(parent, written) && !IsAtOrBelow(parent, *root)) return false;
+  const std::optional<std::string> real_parent = RealPath(parent);
+  if (!real_parent.has_value() || !IsAtOrBelow(*real_parent, *root)) return false;
+  const std::string name = path.substr(slash + 1);
+  const int dir = ::open(real_parent->c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (dir < 0) return false;
+  // Not blocked by a FIFO, not led elsewhere by a link: only the regular file itself is read.
+  const int fd = ::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  ::close(dir);
+  if (fd < 0) return false;
+  struct stat st;
+  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= max_bytes;
+  char buffer[1 << 16];
+  while (ok) {
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      ok = got == 0;
+      break;
+    }
+    bytes->append(buffer, static_cast<size_t>(got));
+    // A file that grows while it is read is cut off here, not read without end.
+    ok = static_cast<int64_t>(bytes->size()) <= max_bytes;
+  }
+  ::close(fd);
+  if (!ok) bytes->clear();
+  return ok;
+}
 
 bool DownloadToFile(const std::string& url, const std::string& path,
                     const DownloadOptions& options, const DownloadCheck& check) {
@@ -167,7 +250,8 @@ bool DownloadToFile(const std::string& url, const std::string& path,
   return part.Publish(target);
 }
 
-bool DownloadToMemory(const std::string& url, std::string* bytes, const DownloadOptions& options) {
+bool DownloadToMemory(const std::string& url, std::string* bytes, const DownloadOptions& options,
+                      bool* over_https_out) {
   bytes->clear();
   bool over_https = false;
   const bool ok = Transfer(
@@ -178,6 +262,7 @@ bool DownloadToMemory(const std::string& url, std::string* bytes, const Download
       },
       &over_https);
   if (!ok) bytes->clear();
+  if (over_https_out != nullptr) *over_https_out = over_https;
   return ok;
 }
 

@@ -23,6 +23,11 @@ struct DownloadOptions {
   // A file larger than this is refused: at once when the server announces its length, else as
   // soon as more has arrived.
   int64_t max_bytes = int64_t{256} << 20;
+  // When set, a file: address is read only from inside this folder (plain POSIX path), under
+  // ReadFileInside's rules, so that an address a page names cannot bring a file of the user's
+  // from elsewhere on the machine into the library, not even for a moment. Empty: any regular
+  // file the address names.
+  std::string file_folder;
 };
 
 // Asked once the whole file has arrived, before anything is put in place: `part_path` is the
@@ -45,9 +50,21 @@ bool DownloadToFile(const std::string& url, const std::string& path,
                     const DownloadOptions& options = {}, const DownloadCheck& check = nullptr);
 
 // Fetches `url` (GBK) into `*bytes`, under the same rules for addresses, redirects, time and
-// size. True with the whole body; false with `*bytes` empty on any failure.
+// size. True with the whole body; false with `*bytes` empty on any failure. `*over_https` (may be
+// null) tells, as for DownloadCheck, whether the address and every redirect were https.
 bool DownloadToMemory(const std::string& url, std::string* bytes,
-                      const DownloadOptions& options = {});
+                      const DownloadOptions& options = {}, bool* over_https = nullptr);
+
+// Reads the file at `path` (a plain POSIX path, as a file: address names it) into `*bytes`, but
+// only a regular file inside `folder` (the library folder, a plain POSIX path): `path` must be
+// absolute, hold no "." or ".." component and, as written, lie below `folder` as written or as
+// its real path; its folder, with every link resolved (realpath), must be `folder`'s real path or
+// lie below it; and the file itself must be no link (O_NOFOLLOW), no folder, FIFO or device, and
+// at most `max_bytes` long. So an address that leads elsewhere (/proc/self/cwd/..., a link in the
+// library to a file outside, /etc/...) is refused without reading anything. True with the whole
+// file; false with `*bytes` empty otherwise.
+bool ReadFileInside(const std::string& path, const std::string& folder, int64_t max_bytes,
+                    std::string* bytes);
 
 }  // namespace tomeva::platform
 

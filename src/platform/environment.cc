@@ -84,6 +84,53 @@ std::string OpenerProgram() {
   return "xdg-open";
 }
 
+std::string PackageConfigDir() {
+  std::string dir;
+  if (FromEnv("TOMEVA_PACKAGE_CONFIG_DIR", &dir)) return dir;
+  return "/usr/share/tomeva";
+}
+
+std::string SiteConfigDir() {
+  std::string dir;
+  if (FromEnv("TOMEVA_SITE_CONFIG_DIR", &dir)) return dir;
+  return "/etc/tomeva";
+}
+
+std::string UserConfigDir() {
+  std::string dir;
+  if (FromEnv("TOMEVA_USER_CONFIG_DIR", &dir)) return dir;
+  return XdgDir("XDG_CONFIG_HOME", ".config") + "/tomeva";
+}
+
+namespace {
+
+// Whether `path` (a file or folder, links followed) can be changed only by its owner, and that
+// owner is the administrator or this user.
+bool OnlyTrustedCanWrite(const std::string& path) {
+  struct stat found;
+  if (::stat(path.c_str(), &found) != 0) return false;
+  if (found.st_uid != 0 && found.st_uid != ::geteuid()) return false;
+  return (found.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+}  // namespace
+
+std::vector<std::string> UpdateKeyFiles() {
+  std::vector<std::string> files;
+  for (const std::string& dir : {PackageConfigDir(), SiteConfigDir(), UserConfigDir()}) {
+    const std::string file = dir + "/" + kUpdateKeyName;
+    // A key that someone else could have put there or changed vouches for nothing: whoever
+    // writes the key signs the updaters that run.
+    struct stat found;
+    if (::stat(file.c_str(), &found) == 0 &&
+        (!OnlyTrustedCanWrite(file) || !OnlyTrustedCanWrite(dir))) {
+      continue;
+    }
+    files.push_back(file);
+  }
+  return files;
+}
+
 bool CheckPrivateFolder(const std::string& dir, std::string* why) {
   auto refuse = [why](std::string reason) {
     if (why != nullptr) *why = std::move(reason);

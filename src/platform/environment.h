@@ -10,12 +10,17 @@
 //   TOMEVA_PROC_DIR      the process table                   (/proc)
 //   TOMEVA_OPENER        the program that opens a file or address with the desktop's handler
 //                        (xdg-open); a test points it at a script that records its argument
+//   TOMEVA_PACKAGE_CONFIG_DIR  what the package installs for the program (/usr/share/tomeva)
+//   TOMEVA_SITE_CONFIG_DIR     what the administrator sets for every user (/etc/tomeva)
+//   TOMEVA_USER_CONFIG_DIR     what the user sets ($XDG_CONFIG_HOME/tomeva, by default
+//                              ~/.config/tomeva)
 //
 // Paths are returned as the file system spells them, without a trailing "/". Thread-safe.
 #ifndef TOMEVA_PLATFORM_ENVIRONMENT_H_
 #define TOMEVA_PLATFORM_ENVIRONMENT_H_
 
 #include <string>
+#include <vector>
 
 namespace tomeva::platform {
 
@@ -26,6 +31,20 @@ std::string ProgramsDir();
 std::string SystemDir();
 std::string ProcDir();
 std::string OpenerProgram();
+std::string PackageConfigDir();
+std::string SiteConfigDir();
+std::string UserConfigDir();
+
+// The name of the updater's trust anchor, a signify public key (docs/formats/version-page.md).
+inline constexpr char kUpdateKeyName[] = "update.pub";
+
+// Where an update key may be installed, in this order: by the package, by the administrator, by
+// the user (kUpdateKeyName in each of the three folders above). Never a file inside a library: a
+// library is copied and shared, and whoever writes it would sign the updaters that run. The
+// files need not exist; one that exists but that a user other than its owner could change, or
+// whose owner is neither the administrator nor this user, or that lies in a folder so open, is
+// left out.
+std::vector<std::string> UpdateKeyFiles();
 
 // Whether the runtime folder can hold what only this user may reach (the single-instance lock,
 // the conversations' sockets). A folder another user can write to, or one that is not what it

@@ -7,9 +7,11 @@
 #include <unistd.h>
 
 #include <QByteArray>
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace tomeva::platform {
 namespace {
@@ -110,6 +112,39 @@ SignifyResult VerifySignifyFile(const std::string& path, std::string_view signat
       std::string_view(static_cast<const char*>(mapped), size), signature_file, public_key_file);
   if (mapped != nullptr) ::munmap(mapped, size);
   return result;
+}
+
+std::optional<std::string> Sha256OfFile(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (fd < 0) return std::nullopt;
+  struct stat st;
+  std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(),
+                                                                  &EVP_MD_CTX_free);
+  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && context != nullptr &&
+            EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) == 1;
+  std::vector<unsigned char> buffer(size_t{1} << 16);
+  while (ok) {
+    const ssize_t got = ::read(fd, buffer.data(), buffer.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      ok = got == 0;
+      break;
+    }
+    ok = EVP_DigestUpdate(context.get(), buffer.data(), static_cast<size_t>(got)) == 1;
+  }
+  ::close(fd);
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int size = 0;
+  if (!ok || EVP_DigestFinal_ex(context.get(), digest, &size) != 1 || size != 32) {
+    return std::nullopt;
+  }
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string hex;
+  for (unsigned int i = 0; i < size; ++i) {
+    hex.push_back(kHex[digest[i] >> 4]);
+    hex.push_back(kHex[digest[i] & 0xF]);
+  }
+  return hex;
 }
 
 }  // namespace tomeva::platform

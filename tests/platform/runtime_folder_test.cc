@@ -194,5 +194,53 @@ TEST_F(RuntimeFolderTest, AClientDoesNotTalkToASocketInAFolderOthersCanUse) {
   EXPECT_TRUE(received.empty());
 }
 
+// An update key counts only where no one but the administrator or this user could have put it:
+// a key file or folder others can write to, or one another user owns, is left out of the list.
+TEST(UpdateKeyFilesTest, OnlyKeysNoOneElseCouldWriteAreListed) {
+  struct Case {
+    const char* name;
+    mode_t dir_mode;
+    mode_t file_mode;  // 0: no key file
+    bool other_owner;  // the key file handed to another user (only when run as root)
+    bool listed;
+  };
+  const Case cases[] = {
+      {"a key of this user's", 0755, 0644, false, true},
+      {"no key file: listed, the check finds none", 0755, 0, false, true},
+      {"a key others can write", 0755, 0666, false, false},
+      {"a key its group can write", 0755, 0664, false, false},
+      {"a key in a folder others can write", 0777, 0644, false, false},
+      {"a key another user owns", 0755, 0644, true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.other_owner && ::geteuid() != 0) continue;
+    TempDir dir;
+    const std::string user = dir / "user";
+    ASSERT_EQ(::mkdir(user.c_str(), c.dir_mode), 0);
+    ASSERT_EQ(::chmod(user.c_str(), c.dir_mode), 0);
+    const std::string key = user + "/update.pub";
+    if (c.file_mode != 0) {
+      ASSERT_TRUE(ReplaceFileAtomically(key, "untrusted comment: k\nRWQ=\n"));
+      ASSERT_EQ(::chmod(key.c_str(), c.file_mode), 0);
+      if (c.other_owner) {
+        ASSERT_EQ(::chown(key.c_str(), kOtherUser, kOtherUser), 0);
+      }
+    }
+    ::setenv("TOMEVA_PACKAGE_CONFIG_DIR", (dir / "none1").c_str(), 1);
+    ::setenv("TOMEVA_SITE_CONFIG_DIR", (dir / "none2").c_str(), 1);
+    ::setenv("TOMEVA_USER_CONFIG_DIR", user.c_str(), 1);
+    const std::vector<std::string> files = UpdateKeyFiles();
+    const std::vector<std::string> missing = {dir / "none1/update.pub", dir / "none2/update.pub"};
+    std::vector<std::string> want = missing;
+    if (c.listed) want.push_back(key);
+    EXPECT_EQ(files, want);
+    ::chmod(user.c_str(), 0755);
+  }
+  ::unsetenv("TOMEVA_PACKAGE_CONFIG_DIR");
+  ::unsetenv("TOMEVA_SITE_CONFIG_DIR");
+  ::unsetenv("TOMEVA_USER_CONFIG_DIR");
+}
+
 }  // namespace
 }  // namespace tomeva::platform

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -25,10 +26,12 @@
 #include "base/mbstring.h"
 #include "core/library/catalogue.h"
 #include "core/settings/settings.h"
+#include "core/update/updater_manifest.h"
 #include "core/xml/text_scrambler.h"
 #include "core/xml/xml_document.h"
 #include "engine_kms/kms_engine.h"
 #include "platform/ini_registry.h"
+#include "platform/signify.h"
 #include "support/temp_dir.h"
 
 namespace tomeva {
@@ -405,6 +408,41 @@ TEST_F(SampleLibraryTest, IndexAnswersSearchesWithTheRecordFilesCounts) {
   EXPECT_EQ(HitCount(index, "f15:13"), static_cast<int>(RecordFiles(Path("2")).size()));
 }
 
+// The publisher's part: the updater with a manifest naming it, its digest and a version newer
+// than any installation of the sample has, both signed with the sample's key, which lies with
+// the publisher's files and not in the installation (the program reads no key in a library).
+TEST_F(SampleLibraryTest, UpdaterComesWithASignedManifestAndNoKeyInTheInstallation) {
+  EXPECT_FALSE(fs::exists(Path("update.pub")));
+  std::string key, manifest_text;
+  ASSERT_TRUE(ReadWholeFile(Path("updates/update.pub"), &key));
+  ASSERT_TRUE(ReadWholeFile(Path("updates/setup.sh.manifest"), &manifest_text));
+  const std::optional<UpdaterManifest> manifest = ParseUpdaterManifest(manifest_text);
+  ASSERT_TRUE(manifest.has_value()) << manifest_text;
+  EXPECT_EQ(manifest->file, "setup.sh");
+  EXPECT_EQ(manifest->sha256, platform::Sha256OfFile(Path("updates/setup.sh")));
+  for (const char* installed : {"4.0.0.1", "3.9.0.0"}) {
+    EXPECT_GT(CompareVersions(*ParseVersion(manifest->version), *ParseVersion(installed)), 0);
+  }
+  for (const char* file : {"updates/setup.sh", "updates/setup.sh.manifest"}) {
+    std::string bytes, signature;
+    ASSERT_TRUE(ReadWholeFile(Path(file), &bytes));
+    ASSERT_TRUE(ReadWholeFile(Path(file) + ".sig", &signature));
+    EXPECT_EQ(platform::VerifySignify(bytes, signature, key), platform::SignifyResult::kGood)
+        << file;
+  }
+  // The installer's step puts the key where the program looks: the user's configuration folder.
+  testing::TempDir config;
+  ASSERT_EQ(setenv("TOMEVA_USER_CONFIG_DIR", (config / "tomeva").c_str(), 1), 0);
+  EXPECT_EQ(RunGenerator("--install-update-key '" + out_ + "'"), 0);
+  std::string installed_key;
+  EXPECT_TRUE(ReadWholeFile(config / "tomeva/update.pub", &installed_key));
+  EXPECT_EQ(installed_key, key);
+  // A folder without the publisher's key installs nothing.
+  EXPECT_EQ(RunGenerator("--install-update-key '" + (config / "none") + "'"), 1);
+  EXPECT_EQ(ListDirectory(config / "tomeva"), std::vector<std::string>{"update.pub"});
+  unsetenv("TOMEVA_USER_CONFIG_DIR");
+}
+
 TEST_F(SampleLibraryTest, SecondRunWritesTheSameBytesOutsideTheIndex) {
   std::string other = *temp_ / "again";
   ASSERT_EQ(RunGenerator("'" + other + "'"), 0);
@@ -432,8 +470,9 @@ TEST_F(SampleLibraryTest, SecondRunWritesTheSameBytesOutsideTheIndex) {
     second[file] = without_folder(second[file], other);
   }
   // Each sample gets an update key of its own (its secret half never written), so the key and
-  // the updater's signature differ from run to run.
-  for (const char* file : {"update.pub", "updates/setup.sh.sig"}) {
+  // the signatures differ from run to run.
+  for (const char* file :
+       {"updates/update.pub", "updates/setup.sh.sig", "updates/setup.sh.manifest.sig"}) {
     EXPECT_NE(first[file], second[file]) << file;
     first.erase(file);
     second.erase(file);
@@ -527,11 +566,14 @@ TEST(SampleLibraryRunScript, SettingsNameFilesOfTheFolderTheSampleIsRenamedTo) {
   testing::TempDir dir;
   const std::string sample = dir / "sample";
   const std::string registry = dir / "registry";
+  const std::string config = dir / "config";
   ASSERT_EQ(setenv("TOMEVA_REGISTRY_DIR", registry.c_str(), 1), 0);
+  ASSERT_EQ(setenv("TOMEVA_USER_CONFIG_DIR", config.c_str(), 1), 0);
   const std::string command = std::string("'") + RUN_SAMPLE_SCRIPT + "' '" + TOMEVA_BINARY_DIR +
                               "' '" + sample + "' --prepare-only >/dev/null 2>&1";
   const int status = std::system(command.c_str());
   unsetenv("TOMEVA_REGISTRY_DIR");
+  unsetenv("TOMEVA_USER_CONFIG_DIR");
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command;
   ASSERT_FALSE(fs::exists(sample + ".tmp"));
 
@@ -559,6 +601,11 @@ TEST(SampleLibraryRunScript, SettingsNameFilesOfTheFolderTheSampleIsRenamedTo) {
     EXPECT_TRUE(StartsWith(path, sample + "/")) << path;
     EXPECT_TRUE(FileExists(path)) << path;
   }
+  // The sample publisher's update key, installed as the user's.
+  std::string key, installed_key;
+  EXPECT_TRUE(ReadWholeFile(sample + "/updates/update.pub", &key));
+  EXPECT_TRUE(ReadWholeFile(config + "/update.pub", &installed_key));
+  EXPECT_EQ(installed_key, key);
 }
 
 TEST(SampleLibraryArguments, BadArgumentsAreRefusedWithoutWriting) {

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -102,6 +103,43 @@ TEST_F(DownloadTest, WritesTheWholeFileWithRunBitsReplacingAnOldOne) {
   }
   EXPECT_TRUE(DownloadToFile(Url("/big"), dir_ / "big"));
   EXPECT_EQ(Read(dir_ / "big").size(), 4u << 20);
+}
+
+// With a folder set, a file: address brings only a file of that folder: a page naming a file of
+// the user's elsewhere gets nothing of it into the target's folder.
+TEST_F(DownloadTest, AFileAddressOutsideTheFolderIsNotRead) {
+  ASSERT_TRUE(MakeDirectories(dir_ / "library/updates"));
+  ASSERT_TRUE(MakeDirectories(dir_ / "home"));
+  ASSERT_TRUE(ReplaceFileAtomically(dir_ / "library/updates/setup.sh", "inside"));
+  ASSERT_TRUE(ReplaceFileAtomically(dir_ / "home/secret", "the user's"));
+  ASSERT_EQ(::symlink((dir_ / "home/secret").c_str(), (dir_ / "library/updates/link").c_str()), 0);
+  DownloadOptions options;
+  options.file_folder = dir_ / "library";
+  const struct {
+    std::string url;
+    const char* bytes;  // null: refused
+  } cases[] = {
+      {"file://" + dir_ / "library/updates/setup.sh", "inside"},
+      {"file://" + dir_ / "home/secret", nullptr},
+      {"file://" + dir_ / "library/updates/link", nullptr},
+      {"file://" + dir_ / "library/../home/secret", nullptr},
+      {"file://elsewhere" + dir_ / "library/updates/setup.sh", nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.url);
+    const std::string target = dir_ / "library/setup.sh";
+    bool checked = false;
+    EXPECT_EQ(DownloadToFile(c.url, target, options,
+                             [&](const std::string&, bool) { return checked = true; }),
+              c.bytes != nullptr);
+    EXPECT_EQ(checked, c.bytes != nullptr);
+    EXPECT_EQ(Read(target), c.bytes == nullptr ? "" : c.bytes);
+    std::string small;
+    EXPECT_EQ(DownloadToMemory(c.url, &small, options), c.bytes != nullptr);
+    EXPECT_EQ(small, c.bytes == nullptr ? "" : c.bytes);
+    ::unlink(target.c_str());
+    EXPECT_EQ(ListDirectory(dir_ / "library"), std::vector<std::string>{"updates"});
+  }
 }
 
 TEST_F(DownloadTest, FailuresLeaveNothingAndKeepTheOldFile) {
@@ -300,6 +338,66 @@ TEST_F(DownloadTest, HttpsVerifiesTheCertificateAndKeepsToHttps) {
     EXPECT_TRUE(ListDirectory(dir_.path()).empty());
   }
   QSslConfiguration::setDefaultConfiguration(original);
+}
+
+// A file: version page is read only when it is a regular file of the library reached without a
+// link; anything else on the machine is refused without being read.
+TEST(ReadFileInsideTest, OnlyARegularFileOfTheLibrary) {
+  testing::TempDir dir;
+  const std::string library = dir / "lib";
+  const std::string outside = dir / "outside";
+  ASSERT_TRUE(MakeDirectories(library + "/sub") && MakeDirectories(outside));
+  ASSERT_TRUE(ReplaceFileAtomically(library + "/version.xml", "page"));
+  ASSERT_TRUE(ReplaceFileAtomically(library + "/sub/v.htm", "sub page"));
+  ASSERT_TRUE(ReplaceFileAtomically(library + "/big.htm", std::string(101, 'x')));
+  ASSERT_TRUE(ReplaceFileAtomically(outside + "/secret.txt", "secret"));
+  ASSERT_EQ(::symlink((outside + "/secret.txt").c_str(), (library + "/evil.htm").c_str()), 0);
+  ASSERT_EQ(::symlink(outside.c_str(), (library + "/out").c_str()), 0);
+  ASSERT_EQ(::symlink((library + "/sub").c_str(), (library + "/in").c_str()), 0);
+  ASSERT_EQ(::symlink(library.c_str(), (dir / "lib-link").c_str()), 0);
+  ASSERT_EQ(::mkfifo((library + "/fifo").c_str(), 0600), 0);
+  // The program runs in its library: the working folder's link in /proc leads into it, but an
+  // address through a link from outside is not an address of the library.
+  char* cwd = ::getcwd(nullptr, 0);
+  ASSERT_NE(cwd, nullptr);
+  ASSERT_EQ(::chdir(library.c_str()), 0);
+  struct Case {
+    const char* name;
+    std::string path;
+    std::string folder;
+    const char* bytes;  // nullptr: refused
+  };
+  const std::vector<Case> cases = {
+      {"a file of the library", library + "/version.xml", library, "page"},
+      {"the folder given with a trailing slash", library + "/version.xml", library + "/", "page"},
+      {"in a subfolder", library + "/sub/v.htm", library, "sub page"},
+      {"through a link within the library", library + "/in/v.htm", library, "sub page"},
+      {"the library named through a link outside it", dir / "lib-link/version.xml", library,
+       nullptr},
+      {"the library given through a link", library + "/version.xml", dir / "lib-link", "page"},
+      {"outside", outside + "/secret.txt", library, nullptr},
+      {"/proc/self/cwd, the library itself", "/proc/self/cwd/version.xml", library, nullptr},
+      {"/etc", "/etc/passwd", library, nullptr},
+      {"a link in the library to a file outside", library + "/evil.htm", library, nullptr},
+      {"a link in the library to a folder outside", library + "/out/secret.txt", library, nullptr},
+      {"up and out", library + "/../outside/secret.txt", library, nullptr},
+      {"a dot", library + "/./version.xml", library, nullptr},
+      {"a folder", library + "/sub", library, nullptr},
+      {"a folder with a slash", library + "/sub/", library, nullptr},
+      {"a FIFO is not waited on", library + "/fifo", library, nullptr},
+      {"missing", library + "/none.htm", library, nullptr},
+      {"larger than the limit", library + "/big.htm", library, nullptr},
+      {"relative", "lib/version.xml", library, nullptr},
+      {"a library that is not there", library + "/version.xml", dir / "none", nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string bytes = "left over";
+    EXPECT_EQ(ReadFileInside(c.path, c.folder, 100, &bytes), c.bytes != nullptr);
+    EXPECT_EQ(bytes, c.bytes != nullptr ? c.bytes : "");
+  }
+  ASSERT_EQ(::chdir(cwd), 0);
+  std::free(cwd);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include <QByteArray>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -166,6 +167,33 @@ TEST_F(SignifyTest, ChecksTheFileOnDisk) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(VerifySignifyFile(c.path, c.signature, key_a_), c.expected);
+  }
+}
+
+// The digest the manifest gives is taken of the regular file itself, in pieces: a large file, an
+// empty one, and nothing through a link, a folder or a FIFO.
+TEST_F(SignifyTest, Sha256OfTheFileOnDisk) {
+  ASSERT_TRUE(ReplaceFileAtomically(dir_ / "abc", "abc"));
+  ASSERT_TRUE(ReplaceFileAtomically(dir_ / "empty", ""));
+  ASSERT_TRUE(ReplaceFileAtomically(dir_ / "large", std::string(1000000, 'a')));
+  ASSERT_EQ(::mkfifo((dir_ / "fifo").c_str(), 0600), 0);
+  ASSERT_EQ(::symlink((dir_ / "abc").c_str(), (dir_ / "link").c_str()), 0);
+  struct Case {
+    std::string path;
+    std::optional<std::string> digest;
+  };
+  const std::vector<Case> cases = {
+      {dir_ / "abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+      {dir_ / "empty", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+      {dir_ / "large", "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+      {dir_ / "none", std::nullopt},
+      {dir_.path(), std::nullopt},
+      {dir_ / "fifo", std::nullopt},
+      {dir_ / "link", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    EXPECT_EQ(Sha256OfFile(c.path), c.digest);
   }
 }
 

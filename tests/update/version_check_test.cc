@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,27 +14,51 @@
 #include "base/gbk.h"
 #include "base/texts.h"
 #include "core/platform/command_line.h"
+#include "core/update/updater_manifest.h"
 #include "support/temp_dir.h"
 
 namespace tomeva {
 namespace {
 
 // The installation folder, with spaces and a quote (the updater's path is quoted on its command
-// line), holding the installation's public key; made once for the whole test program.
+// line), holding an update.pub of its own that the check must never read; made once for the
+// whole test program.
 const std::string& AppDir() {
   static const testing::TempDir root;
   static const std::string dir = [] {
     const std::string d = root / "lib \"ray\"/";
     MakeDirectories(d);
-    ReplaceFileAtomically(d + "update.pub", "KEY");
+    ReplaceFileAtomically(d + "update.pub", "LIBRARY KEY");
     return d;
   }();
   return dir;
 }
 
+// The package's, the administrator's and the user's key files, in a folder outside the library;
+// made once, the user's holding "KEY" and the others missing.
+const std::vector<std::string>& KeyFiles() {
+  static const testing::TempDir root;
+  static const std::vector<std::string> files = [] {
+    std::vector<std::string> f = {root / "package.pub", root / "site.pub", root / "user.pub"};
+    ReplaceFileAtomically(f[2], "KEY");
+    return f;
+  }();
+  return files;
+}
+
+const std::string kDigest(64, 'd');
+
+std::string ManifestText(const std::string& name, const std::string& version,
+                         const std::string& digest = kDigest) {
+  return std::string(kManifestFirstLine) + "\nfile " + name + "\nversion " + version + "\nsha256 " +
+         digest + "\n";
+}
+
 // Records every call as one line. Downloads answer from `download_results` (then true): a
 // download that arrives asks the acceptor with `over_https` and puts the file in place only
-// when it answers true, as the program's does.
+// when it answers true, as the program's does. The manifest is one for the updater's own name
+// at `manifest_version` unless `manifest` says otherwise; a key's verdict is `verdicts[key]`,
+// kGood for a key not listed.
 class FakeServices : public UpdateServices {
  public:
   std::string FetchPageText(const std::string& url) override {
@@ -50,15 +75,32 @@ class FakeServices : public UpdateServices {
     }
     return arrives && accept(path + ".part", over_https);
   }
-  std::optional<std::string> FetchSignature(const std::string& url) override {
-    calls.push_back("signature " + url);
+  std::optional<std::string> FetchSmallFile(const std::string& url, bool* https) override {
+    calls.push_back("small " + url);
+    constexpr std::string_view kManifestEnd = ".manifest";
+    if (url.size() > kManifestEnd.size() &&
+        url.compare(url.size() - kManifestEnd.size(), kManifestEnd.size(), kManifestEnd) == 0) {
+      *https = manifest_over_https;
+      if (manifest.has_value()) return manifest;
+      if (!has_manifest) return std::nullopt;
+      const std::string updater = url.substr(0, url.size() - kManifestEnd.size());
+      return ManifestText(updater.substr(updater.rfind('/') + 1), manifest_version);
+    }
+    *https = false;
     return signature;
   }
-  UpdaterSignature VerifySignature(const std::string& path, const std::string& sig,
+  UpdaterSignature VerifySignature(std::string_view message, const std::string& sig,
                                    const std::string& public_key) override {
-    calls.push_back("verify " + path + " " + sig + " " + public_key);
-    return verdict;
+    calls.push_back("verify " + std::string(message.substr(0, message.find('\n'))) + " " + sig +
+                    " " + public_key);
+    auto verdict = verdicts.find(public_key);
+    return verdict == verdicts.end() ? UpdaterSignature::kGood : verdict->second;
   }
+  std::optional<std::string> FileSha256(const std::string& path) override {
+    calls.push_back("sha256 " + path);
+    return digest;
+  }
+  std::vector<std::string> UpdateKeyFiles() override { return key_files; }
   void ShowMessage(const std::string& text) override { calls.push_back("message " + text); }
   // The command line is recorded as the words it is split into: the program's path must come
   // back as one word, whatever its spaces and quotes.
@@ -75,8 +117,14 @@ class FakeServices : public UpdateServices {
   std::string page;
   std::deque<bool> download_results;
   bool over_https = false;
+  bool has_manifest = true;
+  std::optional<std::string> manifest;  // set: this text instead of the updater's own
+  std::string manifest_version = "4.0.0.2";
+  bool manifest_over_https = false;
   std::optional<std::string> signature = "SIG";
-  UpdaterSignature verdict = UpdaterSignature::kGood;
+  std::map<std::string, UpdaterSignature> verdicts;
+  std::optional<std::string> digest = kDigest;
+  std::vector<std::string> key_files = KeyFiles();
   std::vector<std::string> calls;
 };
 
@@ -87,11 +135,13 @@ std::string Page(const std::string& file_url, const std::vector<std::string>& ve
   return page + "</versions>";
 }
 
-// The calls of one download of `url` into the installation as `name` whose signature is checked.
+// The calls of one download of `url` into the installation as `name` whose signed manifest is
+// checked and found good.
 std::vector<std::string> SignedDownloadCalls(const std::string& url, const std::string& name) {
   const std::string target = AppDir() + name;
-  return {"download " + url + " -> " + target, "signature " + url + ".sig",
-          "verify " + target + ".part SIG KEY"};
+  return {"download " + url + " -> " + target, "small " + url + ".manifest",
+          "small " + url + ".manifest.sig",
+          std::string("verify ") + kManifestFirstLine + " SIG KEY", "sha256 " + target + ".part"};
 }
 
 // The calls of an update that goes through with the signed updater `name` from `url`.
@@ -203,90 +253,318 @@ TEST(CheckForUpdateTest, RefusedUpdaterNamesNeverDownload) {
   }
 }
 
-// Which downloaded updaters are run: one that came over https from an address an https page
-// named, or one whose signature verifies against the installation's key. Any other is not put in
-// place and not run: the user is told why, once (the page lists the version twice), and the
-// program goes on.
-TEST(CheckForUpdateTest, RunsOnlyAnUpdaterThatCameOverHttpsOrIsSigned) {
+// The lines of `calls` that start with `prefix`.
+std::vector<std::string> CallsStartingWith(const std::vector<std::string>& calls,
+                                           const std::string& prefix) {
+  std::vector<std::string> found;
+  for (const std::string& call : calls) {
+    if (call.compare(0, prefix.size(), prefix) == 0) found.push_back(call);
+  }
+  return found;
+}
+
+// One check of the updater at `file_url` named by the page at `page_url` (listing the installed
+// version twice): whether the program goes on, and what the user was told. A refused updater is
+// not run, and is reported once: the same address would bring the same file.
+void ExpectOutcome(FakeServices& services, const std::string& page_url, const std::string& file_url,
+                   const std::string& installed, const std::string& told) {
+  MemoryRegistry registry;
+  registry.WriteRegString(RegRoot::kLocalMachine, kRegKeyProduct, kRegValueVersion, installed);
+  services.page = Page(file_url, {installed, installed});
+  const bool runs = told == Text(kTextNewVersionRestart);
+  EXPECT_EQ(CheckForUpdate(registry, AppDir(), page_url, services), !runs);
+  EXPECT_EQ(CallsStartingWith(services.calls, "download ").size(), 1u);
+  EXPECT_EQ(CallsStartingWith(services.calls, "message "),
+            std::vector<std::string>{"message " + told});
+  EXPECT_EQ(CallsStartingWith(services.calls, "wait ").size(), runs ? 1u : 0u);
+  EXPECT_EQ(CallsStartingWith(services.calls, "exit ").size(), runs ? 1u : 0u);
+}
+
+// Whom the manifest's word is taken from: a signature by a key installed outside the library
+// (any of the package's, the administrator's, the user's), or https all the way for the page, the
+// updater and the manifest. The library's own update.pub is never read.
+TEST(CheckForUpdateTest, RunsOnlyAnUpdaterWhoseManifestIsSignedOrCameOverHttps) {
   constexpr char kHttpPage[] = "http://maker/v.xml";
   constexpr char kHttpsPage[] = "https://maker/v.xml";
   const std::string http_updater = "http://maker/dl/setup.sh";
   const std::string https_updater = "https://maker/dl/setup.sh";
   const std::string file_updater = "file:///srv/maker/setup.sh";
+  const std::string first_line = kManifestFirstLine;
   struct Case {
     const char* name;
     const char* page_url;
     std::string file_url;
-    bool over_https;
+    bool over_https;  // the updater's transfer
+    bool has_manifest;
+    bool manifest_over_https;
     std::optional<std::string> signature;
-    UpdaterSignature verdict;
-    const char* key;  // update.pub's text; nullptr: no key file
-    bool verified;    // the signature was checked
-    int refusal;      // the message the user is shown; 0: the updater runs
+    std::vector<const char*> keys;  // the package's, site's, user's key files; nullptr: none
+    std::map<std::string, UpdaterSignature> verdicts;
+    std::vector<std::string> verified_with;  // the keys tried, in order
+    int refusal;                             // 0: the updater runs
   };
   const std::vector<Case> cases = {
-      {"https page, https updater over https: no signature asked", kHttpsPage, https_updater,
-       true, std::nullopt, UpdaterSignature::kBad, nullptr, false, 0},
-      {"http updater, signed", kHttpPage, http_updater, false, "SIG", UpdaterSignature::kGood,
-       "KEY", true, 0},
-      {"file updater, signed", kHttpPage, file_updater, false, "SIG", UpdaterSignature::kGood,
-       "KEY", true, 0},
-      {"https updater named by an http page must be signed", kHttpPage, https_updater, true,
-       std::nullopt, UpdaterSignature::kGood, "KEY", false, kTextUpdaterUnsigned},
-      {"https address, but the transfer was not all https", kHttpsPage, https_updater, false,
-       std::nullopt, UpdaterSignature::kGood, "KEY", false, kTextUpdaterUnsigned},
-      {"unsigned", kHttpPage, http_updater, false, std::nullopt, UpdaterSignature::kGood, "KEY",
-       false, kTextUpdaterUnsigned},
-      {"signed, no key in the installation", kHttpPage, http_updater, false, "SIG",
-       UpdaterSignature::kGood, nullptr, false, kTextUpdaterNoKey},
-      {"damaged key", kHttpPage, http_updater, false, "SIG", UpdaterSignature::kBadKey, "KEY",
-       true, kTextUpdaterBadKey},
-      {"bad signature", kHttpPage, http_updater, false, "SIG", UpdaterSignature::kBad, "KEY",
-       true, kTextUpdaterBadSignature},
-      {"not a signature file", kHttpPage, http_updater, false, "<html>",
-       UpdaterSignature::kMalformed, "KEY", true, kTextUpdaterBadSignature},
-      {"another key's signature", kHttpPage, http_updater, false, "SIG",
-       UpdaterSignature::kOtherKey, "KEY", true, kTextUpdaterOtherKey},
+      {"https throughout: no signature asked",
+       kHttpsPage,
+       https_updater,
+       true,
+       true,
+       true,
+       std::nullopt,
+       {nullptr, nullptr, nullptr},
+       {},
+       {},
+       0},
+      {"https throughout, but no manifest",
+       kHttpsPage,
+       https_updater,
+       true,
+       false,
+       true,
+       std::nullopt,
+       {nullptr, nullptr, "KEY"},
+       {},
+       {},
+       kTextUpdaterNoManifest},
+      {"https updater, manifest not over https: signed",
+       kHttpsPage,
+       https_updater,
+       true,
+       true,
+       false,
+       "SIG",
+       {nullptr, nullptr, "KEY"},
+       {},
+       {"KEY"},
+       0},
+      {"https updater named by an http page must be signed",
+       kHttpPage,
+       https_updater,
+       true,
+       true,
+       true,
+       std::nullopt,
+       {nullptr, nullptr, "KEY"},
+       {},
+       {},
+       kTextUpdaterUnsigned},
+      {"https address, but the transfer was not all https",
+       kHttpsPage,
+       https_updater,
+       false,
+       true,
+       true,
+       std::nullopt,
+       {nullptr, nullptr, "KEY"},
+       {},
+       {},
+       kTextUpdaterUnsigned},
+      {"http updater, signed, the user's key",
+       kHttpPage,
+       http_updater,
+       false,
+       true,
+       false,
+       "SIG",
+       {nullptr, nullptr, "KEY"},
+       {},
+       {"KEY"},
+       0},
+      {"file updater, signed, the package's key",
+       kHttpPage,
+       file_updater,
+       false,
+       true,
+       false,
+       "SIG",
+       {"KEY", nullptr, nullptr},
+       {},
+       {"KEY"},
+       0},
+      {"several keys: the administrator's verifies",
+       kHttpPage,
+       http_updater,
+       false,
+       true,
+       false,
+       "SIG",
+       {"PKG", "SITE", "USER"},
+       {{"PKG", UpdaterSignature::kOtherKey}, {"USER", UpdaterSignature::kOtherKey}},
+       {"PKG", "SITE"},
+       0},
+      {"no manifest",
+       kHttpPage,
+       http_updater,
+       false,
+       false,
+       false,
+       "SIG",
+       {nullptr, nullptr, "KEY"},
+       {},
+       {},
+       kTextUpdaterUnsigned},
+      {"manifest unsigned",
+       kHttpPage,
+       http_updater,
+       false,
+       true,
+       false,
+       std::nullopt,
+       {nullptr, nullptr, "KEY"},
+       {},
+       {},
+       kTextUpdaterUnsigned},
+      {"a key in the library alone is not trusted",
+       kHttpPage,
+       http_updater,
+       false,
+       true,
+       false,
+       "SIG",
+       {nullptr, nullptr, nullptr},
+       {},
+       {},
+       kTextUpdaterNoKey},
+      {"damaged key",
+       kHttpPage,
+       http_updater,
+       false,
+       true,
+       false,
+       "SIG",
+       {nullptr, "KEY", nullptr},
+       {{"KEY", UpdaterSignature::kBadKey}},
+       {"KEY"},
+       kTextUpdaterBadKey},
+      {"bad signature",
+       kHttpPage,
+       http_updater,
+       false,
+       true,
+       false,
+       "SIG",
+       {nullptr, nullptr, "KEY"},
+       {{"KEY", UpdaterSignature::kBad}},
+       {"KEY"},
+       kTextUpdaterBadSignature},
+      {"not a signature file",
+       kHttpPage,
+       http_updater,
+       false,
+       true,
+       false,
+       "<html>",
+       {nullptr, nullptr, "KEY"},
+       {{"KEY", UpdaterSignature::kMalformed}},
+       {"KEY"},
+       kTextUpdaterBadSignature},
+      {"another key's signature",
+       kHttpPage,
+       http_updater,
+       false,
+       true,
+       false,
+       "SIG",
+       {nullptr, nullptr, "KEY"},
+       {{"KEY", UpdaterSignature::kOtherKey}},
+       {"KEY"},
+       kTextUpdaterOtherKey},
+      {"the key of the signature's number finds it bad, another key is damaged",
+       kHttpPage,
+       http_updater,
+       false,
+       true,
+       false,
+       "SIG",
+       {"A", nullptr, "B"},
+       {{"A", UpdaterSignature::kBadKey}, {"B", UpdaterSignature::kBad}},
+       {"A", "B"},
+       kTextUpdaterBadSignature},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    testing::TempDir dir;
-    const std::string app_dir = dir.path() + "/";
-    if (c.key != nullptr) {
-      ASSERT_TRUE(ReplaceFileAtomically(app_dir + "update.pub", c.key));
-    }
-    MemoryRegistry registry;
+    testing::TempDir keys;
     FakeServices services;
-    services.page = Page(c.file_url, {"4.0.0.1", "4.0.0.1"});
+    services.key_files = {keys / "package.pub", keys / "site.pub", keys / "user.pub"};
+    for (size_t i = 0; i < c.keys.size(); ++i) {
+      if (c.keys[i] != nullptr) {
+        ASSERT_TRUE(ReplaceFileAtomically(services.key_files[i], c.keys[i]));
+      }
+    }
     services.over_https = c.over_https;
+    services.has_manifest = c.has_manifest;
+    services.manifest_over_https = c.manifest_over_https;
     services.signature = c.signature;
-    services.verdict = c.verdict;
-    const std::string app_target = app_dir + "setup.sh";
-    std::vector<std::string> expected = {std::string("fetch ") + c.page_url,
-                                         "download " + c.file_url + " -> " + app_target};
-    if (!(c.over_https && c.refusal == 0 && !c.verified)) {
-      expected.push_back("signature " + c.file_url + ".sig");
+    services.verdicts = c.verdicts;
+    ExpectOutcome(services, c.page_url, c.file_url, "4.0.0.1",
+                  c.refusal == 0 ? Text(kTextNewVersionRestart) : TextWith(c.refusal, c.file_url));
+    std::vector<std::string> verified;
+    for (const std::string& key : c.verified_with) {
+      verified.push_back("verify " + first_line + " " + c.signature.value_or("") + " " + key);
     }
-    if (c.verified) {
-      expected.push_back("verify " + app_target + ".part " + c.signature.value_or("") + " KEY");
-    }
-    if (c.refusal != 0) {
-      expected.push_back("message " + TextWith(c.refusal, c.file_url));
-    } else {
-      expected.push_back("message " + Text(kTextNewVersionRestart));
-      expected.push_back("wait [" + app_target + "] 1 3");
-      expected.push_back("exit 0");
-    }
-    EXPECT_EQ(CheckForUpdate(registry, app_dir, c.page_url, services), c.refusal != 0);
-    EXPECT_EQ(services.calls, expected);
+    EXPECT_EQ(CallsStartingWith(services.calls, "verify "), verified);
+    // The signature is asked for exactly when TLS did not bring the page, updater and manifest.
+    const bool tls = std::string(c.page_url) == kHttpsPage && c.over_https && c.manifest_over_https;
+    EXPECT_EQ(CallsStartingWith(services.calls, "small " + c.file_url + ".manifest.sig").size(),
+              c.has_manifest && !tls ? 1u : 0u);
+    // The digest is taken only of an updater whose manifest is vouched for.
+    EXPECT_EQ(CallsStartingWith(services.calls, "sha256 ").size(), c.refusal == 0 ? 1u : 0u);
   }
   // Each refusal names its reason in a text of its own, with the updater's address.
   const std::string reason = TextWith(kTextUpdaterUnsigned, http_updater);
   EXPECT_NE(reason.find(http_updater), std::string::npos);
-  for (int other : {kTextUpdaterNoKey, kTextUpdaterBadKey, kTextUpdaterBadSignature,
-                    kTextUpdaterOtherKey}) {
+  for (int other :
+       {kTextUpdaterNoKey, kTextUpdaterBadKey, kTextUpdaterBadSignature, kTextUpdaterOtherKey,
+        kTextUpdaterNoManifest, kTextUpdaterBadManifest, kTextUpdaterNotMatching}) {
     EXPECT_NE(TextWith(other, http_updater), reason);
     EXPECT_NE(TextWith(other, http_updater).find(http_updater), std::string::npos);
+  }
+}
+
+// What a vouched-for manifest must say: the updater's own name, its bytes' digest, and a version
+// newer than the installed one. An older updater, signed with the same key long ago and named
+// again by a plain http page, is not run.
+TEST(CheckForUpdateTest, ManifestMustNameThisUpdaterAndANewerVersion) {
+  const std::string url = "http://maker/dl/setup.sh";
+  struct Case {
+    const char* name;
+    std::string installed;
+    std::optional<std::string> manifest;  // nullopt: the updater's own at manifest_version
+    std::string manifest_version;
+    std::optional<std::string> digest;  // the downloaded file's
+    std::string told;
+  };
+  const std::vector<Case> cases = {
+      {"newer by its last number", "4.0.0.1", std::nullopt, "4.0.0.2", kDigest,
+       Text(kTextNewVersionRestart)},
+      {"newer by a shorter version", "4.0.0.9", std::nullopt, "4.0.1", kDigest,
+       Text(kTextNewVersionRestart)},
+      {"the same version", "4.0.0.2", std::nullopt, "4.0.0.2", kDigest,
+       TextWith(kTextUpdaterNotNewer, {url, "4.0.0.2", "4.0.0.2"})},
+      {"an older updater", "4.0.0.2", std::nullopt, "4.0.0.1", kDigest,
+       TextWith(kTextUpdaterNotNewer, {url, "4.0.0.1", "4.0.0.2"})},
+      {"older, however the strings compare", "4.0.10", std::nullopt, "4.0.9", kDigest,
+       TextWith(kTextUpdaterNotNewer, {url, "4.0.9", "4.0.10"})},
+      {"the installed version is no number", "4.0.0.1 ", std::nullopt, "4.0.0.2", kDigest,
+       TextWith(kTextUpdaterVersionUnknown, {url, "4.0.0.1 "})},
+      {"the digest is another file's", "4.0.0.1", std::nullopt, "4.0.0.2", std::string(64, 'e'),
+       TextWith(kTextUpdaterNotMatching, url)},
+      {"the updater cannot be read", "4.0.0.1", std::nullopt, "4.0.0.2", std::nullopt,
+       TextWith(kTextUpdaterNotMatching, url)},
+      {"the manifest names another updater", "4.0.0.1", ManifestText("other.sh", "4.0.0.2"), "",
+       kDigest, TextWith(kTextUpdaterNotMatching, url)},
+      {"a malformed manifest", "4.0.0.1", ManifestText("setup.sh", "4.0.0.x"), "", kDigest,
+       TextWith(kTextUpdaterBadManifest, url)},
+      {"the version only in signify's unsigned comment", "4.0.0.1",
+       "untrusted comment: version 4.0.0.2\n", "", kDigest, TextWith(kTextUpdaterBadManifest, url)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeServices services;
+    services.manifest = c.manifest;
+    services.manifest_version = c.manifest_version;
+    services.digest = c.digest;
+    ExpectOutcome(services, "http://maker/v.xml", url, c.installed, c.told);
   }
 }
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -18,6 +19,7 @@
 #include "core/records/book_def.h"
 #include "core/records/index_config.h"
 #include "core/settings/settings.h"
+#include "core/update/version_check.h"
 #include "core/xml/text_scrambler.h"
 #include "engine_kms/kms_engine.h"
 #include "tools/make-sample-library/corpus.h"
@@ -113,11 +115,15 @@ std::string SystemXml() {
   return x + "</System>";
 }
 
-// The sample's absolute folder, without a trailing "/".
+// The sample's absolute folder, without a trailing "/", with the links of the part that exists
+// resolved: the program reads a file: version page only under the library folder as it finds
+// itself running in it, which is the folder's real path.
 std::string AbsoluteFolder(const std::string& out) {
   std::error_code ec;
   std::string dir = std::filesystem::absolute(out, ec).lexically_normal().string();
   if (ec) dir = out;
+  const std::filesystem::path real = std::filesystem::weakly_canonical(dir, ec);
+  if (!ec) dir = real.string();
   while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
   return dir;
 }
@@ -132,10 +138,22 @@ std::string ContactInfoXml(const std::string& home) {
          "/publisher.htm</PublisherUrl>\r\n</ContactInfo>";
 }
 
-// Where the sample keeps the publisher's updater and its signature, standing for the maker's
-// server.
+// Where the sample keeps the publisher's updater with its manifest, their signatures and the
+// publisher's public key, standing for the maker's server.
 constexpr char kUpdatesFolder[] = "updates";
 constexpr char kUpdaterName[] = "setup.sh";
+// The version the sample's updater brings: the one after the program's built-in version, so
+// newer than every version an installation of the sample has (that one, and 3.9.0.0, which its
+// version page lists).
+std::string SampleUpdaterVersion() {
+  std::vector<uint32_t> numbers = ParseVersion(kBuiltInVersion).value_or(std::vector<uint32_t>{0});
+  ++numbers.back();
+  std::string version;
+  for (uint32_t number : numbers) {
+    version += (version.empty() ? "" : ".") + std::to_string(number);
+  }
+  return version;
+}
 
 // The maker's version page (docs/formats/version-page.md): the sample's signed updater, and only
 // versions that no installation of the sample has.
@@ -153,21 +171,30 @@ constexpr char kSampleUpdater[] =
     "# only notes that the program verified its signature and started it.\n"
     "echo \"sample updater ran\" > updater-ran.txt\n";
 
-// update.pub in the installation, and the updater with its detached signature in the updates
-// folder. The key pair is made for this sample alone; its secret half is never written.
+// The publisher's part, in the updates folder: the updater, its manifest (docs/formats/
+// version-page.md, "The manifest") with the manifest's signature, the updater's own detached
+// signature (for checking it by hand with signify-openbsd), and the public key as the publisher
+// hands it to installers. The key pair is made for this sample alone; its secret half is never
+// written. No key goes into the installation itself: the program trusts only keys installed
+// outside every library (make-sample-library --install-update-key).
 bool WriteSignedUpdater(const std::string& out, Writer* w) {
   const std::unique_ptr<UpdateSigningKey> key = UpdateSigningKey::Generate();
   if (key == nullptr) return w->Fail("cannot make the sample's update key");
+  const std::string digest = Sha256Hex(kSampleUpdater);
+  const std::string manifest = std::string(kManifestFirstLine) + "\nfile " + kUpdaterName +
+                               "\nversion " + SampleUpdaterVersion() + "\nsha256 " + digest + "\n";
   const std::string public_key = key->PublicKeyFile("sample library update public key");
-  const std::string signature =
-      key->SignatureFile(kSampleUpdater, "verify with update.pub");
-  if (public_key.empty() || signature.empty()) {
+  const std::string signature = key->SignatureFile(kSampleUpdater, "verify with update.pub");
+  const std::string manifest_signature = key->SignatureFile(manifest, "verify with update.pub");
+  if (digest.empty() || public_key.empty() || signature.empty() || manifest_signature.empty()) {
     return w->Fail("cannot sign the sample's updater");
   }
   const std::string folder = JoinPath(out, kUpdatesFolder);
   const std::string updater = JoinPath(folder, kUpdaterName);
-  if (!w->MakeDir(folder) || !w->Write(JoinPath(out, "update.pub"), public_key) ||
-      !w->Write(updater, kSampleUpdater) || !w->Write(updater + ".sig", signature)) {
+  if (!w->MakeDir(folder) || !w->Write(JoinPath(out, kSampleUpdateKeyFile), public_key) ||
+      !w->Write(updater, kSampleUpdater) || !w->Write(updater + ".sig", signature) ||
+      !w->Write(updater + kManifestSuffix, manifest) ||
+      !w->Write(updater + kManifestSignatureSuffix, manifest_signature)) {
     return false;
   }
   if (::chmod(updater.c_str(), 0755) != 0) return w->Fail("cannot make " + updater + " runnable");
@@ -604,6 +631,20 @@ bool FolderIsEmptyOrMissing(const std::string& path) {
 }
 
 }  // namespace
+
+bool InstallUpdateKey(const std::string& sample, const std::string& key_file, std::string* error) {
+  const std::string source = JoinPath(sample, kSampleUpdateKeyFile);
+  std::string key;
+  if (!ReadWholeFile(source, &key, kSmallFileLimit)) {
+    *error = "no update key at " + source;
+    return false;
+  }
+  if (!MakeDirectories(DirName(key_file)) || !ReplaceFileAtomically(key_file, key)) {
+    *error = "cannot write " + key_file;
+    return false;
+  }
+  return true;
+}
 
 bool WriteSampleLibrary(const SampleOptions& options, std::string* error) {
   Writer w(error);

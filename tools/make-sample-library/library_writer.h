@@ -28,6 +28,16 @@ struct SampleOptions {
   bool verbose = false;  // progress lines on standard error
 };
 
+// The publisher's public update key inside a sample, as the publisher hands it to installers. The
+// program never reads it there; InstallUpdateKey puts it where the program looks.
+inline constexpr char kSampleUpdateKeyFile[] = "updates/update.pub";
+
+// The installer's step for the sample's update key: copies `sample`'s kSampleUpdateKeyFile to
+// `key_file` (the user's key file, platform::UpdateKeyFiles()), creating its folder and replacing
+// a key there. False, with a message in `error`, when the sample has no key or it cannot be
+// written.
+bool InstallUpdateKey(const std::string& sample, const std::string& key_file, std::string* error);
+
 // Builds the whole folder. Needs InitRenderer first. False, with a message in `error`, when an
 // input is missing or a file cannot be written; what was written so far stays.
 bool WriteSampleLibrary(const SampleOptions& options, std::string* error);

@@ -1,18 +1,24 @@
 // make-sample-library OUT [--installed-as DIR] [--records N] [--books N | --empty] [--verbose]
 // make-sample-library --register-viewer OUT
+// make-sample-library --install-update-key OUT
 //
 // Builds a complete installation folder with a sample library made of classical Chinese poems:
 // settings, catalogue, books, pages, PDFs with text copies, books waiting for import, and the
 // full-text index. --records N gives the Tang anthology N records (its poems repeated), for
 // benchmarks. --books N makes a library of N books (the sample's four first, then small books
 // made from the same poems), --empty one without books; both for the start-up benchmark. The
-// output is the same byte for byte on every run, except the index and the update key with the
-// updater's signature (a key pair is made for each sample and its secret half never written).
+// output is the same byte for byte on every run, except the index, the update key and the
+// signatures made with it (a key pair is made for each sample and its secret half never written).
 // --installed-as DIR names the folder OUT is moved to once made (a sample is made in a temporary
 // folder and renamed into place): the settings' absolute addresses name DIR, where the program
 // will find them. --register-viewer plays the installer's last step for a sample already made:
 // it writes the absolute path of OUT/viewer/viewer.html into the registry (the platform's
 // registry folder) as the PDF viewer's path, which the program reads at start.
+// --install-update-key plays the installer's step for the sample's update key: it copies the
+// public key the sample's publisher part holds (updates/update.pub) to the user's key file
+// (update.pub in the user's configuration folder, platform/environment.h), replacing one there,
+// so that the program verifies the sample's signed updater. The program never reads a key inside
+// a library.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -22,6 +28,7 @@
 #include <QGuiApplication>
 
 #include "core/settings/settings.h"
+#include "platform/environment.h"
 #include "platform/ini_registry.h"
 
 #include "tools/make-sample-library/library_plan.h"
@@ -35,6 +42,7 @@ constexpr char kUsage[] =
     "                           [--fortunes DIR] [--font FILE]\n"
     "                           [--viewer DIR] [--whole-pdf-records N] [--books N | --empty]\n"
     "       make-sample-library --register-viewer OUT\n"
+    "       make-sample-library --install-update-key OUT\n"
     "  OUT        installation folder to create (must not exist or be empty)\n"
     "  --installed-as  the folder OUT will be moved to: the settings' addresses name it\n"
     "             (default: OUT)\n"
@@ -46,7 +54,8 @@ constexpr char kUsage[] =
     "  --books    number of books (1 .. 200; default 4, the sample's own; more are small books\n"
     "             made from the same poems)\n"
     "  --empty    a library without books: settings, an empty catalogue and an empty index\n"
-    "  --register-viewer  writes OUT's viewer page as the PDF viewer into the registry\n";
+    "  --register-viewer  writes OUT's viewer page as the PDF viewer into the registry\n"
+    "  --install-update-key  installs OUT's update key as the user's (the configuration folder)\n";
 
 // Whole decimal number in [low, high].
 bool ParseCount(const char* text, long low, long high, long* value) {
@@ -77,6 +86,18 @@ int RegisterViewer(const char* out) {
   return 0;
 }
 
+// Installs the update key of the sample at `out` as the user's.
+int InstallUpdateKey(const char* out) {
+  const std::string key_file =
+      tomeva::platform::UserConfigDir() + "/" + tomeva::platform::kUpdateKeyName;
+  std::string error;
+  if (!tomeva::sample::InstallUpdateKey(out, key_file, &error)) {
+    std::fprintf(stderr, "make-sample-library: %s\n", error.c_str());
+    return 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -84,6 +105,7 @@ int main(int argc, char** argv) {
   options.viewer_dir = TOMEVA_VIEWER_SOURCE_DIR;
   options.help_dir = TOMEVA_HELP_SOURCE_DIR;
   if (argc == 3 && std::string(argv[1]) == "--register-viewer") return RegisterViewer(argv[2]);
+  if (argc == 3 && std::string(argv[1]) == "--install-update-key") return InstallUpdateKey(argv[2]);
   bool books_given = false, empty = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];

@@ -63,4 +63,20 @@ std::string UpdateSigningKey::SignatureFile(std::string_view message,
   return ok ? SignifyFile(comment, key_->number, signature, size) : "";
 }
 
+std::string Sha256Hex(std::string_view bytes) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int size = 0;
+  if (EVP_Digest(bytes.data(), bytes.size(), digest, &size, EVP_sha256(), nullptr) != 1 ||
+      size != 32) {
+    return "";
+  }
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string hex;
+  for (unsigned int i = 0; i < size; ++i) {
+    hex.push_back(kHex[digest[i] >> 4]);
+    hex.push_back(kHex[digest[i] & 0xF]);
+  }
+  return hex;
+}
+
 }  // namespace tomeva::sample

@@ -1,7 +1,8 @@
 // The sample's update key and its signed updater: the maker plays the publisher, who keeps the
-// secret half of a key pair and signs each updater with it, and the installer, which puts the
-// public half into the installation as update.pub. Keys and signatures are in signify's Ed25519
-// format (docs/formats/version-page.md), so signify-openbsd checks them as well.
+// secret half of a key pair and signs each updater's manifest with it, and the installer, which
+// puts the public half where the program looks for update keys (outside every library). Keys and
+// signatures are in signify's Ed25519 format (docs/formats/version-page.md), so signify-openbsd
+// checks them as well.
 #ifndef TOMEVA_TOOLS_MAKE_SAMPLE_LIBRARY_UPDATE_SIGNING_H_
 #define TOMEVA_TOOLS_MAKE_SAMPLE_LIBRARY_UPDATE_SIGNING_H_
 
@@ -31,6 +32,10 @@ class UpdateSigningKey {
   explicit UpdateSigningKey(std::unique_ptr<Key> key);
   std::unique_ptr<Key> key_;
 };
+
+// The SHA-256 digest of `bytes` as 64 lowercase hexadecimal digits, as a manifest gives it; ""
+// when the crypto library fails.
+std::string Sha256Hex(std::string_view bytes);
 
 }  // namespace tomeva::sample
 

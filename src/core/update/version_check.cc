@@ -6,21 +6,38 @@
 #include "base/file_util.h"
 #include "base/texts.h"
 #include "core/platform/command_line.h"
+#include "core/update/updater_manifest.h"
 #include "core/xml/xml_document.h"
 
 namespace tomeva {
 namespace {
 
 // What the installation folder holds of its own: the settings and catalogue files, the pages
-// and help the program shows, the files it writes while running, its folders, the program
-// with its companions, and the key its updaters are checked against. An updater of one of these
-// names would replace the installation itself.
+// and help the program shows, the files it writes while running, its folders, the program with
+// its companions, and update.pub, where older versions of the program looked for the key their
+// updaters are checked against (this one never reads a key inside a library, but an older copy
+// sharing the folder would). An updater of one of these names would replace the installation
+// itself.
 constexpr std::string_view kInstallationNames[] = {
-    "bookconfig.xml", "System.xml",     "ContactInfo.xml", "SearchResultConfig.xml",
-    "version.xml",    "home.htm",       "Tomeva.htm",      "Tomeva.chm",
-    "publisher.htm",  "sr.htm",         "temp.xml",        "VazeZududi.api",
-    "SearchDB",       "Update",         "help",            "tomeva",
-    "tomeva-help",    "tomeva-browser", kUpdateKeyFile,
+    "bookconfig.xml",
+    "System.xml",
+    "ContactInfo.xml",
+    "SearchResultConfig.xml",
+    "version.xml",
+    "home.htm",
+    "Tomeva.htm",
+    "Tomeva.chm",
+    "publisher.htm",
+    "sr.htm",
+    "temp.xml",
+    "VazeZududi.api",
+    "SearchDB",
+    "Update",
+    "help",
+    "tomeva",
+    "tomeva-help",
+    "tomeva-browser",
+    "update.pub",
 };
 
 bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
@@ -62,27 +79,101 @@ bool IsHttps(std::string_view url) {
          EqualsIgnoringAsciiCase(url.substr(0, kScheme.size()), kScheme);
 }
 
-// Why the downloaded updater at `part_path`, which did not come over https all the way, is not
-// to be run; nullopt when its signature verifies against the installation's key.
-std::optional<TextId> SignatureRefusal(const std::string& app_dir, const std::string& file_url,
-                                       const std::string& part_path, UpdateServices& services) {
-  const std::optional<std::string> signature =
-      services.FetchSignature(file_url + kSignatureSuffix);
-  if (!signature.has_value()) return kTextUpdaterUnsigned;
-  std::string key;
-  if (!ReadWholeFile(app_dir + kUpdateKeyFile, &key)) return kTextUpdaterNoKey;
-  switch (services.VerifySignature(part_path, *signature, key)) {
-    case UpdaterSignature::kGood:
-      return std::nullopt;
-    case UpdaterSignature::kBadKey:
-      return kTextUpdaterBadKey;
-    case UpdaterSignature::kOtherKey:
-      return kTextUpdaterOtherKey;
-    case UpdaterSignature::kBad:
-    case UpdaterSignature::kMalformed:
-      break;
+// Why an updater is not run: the text, and what it says besides the updater's address.
+struct Refusal {
+  TextId text;
+  std::string version = {};    // the manifest's version (kTextUpdaterNotNewer)
+  std::string installed = {};  // the installed version (kTextUpdaterNotNewer, ..VersionUnknown)
+};
+
+std::string RefusalMessage(const Refusal& refusal, const std::string& file_url) {
+  switch (refusal.text) {
+    case kTextUpdaterNotNewer:
+      return TextWith(refusal.text, {file_url, refusal.version, refusal.installed});
+    case kTextUpdaterVersionUnknown:
+      return TextWith(refusal.text, {file_url, refusal.installed});
+    default:
+      return TextWith(refusal.text, file_url);
   }
-  return kTextUpdaterBadSignature;
+}
+
+// Why the manifest `manifest` is not vouched for by `signature` and the installed keys; nullopt
+// when a key among those installed verifies it. With several keys the most telling answer is
+// given: a key of the signature's number that finds it bad, then a malformed signature, then a
+// signature by a key that is not installed, then damaged keys.
+std::optional<Refusal> SignatureRefusal(std::string_view manifest, const std::string& signature,
+                                        UpdateServices& services) {
+  std::vector<std::string> keys;
+  for (const std::string& path : services.UpdateKeyFiles()) {
+    if (!FileExists(path)) continue;
+    std::string key;
+    // A key file that cannot be read counts as a damaged key: it is there, but vouches for
+    // nothing.
+    if (!ReadWholeFile(path, &key, kSmallFileLimit)) key.clear();
+    keys.push_back(std::move(key));
+  }
+  if (keys.empty()) return Refusal{kTextUpdaterNoKey};
+  bool bad = false, malformed = false, other_key = false;
+  for (const std::string& key : keys) {
+    switch (services.VerifySignature(manifest, signature, key)) {
+      case UpdaterSignature::kGood:
+        return std::nullopt;
+      case UpdaterSignature::kBad:
+        bad = true;
+        break;
+      case UpdaterSignature::kMalformed:
+        malformed = true;
+        break;
+      case UpdaterSignature::kOtherKey:
+        other_key = true;
+        break;
+      case UpdaterSignature::kBadKey:
+        break;
+    }
+  }
+  if (bad || malformed) return Refusal{kTextUpdaterBadSignature};
+  if (other_key) return Refusal{kTextUpdaterOtherKey};
+  return Refusal{kTextUpdaterBadKey};
+}
+
+// Why the downloaded updater at `part_path`, named `name`, is not to be run; nullopt when its
+// manifest vouches for it. `tls_vouches`: the page and the updater came over https all the way,
+// so that a manifest that did as well needs no signature.
+std::optional<Refusal> UpdaterRefusal(const std::string& installed, const std::string& file_url,
+                                      const std::string& name, const std::string& part_path,
+                                      bool tls_vouches, UpdateServices& services) {
+  bool manifest_over_https = false;
+  const std::optional<std::string> manifest_text =
+      services.FetchSmallFile(file_url + kManifestSuffix, &manifest_over_https);
+  if (!manifest_text.has_value()) {
+    return Refusal{tls_vouches ? kTextUpdaterNoManifest : kTextUpdaterUnsigned};
+  }
+  if (!tls_vouches || !manifest_over_https) {
+    bool ignored = false;
+    const std::optional<std::string> signature =
+        services.FetchSmallFile(file_url + kManifestSignatureSuffix, &ignored);
+    if (!signature.has_value()) return Refusal{kTextUpdaterUnsigned};
+    if (std::optional<Refusal> refusal = SignatureRefusal(*manifest_text, *signature, services)) {
+      return refusal;
+    }
+  }
+  const std::optional<UpdaterManifest> manifest = ParseUpdaterManifest(*manifest_text);
+  if (!manifest.has_value()) return Refusal{kTextUpdaterBadManifest};
+  if (manifest->file != name) return Refusal{kTextUpdaterNotMatching};
+  const std::optional<std::vector<uint32_t>> installed_numbers = ParseVersion(installed);
+  if (!installed_numbers.has_value()) {
+    return Refusal{kTextUpdaterVersionUnknown, "", installed};
+  }
+  // The signature covers the version, not the moment: an older updater signed with the same key
+  // stays signed for ever, and whoever can alter a plain http page could name it again.
+  if (CompareVersions(*ParseVersion(manifest->version), *installed_numbers) <= 0) {
+    return Refusal{kTextUpdaterNotNewer, manifest->version, installed};
+  }
+  const std::optional<std::string> digest = services.FileSha256(part_path);
+  if (!digest.has_value() || *digest != manifest->sha256) {
+    return Refusal{kTextUpdaterNotMatching};
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -132,17 +223,17 @@ bool CheckForUpdate(Registry& registry, const std::string& app_dir,
     // An http page could name any https address: TLS vouches for the updater only when the page
     // that named it came under TLS as well.
     const bool https_throughout = IsHttps(check_version_url) && IsHttps(file_url);
-    std::optional<TextId> refusal;
+    std::optional<Refusal> refusal;
     auto accept = [&](const std::string& part_path, bool over_https) {
-      if (https_throughout && over_https) return true;
-      refusal = SignatureRefusal(app_dir, file_url, part_path, services);
+      refusal = UpdaterRefusal(installed, file_url, name, part_path, https_throughout && over_https,
+                               services);
       return !refusal.has_value();
     };
     if (!services.DownloadToFile(file_url, target, accept)) {
       if (!refusal.has_value()) continue;
       // The same address would bring the same file: the user is told once and the program
       // goes on.
-      services.ShowMessage(TextWith(*refusal, file_url));
+      services.ShowMessage(RefusalMessage(*refusal, file_url));
       return true;
     }
     services.ShowMessage(Text(kTextNewVersionRestart));

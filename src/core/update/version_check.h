@@ -4,9 +4,10 @@
 // page is downloaded into the installation folder, the user is told, the updater is started and
 // the program ends at once.
 //
-// Everything here is the logic; the desktop's parts (the hidden browser that reads the page, the
-// download, the message box, starting the updater, ending the process) come in through
-// UpdateServices and BrowserDriver, which the program implements with Qt and the tests with fakes.
+// Everything here is the logic; the desktop's parts (the reader that fetches the page, the
+// download, the signature and digest checks, where the update keys are installed, the message
+// box, starting the updater, ending the process) come in through UpdateServices and
+// BrowserDriver, which the program implements with Qt and the tests with fakes.
 //
 // Threads: the user-interface thread, which is blocked while the check runs.
 #ifndef TOMEVA_CORE_UPDATE_VERSION_CHECK_H_
@@ -17,8 +18,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/settings/registry.h"
+#include "core/update/updater_manifest.h"
 
 namespace tomeva {
 
@@ -30,19 +33,19 @@ inline constexpr char kBuiltInVersion[] = "4.0.0.1";
 // The updater is started shown and waited for at most this long before the program ends.
 inline constexpr uint32_t kUpdaterWaitSeconds = 3;
 
-// The installation's public key, in the installation folder: an updater that did not come over
-// https is run only when its signature verifies against this key.
-inline constexpr char kUpdateKeyFile[] = "update.pub";
-// The updater's detached signature is at the updater's address with this added.
-inline constexpr char kSignatureSuffix[] = ".sig";
+// The updater's manifest (core/update/updater_manifest.h) is at the updater's address with
+// kManifestSuffix added, and the manifest's detached signify signature at the updater's address
+// with kManifestSignatureSuffix added.
+inline constexpr char kManifestSuffix[] = ".manifest";
+inline constexpr char kManifestSignatureSuffix[] = ".manifest.sig";
 
-// What a check of the updater's signature found.
+// What a check of the manifest's signature against one key found.
 enum class UpdaterSignature {
-  kGood,       // made over the updater's bytes with the installation's key
-  kBad,        // made with the installation's key number, but not over these bytes
+  kGood,       // made over the manifest's bytes with this key
+  kBad,        // made with this key's number, but not over these bytes
   kOtherKey,   // made with another key
   kMalformed,  // the signature file is not a signature
-  kBadKey,     // the installation's key file is not a key
+  kBadKey,     // the key file is not a key
 };
 
 // What the check asks of the desktop. Texts and paths are GBK.
@@ -52,7 +55,8 @@ class UpdateServices {
   using Acceptor = std::function<bool(const std::string& part_path, bool over_https)>;
 
   virtual ~UpdateServices() = default;
-  // The page's text as the browser shows it as the page body; "" when it could not be read.
+  // The page's text as a browser shows it as the page body, read without running the page
+  // (FetchPageText below); "" when it could not be read.
   virtual std::string FetchPageText(const std::string& url) = 0;
   // Fetches `url` into a temporary file beside `path`. When the whole file has arrived, `accept`
   // is called with that file's path and whether the address and every redirect were https with
@@ -61,12 +65,21 @@ class UpdateServices {
   // nothing of the download is left behind and a file at `path` is untouched.
   virtual bool DownloadToFile(const std::string& url, const std::string& path,
                               const Acceptor& accept) = 0;
-  // The small file at `url` (the updater's signature); nullopt when it cannot be fetched.
-  virtual std::optional<std::string> FetchSignature(const std::string& url) = 0;
-  // Checks the signify signature `signature` (the .sig file's text) of the file at `path`
-  // against `public_key` (the text of the installation's update.pub).
-  virtual UpdaterSignature VerifySignature(const std::string& path, const std::string& signature,
+  // The small file at `url` (the manifest or its signature), at most kMaxManifestBytes; nullopt
+  // when it cannot be fetched or is larger. `*over_https` tells, as for DownloadToFile, whether
+  // every byte came over https with a verified certificate.
+  virtual std::optional<std::string> FetchSmallFile(const std::string& url, bool* over_https) = 0;
+  // Checks the signify signature `signature` (the .sig file's text) of `message` against
+  // `public_key` (the text of a key file).
+  virtual UpdaterSignature VerifySignature(std::string_view message, const std::string& signature,
                                            const std::string& public_key) = 0;
+  // The SHA-256 digest of the file at `path` as 64 lowercase hexadecimal digits; nullopt when
+  // it cannot be read.
+  virtual std::optional<std::string> FileSha256(const std::string& path) = 0;
+  // The files an update key may be installed in, outside every library: the package's, the
+  // administrator's and the user's (platform/environment.h). Files that are not there are
+  // skipped; a signature by any key among those there verifies.
+  virtual std::vector<std::string> UpdateKeyFiles() = 0;
   // A plain modal message box; returns when the user has answered it.
   virtual void ShowMessage(const std::string& text) = 0;
   // Platform::Wait: starts `command_line` in the installation folder and waits at most
@@ -82,8 +95,9 @@ class UpdateServices {
 // installation folder. Refused: an empty name, "." and "..", a name holding a "\" (which the file
 // helpers would take as a folder separator) or a control character, and the names of the
 // installation's own files and folders (settings, catalogue, pages, help, the program and its
-// companions, the update key), compared without regard to ASCII case. A page that could make the
-// download replace the library's files is thereby answered like a failed download.
+// companions, and update.pub, where older versions looked for their key), compared without regard
+// to ASCII case. A page that could make the download replace the library's files is thereby
+// answered like a failed download.
 bool IsAcceptableUpdaterName(std::string_view name);
 
 // The version check against the page at `check_version_url` (GBK), with `app_dir` the
@@ -96,58 +110,65 @@ bool IsAcceptableUpdaterName(std::string_view name);
 //     an address without "/" or with a refused name (IsAcceptableUpdaterName) goes on with the
 //     next element; otherwise the updater is downloaded to app_dir + name; a failed download
 //     goes on with the next element.
-//  4. The downloaded updater is trusted when the version page's address and the updater's
-//     address are both https and the whole download came over https (the page, read under TLS,
-//     named the updater, and TLS brought it). Otherwise its signature is fetched from the
-//     updater's address + kSignatureSuffix and checked against app_dir + kUpdateKeyFile. An
-//     updater that is not trusted is not put in place and not run: the user is told why (no
-//     signature, no key, a damaged key, a bad signature, another key's signature) and the check
-//     ends with the program going on.
+//  4. The downloaded updater must come with its manifest (updater address + kManifestSuffix).
+//     The manifest must be signed (updater address + kManifestSignatureSuffix) by a key in one of
+//     UpdateKeyFiles(), unless the version page's address and the updater's address are https
+//     and the updater and the manifest both came over https all the way (the page, read under
+//     TLS, named the updater, and TLS brought both). Never is a key inside a library read. The
+//     manifest must then name the updater's file name, the updater's SHA-256 digest, and a
+//     version newer than the installed one (CompareVersions). An updater that fails any of this
+//     is not put in place and not run: the user is told why (no manifest, no signature, no key
+//     installed, a damaged key, a bad signature, another key's signature, a malformed manifest,
+//     a manifest of another file, a version not newer, an installed version that is not a
+//     dotted number) and the check ends with the program going on.
 //  5. A trusted updater shows the new-version message, is started (its path quoted as one word)
 //     shown and waited for kUpdaterWaitSeconds, and the process ends with code 0.
 // Returns true when the program goes on, false when it asked for the process to end.
 bool CheckForUpdate(Registry& registry, const std::string& app_dir,
                     const std::string& check_version_url, UpdateServices& services);
 
-// The hidden browser through which the page is read. One object serves one FetchPageText call.
+// The reader through which the page is read, in the place of the browser the check was first
+// written for: it fetches the page's bytes and reads their text without running anything in
+// them (gui/app/page_fetcher.h, core/update/page_text.h). One object serves one FetchPageText
+// call.
 class BrowserDriver {
  public:
   virtual ~BrowserDriver() = default;
-  // Starts loading `url` without history and without reading or writing a cache. False when the
-  // navigation could not be started.
+  // Starts fetching `url` without reading or writing a cache. False when the fetch could not be
+  // started (an address refused as it stands).
   virtual bool Navigate(const std::string& url) = 0;
   // True while the page is still loading.
   virtual bool IsBusy() = 0;
   // Stops the loading or the page.
   virtual void Stop() = 0;
-  // The loaded page's body text (GBK): "" for a page without a body; nullopt when there is no
-  // document (the load failed).
+  // The fetched page's text (GBK): "" for a page without text; nullopt when there is no page
+  // (the fetch failed).
   virtual std::optional<std::string> ReadBodyText() = 0;
   // Waits; the program keeps its window painted meanwhile.
   virtual void Sleep(int milliseconds) = 0;
-  // Ends the browser; called once, last.
+  // Ends the reader; called once, last.
   virtual void Close() = 0;
 };
 
 // The attempts and waits of FetchPageText. With the defaults an attempt whose page never finishes
-// loading is given up 6 s after its navigation began, and an unreachable page costs at most
-// 5 * 6 s + 2 s of waiting in all.
+// loading is given up 7 s after its fetch began, and an unreachable page costs at most
+// 5 * 7 s + 2 s of waiting in all.
 struct PageFetchTiming {
   int attempts = 5;
   int poll_ms = 1000;          // between two readings of the busy state
   // The attempt is given up when this reading still finds it busy: the first reading comes at
   // once and six more follow a second apart, so a page that never loads is given up after 7 s.
   int max_busy_readings = 7;
-  int settle_ms = 300;         // after the load, before the document is read
-  int final_ms = 2000;         // after the last attempt, before the browser is closed
+  int settle_ms = 300;  // after the load, before the document is read
+  int final_ms = 2000;  // after the last attempt, before the reader is closed
 };
 
 // Reads the page at `url` through `browser`: up to `timing.attempts` attempts, stopping at the
 // first that reads a document. An attempt navigates, reads the busy state and waits poll_ms
 // after each reading until a reading finds the page loaded (at the max_busy_readings-th busy
-// reading it stops the page and fails), waits settle_ms, reads the body text (no document: the
-// attempt fails) and stops the page. Then it waits final_ms and closes the browser. Returns the
-// text, "" when no attempt read one.
+// reading it stops the page and fails), waits settle_ms, reads the text (no page: the attempt
+// fails) and stops the page. Then it waits final_ms and closes the reader. Returns the text, ""
+// when no attempt read one.
 std::string FetchPageText(BrowserDriver& browser, const std::string& url,
                           const PageFetchTiming& timing = {});
 

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QScreen>
@@ -31,11 +32,13 @@
 #include "gui/app/copy_dlg.h"
 #include "gui/app/page_fetcher.h"
 #include "gui/app/parse_dlg.h"
+#include "gui/common/local_content_guard.h"
 #include "gui/frame/gbk_text.h"
 #include "gui/frame/main_frame.h"
 #include "gui/views/pdf_viewer_host.h"
 #include "gui/views/tomeva_view.h"
 #include "platform/download.h"
+#include "platform/environment.h"
 #include "platform/linux_platform.h"
 #include "platform/signify.h"
 #include "platform/single_instance.h"
@@ -184,6 +187,11 @@ void CTomevaApp::AttachPdfViewer() {
   CTomevaView* view = frame_->html_view();
   if (view == nullptr) return;
   view->set_pdf_viewer_path(doc_->settings().pdf_viewer_path);
+  // The index is the program's, whatever System.xml calls its folder: no page reads it.
+  if (!doc_->settings().index_dir.empty()) {
+    view->guard()->roots().DenyFolder(
+        QFile::decodeName(ResolvePath(doc_->settings().index_dir).c_str()));
+  }
   // A web link the user clicks in a book's page opens in the browser window; a link out of the
   // library is refused, and the user is told either way when nothing opens. Told after the
   // click has been handled, as the page's navigation must not wait for a message box.
@@ -255,30 +263,36 @@ std::vector<std::string> CTomevaApp::TakeDocumentNotices() {
 bool CTomevaApp::CheckForUpdate(const std::string& check_version_url) {
   // The start-up measurement ends with the shown window (see ReportShownPath).
   if (ReportShownPath() != nullptr) return false;
-  // The desktop's side of the check: the hidden browser, the download, the message box, the
-  // updater's start and the immediate end of the process.
+  // The desktop's side of the check: the page's reader, the download, the signature and digest
+  // checks, the installed update keys, the message box, the updater's start and the immediate
+  // end of the process.
   class Services : public UpdateServices {
    public:
     explicit Services(CTomevaApp* app) : app_(app) {}
     std::string FetchPageText(const std::string& url) override {
-      return gui::FetchPageText(url);
+      // A file: page is read only from inside the library, the folder the program runs in.
+      return gui::FetchPageText(url, CurrentApplicationDirectory());
     }
     bool DownloadToFile(const std::string& url, const std::string& path,
                         const Acceptor& accept) override {
-      return platform::DownloadToFile(url, path, platform::DownloadOptions(), accept);
-    }
-    std::optional<std::string> FetchSignature(const std::string& url) override {
-      // A signature file is two short lines.
+      // A file: updater, like a file: page, only from inside the library.
       platform::DownloadOptions options;
-      options.max_bytes = 4096;
+      options.file_folder = CurrentApplicationDirectory();
+      return platform::DownloadToFile(url, path, options, accept);
+    }
+    std::optional<std::string> FetchSmallFile(const std::string& url, bool* over_https) override {
+      // A manifest is four short lines, a signature file two.
+      platform::DownloadOptions options;
+      options.max_bytes = static_cast<int64_t>(kMaxManifestBytes);
       options.deadline_ms = 30000;
+      options.file_folder = CurrentApplicationDirectory();
       std::string bytes;
-      if (!platform::DownloadToMemory(url, &bytes, options)) return std::nullopt;
+      if (!platform::DownloadToMemory(url, &bytes, options, over_https)) return std::nullopt;
       return bytes;
     }
-    UpdaterSignature VerifySignature(const std::string& path, const std::string& signature,
+    UpdaterSignature VerifySignature(std::string_view message, const std::string& signature,
                                      const std::string& public_key) override {
-      switch (platform::VerifySignifyFile(path, signature, public_key)) {
+      switch (platform::VerifySignify(message, signature, public_key)) {
         case platform::SignifyResult::kGood:
           return UpdaterSignature::kGood;
         case platform::SignifyResult::kOtherKey:
@@ -293,6 +307,10 @@ bool CTomevaApp::CheckForUpdate(const std::string& check_version_url) {
       }
       return UpdaterSignature::kBad;
     }
+    std::optional<std::string> FileSha256(const std::string& path) override {
+      return platform::Sha256OfFile(path);
+    }
+    std::vector<std::string> UpdateKeyFiles() override { return platform::UpdateKeyFiles(); }
     void ShowMessage(const std::string& text) override {
       // TOMEVA_ACCEPT_MESSAGES: the window tests that run the program as a process of its own
       // have no one to answer the box; it is answered for them once shown, and its text printed.
