@@ -37,6 +37,8 @@ using Clock = std::chrono::steady_clock;
 
 constexpr char kReplyDone = 0x01;
 constexpr char kReplyRefused = 0x00;
+// Sent, in place of any answer, to a conversation turned away for want of room.
+constexpr char kReplyBusy = 0x02;
 // What the server reads from a conversation at a time, and lets Qt read ahead for it.
 constexpr std::size_t kReadChunk = 64 * 1024;
 // A server whose backlog is full is retried this often until the time-out.
@@ -77,8 +79,10 @@ bool FillAddress(const std::string& path, sockaddr_un* address) {
 DdeResult AnswerLeftBehind(int fd) {
   char reply = 0;
   const ssize_t got = ::recv(fd, &reply, 1, MSG_DONTWAIT);
-  if (got == 1) return reply == kReplyDone ? DdeResult::kDone : DdeResult::kRefused;
-  return DdeResult::kNoServer;
+  if (got != 1) return DdeResult::kNoServer;
+  return reply == kReplyDone ? DdeResult::kDone
+         : reply == kReplyBusy ? DdeResult::kBusy
+                               : DdeResult::kRefused;
 }
 
 }  // namespace
@@ -185,8 +189,8 @@ DdeResult DdeConversation::Execute(std::string_view data, int timeout_ms) {
     if (got == 1) {
       if (reply == kReplyDone) return DdeResult::kDone;
       if (reply == kReplyRefused) return DdeResult::kRefused;
-      Disconnect();  // not our server's answer: nothing more on this connection can be trusted
-      return DdeResult::kRefused;
+      Disconnect();  // turned away, or not our server's answer: the conversation is over
+      return reply == kReplyBusy ? DdeResult::kBusy : DdeResult::kRefused;
     }
     if (got == 0) {
       Disconnect();
@@ -221,7 +225,11 @@ struct DdeServer::Connection {
   QPointer<QLocalSocket> socket;
   QPointer<QTimer> frame_timer;  // a child of the socket
   DdeFrameReader reader;
-  bool open = true;  // false once dropped
+  bool open = true;       // false once dropped
+  bool handling = false;  // its frame is with the callback now
+  int served = 0;         // frames answered so far
+  std::uint64_t opened = 0;
+  std::uint64_t whole = 0;  // when its waiting frame became whole
 };
 
 DdeServer::DdeServer(std::string service, std::string topic, ExecuteHandler on_execute,
@@ -290,15 +298,18 @@ bool DdeServer::Register(std::string* failure) {
 
 void DdeServer::TakeConnections() {
   while (QLocalSocket* client = server_->nextPendingConnection()) {
-    if (connections_.size() >= static_cast<std::size_t>(kDdeMaxConnections)) {
-      // Closed before anything is read: a client that opens conversations without end cannot
-      // make the server hold more than its share of sockets and frames.
-      client->abort();
+    if (connections_.size() >= static_cast<std::size_t>(kDdeMaxConnections) && !MakeRoom()) {
+      // Turned away before anything is read, and told why: a client that opens conversations
+      // without end cannot make the server hold more than its share of sockets and frames.
+      client->write(&kReplyBusy, 1);
+      client->flush();
+      client->disconnectFromServer();
       client->deleteLater();
       continue;
     }
     auto connection = std::make_shared<Connection>();
     connection->socket = client;
+    connection->opened = next_sequence_++;
     // Qt reads ahead only this far; the rest waits in the socket until the frame before it has
     // been answered, so a client that sends frame after frame cannot fill memory.
     client->setReadBufferSize(kReadChunk);
@@ -325,6 +336,29 @@ void DdeServer::TakeConnections() {
   Serve();
 }
 
+bool DdeServer::MakeRoom() {
+  // Someone holding a conversation open without a whole frame goes first (the one waiting
+  // longest); then the conversation that has had the most frames served, since the program's
+  // own sender sends one frame per conversation. A first frame waiting its turn is never lost.
+  std::shared_ptr<Connection> victim;
+  for (const std::shared_ptr<Connection>& connection : connections_) {
+    if (connection->handling ||
+        connection->reader.state() == DdeFrameReader::State::kComplete) {
+      continue;
+    }
+    if (victim == nullptr || connection->opened < victim->opened) victim = connection;
+  }
+  if (victim == nullptr) {
+    for (const std::shared_ptr<Connection>& connection : connections_) {
+      if (connection->handling || connection->served == 0) continue;
+      if (victim == nullptr || connection->served > victim->served) victim = connection;
+    }
+  }
+  if (victim == nullptr) return false;
+  Drop(victim);
+  return true;
+}
+
 void DdeServer::Drain(const std::shared_ptr<Connection>& connection) {
   QLocalSocket* socket = connection->socket.data();
   if (socket == nullptr) return;
@@ -340,6 +374,7 @@ void DdeServer::Drain(const std::shared_ptr<Connection>& connection) {
     case DdeFrameReader::State::kComplete:
       // Whole: it waits for its turn, however long the frames before it take.
       if (connection->frame_timer != nullptr) connection->frame_timer->stop();
+      if (connection->whole == 0) connection->whole = ++next_sequence_;
       break;
     case DdeFrameReader::State::kTooLong:
       // The rest of the frame is not worth reading: refuse, and end the conversation.
@@ -358,25 +393,34 @@ void DdeServer::Serve() {
   // arrive then are read, and handed over once the callback has returned.
   if (handling_) return;
   handling_ = true;
-  for (bool served = true; served;) {
-    served = false;
-    // A copy: conversations come and go while the callback runs.
-    const std::vector<std::shared_ptr<Connection>> open = connections_;
-    for (const std::shared_ptr<Connection>& connection : open) {
+  for (;;) {
+    // The waiting frame of the conversation served least so far, the earliest whole among those.
+    std::shared_ptr<Connection> next;
+    for (const std::shared_ptr<Connection>& connection : connections_) {
       if (!connection->open || connection->reader.state() != DdeFrameReader::State::kComplete) {
         continue;
       }
-      const std::string data = connection->reader.TakeData();
-      const bool done = on_execute_ ? on_execute_(data) : false;
-      served = true;
-      QLocalSocket* socket = connection->socket.data();
-      if (socket == nullptr || socket->state() != QLocalSocket::ConnectedState) continue;
-      socket->write(done ? &kReplyDone : &kReplyRefused, 1);
-      socket->flush();
-      if (connection->frame_timer != nullptr) connection->frame_timer->start(frame_timeout_ms_);
-      // The next frame may already wait in the socket, held back while this one was handled.
-      Drain(connection);
+      if (next == nullptr || connection->served < next->served ||
+          (connection->served == next->served && connection->whole < next->whole)) {
+        next = connection;
+      }
     }
+    if (next == nullptr) break;
+    const std::string data = next->reader.TakeData();
+    next->whole = 0;
+    next->handling = true;
+    const bool done = on_execute_ ? on_execute_(data) : false;
+    next->handling = false;
+    ++next->served;
+    QLocalSocket* socket = next->socket.data();
+    if (!next->open || socket == nullptr || socket->state() != QLocalSocket::ConnectedState) {
+      continue;
+    }
+    socket->write(done ? &kReplyDone : &kReplyRefused, 1);
+    socket->flush();
+    if (next->frame_timer != nullptr) next->frame_timer->start(frame_timeout_ms_);
+    // The next frame may already wait in the socket, held back while this one was handled.
+    Drain(next);
   }
   handling_ = false;
 }

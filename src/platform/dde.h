@@ -22,6 +22,7 @@
 #define TOMEVA_PLATFORM_DDE_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -36,12 +37,15 @@ class QLocalSocket;
 
 namespace tomeva::platform {
 
-// The most conversations a server keeps open at once; one more is closed as soon as it arrives.
+// The most conversations a server keeps open at once. One more makes room by closing the
+// conversation that has waited longest without sending a whole frame, else the one that has had
+// the most frames served; only when every conversation holds a first frame waiting its turn is
+// the newcomer turned away (answered "busy").
 inline constexpr int kDdeMaxConnections = 8;
 // How long a server waits for a whole frame: from the opening of a conversation, or from its last
-// reply, until the frame's last byte. A conversation that is slower is closed. As long as the
-// program's own highlight transaction waits for its answer.
-inline constexpr int kDdeFrameTimeoutMs = 15000;
+// reply, until the frame's last byte. A conversation that is slower is closed. The program's own
+// sender connects and sends its frame at once, so an idle conversation is somebody else's.
+inline constexpr int kDdeFrameTimeoutMs = 2000;
 
 // The socket path under which (service, topic) is registered in `runtime_dir`.
 std::string DdeSocketPath(const std::string& runtime_dir, const std::string& service,
@@ -85,7 +89,9 @@ class DdeConversation {
   //   kRefused   the server declined it, or it is larger than kDdeMaxData (then nothing is sent);
   //   kNoServer  the server went away before answering, or the conversation is closed;
   //   kTimedOut  no answer in time. The conversation is closed then, so that a late answer is
-  //              never taken for the next transaction's.
+  //              never taken for the next transaction's;
+  //   kBusy      the server turned the conversation away (DdeServer, kDdeMaxConnections); the
+  //              conversation is closed.
   DdeResult Execute(std::string_view data, int timeout_ms);
 
   // Closes the connection; later transactions give kNoServer. Idempotent.
@@ -111,9 +117,12 @@ DdeResult DdeExecuteOnce(const DdeClient& client, const std::string& service,
 //
 // One frame at a time, server-wide: while the callback runs (even when it spins an event loop of
 // its own) no other frame of any conversation is handed to it; frames that arrive meanwhile are
-// read and wait their turn. At most kDdeMaxConnections conversations are open; a conversation
-// whose frame is not whole within the frame time-out is closed, without an answer; a frame whose
-// prefix claims more than kDdeMaxData is refused at once and its conversation closed.
+// read and wait their turn. Of the frames waiting, the one whose conversation has had the fewest
+// frames served goes first (then the one that was whole first), so a conversation sending frame
+// after frame cannot keep a newcomer waiting. At most kDdeMaxConnections conversations are open
+// (see there for who makes room); a conversation whose frame is not whole within the frame
+// time-out is closed, without an answer; a frame whose prefix claims more than kDdeMaxData is
+// refused at once and its conversation closed.
 class DdeServer {
  public:
   using ExecuteHandler = std::function<bool(const std::string& data)>;
@@ -141,6 +150,9 @@ class DdeServer {
   struct Connection;
 
   void TakeConnections();
+  // Closes one conversation to make room for a newcomer (see kDdeMaxConnections). False when
+  // every open conversation holds a first frame waiting or being handled.
+  bool MakeRoom();
   // Reads what the conversation's current frame still needs from its socket.
   void Drain(const std::shared_ptr<Connection>& connection);
   // Hands the waiting frames to the callback, one at a time, unless one is being handled.
@@ -153,6 +165,7 @@ class DdeServer {
   std::vector<std::shared_ptr<Connection>> connections_;
   int frame_timeout_ms_ = kDdeFrameTimeoutMs;
   bool handling_ = false;
+  std::uint64_t next_sequence_ = 0;  // orders conversations' openings and whole frames
 };
 
 }  // namespace tomeva::platform

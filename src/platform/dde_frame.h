@@ -12,7 +12,11 @@
 namespace tomeva::platform {
 
 // The most data one execute transaction carries; a server refuses more, a client does not send it.
-inline constexpr std::size_t kDdeMaxData = 16u << 20;
+// The one transaction the program sends, a PDF's highlight positions, is at most 4 + 4 x 50,000
+// bytes (the plug-in's buffer allows 100 values per match, 500 matches), some 200 KB; five times
+// that leaves room, while eight conversations of another program on the machine can make the
+// server hold no more than 8 MiB of frames.
+inline constexpr std::size_t kDdeMaxData = 1u << 20;
 inline constexpr std::size_t kDdeLengthSize = 4;
 
 // The length prefix of a frame carrying `size` bytes (size <= kDdeMaxData).

@@ -153,8 +153,13 @@ TEST_F(HighlightInViewerTest, FailuresSendNothingOrAreTold) {
       {"no match", "日本", DdeResult::kDone, false, HighlightOutcome::kNoMatch, 0, ""},
       {"no server", "中国", DdeResult::kNoServer, false, HighlightOutcome::kNoServer, 1,
        "DdeClient: Failed to connect to server."},
-      {"refused", "中国", DdeResult::kRefused, false, HighlightOutcome::kRefused, 1, ""},
-      {"timed out", "中国", DdeResult::kTimedOut, false, HighlightOutcome::kTimedOut, 1, ""},
+      {"refused", "中国", DdeResult::kRefused, false, HighlightOutcome::kRefused, 1,
+       "PDF阅读器没有接受这次的标记数据，这次没有在PDF中标出检索词。PDF照常显示。"},
+      {"timed out", "中国", DdeResult::kTimedOut, false, HighlightOutcome::kTimedOut, 1,
+       "PDF阅读器在15秒内没有回答，这次没有在PDF中标出检索词。PDF照常显示；可以再打开一次这个PDF重试。"},
+      {"turned away", "中国", DdeResult::kBusy, false, HighlightOutcome::kBusy, 1,
+       "PDF阅读器同时打开的连接太多，拒绝了这次的标记数据，这次没有在PDF中标出检索词。"
+       "若一再出现，可能有别的程序占着阅读器的连接；请重新启动本程序。"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

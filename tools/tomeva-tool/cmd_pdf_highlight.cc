@@ -23,6 +23,7 @@ const char* OutcomeName(HighlightOutcome outcome) {
     case HighlightOutcome::kNoServer: return "no server";
     case HighlightOutcome::kRefused: return "refused";
     case HighlightOutcome::kTimedOut: return "timed out";
+    case HighlightOutcome::kBusy: return "busy: too many conversations open";
   }
   return "refused";
 }

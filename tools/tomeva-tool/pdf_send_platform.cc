@@ -10,6 +10,7 @@ HighlightOutcome SendHighlight(const std::string& execute_data) {
     case DdeResult::kNoServer: return HighlightOutcome::kNoServer;
     case DdeResult::kRefused: return HighlightOutcome::kRefused;
     case DdeResult::kTimedOut: return HighlightOutcome::kTimedOut;
+    case DdeResult::kBusy: return HighlightOutcome::kBusy;
   }
   return HighlightOutcome::kRefused;
 }

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "base/file_util.h"
+#include "base/gbk.h"
 #include "base/mbstring.h"
 #include "base/texts.h"
 #include "core/engine/highlight.h"
@@ -104,6 +105,9 @@ bool PrepareHighlight(const std::string& pdf_path, const std::vector<std::string
     *outcome = HighlightOutcome::kNoText;
     return false;
   }
+  // The text copy comes with the book. Repaired in place, each invalid byte by one: the
+  // positions the plug-in gets stay the positions in the file.
+  RepairGbk(&text);
   const std::vector<std::string> wanted = WidenKeywords(engine, keywords, text);
   *data = ComputeHighlightDataInPlace(&text, wanted);
   if (data->matches == 0) {
@@ -140,9 +144,14 @@ HighlightOutcome HighlightInViewer(Platform& platform, const std::string& pdf_pa
       if (tell) tell(Text(kTextHighlightNoServer));
       return HighlightOutcome::kNoServer;
     case DdeResult::kRefused:
+      if (tell) tell(Text(kTextHighlightRefused));
       return HighlightOutcome::kRefused;
     case DdeResult::kTimedOut:
+      if (tell) tell(TextWith(kTextHighlightTimedOut, std::to_string(kHighlightTimeoutMs / 1000)));
       return HighlightOutcome::kTimedOut;
+    case DdeResult::kBusy:
+      if (tell) tell(Text(kTextHighlightBusy));
+      return HighlightOutcome::kBusy;
   }
   return HighlightOutcome::kRefused;
 }

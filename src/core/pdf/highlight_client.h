@@ -72,8 +72,9 @@ enum class HighlightOutcome {
   kNoMatch,             // no keyword found in it: nothing sent, no position file written
   kPositionFileFailed,  // the position file could not be written: nothing sent (told)
   kNoServer,            // the viewer's conversation is not there (told)
-  kRefused,             // the viewer refused the data
-  kTimedOut,            // no answer within kHighlightTimeoutMs
+  kRefused,             // the viewer refused the data (told)
+  kTimedOut,            // no answer within kHighlightTimeoutMs (told)
+  kBusy,                // the viewer turned the conversation away: too many open (told)
 };
 
 // Receives a message (GBK) for the user. Called on the worker thread: it must only hand the

@@ -28,8 +28,9 @@ enum class InstanceGuardResult {
   kFailed,
 };
 
-// How one execute transaction of a conversation ended.
-enum class DdeResult { kDone, kNoServer, kRefused, kTimedOut };
+// How one execute transaction of a conversation ended. kBusy: the server had as many conversations open as it
+// keeps, each with a frame waiting, and turned this one away before reading it.
+enum class DdeResult { kDone, kNoServer, kRefused, kTimedOut, kBusy };
 
 class Platform {
  public:
