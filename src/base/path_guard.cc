@@ -1,10 +1,13 @@
 #include "base/path_guard.h"
 
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
+#include <mutex>
 
 #include "base/file_util.h"
 
@@ -84,6 +87,55 @@ bool Within(const std::string& real, const std::string& base) {
          real[base.size()] == '/';
 }
 
+// The setting a station's owner writes; TOMEVA_LIBRARY_ROOTS_FILE points tests elsewhere.
+constexpr char kLibraryRootsFile[] = "/etc/tomeva/library-roots";
+constexpr char kLibraryRootsVariable[] = "TOMEVA_LIBRARY_ROOTS_FILE";
+
+// The system's own folders: what is in them is the machine's, never a library's.
+constexpr std::string_view kSystemFolders[] = {"/etc",  "/proc", "/sys", "/dev",  "/usr", "/var",
+                                               "/boot", "/run",  "/bin", "/sbin", "/root"};
+
+std::mutex roots_mutex;
+bool roots_loaded = false;              // guarded by roots_mutex
+std::vector<std::string> chosen_roots;  // guarded by roots_mutex
+
+// True when `ancestor` is `path` or one of its ancestors (both absolute and clean).
+bool IsAncestorOrSelf(std::string_view ancestor, std::string_view path) {
+  return Within(std::string(path), std::string(ancestor));
+}
+
+// /lib and its kin (/lib32, /lib64, /libx32, /libo32): "lib", then optionally one letter and
+// digits. A folder such as /library is not one of them.
+bool IsLibraryFolderOfTheSystem(std::string_view name) {
+  if (name.substr(0, 3) != "lib") return false;
+  std::string_view rest = name.substr(3);
+  if (rest.empty()) return true;
+  if (rest[0] >= 'a' && rest[0] <= 'z') rest.remove_prefix(1);
+  return !rest.empty() &&
+         std::all_of(rest.begin(), rest.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+std::string HomeFolder() {
+  const char* home = std::getenv("HOME");
+  if (home == nullptr || *home == '\0') {
+    const passwd* entry = ::getpwuid(::geteuid());
+    home = entry != nullptr ? entry->pw_dir : nullptr;
+  }
+  if (home == nullptr || *home == '\0') return std::string();
+  return RealPath(home).value_or(std::string(home));
+}
+
+std::vector<std::string> UsableRoots(const std::vector<std::string>& folders) {
+  std::vector<std::string> usable;
+  for (const std::string& folder : folders) {
+    if (folder.empty() || folder[0] != '/' || HasControlByte(folder)) continue;
+    // Judged by what the folder is now; a folder not there yet (a share not mounted) by its name.
+    if (!MayHoldLibrary(RealPath(folder).value_or(folder))) continue;
+    usable.push_back(folder);
+  }
+  return usable;
+}
+
 std::optional<std::string> Resolve(std::string_view root, std::string_view relative, bool library) {
   if (HasControlByte(relative) || HasControlByte(root)) return std::nullopt;
   const std::string norm = NormalizeSeparators(relative);
@@ -101,7 +153,10 @@ std::optional<std::string> Resolve(std::string_view root, std::string_view relat
     // The top-level entry the name starts with decides: on a station it is a link to the shared
     // library's entry of that name. When it does not exist, neither does the name, and the
     // root's own real path decides.
-    if (auto top = RealPath(ResolvePath(JoinPath(root_path, parts[0])))) base = *top;
+    if (auto top = RealPath(ResolvePath(JoinPath(root_path, parts[0])))) {
+      if (!IsAllowedTopLevelTarget(*top, *root_real)) return std::nullopt;
+      base = *top;
+    }
   }
   auto real = RealPathLenient(resolved);
   if (!real || !Within(*real, base)) return std::nullopt;
@@ -173,8 +228,74 @@ bool IsInsideLibrary(const std::vector<std::string>& roots, std::string_view pat
       struct stat st;
       if (::lstat(entry.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) continue;
       auto target = RealPath(entry);
-      if (target && Within(*real, *target)) return true;
+      if (target && Within(*real, *target) && IsAllowedTopLevelTarget(*target, *root_real)) {
+        return true;
+      }
     }
+  }
+  return false;
+}
+
+std::vector<std::string> LoadChosenLibraryRoots() {
+  const char* named = std::getenv(kLibraryRootsVariable);
+  const std::string file = named != nullptr && *named != '\0' ? named : kLibraryRootsFile;
+  std::string text;
+  if (!ReadWholeFile(file, &text, kSmallFileLimit)) return {};
+  std::vector<std::string> folders;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find('\n', pos);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(pos, end - pos);
+    pos = end + 1;
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) {
+      line.pop_back();
+    }
+    const size_t first = line.find_first_not_of(" \t");
+    if (first == std::string::npos || line[first] == '#') continue;
+    folders.push_back(line.substr(first));
+  }
+  return UsableRoots(folders);
+}
+
+std::vector<std::string> ChosenLibraryRoots() {
+  std::lock_guard<std::mutex> lock(roots_mutex);
+  if (!roots_loaded) {
+    chosen_roots = LoadChosenLibraryRoots();
+    roots_loaded = true;
+  }
+  return chosen_roots;
+}
+
+void SetChosenLibraryRoots(const std::vector<std::string>& folders) {
+  std::vector<std::string> usable = UsableRoots(folders);
+  std::lock_guard<std::mutex> lock(roots_mutex);
+  chosen_roots = std::move(usable);
+  roots_loaded = true;
+}
+
+bool MayHoldLibrary(std::string_view real) {
+  if (real.empty() || real[0] != '/' || HasControlByte(real)) return false;
+  std::vector<std::string> parts;
+  if (!LexicalComponents(real, &parts) || parts.empty()) return false;  // "/" itself
+  const std::string path = "/" + JoinComponents(parts);
+  for (std::string_view system : kSystemFolders) {
+    if (IsAncestorOrSelf(path, system) || IsAncestorOrSelf(system, path)) return false;
+  }
+  if (IsLibraryFolderOfTheSystem(parts[0])) return false;
+  // The users' folders themselves: a choice there would hand a page everything in them.
+  if (IsAncestorOrSelf(path, "/home")) return false;
+  const std::string home = HomeFolder();
+  return home.empty() || !IsAncestorOrSelf(path, home);
+}
+
+bool IsAllowedTopLevelTarget(std::string_view target_real, std::string_view library_real) {
+  const std::string target(target_real);
+  if (!library_real.empty() && Within(target, std::string(library_real))) return true;
+  if (!MayHoldLibrary(target)) return false;
+  for (const std::string& root : ChosenLibraryRoots()) {
+    auto root_real = RealPath(root);
+    if (root_real && MayHoldLibrary(*root_real) && Within(target, *root_real)) return true;
   }
   return false;
 }

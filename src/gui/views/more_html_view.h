@@ -10,18 +10,22 @@
 // PDF's file URL as its `file` parameter. Without a viewer path the PDF is loaded as it is.
 //
 // What is shown comes from outside (book pages, record pages, PDFs), so the view keeps it to the
-// library: its profile's LocalContentGuard refuses every request that is not for a file inside
-// the installation (with its linked book folders), the viewer page's folder or the viewer's system
-// folders, and the navigation hook lets a page go only to such a file. A web address the user
-// clicks is handed to the web link opener (the browser window) instead; every other target
-// (data:, javascript:, a file outside, another scheme) is refused.
+// library: its profile's LocalContentGuard refuses every request that is not for a page's kind of
+// file inside the installation (with its linked book folders), for a file of the viewer page's
+// folder or the viewer's system folders, and refuses the installation's own files (settings,
+// catalogue, index, the registry and runtime folders); the navigation hook lets a page go only to
+// such a file. A web address is handed to the web link opener (the browser window) instead only
+// when it is the address of the link the user has just activated, as it stood when the user
+// pressed it (a script in the program's own world reports trusted clicks on links); an address a
+// script made, even during the user's click, opens nothing. Every other target (data:,
+// javascript:, a file outside, another scheme) is refused.
 //
 // Threads: the user-interface thread only, except IsShowingPdf.
 #ifndef TOMEVA_GUI_VIEWS_MORE_HTML_VIEW_H_
 #define TOMEVA_GUI_VIEWS_MORE_HTML_VIEW_H_
 
-#include <QWebEnginePage>
 #include <QElapsedTimer>
+#include <QWebEnginePage>
 #include <QWebEngineView>
 #include <functional>
 #include <mutex>
@@ -60,8 +64,11 @@ class PageButtonSink : public QObject {
  public:
   using QObject::QObject;
   Q_INVOKABLE void click(const QString& element_id) { emit clicked(element_id); }
+  // The user activated the link to `href` (its address when the user pressed it).
+  Q_INVOKABLE void linkClicked(const QString& href) { emit linkActivated(href); }
  signals:
   void clicked(const QString& element_id);
+  void linkActivated(const QString& href);
 };
 
 class CMoreHtmlView : public QWebEngineView, public IHtmlView {
@@ -113,9 +120,10 @@ class CMoreHtmlView : public QWebEngineView, public IHtmlView {
   bool viewer_page_shown() const { return !viewer_location_.empty(); }
 
   // Called by the page before every navigation, in every frame; false cancels it. Only a file
-  // inside the guard's roots (and about:blank) goes through. A link that the user has just
-  // clicked and that is refused is an http(s) one given to the web link opener, or else told
-  // with userLinkRefused; what a page's script asks for is refused without a word.
+  // the guard lets pages read (and about:blank) goes through. A refused link navigation whose
+  // address is that of the link the user has just activated (reported before or after it, each
+  // within a second, used once) is an http(s) one given to the web link opener, or else told
+  // with userLinkRefused; anything else is refused without a word to the user.
   virtual bool OnBeforeNavigate(const QUrl& url, QWebEnginePage::NavigationType type,
                                 bool is_main_frame);
 
@@ -144,7 +152,9 @@ class CMoreHtmlView : public QWebEngineView, public IHtmlView {
 
  private:
   void ApplyBodyAttributes();
-  bool eventFilter(QObject* watched, QEvent* event) override;
+  // Follows the link the page asked for when it is the one the user activated (see
+  // OnBeforeNavigate); forgets either when it is more than kUserLinkMs old.
+  void MatchUserLink();
 
   std::string current_html_;
   std::string style_sheet_;
@@ -162,7 +172,10 @@ class CMoreHtmlView : public QWebEngineView, public IHtmlView {
   QWebChannel* channel_ = nullptr;
   LocalContentGuard* guard_ = nullptr;
   std::function<void(const QUrl&)> web_link_opener_;
-  QElapsedTimer last_user_input_;  // the user's last click or key in the page
+  QUrl asked_link_;              // the last link navigation a page asked for
+  QElapsedTimer asked_since_;    // invalid when none waits
+  QUrl clicked_link_;            // the last link the user activated, as the page reported it
+  QElapsedTimer clicked_since_;  // invalid when none waits
 };
 
 }  // namespace tomeva::gui

@@ -10,6 +10,7 @@
 
 #include "base/file_util.h"
 #include "core/doc/tomeva_doc.h"
+#include "gui/common/local_content_guard.h"
 #include "gui/frame/gbk_text.h"
 #include "gui/frame/main_frame.h"
 
@@ -25,6 +26,13 @@ QString U(const char* utf8) { return QString::fromUtf8(utf8); }
 // Where a print goes, for the messages: the output file, else the printer's name.
 QString PrinterTarget(const QPrinter* printer) {
   return printer->outputFileName().isEmpty() ? printer->printerName() : printer->outputFileName();
+}
+
+// A record file's name as the document takes it: "book_" + anything + ".xml", letters in any case.
+bool IsRecordFileLink(const QUrl& url) {
+  const QString name = url.fileName();
+  return name.startsWith(QLatin1String("book_"), Qt::CaseInsensitive) &&
+         name.endsWith(QLatin1String(".xml"), Qt::CaseInsensitive);
 }
 
 }  // namespace
@@ -65,6 +73,13 @@ void CTomevaView::OnClose() {
 
 bool CTomevaView::OnBeforeNavigate(const QUrl& url, QWebEnginePage::NavigationType type,
                                    bool is_main_frame) {
+  if (is_main_frame && doc_ != nullptr && url.isLocalFile() && IsRecordFileLink(url) &&
+      guard()->roots().MayName(url.toLocalFile())) {
+    // The document selects the record (or shows it in place of a hit's); nothing is loaded.
+    doc_->OnBeforeNavigate(ToGbk(url.toLocalFile()));
+    if (auto* frame = qobject_cast<CMainFrame*>(window())) frame->UpdateCommandUi();
+    return false;
+  }
   // Only targets inside the library go on to the document; the rest never reach it.
   if (!CMoreHtmlView::OnBeforeNavigate(url, type, is_main_frame)) return false;
   if (!is_main_frame || doc_ == nullptr) return true;

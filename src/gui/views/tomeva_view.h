@@ -60,9 +60,10 @@ class CTomevaView : public CMoreHtmlView {
 
  protected:
   void OnDocumentComplete(bool ok) override;
-  // Navigations pass the view's own rule first (files inside the library only); main-frame ones
+  // Navigations pass the view's own rule first (files pages may read only); main-frame ones
   // then go to the document: it records followed links and turns links to record files into
-  // tree selections.
+  // tree selections. A record file is never a page's to read: its link goes to the document
+  // when the guard finds it a file of the library (LocalRoots::MayName), and is never loaded.
   bool OnBeforeNavigate(const QUrl& url, QWebEnginePage::NavigationType type,
                         bool is_main_frame) override;
 
