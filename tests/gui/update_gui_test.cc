@@ -407,12 +407,14 @@ void UpdateGuiTest::samplesOwnSignedUpdaterRuns() {
                  QStringLiteral("-m"), file, QStringLiteral("-x"), file + QStringLiteral(".sig")}));
   }
   QVERIFY(!QFile::exists(sample_ + QStringLiteral("/update.pub")));
-  const QString file_url = QStringLiteral("file://") + updater;
-  server_.Set("/sample.xml",
-              Reply::Body(200, VersionXml(file_url, {QStringLiteral("4.0.0.1")}), "text/xml"));
   const QString dir =
       Installation(QStringLiteral("sample-update"), server_.Url(QStringLiteral("/sample.xml")));
   QVERIFY(!dir.isEmpty());
+  // A file: updater is read only from inside the library the program runs in: the copy's own
+  // publisher's part, as the sample's page names its own.
+  const QString file_url = QStringLiteral("file://") + dir + QStringLiteral("/updates/setup.sh");
+  server_.Set("/sample.xml",
+              Reply::Body(200, VersionXml(file_url, {QStringLiteral("4.0.0.1")}), "text/xml"));
   QProcess maker;
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert(QStringLiteral("TOMEVA_USER_CONFIG_DIR"), dir + QStringLiteral(".config"));
